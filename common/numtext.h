@@ -1,0 +1,42 @@
+#pragma once
+// Number texts as the screen and the map files carry them: the decimal
+// separator is always the comma, whatever the machine's locale.
+#include <QString>
+#include <stdexcept>
+
+namespace numtext {
+
+// A text that does not convert. what() is the exact message shown to the user.
+class ConvertError : public std::runtime_error {
+public:
+    explicit ConvertError(const QString &message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// Decimal integer with optional sign; blanks are not allowed around it; the value
+// must fit 32 bits signed. Failure: "'%s' is not a valid integer value".
+int parseInt(const QString &text);
+// Same parse, without throwing; returns false where parseInt would throw.
+bool tryParseInt(const QString &text, int *value);
+
+// Decimal number with the comma as separator, optional sign, optional exponent
+// ("1,5E3"), blanks allowed around it. Failure: "'%s' is not a valid floating point value".
+long double parseFloat(const QString &text);
+bool tryParseFloat(const QString &text, long double *value);
+
+// General format: shortest text with up to 15 significant digits, comma separator,
+// no thousands separator; exponent form only for very large or very small values.
+QString formatGeneral(long double value);
+
+// Format pattern with up to three sections "positive;negative;zero", digit
+// placeholders '0' and '#', one '.' for the decimal point (written as a comma) and
+// literal characters (blanks) kept as written. The zero section is taken when the
+// value rounds to zero; an empty section falls back to the positive one. Rounding is
+// half away from zero. Patterns used: "0", "0.0", "0.00 ", "#0.0", "0;-0;0", "0;-0;",
+// "0.0;-0.0", "0.0;-0.0;0.0", "0.0; -0.0; 0.0", "0.00;-0.00;0.00".
+QString formatFloat(const QString &pattern, long double value);
+
+// Plain decimal integer text ("1500", "-3").
+QString formatInt(long long value);
+
+} // namespace numtext
