@@ -1,0 +1,104 @@
+#pragma once
+// What every handler of the core works with: the screen, the serial line, the
+// prompts, the timers and the program-wide state. The window (or a test) owns the
+// real objects; the core only holds references.
+#include "common/screen.h"
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+// The serial line as the core uses it. Both calls block until done and throw the
+// port's error on failure.
+class LinkPort {
+public:
+    virtual ~LinkPort() = default;
+    virtual int write(const QByteArray &bytes) = 0;
+    // Up to count bytes; fewer when the line stays quiet (the port's bounded wait).
+    virtual QByteArray read(int count) = 0;
+};
+
+// A timer of the window. The core sets interval and enabled state; the window calls
+// the tick method. Changing the interval of an enabled timer restarts its period.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void setInterval(int ms) = 0;
+    virtual int interval() const = 0;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool isEnabled() const = 0;
+    int tag = 0; // TimerTPS: 1 while the TPS calibration runs
+};
+
+struct FileDialogSpec {
+    QString filter;        // "Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*"
+    QString defaultSuffix; // "txt"
+    QString initialDir;
+};
+
+// Modal messages and file dialogs. The window shows real ones; tests answer them.
+class Prompt {
+public:
+    virtual ~Prompt() = default;
+    virtual void message(const QString &text) = 0; // modal box with an OK button
+    virtual std::optional<QString> saveFileName(const FileDialogSpec &spec) = 0;
+    virtual std::optional<QString> openFileName(const FileDialogSpec &spec) = 0;
+};
+
+// Values converted from the screen at the start of an upload, kept for the run.
+struct WorkingValues {
+    std::int16_t lambdaLoadSource = 0;   // cbSondaCorrecao (5 from start-up on)
+    std::int16_t mapCombination = 0;     // cbCombinacaoMapa
+    std::int16_t quickAccelSource = 0;   // cbRapidaTpsxMap
+    std::int16_t lambdaActivity = 0;     // cbSondaAtiva
+    std::int16_t lambdaType = 0;         // cbSondaTipo
+    std::int16_t wheelCode = 0;          // cbTipoRodaFonica
+    std::uint16_t toothOffset = 0;       // position of the TDC tooth in cbDentesPms
+    std::int16_t speedScaleIndex = 0;    // cbEscalaRpm
+    std::int32_t fanIncrement = 0;       // emSCorrecaoEletro, tenths of ms
+    std::array<std::int8_t, 22> tiCurve{};
+    std::array<std::int8_t, 22> advanceCurve{};
+    std::array<std::int8_t, 22> idleCurve{};
+    std::array<std::int8_t, 10> atmCurve{};
+    std::int32_t tpsMin = 130;           // closed-throttle reading, 0..1023
+    std::int32_t tpsMax = 230;           // full-throttle reading / 4, 0..255
+};
+
+// Program-wide state shared by several handlers. State private to one activity
+// lives in that activity's class.
+struct State {
+    WorkingValues wv;
+    bool portActive = false;     // "&Ativar" opened the port
+    bool linkActivity = false;   // set by every receive event, cleared by the watchdog
+    bool scannerActive = false;
+    bool percentView = false;    // injection map shows injector duty in percent
+    std::uint16_t wheelTypeIndex = 0; // last wheel type decoded from the ECU
+    // Live values of the scanner that the TPS calibration reads.
+    std::int32_t tpsReading = 0;
+    long double tpsVoltage = 0;
+};
+
+// Calls from one activity into another (set up by the Controller).
+struct Hooks {
+    std::function<void()> wheelTypeChange;  // cbTipoRodaFonicaChange
+    std::function<void()> speedScaleChange; // cbEscalaRpmChange
+    std::function<void()> scannerToggle;    // Button3Click
+    std::function<void()> upload;           // btnEnviaClick
+    std::function<void(int reading)> tpsSample; // sampling hook of the TPS calibration
+    std::function<void()> msView;           // btnmSClick
+};
+
+struct Context {
+    Screen &screen;
+    LinkPort &port;
+    Prompt &prompt;
+    Timer &timer1;     // scanner poll and link watchdog
+    Timer &timer2;     // upload pacing
+    Timer &timerTps;   // TPS calibration steps
+    Timer &timerReadBack; // read-back watchdog (no frame for 3 s)
+    State &state;
+    Hooks hooks;
+};
