@@ -1,0 +1,20 @@
+#pragma once
+// Captions of the two map axes: rows follow the speed scale, columns the map
+// combination. Both maps always show the same captions.
+#include "common/context.h"
+
+class MapAxes {
+public:
+    explicit MapAxes(Context &ctx);
+    void cbEscalaRpmChange();
+    void cbCombinacaoMapaExit();
+
+private:
+    Context &ctx_;
+};
+
+namespace axes {
+// Writes the column captions of both maps for a map-combination text ("TPS X RPM" or
+// "MAP X RPM", compared exactly); returns false and changes nothing for any other text.
+bool writeLoadCaptions(Screen &screen, const QString &combination);
+} // namespace axes
