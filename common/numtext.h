@@ -16,16 +16,19 @@ public:
 // Decimal integer with optional sign; blanks are not allowed around it; the value
 // must fit 32 bits signed. Failure: "'%s' is not a valid integer value".
 int parseInt(const QString &text);
-// Same parse, without throwing; returns false where parseInt would throw.
+// Same parse, without throwing; returns false where parseInt would throw, and then
+// leaves *value as it was (value may be null).
 bool tryParseInt(const QString &text, int *value);
 
 // Decimal number with the comma as separator, optional sign, optional exponent
-// ("1,5E3"), blanks allowed around it. Failure: "'%s' is not a valid floating point value".
+// ("1,5E3"), blanks (spaces, tabs) allowed around it; a value beyond extended precision's
+// range does not convert. Failure: "'%s' is not a valid floating point value".
 long double parseFloat(const QString &text);
 bool tryParseFloat(const QString &text, long double *value);
 
 // General format: shortest text with up to 15 significant digits, comma separator,
-// no thousands separator; exponent form only for very large or very small values.
+// no thousands separator; exponent form ("1,5E20", "1E-6") only from 1E15 up and below
+// 0,00001. Infinities and NaN are written "INF", "-INF", "NAN" (and do not parse back).
 QString formatGeneral(long double value);
 
 // Format pattern with up to three sections "positive;negative;zero", digit
