@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what building and testing Velto needs from Debian's packages, only when
+# something is missing. Runs as root, or through sudo.
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libjpeg62-turbo-dev
+          fonts-liberation clang libclang-rt-14-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

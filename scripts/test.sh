@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole test suite headless.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export QT_QPA_PLATFORM=offscreen
+
+"$root/scripts/deps.sh"
+"$root/scripts/build.sh" "$root/build"
+cd "$root/build"
+ctest --output-on-failure -j2 --timeout 600
