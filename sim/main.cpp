@@ -163,7 +163,14 @@ struct Options {
     std::string dumpOnExit;
     bool logSent = false;
     bool silent = false;
-    double rate = 10;        // triples per second, 0 = as fast as the line takes them
+    // Live triples per second, 0 = as fast as the line takes them. The TPS
+    // calibration takes its closed-throttle sample from the first kind-29 frame
+    // after a poll and its full-throttle sample from the sixth after that one,
+    // while the stop command follows the sample only at the next watchdog tick,
+    // up to a second later: more than five frames in that second would take the
+    // full-throttle sample with the throttle still closed. Four a second keeps
+    // well inside that and still gives the watchdog a frame every second.
+    double rate = 4;
     double paceMs = 5;       // gap between read-back frames
     unsigned seed = 1;
     Fault fault = Fault::None;
@@ -177,7 +184,7 @@ const char kUsage[] =
     "  --log-sent           also log every frame sent\n"
     "  --control PATH       read control lines from a FIFO created at PATH\n"
     "  --dump-on-exit PATH  write the 256-byte image to PATH on exit\n"
-    "  --rate N|max         live triples per second (default 10)\n"
+    "  --rate N|max         live triples per second (default 4)\n"
     "  --pace MS            gap between read-back frames in ms (default 5)\n"
     "  --tps N --rpm N --temp N --atm N --load N --speed N   operating point\n"
     "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
@@ -339,7 +346,7 @@ private:
     bool m_silent = false;
     Fault m_fault = Fault::None;
     int m_faultCount = -1;    // frames left with the fault, -1: until changed
-    double m_rate = 10;
+    double m_rate = 4;
     double m_pace = 0.005;
     bool m_streaming = false;
     double m_nextLive = 0;

@@ -164,7 +164,9 @@ private slots:
     void diagnostics();
     void logSent();
     void rateMax();
+    void linkAndCleanExit_data();
     void linkAndCleanExit();
+    void calibrationWindow();
     void killedDeviceGoes();
     void reopenAfterClose();
 };
@@ -725,8 +727,17 @@ void TestEcuSim::rateMax()
     QVERIFY(sim.waitForEvents(QStringLiteral("command D9")));
 }
 
+void TestEcuSim::linkAndCleanExit_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("SIGTERM") << QStringLiteral("SIGTERM");
+    QTest::newRow("SIGINT") << QStringLiteral("SIGINT");
+    QTest::newRow("quit") << QStringLiteral("quit");
+}
+
 void TestEcuSim::linkAndCleanExit()
 {
+    QFETCH(QString, how);
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttyECU"));
     const QString dump = dir.filePath(QStringLiteral("exit.bin"));
@@ -741,7 +752,13 @@ void TestEcuSim::linkAndCleanExit()
     QVERIFY(line.write(uploadFrame(32, eight) + command(0x48)));
     QVERIFY(sim.waitForEvents(QStringLiteral("commit")));
     QVERIFY(QFileInfo::exists(sim.controlPath()));
-    QVERIFY(sim.stop());
+    if (how == QLatin1String("quit")) {
+        QVERIFY(sim.command(how));
+        QVERIFY(sim.waitForExit());
+    } else {
+        QVERIFY(sim.stop(5000, how == QLatin1String("SIGINT") ? SIGINT : SIGTERM));
+    }
+    QCOMPARE(sim.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
     QVERIFY(!QFileInfo::exists(sim.controlPath()));
     QFile f(dump);
@@ -750,6 +767,29 @@ void TestEcuSim::linkAndCleanExit()
     expected.replace(248, 8, eight);
     QCOMPARE(f.readAll().toHex(' '), expected.toHex(' '));
     QVERIFY(line.waitGone());
+}
+
+void TestEcuSim::calibrationWindow()
+{
+    // The TPS calibration samples the closed throttle at the first kind-29
+    // frame after a poll; the stop command follows at the next watchdog tick,
+    // a second after the poll. The full-throttle sample is the sixth kind-29
+    // frame after the first, so at the default rate fewer than six may come in
+    // that second.
+    SimProcess sim;
+    PtyLine line;
+    START_SIM(sim, line);
+    QVERIFY(line.write(command(0x7F)));
+    const QByteArray first = line.read(12, 5000);
+    QCOMPARE(first.left(3), QByteArray("HP\x1d"));
+    QThread::msleep(1000);
+    QVERIFY(line.write(command(0xD9)));
+    QVERIFY(sim.waitForEvents(QStringLiteral("command D9")));
+    const QList<QByteArray> later = split(line.readUntilQuiet(300), 12);
+    int kind29 = 0;
+    for (const QByteArray &f : later)
+        kind29 += f.startsWith(QByteArray("HP\x1d"));
+    QVERIFY2(kind29 >= 1 && kind29 < 6, qPrintable(QString::number(kind29)));
 }
 
 void TestEcuSim::killedDeviceGoes()

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 SimProcess::SimProcess(const QStringList &arguments) : m_arguments(arguments)
@@ -214,12 +215,16 @@ void SimProcess::kill()
     m_process.waitForFinished(5000);
 }
 
-bool SimProcess::stop(int timeoutMs)
+bool SimProcess::stop(int timeoutMs, int signal)
 {
-    if (!isRunning())
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    m_process.terminate();
-    if (!m_process.waitForFinished(timeoutMs)) {
+    if (isRunning())
+        ::kill(pid_t(m_process.processId()), signal);
+    return waitForExit(timeoutMs);
+}
+
+bool SimProcess::waitForExit(int timeoutMs)
+{
+    if (isRunning() && !m_process.waitForFinished(timeoutMs)) {
         kill();
         return false;
     }

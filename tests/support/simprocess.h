@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 class SimProcess {
 public:
     // Extra simulator options, e.g. {"--rate", "max"} or {"--tps", "900"}.
@@ -51,9 +53,12 @@ public:
 
     // SIGKILL: the device vanishes at once (no clean-up by the simulator).
     void kill();
-    // SIGTERM and wait; the simulator removes its link and FIFO. True when it
-    // ended by itself with exit code 0.
-    bool stop(int timeoutMs = 5000);
+    // Sends the signal (SIGTERM or SIGINT) and waits; the simulator removes its
+    // link and FIFO. True when it ended by itself with exit code 0; after the
+    // time-out it is killed.
+    bool stop(int timeoutMs = 5000, int signal = SIGTERM);
+    // Waits for the simulator to end by itself (after "quit"); true on a clean exit.
+    bool waitForExit(int timeoutMs = 5000);
     int exitCode() const;
 
 private:
