@@ -1,0 +1,130 @@
+#include "maps/mapedit.h"
+
+#include "common/names.h"
+#include "common/numtext.h"
+
+#include <QStringList>
+
+namespace {
+
+// Ignition cells whose lower limit is 0 degrees instead of 1.
+bool zeroAllowed(int k)
+{
+    switch (k) {
+    case 9: case 27: case 28: case 29: case 37: case 38: case 39: case 47: case 48:
+    case 49: case 57: case 58: case 59: case 67: case 68: case 69:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QStringList changeFields()
+{
+    QStringList list;
+    for (int c = 0; c < 8; ++c)
+        list << names::ignitionColumnField(c) << names::injectionColumnField(c);
+    for (int r = 0; r < 9; ++r)
+        list << names::ignitionRowField(r) << names::injectionRowField(r);
+    return list;
+}
+
+long double valueOf(const Screen &s, const QString &name) { return numtext::parseFloat(s.text(name)); }
+
+} // namespace
+
+MapEdit::MapEdit(Context &ctx)
+    : ctx_(ctx)
+{
+}
+
+void MapEdit::btnAlterarMapasClick()
+{
+    Screen &s = ctx_.screen;
+    for (const char *c : {"Button3", "Button6", "Button8", "btnCarregar", "btnSalvar", "GroupBox3", "Gauge4"})
+        s.setVisible(c, false);
+    for (const QString &f : changeFields())
+        s.setVisible(f, true);
+    s.setVisible("GroupBox10", true);
+    s.setVisible("btnVoltarTelaPrincipal", true);
+    for (const char *b : {"Button3", "btnAlterarMapas", "btnAtivar", "btnDesativar"})
+        s.setEnabled(b, false);
+    s.setVisible("btnAlterarMapas", false);
+}
+
+void MapEdit::btnAlterarClick()
+{
+    Screen &s = ctx_.screen;
+    // All new texts of both maps are worked out first, in the order the cells are
+    // changed; an amount or a cell that does not convert stops the change before any
+    // cell is written, and the amounts stay for the user to mend.
+    QStringList injection, ignition;
+    injection.reserve(72);
+    ignition.reserve(72);
+
+    // The 25 ms cap belongs to the ms view only (btnPercentual is enabled there).
+    const bool msView = s.isEnabled("btnPercentual");
+    for (int k = 0; k < 72; ++k) {
+        const int r = k / 8, c = k % 8;
+        const long double v = valueOf(s, names::injectionCell(k));
+        const long double a = valueOf(s, "eAlterar");
+        const long double col = valueOf(s, names::injectionColumnField(c));
+        const long double row = valueOf(s, names::injectionRowField(r));
+        // The percentages add up before they scale the cell.
+        const long double value = (row + (a + col) + 100.0L) / 100.0L * v;
+        QString text = numtext::formatFloat("0.0; -0.0; 0.0", value);
+        if (msView && numtext::parseFloat(text) > 25)
+            text = QStringLiteral("25");
+        injection << text;
+    }
+    for (int k = 0; k < 72; ++k) {
+        const int r = k / 8, c = k % 8;
+        const long double v = valueOf(s, names::ignitionCell(k));
+        const long double a = valueOf(s, "eAltera");
+        const long double col = valueOf(s, names::ignitionColumnField(c));
+        const long double row = valueOf(s, names::ignitionRowField(r));
+        const long double value = ((a + col) + row) + v;
+        QString text = numtext::formatGeneral(value);
+        const long double x = numtext::parseFloat(text);
+        if (x < (zeroAllowed(k) ? 0 : 1))
+            text = QStringLiteral("0");
+        if (x > 50)
+            text = QStringLiteral("50");
+        ignition << text;
+    }
+
+    for (int k = 0; k < 72; ++k)
+        s.setText(names::injectionCell(k), injection.at(k));
+    for (int k = 0; k < 72; ++k)
+        s.setText(names::ignitionCell(k), ignition.at(k));
+    for (const QString &f : changeFields())
+        s.setText(f, QStringLiteral("0"));
+    s.setText("eAltera", QStringLiteral("0"));
+    s.setText("eAlterar", QStringLiteral("0"));
+}
+
+void MapEdit::btnVoltarTelaPrincipalClick()
+{
+    Screen &s = ctx_.screen;
+    // The injection map leaves the edit mode in milliseconds. The return runs before
+    // anything else: if a cell does not convert, the error stops here and the edit
+    // mode, with its ms button, stays open for the user to mend the cell.
+    if (ctx_.state.percentView)
+        ctx_.hooks.msView();
+
+    for (const QString &f : changeFields())
+        s.setVisible(f, false);
+    s.setVisible("GroupBox10", false);
+    s.setVisible("btnVoltarTelaPrincipal", false);
+    s.setVisible("GroupBox3", true);
+    s.setEnabled("btnAlterarMapas", true);
+    for (const QString &caption : names::injectionRowCaptions())
+        s.setVisible(caption, true);
+    for (const char *b : {"Button3", "Button6", "Button8", "btnCarregar", "btnSalvar", "btnAlterarMapas"})
+        s.setVisible(b, true);
+    s.setEnabled("TabSheet1", true); // the map page, the one shown while editing
+    const bool active = ctx_.state.portActive;
+    s.setEnabled("Button3", active);
+    s.setEnabled("btnDesativar", active);
+    s.setEnabled("btnAtivar", !active);
+}

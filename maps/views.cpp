@@ -1,0 +1,83 @@
+#include "maps/views.h"
+
+#include "common/names.h"
+#include "common/numtext.h"
+
+#include <QStringList>
+
+namespace {
+
+// Injector duty in percent = injection time in ms x factor of the row: the share of
+// one crankshaft revolution at 500, 900, 1800, 2700, ... 7200 rpm (rpm / 600).
+long double dutyFactor(int row)
+{
+    if (row == 0)
+        return 5.0L / 6.0L;
+    return 1.5L * row;
+}
+
+// The 72 new injection texts of a conversion, all computed before any cell is
+// written, so that a cell that does not convert leaves the whole map in the units
+// it had. Each value is written in the general format, read back and written with
+// one decimal; that intermediate text decides the rounding ("8,1" in row 0 gives
+// 6,75 and so "6,8").
+QStringList convertedCells(const Screen &screen, bool toPercent)
+{
+    QStringList texts;
+    texts.reserve(72);
+    for (int k = 0; k < 72; ++k) {
+        const long double v = numtext::parseFloat(screen.text(names::injectionCell(k)));
+        const long double factor = dutyFactor(k / 8);
+        const long double converted = toPercent ? v * factor : v / factor;
+        const long double readBack = numtext::parseFloat(numtext::formatGeneral(converted));
+        texts << numtext::formatFloat("0.0", readBack);
+    }
+    return texts;
+}
+
+void writeCells(Screen &screen, const QStringList &texts)
+{
+    for (int k = 0; k < 72; ++k)
+        screen.setText(names::injectionCell(k), texts.at(k));
+}
+
+} // namespace
+
+MapViews::MapViews(Context &ctx)
+    : ctx_(ctx)
+{
+}
+
+void MapViews::btnPercentualClick()
+{
+    Screen &s = ctx_.screen;
+    const QStringList texts = convertedCells(s, true); // throws before anything changes
+
+    // Every path that takes the cells as milliseconds is closed while they hold percent.
+    for (const char *b : {"btnEnvia", "Button8", "btnLerDados", "Button6", "btnSalvar", "Button1", "btnCarregar",
+                          "Button2", "btnAtivar"})
+        s.setEnabled(b, false);
+    writeCells(s, texts);
+    s.setEnabled("btnmS", true);
+    s.setEnabled("btnPercentual", false);
+    s.setText("Label46", " Valores em  \" % \" ");
+    ctx_.state.percentView = true;
+}
+
+void MapViews::btnmSClick()
+{
+    Screen &s = ctx_.screen;
+    const QStringList texts = convertedCells(s, false); // throws before anything changes
+
+    writeCells(s, texts);
+    s.setEnabled("btnPercentual", true);
+    s.setEnabled("btnmS", false);
+    s.setText("Label46", " Valores em Ti \" mS \" ");
+    ctx_.state.percentView = false;
+    for (const char *b : {"btnSalvar", "Button1", "btnCarregar", "Button2"})
+        s.setEnabled(b, true);
+    if (ctx_.state.portActive) {
+        for (const char *b : {"btnEnvia", "Button8", "btnLerDados", "Button6"})
+            s.setEnabled(b, true);
+    }
+}
