@@ -659,6 +659,10 @@ void Simulator::readControl()
                 if (m_quit)
                     return;
             }
+            if (m_controlBuffer.size() > 65536) {
+                log("error control line too long, dropped");
+                m_controlBuffer.clear();
+            }
             continue;
         }
         if (n < 0 && errno == EINTR)
