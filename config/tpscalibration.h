@@ -14,7 +14,16 @@ public:
     int stepCounter() const { return steps_; }
 
 private:
+    // Ends a calibration that did not get both samples or whose closed-throttle sample
+    // was too high: nothing is sent, the values from before the start come back.
+    void cancel();
+
     Context &ctx_;
     int samples_ = 0;
     int steps_ = 0;
+    bool closedSampled_ = false; // the closed-throttle sample (count 2) was taken
+    bool fullSampled_ = false;   // the full-throttle sample (count 8) was taken
+    // TPS limits and throttle bar range as they were when the calibration started.
+    int savedMin_ = 0, savedMax_ = 0;
+    int savedBarMin_ = 0, savedBarMax_ = 0;
 };

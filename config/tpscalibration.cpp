@@ -1,0 +1,134 @@
+#include "config/tpscalibration.h"
+
+#include "common/numtext.h"
+
+namespace {
+
+const QString bar = QStringLiteral("BarraTps");
+const QString scannerButton = QStringLiteral("Button3");
+const QString startButton = QStringLiteral("btnConfigurarTps");
+
+constexpr int stepPeriodMs = 500;
+constexpr long double closedVoltageLimit = 1.25L;
+
+} // namespace
+
+TpsCalibration::TpsCalibration(Context &ctx) : ctx_(ctx) {}
+
+void TpsCalibration::btnConfigurarTpsClick()
+{
+    ctx_.screen.setEnabled(scannerButton, false);
+    ctx_.prompt.message(QString::fromUtf8(
+        " Deixar  a  borboleta  Fechada  e  Seguir  as  instruções,  teclar Enter ou \" OK \" para continuar...  "));
+    samples_ = 1;
+    steps_ = 0;
+    closedSampled_ = false;
+    fullSampled_ = false;
+    savedMin_ = ctx_.state.wv.tpsMin;
+    savedMax_ = ctx_.state.wv.tpsMax;
+    savedBarMin_ = ctx_.screen.barMin(bar);
+    savedBarMax_ = ctx_.screen.barMax(bar);
+    ctx_.timerTps.setInterval(stepPeriodMs);
+    ctx_.timerTps.setEnabled(true);
+}
+
+void TpsCalibration::cancel()
+{
+    // Disarm the sampling first: frames that still come in while the messages are
+    // open must not take samples of a calibration that has ended.
+    ctx_.timerTps.setEnabled(false);
+    ctx_.timerTps.tag = 0;
+    steps_ = 0;
+    if (ctx_.state.scannerActive)
+        ctx_.hooks.scannerToggle();
+    ctx_.state.wv.tpsMin = savedMin_;
+    ctx_.state.wv.tpsMax = savedMax_;
+    ctx_.screen.setBarMin(bar, savedBarMin_);
+    ctx_.screen.setBarMax(bar, savedBarMax_);
+}
+
+void TpsCalibration::TimerTPSTimer()
+{
+    ctx_.timerTps.tag = 1;
+    ++steps_;
+    ctx_.screen.setText(QStringLiteral("Label92"), numtext::formatInt(steps_));
+
+    if (steps_ == 1)
+        ctx_.hooks.scannerToggle();
+
+    if (steps_ == 4) {
+        ctx_.timerTps.setEnabled(false);
+        if (!closedSampled_) {
+            // No live data came in: there is no closed-throttle reading to go on with.
+            cancel();
+            ctx_.prompt.message(QString::fromUtf8(
+                " Atenção ! !  O módulo não respondeu. A configuração do TPS foi cancelada.  "));
+            ctx_.screen.setEnabled(startButton, true);
+            ctx_.screen.setEnabled(scannerButton, true);
+            return;
+        }
+        // The voltage is a whole number of 5/1023 V steps, never exactly the limit.
+        if (ctx_.state.tpsVoltage > closedVoltageLimit) {
+            cancel();
+            ctx_.prompt.message(QString::fromUtf8("  ATENÇÃO ! ! !    A tensão do Tps esta muito alta para borboleta "
+                                                  "fechada, favor ver manual Pág. 13 "));
+            ctx_.prompt.message(QString::fromUtf8(" A configuração foi cancelada ! ! ! "));
+            ctx_.screen.setEnabled(startButton, true);
+            ctx_.screen.setEnabled(scannerButton, true);
+            return;
+        }
+        ctx_.prompt.message(
+            QString::fromUtf8(" Abrir  totalmente  a  Borboleta,  teclar Enter ou \" OK \" para continuar.... "));
+        ctx_.hooks.scannerToggle();
+        ctx_.timerTps.setEnabled(true);
+    }
+
+    if (steps_ == 11) {
+        if (!fullSampled_) {
+            // The full-throttle reading never came: do not send limits nobody measured.
+            cancel();
+            ctx_.prompt.message(QString::fromUtf8(
+                " Atenção ! !  O módulo não respondeu. A configuração do TPS foi cancelada.  "));
+            ctx_.screen.setEnabled(startButton, true);
+            ctx_.screen.setEnabled(scannerButton, true);
+            return;
+        }
+        ctx_.hooks.upload();
+    }
+
+    if (steps_ == 17) {
+        ctx_.screen.setText(QStringLiteral("Label54"), numtext::formatGeneral(ctx_.state.tpsVoltage));
+        ctx_.timerTps.setEnabled(false);
+        ctx_.timerTps.tag = 0;
+        ctx_.prompt.message(QString::fromUtf8("  CONFIGURAÇÃO  CONCLUIDA . . .  Abrir toda a borboleta e conferir se o "
+                                              "sinal do TPS esta de 0 a 100% "));
+        ctx_.hooks.scannerToggle();
+        ctx_.screen.setEnabled(startButton, true);
+        ctx_.screen.setEnabled(scannerButton, true);
+    }
+}
+
+void TpsCalibration::sample(int reading)
+{
+    ++samples_;
+    ctx_.screen.setText(QStringLiteral("Label91"), numtext::formatInt(samples_));
+
+    if (samples_ == 2) {
+        // Closed throttle.
+        ctx_.state.wv.tpsMin = reading;
+        ctx_.screen.setBarMax(bar, ctx_.state.wv.tpsMin);
+        ctx_.screen.setBarMin(bar, ctx_.state.wv.tpsMin / 4);
+        ctx_.screen.setText(QStringLiteral("Label89"), numtext::formatInt(reading));
+        closedSampled_ = true;
+        ctx_.hooks.scannerToggle();
+    } else if (samples_ == 8) {
+        // Full throttle, on the 0..255 scale of the bar.
+        const int min = ctx_.state.wv.tpsMin;
+        ctx_.state.wv.tpsMax = reading > min ? reading / 4 : min + 1;
+        ctx_.screen.setBarMax(bar, ctx_.state.wv.tpsMax);
+        ctx_.screen.setText(QStringLiteral("Label90"), numtext::formatGeneral(ctx_.state.wv.tpsMax));
+        fullSampled_ = true;
+        ctx_.hooks.scannerToggle();
+        ctx_.timerTps.setEnabled(true);
+    }
+}
