@@ -138,9 +138,12 @@ std::optional<QString> FakePrompt::saveFileName(const FileDialogSpec &spec)
     dialogs << spec;
     if (fileAnswers.empty())
         return std::nullopt;
-    auto a = fileAnswers.front();
+    const bool chosen = fileAnswers.front().has_value();
+    const QString name = chosen ? *fileAnswers.front() : QString();
     fileAnswers.pop_front();
-    return a;
+    if (!chosen)
+        return std::nullopt;
+    return name;
 }
 
 std::optional<QString> FakePrompt::openFileName(const FileDialogSpec &spec) { return saveFileName(spec); }
