@@ -4,6 +4,10 @@
 #include "common/context.h"
 #include "link/frames.h"
 
+#include <QString>
+#include <array>
+#include <cstdint>
+
 class Scanner;
 
 class Receiver {
@@ -21,8 +25,37 @@ public:
     ReadBack readBack() const { return readBack_; }
 
 private:
+    using Payload = std::array<std::uint8_t, 8>;
+    // One entry per frame kind: the steps that need no payload (before and after the
+    // payload steps) and the payload decoder, which runs only for a full 12-byte frame.
+    struct Decoder {
+        void (Receiver::*before)() = nullptr;
+        void (Receiver::*decode)(int kind, const Payload &p) = nullptr;
+        void (Receiver::*after)() = nullptr;
+    };
+    static const std::array<Decoder, 256> &decoders();
+
+    void enterReadBack();  // kind 1, before its row
+    void endReadBack();    // kind 26 and the read-back watchdog
+    void ignitionRow(int kind, const Payload &p);      // kinds 1..9
+    void injectionRow(int kind, const Payload &p);     // kinds 10..18
+    void temperatureRow(int kind, const Payload &p);   // kinds 19..21
+    void atmosphereQuick(int kind, const Payload &p);  // kind 22
+    void lambdaProbe(int kind, const Payload &p);      // kind 23
+    void cutOffFanAir(int kind, const Payload &p);     // kind 24
+    void engineSetUp(int kind, const Payload &p);      // kind 25
+    void chargeZeroPoint(int kind, const Payload &p);  // kind 26
+    void mapSupply(int kind, const Payload &p);        // kind 32
+    void diagnosticLine(int kind, const Payload &p);   // kinds 33, 34
+    void liveData(int kind, const Payload &p);         // kinds 29..31
+    void appendDiagnostic(const Payload &p, int from);
+
+    static constexpr int readBackTickMs = 500;
+    static constexpr int readBackQuietLimitMs = 3000;
+
     Context &ctx_;
     Scanner &scanner_;
     ReadBack readBack_ = ReadBack::Idle;
     int quietMs_ = 0;
+    QString lastDiagnostic_;
 };

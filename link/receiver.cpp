@@ -1,0 +1,299 @@
+#include "link/receiver.h"
+
+#include "common/names.h"
+#include "common/numtext.h"
+#include "link/scanner.h"
+#include "maps/axes.h"
+
+namespace {
+
+const QString wholeFormat = QStringLiteral("0;-0;0");
+const QString tenthsFormat = QStringLiteral("0.0;-0.0;0.0");
+
+const QString notResponding = QStringLiteral("Módulo não responde");
+
+std::int8_t signedByte(std::uint8_t b) { return static_cast<std::int8_t>(b); }
+
+QString whole(long double v) { return numtext::formatFloat(wholeFormat, v); }
+QString tenths(std::uint8_t b) { return numtext::formatFloat(tenthsFormat, b / 10.0L); }
+QString plain(long long v) { return numtext::formatInt(v); }
+
+// A code byte that names one entry of a choice; any other value leaves the text alone.
+void setCodedText(Screen &s, const QString &name, std::uint8_t code,
+                  std::initializer_list<std::pair<std::uint8_t, const char *>> choices)
+{
+    for (const auto &[value, text] : choices) {
+        if (code == value) {
+            s.setText(name, QString::fromUtf8(text));
+            return;
+        }
+    }
+}
+
+void setBars(Screen &s, int position)
+{
+    s.setBarPosition(QStringLiteral("pbCarregando"), position);
+    s.setBarPosition(QStringLiteral("pbCarregando1"), position);
+}
+
+void setTransferButtons(Screen &s, bool enabled)
+{
+    for (const QString &b : names::transferButtons())
+        s.setEnabled(b, enabled);
+}
+
+} // namespace
+
+Receiver::Receiver(Context &ctx, Scanner &scanner) : ctx_(ctx), scanner_(scanner) {}
+
+const std::array<Receiver::Decoder, 256> &Receiver::decoders()
+{
+    static const std::array<Decoder, 256> table = [] {
+        std::array<Decoder, 256> t{};
+        t[1] = {&Receiver::enterReadBack, &Receiver::ignitionRow, nullptr};
+        for (int k = 2; k <= 9; ++k)
+            t[k].decode = &Receiver::ignitionRow;
+        for (int k = 10; k <= 18; ++k)
+            t[k].decode = &Receiver::injectionRow;
+        for (int k = 19; k <= 21; ++k)
+            t[k].decode = &Receiver::temperatureRow;
+        t[22].decode = &Receiver::atmosphereQuick;
+        t[23].decode = &Receiver::lambdaProbe;
+        t[24].decode = &Receiver::cutOffFanAir;
+        t[25].decode = &Receiver::engineSetUp;
+        t[26] = {nullptr, &Receiver::chargeZeroPoint, &Receiver::endReadBack};
+        for (int k = 29; k <= 31; ++k)
+            t[k].decode = &Receiver::liveData;
+        t[32].decode = &Receiver::mapSupply;
+        t[33].decode = &Receiver::diagnosticLine;
+        t[34].decode = &Receiver::diagnosticLine;
+        return t;
+    }();
+    return table;
+}
+
+void Receiver::btnLerDadosClick()
+{
+    ctx_.port.write(frames::command(frames::ReadRequest));
+    Screen &s = ctx_.screen;
+    for (const char *bar : {"pbCarregando", "pbCarregando1"}) {
+        s.setBarMin(bar, 0);
+        s.setBarMax(bar, 26);
+        s.setBarPosition(bar, 0);
+    }
+    s.setVisible(QStringLiteral("Panel1"), true);
+    // The request is out: from now on a silent ECU ends the read-back after 3 s.
+    readBack_ = ReadBack::Requested;
+    quietMs_ = 0;
+    ctx_.timerReadBack.setInterval(readBackTickMs);
+    ctx_.timerReadBack.setEnabled(true);
+}
+
+void Receiver::ComPort1RxChar()
+{
+    // A port error escapes here: the event is not processed and the link activity
+    // flag stays as it was.
+    const QByteArray bytes = ctx_.port.read(12);
+    handle(frames::recognise(bytes));
+    ctx_.state.linkActivity = true;
+}
+
+void Receiver::handle(const frames::Frame &frame)
+{
+    const int kind = (frame.kind >= 0 && frame.kind <= 255) ? frame.kind : 0;
+    setBars(ctx_.screen, kind);
+    if (kind == 0)
+        return;
+    quietMs_ = 0;
+    const Decoder &d = decoders()[std::size_t(kind)];
+    if (d.before)
+        (this->*d.before)();
+    if (d.decode && frame.hasPayload)
+        (this->*d.decode)(kind, frame.p);
+    if (d.after)
+        (this->*d.after)();
+}
+
+void Receiver::TimerReadBackTimer()
+{
+    if (readBack_ == ReadBack::Idle) {
+        ctx_.timerReadBack.setEnabled(false);
+        return;
+    }
+    quietMs_ += ctx_.timerReadBack.interval();
+    if (quietMs_ < readBackQuietLimitMs)
+        return;
+    endReadBack();
+    ctx_.prompt.message(notResponding);
+}
+
+void Receiver::enterReadBack()
+{
+    Screen &s = ctx_.screen;
+    s.setVisible(QStringLiteral("pnAguarde"), true);
+    setTransferButtons(s, false);
+    s.setEnabled(QStringLiteral("btnAtivar"), false);
+    if (!ctx_.timerReadBack.isEnabled()) {
+        // A kind-1 frame locks the window also when it came unasked: the watchdog
+        // must run so that a silent ECU cannot leave it locked.
+        ctx_.timerReadBack.setInterval(readBackTickMs);
+        ctx_.timerReadBack.setEnabled(true);
+    }
+    readBack_ = ReadBack::Receiving;
+    quietMs_ = 0;
+}
+
+void Receiver::endReadBack()
+{
+    Screen &s = ctx_.screen;
+    s.setVisible(QStringLiteral("pnAguarde"), false);
+    s.setVisible(QStringLiteral("Panel1"), false);
+    setTransferButtons(s, true);
+    readBack_ = ReadBack::Idle;
+    quietMs_ = 0;
+    ctx_.timerReadBack.setEnabled(false);
+}
+
+void Receiver::ignitionRow(int kind, const Payload &p)
+{
+    const int row = kind - 1;
+    for (int c = 0; c < 8; ++c)
+        ctx_.screen.setText(names::ignitionCell(8 * row + c), whole(p[c]));
+}
+
+void Receiver::injectionRow(int kind, const Payload &p)
+{
+    const int row = kind - 10;
+    for (int c = 0; c < 8; ++c)
+        ctx_.screen.setText(names::injectionCell(8 * row + c), tenths(p[c]));
+}
+
+void Receiver::temperatureRow(int kind, const Payload &p)
+{
+    static const char *const prefixes[] = {"eCorrecaoTi", "eCorrecaoIg", "eCorrecaoMl"};
+    static const int temperatures[8] = {0, 15, 30, 45, 60, 75, 90, 105};
+    const QString prefix = QString::fromLatin1(prefixes[kind - 19]);
+    for (int i = 0; i < 8; ++i)
+        ctx_.screen.setText(prefix + QString::number(temperatures[i]), whole(signedByte(p[i])));
+}
+
+void Receiver::atmosphereQuick(int, const Payload &p)
+{
+    Screen &s = ctx_.screen;
+    static const char *const boxes[] = {"eAtm820", "eAtm880", "eAtm940", "eAtm1000"};
+    for (int i = 0; i < 4; ++i)
+        s.setText(boxes[i], whole(signedByte(p[i])));
+    setCodedText(s, QStringLiteral("cbRapidaTpsxMap"), p[4], {{5, "TPS"}, {10, "MAP"}});
+    s.setText(QStringLiteral("eBasico"), tenths(p[5]));
+    s.setText(QStringLiteral("eGanho"), plain(p[6]));
+    s.setText(QStringLiteral("eDecremento"), plain(p[7]));
+}
+
+void Receiver::lambdaProbe(int, const Payload &p)
+{
+    Screen &s = ctx_.screen;
+    setCodedText(s, QStringLiteral("cbSondaTipo"), p[0], {{5, "Normal"}, {10, "Banda Larga (1)"}});
+    setCodedText(s, QStringLiteral("cbSondaCorrecao"), p[7], {{5, "TPS"}, {10, "MAP"}});
+    setCodedText(s, QStringLiteral("cbSondaAtiva"), p[2],
+                 {{5, "Ativada"}, {10, "Desativada"}, {15, "Des em Marcha Lenta"}});
+    s.setText(QStringLiteral("eSondaTemp"), plain(p[3]));
+    s.setText(QStringLiteral("eSondaLenta"), plain(p[4] * 10));
+    s.setText(QStringLiteral("eSondaParcial"), plain(p[5] * 10));
+    s.setText(QStringLiteral("eSondaPlena"), plain(p[6] * 10));
+}
+
+void Receiver::cutOffFanAir(int, const Payload &p)
+{
+    Screen &s = ctx_.screen;
+    s.setText(QStringLiteral("eDeslCutOff"), plain(p[0] * 100));
+    s.setText(QStringLiteral("eLigaCutOff"), plain(p[1] * 100));
+    s.setText(QStringLiteral("eLigaEletro"), plain(p[2]));
+    s.setText(QStringLiteral("eDesligaEletro"), plain(p[3]));
+    s.setText(QStringLiteral("emSCorrecaoEletro"), numtext::formatFloat(QStringLiteral("0.0;-0.0"), p[4] / 10.0L));
+    s.setText(QStringLiteral("ePercEletro"), numtext::formatFloat(QStringLiteral("0;-0;"), p[5]));
+    s.setText(QStringLiteral("emSAr"), tenths(p[6]));
+    s.setText(QStringLiteral("ePercentualAr"), plain(p[7]));
+}
+
+void Receiver::engineSetUp(int, const Payload &p)
+{
+    Screen &s = ctx_.screen;
+    State &st = ctx_.state;
+
+    // The tooth offset first: the wheel-type handler rebuilds the tooth list and
+    // selects the entry at that offset.
+    st.wv.toothOffset = p[1];
+    s.setItemIndex(QStringLiteral("cbDentesPms"), p[1]);
+
+    switch (p[0]) {
+    case 3: st.wheelTypeIndex = 0; break;
+    case 6: st.wheelTypeIndex = 1; break;
+    case 9: st.wheelTypeIndex = 2; break;
+    default: break; // keeps the wheel type of the last kind-25 frame
+    }
+    s.setItemIndex(QStringLiteral("cbTipoRodaFonica"), st.wheelTypeIndex);
+    if (ctx_.hooks.wheelTypeChange)
+        ctx_.hooks.wheelTypeChange();
+
+    s.setText(QStringLiteral("eLimiteRpm"), plain(p[2] * 100));
+
+    if (p[3] == 5 || p[3] == 10) {
+        const QString combination = p[3] == 5 ? QStringLiteral("TPS X RPM") : QStringLiteral("MAP X RPM");
+        s.setText(QStringLiteral("cbCombinacaoMapa"), combination);
+        axes::writeLoadCaptions(s, combination);
+    }
+
+    s.setText(QStringLiteral("eAvancoPartida"), plain(p[4]));
+
+    // The throttle bar takes its bounds in either order, so neither step can be
+    // refused and the frame is always handled to its end.
+    st.wv.tpsMin = p[5];
+    s.setBarMin(QStringLiteral("BarraTps"), st.wv.tpsMin / 4);
+    st.wv.tpsMax = p[6];
+    if (st.wv.tpsMax < 1 || st.wv.tpsMax > 250 || st.wv.tpsMax < st.wv.tpsMin / 4)
+        st.wv.tpsMax = st.wv.tpsMin;
+    s.setBarMax(QStringLiteral("BarraTps"), st.wv.tpsMax);
+
+    s.setItemIndex(QStringLiteral("cbEscalaRpm"), p[7]);
+    if (ctx_.hooks.speedScaleChange)
+        ctx_.hooks.speedScaleChange();
+}
+
+void Receiver::chargeZeroPoint(int, const Payload &p)
+{
+    Screen &s = ctx_.screen;
+    // p0 counts steps of 25 us.
+    s.setText(QStringLiteral("eTempoCarga"), numtext::formatFloat(QStringLiteral("#0.0"), p[0] * 25 / 1000.0L));
+    s.setItemIndex(QStringLiteral("cbPontoZero"), signedByte(p[1]) + 3);
+}
+
+void Receiver::mapSupply(int, const Payload &p)
+{
+    const int raw = p[0] + 256 * p[1];
+    const QString volts = numtext::formatFloat(QStringLiteral("0.00;-0.00;0.00"), raw * 5 / 1023.0L);
+    ctx_.screen.setText(QStringLiteral("Label51"), QStringLiteral("Vcc MAP = ") + volts + QStringLiteral(" = ") + plain(raw));
+    appendDiagnostic(p, 2);
+}
+
+void Receiver::diagnosticLine(int, const Payload &p) { appendDiagnostic(p, 0); }
+
+void Receiver::appendDiagnostic(const Payload &p, int from)
+{
+    QString line;
+    for (int i = from; i < 8; ++i)
+        line += whole(p[std::size_t(i)]) + QLatin1Char(' ');
+    lastDiagnostic_ = line;
+    QStringList items = ctx_.screen.items(QStringLiteral("ListBox1"));
+    items << line;
+    ctx_.screen.setItems(QStringLiteral("ListBox1"), items);
+}
+
+void Receiver::liveData(int kind, const Payload &p)
+{
+    switch (kind) {
+    case 29: scanner_.liveDataA(p); break;
+    case 30: scanner_.liveDataB(p); break;
+    case 31: scanner_.liveDataC(p); break;
+    default: break;
+    }
+}
