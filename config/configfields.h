@@ -17,5 +17,8 @@ public:
     void cbTipoRodaFonicaChange();
 
 private:
+    // Leaving a box with an upper limit: above it, message, then the limit text.
+    void upperLimit(const QString &field, long double limit, const QString &message, const QString &limitText);
+
     Context &ctx_;
 };

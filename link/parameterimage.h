@@ -4,8 +4,16 @@
 // converts the map cells and the fields read at send time at the moment it is asked.
 #include "common/context.h"
 
+#include <QString>
 #include <array>
 #include <cstdint>
+#include <stdexcept>
+
+// A value that does not fit its byte. what() is the exact message shown to the user.
+class ImageRangeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class ParameterImage {
 public:
@@ -15,12 +23,39 @@ public:
     // does not convert (numtext::ConvertError); values converted before it keep their
     // new contents.
     void prepare();
-    // Bytes 0..7 of block n (1..32). Throws the conversion error of a failing field.
+    // Bytes 0..7 of block n (1..32). Throws the conversion error of a failing field,
+    // or ImageRangeError when a value does not fit its byte (the block is not sent).
     std::array<std::uint8_t, 8> block(int n) const;
     // Converts all 32 blocks once and checks that every value fits its byte; throws
     // the first conversion error or range error. Nothing is written by it.
     void checkAll() const;
 
 private:
+    // One byte of the image with where it came from, for the range check.
+    struct Byte {
+        long long value = 0;    // the converted value before it is cut to 8 bits
+        bool checked = false;   // false: copied by design (TPS limits) or always fits
+        QString field, text;    // control and the text the value came from
+        long long lo = 0, hi = 0; // allowed range of value
+        QString textLo, textHi; // the same range in the field's own unit
+    };
+    using Bytes = std::array<Byte, 8>;
+    // A typed point of a correction curve as Prepare converted it (the curve itself
+    // keeps only its low 8 bits).
+    struct Typed {
+        QString field, text;
+        int value = 0;
+    };
+
+    Bytes encode(int n) const;
+    // The first byte of the block whose value does not fit, or nullptr.
+    static const Byte *outOfRange(const Bytes &bytes);
+    static QString rangeMessage(const Byte &b, const QString &tail);
+
     Context &ctx_;
+    std::array<std::array<Typed, 8>, 3> typedCurves_{}; // injection time, advance, idle actuator
+    std::array<Typed, 4> typedAtm_{};
+    QString fanText_;    // emSCorrecaoEletro as Prepare converted it
+    QString toothText_;  // cbDentesPms as Prepare converted it
+    int firstTooth_ = 0; // first tooth of the wheel Prepare converted it for
 };

@@ -15,6 +15,10 @@ public:
     std::uint16_t tickCounter() const { return tick_; }
 
 private:
+    void showBusy();
+    // Hides the busy panels (outside the TPS calibration) and unlocks the buttons.
+    void release();
+
     Context &ctx_;
     ParameterImage &image_;
     std::uint16_t tick_ = 0;

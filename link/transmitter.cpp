@@ -1,0 +1,91 @@
+#include "link/transmitter.h"
+
+#include "common/names.h"
+#include "link/frames.h"
+#include "link/parameterimage.h"
+
+namespace {
+constexpr int lastBlock = 32;
+constexpr int endTick = 35;
+const char *const panels[] = {"pnAguarde", "Panel1"};
+const char *const bars[] = {"pbCarregando", "pbCarregando1"};
+} // namespace
+
+Transmitter::Transmitter(Context &ctx, ParameterImage &image) : ctx_(ctx), image_(image) {}
+
+void Transmitter::showBusy()
+{
+    Screen &s = ctx_.screen;
+    for (const char *p : panels)
+        s.setVisible(p, true);
+    for (const char *b : bars) {
+        s.setBarPosition(b, 0);
+        s.setBarMin(b, 0);
+        s.setBarMax(b, 33);
+    }
+}
+
+void Transmitter::release()
+{
+    // While the TPS calibration runs the panels were never shown.
+    if (ctx_.timerTps.tag == 0)
+        for (const char *p : panels)
+            ctx_.screen.setVisible(p, false);
+    for (const QString &b : names::transferButtons())
+        ctx_.screen.setEnabled(b, true);
+}
+
+void Transmitter::btnEnviaClick()
+{
+    if (ctx_.timerTps.tag == 0)
+        showBusy();
+    for (const QString &b : names::transferButtons())
+        ctx_.screen.setEnabled(b, false);
+
+    // A parameter set goes out whole or not at all: every block is converted and
+    // range-checked once before the first frame. On failure the screen is given back
+    // and the error goes to the window's guard; nothing has been written.
+    try {
+        image_.prepare();
+        image_.checkAll();
+    } catch (...) {
+        release();
+        throw;
+    }
+
+    ctx_.timer2.setInterval(1);
+    ctx_.timer2.setEnabled(true);
+    tick_ = 0;
+}
+
+void Transmitter::Timer2Timer()
+{
+    ctx_.timer2.setInterval(50);
+    ++tick_;
+    for (const char *b : bars)
+        ctx_.screen.setBarPosition(b, tick_);
+
+    if (tick_ == endTick) {
+        ctx_.timer2.setEnabled(false);
+        release();
+        ctx_.port.write(frames::command(frames::EndOfUpload));
+        return;
+    }
+    if (tick_ >= 1 && tick_ <= lastBlock) {
+        // Read again at its tick, so an edit made during the upload still travels;
+        // a block that fails here loses its frame only.
+        const std::array<std::uint8_t, 8> bytes = image_.block(tick_);
+        QByteArray frame;
+        frame.reserve(9);
+        frame.append(char(tick_));
+        for (std::uint8_t b : bytes)
+            frame.append(char(b));
+        ctx_.port.write(frame);
+        if (tick_ == 31) {
+            const WorkingValues &wv = ctx_.state.wv;
+            ctx_.screen.setBarMin("BarraTps", wv.tpsMin / 4);
+            ctx_.screen.setBarMax("BarraTps", wv.tpsMax);
+        }
+    }
+    // Ticks 33 and 34 write nothing.
+}
