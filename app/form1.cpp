@@ -1,0 +1,404 @@
+#include "app/form1.h"
+
+#include "app/comportlink.h"
+#include "app/layout.h"
+#include "app/picture.h"
+#include "app/qttimer.h"
+#include "app/tgauge.h"
+#include "app/typinglimit.h"
+#include "app/widgetprompt.h"
+#include "app/widgetscreen.h"
+#include "common/controller.h"
+#include "common/controls.h"
+#include "common/names.h"
+#include "serial/comport.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTabWidget>
+
+namespace {
+
+// Focus changes the user made; focus lost to a popup, a message box or the program
+// itself runs no field check.
+bool isUserFocusChange(Qt::FocusReason reason)
+{
+    switch (reason) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::MouseFocusReason:
+    case Qt::ShortcutFocusReason:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isCharacterKey(const QKeyEvent *key)
+{
+    const QString text = key->text();
+    if (text.isEmpty() || !text.at(0).isPrint())
+        return false;
+    return !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
+} // namespace
+
+QString TForm1::caption()
+{
+    return QStringLiteral("              Sorvani            Injeção Velto    KX 4                        Roda   Fônica "
+                          "      Versão  VKX 2.02");
+}
+
+TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(caption());
+    setFont(layout::windowFont());
+    setFixedSize(972, 710);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    layout::buildHiddenControls(this);
+    Mapas_ = new QTabWidget(this);
+    Mapas_->setObjectName(QStringLiteral("Mapas"));
+    Mapas_->setGeometry(0, 0, 972, 710);
+    auto *mapPage = new QWidget;
+    mapPage->setObjectName(QStringLiteral("TabSheet1"));
+    auto *configPage = new QWidget;
+    configPage->setObjectName(QStringLiteral("TabSheet2"));
+    Mapas_->addTab(mapPage, QString());
+    Mapas_->addTab(configPage, QString());
+    layout::buildMapPage(mapPage);
+    layout::buildConfigPage(configPage);
+    Mapas_->raise();
+
+    screen_ = std::make_unique<WidgetScreen>(this, Mapas_);
+    applyStartupTable();
+    Mapas_->setCurrentWidget(configPage);
+
+    if (prompt) {
+        prompt_ = prompt;
+    } else {
+        ownPrompt_ = std::make_unique<WidgetPrompt>(this);
+        prompt_ = ownPrompt_.get();
+    }
+    comPort_ = std::make_unique<TComPort>();
+    link_ = std::make_unique<ComPortLink>(*comPort_);
+    timer1_ = std::make_unique<QtTimer>(this, [this] { tick(*timer1_, &Controller::Timer1Timer); });
+    timer2_ = std::make_unique<QtTimer>(this, [this] { tick(*timer2_, &Controller::Timer2Timer); }, Qt::PreciseTimer);
+    timerTps_ = std::make_unique<QtTimer>(this, [this] { tick(*timerTps_, &Controller::TimerTPSTimer); });
+    timerReadBack_ =
+        std::make_unique<QtTimer>(this, [this] { tick(*timerReadBack_, &Controller::TimerReadBackTimer); });
+    controller_ = std::make_unique<Controller>(*screen_, *link_, *prompt_, *timer1_, *timer2_, *timerTps_,
+                                               *timerReadBack_);
+
+    wirePort();
+    wireButtons();
+    wireFields();
+    loadPicture(picture::findPicture());
+
+    const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), area));
+
+    guarded([&] { controller_->FormCreate(ports ? *ports : EnumComPorts()); });
+}
+
+TForm1::~TForm1()
+{
+    // No port event may reach a window that is going away.
+    comPort_->OnAfterOpen = nullptr;
+    comPort_->OnAfterClose = nullptr;
+    comPort_->OnRxChar = nullptr;
+    comPort_->OnError = nullptr;
+    try {
+        comPort_->Close();
+    } catch (const std::exception &) {
+        // The window is gone; there is nobody left to tell.
+    }
+    timer1_->setEnabled(false);
+    timer2_->setEnabled(false);
+    timerTps_->setEnabled(false);
+    timerReadBack_->setEnabled(false);
+}
+
+void TForm1::applyStartupTable()
+{
+    WidgetScreen &s = *screen_;
+    const QStringList readOnly = layout::readouts();
+    for (const ControlSpec &c : controlTable()) {
+        QWidget *w = s.widget(c.name);
+        switch (c.kind) {
+        case ControlKind::ComboFixed:
+        case ControlKind::ComboFree:
+        case ControlKind::List:
+            s.setItems(c.name, c.items);
+            if (c.itemIndex >= 0)
+                s.setItemIndex(c.name, c.itemIndex);
+            else
+                s.setText(c.name, c.text);
+            break;
+        case ControlKind::Progress:
+            s.setBarMin(c.name, c.barMin);
+            s.setBarMax(c.name, c.barMax);
+            s.setBarPosition(c.name, c.barPosition);
+            break;
+        default:
+            s.setText(c.name, c.text);
+            break;
+        }
+        if (auto *e = qobject_cast<QLineEdit *>(w)) {
+            if (c.maxLength > 0)
+                new TypingLimit(e, c.maxLength);
+            if (readOnly.contains(c.name))
+                e->setReadOnly(true);
+        }
+        if (!c.hint.isEmpty())
+            w->setToolTip(c.hint);
+        if (c.color)
+            s.setColor(c.name, *c.color);
+        if (c.fontColor)
+            s.setFontColor(c.name, *c.fontColor);
+        s.setEnabled(c.name, c.enabled);
+        s.setVisible(c.name, c.visible);
+    }
+
+    // Read-outs and the change fields.
+    QFont readoutFont(QStringLiteral("Arial"));
+    readoutFont.setPixelSize(15);
+    readoutFont.setBold(true);
+    for (const QString &r : readOnly) {
+        auto *e = s.get<QLineEdit>(r);
+        e->setFont(readoutFont);
+        e->setAlignment(Qt::AlignCenter);
+    }
+    QFont fieldFont = layout::windowFont();
+    fieldFont.setBold(true);
+    for (int i = 0; i < 9; ++i) {
+        QStringList fields = {names::ignitionRowField(i), names::injectionRowField(i)};
+        if (i < 8)
+            fields << names::ignitionColumnField(i) << names::injectionColumnField(i);
+        for (const QString &f : fields) {
+            auto *e = s.get<QLineEdit>(f);
+            e->setFont(fieldFont);
+            e->setAlignment(Qt::AlignCenter);
+            e->setFocusPolicy(Qt::ClickFocus);
+        }
+    }
+
+    // Keyboard order through the maps: injection cells, then ignition cells.
+    QWidget *previous = nullptr;
+    for (int k = 0; k < 72; ++k) {
+        QWidget *cell = s.widget(names::injectionCell(k));
+        if (previous)
+            setTabOrder(previous, cell);
+        previous = cell;
+    }
+    for (int k = 0; k < 72; ++k) {
+        QWidget *cell = s.widget(names::ignitionCell(k));
+        setTabOrder(previous, cell);
+        previous = cell;
+    }
+}
+
+void TForm1::loadPicture(const QString &path)
+{
+    const QImage image = path.isEmpty() ? QImage() : picture::loadJpeg(path);
+    const QPixmap pixmap = image.isNull() ? QPixmap() : QPixmap::fromImage(image);
+    for (const QString &box : layout::pictureBoxes()) {
+        auto *label = screen_->get<QLabel>(box);
+        if (pixmap.isNull())
+            label->clear();
+        else
+            label->setPixmap(pixmap);
+    }
+}
+
+void TForm1::showError(const QString &text)
+{
+    try {
+        prompt_->message(text);
+    } catch (const std::exception &) {
+        // A failing message box must not take the program down.
+    }
+}
+
+void TForm1::guarded(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const std::exception &e) {
+        showError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        showError(QStringLiteral("Erro desconhecido"));
+    }
+}
+
+void TForm1::tick(QtTimer &timer, void (Controller::*handler)())
+{
+    // While the error of an earlier tick is on screen, further ticks of the same
+    // timer wait, so a failing tick does not pile up one message box per period.
+    if (tickErrorOpen_.contains(&timer))
+        return;
+    try {
+        (controller_.get()->*handler)();
+    } catch (const std::exception &e) {
+        tickErrorOpen_.insert(&timer);
+        showError(QString::fromUtf8(e.what()));
+        tickErrorOpen_.remove(&timer);
+    } catch (...) {
+        tickErrorOpen_.insert(&timer);
+        showError(QStringLiteral("Erro desconhecido"));
+        tickErrorOpen_.remove(&timer);
+    }
+}
+
+void TForm1::wirePort()
+{
+    comPort_->OnAfterOpen = [this] { controller_->ComPort1AfterOpen(); };
+    comPort_->OnAfterClose = [this] { controller_->ComPort1AfterClose(); };
+    comPort_->OnRxChar = [this](int) { guarded([this] { controller_->ComPort1RxChar(); }); };
+    comPort_->OnError = [this](const EComPort &error) { showError(QString::fromUtf8(error.what())); };
+}
+
+void TForm1::btnAtivarClick()
+{
+    comPort_->setPort(screen_->text(QStringLiteral("cbPorta")));
+    comPort_->Open(); // OnAfterOpen runs inside; a failure leaves the port closed
+    controller_->portActivated();
+}
+
+void TForm1::btnDesativarClick()
+{
+    comPort_->Close(); // OnAfterClose runs inside
+    controller_->portDeactivated();
+}
+
+void TForm1::FormClose() { comPort_->Close(); }
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    guarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TForm1::wireButtons()
+{
+    auto onClick = [this](const char *name, std::function<void()> handler) {
+        auto *button = screen_->get<QPushButton>(QString::fromLatin1(name));
+        connect(button, &QPushButton::clicked, this, [this, handler] { guarded(handler); });
+    };
+    Controller *c = controller_.get();
+    onClick("btnAtivar", [this] { btnAtivarClick(); });
+    onClick("btnDesativar", [this] { btnDesativarClick(); });
+    for (const char *b : {"btnEnvia", "Button8"})
+        onClick(b, [c] { c->btnEnviaClick(); });
+    for (const char *b : {"btnLerDados", "Button6"})
+        onClick(b, [c] { c->btnLerDadosClick(); });
+    for (const char *b : {"btnSalvar", "Button1"})
+        onClick(b, [c] { c->btnSalvarClick(); });
+    for (const char *b : {"btnCarregar", "Button2"})
+        onClick(b, [c] { c->btnCarregarClick(); });
+    onClick("Button3", [c] { c->Button3Click(); });
+    onClick("btnAlterarMapas", [c] { c->btnAlterarMapasClick(); });
+    onClick("btnAlterar", [c] { c->btnAlterarClick(); });
+    onClick("btnVoltarTelaPrincipal", [c] { c->btnVoltarTelaPrincipalClick(); });
+    onClick("btnPercentual", [c] { c->btnPercentualClick(); });
+    onClick("btnmS", [c] { c->btnmSClick(); });
+    onClick("btnConfigurarTps", [c] { c->btnConfigurarTpsClick(); });
+}
+
+void TForm1::wireFields()
+{
+    Controller *c = controller_.get();
+    const std::pair<const char *, std::function<void()>> exits[] = {
+        {"eDeslCutOff", [c] { c->eDeslCutOffExit(); }},
+        {"eLigaCutOff", [c] { c->eLigaCutOffExit(); }},
+        {"eTempoCarga", [c] { c->eTempoCargaExit(); }},
+        {"eLimiteRpm", [c] { c->eLimiteRpmExit(); }},
+        {"eAvancoPartida", [c] { c->eAvancoPartidaExit(); }},
+        {"cbCombinacaoMapa", [c] { c->cbCombinacaoMapaExit(); }},
+    };
+    for (const auto &[name, check] : exits) {
+        QWidget *w = screen_->widget(QString::fromLatin1(name));
+        exitChecks_.insert(w, check);
+        w->installEventFilter(this);
+        if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->lineEdit()) {
+            exitChecks_.insert(combo->lineEdit(), check);
+            combo->lineEdit()->installEventFilter(this);
+        }
+    }
+
+    for (const ControlSpec &spec : controlTable()) {
+        auto *combo = qobject_cast<QComboBox *>(screen_->widget(spec.name));
+        if (!combo)
+            continue;
+        // Typed text selects the entry it equals, or none.
+        connect(combo->lineEdit(), &QLineEdit::textEdited, this,
+                [combo] { widgetcombo::followTypedText(combo); });
+        if (spec.kind == ControlKind::ComboFixed) {
+            fixedCombos_.insert(combo, spec.name);
+            combo->installEventFilter(this);
+            fixedCombos_.insert(combo->lineEdit(), spec.name);
+            combo->lineEdit()->installEventFilter(this);
+        }
+    }
+
+    auto onUserChange = [this](const char *name, std::function<void()> handler) {
+        auto *combo = screen_->get<QComboBox>(QString::fromLatin1(name));
+        connect(combo, &QComboBox::activated, this, [this, handler] { guarded(handler); });
+        // Connected after the index follows the typed text, so the handler sees it.
+        connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, handler] { guarded(handler); });
+    };
+    onUserChange("cbTipoRodaFonica", [c] { c->cbTipoRodaFonicaChange(); });
+    onUserChange("cbEscalaRpm", [c] { c->cbEscalaRpmChange(); });
+}
+
+void TForm1::runExitCheck(const std::function<void()> &check)
+{
+    exitCheckRunning_ = true;
+    guarded(check);
+    exitCheckRunning_ = false;
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut) {
+        auto it = exitChecks_.constFind(watched);
+        if (it != exitChecks_.constEnd() && !exitCheckRunning_ && !exitCheckQueued_ &&
+            isUserFocusChange(static_cast<QFocusEvent *>(event)->reason())) {
+            // The check runs once the focus has settled on the new control, so the
+            // field it gives the focus back to ends up with a live cursor.
+            exitCheckQueued_ = true;
+            const std::function<void()> check = *it;
+            QMetaObject::invokeMethod(
+                this,
+                [this, check] {
+                    exitCheckQueued_ = false;
+                    runExitCheck(check);
+                },
+                Qt::QueuedConnection);
+        }
+    } else if (event->type() == QEvent::KeyPress) {
+        auto it = fixedCombos_.constFind(watched);
+        if (it != fixedCombos_.constEnd() && isCharacterKey(static_cast<QKeyEvent *>(event))) {
+            const QString name = *it;
+            guarded([this, name] { controller_->fixedComboKeyPress(name); });
+            // The key is not consumed: it goes on to the box.
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

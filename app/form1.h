@@ -1,0 +1,87 @@
+#pragma once
+// The main window: owns every control, the serial port ComPort1, the timers and the
+// controller that holds the program's handlers. Widget events are forwarded to the
+// controller through the guard, which shows an escaping error in a message box.
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ComPortLink;
+class Controller;
+class EComPort;
+class Prompt;
+class QComboBox;
+class QLineEdit;
+class QTabWidget;
+class QtTimer;
+class TComPort;
+class WidgetScreen;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // prompt: who answers messages and file dialogs (a real one when null).
+    // ports: the port list at start-up (the ports that can be opened when not given).
+    explicit TForm1(Prompt *prompt = nullptr, std::optional<QStringList> ports = std::nullopt,
+                    QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    static QString caption();
+
+    Controller &controller() { return *controller_; }
+    WidgetScreen &widgetScreen() { return *screen_; }
+    Prompt &prompt() { return *prompt_; }
+    TComPort &ComPort1() { return *comPort_; }
+    QtTimer &timer1() { return *timer1_; }
+    QtTimer &timer2() { return *timer2_; }
+    QtTimer &timerTps() { return *timerTps_; }
+    QtTimer &timerReadBack() { return *timerReadBack_; }
+    QTabWidget *pages() const { return Mapas_; }
+
+    // Runs a handler; an error that escapes it is shown with its text and the program
+    // goes on.
+    void guarded(const std::function<void()> &handler);
+
+    // Shows the picture at path in its four boxes; a file that cannot be decoded
+    // leaves them empty.
+    void loadPicture(const QString &path);
+
+    // Handlers of the window itself.
+    void btnAtivarClick();
+    void btnDesativarClick();
+    void FormClose();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void applyStartupTable();
+    void wireButtons();
+    void wireFields();
+    void wirePort();
+    void tick(QtTimer &timer, void (Controller::*handler)());
+    void runExitCheck(const std::function<void()> &check);
+    void showError(const QString &text);
+
+    QTabWidget *Mapas_ = nullptr;
+    std::unique_ptr<WidgetScreen> screen_;
+    std::unique_ptr<Prompt> ownPrompt_;
+    Prompt *prompt_ = nullptr;
+    std::unique_ptr<TComPort> comPort_;
+    std::unique_ptr<ComPortLink> link_;
+    std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_;
+    std::unique_ptr<Controller> controller_;
+
+    // Field-exit checks and key-press guards, by watched object.
+    QHash<QObject *, std::function<void()>> exitChecks_;
+    QHash<QObject *, QString> fixedCombos_;
+    bool exitCheckRunning_ = false;
+    bool exitCheckQueued_ = false;
+    // Timers whose error message is open: their ticks wait until it is closed.
+    QSet<const QtTimer *> tickErrorOpen_;
+};

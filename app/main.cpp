@@ -1,0 +1,27 @@
+// Velto: sets up the ECU over the serial line.
+#include "app/form1.h"
+
+#include <QApplication>
+#include <cstdio>
+
+namespace {
+bool displayAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!displayAvailable()) {
+        std::fputs("velto: no display available: set DISPLAY or QT_QPA_PLATFORM=offscreen\n", stderr);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velto"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velto"));
+    TForm1 form;
+    form.show();
+    return app.exec();
+}

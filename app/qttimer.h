@@ -1,0 +1,29 @@
+#pragma once
+// A timer of the window over QTimer. Like the timers the core was written for, an
+// interval of 0 never ticks, enabling an enabled timer does not restart it, and a new
+// interval restarts the period of an enabled timer.
+#include "common/context.h"
+
+#include <QTimer>
+#include <functional>
+
+class QtTimer : public Timer {
+public:
+    QtTimer(QObject *context, std::function<void()> tick, Qt::TimerType type = Qt::CoarseTimer);
+    void setInterval(int ms) override;
+    int interval() const override { return interval_; }
+    void setEnabled(bool enabled) override;
+    bool isEnabled() const override { return enabled_; }
+
+    QTimer &qtimer() { return timer_; }
+    // Runs the tick as a timeout would.
+    void fire() { tick_(); }
+
+private:
+    void apply();
+
+    QTimer timer_;
+    std::function<void()> tick_;
+    int interval_ = 1000;
+    bool enabled_ = false;
+};

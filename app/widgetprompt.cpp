@@ -1,0 +1,73 @@
+#include "app/widgetprompt.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace prompt {
+
+QStringList nameFilters(const QString &filter)
+{
+    QStringList out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i] + QStringLiteral(" (") + parts[i + 1] + QLatin1Char(')');
+    if (parts.size() % 2 == 1 && !parts.last().isEmpty())
+        out << parts.last(); // a name without a pattern
+    return out;
+}
+
+namespace {
+QString plainSuffix(QString suffix)
+{
+    if (suffix.startsWith(QLatin1String("*.")))
+        suffix.remove(0, 2);
+    else if (suffix.startsWith(QLatin1Char('.')))
+        suffix.remove(0, 1);
+    return suffix;
+}
+} // namespace
+
+std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &spec, bool save)
+{
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+    const QStringList filters = nameFilters(spec.filter);
+    if (!filters.isEmpty()) {
+        dialog->setNameFilters(filters);
+        dialog->selectNameFilter(filters.first());
+    }
+    dialog->setDefaultSuffix(plainSuffix(spec.defaultSuffix));
+    if (!spec.initialDir.isEmpty() && QDir(spec.initialDir).exists())
+        dialog->setDirectory(spec.initialDir);
+    return dialog;
+}
+
+std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, messageTitle, text, QMessageBox::Ok, parent);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+} // namespace prompt
+
+void WidgetPrompt::message(const QString &text)
+{
+    auto box = prompt::messageBox(parent_, text);
+    box->exec();
+}
+
+std::optional<QString> WidgetPrompt::run(const FileDialogSpec &spec, bool save)
+{
+    auto dialog = prompt::fileDialog(parent_, spec, save);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog->selectedFiles().first();
+}
+
+std::optional<QString> WidgetPrompt::saveFileName(const FileDialogSpec &spec) { return run(spec, true); }
+std::optional<QString> WidgetPrompt::openFileName(const FileDialogSpec &spec) { return run(spec, false); }

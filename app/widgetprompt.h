@@ -1,0 +1,35 @@
+#pragma once
+// Real modal boxes and file dialogs for the core's questions.
+#include "common/context.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QFileDialog;
+class QMessageBox;
+class QWidget;
+
+namespace prompt {
+// Title of every message box.
+inline const QString messageTitle = QStringLiteral("Velto");
+// "Name|pattern|Name|pattern" as Qt's name filters ("Name (pattern)").
+QStringList nameFilters(const QString &filter);
+// A file dialog set up from spec: filters (first selected), default suffix without
+// "*." or ".", initial folder, no overwrite question when saving, and on opening
+// any file name is accepted (the caller reports a missing file).
+std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &spec, bool save);
+std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text);
+} // namespace prompt
+
+class WidgetPrompt : public Prompt {
+public:
+    explicit WidgetPrompt(QWidget *parent) : parent_(parent) {}
+    void message(const QString &text) override;
+    std::optional<QString> saveFileName(const FileDialogSpec &spec) override;
+    std::optional<QString> openFileName(const FileDialogSpec &spec) override;
+
+private:
+    std::optional<QString> run(const FileDialogSpec &spec, bool save);
+    QWidget *parent_;
+};
