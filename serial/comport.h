@@ -1,0 +1,339 @@
+#pragma once
+// The serial port component: the program's only path to the ECU.
+//
+// The main window owns one TComPort and uses it through a small set of
+// operations (port name, Open, Close, Write, Read, InputCount) and a few events
+// (OnAfterOpen, OnAfterClose, OnRxChar, OnError). Every operation and every event
+// runs on the thread that owns the port object (the GUI thread). While the port is
+// open one event thread (TComThread) waits for received bytes and hands each
+// arrival synchronously to the GUI thread.
+//
+// Use from the window:
+//   ComPort1 = new TComPort(this);
+//   ComPort1->OnAfterOpen = [this] { ComPort1AfterOpen(); };
+//   ComPort1->OnAfterClose = [this] { ComPort1AfterClose(); };
+//   ComPort1->OnRxChar = [this](int count) { ComPort1RxChar(count); };
+//   ComPort1->OnError = [this](const EComPort &e) { /* general error handler */ };
+//   ComPort1->setPort(cbPorta->currentText());
+//   ComPort1->Open();                       // throws EComPort
+//   ComPort1->Write(frame);                 // throws EComPort
+//   QByteArray s; ComPort1->Read(s, 12);    // at most 100 ms per missing byte
+//   ComPort1->Close();                      // in FormClose: raises OnAfterClose
+// Exceptions from Open, Close, Write, Read and InputCount reach the caller;
+// exceptions escaping OnRxChar are caught and passed to OnError.
+//
+// Everything that touches the operating system lives in comport_unix.cpp.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+// Every failure of the component. what() is the exact message shown to the user:
+// the text of the code, followed, when the system gave an error number, by
+// " (win error code: %d)" with that number (errno), e.g.
+// "Unable to open com port (win error code: 2)".
+//
+// Codes:
+//   0  an exception escaped an event handler run by the event thread; what() is
+//      that exception's own message and cause() holds it
+//   1  "Unable to open com port"            Open: no such device, held by another
+//                                           opener, not a terminal
+//   2  "WriteFile function failed"          Write
+//   3  "ReadFile function failed"           Read; the device went away (OnError)
+//   5  "PurgeComm function failed"          not raised here: Close always completes
+//   7  "SetCommState function failed"       Open: line settings or DTR/RTS refused
+//   8  "SetCommTimeouts failed"             Open: invalid time-outs
+//   9  "SetupComm function failed"          Open: invalid buffer sizes
+//   10 "ClearCommError function failed"     InputCount; pending count in a hand-over
+//   11 "GetCommModemStatus function failed" Open, after OnAfterOpen; the port stays open
+// Operations on a closed port fail with their code and EBADF (9).
+class EComPort : public std::runtime_error {
+public:
+    enum Code {
+        HandlerFailed = 0,
+        OpenFailed = 1,
+        WriteFailed = 2,
+        ReadFailed = 3,
+        PurgeFailed = 5,
+        SetStateFailed = 7,
+        SetTimeoutsFailed = 8,
+        SetupFailed = 9,
+        ClearErrorFailed = 10,
+        ModemStatusFailed = 11,
+    };
+
+    // osError: the system's error number, or -1 when there is none.
+    explicit EComPort(int code, int osError = -1);
+
+    // Wraps the exception currently being handled (call inside a catch block). An
+    // EComPort is returned as it is; anything else becomes code 0 with its message.
+    static EComPort fromCurrentException();
+
+    int code() const { return m_code; }
+    int osError() const { return m_osError; }
+    // The original exception for code 0, else null.
+    std::exception_ptr cause() const { return m_cause; }
+
+    // The text of a code without the error number ("Unable to open com port").
+    static QString codeText(int code);
+
+private:
+    EComPort(const std::string &message, std::exception_ptr cause);
+
+    int m_code;
+    int m_osError;
+    std::exception_ptr m_cause;
+};
+
+// Settings groups. Changing a group while the port is open applies it at once.
+enum class TParityBits { None, Odd, Even, Mark, Space };
+enum class TStopBits { One, OnePointFive, Two };
+enum class TDtrControl { Disable, Enable, Handshake };
+enum class TRtsControl { Disable, Enable, Handshake, Toggle };
+
+struct TComParity {
+    TParityBits bits = TParityBits::None;
+    bool check = false; // a byte with a parity error is read as 0
+    bool replace = false;
+    char replaceChar = 0; // only 0 is possible on this platform (else code 7)
+    friend bool operator==(const TComParity &, const TComParity &) = default;
+};
+
+struct TComFlowControl {
+    bool outCtsFlow = false;
+    bool outDsrFlow = false; // not available on this platform: refused with code 7
+    TDtrControl controlDtr = TDtrControl::Disable;
+    TRtsControl controlRts = TRtsControl::Disable;
+    bool xonXoffOut = false;
+    bool xonXoffIn = false;
+    bool dsrSensitivity = false; // not available on this platform: refused with code 7
+    bool txContinueOnXoff = false;
+    char xonChar = 0x11;
+    char xoffChar = 0x13;
+    friend bool operator==(const TComFlowControl &, const TComFlowControl &) = default;
+};
+
+struct TComBuffer {
+    int inputSize = 1024;
+    int outputSize = 1024;
+    friend bool operator==(const TComBuffer &, const TComBuffer &) = default;
+};
+
+// Time-outs in milliseconds, -1 standing for "maximum".
+//
+// Read: with readInterval -1 and both read totals 0, a read returns at once with
+// what is waiting. Otherwise a read returns when count bytes have arrived, or when
+// no new byte has come for readInterval ms (ReadIdleLimitMs when readInterval is 0
+// and no total is set; the wait counts from the call, so it also ends when nothing
+// arrives at all), or when readTotalMultiplier * count + readTotalConstant ms have
+// passed, if that is above 0.
+// Write: a write returns when all bytes have been handed to the device, or, if
+// writeTotalMultiplier * length + writeTotalConstant is above 0, when that many
+// ms have passed, with the number handed over so far.
+struct TComTimeouts {
+    int readInterval = -1;
+    int readTotalMultiplier = 0;
+    int readTotalConstant = 0;
+    int writeTotalMultiplier = 100;
+    int writeTotalConstant = 1000;
+    friend bool operator==(const TComTimeouts &, const TComTimeouts &) = default;
+};
+
+class TCustomComPort;
+class ComDevice;
+class ComWaiter;
+struct HandOverSync;
+
+// The event thread of an open port. It waits in poll() on the device and on a
+// wake descriptor; when bytes have arrived it asks the GUI thread to raise
+// OnRxChar and waits until that has returned (or until the port is closing), so
+// at most one hand-over is in progress. It never reads or writes data. Created by
+// Open, stopped and joined by Close before the device is closed.
+class TComThread {
+public:
+    // Starts the thread. Failure to create its wake descriptor: code 1.
+    TComThread(TCustomComPort *port, int fd, quint64 generation);
+    ~TComThread(); // stops and joins
+    TComThread(const TComThread &) = delete;
+    TComThread &operator=(const TComThread &) = delete;
+
+    // Asks the thread to end: it leaves its poll and any hand-over wait at once.
+    void stop();
+    // Hand-overs posted to the GUI thread so far (diagnostics and tests).
+    int handOverCount() const { return m_handOvers.load(); }
+
+private:
+    enum class Status { Delivered, Nothing, Busy, Stale, Failed };
+    struct Result {
+        Status status = Status::Nothing;
+        int count = 0;    // pending count passed to OnRxChar
+        qint64 taken = 0; // bytes read by the handler during the hand-over
+    };
+    enum class Event { BytesReceived, DeviceGone };
+
+    void run();
+    bool handOver(Event event, int osError, Result *result);
+    bool deliver(Event event, int osError, Result *result);
+    void pause(int ms);
+    bool stopping() const { return m_stop.load(); }
+
+    TCustomComPort *const m_port;
+    const int m_fd;
+    const quint64 m_generation;
+    std::shared_ptr<HandOverSync> m_sync;
+    std::unique_ptr<ComWaiter> m_waiter;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_handOvers{0};
+    std::thread m_thread;
+
+    friend class TCustomComPort;
+    friend struct HandOverSync;
+};
+
+// The component with its own defaults (9600 baud, 8N1, no flow control, DTR and
+// RTS held off, buffers 1024/1024, time-outs -1, 0, 0, 100, 1000). Not copyable.
+class TCustomComPort : public QObject {
+    Q_OBJECT
+public:
+    // A read with the program's time-outs (all 0) returns when no new byte has
+    // come for this long, with the bytes received so far.
+    static constexpr int ReadIdleLimitMs = 100;
+
+    explicit TCustomComPort(QObject *parent = nullptr);
+    // Closes the port without raising OnAfterClose (the owner may be half destroyed).
+    ~TCustomComPort() override;
+
+    // The device: a path ("/dev/ttyUSB0"), or a bare name meaning a device in /dev
+    // ("ttyUSB0", "pts/3"); "/dev/ttyS0" at first. Setting the name it already holds does nothing; setting
+    // another name while open closes the port and opens it again with the new name
+    // (OnAfterClose, then OnAfterOpen).
+    void setPort(const QString &name);
+    QString port() const { return m_port; }
+    // The device path a port name stands for.
+    static QString devicePath(const QString &name);
+
+    // Opens the device for exclusive use (a second opener, also in another
+    // process or as root, fails with code 1), applies buffer sizes (9), line
+    // settings and DTR/RTS (7), time-outs (8), starts the event thread and raises
+    // OnAfterOpen; then reads the modem lines once (11, the port stays open). If a
+    // step before OnAfterOpen fails the port stays closed and no event is raised.
+    // Does nothing if already open.
+    void Open();
+    // Stops the event thread, discards unread input, restores the device's
+    // previous settings, releases it and raises OnAfterClose. No event reaches the
+    // owner after OnAfterClose. Always completes, also after the device went away.
+    // Does nothing if not open.
+    void Close();
+    bool Connected() const { return m_device != nullptr; }
+
+    // Writes all bytes; blocks until they have been handed to the device (see
+    // TComTimeouts). Returns the number written; an empty array writes nothing
+    // and returns 0. Failure (also when closed): code 2.
+    int Write(const QByteArray &data);
+    // Reads up to count bytes into s and cuts s to the number read, which it
+    // returns. Blocks until count bytes have arrived or the time-outs end the read
+    // (with the program's time-outs: ReadIdleLimitMs without a new byte), so a
+    // short frame returns what arrived, possibly nothing. If the device goes away
+    // the bytes received before are returned; with none, code 3 is raised.
+    // Failure (also when closed): code 3.
+    int Read(QByteArray &s, int count);
+    // Received bytes waiting to be read. Failure (also when closed): code 10.
+    int InputCount();
+
+    // Settings. Changing one while open applies its group at once.
+    int baudRate() const { return m_baudRate; }
+    void setBaudRate(int baud);
+    int dataBits() const { return m_dataBits; }
+    void setDataBits(int bits);
+    TComParity parity() const { return m_parity; }
+    void setParity(const TComParity &parity);
+    TStopBits stopBits() const { return m_stopBits; }
+    void setStopBits(TStopBits bits);
+    TComFlowControl flowControl() const { return m_flowControl; }
+    void setFlowControl(const TComFlowControl &flow);
+    TComBuffer buffer() const { return m_buffer; }
+    void setBuffer(const TComBuffer &buffer);
+    TComTimeouts timeouts() const { return m_timeouts; }
+    void setTimeouts(const TComTimeouts &timeouts);
+
+    // The event thread while the port is open, else null.
+    const TComThread *comThread() const { return m_thread.get(); }
+
+    // Events, all raised on the GUI thread.
+    // After a successful open, before Open returns.
+    std::function<void()> OnAfterOpen;
+    // After the port has been closed.
+    std::function<void()> OnAfterClose;
+    // Bytes have arrived; count is the number waiting when the event is handled
+    // (never 0). Not entered again while it runs (a modal box inside it runs the
+    // event loop): the next arrival waits until it has returned. If it reads
+    // nothing, it is raised again only when more bytes arrive.
+    std::function<void(int count)> OnRxChar;
+    // Errors that no operation of the owner could catch: an exception escaping
+    // OnRxChar (the event thread goes on serving the port), and the device going
+    // away (code 3, reported once; the port stays open until Close).
+    std::function<void(const EComPort &)> OnError;
+
+protected:
+    // Steps of Open and Close, in order; each can be replaced.
+    virtual void createHandle();
+    virtual void destroyHandle();
+    virtual void applySettings(); // buffer, line settings, time-outs
+    virtual void applyBuffer();
+    virtual void applyLineSettings();
+    virtual void applyTimeouts();
+    virtual void checkModemStatus();
+    // Event raisers.
+    virtual void doAfterOpen();
+    virtual void doAfterClose();
+    virtual void doRxChar(int count);
+    virtual void doError(const EComPort &error);
+
+private:
+    TComThread::Result dispatchLineEvent(quint64 generation, TComThread::Event event,
+                                         int osError);
+    void closeDevice();
+    void reportError(const EComPort &error);
+
+    QString m_port = QStringLiteral("/dev/ttyS0");
+    int m_baudRate = 9600;
+    int m_dataBits = 8;
+    TComParity m_parity;
+    TStopBits m_stopBits = TStopBits::One;
+    TComFlowControl m_flowControl;
+    TComBuffer m_buffer;
+    TComTimeouts m_timeouts;
+
+    std::unique_ptr<ComDevice> m_device;
+    std::unique_ptr<TComThread> m_thread;
+    // Counts opens and closes; a hand-over posted for an earlier one is ignored.
+    quint64 m_generation = 0;
+    bool m_dispatching = false;
+    qint64 m_bytesRead = 0;
+
+    friend class TComThread;
+};
+
+// The component with this program's settings: 38400 baud, 8N1, no flow control,
+// DTR and RTS held off, buffers 1024/1024, all time-outs 0 (so a read waits at
+// most ReadIdleLimitMs for each next byte).
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+public:
+    explicit TComPort(QObject *parent = nullptr);
+};
+
+// The serial ports that can be opened now: first the device paths listed in the
+// environment variable VELTO_SERIAL_PORTS (separated by ':'), in their order,
+// then /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM*, by family and ascending number.
+// A candidate is kept if the same exclusive open as Open succeeds (it is closed
+// again at once); each device appears once, as its path.
+QStringList EnumComPorts();

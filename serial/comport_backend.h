@@ -1,0 +1,84 @@
+#pragma once
+// The operating-system side of the serial port component. Only comport_unix.cpp
+// implements it; every function reports failure as an errno value (0 = success)
+// and leaves the choice of the component's error code to the caller.
+#include "serial/comport.h"
+
+#include <QByteArray>
+
+#include <memory>
+
+struct ComLineSettings {
+    int baudRate = 9600;
+    int dataBits = 8;
+    TComParity parity;
+    TStopBits stopBits = TStopBits::One;
+    TComFlowControl flow;
+};
+
+// How long a read may wait; -1 = no such limit.
+struct ComReadLimits {
+    int idleMs = -1;  // since the call or the last byte
+    int totalMs = -1; // since the call
+};
+
+// An exclusively opened serial device.
+class ComDevice {
+public:
+    ComDevice();
+    ~ComDevice(); // closes
+    ComDevice(const ComDevice &) = delete;
+    ComDevice &operator=(const ComDevice &) = delete;
+
+    // Non-blocking open with flock and TIOCEXCL; the settings found are saved.
+    int open(const QByteArray &path);
+    // Restores the saved settings, releases TIOCEXCL and the lock, closes.
+    // Never fails: the device may already be gone.
+    void close();
+    int fd() const { return m_fd; }
+
+    // Raw mode, speed, frame and flow control; then the DTR and RTS lines.
+    int applyLineSettings(const ComLineSettings &settings);
+    // Reads the modem status lines once (a pseudo-terminal has none: success).
+    int checkModemStatus();
+    int pendingCount(int *count) const;
+    void discardInput();
+
+    // Hands all bytes to the device, waiting for room; totalMs > 0 bounds the wait.
+    int write(const char *data, qsizetype length, int totalMs, qsizetype *written);
+    // Reads up to length bytes within the limits. A device that has gone away
+    // gives EIO unless some bytes came before.
+    int read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received);
+
+private:
+    struct Saved;
+    int m_fd = -1;
+    std::unique_ptr<Saved> m_saved;
+};
+
+// Pending count of any open device descriptor (the event thread's view).
+int comPendingCount(int fd, int *count);
+
+// Opens a candidate exclusively as ComDevice does and closes it again.
+int comProbeExclusive(const QByteArray &path);
+
+// The event thread's wait: the device and a wake descriptor in one poll().
+class ComWaiter {
+public:
+    enum class Event { Readable, Woken, Timeout, Gone, Failed };
+
+    ComWaiter() = default;
+    ~ComWaiter();
+    ComWaiter(const ComWaiter &) = delete;
+    ComWaiter &operator=(const ComWaiter &) = delete;
+
+    int create();
+    // Safe from any thread.
+    void wake();
+    // fd -1: wait for the wake descriptor only. timeoutMs -1: no limit.
+    // Gone and Failed set *osError.
+    Event wait(int fd, int timeoutMs, int *osError);
+
+private:
+    int m_wakeFd = -1;
+};
