@@ -1,0 +1,74 @@
+#pragma once
+// How the fuzz targets read their byte input, shared with the seed generator so that
+// the seeds mean what the targets make of them.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+static_assert(std::numeric_limits<long double>::digits == 64, "x87 extended precision expected");
+
+namespace fuzzinput {
+
+// fuzz_frames: the first byte sets up the window, then every step is one control byte
+// followed by the bytes of one read. The control byte c gives the read's length
+// (c % 13, 0 to 12 bytes; fewer when the input ends) and, for c / 13 from 14 up, an
+// event of the window that runs just before that read.
+namespace frames {
+enum Setup : std::uint8_t {
+    PortOpen = 0x01,       // "&Ativar" opened the port
+    StartTpsCalibration = 0x02, // btnConfigurarTps clicked
+    ScannerOn = 0x04,      // "Ativar &Scanner" clicked
+    TpsFlag = 0x08,        // the tag of TimerTPS is 1
+};
+enum Event : std::uint8_t {
+    ReadOnly = 0,       // 0 to 13: nothing but the read
+    ToggleScanner = 14, // Button3Click
+    ToggleTpsFlag = 15, // the tag of TimerTPS flips between 0 and 1
+    Timer1Tick = 16,    // scanner poll and link watchdog
+    TimerTpsTick = 17,  // a step of the TPS calibration, and one upload tick if Timer2 runs
+    ReadBackTick = 18,  // read-back watchdog
+    ReadRequest = 19,   // "&Lêr  Dados" (only reads of 0 to 8 bytes fit in one byte)
+};
+constexpr int maxRead = 12;
+inline std::uint8_t control(Event e, int readLength) { return std::uint8_t(int(e) * 13 + readLength); }
+} // namespace frames
+
+// fuzz_numtext: the first ten bytes are a number (read twice: as the bits of an
+// extended-precision value, and as a 64-bit integer divided by a power of ten), the rest
+// is a text to parse, itself also formatted where it parses.
+namespace numtext {
+constexpr int header = 10;
+
+// Sign, exponent and fraction as an x87 extended value with its integer bit set as a
+// normal or subnormal number has it, so that no unsupported encoding comes out.
+inline long double fromBits(const std::uint8_t *b)
+{
+    std::uint64_t fraction = 0;
+    std::memcpy(&fraction, b, 8);
+    const std::uint16_t signExponent = std::uint16_t(b[8] | b[9] << 8);
+    const int exponent = signExponent & 0x7FFF;
+    fraction &= 0x7FFFFFFFFFFFFFFFull;
+    if (exponent != 0)
+        fraction |= 0x8000000000000000ull;
+    unsigned char raw[sizeof(long double)] = {};
+    std::memcpy(raw, &fraction, 8);
+    std::memcpy(raw + 8, &signExponent, 2);
+    long double value;
+    std::memcpy(&value, raw, sizeof value);
+    return value;
+}
+
+inline long double fromDecimal(const std::uint8_t *b)
+{
+    std::int64_t mantissa = 0;
+    std::memcpy(&mantissa, b, 8);
+    long double scale = 1;
+    for (int i = 0; i < b[8] % 24; ++i)
+        scale *= 10;
+    return (long double)mantissa / scale;
+}
+} // namespace numtext
+
+} // namespace fuzzinput

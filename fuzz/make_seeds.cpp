@@ -1,0 +1,248 @@
+// Writes the seed inputs of the fuzz targets into the folder given as the argument, one
+// subfolder per target: the frames of every kind whole and shifted, a read-back, a
+// scanner run and a TPS calibration as the ECU would send them; the map file that a
+// fresh screen saves and variants of it; number texts and values.
+#include "fakecore.h"
+#include "inputs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+
+namespace {
+
+using Payload = std::array<std::uint8_t, 8>;
+
+QDir root;
+int written = 0;
+
+void put(const QString &target, const QString &name, const QByteArray &bytes)
+{
+    root.mkpath(target);
+    QFile f(root.filePath(target + u'/' + name));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "make_seeds: cannot write %s\n", qPrintable(f.fileName()));
+        std::exit(1);
+    }
+    ++written;
+}
+
+// --- frames ----------------------------------------------------------------------
+
+namespace fr = fuzzinput::frames;
+
+QByteArray frame(int kind, const Payload &p)
+{
+    QByteArray f("HP");
+    f.append(char(kind));
+    for (std::uint8_t b : p)
+        f.append(char(b));
+    f.append('F');
+    return f;
+}
+
+// The same frame with its "H", or "H" and "P", lost and blanks after the "F".
+QByteArray shifted(const QByteArray &whole, int lost) { return whole.mid(lost) + QByteArray(lost, ' '); }
+
+// A step that reads these bytes (at most 12), after an optional window event.
+QByteArray step(const QByteArray &read, fr::Event e = fr::ReadOnly)
+{
+    return QByteArray(1, char(fr::control(e, int(read.size())))) + read;
+}
+
+QByteArray event(fr::Event e) { return step({}, e); }
+
+Payload samplePayload(int kind)
+{
+    switch (kind) {
+    case 1: return {10, 20, 30, 40, 50, 60, 70, 80};
+    case 10: return {35, 255, 0, 52, 58, 60, 61, 62};
+    case 19: return {0xFE, 40, 30, 20, 12, 5, 0, 0};
+    case 22: return {0, 1, 0xFF, 3, 10, 30, 5, 3};
+    case 23: return {10, 0, 15, 30, 55, 70, 82, 10};
+    case 24: return {22, 15, 87, 80, 7, 20, 10, 70};
+    case 25: return {6, 8, 60, 10, 6, 130, 230, 1};
+    case 26: return {144, 0xFF, 0, 0, 0, 0, 0, 0};
+    case 29: return {94, 40, 30, 45, 200, 0, 12, 20};
+    case 30: return {12, 14, 0x10, 0x01, 9, 0xE8, 0x03, 1};
+    case 31: return {0xFB, 3, 5, 0xFE, 2, 1, 0, 0};
+    case 32: return {0xFF, 0x03, 1, 2, 3, 4, 5, 6};
+    default: return {1, 2, 3, 4, 5, 6, 7, 8};
+    }
+}
+
+void frameSeeds()
+{
+    const QString t = QStringLiteral("fuzz_frames");
+    for (int kind : {0, 1, 2, 9, 10, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 29, 30, 31, 32, 33, 34, 35, 70, 255}) {
+        const QByteArray whole = frame(kind, samplePayload(kind));
+        const QString k = QString::number(kind);
+        put(t, "kind" + k, char(fr::PortOpen) + step(whole));
+        put(t, "kind" + k + "-lost-h", char(fr::PortOpen) + step(shifted(whole, 1)));
+        put(t, "kind" + k + "-lost-hp", char(fr::PortOpen) + step(shifted(whole, 2)));
+        put(t, "kind" + k + "-nine", char(fr::PortOpen) + step(whole.left(8) + 'F'));
+    }
+    put(t, "no-f", char(fr::PortOpen) + step(QByteArray("HP\x01") + QByteArray(9, 'x')));
+    put(t, "split", char(fr::PortOpen) + step(frame(1, samplePayload(1)).left(5)) + step(frame(1, samplePayload(1)).mid(5)));
+
+    // A read-back: request, kinds 1 to 26 in order, a watchdog tick between two of them.
+    QByteArray readBack(1, char(fr::PortOpen));
+    readBack += event(fr::ReadRequest);
+    for (int kind = 1; kind <= 26; ++kind) {
+        readBack += step(frame(kind, samplePayload(kind)));
+        if (kind == 13)
+            readBack += event(fr::ReadBackTick);
+    }
+    put(t, "read-back", readBack);
+    QByteArray silent(1, char(fr::PortOpen));
+    silent += event(fr::ReadRequest) + step(frame(1, samplePayload(1)));
+    for (int i = 0; i < 7; ++i)
+        silent += event(fr::ReadBackTick);
+    put(t, "read-back-silent", silent);
+
+    // The scanner: live data between watchdog ticks, then a silent period.
+    QByteArray scanner(1, char(fr::PortOpen | fr::ScannerOn));
+    scanner += event(fr::Timer1Tick);
+    for (int round = 0; round < 3; ++round) {
+        for (int kind : {29, 30, 31}) {
+            Payload p = samplePayload(kind);
+            p[1] = std::uint8_t(p[1] + 6 * round);
+            scanner += step(frame(kind, p));
+        }
+        scanner += event(fr::Timer1Tick);
+    }
+    scanner += event(fr::Timer1Tick) + event(fr::ToggleScanner) + event(fr::Timer1Tick);
+    put(t, "scanner", scanner);
+
+    // A TPS calibration: closed throttle at 200, full throttle at 900.
+    auto tps = [](int reading) {
+        Payload p = samplePayload(29);
+        p[4] = std::uint8_t(reading & 0xFF);
+        p[5] = std::uint8_t(reading >> 8);
+        return step(frame(29, p));
+    };
+    QByteArray calibration(1, char(fr::PortOpen | fr::StartTpsCalibration));
+    calibration += event(fr::TimerTpsTick) + tps(200) + tps(200);
+    for (int i = 0; i < 3; ++i)
+        calibration += event(fr::TimerTpsTick);
+    for (int i = 0; i < 6; ++i)
+        calibration += tps(900);
+    for (int i = 0; i < 40; ++i)
+        calibration += event(fr::TimerTpsTick);
+    put(t, "tps-calibration", calibration);
+    QByteArray cancelled(1, char(fr::PortOpen | fr::StartTpsCalibration));
+    cancelled += event(fr::TimerTpsTick) + tps(300) + tps(300);
+    for (int i = 0; i < 3; ++i)
+        cancelled += event(fr::TimerTpsTick);
+    put(t, "tps-calibration-cancelled", cancelled);
+    put(t, "tps-flag", char(fr::PortOpen | fr::ScannerOn | fr::TpsFlag) + tps(100) + tps(1023) + event(fr::ToggleTpsFlag) +
+                           tps(5));
+}
+
+// --- map files -------------------------------------------------------------------
+
+QByteArray defaultMapFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("default.txt"));
+    CoreRig rig;
+    rig.prompt.fileAnswers.push_back(path);
+    rig.guarded([&] { rig.c().btnSalvarClick(); });
+    QFile f(path);
+    if (!rig.prompt.messages.isEmpty() || !f.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "make_seeds: the fresh screen does not save: %s\n",
+                     qPrintable(rig.prompt.messages.join(u' ')));
+        std::exit(1);
+    }
+    return f.readAll();
+}
+
+void mapFileSeeds()
+{
+    const QString t = QStringLiteral("fuzz_mapfile");
+    const QByteArray line = defaultMapFile();
+    put(t, "default", line);
+    QByteArray fields = line.chopped(2);
+    put(t, "no-line-end", fields);
+    put(t, "two-lines", line + "TPS X RPM;1;2\r\n");
+    put(t, "lf-only", fields + '\n');
+    put(t, "empty", {});
+    put(t, "wheel-36-1", QByteArray(fields).replace(";60-2;", ";36-1;") + "\r\n");
+    put(t, "wheel-2+2", QByteArray(fields).replace(";60-2;", ";2+2;") + "\r\n");
+    put(t, "wheel-blank", QByteArray(fields).replace(";60-2;", ";60-2 ;") + "\r\n");
+    put(t, "scale-9400", QByteArray(fields).replace(";6600;", ";9400;") + "\r\n");
+    put(t, "scale-other", QByteArray(fields).replace(";6600;", ";7000;") + "\r\n");
+    put(t, "tps-bad", fields.left(fields.lastIndexOf(';')) + ";2x\r\n");
+    put(t, "tps-empty", fields.left(fields.lastIndexOf(';')) + ";\r\n");
+    put(t, "one-more-field", fields + ";5\r\n");
+    put(t, "one-field-less", fields.left(fields.lastIndexOf(';')) + "\r\n");
+    put(t, "latin1", QByteArray(fields).replace("Normal", "Normal\xe7\xe3o") + "\r\n");
+    QByteArray many = fields;
+    for (int i = 0; i < 60; ++i)
+        many += ";9";
+    put(t, "past-256-slots", many + "\r\n");
+}
+
+// --- number texts ----------------------------------------------------------------
+
+QByteArray bitsOf(long double v)
+{
+    unsigned char raw[sizeof(long double)];
+    std::memcpy(raw, &v, sizeof v);
+    return QByteArray(reinterpret_cast<const char *>(raw), fuzzinput::numtext::header);
+}
+
+QByteArray decimalOf(std::int64_t mantissa, int powerOfTen)
+{
+    QByteArray b(fuzzinput::numtext::header, '\0');
+    std::memcpy(b.data(), &mantissa, 8);
+    b[8] = char(powerOfTen);
+    return b;
+}
+
+void numberSeeds()
+{
+    const QString t = QStringLiteral("fuzz_numtext");
+    const long double values[] = {0.0L, -0.0L, 1.5L, -2.75L, 0.05L, 25.5L, 3.6L, 1e15L, 1e-5L, 9.95L, 1e-6L,
+                                  LDBL_MAX, LDBL_TRUE_MIN, LDBL_MIN, std::numeric_limits<long double>::infinity(),
+                                  -std::numeric_limits<long double>::infinity(),
+                                  std::numeric_limits<long double>::quiet_NaN(), 999999999999999.5L, 1023.0L / 5};
+    int i = 0;
+    for (long double v : values)
+        put(t, "value" + QString::number(i++), bitsOf(v));
+    put(t, "decimal-tie", decimalOf(25, 1) + "2,5");
+    put(t, "decimal-hundredths", decimalOf(-1005, 3) + "-1,005");
+    const char *const texts[] = {"0", "3,6", "-2", "+7", "1,5E3", " 12,5\t", "2147483647", "-2147483648",
+                                 "2147483648", "0,05", "2,75", "1E4933", "1e-4950", "abc", "1.5", "5,", ",5",
+                                 "", "-", "1E", "1,2,3", "0;-0;0", "0.00 ", "\xc3\xa7", "00012"};
+    i = 0;
+    for (const char *text : texts)
+        put(t, "text" + QString::number(i++), bitsOf(1.25L) + text);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds FOLDER\n");
+        return 2;
+    }
+    root = QDir(QString::fromLocal8Bit(argv[1]));
+    if (!root.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "make_seeds: cannot make %s\n", argv[1]);
+        return 1;
+    }
+    frameSeeds();
+    mapFileSeeds();
+    numberSeeds();
+    std::printf("make_seeds: %d seeds in %s\n", written, argv[1]);
+    return 0;
+}

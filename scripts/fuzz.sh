@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang into build-fuzz/, replays the kept regression
+# inputs (fuzz/regressions/<target>/) and runs each target for FUZZ_SECONDS seconds
+# (default 20) from the seeds that make_seeds writes. Prints the executions per target;
+# exits non-zero on any crash, sanitizer report, leak or hang.
+#   FUZZ_SECONDS=600 bash scripts/fuzz.sh     the long run
+# VELTO_FUZZ_DIR chooses another build folder.
+# A failing input is kept in build-fuzz/fuzz/artifacts/<target>/: copy it into
+# fuzz/regressions/<target>/ so that every later run replays it.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELTO_FUZZ_DIR:-$root/build-fuzz}
+seconds=${FUZZ_SECONDS:-20}
+targets=(fuzz_frames fuzz_mapfile fuzz_numtext)
+declare -A maxlen=([fuzz_frames]=2048 [fuzz_mapfile]=4096 [fuzz_numtext]=256)
+
+"$root/scripts/deps.sh"
+export QT_QPA_PLATFORM=offscreen
+unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
+
+echo "fuzz: building in $build"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVELTO_FUZZ=ON -DVELTO_BENCH=OFF -DVELTO_SANITIZE=OFF -DVELTO_TSAN=OFF >/dev/null
+cmake --build "$build" -j2 --target "${targets[@]}" make_seeds >"$build/fuzz-build.log" 2>&1 ||
+  { tail -n 50 "$build/fuzz-build.log"; echo "fuzz: build failed (log: $build/fuzz-build.log)"; exit 1; }
+
+work=$build/fuzz
+rm -rf "$work/seeds"
+"$work/make_seeds" "$work/seeds"
+
+failed=()
+for t in "${targets[@]}"; do
+  bin=$work/$t
+  log=$work/$t.log
+  mkdir -p "$work/corpus/$t" "$work/artifacts/$t"
+
+  shopt -s nullglob
+  regressions=("$root/fuzz/regressions/$t"/*)
+  shopt -u nullglob
+  if [ ${#regressions[@]} -gt 0 ]; then
+    if ! "$bin" -timeout=10 -rss_limit_mb=2048 "${regressions[@]}" >"$work/$t.replay.log" 2>&1; then
+      grep -E '\*\*\* velto fuzz|ERROR|SUMMARY|runtime error|Running:' "$work/$t.replay.log" | tail -n 20 || true
+      echo "fuzz: $t: a regression input fails again (log: $work/$t.replay.log)"
+      failed+=("$t")
+      continue
+    fi
+    echo "fuzz: $t: ${#regressions[@]} regression inputs pass"
+  fi
+
+  start=$(date +%s)
+  status=0
+  "$bin" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+    -max_len="${maxlen[$t]}" -artifact_prefix="$work/artifacts/$t/" \
+    "$work/corpus/$t" "$work/seeds/$t" >"$log" 2>&1 || status=$?
+  elapsed=$(( $(date +%s) - start ))
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  inputs=$(find "$work/corpus/$t" -type f | wc -l)
+  seeds=$(find "$work/seeds/$t" -type f | wc -l)
+  echo "fuzz: $t: ${runs:-?} executions in ${elapsed} s, corpus $inputs inputs (+ $seeds seeds)"
+  if [ "$status" -ne 0 ]; then
+    grep -E '\*\*\* velto fuzz|ERROR|SUMMARY|runtime error|Test unit written' "$log" | head -n 20 || true
+    echo "fuzz: $t failed with status $status (log: $log); the input is in $work/artifacts/$t/"
+    failed+=("$t")
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "fuzz: all ${#targets[@]} targets ran clean for $seconds s each"
