@@ -101,9 +101,11 @@ void Receiver::ComPort1RxChar()
 void Receiver::handle(const frames::Frame &frame)
 {
     const int kind = (frame.kind >= 0 && frame.kind <= 255) ? frame.kind : 0;
+    ++events_;
     setBars(ctx_.screen, kind);
     if (kind == 0)
         return;
+    ++recognised_;
     quietMs_ = 0;
     const Decoder &d = decoders()[std::size_t(kind)];
     if (d.before)

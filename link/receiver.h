@@ -23,6 +23,9 @@ public:
     void handle(const frames::Frame &frame);
     enum class ReadBack { Idle, Requested, Receiving };
     ReadBack readBack() const { return readBack_; }
+    // Receive events handled, and how many of them carried a recognised frame.
+    std::uint64_t eventsHandled() const { return events_; }
+    std::uint64_t framesRecognised() const { return recognised_; }
 
 private:
     using Payload = std::array<std::uint8_t, 8>;
@@ -55,6 +58,8 @@ private:
 
     Context &ctx_;
     Scanner &scanner_;
+    std::uint64_t events_ = 0;
+    std::uint64_t recognised_ = 0;
     ReadBack readBack_ = ReadBack::Idle;
     int quietMs_ = 0;
     QString lastDiagnostic_;

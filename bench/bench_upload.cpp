@@ -1,0 +1,80 @@
+// Pacing of a real upload: the window writes through the serial component to the
+// simulator, whose log stamps each frame on arrival (CLOCK_MONOTONIC). Each frame is
+// compared with its slot, t + 50 x (n - 1) ms, and the end command with t + 1700 ms.
+#include "benchrig.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+int main(int argc, char **argv)
+{
+    bench::prepareEnvironment();
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    bench::Rig rig({});
+    if (!rig.start())
+        return 1;
+
+    double worstOverall = 0;
+    for (int run = 1; run <= runs; ++run) {
+        rig.form->guarded([&] { rig.c().btnEnviaClick(); });
+        if (!bench::waitFor([&] { return !rig.form->timer2().isEnabled(); }, 5000) ||
+            !rig.sim.waitForEvents("command 48", run, 3000)) {
+            std::fprintf(stderr, "upload %d did not end\n", run);
+            return 1;
+        }
+        // This run's frames and end command, with their arrival times.
+        QList<double> frameTimes;
+        double end = 0;
+        int endsSeen = 0;
+        for (const QString &line : rig.sim.logLines()) {
+            const QStringList f = line.split(' ');
+            if (f.size() < 2)
+                continue;
+            if (f[1] == "command" && f.value(2) == "48") {
+                if (++endsSeen == run) {
+                    end = f[0].toDouble();
+                    break;
+                }
+                frameTimes.clear();
+            } else if (f[1] == "frame" && endsSeen == run - 1) {
+                frameTimes << f[0].toDouble();
+            }
+        }
+        if (frameTimes.size() != 32) {
+            std::fprintf(stderr, "run %d: %d frames logged\n", run, int(frameTimes.size()));
+            return 1;
+        }
+        const double t = frameTimes[0];
+        double worst = 0;
+        int worstFrame = 1;
+        for (int n = 1; n <= 32; ++n) {
+            const double deviation = (frameTimes[n - 1] - t) * 1000 - 50.0 * (n - 1);
+            if (std::fabs(deviation) > std::fabs(worst)) {
+                worst = deviation;
+                worstFrame = n;
+            }
+        }
+        const double endDeviation = (end - t) * 1000 - 1700;
+        if (std::fabs(endDeviation) > std::fabs(worst)) {
+            worst = endDeviation;
+            worstFrame = 35;
+        }
+        worstOverall = std::max(worstOverall, std::fabs(worst));
+        std::printf("upload %d: first frame to end command %.1f ms (schedule 1700 ms); largest deviation %+.2f ms "
+                    "(%s)\n",
+                    run, (end - t) * 1000, worst,
+                    worstFrame == 35 ? "end command" : qPrintable(QString("frame %1").arg(worstFrame)));
+        if (run == 1) {
+            std::printf("  frame  slot ms  arrived ms  deviation ms\n");
+            for (int n = 1; n <= 32; ++n)
+                std::printf("  %5d  %7d  %10.2f  %+12.2f\n", n, 50 * (n - 1), (frameTimes[n - 1] - t) * 1000,
+                            (frameTimes[n - 1] - t) * 1000 - 50.0 * (n - 1));
+            std::printf("    end  %7d  %10.2f  %+12.2f\n", 1700, (end - t) * 1000, endDeviation);
+        }
+    }
+    std::printf("largest deviation over %d uploads: %.2f ms; messages shown: %d\n", runs, worstOverall,
+                int(rig.prompt.messages.size()));
+    return rig.prompt.messages.isEmpty() ? 0 : 1;
+}
