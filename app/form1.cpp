@@ -367,30 +367,31 @@ void TForm1::wireFields()
     onUserChange("cbEscalaRpm", [c] { c->cbEscalaRpmChange(); });
 }
 
-void TForm1::runExitCheck(const std::function<void()> &check)
+void TForm1::runExitChecks()
 {
-    exitCheckRunning_ = true;
-    guarded(check);
-    exitCheckRunning_ = false;
+    exitChecksScheduled_ = false;
+    while (!pendingExits_.isEmpty()) {
+        const std::function<void()> check = exitChecks_.value(pendingExits_.takeFirst());
+        exitCheckRunning_ = true;
+        guarded(check);
+        exitCheckRunning_ = false;
+    }
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::FocusOut) {
-        auto it = exitChecks_.constFind(watched);
-        if (it != exitChecks_.constEnd() && !exitCheckRunning_ && !exitCheckQueued_ &&
+        // A check never runs inside another one (its message box takes the focus).
+        if (exitChecks_.contains(watched) && !exitCheckRunning_ &&
             isUserFocusChange(static_cast<QFocusEvent *>(event)->reason())) {
+            if (!pendingExits_.contains(watched))
+                pendingExits_.append(watched);
             // The check runs once the focus has settled on the new control, so the
             // field it gives the focus back to ends up with a live cursor.
-            exitCheckQueued_ = true;
-            const std::function<void()> check = *it;
-            QMetaObject::invokeMethod(
-                this,
-                [this, check] {
-                    exitCheckQueued_ = false;
-                    runExitCheck(check);
-                },
-                Qt::QueuedConnection);
+            if (!exitChecksScheduled_) {
+                exitChecksScheduled_ = true;
+                QMetaObject::invokeMethod(this, [this] { runExitChecks(); }, Qt::QueuedConnection);
+            }
         }
     } else if (event->type() == QEvent::KeyPress) {
         auto it = fixedCombos_.constFind(watched);

@@ -3,6 +3,7 @@
 // controller that holds the program's handlers. Widget events are forwarded to the
 // controller through the guard, which shows an escaping error in a message box.
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
@@ -65,7 +66,7 @@ private:
     void wireFields();
     void wirePort();
     void tick(QtTimer &timer, void (Controller::*handler)());
-    void runExitCheck(const std::function<void()> &check);
+    void runExitChecks();
     void showError(const QString &text);
 
     QTabWidget *Mapas_ = nullptr;
@@ -80,8 +81,9 @@ private:
     // Field-exit checks and key-press guards, by watched object.
     QHash<QObject *, std::function<void()>> exitChecks_;
     QHash<QObject *, QString> fixedCombos_;
+    QList<QObject *> pendingExits_; // left by the user, check not run yet
     bool exitCheckRunning_ = false;
-    bool exitCheckQueued_ = false;
+    bool exitChecksScheduled_ = false;
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
 };

@@ -120,6 +120,9 @@ QStringList searchPaths()
     if (QCoreApplication::instance())
         paths << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("velto.jpg"));
     paths << QDir(QStringLiteral(VELTO_DATADIR)).filePath(QStringLiteral("velto.jpg"));
+    // An installation moved to another prefix.
+    if (QCoreApplication::instance())
+        paths << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../share/velto/velto.jpg"));
     return paths;
 }
 

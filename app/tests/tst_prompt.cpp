@@ -1,0 +1,92 @@
+// The real message box and file dialogs, set up from the core's requests.
+#include "app/widgetprompt.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+class TstPrompt : public QObject {
+    Q_OBJECT
+private slots:
+    void nameFilters_data();
+    void nameFilters();
+    void saveDialog();
+    void openDialog();
+    void messageBoxIsModalWithOk();
+};
+
+void TstPrompt::nameFilters_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("qt");
+    QTest::newRow("map files") << "Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*"
+                               << QStringList{"Arquivos Compatíveis (.txt) (*.txt)", "Todos os arquivos (*.*)"};
+    QTest::newRow("one entry") << "Texto|*.txt" << QStringList{"Texto (*.txt)"};
+    QTest::newRow("several patterns") << "Mapas|*.txt;*.map" << QStringList{"Mapas (*.txt;*.map)"};
+    QTest::newRow("empty") << "" << QStringList{};
+}
+
+void TstPrompt::nameFilters()
+{
+    QFETCH(QString, filter);
+    QFETCH(QStringList, qt);
+    QCOMPARE(prompt::nameFilters(filter), qt);
+}
+
+void TstPrompt::saveDialog()
+{
+    QTemporaryDir dir;
+    const FileDialogSpec spec{"Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*", "*.txt", dir.path()};
+    auto d = prompt::fileDialog(nullptr, spec, true);
+    QCOMPARE(d->acceptMode(), QFileDialog::AcceptSave);
+    QVERIFY(d->testOption(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(d->defaultSuffix(), QStringLiteral("txt"));
+    QCOMPARE(d->nameFilters(),
+             (QStringList{"Arquivos Compatíveis (.txt) (*.txt)", "Todos os arquivos (*.*)"}));
+    QCOMPARE(d->selectedNameFilter(), QStringLiteral("Arquivos Compatíveis (.txt) (*.txt)"));
+    QCOMPARE(QDir(d->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
+}
+
+void TstPrompt::openDialog()
+{
+    // A folder of another system does not exist here: the dialog opens where it is.
+    const FileDialogSpec spec{"Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*", "txt",
+                              "C:\\InjeçãoSorvaniVelto"};
+    auto d = prompt::fileDialog(nullptr, spec, false);
+    QCOMPARE(d->acceptMode(), QFileDialog::AcceptOpen);
+    QCOMPARE(d->fileMode(), QFileDialog::AnyFile); // a missing file is reported by the load
+    QCOMPARE(d->defaultSuffix(), QStringLiteral("txt"));
+    QVERIFY(d->directory().exists());
+}
+
+void TstPrompt::messageBoxIsModalWithOk()
+{
+    QWidget parent;
+    parent.show();
+    WidgetPrompt p(&parent);
+    QString title, text;
+    int buttons = 0;
+    bool modal = false;
+    QTimer::singleShot(0, &parent, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        buttons = box->buttons().size();
+        modal = box->isModal();
+        box->button(QMessageBox::Ok)->click();
+    });
+    p.message(QStringLiteral("Módulo não responde"));
+    QCOMPARE(title, QStringLiteral("Velto"));
+    QCOMPARE(text, QStringLiteral("Módulo não responde"));
+    QCOMPARE(buttons, 1);
+    QVERIFY(modal);
+}
+
+QTEST_MAIN(TstPrompt)
+#include "tst_prompt.moc"
