@@ -21,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -372,9 +373,14 @@ void TForm1::runExitChecks()
     exitChecksScheduled_ = false;
     while (!pendingExits_.isEmpty()) {
         const std::function<void()> check = exitChecks_.value(pendingExits_.takeFirst());
+        QPointer<QWidget> reached = focusWidget(); // where the user was going
         exitCheckRunning_ = true;
         guarded(check);
         exitCheckRunning_ = false;
+        // A check that gave the focus back leaves no selection behind in the box the
+        // user had tabbed into (its message box kept it from losing the focus normally).
+        if (auto *edit = qobject_cast<QLineEdit *>(reached.data()); edit && focusWidget() != edit)
+            edit->deselect();
     }
 }
 

@@ -19,8 +19,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication app(argc, argv);
+    // The display name follows the application name ("Velto"). Setting it explicitly
+    // would make Qt append " — Velto" to the title bar, which must show the caption
+    // exactly as it is.
     QApplication::setApplicationName(QStringLiteral("Velto"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Velto"));
     TForm1 form;
     form.show();
     return app.exec();
