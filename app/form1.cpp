@@ -60,7 +60,7 @@ QString TForm1::caption()
                           "      Versão  VKX 2.02");
 }
 
-TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, QWidget *parent)
+TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr<TComPort> port, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
@@ -97,7 +97,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, QWidget *parent
         ownPrompt_ = std::make_unique<WidgetPrompt>(this);
         prompt_ = ownPrompt_.get();
     }
-    comPort_ = std::make_unique<TComPort>();
+    comPort_ = port ? std::move(port) : std::make_unique<TComPort>();
     link_ = std::make_unique<ComPortLink>(*comPort_);
     timer1_ = std::make_unique<QtTimer>(this, [this] { tick(*timer1_, &Controller::Timer1Timer); });
     timer2_ = std::make_unique<QtTimer>(this, [this] { tick(*timer2_, &Controller::Timer2Timer); }, Qt::PreciseTimer);
@@ -278,7 +278,15 @@ void TForm1::wirePort()
 void TForm1::btnAtivarClick()
 {
     comPort_->setPort(screen_->text(QStringLiteral("cbPorta")));
-    comPort_->Open(); // OnAfterOpen runs inside; a failure leaves the port closed
+    try {
+        comPort_->Open(); // OnAfterOpen runs inside; a failure before it leaves the port closed
+    } catch (...) {
+        // A port that opened and then could not read its modem lines stays open: it is
+        // active, or the buttons and the flag would say otherwise.
+        if (comPort_->Connected())
+            controller_->portActivated();
+        throw;
+    }
     controller_->portActivated();
 }
 

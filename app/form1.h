@@ -2,6 +2,8 @@
 // The main window: owns every control, the serial port ComPort1, the timers and the
 // controller that holds the program's handlers. Widget events are forwarded to the
 // controller through the guard, which shows an escaping error in a message box.
+#include "serial/comport.h"
+
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -19,7 +21,7 @@ class QComboBox;
 class QLineEdit;
 class QTabWidget;
 class QtTimer;
-class TComPort;
+
 class WidgetScreen;
 
 class TForm1 : public QWidget {
@@ -27,8 +29,9 @@ class TForm1 : public QWidget {
 public:
     // prompt: who answers messages and file dialogs (a real one when null).
     // ports: the port list at start-up (the ports that can be opened when not given).
+    // port: the port component (this program's TComPort when null).
     explicit TForm1(Prompt *prompt = nullptr, std::optional<QStringList> ports = std::nullopt,
-                    QWidget *parent = nullptr);
+                    std::unique_ptr<TComPort> port = nullptr, QWidget *parent = nullptr);
     ~TForm1() override;
 
     static QString caption();

@@ -2,6 +2,8 @@
 #include "app/form1.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <cstdio>
 
 namespace {
@@ -23,6 +25,8 @@ int main(int argc, char *argv[])
     // would make Qt append " — Velto" to the title bar, which must show the caption
     // exactly as it is.
     QApplication::setApplicationName(QStringLiteral("Velto"));
+    QApplication::setWindowIcon(QIcon::fromTheme(
+        QStringLiteral("velto"), QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
     TForm1 form;
     form.show();
     return app.exec();

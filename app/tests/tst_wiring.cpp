@@ -18,8 +18,17 @@
 
 namespace {
 
+// A port whose modem lines cannot be read once it is open.
+class ModemLinesFail : public TComPort {
+protected:
+    void checkModemStatus() override { throw EComPort(EComPort::ModemStatusFailed, 5); }
+};
+
 struct Window {
-    explicit Window(const QStringList &ports = {}) : form(&prompt, ports) {}
+    explicit Window(const QStringList &ports = {}, std::unique_ptr<TComPort> port = nullptr)
+        : form(&prompt, ports, std::move(port))
+    {
+    }
     FakePrompt prompt;
     TForm1 form;
     WidgetScreen &s = form.widgetScreen();
@@ -55,6 +64,7 @@ private slots:
     void activationFails_data();
     void activationFails();
     void activationOpensTheLine();
+    void openPortWithoutModemLinesIsActive();
     void closingTheWindowClosesThePort();
     void readBackRequestGoesOutOnTheLine();
     void uploadGoesOutOnTheLine();
@@ -126,6 +136,23 @@ void TstWiring::activationOpensTheLine()
     w.click("btnAtivar");
     QVERIFY(w.form.ComPort1().Connected());
     QVERIFY(!w.enabled("btnConfigurarTps"));
+}
+
+void TstWiring::openPortWithoutModemLinesIsActive()
+{
+    PtyLine line;
+    Window w({line.path()}, std::make_unique<ModemLinesFail>());
+    w.click("btnAtivar");
+    QCOMPARE(w.prompt.messages, QStringList{"GetCommModemStatus function failed (win error code: 5)"});
+    QVERIFY(w.form.ComPort1().Connected());
+    QVERIFY(w.form.controller().state().portActive);
+    QVERIFY(!w.enabled("btnAtivar"));
+    for (const QString &b : portButtons)
+        QVERIFY2(w.enabled(b), qPrintable(b));
+    w.click("btnDesativar");
+    QVERIFY(!w.form.ComPort1().Connected());
+    QVERIFY(!w.form.controller().state().portActive);
+    QVERIFY(w.enabled("btnAtivar"));
 }
 
 void TstWiring::closingTheWindowClosesThePort()
