@@ -15,10 +15,7 @@
 
 class ComPortLink;
 class Controller;
-class EComPort;
 class Prompt;
-class QComboBox;
-class QLineEdit;
 class QTabWidget;
 class QtTimer;
 

@@ -249,7 +249,7 @@ void readoutBeside(Builder &b, const QString &name, const QString &caption, int 
     b.caption(caption, QRect(x, y, labelW, 28), e);
 }
 
-void buildReadouts(Builder &b, QWidget *page)
+void buildReadouts(Builder &b)
 {
     // Engine: speed, advance, injection, throttle.
     readoutAbove(b, "eRpm", "RPM", 6, 6, 84);
@@ -285,7 +285,6 @@ void buildReadouts(Builder &b, QWidget *page)
         QLineEdit *e = in.edit(devices[i], QRect(10, 22 + i * 36, 180, 30));
         e->setAccessibleName(QStringLiteral("Informações"));
     }
-    Q_UNUSED(page);
 }
 
 void buildQuickAcceleration(Builder &b)
@@ -531,7 +530,7 @@ void buildMapPage(QWidget *page)
     Builder b(page);
     buildMap(b, ignitionPlace, true);
     buildMap(b, injectionPlace, false);
-    buildReadouts(b, page);
+    buildReadouts(b);
     buildQuickAcceleration(b);
     b.pictureBox("Image1", QRect(pageWidth - 6 - pictureWidth, 6, pictureWidth, pictureHeight));
 

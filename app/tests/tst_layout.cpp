@@ -2,9 +2,11 @@
 // fits, in every mode of the map page. Each case also leaves a picture of the page
 // in the build folder (pages/*.png) for a person to look at.
 #include "app/form1.h"
+#include "app/layout.h"
 #include "app/qttimer.h"
 #include "app/widgetscreen.h"
 #include "common/controller.h"
+#include "common/names.h"
 #include "fakes.h"
 #include "layoutcheck.h"
 #include "link/scanner.h"
@@ -40,6 +42,12 @@ private slots:
     void page_data();
     void page();
     void readoutsHoldTheirWidestTexts();
+    void mapCells();
+    void mapsSideBySideWithTheirCaptions();
+    void busyPanels_data();
+    void busyPanels();
+    void layoutCaptions_data();
+    void layoutCaptions();
 };
 
 void TstLayout::page_data()
@@ -126,6 +134,173 @@ void TstLayout::readoutsHoldTheirWidestTexts()
         const QString fault = layoutcheck::textProblem(s.widget(name));
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
+}
+
+void TstLayout::mapCells()
+{
+    FakePrompt prompt;
+    TForm1 form(&prompt, QStringList{});
+    WidgetScreen &s = form.widgetScreen();
+    for (const char *pattern : {"e%1", "e%1i"}) {
+        const QRect origin = s.widget(QString::fromLatin1(pattern).arg(0))->geometry();
+        for (int k = 0; k < 72; ++k) {
+            auto *cell = s.get<QLineEdit>(QString::fromLatin1(pattern).arg(k));
+            QCOMPARE(cell->geometry(), QRect(origin.x() + 40 * (k % 8), origin.y() + 21 * (k / 8), 40, 21));
+            QVERIFY(!cell->hasFrame());
+            QCOMPARE(cell->font().family(), QStringLiteral("Arial"));
+            QCOMPARE(cell->font().pixelSize(), 16);
+            QVERIFY(!cell->font().bold());
+            QCOMPARE(cell->palette().color(QPalette::Base), QColor(Qt::black));
+            QCOMPARE(cell->palette().color(QPalette::Text), QColor(Qt::yellow));
+        }
+    }
+    for (const char *pattern : {"eC%1ig", "eC%1inj", "eL%1ig", "eL%1inj"})
+        QCOMPARE(s.widget(QString::fromLatin1(pattern).arg(0))->size(), QSize(32, 21));
+}
+
+void TstLayout::mapsSideBySideWithTheirCaptions()
+{
+    FakePrompt prompt;
+    TForm1 form(&prompt, QStringList{});
+    WidgetScreen &s = form.widgetScreen();
+    const QRect ignition = s.widget("e0")->geometry().united(s.widget("e71")->geometry());
+    const QRect injection = s.widget("e0i")->geometry().united(s.widget("e71i")->geometry());
+    QCOMPARE(ignition.size(), QSize(320, 189));
+    QCOMPARE(injection.top(), ignition.top());
+    QVERIFY(injection.left() > ignition.right());
+    QVERIFY(s.widget("e0")->parentWidget() == s.widget("TabSheet1"));
+    for (int r = 0; r < 9; ++r) {
+        for (const auto &[caption, grid] : {std::pair{QStringLiteral("StaticText%1").arg(r + 1), ignition},
+                                           std::pair{QStringLiteral("StaticText%1").arg(r + 11), injection}}) {
+            const QRect c = s.widget(caption)->geometry();
+            QCOMPARE(c.center().y(), grid.top() + 21 * r + 10); // level with its row
+            QVERIFY(c.right() < grid.left());                  // left of its map
+            QVERIFY(c.left() > grid.left() - 60);
+        }
+    }
+    QVERIFY(s.widget("StaticText10")->geometry().bottom() < ignition.top());
+    QVERIFY(s.widget("StaticText10")->geometry().right() < ignition.left());
+    for (int c = 0; c < 8; ++c) {
+        const QRect ign = s.widget(names::ignitionColumnCaptions()[c])->geometry();
+        const QRect inj = s.widget(names::injectionColumnCaptions()[c])->geometry();
+        QCOMPARE(ign.center().x(), ignition.left() + 40 * c + 19);
+        QCOMPARE(inj.center().x(), injection.left() + 40 * c + 19);
+        QVERIFY(ign.bottom() < ignition.top());
+        // Column change fields under their column, row change fields right of their row.
+        QCOMPARE(s.widget(names::ignitionColumnField(c))->geometry().center().x(), ign.center().x());
+        QVERIFY(s.widget(names::injectionColumnField(c))->geometry().top() > injection.bottom());
+    }
+    QVERIFY(s.widget("eL0ig")->geometry().left() > ignition.right());
+    QVERIFY(s.widget("eL0inj")->geometry().left() > injection.right());
+    QVERIFY(s.widget("pnColunaOkIgn")->geometry().bottom() < ignition.top());
+    QVERIFY(s.widget("pnColunaOkInj")->geometry().left() > ignition.right());
+    QCOMPARE(s.widget("Label46")->parentWidget(), s.widget("pnColunaOkInj"));
+    QVERIFY(s.widget("GroupBox3")->geometry().left() > injection.right());
+    // Load bars above and below, speed bars at the sides.
+    QVERIFY(s.widget("Gauge8")->geometry().bottom() < ignition.top());
+    QVERIFY(s.widget("Gauge1")->geometry().top() > ignition.bottom());
+    QVERIFY(s.widget("Gauge3")->geometry().right() < ignition.left());
+    QVERIFY(s.widget("Gauge7")->geometry().left() > ignition.right());
+    QVERIFY(s.widget("Gauge2")->geometry().bottom() < injection.top());
+    QVERIFY(s.widget("Gauge6")->geometry().top() > injection.bottom());
+    QVERIFY(s.widget("Gauge5")->geometry().right() < injection.left());
+    QVERIFY(s.widget("Gauge4")->geometry().left() > injection.right());
+    // The map edit group spans the bottom of the page.
+    const QRect edit = s.widget("GroupBox10")->geometry();
+    QVERIFY(edit.width() > 900);
+    QVERIFY(edit.bottom() > s.widget("TabSheet1")->height() - 20);
+}
+
+void TstLayout::busyPanels_data()
+{
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<QString>("bar");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("map page") << "pnAguarde" << "pbCarregando1" << "TabSheet1";
+    QTest::newRow("configuration page") << "Panel1" << "pbCarregando" << "TabSheet2";
+}
+
+void TstLayout::busyPanels()
+{
+    QFETCH(QString, panel);
+    QFETCH(QString, bar);
+    QFETCH(QString, page);
+    FakePrompt prompt;
+    TForm1 form(&prompt, QStringList{});
+    WidgetScreen &s = form.widgetScreen();
+    form.pages()->setCurrentWidget(s.widget(page));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(s.widget(page)->size(), QSize(layout::pageWidth, layout::pageHeight));
+    auto *p = s.get<QLabel>(panel);
+    QCOMPARE(p->parentWidget(), s.widget(page));
+    QVERIFY(!s.isVisible(panel));
+    QCOMPARE(p->frameShadow(), QFrame::Raised);
+    QVERIFY(p->autoFillBackground());
+    const QPoint middle = s.widget(page)->rect().center();
+    QVERIFY((p->geometry().center() - middle).manhattanLength() <= 4);
+    QCOMPARE(s.widget(bar)->parentWidget(), p);
+    QLabel *caption = nullptr;
+    for (QLabel *l : p->findChildren<QLabel *>())
+        if (l->text() == QStringLiteral("Aguarde !"))
+            caption = l;
+    QVERIFY(caption);
+    QCOMPARE(caption->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(caption->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QLabel *pictureBox = nullptr;
+    for (QLabel *l : p->findChildren<QLabel *>())
+        if (!l->pixmap().isNull())
+            pictureBox = l;
+    QVERIFY(pictureBox);
+    QCOMPARE(pictureBox->size(), QSize(276, 104));
+    // Shown, it lies above every other control of its page.
+    s.setVisible(panel, true);
+    for (const QPoint &at : {middle, p->geometry().topLeft() + QPoint(3, 3), p->geometry().bottomRight() - QPoint(3, 3)}) {
+        QWidget *top = s.widget(page)->childAt(at);
+        QVERIFY(top == p || p->isAncestorOf(top));
+    }
+}
+
+void TstLayout::layoutCaptions_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("caption");
+    const char *config[] = {" Comunicação ",
+                            " Configurações ",
+                            " Sonda Lambda ",
+                            " Correções Por Temperatura do Motor ",
+                            " Pressão  Atmosférica ",
+                            "  Eletro  Ventilador ",
+                            " Cut Off ",
+                            " Ar Condic. ",
+                            "Temperatura da água",
+                            "       0       15       30      45       60      75      90      105 °C",
+                            " 820    880     940   1000",
+                            "mbar",
+                            "Graus",
+                            "Lenta  Parcial  Plena",
+                            "RPM",
+                            "ms"};
+    for (const char *c : config)
+        QTest::newRow(c) << "TabSheet2" << QString::fromUtf8(c);
+    const char *map[] = {" Informações ", " Aceler. Rápida ", " Alteração dos Mapas ", "Graus", "%"};
+    for (const char *c : map)
+        QTest::newRow(c) << "TabSheet1" << QString::fromUtf8(c);
+}
+
+void TstLayout::layoutCaptions()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, caption);
+    FakePrompt prompt;
+    TForm1 form(&prompt, QStringList{});
+    QWidget *p = form.widgetScreen().widget(page);
+    QStringList found;
+    for (QGroupBox *g : p->findChildren<QGroupBox *>())
+        found << g->title();
+    for (QLabel *l : p->findChildren<QLabel *>())
+        found << l->text();
+    QVERIFY2(found.contains(caption), qPrintable(caption));
 }
 
 QTEST_MAIN(TstLayout)
