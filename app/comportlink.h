@@ -4,7 +4,8 @@
 
 class TComPort;
 
-class ComPortLink : public LinkPort {
+class ComPortLink : public LinkPort
+{
 public:
     explicit ComPortLink(TComPort &port) : port_(port) {}
     int write(const QByteArray &bytes) override;

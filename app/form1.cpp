@@ -27,7 +27,8 @@
 #include <QStyle>
 #include <QTabWidget>
 
-namespace {
+namespace
+{
 
 // Focus changes the user made; focus lost to a popup, a message box or the program
 // itself runs no field check.
@@ -100,12 +101,13 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     comPort_ = port ? std::move(port) : std::make_unique<TComPort>();
     link_ = std::make_unique<ComPortLink>(*comPort_);
     timer1_ = std::make_unique<QtTimer>(this, [this] { tick(*timer1_, &Controller::Timer1Timer); });
-    timer2_ = std::make_unique<QtTimer>(this, [this] { tick(*timer2_, &Controller::Timer2Timer); }, Qt::PreciseTimer);
+    timer2_ = std::make_unique<QtTimer>(
+        this, [this] { tick(*timer2_, &Controller::Timer2Timer); }, Qt::PreciseTimer);
     timerTps_ = std::make_unique<QtTimer>(this, [this] { tick(*timerTps_, &Controller::TimerTPSTimer); });
     timerReadBack_ =
         std::make_unique<QtTimer>(this, [this] { tick(*timerReadBack_, &Controller::TimerReadBackTimer); });
-    controller_ = std::make_unique<Controller>(*screen_, *link_, *prompt_, *timer1_, *timer2_, *timerTps_,
-                                               *timerReadBack_);
+    controller_ =
+        std::make_unique<Controller>(*screen_, *link_, *prompt_, *timer1_, *timer2_, *timerTps_, *timerReadBack_);
 
     wirePort();
     wireButtons();
@@ -334,12 +336,9 @@ void TForm1::wireFields()
 {
     Controller *c = controller_.get();
     const std::pair<const char *, std::function<void()>> exits[] = {
-        {"eDeslCutOff", [c] { c->eDeslCutOffExit(); }},
-        {"eLigaCutOff", [c] { c->eLigaCutOffExit(); }},
-        {"eTempoCarga", [c] { c->eTempoCargaExit(); }},
-        {"eLimiteRpm", [c] { c->eLimiteRpmExit(); }},
-        {"eAvancoPartida", [c] { c->eAvancoPartidaExit(); }},
-        {"cbCombinacaoMapa", [c] { c->cbCombinacaoMapaExit(); }},
+        {"eDeslCutOff", [c] { c->eDeslCutOffExit(); }},       {"eLigaCutOff", [c] { c->eLigaCutOffExit(); }},
+        {"eTempoCarga", [c] { c->eTempoCargaExit(); }},       {"eLimiteRpm", [c] { c->eLimiteRpmExit(); }},
+        {"eAvancoPartida", [c] { c->eAvancoPartidaExit(); }}, {"cbCombinacaoMapa", [c] { c->cbCombinacaoMapaExit(); }},
     };
     for (const auto &[name, check] : exits) {
         QWidget *w = screen_->widget(QString::fromLatin1(name));
@@ -356,8 +355,7 @@ void TForm1::wireFields()
         if (!combo)
             continue;
         // Typed text selects the entry it equals, or none.
-        connect(combo->lineEdit(), &QLineEdit::textEdited, this,
-                [combo] { widgetcombo::followTypedText(combo); });
+        connect(combo->lineEdit(), &QLineEdit::textEdited, this, [combo] { widgetcombo::followTypedText(combo); });
         if (spec.kind == ControlKind::ComboFixed) {
             fixedCombos_.insert(combo, spec.name);
             combo->installEventFilter(this);
@@ -404,7 +402,8 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
             // field it gives the focus back to ends up with a live cursor.
             if (!exitChecksScheduled_) {
                 exitChecksScheduled_ = true;
-                QMetaObject::invokeMethod(this, [this] { runExitChecks(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this] { runExitChecks(); }, Qt::QueuedConnection);
             }
         }
     } else if (event->type() == QEvent::KeyPress) {

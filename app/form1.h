@@ -21,7 +21,8 @@ class QtTimer;
 
 class WidgetScreen;
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget
+{
     Q_OBJECT
 public:
     // prompt: who answers messages and file dialogs (a real one when null).

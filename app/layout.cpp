@@ -12,9 +12,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-namespace layout {
+namespace layout
+{
 
-namespace {
+namespace
+{
 
 constexpr int cellW = 40, cellH = 21, rows = 9, cols = 8;
 constexpr int mapTitleY = 116, columnCaptionY = 140, topBarY = 156, gridY = 166;
@@ -40,7 +42,8 @@ void setTextColor(QWidget *w, const QColor &c)
 }
 
 // Builds the widgets of one parent.
-class Builder {
+class Builder
+{
 public:
     explicit Builder(QWidget *parent) : parent_(parent) {}
 
@@ -121,8 +124,8 @@ private:
 
 // Field with its label on the left (and an optional unit on the right).
 template <typename Field>
-Field *labelled(Builder &b, Field *field, const QString &labelText, int labelX, int labelW,
-                const QString &unit = {}, int unitW = 40)
+Field *labelled(Builder &b, Field *field, const QString &labelText, int labelX, int labelW, const QString &unit = {},
+                int unitW = 40)
 {
     const QRect r = field->geometry();
     b.caption(labelText, QRect(labelX, r.y(), labelW, r.height()), field);
@@ -202,8 +205,8 @@ void buildMap(Builder &b, const MapPlace &m, bool ignition)
         g->setBackColor(Qt::white);
     }
     for (const QString &name : {left, right}) {
-        TGauge *g = b.gauge(name, Qt::Vertical,
-                            QRect(name == left ? m.leftBarX : m.rightBarX, gridY, 10, rows * cellH));
+        TGauge *g =
+            b.gauge(name, Qt::Vertical, QRect(name == left ? m.leftBarX : m.rightBarX, gridY, 10, rows * cellH));
         // The filled part takes the window colour: the coloured part above it grows
         // downwards as the engine speed rises.
         g->setFillColor(Qt::white);
@@ -342,8 +345,8 @@ QLabel *busyPanel(Builder &b, const QString &name, const QString &barName, const
     pal.setColor(QPalette::Window, QColor(200, 200, 200)); // scroll-bar grey
     p->setPalette(pal);
     Builder in(p);
-    QLabel *title = in.label(QStringLiteral("Aguarde !"), QRect(12, 8, 276, 36), Qt::AlignCenter,
-                             name + QStringLiteral("Titulo"));
+    QLabel *title =
+        in.label(QStringLiteral("Aguarde !"), QRect(12, 8, 276, 36), Qt::AlignCenter, name + QStringLiteral("Titulo"));
     title->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     title->setFont(arial(22, true));
     setTextColor(title, Qt::red);
@@ -376,10 +379,14 @@ void buildSettings(Builder &b)
         bool combo;
         int width;
     } fields[] = {
-        {"cbCombinacaoMapa", "Combinação dos Mapas", true, 132}, {"cbTipoRodaFonica", "Tipo de Roda Fônica", true, 132},
-        {"cbDentesPms", "Dente PMS", true, 70},                  {"cbEscalaRpm", "Escala de RPM Mapa", true, 90},
-        {"eLimiteRpm", "Limite de RPM", false, 70},              {"eTempoCarga", "Tempo de Carga (mS)", false, 70},
-        {"cbPontoZero", "Ponto  Zero", true, 70},                {"eAvancoPartida", "Avanço na Partida", false, 70},
+        {"cbCombinacaoMapa", "Combinação dos Mapas", true, 132},
+        {"cbTipoRodaFonica", "Tipo de Roda Fônica", true, 132},
+        {"cbDentesPms", "Dente PMS", true, 70},
+        {"cbEscalaRpm", "Escala de RPM Mapa", true, 90},
+        {"eLimiteRpm", "Limite de RPM", false, 70},
+        {"eTempoCarga", "Tempo de Carga (mS)", false, 70},
+        {"cbPontoZero", "Ponto  Zero", true, 70},
+        {"eAvancoPartida", "Avanço na Partida", false, 70},
     };
     int y = 26;
     for (const auto &f : fields) {
@@ -448,8 +455,7 @@ void buildCutOff(Builder &b)
 
 void buildAtmosphere(Builder &b)
 {
-    QGroupBox *g =
-        b.group("GroupBoxPressao", QStringLiteral(" Pressão  Atmosférica "), QRect(650, 218, 312, 96));
+    QGroupBox *g = b.group("GroupBoxPressao", QStringLiteral(" Pressão  Atmosférica "), QRect(650, 218, 312, 96));
     Builder in(g);
     const QString heading = QStringLiteral(" 820    880     940   1000");
     const QFont headingFont = arial(16);
@@ -473,11 +479,10 @@ void buildAtmosphere(Builder &b)
 
 void buildTemperatureCorrections(Builder &b)
 {
-    QGroupBox *g = b.group("GroupBoxCorrecoes", QStringLiteral(" Correções Por Temperatura do Motor "),
-                           QRect(8, 446, 634, 174));
+    QGroupBox *g =
+        b.group("GroupBoxCorrecoes", QStringLiteral(" Correções Por Temperatura do Motor "), QRect(8, 446, 634, 174));
     Builder in(g);
-    const QString heading =
-        QStringLiteral("       0       15       30      45       60      75      90      105 °C");
+    const QString heading = QStringLiteral("       0       15       30      45       60      75      90      105 °C");
     const QFont headingFont = arial(14);
     const QFontMetrics fm(headingFont);
     const int headingX = 156;
@@ -497,7 +502,8 @@ void buildTemperatureCorrections(Builder &b)
     for (const auto &row : rowsOf) {
         QLineEdit *first = nullptr, *last = nullptr;
         for (int i = 0; i < 8; ++i) {
-            last = in.edit(QString::fromUtf8(row.prefix) + temps[i], QRect(headingX + centres.value(i) - 17, y, 34, 24));
+            last =
+                in.edit(QString::fromUtf8(row.prefix) + temps[i], QRect(headingX + centres.value(i) - 17, y, 34, 24));
             last->setAccessibleName(QString::fromUtf8(row.label).trimmed() + QStringLiteral(" a ") + temps[i] +
                                     QStringLiteral(" °C"));
             if (i == 0)
@@ -519,10 +525,13 @@ QStringList pictureBoxes() { return {"Image1", "Image2", "Image3", "Image4"}; }
 
 QStringList readouts()
 {
-    return {"eRpm",          "eAvanco",        "eTi",           "eValorTps",      "ePresAtm",
-            "eCorPresAtm",   "eAtuadorML",     "eTemperatura",  "eCorTemperatura", "eCorAvanco",
-            "eValorSonda",   "eCorSondaCurto", "eCorSondaLongo", "eColunaTps",    "eValorMap",
-            "eLinhaMapa",    "eScannerBomba",  "eScannerEletro", "eScannerAr"};
+    return {"eRpm",           "eAvanco",       "eTi",
+            "eValorTps",      "ePresAtm",      "eCorPresAtm",
+            "eAtuadorML",     "eTemperatura",  "eCorTemperatura",
+            "eCorAvanco",     "eValorSonda",   "eCorSondaCurto",
+            "eCorSondaLongo", "eColunaTps",    "eValorMap",
+            "eLinhaMapa",     "eScannerBomba", "eScannerEletro",
+            "eScannerAr"};
 }
 
 void buildMapPage(QWidget *page)
@@ -572,8 +581,8 @@ void buildHiddenControls(QWidget *form)
     list->setObjectName(QStringLiteral("ListBox1"));
     list->setGeometry(100, 600, 200, 100);
     int x = 8;
-    for (const char *name : {"Label1", "Label3", "Label48", "Label51", "Label52", "Label89", "Label90", "Label91",
-                             "Label92", "Label54"}) {
+    for (const char *name :
+         {"Label1", "Label3", "Label48", "Label51", "Label52", "Label89", "Label90", "Label91", "Label92", "Label54"}) {
         b.label(QString(), QRect(x, 660, 60, 16), Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(name));
         x += 64;
     }

@@ -6,7 +6,8 @@
 #include <QIcon>
 #include <cstdio>
 
-namespace {
+namespace
+{
 bool displayAvailable()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
@@ -25,8 +26,9 @@ int main(int argc, char *argv[])
     // would make Qt append " — Velto" to the title bar, which must show the caption
     // exactly as it is.
     QApplication::setApplicationName(QStringLiteral("Velto"));
-    QApplication::setWindowIcon(QIcon::fromTheme(
-        QStringLiteral("velto"), QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("velto"),
+                         QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
     TForm1 form;
     form.show();
     return app.exec();

@@ -16,7 +16,8 @@
 #define VELTO_DATADIR "/usr/local/share/velto"
 #endif
 
-namespace {
+namespace
+{
 
 constexpr qint64 maxFileSize = 8 * 1024 * 1024;
 constexpr unsigned maxSide = 4096;
@@ -86,15 +87,15 @@ bool decode(const unsigned char *data, unsigned long size, Decoded *out)
 
 } // namespace
 
-namespace picture {
+namespace picture
+{
 
 QImage decodeJpeg(const QByteArray &data)
 {
     if (data.isEmpty())
         return {};
     Decoded d;
-    if (!decode(reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()),
-                &d))
+    if (!decode(reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()), &d))
         return {};
     QImage image(int(d.width), int(d.height), QImage::Format_RGB888);
     const std::size_t stride = std::size_t(d.width) * 3;

@@ -4,7 +4,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
-namespace prompt {
+namespace prompt
+{
 
 QStringList nameFilters(const QString &filter)
 {
@@ -17,7 +18,8 @@ QStringList nameFilters(const QString &filter)
     return out;
 }
 
-namespace {
+namespace
+{
 QString plainSuffix(QString suffix)
 {
     if (suffix.startsWith(QLatin1String("*.")))

@@ -10,7 +10,8 @@ class QFileDialog;
 class QMessageBox;
 class QWidget;
 
-namespace prompt {
+namespace prompt
+{
 // Title of every message box.
 inline const QString messageTitle = QStringLiteral("Velto");
 // "Name|pattern|Name|pattern" as Qt's name filters ("Name (pattern)").
@@ -22,7 +23,8 @@ std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &s
 std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text);
 } // namespace prompt
 
-class WidgetPrompt : public Prompt {
+class WidgetPrompt : public Prompt
+{
 public:
     explicit WidgetPrompt(QWidget *parent) : parent_(parent) {}
     void message(const QString &text) override;

@@ -10,7 +10,8 @@
 #include <QStringList>
 #include <QWidget>
 
-namespace layoutcheck {
+namespace layoutcheck
+{
 
 inline QString describe(const QWidget *w)
 {
@@ -37,15 +38,20 @@ inline QString textProblem(const QWidget *w)
 {
     const QFontMetrics fm(w->font());
     auto tooWide = [&](const QString &text, int room) {
-        return fm.horizontalAdvance(text) > room
-                   ? QStringLiteral("%1: \"%2\" needs %3 px, has %4").arg(describe(w), text).arg(fm.horizontalAdvance(text)).arg(room)
-                   : QString();
+        return fm.horizontalAdvance(text) > room ? QStringLiteral("%1: \"%2\" needs %3 px, has %4")
+                                                       .arg(describe(w), text)
+                                                       .arg(fm.horizontalAdvance(text))
+                                                       .arg(room)
+                                                 : QString();
     };
     if (auto *l = qobject_cast<const QLabel *>(w)) {
         if (l->text().isEmpty() || !l->pixmap().isNull())
             return {};
         if (fm.height() > l->contentsRect().height())
-            return QStringLiteral("%1: text height %2 > %3").arg(describe(w)).arg(fm.height()).arg(l->contentsRect().height());
+            return QStringLiteral("%1: text height %2 > %3")
+                .arg(describe(w))
+                .arg(fm.height())
+                .arg(l->contentsRect().height());
         const QString shown = l->buddy() ? withoutMnemonic(l->text()) : l->text();
         return tooWide(shown, l->contentsRect().width() - 2 * qMax(0, l->indent()));
     }
@@ -73,10 +79,7 @@ inline QString textProblem(const QWidget *w)
     return {};
 }
 
-inline bool isLeafControl(const QWidget *w)
-{
-    return !qobject_cast<const QGroupBox *>(w);
-}
+inline bool isLeafControl(const QWidget *w) { return !qobject_cast<const QGroupBox *>(w); }
 
 // Checks the visible children of parent and, recursively, of the group boxes and
 // panels among them. ignore: names of overlays that may cover others.

@@ -12,7 +12,8 @@
 #include <pty.h>
 #include <unistd.h>
 
-class PtyLine {
+class PtyLine
+{
 public:
     PtyLine()
     {

@@ -15,7 +15,8 @@
 #include <QTabWidget>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 enum class Mode { Config, Map, MapEdit, MapPercent, Scanner, Busy };
 
@@ -36,7 +37,8 @@ void showLiveData(Controller &c)
 
 } // namespace
 
-class TstLayout : public QObject {
+class TstLayout : public QObject
+{
     Q_OBJECT
 private slots:
     void page_data();
@@ -120,13 +122,32 @@ void TstLayout::readoutsHoldTheirWidestTexts()
     TForm1 form(&prompt, QStringList{});
     WidgetScreen &s = form.widgetScreen();
     const QList<std::pair<QString, QString>> widest = {
-        {"eRpm", "12000"},      {"eAvanco", "255°"},   {"eTi", "25,5  510"},       {"eValorTps", "5,00 "},
-        {"ePresAtm", "5920"},   {"eCorPresAtm", "-128 %"}, {"eAtuadorML", "255"},   {"eTemperatura", "255"},
-        {"eCorTemperatura", "-128 %"}, {"eCorAvanco", "-128 °"}, {"eValorSonda", "2550"}, {"eCorSondaCurto", "-128"},
-        {"eCorSondaLongo", "-128"}, {"eColunaTps", "255"}, {"eValorMap", "255"},    {"eLinhaMapa", "-128"},
-        {"e0", "50"},           {"e0i", "25,0"},        {"e71i", "97,2"},           {"e5i", " -3,4"},
-        {"Label72", "100 %"},   {"Label57", "0 mbar"},  {"Label72", "-820"},        {"StaticText9", "9400"},
-        {"Label46", " Valores em  \" % \" "}, {"Label46", " Valores em Ti \" mS \" "},
+        {"eRpm", "12000"},
+        {"eAvanco", "255°"},
+        {"eTi", "25,5  510"},
+        {"eValorTps", "5,00 "},
+        {"ePresAtm", "5920"},
+        {"eCorPresAtm", "-128 %"},
+        {"eAtuadorML", "255"},
+        {"eTemperatura", "255"},
+        {"eCorTemperatura", "-128 %"},
+        {"eCorAvanco", "-128 °"},
+        {"eValorSonda", "2550"},
+        {"eCorSondaCurto", "-128"},
+        {"eCorSondaLongo", "-128"},
+        {"eColunaTps", "255"},
+        {"eValorMap", "255"},
+        {"eLinhaMapa", "-128"},
+        {"e0", "50"},
+        {"e0i", "25,0"},
+        {"e71i", "97,2"},
+        {"e5i", " -3,4"},
+        {"Label72", "100 %"},
+        {"Label57", "0 mbar"},
+        {"Label72", "-820"},
+        {"StaticText9", "9400"},
+        {"Label46", " Valores em  \" % \" "},
+        {"Label46", " Valores em Ti \" mS \" "},
         {"Button3", "Desativar &Scanner"},
     };
     for (const auto &[name, text] : widest) {
@@ -171,10 +192,10 @@ void TstLayout::mapsSideBySideWithTheirCaptions()
     QVERIFY(s.widget("e0")->parentWidget() == s.widget("TabSheet1"));
     for (int r = 0; r < 9; ++r) {
         for (const auto &[caption, grid] : {std::pair{QStringLiteral("StaticText%1").arg(r + 1), ignition},
-                                           std::pair{QStringLiteral("StaticText%1").arg(r + 11), injection}}) {
+                                            std::pair{QStringLiteral("StaticText%1").arg(r + 11), injection}}) {
             const QRect c = s.widget(caption)->geometry();
             QCOMPARE(c.center().y(), grid.top() + 21 * r + 10); // level with its row
-            QVERIFY(c.right() < grid.left());                  // left of its map
+            QVERIFY(c.right() < grid.left());                   // left of its map
             QVERIFY(c.left() > grid.left() - 60);
         }
     }
@@ -216,8 +237,12 @@ void TstLayout::busyPanels_data()
     QTest::addColumn<QString>("panel");
     QTest::addColumn<QString>("bar");
     QTest::addColumn<QString>("page");
-    QTest::newRow("map page") << "pnAguarde" << "pbCarregando1" << "TabSheet1";
-    QTest::newRow("configuration page") << "Panel1" << "pbCarregando" << "TabSheet2";
+    QTest::newRow("map page") << "pnAguarde"
+                              << "pbCarregando1"
+                              << "TabSheet1";
+    QTest::newRow("configuration page") << "Panel1"
+                                        << "pbCarregando"
+                                        << "TabSheet2";
 }
 
 void TstLayout::busyPanels()
@@ -255,7 +280,8 @@ void TstLayout::busyPanels()
     QCOMPARE(pictureBox->size(), QSize(276, 104));
     // Shown, it lies above every other control of its page.
     s.setVisible(panel, true);
-    for (const QPoint &at : {middle, p->geometry().topLeft() + QPoint(3, 3), p->geometry().bottomRight() - QPoint(3, 3)}) {
+    for (const QPoint &at :
+         {middle, p->geometry().topLeft() + QPoint(3, 3), p->geometry().bottomRight() - QPoint(3, 3)}) {
         QWidget *top = s.widget(page)->childAt(at);
         QVERIFY(top == p || p->isAncestorOf(top));
     }

@@ -2,7 +2,8 @@
 #include <QProcess>
 #include <QtTest>
 
-class TstMain : public QObject {
+class TstMain : public QObject
+{
     Q_OBJECT
 private slots:
     void noDisplay();

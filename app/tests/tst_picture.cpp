@@ -12,7 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 QByteArray pictureBytes()
 {
     QFile f(QStringLiteral(VELTO_PICTURE_FILE));
@@ -20,7 +21,8 @@ QByteArray pictureBytes()
 }
 } // namespace
 
-class TstPicture : public QObject {
+class TstPicture : public QObject
+{
     Q_OBJECT
 private slots:
     void builtPicture();
@@ -60,7 +62,8 @@ void TstPicture::damagedFiles_data()
     QVERIFY(good.size() > 200);
     QTest::newRow("empty file") << QByteArray();
     QTest::newRow("text") << QByteArray("not a picture at all\n");
-    QTest::newRow("start of image, then noise") << QByteArray::fromHex("ffd8ffe000104a464946") + QByteArray(300, '\x5a');
+    QTest::newRow("start of image, then noise")
+        << QByteArray::fromHex("ffd8ffe000104a464946") + QByteArray(300, '\x5a');
     QTest::newRow("header only") << good.left(100);
     QByteArray noisyHeader = good;
     for (int i = 2; i < 160; ++i)

@@ -9,7 +9,8 @@
 #include <QTimer>
 #include <QtTest>
 
-class TstPrompt : public QObject {
+class TstPrompt : public QObject
+{
     Q_OBJECT
 private slots:
     void nameFilters_data();
@@ -45,8 +46,7 @@ void TstPrompt::saveDialog()
     QCOMPARE(d->acceptMode(), QFileDialog::AcceptSave);
     QVERIFY(d->testOption(QFileDialog::DontConfirmOverwrite));
     QCOMPARE(d->defaultSuffix(), QStringLiteral("txt"));
-    QCOMPARE(d->nameFilters(),
-             (QStringList{"Arquivos Compatíveis (.txt) (*.txt)", "Todos os arquivos (*.*)"}));
+    QCOMPARE(d->nameFilters(), (QStringList{"Arquivos Compatíveis (.txt) (*.txt)", "Todos os arquivos (*.*)"}));
     QCOMPARE(d->selectedNameFilter(), QStringLiteral("Arquivos Compatíveis (.txt) (*.txt)"));
     QCOMPARE(QDir(d->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
 }

@@ -13,7 +13,8 @@
 #include <QTabWidget>
 #include <QtTest>
 
-namespace {
+namespace
+{
 struct Window {
     FakePrompt prompt;
     TForm1 form{&prompt, QStringList{}};
@@ -21,7 +22,8 @@ struct Window {
 };
 } // namespace
 
-class TstWidgetScreen : public QObject {
+class TstWidgetScreen : public QObject
+{
     Q_OBJECT
 private slots:
     void textsOfEveryKind_data();
@@ -248,8 +250,8 @@ void TstWidgetScreen::verticalSpeedBarFillsFromTheBottom()
     bar->resize(10, 102);
     w.s.setBarPosition("Gauge3", 12); // a quarter of 0..48
     const QImage image = bar->grab().toImage();
-    QCOMPARE(QColor(image.pixel(5, 95)), QColor(Qt::white));   // low part: filled
-    QCOMPARE(QColor(image.pixel(5, 10)), QColor(0, 0, 255));   // high part: the bar colour
+    QCOMPARE(QColor(image.pixel(5, 95)), QColor(Qt::white)); // low part: filled
+    QCOMPARE(QColor(image.pixel(5, 10)), QColor(0, 0, 255)); // high part: the bar colour
     QCOMPARE(w.s.get<TGauge>("Gauge4")->backColor(), QColor(255, 0, 0));
     QCOMPARE(w.s.get<TGauge>("Gauge2")->fillColor(), QColor(255, 0, 0));
     QCOMPARE(w.s.get<TGauge>("Gauge8")->fillColor(), QColor(0, 0, 255));

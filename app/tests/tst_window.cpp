@@ -17,25 +17,45 @@
 #include <QTabWidget>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 // The controls of a map file, in its field order.
 QStringList mapFileControls()
 {
-    QStringList list = {"cbCombinacaoMapa", "cbDentesPms", "eLimiteRpm", "eRepousoTps",
-                        "emSAr",            "ePercentualAr", "eLigaCutOff", "eDeslCutOff"};
+    QStringList list = {"cbCombinacaoMapa", "cbDentesPms", "eLimiteRpm", "eRepousoTps", "emSAr",
+                        "ePercentualAr",    "eLigaCutOff", "eDeslCutOff"};
     for (int k = 0; k < 72; ++k)
         list << QStringLiteral("e%1").arg(k);
     for (int k = 0; k < 72; ++k)
         list << QStringLiteral("e%1i").arg(k);
-    list << "cbSondaTipo" << "eSondaLenta" << "eSondaParcial" << "eSondaPlena" << "cbSondaCorrecao" << "eSondaTemp"
-         << "cbSondaAtiva" << "eAtm820" << "eAtm880" << "eAtm940" << "eAtm1000" << "cbRapidaTpsxMap" << "eBasico"
-         << "eGanho" << "eDecremento";
+    list << "cbSondaTipo"
+         << "eSondaLenta"
+         << "eSondaParcial"
+         << "eSondaPlena"
+         << "cbSondaCorrecao"
+         << "eSondaTemp"
+         << "cbSondaAtiva"
+         << "eAtm820"
+         << "eAtm880"
+         << "eAtm940"
+         << "eAtm1000"
+         << "cbRapidaTpsxMap"
+         << "eBasico"
+         << "eGanho"
+         << "eDecremento";
     for (const char *row : {"eCorrecaoTi", "eCorrecaoIg", "eCorrecaoMl"})
         for (const char *t : {"0", "15", "30", "45", "60", "75", "90", "105"})
             list << QString::fromLatin1(row) + QString::fromLatin1(t);
-    list << "eLigaEletro" << "eDesligaEletro" << "cbTipoRodaFonica" << "cbEscalaRpm" << "eTempoCarga"
-         << "cbPontoZero" << "eAvancoPartida" << "emSCorrecaoEletro" << "ePercEletro";
+    list << "eLigaEletro"
+         << "eDesligaEletro"
+         << "cbTipoRodaFonica"
+         << "cbEscalaRpm"
+         << "eTempoCarga"
+         << "cbPontoZero"
+         << "eAvancoPartida"
+         << "emSCorrecaoEletro"
+         << "ePercEletro";
     return list;
 }
 
@@ -58,7 +78,8 @@ struct Window {
 
 } // namespace
 
-class TstWindow : public QObject {
+class TstWindow : public QObject
+{
     Q_OBJECT
 private slots:
     void windowFrame();
@@ -81,8 +102,9 @@ private slots:
 void TstWindow::windowFrame()
 {
     Window w;
-    QCOMPARE(w.form.windowTitle(), QStringLiteral("              Sorvani            Injeção Velto    KX 4                  "
-                                                  "      Roda   Fônica       Versão  VKX 2.02"));
+    QCOMPARE(w.form.windowTitle(),
+             QStringLiteral("              Sorvani            Injeção Velto    KX 4                  "
+                            "      Roda   Fônica       Versão  VKX 2.02"));
     QCOMPARE(w.form.size(), QSize(972, 710));
     QCOMPARE(w.form.minimumSize(), QSize(972, 710));
     QCOMPARE(w.form.maximumSize(), QSize(972, 710));
@@ -185,8 +207,7 @@ void TstWindow::mapFileTextsOfAFreshScreen()
         texts << w.s.text(name);
     QCOMPARE(texts.size(), 200);
     const QString line = texts.join(';') + QStringLiteral(";130;230");
-    QVERIFY(line.startsWith(
-        "TPS X RPM;20;6000;128;1;70;1500;2200;10;10;6;6;6;6;6;6;10;10;12;12;12;12;13;14;"));
+    QVERIFY(line.startsWith("TPS X RPM;20;6000;128;1;70;1500;2200;10;10;6;6;6;6;6;6;10;10;12;12;12;12;13;14;"));
     const QString expected = QStringLiteral("TPS X RPM;20;6000;128;1;70;1500;2200;") + ignitionDefaults + ';' +
                              injectionDefaults +
                              ";Normal;550;700;820;TPS;30;Ativada;0;0;0;0;TPS;3;5;3;55;40;30;20;12;5;0;0;5;4;3;2;1;0;"
@@ -212,7 +233,8 @@ void TstWindow::rowAndColumnCaptions()
         QCOMPARE(w.s.get<QLabel>(injection[c])->text(), QString::number(c + 1));
     }
     QCOMPARE(w.get<QLabel>("StaticText10")->text(), QStringLiteral("RPM"));
-    QCOMPARE(w.get<QLabel>("pnColunaOkIgn")->text(), QStringLiteral(" Mapa de ignição                Valores em  Graus  "));
+    QCOMPARE(w.get<QLabel>("pnColunaOkIgn")->text(),
+             QStringLiteral(" Mapa de ignição                Valores em  Graus  "));
     QCOMPARE(w.get<QLabel>("pnColunaOkInj")->text(), QStringLiteral("  Mapa de injeção"));
     QCOMPARE(w.get<QLabel>("Label46")->text(), QStringLiteral("Valores em Ti   \" mS \""));
     QCOMPARE(w.get<QLabel>("Label46")->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -269,30 +291,54 @@ void TstWindow::labelledFieldsHaveTheirLabel_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("label");
     const QList<std::pair<const char *, const char *>> rows = {
-        {"cbCombinacaoMapa", "Combinação dos Mapas"}, {"cbTipoRodaFonica", "Tipo de Roda Fônica"},
-        {"cbDentesPms", "Dente PMS"},                 {"cbEscalaRpm", "Escala de RPM Mapa"},
-        {"eLimiteRpm", "Limite de RPM"},              {"eTempoCarga", "Tempo de Carga (mS)"},
-        {"cbPontoZero", "Ponto  Zero"},               {"eAvancoPartida", "Avanço na Partida"},
-        {"eDeslCutOff", "Desl. os Injet."},           {"eLigaCutOff", "Liga os Injet."},
-        {"cbSondaTipo", "Tipo de sensor"},            {"cbSondaCorrecao", "Definido por:"},
-        {"eSondaTemp", "°C"},                         {"cbSondaAtiva", "Atividade"},
-        {"eSondaLenta", "Valor Alvo"},                {"eSondaParcial", "Lenta  Parcial  Plena"},
-        {"eSondaPlena", "mV"},                        {"eCorrecaoTi0", "Correção Ti"},
-        {"eCorrecaoIg0", "Correção Avanço"},          {"eCorrecaoMl0", " Atuador de M. lenta"},
-        {"eAtm1000", "% do Ti"},                      {"eLigaEletro", "°C Liga"},
-        {"eDesligaEletro", "°C Desliga"},             {"emSCorrecaoEletro", "mS Ti"},
-        {"ePercEletro", "%  Atuador M. Lenta"},       {"emSAr", "Incrementa Ti"},
-        {"ePercentualAr", "Abre Atuador"},            {"cbRapidaTpsxMap", "Definido por:"},
-        {"eBasico", "Curta"},                         {"eGanho", "Longa"},
-        {"eDecremento", "Decremento"},                {"eRpm", "RPM"},
-        {"eAvanco", "Avanço"},                        {"eTi", "Ti (mS)                         % de Abertura"},
-        {"eValorTps", "TPS  (Vcc)"},                  {"BarraTps", "Abertura"},
-        {"ePresAtm", "  mbar  Atm"},                  {"eAtuadorML", "M. Lenta"},
-        {"eTemperatura", "Temperatura  °C"},          {"eCorTemperatura", "%  Ti"},
-        {"eCorAvanco", "Avanço"},                     {"eValorSonda", "Sonda  mV"},
-        {"eCorSondaCurto", "% Curto"},                {"eCorSondaLongo", "% Longo"},
-        {"eColunaTps", "Coluna do TPS"},              {"eValorMap", "ColunaMAP"},
-        {"eLinhaMapa", "Linha Da RPM"},               {"eAltera", "Alterar todo o Mapa de Ignição "},
+        {"cbCombinacaoMapa", "Combinação dos Mapas"},
+        {"cbTipoRodaFonica", "Tipo de Roda Fônica"},
+        {"cbDentesPms", "Dente PMS"},
+        {"cbEscalaRpm", "Escala de RPM Mapa"},
+        {"eLimiteRpm", "Limite de RPM"},
+        {"eTempoCarga", "Tempo de Carga (mS)"},
+        {"cbPontoZero", "Ponto  Zero"},
+        {"eAvancoPartida", "Avanço na Partida"},
+        {"eDeslCutOff", "Desl. os Injet."},
+        {"eLigaCutOff", "Liga os Injet."},
+        {"cbSondaTipo", "Tipo de sensor"},
+        {"cbSondaCorrecao", "Definido por:"},
+        {"eSondaTemp", "°C"},
+        {"cbSondaAtiva", "Atividade"},
+        {"eSondaLenta", "Valor Alvo"},
+        {"eSondaParcial", "Lenta  Parcial  Plena"},
+        {"eSondaPlena", "mV"},
+        {"eCorrecaoTi0", "Correção Ti"},
+        {"eCorrecaoIg0", "Correção Avanço"},
+        {"eCorrecaoMl0", " Atuador de M. lenta"},
+        {"eAtm1000", "% do Ti"},
+        {"eLigaEletro", "°C Liga"},
+        {"eDesligaEletro", "°C Desliga"},
+        {"emSCorrecaoEletro", "mS Ti"},
+        {"ePercEletro", "%  Atuador M. Lenta"},
+        {"emSAr", "Incrementa Ti"},
+        {"ePercentualAr", "Abre Atuador"},
+        {"cbRapidaTpsxMap", "Definido por:"},
+        {"eBasico", "Curta"},
+        {"eGanho", "Longa"},
+        {"eDecremento", "Decremento"},
+        {"eRpm", "RPM"},
+        {"eAvanco", "Avanço"},
+        {"eTi", "Ti (mS)                         % de Abertura"},
+        {"eValorTps", "TPS  (Vcc)"},
+        {"BarraTps", "Abertura"},
+        {"ePresAtm", "  mbar  Atm"},
+        {"eAtuadorML", "M. Lenta"},
+        {"eTemperatura", "Temperatura  °C"},
+        {"eCorTemperatura", "%  Ti"},
+        {"eCorAvanco", "Avanço"},
+        {"eValorSonda", "Sonda  mV"},
+        {"eCorSondaCurto", "% Curto"},
+        {"eCorSondaLongo", "% Longo"},
+        {"eColunaTps", "Coluna do TPS"},
+        {"eValorMap", "ColunaMAP"},
+        {"eLinhaMapa", "Linha Da RPM"},
+        {"eAltera", "Alterar todo o Mapa de Ignição "},
         {"eAlterar", "Alterar todo o Mapa de Injeção "},
     };
     for (const auto &[field, label] : rows)
@@ -334,15 +380,33 @@ void TstWindow::typingLimit_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("kept");
-    QTest::newRow("RPM limit, 5") << "eLimiteRpm" << "1234567" << "12345";
-    QTest::newRow("charge time, 3") << "eTempoCarga" << "3,61" << "3,6";
-    QTest::newRow("ignition cell, 2") << "e0" << "123" << "12";
-    QTest::newRow("injection cell, 4") << "e0i" << "12,345" << "12,3";
-    QTest::newRow("correction at 105 °C, 3") << "eCorrecaoTi105" << "1234" << "123";
-    QTest::newRow("correction at 0 °C, 2") << "eCorrecaoTi0" << "123" << "12";
-    QTest::newRow("idle actuator at 0 °C, 3") << "eCorrecaoMl0" << "1234" << "123";
-    QTest::newRow("change field, 3") << "eC0ig" << "-123" << "-12";
-    QTest::newRow("probe temperature, no limit") << "eSondaTemp" << "1234567890" << "1234567890";
+    QTest::newRow("RPM limit, 5") << "eLimiteRpm"
+                                  << "1234567"
+                                  << "12345";
+    QTest::newRow("charge time, 3") << "eTempoCarga"
+                                    << "3,61"
+                                    << "3,6";
+    QTest::newRow("ignition cell, 2") << "e0"
+                                      << "123"
+                                      << "12";
+    QTest::newRow("injection cell, 4") << "e0i"
+                                       << "12,345"
+                                       << "12,3";
+    QTest::newRow("correction at 105 °C, 3") << "eCorrecaoTi105"
+                                             << "1234"
+                                             << "123";
+    QTest::newRow("correction at 0 °C, 2") << "eCorrecaoTi0"
+                                           << "123"
+                                           << "12";
+    QTest::newRow("idle actuator at 0 °C, 3") << "eCorrecaoMl0"
+                                              << "1234"
+                                              << "123";
+    QTest::newRow("change field, 3") << "eC0ig"
+                                     << "-123"
+                                     << "-12";
+    QTest::newRow("probe temperature, no limit") << "eSondaTemp"
+                                                 << "1234567890"
+                                                 << "1234567890";
 }
 
 void TstWindow::typingLimit()

@@ -16,10 +16,12 @@
 #include <QTabWidget>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 // A port whose modem lines cannot be read once it is open.
-class ModemLinesFail : public TComPort {
+class ModemLinesFail : public TComPort
+{
 protected:
     void checkModemStatus() override { throw EComPort(EComPort::ModemStatusFailed, 5); }
 };
@@ -58,7 +60,8 @@ const QStringList portButtons = {"btnDesativar", "Button3", "btnLerDados", "Butt
 
 Q_DECLARE_METATYPE(Qt::FocusReason)
 
-class TstWiring : public QObject {
+class TstWiring : public QObject
+{
     Q_OBJECT
 private slots:
     void activationFails_data();
@@ -119,7 +122,8 @@ void TstWiring::activationOpensTheLine()
     QVERIFY(w.form.controller().state().portActive);
     QVERIFY(!w.enabled("btnAtivar"));
     QVERIFY(!w.enabled("btnConfigurarTps"));
-    for (const QString &b : portButtons + QStringList{"btnSalvar", "Button1", "btnCarregar", "Button2", "btnAlterarMapas"})
+    for (const QString &b :
+         portButtons + QStringList{"btnSalvar", "Button1", "btnCarregar", "Button2", "btnAlterarMapas"})
         QVERIFY2(w.enabled(b), qPrintable(b));
 
     w.click("btnDesativar");
@@ -249,30 +253,38 @@ void TstWiring::fieldExit_data()
                                                                          {"Backtab", Qt::BacktabFocusReason},
                                                                          {"mouse", Qt::MouseFocusReason},
                                                                          {"shortcut", Qt::ShortcutFocusReason}};
-    const QList<std::pair<const char *, Qt::FocusReason>> otherReasons = {
-        {"message box", Qt::ActiveWindowFocusReason}, {"popup", Qt::PopupFocusReason}, {"program", Qt::OtherFocusReason}};
+    const QList<std::pair<const char *, Qt::FocusReason>> otherReasons = {{"message box", Qt::ActiveWindowFocusReason},
+                                                                          {"popup", Qt::PopupFocusReason},
+                                                                          {"program", Qt::OtherFocusReason}};
     for (const auto &[how, reason] : userReasons)
         QTest::newRow(qPrintable(QStringLiteral("charge time 5, left by %1").arg(how)))
-            << "eTempoCarga" << "5" << reason << QStringList{tooHighCharge} << "4";
+            << "eTempoCarga"
+            << "5" << reason << QStringList{tooHighCharge} << "4";
     for (const auto &[how, reason] : otherReasons)
         QTest::newRow(qPrintable(QStringLiteral("charge time 5, focus lost to %1").arg(how)))
-            << "eTempoCarga" << "5" << reason << QStringList{} << "5";
-    QTest::newRow("charge time 4 passes") << "eTempoCarga" << "4" << Qt::TabFocusReason << QStringList{} << "4";
-    QTest::newRow("RPM limit") << "eLimiteRpm" << "12001" << Qt::TabFocusReason
+            << "eTempoCarga"
+            << "5" << reason << QStringList{} << "5";
+    QTest::newRow("charge time 4 passes") << "eTempoCarga"
+                                          << "4" << Qt::TabFocusReason << QStringList{} << "4";
+    QTest::newRow("RPM limit") << "eLimiteRpm"
+                               << "12001" << Qt::TabFocusReason
                                << QStringList{" Atenção ! !  Valor máximo 12.000 PRM   "} << "12000";
-    QTest::newRow("cranking advance") << "eAvancoPartida" << "16" << Qt::MouseFocusReason
+    QTest::newRow("cranking advance") << "eAvancoPartida"
+                                      << "16" << Qt::MouseFocusReason
                                       << QStringList{" Atenção ! !  Valor máximo 15 graus   "} << "15";
-    QTest::newRow("cut-off off below on") << "eDeslCutOff" << "1400" << Qt::TabFocusReason
+    QTest::newRow("cut-off off below on") << "eDeslCutOff"
+                                          << "1400" << Qt::TabFocusReason
                                           << QStringList{" Atenção ! !  Esse valor deve ser maior que o valor para "
                                                          "ligar os injetores .   "}
                                           << "";
-    QTest::newRow("cut-off on above off") << "eLigaCutOff" << "2300" << Qt::TabFocusReason
+    QTest::newRow("cut-off on above off") << "eLigaCutOff"
+                                          << "2300" << Qt::TabFocusReason
                                           << QStringList{" Atenção ! !  Esse valor deve ser menor que o valor para "
                                                          "Desligar os injetores .   "}
                                           << "";
     QTest::newRow("not a number: the guard shows the error")
-        << "eTempoCarga" << "abc" << Qt::TabFocusReason << QStringList{"'abc' is not a valid floating point value"}
-        << "abc";
+        << "eTempoCarga"
+        << "abc" << Qt::TabFocusReason << QStringList{"'abc' is not a valid floating point value"} << "abc";
 }
 
 void TstWiring::fieldExit()
