@@ -166,10 +166,8 @@ void buildMap(Builder &b, const MapPlace &m, bool ignition)
     const QStringList &colCaptions = ignition ? names::ignitionColumnCaptions() : names::injectionColumnCaptions();
     const QFont cellFont = arial(16);
     for (int r = 0; r < rows; ++r) {
-        QLabel *rc = b.label(QString(), QRect(m.rowCaptionX, gridY + r * cellH, 36, cellH),
-                             Qt::AlignRight | Qt::AlignVCenter, rowCaptions[r]);
-        if (ignition)
-            rc->setToolTip(QStringLiteral("Posição de Rotação no Mapa."));
+        b.label(QString(), QRect(m.rowCaptionX, gridY + r * cellH, 36, cellH), Qt::AlignRight | Qt::AlignVCenter,
+                rowCaptions[r]);
         for (int c = 0; c < cols; ++c) {
             const int k = r * cols + c;
             QLineEdit *cell = b.edit(ignition ? names::ignitionCell(k) : names::injectionCell(k),

@@ -189,6 +189,7 @@ void addMaps(std::vector<ControlSpec> &t)
     const QStringList rows = {"500", "900", "1800", "2600", "3400", "4200", "5000", "5800", "6600"};
     for (int r = 0; r < 9; ++r) {
         t.push_back(label(names::ignitionRowCaptions()[r], rows[r]));
+        t.back().hint = "Posição de Rotação no Mapa.";
         t.push_back(label(names::injectionRowCaptions()[r], rows[r]));
     }
     t.push_back(label("StaticText10", "RPM"));
