@@ -8,3 +8,5 @@ export QT_QPA_PLATFORM=offscreen
 "$root/scripts/build.sh" "$root/build"
 cd "$root/build"
 ctest --output-on-failure -j2 --timeout 600
+bash "$root/scripts/sanitize.sh"
+bash "$root/scripts/fuzz.sh"
