@@ -29,7 +29,7 @@ int main(int argc, char **argv)
     rig.form->guarded([&] { rig.c().Button3Click(); });
     // Let the stream settle before measuring.
     bench::waitFor([&] { return receiver.framesRecognised() > 50; }, 5000);
-    QTest::qWait(1000);
+    bench::runFor(1000);
 
     int largestQueue = 0;
     QTimer sampler;
@@ -48,7 +48,7 @@ int main(int argc, char **argv)
     clock.start();
     int minute = 0;
     while (clock.elapsed() < qint64(seconds) * 1000) {
-        QTest::qWait(200);
+        bench::runFor(200);
         if (clock.elapsed() / 60000 > minute) {
             minute = int(clock.elapsed() / 60000);
             std::printf("  %3d min: %llu frames, resident %ld KiB\n", minute,
@@ -64,7 +64,7 @@ int main(int argc, char **argv)
 
     rig.form->guarded([&] { rig.c().Button3Click(); });
     rig.sim.waitForEvents("command D9", 1, 3000);
-    QTest::qWait(1500);
+    bench::runFor(1500);
     const int sent = rig.sim.countEvents("sent");
     const std::uint64_t decoded = receiver.framesRecognised();
     const double perSecond = frames / elapsed;
