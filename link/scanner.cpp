@@ -87,13 +87,13 @@ void Scanner::Timer1Timer()
     }
     if (ctx_.timer1.interval() == firstTickMs)
         ctx_.timer1.setInterval(tickMs);
-    if (ctx_.state.scannerActive) {
-        ctx_.port.write(frames::command(frames::ScannerPoll));
-    } else {
-        ctx_.port.write(frames::command(frames::ScannerStop));
+    const bool polling = ctx_.state.scannerActive;
+    if (!polling)
         ctx_.timer1.setEnabled(false);
-    }
+    // The flag is cleared also when the write fails: a port that refuses the poll
+    // must not keep the watchdog from noticing that nothing comes in.
     ctx_.state.linkActivity = false;
+    ctx_.port.write(frames::command(polling ? frames::ScannerPoll : frames::ScannerStop));
 }
 
 void Scanner::liveDataA(const std::array<std::uint8_t, 8> &p)

@@ -113,6 +113,7 @@ private slots:
     void otherCaption();
     void ticks_data();
     void ticks();
+    void watchdogSurvivesARefusedPoll();
     void watchdogOrder();
     void liveDataA_data();
     void liveDataA();
@@ -253,6 +254,22 @@ void TestScanner::ticks()
 
 // The watchdog switches the scanner off and stops Timer1 before its message opens;
 // the stop command follows at the same tick, after the message.
+// A port that refuses the poll (the device went away) still lets the watchdog
+// notice the silence at the next tick.
+void TestScanner::watchdogSurvivesARefusedPoll()
+{
+    Bench b;
+    b.scanner.Button3Click();
+    b.rig.port.failWrites = true;
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, b.scanner.Timer1Timer());
+    QVERIFY(!b.rig.state.linkActivity);
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, b.scanner.Timer1Timer());
+    QCOMPARE(b.rig.prompt.messages, QStringList{notResponding});
+    QCOMPARE(b.rig.screen.text("Button3"), captionOn);
+    QVERIFY(!b.rig.timer1.isEnabled());
+    QVERIFY(!b.rig.state.scannerActive);
+}
+
 void TestScanner::watchdogOrder()
 {
     Bench b;
