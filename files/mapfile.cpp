@@ -65,15 +65,25 @@ struct FirstLineBytes {
     bool tooLong = false;
 };
 
+// Files are opened without waiting, so that a named pipe with nobody at the other end
+// cannot freeze the window; reads and writes then block as usual.
+void blockAgain(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 FirstLineBytes readFirstLine(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
     int fd;
     do
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         fail(errno);
+    blockAgain(fd);
 
     FirstLineBytes out;
     char buffer[4096];
@@ -125,10 +135,11 @@ void writeInPlace(const QByteArray &target, const QByteArray &bytes)
 {
     int fd;
     do
-        fd = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        fd = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         fail(errno);
+    blockAgain(fd);
     if (const int err = writeAll(fd, bytes)) {
         ::close(fd);
         fail(err);

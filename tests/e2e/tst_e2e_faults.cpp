@@ -1,0 +1,697 @@
+// Faults end to end: the real window against the ECU simulator over a pseudo-terminal
+// when the device vanishes, the port cannot be opened, the line carries rubbish or a
+// map file cannot be written or read. Each case checks the exact messages, the state
+// left behind and that the window still works afterwards.
+#include "e2ewindow.h"
+
+#include "common/names.h"
+#include "files/mapfilecodec.h"
+#include "serial/comport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)");
+const QString writeGone = QStringLiteral("WriteFile function failed (win error code: 5)");
+const QString notResponding = QStringLiteral("Módulo não responde");
+const QString attention = QStringLiteral(" Atenção ! !  ");
+
+// CPU time of this process (all its threads), in milliseconds.
+qint64 processCpuMs()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return (qint64(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1000 +
+           (qint64(ru.ru_utime.tv_usec) + ru.ru_stime.tv_usec) / 1000;
+}
+
+QString refusedLoad(const QString &detail)
+{
+    return attention + QStringLiteral("Arquivo de mapa inválido: ") + detail + QStringLiteral(". Nada foi carregado.  ");
+}
+
+// Types a port name into cbPorta as the user does.
+void typePort(E2E &e, const QString &path)
+{
+    auto *combo = e.screen().get<QComboBox>(QStringLiteral("cbPorta"));
+    QVERIFY(combo && combo->lineEdit());
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), path);
+    QCOMPARE(e.text("cbPorta"), path);
+}
+
+bool allEnabled(E2E &e, const QStringList &buttons)
+{
+    for (const QString &b : buttons)
+        if (!e.enabled(b))
+            return false;
+    return true;
+}
+
+// Uploads the screen with ignition cell 5 set to value and checks that the image of
+// sim takes it. Empty on success, else what went wrong.
+QString uploadLands(E2E &e, SimProcess &sim, int value)
+{
+    const int before = sim.countEvents(QStringLiteral("command 48"));
+    e.screen().setText(QStringLiteral("e5"), QString::number(value));
+    auto *b = e.screen().get<QAbstractButton>(QStringLiteral("btnEnvia"));
+    if (!b->isEnabled())
+        return QStringLiteral("btnEnvia is disabled");
+    QTest::mouseClick(b, Qt::LeftButton);
+    QElapsedTimer clock;
+    clock.start();
+    while ((e.form->timer2().isEnabled() || !e.enabled(QStringLiteral("btnEnvia"))) && clock.elapsed() < 8000)
+        QTest::qWait(20);
+    if (e.form->timer2().isEnabled())
+        return QStringLiteral("the upload did not end");
+    if (!sim.waitForEvents(QStringLiteral("command 48"), before + 1, 3000))
+        return QStringLiteral("the simulator got no end-of-upload command");
+    const QByteArray image = sim.dumpImage();
+    if (image.size() != 256)
+        return QStringLiteral("no image from the simulator");
+    if (quint8(image.at(5)) != value)
+        return QStringLiteral("image byte 5 is %1, not %2").arg(quint8(image.at(5))).arg(value);
+    return {};
+}
+
+// After a vanished device: "&Desativar", a new simulator typed into cbPorta,
+// "&Ativar", and an upload that lands in the new simulator.
+void reconnectAndUpload(E2E &e)
+{
+    const QStringList messages = e.prompt.messages;
+    QVERIFY(e.enabled("btnDesativar"));
+    e.click("btnDesativar");
+    QTRY_VERIFY_WITH_TIMEOUT(e.enabled("btnAtivar"), 3000);
+    QVERIFY(!e.form->ComPort1().Connected());
+    QVERIFY(!e.enabled("btnEnvia"));
+
+    SimProcess next;
+    QVERIFY2(next.start(), qPrintable(next.errorString()));
+    typePort(e, next.devicePath());
+    e.click("btnAtivar");
+    QTRY_VERIFY_WITH_TIMEOUT(!e.enabled("btnAtivar") && e.enabled("btnEnvia"), 3000);
+    QVERIFY(e.form->ComPort1().Connected());
+    const QString failure = uploadLands(e, next, 23);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(e.prompt.messages, messages);
+}
+
+// Activates the simulator's port and runs a read-back: ignition cell 0, spoilt
+// before, shows the simulator's value 10 again.
+void activateAndReadBack(E2E &e, const QStringList &messagesBefore)
+{
+    typePort(e, e.sim.devicePath());
+    e.click("btnAtivar");
+    QTRY_VERIFY_WITH_TIMEOUT(!e.enabled("btnAtivar") && e.enabled("btnEnvia"), 3000);
+    e.screen().setText("e0", "77");
+    const int requests = e.sim.commands().count(0x33);
+    e.click("btnLerDados");
+    QVERIFY(e.sim.waitForEvents("command 33", requests + 1, 3000));
+    QTRY_VERIFY_WITH_TIMEOUT(!e.screen().isVisible("Panel1") && e.enabled("btnEnvia"), 6000);
+    QCOMPARE(e.text("e0"), QString("10"));
+    QCOMPARE(e.prompt.messages, messagesBefore);
+}
+
+// Everything a map file holds and a load could touch: the 200 control texts, the
+// speed-axis captions, the selections and enabling that the load sets.
+QStringList screenSnapshot(E2E &e)
+{
+    QStringList out;
+    for (const QString &c : mapfile::fieldControls())
+        out << c + '=' + e.text(c);
+    for (const QString &c : names::ignitionRowCaptions() + names::injectionRowCaptions())
+        out << c + '=' + e.text(c);
+    for (const char *c : {"cbTipoRodaFonica", "cbEscalaRpm", "cbDentesPms"})
+        out << QString::fromLatin1(c) + '#' + QString::number(e.screen().itemIndex(c));
+    for (const char *c : {"cbDentesPms", "cbPontoZero"})
+        out << QString::fromLatin1(c) + (e.enabled(c) ? "+" : "-");
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Saves the screen through "&Salvar" to path; returns the file's bytes.
+QByteArray saveTo(E2E &e, const QString &path)
+{
+    e.prompt.fileAnswers.push_back(path);
+    e.click("Button1");
+    return readAll(path);
+}
+
+// The calling thread without the capabilities that let root read any file, for the
+// lifetime of the object (capabilities are per thread on Linux).
+class NoReadOverride {
+public:
+    NoReadOverride()
+    {
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        active_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~NoReadOverride()
+    {
+        if (active_)
+            ::syscall(SYS_capset, &header_, saved_);
+    }
+    bool active() const { return active_; }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
+};
+
+// Opens a FIFO from the other side if the window still blocks on it after a while,
+// so that a test of a blocking open ends instead of hanging.
+class FifoRescuer {
+public:
+    FifoRescuer(const QString &path, int flags) : path_(QFile::encodeName(path)), flags_(flags)
+    {
+        thread_ = std::thread([this] {
+            for (int i = 0; i < 300 && !done_.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (done_.load())
+                return;
+            rescued_ = true;
+            const int fd = ::open(path_.constData(), flags_ | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                ::close(fd);
+            }
+        });
+    }
+    ~FifoRescuer() { finish(); }
+    // Call once the blocking operation has returned; true if it had to be rescued.
+    bool finish()
+    {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        return rescued_.load();
+    }
+
+private:
+    QByteArray path_;
+    int flags_;
+    std::atomic<bool> done_{false};
+    std::atomic<bool> rescued_{false};
+    std::thread thread_;
+};
+
+// A tiny tmpfs, unmounted when the object goes.
+class TinyDisk {
+public:
+    explicit TinyDisk(const QString &dir) : dir_(QFile::encodeName(dir))
+    {
+        mounted_ = ::mount("tmpfs", dir_.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=16k") == 0;
+        error_ = errno;
+    }
+    ~TinyDisk()
+    {
+        if (mounted_)
+            ::umount2(dir_.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    int error() const { return error_; }
+
+private:
+    QByteArray dir_;
+    bool mounted_ = false;
+    int error_ = 0;
+};
+
+// Fills the filesystem of path with one file until it is full.
+bool fillUp(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const QByteArray block(512, 'x');
+    bool full = false;
+    for (int i = 0; i < 10000 && !full; ++i) {
+        if (::write(fd, block.constData(), size_t(block.size())) < 0)
+            full = errno == ENOSPC;
+    }
+    ::close(fd);
+    return full;
+}
+
+} // namespace
+
+class TestE2EFaults : public QObject {
+    Q_OBJECT
+private slots:
+    // The simulator dies while the scanner streams: the lost device is reported, the
+    // program does not spin, the watchdog switches the scanner off, and a new
+    // simulator can be taken into use.
+    void deviceVanishesWhileScanning()
+    {
+        E2E e({"--speed", "14", "--load", "3", "--rpm", "3000"});
+        QVERIFY2(e.start(), qPrintable(e.sim.errorString()));
+        e.activate();
+        e.click("Button3");
+        QCOMPARE(e.text("Button3"), QString("Desativar &Scanner"));
+        QTRY_VERIFY_WITH_TIMEOUT(e.screen().color(names::ignitionCell(16)) == colors::red, 4000);
+        QCOMPARE(e.text("eRpm"), QString("3000"));
+        QCOMPARE(e.prompt.messages, QStringList());
+
+        e.sim.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(e.prompt.messages.contains(deviceGone), 3000);
+
+        // Two seconds of the event loop right after the loss: the watchdog runs, the
+        // program does not busy-wait on the dead device.
+        const qint64 cpuBefore = processCpuMs();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(2000);
+        const qint64 cpuMs = processCpuMs() - cpuBefore;
+        const qint64 wallMs = wall.elapsed();
+        qInfo("CPU time after the device vanished: %lld ms in %lld ms", cpuMs, wallMs);
+        QVERIFY2(cpuMs < 400, qPrintable(QString("%1 ms CPU in %2 ms").arg(cpuMs).arg(wallMs)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(e.prompt.messages.contains(notResponding), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer1().isEnabled(), 3000);
+        const QStringList seen = e.prompt.messages;
+        qInfo("messages: %s", qPrintable(seen.join(" | ")));
+        QCOMPARE(seen.count(deviceGone), 1);
+        QCOMPARE(seen.count(notResponding), 1);
+        // The stop command of the watchdog's tick meets the dead device; so does the
+        // poll of the tick before, when a frame had come in since the tick before that.
+        const QList<QStringList> possible = {{deviceGone, writeGone, notResponding, writeGone},
+                                             {deviceGone, notResponding, writeGone}};
+        QVERIFY2(possible.contains(seen), qPrintable(seen.join(" | ")));
+        QCOMPARE(e.text("Button3"), QString("Ativar &Scanner"));
+        QVERIFY(e.screen().isVisible("TabSheet2"));
+        QVERIFY(e.form->ComPort1().Connected()); // open until the user deactivates it
+
+        // Nothing more comes while the dead port stays open.
+        QTest::qWait(1200);
+        QCOMPARE(e.prompt.messages, seen);
+
+        reconnectAndUpload(e);
+    }
+
+    // The simulator dies after a few upload frames: every later frame and the end
+    // command fail with the port's error, the upload still runs to its last tick and
+    // gives the buttons back.
+    void deviceVanishesDuringUpload()
+    {
+        E2E e;
+        QVERIFY(e.start());
+        e.activate();
+        e.click("btnEnvia");
+        QTRY_VERIFY_WITH_TIMEOUT(e.screen().barPosition("pbCarregando") >= 4, 3000);
+        // No tick runs while the test holds the GUI thread: frames up to this tick
+        // were written before the kill, every later one after it.
+        const int writtenBefore = e.screen().barPosition("pbCarregando");
+        QVERIFY(writtenBefore <= 31);
+        e.sim.kill();
+
+        QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer2().isEnabled() && e.enabled("btnEnvia"), 6000);
+        const QStringList seen = e.prompt.messages;
+        qInfo("killed after frame %d; %lld messages, %lld of them \"%s\"", writtenBefore,
+              qlonglong(seen.size()), qlonglong(seen.count(writeGone)), qPrintable(writeGone));
+        QCOMPARE(seen.count(deviceGone), 1);
+        // One per lost frame (blocks writtenBefore+1..32) and one for the end command.
+        QCOMPARE(seen.count(writeGone), 33 - writtenBefore);
+        QCOMPARE(seen.size(), 34 - writtenBefore);
+        QCOMPARE(e.screen().barPosition("pbCarregando"), 35);
+        QVERIFY(!e.screen().isVisible("pnAguarde"));
+        QVERIFY(!e.screen().isVisible("Panel1"));
+        QVERIFY(allEnabled(e, names::transferButtons()));
+
+        // The simulator took at most the frames written before its death, in order,
+        // and no end command: its image was never replaced.
+        const QList<QByteArray> frames = e.sim.uploadFrames();
+        QVERIFY(frames.size() <= writtenBefore);
+        for (int i = 0; i < frames.size(); ++i)
+            QCOMPARE(quint8(frames[i].at(0)), quint8(i + 1));
+        QCOMPARE(e.sim.countEvents("command 48"), 0);
+
+        reconnectAndUpload(e);
+    }
+
+    // The simulator dies in the middle of a read-back: the read-back watchdog ends it.
+    void deviceVanishesDuringReadBack()
+    {
+        E2E e({"--pace", "150"});
+        QVERIFY(e.start());
+        e.activate();
+        e.click("btnLerDados");
+        QVERIFY(e.screen().isVisible("Panel1"));
+        // Kind 1 has come: the read-back locked the buttons.
+        QTRY_VERIFY_WITH_TIMEOUT(!e.enabled("btnEnvia"), 3000);
+        e.sim.kill();
+
+        QTRY_VERIFY_WITH_TIMEOUT(e.prompt.messages.contains(notResponding), 8000);
+        QCOMPARE(e.prompt.messages, (QStringList{deviceGone, notResponding}));
+        QVERIFY(!e.screen().isVisible("Panel1"));
+        QVERIFY(!e.screen().isVisible("pnAguarde"));
+        QVERIFY(allEnabled(e, names::transferButtons()));
+        QVERIFY(!e.form->timerReadBack().isEnabled());
+        QVERIFY(!e.enabled("btnAtivar"));
+
+        reconnectAndUpload(e);
+    }
+
+    // A port that another opener holds is refused; once it is free, it opens.
+    void portHeldByAnotherOpener_data()
+    {
+        QTest::addColumn<bool>("otherProcess");
+        QTest::newRow("TComPort of this process") << false;
+        QTest::newRow("flock in another process") << true;
+    }
+    void portHeldByAnotherOpener()
+    {
+        QFETCH(bool, otherProcess);
+        E2E e;
+        QVERIFY(e.start());
+        const QString path = e.sim.devicePath();
+
+        TComPort holder;
+        QProcess locker;
+        if (otherProcess) {
+            locker.start("sh", {"-c", "exec 9<\"$1\" && flock -x -n 9 && echo locked && exec sleep 60", "sh", path});
+            QVERIFY(locker.waitForStarted(3000));
+            QVERIFY(locker.waitForReadyRead(3000));
+            QCOMPARE(locker.readLine().trimmed(), QByteArray("locked"));
+        } else {
+            holder.setPort(path);
+            holder.Open();
+            QVERIFY(holder.Connected());
+        }
+
+        e.click("btnAtivar");
+        QCOMPARE(e.prompt.messages, QStringList{"Unable to open com port (win error code: 11)"});
+        QVERIFY(e.enabled("btnAtivar"));
+        QVERIFY(!e.enabled("btnDesativar"));
+        QVERIFY(!e.enabled("btnEnvia"));
+        QVERIFY(!e.form->ComPort1().Connected());
+
+        if (otherProcess) {
+            locker.kill();
+            QVERIFY(locker.waitForFinished(3000));
+        } else {
+            holder.Close();
+        }
+        e.prompt.messages.clear();
+        e.activate();
+        const QString failure = uploadLands(e, e.sim, 31);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(e.prompt.messages, QStringList());
+    }
+
+    // Port names that do not open: the exact error, the port stays closed, and the
+    // right name typed afterwards works.
+    void portThatCannotBeOpened_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        const QString prefix = "Unable to open com port (win error code: %1)";
+        QTest::newRow("start-up text !!") << "!!" << prefix.arg(ENOENT);
+        QTest::newRow("missing device") << "/dev/ttyUSB97" << prefix.arg(ENOENT);
+        QTest::newRow("path below a regular file") << "@file/ttyUSB0" << prefix.arg(ENOTDIR);
+        QTest::newRow("directory") << "@dir" << prefix.arg(EISDIR);
+        QTest::newRow("regular file") << "@file" << prefix.arg(ENOTTY);
+    }
+    void portThatCannotBeOpened()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeFile(dir.filePath("file"), "not a terminal\n"));
+        QVERIFY(QDir(dir.path()).mkdir("dir"));
+        if (name.startsWith('@'))
+            name = dir.filePath(name.mid(1));
+
+        E2E e;
+        QVERIFY(e.start());
+        typePort(e, name);
+        e.click("btnAtivar");
+        QCOMPARE(e.prompt.messages, QStringList{message});
+        QVERIFY(e.enabled("btnAtivar"));
+        QVERIFY(!e.enabled("btnDesativar"));
+        QVERIFY(!e.enabled("Button3"));
+        QVERIFY(!e.form->ComPort1().Connected());
+
+        activateAndReadBack(e, {message});
+    }
+
+    // Rubbish between good frames while the scanner runs: the good frames still move
+    // the read-outs and the marked cells, nothing is shown, the scanner keeps running.
+    void rubbishBetweenLiveFrames_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("garbage 1") << QStringList{"garbage 1"};
+        QTest::newRow("garbage 50") << QStringList{"garbage 50"};
+        QTest::newRow("garbage 500") << QStringList{"garbage 500"};
+        QTest::newRow("short") << QStringList{"short"};
+        QTest::newRow("short twice, garbage") << QStringList{"short", "garbage 7", "short"};
+        // The frames that carry the new values arrive shifted.
+        QTest::newRow("fault lose-h") << QStringList{"fault lose-h"};
+        QTest::newRow("fault lose-hp") << QStringList{"fault lose-hp"};
+        QTest::newRow("fault lose-h 2, then garbage") << QStringList{"fault lose-h 2", "garbage 13"};
+    }
+    void rubbishBetweenLiveFrames()
+    {
+        QFETCH(QStringList, lines);
+        E2E e({"--speed", "14", "--load", "3", "--rpm", "3000", "--seed", "7"});
+        QVERIFY(e.start());
+        e.activate();
+        e.click("Button3");
+        const auto red = [&](int k) {
+            return e.screen().color(names::ignitionCell(k)) == colors::red &&
+                   e.screen().color(names::injectionCell(k)) == colors::red;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(red(16) && red(17) && red(24) && red(25), 4000);
+        QCOMPARE(e.text("eRpm"), QString("3000"));
+
+        for (const QString &line : lines)
+            QVERIFY2(e.sim.command(line), qPrintable(line));
+        // Speed 26: row 4 and the next; load 15: column 2 and the next.
+        for (const char *line : {"rpm 4000", "speed 26", "load 15"})
+            QVERIFY2(e.sim.command(line), line);
+        QTRY_VERIFY_WITH_TIMEOUT(e.text("eRpm") == "4000" && e.text("eLinhaMapa") == "26" && red(34) &&
+                                     red(35) && red(42) && red(43),
+                                 5000);
+        for (int k : {16, 17, 24, 25})
+            QCOMPARE(e.screen().color(names::ignitionCell(k)), colors::black);
+        QVERIFY(e.sim.command("fault none"));
+
+        // The line is clean again: one more change comes through too.
+        QVERIFY(e.sim.command("rpm 5000"));
+        QTRY_COMPARE_WITH_TIMEOUT(e.text("eRpm"), QString("5000"), 4000);
+        QCOMPARE(e.prompt.messages, QStringList());
+        QCOMPARE(e.text("Button3"), QString("Desativar &Scanner"));
+        QVERIFY(e.form->timer1().isEnabled());
+        QVERIFY(!e.screen().isVisible("TabSheet2"));
+    }
+
+    // Saves that cannot complete: the old file stays as it was, the message is exact.
+    void saveOntoAFullDisk()
+    {
+        E2E e;
+        QVERIFY(e.start());
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString mount = dir.filePath("tiny");
+        QVERIFY(QDir(dir.path()).mkdir("tiny"));
+        TinyDisk disk(mount);
+        if (!disk.mounted())
+            QSKIP(qPrintable(QString("no tmpfs can be mounted here (errno %1)").arg(disk.error())));
+
+        const QString target = mount + "/mapa.txt";
+        const QByteArray old = saveTo(e, target);
+        QCOMPARE(old.size(), 677);
+        QVERIFY(fillUp(mount + "/filler"));
+
+        e.screen().setText("e0", "33");
+        e.prompt.fileAnswers.push_back(target);
+        e.click("Button1");
+        QCOMPARE(e.prompt.messages, QStringList{"Disk full"});
+        QCOMPARE(readAll(target), old);
+        QCOMPARE(QDir(mount).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 (QStringList{"filler", "mapa.txt"}));
+        QCOMPARE(e.text("e0"), QString("33"));
+
+        // With room again the same save goes through.
+        QVERIFY(QFile::remove(mount + "/filler"));
+        e.prompt.messages.clear();
+        const QByteArray saved = saveTo(e, target);
+        QCOMPARE(e.prompt.messages, QStringList());
+        QCOMPARE(saved.split(';').value(8), QByteArray("33"));
+    }
+
+    void saveOntoADeviceOrPipe_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("/dev/full") << "/dev/full" << "Disk full";
+        QTest::newRow("directory") << "@dir" << "File access denied";
+        QTest::newRow("below a regular file") << "@file/mapa.txt" << "File not found";
+        // Nobody reads the pipe: the save must not wait for a reader for ever.
+        QTest::newRow("FIFO without reader") << "@fifo" << "I/O error 6";
+    }
+    void saveOntoADeviceOrPipe()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkdir("dir"));
+        QVERIFY(writeFile(dir.filePath("file"), "x"));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0644), 0);
+        if (target.startsWith('@'))
+            target = dir.filePath(target.mid(1));
+
+        E2E e;
+        QVERIFY(e.start());
+        e.prompt.fileAnswers.push_back(target);
+        FifoRescuer rescuer(target, O_RDONLY);
+        e.click("Button1");
+        QVERIFY2(!rescuer.finish(), "the save blocked the window until a reader came");
+        QCOMPARE(e.prompt.messages, QStringList{message});
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &st) == 0, !message.startsWith("File not"));
+        if (target == "/dev/full")
+            QVERIFY(S_ISCHR(st.st_mode)); // written to, never replaced
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 (QStringList{"dir", "fifo", "file"}));
+        QCOMPARE(QDir(dir.filePath("dir")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList());
+
+        // The window still saves.
+        e.prompt.messages.clear();
+        QCOMPARE(saveTo(e, dir.filePath("good.txt")).size(), 677);
+        QCOMPARE(e.prompt.messages, QStringList());
+    }
+
+    // Loads of files that are no map file: a clear message, nothing on the screen
+    // changes, and a good file loads afterwards.
+    void loadOfABadFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no read permission") << "unreadable" << "File access denied";
+        QTest::newRow("below a regular file") << "belowfile" << "File not found";
+        QTest::newRow("missing") << "missing" << "File not found";
+        QTest::newRow("directory") << "dir" << "File access denied";
+        QTest::newRow("empty") << "empty" << refusedLoad("o arquivo está vazio");
+        QTest::newRow("binary") << "binary" << QString(); // message computed from the bytes
+        QTest::newRow("a million ;") << "semicolons" << refusedLoad("1000001 campos em vez de 202");
+        QTest::newRow("/dev/zero") << "zero" << refusedLoad("a primeira linha é longa demais");
+        // No writer: the load must not wait for one for ever.
+        QTest::newRow("FIFO without writer") << "fifo" << refusedLoad("o arquivo está vazio");
+    }
+    void loadOfABadFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString path = dir.filePath("bad.txt");
+        if (kind == "unreadable") {
+            QVERIFY(writeFile(path, "x\r\n"));
+            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        } else if (kind == "belowfile") {
+            QVERIFY(writeFile(dir.filePath("plain"), "x"));
+            path = dir.filePath("plain/bad.txt");
+        } else if (kind == "dir") {
+            QVERIFY(QDir(dir.path()).mkdir("bad.txt"));
+        } else if (kind == "empty") {
+            QVERIFY(writeFile(path, ""));
+        } else if (kind == "binary") {
+            QRandomGenerator random(20240601);
+            QByteArray bytes(64 * 1024, '\0');
+            for (char &b : bytes)
+                b = char(random.bounded(256));
+            QVERIFY(writeFile(path, bytes));
+            qsizetype end = 0;
+            while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+                ++end;
+            const qsizetype fields = bytes.left(end).count(';') + 1;
+            QVERIFY(fields != 202);
+            message = refusedLoad(QString("%1 %2 em vez de 202").arg(fields).arg(fields == 1 ? "campo" : "campos"));
+        } else if (kind == "semicolons") {
+            QVERIFY(writeFile(path, QByteArray(1000000, ';')));
+        } else if (kind == "zero") {
+            path = "/dev/zero";
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        }
+
+        E2E e;
+        QVERIFY(e.start());
+        // A screen that differs from any file's: a load that took anything would show.
+        e.screen().setText("e0", "21");
+        e.screen().setText("e71i", "9,9");
+        e.screen().setText("eLimiteRpm", "6500");
+        e.screen().setItemIndex("cbEscalaRpm", 1);
+        e.form->controller().cbEscalaRpmChange();
+        const QByteArray fileBefore = saveTo(e, dir.filePath("before.txt"));
+        QCOMPARE(fileBefore.size(), 677);
+        const QStringList before = screenSnapshot(e);
+
+        e.prompt.fileAnswers.push_back(path);
+        {
+            std::unique_ptr<NoReadOverride> noOverride;
+            if (kind == "unreadable" && ::geteuid() == 0) {
+                noOverride = std::make_unique<NoReadOverride>();
+                QVERIFY2(noOverride->active(), "cannot drop the read override of root");
+            }
+            FifoRescuer rescuer(path, O_WRONLY);
+            e.click("Button2");
+            QVERIFY2(!rescuer.finish(), "the load blocked the window until a writer came");
+        }
+        QCOMPARE(e.prompt.messages, QStringList{message});
+        QCOMPARE(screenSnapshot(e), before);
+        // The TPS values too: the screen saves to the same bytes.
+        QCOMPARE(saveTo(e, dir.filePath("after.txt")), fileBefore);
+
+        // A good file still loads.
+        QList<QByteArray> fields = fileBefore.split(';');
+        fields[8] = "17";
+        fields[201] = "240\r\n";
+        QVERIFY(writeFile(dir.filePath("good.txt"), fields.join(';')));
+        e.prompt.fileAnswers.push_back(dir.filePath("good.txt"));
+        e.click("Button2");
+        QCOMPARE(e.prompt.messages, QStringList{message});
+        QCOMPARE(e.text("e0"), QString("17"));
+        QCOMPARE(e.text("e71i"), QString("9,9"));
+        QCOMPARE(saveTo(e, dir.filePath("again.txt")), fields.join(';'));
+    }
+};
+
+QTEST_MAIN(TestE2EFaults)
+#include "tst_e2e_faults.moc"
