@@ -11,7 +11,8 @@
 namespace numtext {
 
 ConvertError::ConvertError(const QString &message)
-    : std::runtime_error(message.toUtf8().toStdString())
+    // A NUL inside the offending text would cut the message short: show it as ␀.
+    : std::runtime_error(QString(message).replace(QChar(u'\0'), QChar(0x2400)).toUtf8().toStdString())
 {
 }
 

@@ -18,6 +18,7 @@ class TestNumText : public QObject {
 private slots:
     void parseIntAccepts_data();
     void parseIntAccepts();
+    void nulInTheTextIsShownNotCut();
     void parseIntRejects_data();
     void parseIntRejects();
     void parseFloatAccepts_data();
@@ -80,6 +81,25 @@ void TestNumText::parseIntRejects_data()
     QTest::newRow("arabic-indic digit") << QString(QChar(0x0663));
     QTest::newRow("accented text") << "ç";
     QTest::newRow("placeholder in text") << "%1";
+}
+
+// A map file may hand a field holding a NUL byte to the parsers: the message must
+// still be whole.
+void TestNumText::nulInTheTextIsShownNotCut()
+{
+    const QString text = QString::fromLatin1("60\0 00", 6);
+    try {
+        parseInt(text);
+        QFAIL("no error");
+    } catch (const ConvertError &e) {
+        QCOMPARE(QString::fromUtf8(e.what()), QString::fromUtf8("'60\u2400 00' is not a valid integer value"));
+    }
+    try {
+        parseFloat(text);
+        QFAIL("no error");
+    } catch (const ConvertError &e) {
+        QCOMPARE(QString::fromUtf8(e.what()), QString::fromUtf8("'60\u2400 00' is not a valid floating point value"));
+    }
 }
 
 void TestNumText::parseIntRejects()
