@@ -350,16 +350,16 @@ void TForm1::wireFields()
         }
     }
 
-    for (const ControlSpec &spec : controlTable()) {
-        auto *combo = qobject_cast<QComboBox *>(screen_->widget(spec.name));
+    for (const ControlSpec &setup : controlTable()) {
+        auto *combo = qobject_cast<QComboBox *>(screen_->widget(setup.name));
         if (!combo)
             continue;
         // Typed text selects the entry it equals, or none.
         connect(combo->lineEdit(), &QLineEdit::textEdited, this, [combo] { widgetcombo::followTypedText(combo); });
-        if (spec.kind == ControlKind::ComboFixed) {
-            fixedCombos_.insert(combo, spec.name);
+        if (setup.kind == ControlKind::ComboFixed) {
+            fixedCombos_.insert(combo, setup.name);
             combo->installEventFilter(this);
-            fixedCombos_.insert(combo->lineEdit(), spec.name);
+            fixedCombos_.insert(combo->lineEdit(), setup.name);
             combo->lineEdit()->installEventFilter(this);
         }
     }

@@ -30,20 +30,20 @@ QString plainSuffix(QString suffix)
 }
 } // namespace
 
-std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &spec, bool save)
+std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &setup, bool save)
 {
     auto dialog = std::make_unique<QFileDialog>(parent);
     dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
-    const QStringList filters = nameFilters(spec.filter);
+    const QStringList filters = nameFilters(setup.filter);
     if (!filters.isEmpty()) {
         dialog->setNameFilters(filters);
         dialog->selectNameFilter(filters.first());
     }
-    dialog->setDefaultSuffix(plainSuffix(spec.defaultSuffix));
-    if (!spec.initialDir.isEmpty() && QDir(spec.initialDir).exists())
-        dialog->setDirectory(spec.initialDir);
+    dialog->setDefaultSuffix(plainSuffix(setup.defaultSuffix));
+    if (!setup.initialDir.isEmpty() && QDir(setup.initialDir).exists())
+        dialog->setDirectory(setup.initialDir);
     return dialog;
 }
 
@@ -63,13 +63,13 @@ void WidgetPrompt::message(const QString &text)
     box->exec();
 }
 
-std::optional<QString> WidgetPrompt::run(const FileDialogSpec &spec, bool save)
+std::optional<QString> WidgetPrompt::run(const FileDialogSpec &setup, bool save)
 {
-    auto dialog = prompt::fileDialog(parent_, spec, save);
+    auto dialog = prompt::fileDialog(parent_, setup, save);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
     return dialog->selectedFiles().first();
 }
 
-std::optional<QString> WidgetPrompt::saveFileName(const FileDialogSpec &spec) { return run(spec, true); }
-std::optional<QString> WidgetPrompt::openFileName(const FileDialogSpec &spec) { return run(spec, false); }
+std::optional<QString> WidgetPrompt::saveFileName(const FileDialogSpec &setup) { return run(setup, true); }
+std::optional<QString> WidgetPrompt::openFileName(const FileDialogSpec &setup) { return run(setup, false); }

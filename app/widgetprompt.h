@@ -16,10 +16,10 @@ namespace prompt
 inline const QString messageTitle = QStringLiteral("Velto");
 // "Name|pattern|Name|pattern" as Qt's name filters ("Name (pattern)").
 QStringList nameFilters(const QString &filter);
-// A file dialog set up from spec: filters (first selected), default suffix without
+// A file dialog set up from setup: filters (first selected), default suffix without
 // "*." or ".", initial folder, no overwrite question when saving, and on opening
 // any file name is accepted (the caller reports a missing file).
-std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &spec, bool save);
+std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &setup, bool save);
 std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text);
 } // namespace prompt
 
@@ -28,10 +28,10 @@ class WidgetPrompt : public Prompt
 public:
     explicit WidgetPrompt(QWidget *parent) : parent_(parent) {}
     void message(const QString &text) override;
-    std::optional<QString> saveFileName(const FileDialogSpec &spec) override;
-    std::optional<QString> openFileName(const FileDialogSpec &spec) override;
+    std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
+    std::optional<QString> openFileName(const FileDialogSpec &setup) override;
 
 private:
-    std::optional<QString> run(const FileDialogSpec &spec, bool save);
+    std::optional<QString> run(const FileDialogSpec &setup, bool save);
     QWidget *parent_;
 };

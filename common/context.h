@@ -44,8 +44,8 @@ class Prompt {
 public:
     virtual ~Prompt() = default;
     virtual void message(const QString &text) = 0; // modal box with an OK button
-    virtual std::optional<QString> saveFileName(const FileDialogSpec &spec) = 0;
-    virtual std::optional<QString> openFileName(const FileDialogSpec &spec) = 0;
+    virtual std::optional<QString> saveFileName(const FileDialogSpec &setup) = 0;
+    virtual std::optional<QString> openFileName(const FileDialogSpec &setup) = 0;
 };
 
 // Values converted from the screen at the start of an upload, kept for the run.

@@ -269,15 +269,15 @@ MapFile::MapFile(Context &ctx) : ctx_(ctx) {}
 
 FileDialogSpec MapFile::dialogSpec()
 {
-    FileDialogSpec spec;
-    spec.filter = QString::fromUtf8("Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*");
-    spec.defaultSuffix = QStringLiteral("txt");
+    FileDialogSpec setup;
+    setup.filter = QString::fromUtf8("Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*");
+    setup.defaultSuffix = QStringLiteral("txt");
     QString home = qEnvironmentVariable("HOME");
     if (home.isEmpty())
         home = QDir::homePath();
     const QString folder = QDir(home).filePath(QString::fromUtf8("InjeçãoSorvaniVelto"));
-    spec.initialDir = QFileInfo(folder).isDir() ? folder : home;
-    return spec;
+    setup.initialDir = QFileInfo(folder).isDir() ? folder : home;
+    return setup;
 }
 
 void MapFile::btnSalvarClick()

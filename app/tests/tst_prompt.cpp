@@ -41,8 +41,8 @@ void TstPrompt::nameFilters()
 void TstPrompt::saveDialog()
 {
     QTemporaryDir dir;
-    const FileDialogSpec spec{"Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*", "*.txt", dir.path()};
-    auto d = prompt::fileDialog(nullptr, spec, true);
+    const FileDialogSpec setup{"Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*", "*.txt", dir.path()};
+    auto d = prompt::fileDialog(nullptr, setup, true);
     QCOMPARE(d->acceptMode(), QFileDialog::AcceptSave);
     QVERIFY(d->testOption(QFileDialog::DontConfirmOverwrite));
     QCOMPARE(d->defaultSuffix(), QStringLiteral("txt"));
@@ -54,9 +54,9 @@ void TstPrompt::saveDialog()
 void TstPrompt::openDialog()
 {
     // A folder of another system does not exist here: the dialog opens where it is.
-    const FileDialogSpec spec{"Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*", "txt",
+    const FileDialogSpec setup{"Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*", "txt",
                               "C:\\InjeçãoSorvaniVelto"};
-    auto d = prompt::fileDialog(nullptr, spec, false);
+    auto d = prompt::fileDialog(nullptr, setup, false);
     QCOMPARE(d->acceptMode(), QFileDialog::AcceptOpen);
     QCOMPARE(d->fileMode(), QFileDialog::AnyFile); // a missing file is reported by the load
     QCOMPARE(d->defaultSuffix(), QStringLiteral("txt"));

@@ -217,10 +217,10 @@ void TestMapFile::dialogSpec()
     qputenv("HOME", oldHome);
 
     QCOMPARE(rig.prompt.dialogs.size(), 2);
-    for (const FileDialogSpec &spec : rig.prompt.dialogs) {
-        QCOMPARE(spec.filter, QString::fromUtf8("Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*"));
-        QCOMPARE(spec.defaultSuffix, QString("txt"));
-        QCOMPARE(spec.initialDir, withFolder ? folder : home.path());
+    for (const FileDialogSpec &setup : rig.prompt.dialogs) {
+        QCOMPARE(setup.filter, QString::fromUtf8("Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*"));
+        QCOMPARE(setup.defaultSuffix, QString("txt"));
+        QCOMPARE(setup.initialDir, withFolder ? folder : home.path());
     }
     // The dialogs never create the folder.
     QCOMPARE(QFileInfo(folder).isDir(), withFolder);

@@ -12,21 +12,21 @@ namespace {
 
 // "name=text|name=text": texts written to controls before a step, or expected after it.
 using Assignments = QList<QPair<QString, QString>>;
-Assignments parse(const QString &spec)
+Assignments parse(const QString &setup)
 {
     Assignments list;
-    if (spec.isEmpty())
+    if (setup.isEmpty())
         return list;
-    for (const QString &part : spec.split('|')) {
+    for (const QString &part : setup.split('|')) {
         const auto eq = part.indexOf('=');
         list.append({part.left(eq), part.mid(eq + 1)});
     }
     return list;
 }
 
-void apply(Rig &rig, const QString &spec)
+void apply(Rig &rig, const QString &setup)
 {
-    for (const auto &[name, text] : parse(spec))
+    for (const auto &[name, text] : parse(setup))
         rig.screen.setText(name, text);
 }
 

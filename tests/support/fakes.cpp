@@ -6,19 +6,19 @@
 
 FakeScreen::FakeScreen()
 {
-    for (const ControlSpec &spec : controlTable()) {
+    for (const ControlSpec &setup : controlTable()) {
         FakeControl c;
-        c.text = spec.text;
-        c.items = spec.items;
-        c.itemIndex = spec.itemIndex;
-        c.enabled = spec.enabled;
-        c.visible = spec.visible;
-        c.color = spec.color.value_or(colors::white);
-        c.fontColor = spec.fontColor.value_or(colors::black);
-        c.barMin = spec.barMin;
-        c.barMax = spec.barMax;
-        c.barPosition = spec.barPosition;
-        controls_.insert(spec.name, c);
+        c.text = setup.text;
+        c.items = setup.items;
+        c.itemIndex = setup.itemIndex;
+        c.enabled = setup.enabled;
+        c.visible = setup.visible;
+        c.color = setup.color.value_or(colors::white);
+        c.fontColor = setup.fontColor.value_or(colors::black);
+        c.barMin = setup.barMin;
+        c.barMax = setup.barMax;
+        c.barPosition = setup.barPosition;
+        controls_.insert(setup.name, c);
     }
 }
 
@@ -133,9 +133,9 @@ void FakePrompt::message(const QString &text)
         onMessage(text);
 }
 
-std::optional<QString> FakePrompt::saveFileName(const FileDialogSpec &spec)
+std::optional<QString> FakePrompt::saveFileName(const FileDialogSpec &setup)
 {
-    dialogs << spec;
+    dialogs << setup;
     if (fileAnswers.empty())
         return std::nullopt;
     const bool chosen = fileAnswers.front().has_value();
@@ -146,5 +146,5 @@ std::optional<QString> FakePrompt::saveFileName(const FileDialogSpec &spec)
     return name;
 }
 
-std::optional<QString> FakePrompt::openFileName(const FileDialogSpec &spec) { return saveFileName(spec); }
+std::optional<QString> FakePrompt::openFileName(const FileDialogSpec &setup) { return saveFileName(setup); }
 

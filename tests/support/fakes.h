@@ -88,8 +88,8 @@ private:
 class FakePrompt : public Prompt {
 public:
     void message(const QString &text) override;
-    std::optional<QString> saveFileName(const FileDialogSpec &spec) override;
-    std::optional<QString> openFileName(const FileDialogSpec &spec) override;
+    std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
+    std::optional<QString> openFileName(const FileDialogSpec &setup) override;
     QStringList messages;                 // every message shown, in order
     std::deque<std::optional<QString>> fileAnswers; // answers to the file dialogs (nullopt: cancel)
     QList<FileDialogSpec> dialogs;        // every dialog shown
