@@ -43,15 +43,6 @@ QStringList thirteenButtons()
     return all;
 }
 
-QStringList enabledOf(const FakeScreen &s, const QStringList &buttons)
-{
-    QStringList on;
-    for (const QString &b : buttons)
-        if (s.isEnabled(b))
-            on << b;
-    return on;
-}
-
 void applyTexts(FakeScreen &s, const QStringList &pairs)
 {
     for (const QString &pair : pairs) {
@@ -129,7 +120,7 @@ void TestReceiver::readRequest()
     QVERIFY(b.rig.screen.isVisible("Panel1"));
     QVERIFY(!b.rig.screen.isVisible("pnAguarde"));
     // Nothing is locked before the first frame.
-    QCOMPARE(enabledOf(b.rig.screen, thirteenButtons()), thirteenButtons());
+    QCOMPARE(b.rig.screen.enabledOf(thirteenButtons()), thirteenButtons());
     QVERIFY(b.rx.readBack() == Receiver::ReadBack::Requested);
     QVERIFY(b.rig.timerReadBack.isEnabled());
     QCOMPARE(b.rig.timerReadBack.interval(), 500);
@@ -169,7 +160,7 @@ void TestReceiver::kindOneStartsReadBack()
     QCOMPARE(b.rig.screen.text("e8"), QString("10")); // row 1 untouched (default)
     QVERIFY(b.rig.screen.isVisible("pnAguarde"));
     QVERIFY(b.rig.screen.isVisible("Panel1"));
-    QCOMPARE(enabledOf(b.rig.screen, thirteenButtons()), QStringList());
+    QCOMPARE(b.rig.screen.enabledOf(thirteenButtons()), QStringList());
     QCOMPARE(b.rig.screen.barPosition("pbCarregando"), 1);
     QCOMPARE(b.rig.screen.barPosition("pbCarregando1"), 1);
     QVERIFY(b.rig.state.linkActivity);
@@ -485,7 +476,7 @@ void TestReceiver::endOfReadBack()
     QCOMPARE(b.rig.screen.itemIndex("cbPontoZero"), 2);
     QVERIFY(!b.rig.screen.isVisible("pnAguarde"));
     QVERIFY(!b.rig.screen.isVisible("Panel1"));
-    QCOMPARE(enabledOf(b.rig.screen, thirteenButtons()),
+    QCOMPARE(b.rig.screen.enabledOf(thirteenButtons()),
              afterKindOne ? names::transferButtons() : thirteenButtons());
     QCOMPARE(b.rig.screen.barPosition("pbCarregando1"), 26);
     QVERIFY(b.rx.readBack() == Receiver::ReadBack::Idle);
@@ -546,14 +537,14 @@ void TestReceiver::shortReads()
     QCOMPARE(b.rig.state.tpsReading, stateBefore.tpsReading);
     if (kind == 1) {
         QVERIFY(b.rig.screen.isVisible("pnAguarde"));
-        QCOMPARE(enabledOf(b.rig.screen, thirteenButtons()), QStringList());
+        QCOMPARE(b.rig.screen.enabledOf(thirteenButtons()), QStringList());
         QVERIFY(b.rx.readBack() == Receiver::ReadBack::Receiving);
     }
     if (kind == 26) {
         QCOMPARE(b.rig.screen.text("eTempoCarga"), QString("9,9"));
         QCOMPARE(b.rig.screen.itemIndex("cbPontoZero"), 3);
         QVERIFY(!b.rig.screen.isVisible("Panel1"));
-        QCOMPARE(enabledOf(b.rig.screen, names::transferButtons()), names::transferButtons());
+        QCOMPARE(b.rig.screen.enabledOf(names::transferButtons()), names::transferButtons());
     }
 }
 
@@ -646,7 +637,7 @@ void TestReceiver::readBackWatchdog()
     QCOMPARE(b.rig.timerReadBack.isEnabled(), timerOn);
     QCOMPARE(b.rig.screen.isVisible("pnAguarde"), locked);
     QCOMPARE(b.rig.screen.isVisible("Panel1"), locked || (timerOn && !locked));
-    QCOMPARE(enabledOf(b.rig.screen, names::transferButtons()),
+    QCOMPARE(b.rig.screen.enabledOf(names::transferButtons()),
              locked ? QStringList() : names::transferButtons());
     // The watchdog never writes to the ECU.
     for (const QByteArray &w : b.rig.port.writes)
@@ -666,7 +657,7 @@ void TestReceiver::watchdogMessageAfterUnlock()
     b.rig.prompt.onMessage = [&](const QString &) {
         timerOnAtMessage = b.rig.timerReadBack.isEnabled();
         panelAtMessage = b.rig.screen.isVisible("pnAguarde") || b.rig.screen.isVisible("Panel1");
-        enabledAtMessage = enabledOf(b.rig.screen, thirteenButtons());
+        enabledAtMessage = b.rig.screen.enabledOf(thirteenButtons());
     };
     for (int i = 0; i < 6; ++i)
         b.rx.TimerReadBackTimer();

@@ -54,24 +54,6 @@ struct Bench {
     }
 };
 
-QStringList enabledOf(const FakeScreen &s, const QStringList &buttons)
-{
-    QStringList on;
-    for (const QString &b : buttons)
-        if (s.isEnabled(b))
-            on << b;
-    return on;
-}
-
-QStringList visibleOf(const FakeScreen &s, const QStringList &names)
-{
-    QStringList on;
-    for (const QString &n : names)
-        if (s.isVisible(n))
-            on << n;
-    return on;
-}
-
 // 'P' for a poll command, 'S' for a stop command, '?' for anything else.
 QString commands(const QList<QByteArray> &writes)
 {
@@ -139,8 +121,8 @@ void TestScanner::switchOn()
     QVERIFY(!b.rig.screen.isVisible("TabSheet2"));
     QVERIFY(!b.rig.screen.isVisible("GroupBox3"));
     QVERIFY(b.rig.state.scannerActive);
-    QCOMPARE(visibleOf(b.rig.screen, gauges()), gauges());
-    QCOMPARE(enabledOf(b.rig.screen, scannerLocked), QStringList());
+    QCOMPARE(b.rig.screen.visibleOf(gauges()), gauges());
+    QCOMPARE(b.rig.screen.enabledOf(scannerLocked), QStringList());
     QVERIFY(b.rig.timer1.isEnabled());
     QCOMPARE(b.rig.timer1.interval(), 10);
     QCOMPARE(b.rig.screen.text("Button3"), captionOff);
@@ -177,8 +159,8 @@ void TestScanner::switchOff()
     QCOMPARE(b.rig.screen.text("Button3"), captionOn);
     QStringList unlocked = scannerLocked;
     unlocked.removeAll("btnConfigurarTps");
-    QCOMPARE(enabledOf(b.rig.screen, scannerLocked), unlocked);
-    QCOMPARE(visibleOf(b.rig.screen, gauges()), QStringList());
+    QCOMPARE(b.rig.screen.enabledOf(scannerLocked), unlocked);
+    QCOMPARE(b.rig.screen.visibleOf(gauges()), QStringList());
     QVERIFY(b.rig.screen.isVisible("GroupBox3"));
     QVERIFY(b.rig.screen.isVisible("TabSheet2"));
     QVERIFY(b.rig.state.linkActivity);

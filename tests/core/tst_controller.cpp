@@ -8,14 +8,6 @@ namespace {
 const QStringList alwaysAfterStart = {"btnAtivar", "btnSalvar", "Button1", "btnCarregar", "Button2", "btnAlterarMapas"};
 const QStringList portButtons = {"btnDesativar", "btnLerDados", "Button6", "btnEnvia", "Button8", "Button3"};
 
-QStringList enabledOf(const CoreRig &rig, const QStringList &buttons)
-{
-    QStringList on;
-    for (const QString &b : buttons)
-        if (rig.screen.isEnabled(b))
-            on << b;
-    return on;
-}
 } // namespace
 
 class TestController : public QObject {
@@ -51,8 +43,8 @@ private slots:
     void stateTableAfterStartUp()
     {
         CoreRig rig;
-        QCOMPARE(enabledOf(rig, alwaysAfterStart), alwaysAfterStart);
-        QCOMPARE(enabledOf(rig, portButtons), QStringList());
+        QCOMPARE(rig.screen.enabledOf(alwaysAfterStart), alwaysAfterStart);
+        QCOMPARE(rig.screen.enabledOf(portButtons), QStringList());
         QVERIFY(!rig.screen.isEnabled("btnConfigurarTps"));
     }
 
@@ -62,14 +54,14 @@ private slots:
         rig.c().ComPort1AfterOpen();
         rig.c().portActivated();
         QVERIFY(rig.state().portActive);
-        QCOMPARE(enabledOf(rig, portButtons), portButtons);
+        QCOMPARE(rig.screen.enabledOf(portButtons), portButtons);
         QVERIFY(!rig.screen.isEnabled("btnAtivar"));
         QVERIFY(!rig.screen.isEnabled("btnConfigurarTps"));
 
         rig.c().ComPort1AfterClose();
         rig.c().portDeactivated();
         QVERIFY(!rig.state().portActive);
-        QCOMPARE(enabledOf(rig, portButtons), QStringList());
+        QCOMPARE(rig.screen.enabledOf(portButtons), QStringList());
         QVERIFY(rig.screen.isEnabled("btnAtivar"));
         QVERIFY(!rig.screen.isEnabled("btnConfigurarTps"));
     }

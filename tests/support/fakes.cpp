@@ -89,6 +89,24 @@ void FakeScreen::setFocus(const QString &name)
     lastFocus = name;
 }
 
+QStringList FakeScreen::enabledOf(const QStringList &names) const
+{
+    QStringList on;
+    for (const QString &n : names)
+        if (isEnabled(n))
+            on << n;
+    return on;
+}
+
+QStringList FakeScreen::visibleOf(const QStringList &names) const
+{
+    QStringList on;
+    for (const QString &n : names)
+        if (isVisible(n))
+            on << n;
+    return on;
+}
+
 void FakeScreen::type(const QString &name, const QString &text)
 {
     FakeControl &c = control(name);

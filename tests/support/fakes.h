@@ -58,6 +58,9 @@ public:
     const FakeControl &control(const QString &name) const;
     QString lastFocus;
     QStringList listItems(const QString &name) const { return control(name).items; }
+    // Those of the named controls that are enabled (visible), in the order given.
+    QStringList enabledOf(const QStringList &names) const;
+    QStringList visibleOf(const QStringList &names) const;
 
 private:
     QHash<QString, FakeControl> controls_;
