@@ -8,7 +8,7 @@
 #include "app/typinglimit.h"
 #include "app/widgetprompt.h"
 #include "app/widgetscreen.h"
-#include "common/controller.h"
+#include "core/controller.h"
 #include "common/controls.h"
 #include "common/names.h"
 #include "serial/comport.h"

@@ -280,34 +280,49 @@ FileDialogSpec MapFile::dialogSpec()
     return setup;
 }
 
+QStringList Tune::fields() const
+{
+    QStringList all = texts;
+    all << numtext::formatInt(tpsMin) << numtext::formatInt(tpsMax);
+    return all;
+}
+
+Tune MapFile::screenTune() const
+{
+    Tune tune;
+    for (const QString &control : mapfile::fieldControls())
+        tune.texts << ctx_.screen.text(control);
+    tune.tpsMin = ctx_.state.wv.tpsMin;
+    tune.tpsMax = ctx_.state.wv.tpsMax;
+    return tune;
+}
+
+QByteArray MapFile::screenBytes() const
+{
+    const Tune tune = screenTune();
+    const QStringList &controls = mapfile::fieldControls();
+    for (int i = 0; i < controls.size(); ++i)
+        checkSavable(controls[i], tune.texts[i]);
+    return mapfile::encodeLine(tune.fields());
+}
+
+void MapFile::writeFile(const QString &path, const QByteArray &bytes) { writeReplacing(path, bytes); }
+
+void MapFile::saveTo(const QString &path) const { writeReplacing(path, screenBytes()); }
+
 void MapFile::btnSalvarClick()
 {
     const std::optional<QString> path = ctx_.prompt.saveFileName(dialogSpec());
     if (!path)
         return;
-
-    const QStringList &controls = mapfile::fieldControls();
-    QStringList fields;
-    fields.reserve(mapfile::fieldCount);
-    for (const QString &control : controls) {
-        const QString text = ctx_.screen.text(control);
-        checkSavable(control, text);
-        fields << text;
-    }
-    fields << numtext::formatInt(ctx_.state.wv.tpsMin) << numtext::formatInt(ctx_.state.wv.tpsMax);
-
-    writeReplacing(*path, mapfile::encodeLine(fields));
+    saveTo(*path);
 }
 
-void MapFile::btnCarregarClick()
+Tune MapFile::readTune(const QString &path)
 {
-    const std::optional<QString> path = ctx_.prompt.openFileName(dialogSpec());
-    if (!path)
-        return;
-
     // Read and check the whole line first: a file that does not hold a complete map
     // changes nothing on the screen.
-    const FirstLineBytes read = readFirstLine(*path);
+    const FirstLineBytes read = readFirstLine(path);
     if (read.bytes.isEmpty())
         refuseLoad(QString::fromUtf8("o arquivo está vazio"));
     if (read.tooLong)
@@ -319,14 +334,30 @@ void MapFile::btnCarregarClick()
                        .arg(QString::number(count), count == 1 ? QStringLiteral("campo") : QStringLiteral("campos"),
                             QString::number(mapfile::fieldCount)));
     const QStringList table = mapfile::splitSlots(line);
-    const int tpsMin = tpsField(table, 201, "TPS mínimo");
-    const int tpsMax = tpsField(table, 202, "TPS máximo");
+    Tune tune;
+    tune.tpsMin = tpsField(table, 201, "TPS mínimo");
+    tune.tpsMax = tpsField(table, 202, "TPS máximo");
+    tune.texts = table.mid(0, 200);
+    return tune;
+}
 
+void MapFile::btnCarregarClick()
+{
+    const std::optional<QString> path = ctx_.prompt.openFileName(dialogSpec());
+    if (!path)
+        return;
+    loadFrom(*path);
+}
+
+void MapFile::loadFrom(const QString &path) { apply(readTune(path)); }
+
+void MapFile::apply(const Tune &tune)
+{
+    const QStringList &table = tune.texts;
     Screen &s = ctx_.screen;
     const QStringList &controls = mapfile::fieldControls();
     for (int i = 0; i < 193; ++i)
         s.setText(controls[i], table[i]);
-
     const QString wheel = QStringLiteral("cbTipoRodaFonica");
     s.setText(wheel, table[193]);
     const QString wheelText = s.text(wheel);
@@ -361,6 +392,6 @@ void MapFile::btnCarregarClick()
     for (int i = 195; i < 200; ++i)
         s.setText(controls[i], table[i]);
 
-    ctx_.state.wv.tpsMin = tpsMin;
-    ctx_.state.wv.tpsMax = tpsMax;
+    ctx_.state.wv.tpsMin = tune.tpsMin;
+    ctx_.state.wv.tpsMax = tune.tpsMax;
 }

@@ -5,7 +5,7 @@
 #include "app/layout.h"
 #include "app/qttimer.h"
 #include "app/widgetscreen.h"
-#include "common/controller.h"
+#include "core/controller.h"
 #include "common/names.h"
 #include "fakes.h"
 #include "layoutcheck.h"

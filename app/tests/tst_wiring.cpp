@@ -4,7 +4,7 @@
 #include "app/form1.h"
 #include "app/qttimer.h"
 #include "app/widgetscreen.h"
-#include "common/controller.h"
+#include "core/controller.h"
 #include "fakes.h"
 #include "ptyline.h"
 #include "serial/comport.h"

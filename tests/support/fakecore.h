@@ -1,6 +1,6 @@
 #pragma once
 // A complete core over the fakes, as the window builds it, after start-up.
-#include "common/controller.h"
+#include "core/controller.h"
 #include "fakes.h"
 
 #include <memory>

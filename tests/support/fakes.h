@@ -5,6 +5,7 @@
 #include "common/context.h"
 #include <functional>
 #include "common/screen.h"
+#include "core/tablescreen.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -14,56 +15,15 @@
 #include <deque>
 #include <memory>
 
-struct FakeControl {
-    QString text;
-    QStringList items;
-    int itemIndex = -1;
-    bool enabled = true;
-    bool visible = true;
-    Rgb color{};
-    Rgb fontColor{};
-    int barMin = 0, barMax = 100, barPosition = 0;
-    int focusCount = 0;
-};
+using FakeControl = TableControl;
 
-class FakeScreen : public Screen {
+// The core's table screen, with what tests ask of it besides.
+class FakeScreen : public TableScreen {
 public:
-    FakeScreen(); // every control of the start-up table with its start-up state
-    QString text(const QString &name) const override;
-    void setText(const QString &name, const QString &text) override;
-    int itemIndex(const QString &name) const override;
-    void setItemIndex(const QString &name, int index) override;
-    QStringList items(const QString &name) const override;
-    void setItems(const QString &name, const QStringList &items) override;
-    bool isEnabled(const QString &name) const override;
-    void setEnabled(const QString &name, bool enabled) override;
-    bool isVisible(const QString &name) const override;
-    void setVisible(const QString &name, bool visible) override;
-    Rgb color(const QString &name) const override;
-    void setColor(const QString &name, Rgb color) override;
-    Rgb fontColor(const QString &name) const override;
-    void setFontColor(const QString &name, Rgb color) override;
-    int barMin(const QString &name) const override;
-    int barMax(const QString &name) const override;
-    int barPosition(const QString &name) const override;
-    void setBarMin(const QString &name, int value) override;
-    void setBarMax(const QString &name, int value) override;
-    void setBarPosition(const QString &name, int value) override;
-    void setFocus(const QString &name) override;
-
-    // Typing into a combo box: the text changes and no entry stays selected unless
-    // the text is one of the entries.
-    void type(const QString &name, const QString &text);
-    FakeControl &control(const QString &name); // throws on an unknown name
-    const FakeControl &control(const QString &name) const;
-    QString lastFocus;
     QStringList listItems(const QString &name) const { return control(name).items; }
     // Those of the named controls that are enabled (visible), in the order given.
     QStringList enabledOf(const QStringList &names) const;
     QStringList visibleOf(const QStringList &names) const;
-
-private:
-    QHash<QString, FakeControl> controls_;
 };
 
 class FakePort : public LinkPort {

@@ -75,6 +75,7 @@ public:
     Receiver &receiver() { return *receiver_; }
     Scanner &scanner() { return *scanner_; }
     TpsCalibration &tpsCalibration() { return *tps_; }
+    MapFile &mapFile() { return *mapFile_; }
 
 private:
     State state_;

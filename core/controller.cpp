@@ -1,4 +1,4 @@
-#include "common/controller.h"
+#include "core/controller.h"
 
 #include "config/configfields.h"
 #include "config/tpscalibration.h"

@@ -1,0 +1,57 @@
+#pragma once
+// A screen without widgets: every control of the start-up table with its text, entries,
+// selection, enabled and visible state, colours and bar, kept in a table. The core runs
+// on it with no window at all (the command line, the tests).
+#include "common/screen.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+struct TableControl {
+    QString text;
+    QStringList items;
+    int itemIndex = -1;
+    bool enabled = true;
+    bool visible = true;
+    Rgb color{};
+    Rgb fontColor{};
+    int barMin = 0, barMax = 100, barPosition = 0;
+    int focusCount = 0;
+};
+
+class TableScreen : public Screen {
+public:
+    TableScreen(); // every control of the start-up table with its start-up state
+    QString text(const QString &name) const override;
+    void setText(const QString &name, const QString &text) override;
+    int itemIndex(const QString &name) const override;
+    void setItemIndex(const QString &name, int index) override;
+    QStringList items(const QString &name) const override;
+    void setItems(const QString &name, const QStringList &items) override;
+    bool isEnabled(const QString &name) const override;
+    void setEnabled(const QString &name, bool enabled) override;
+    bool isVisible(const QString &name) const override;
+    void setVisible(const QString &name, bool visible) override;
+    Rgb color(const QString &name) const override;
+    void setColor(const QString &name, Rgb color) override;
+    Rgb fontColor(const QString &name) const override;
+    void setFontColor(const QString &name, Rgb color) override;
+    int barMin(const QString &name) const override;
+    int barMax(const QString &name) const override;
+    int barPosition(const QString &name) const override;
+    void setBarMin(const QString &name, int value) override;
+    void setBarMax(const QString &name, int value) override;
+    void setBarPosition(const QString &name, int value) override;
+    void setFocus(const QString &name) override;
+
+    // Typing into a combo box: the text changes and no entry stays selected unless
+    // the text is one of the entries.
+    void type(const QString &name, const QString &text);
+    TableControl &control(const QString &name); // throws on an unknown name
+    const TableControl &control(const QString &name) const;
+    QString lastFocus;
+
+private:
+    QHash<QString, TableControl> controls_;
+};

@@ -1,0 +1,30 @@
+#pragma once
+// The field-by-field difference of two parameter sets, as the compare dialog and
+// `velto-cli diff` list it.
+#include "files/mapfile.h"
+
+#include <QList>
+#include <QString>
+
+namespace tunediff {
+
+// Field 1..202 of the map file: the control that shows it ("e12i", "eLimiteRpm"; the
+// TPS limits, which no control shows, are "tpsMin" and "tpsMax") and what a tuner
+// calls it: the caption of its label, or its place in a map ("ignição linha 3 coluna 5",
+// rows and columns counted from 1, row 1 the lowest speed, column 1 the lowest load).
+QString fieldControl(int field);
+QString fieldLabel(int field);
+
+struct Difference {
+    int field = 0; // 1..202
+    QString control;
+    QString label;
+    QString a, b; // the field's text in each set
+    friend bool operator==(const Difference &, const Difference &) = default;
+};
+
+// Every field whose text differs: the map cells first (ignition, then injection),
+// then the configuration in file order, then the TPS limits.
+QList<Difference> compare(const Tune &a, const Tune &b);
+
+} // namespace tunediff
