@@ -29,7 +29,7 @@ private slots:
         QTest::newRow("ignition cell 71") << 80 << "e71" << QString::fromUtf8("ignição linha 9 coluna 8");
         QTest::newRow("injection cell 0") << 81 << "e0i" << QString::fromUtf8("injeção linha 1 coluna 1");
         QTest::newRow("injection cell 71") << 152 << "e71i" << QString::fromUtf8("injeção linha 9 coluna 8");
-        QTest::newRow("correction curve") << 181 << "eCorrecaoIg15" << QString::fromUtf8("Correção Avanço a 15 °C");
+        QTest::newRow("correction curve") << 177 << "eCorrecaoIg15" << QString::fromUtf8("Correção Avanço a 15 °C");
         QTest::newRow("zero point") << 197 << "cbPontoZero" << QString::fromUtf8("Ponto  Zero");
         QTest::newRow("last control") << 200 << "ePercEletro"
                                       << QString::fromUtf8("Eletro Ventilador: %  Atuador M. Lenta");
