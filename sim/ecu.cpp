@@ -40,22 +40,6 @@ constexpr int kAdvanceTyped[8] = {5, 4, 3, 2, 1, 0, 0, -2};
 constexpr int kIdleTyped[8] = {70, 50, 40, 30, 20, 15, 0, 0};
 constexpr int kAtmTyped[4] = {0, 0, 0, 0};
 
-// Offsets of the curves in the image.
-constexpr int kTiCurve = 144;
-constexpr int kAdvanceCurve = 168;
-constexpr int kIdleCurve = 192;
-constexpr int kAtmCurve = 216;
-
-// Single parameters.
-constexpr int kLambdaIdle = 226, kLambdaPart = 227, kLambdaFull = 228, kLambdaType = 229;
-constexpr int kLambdaSource = 230, kLambdaTemp = 231, kLambdaActivity = 232;
-constexpr int kQuickSource = 233, kQuickShort = 234, kQuickLong = 235, kQuickDecrement = 236;
-constexpr int kWheel = 237, kTooth = 238, kRpmLimit = 239, kMapCombination = 240;
-constexpr int kCrankAdvance = 241, kSpeedScale = 242, kCoilCharge = 243, kZeroPoint = 244;
-constexpr int kTpsMin = 245, kTpsMax = 246;
-constexpr int kCutOff = 248;
-constexpr int kFanOn = 250, kFanOff = 251, kFanTi = 252, kFanIdle = 253, kAcTi = 254, kAcIdle = 255;
-
 // Fills a curve of `points` points at `offset` from its typed points (every third
 // point); the two points of each gap are a + trunc((b - a) / 3) and
 // a + trunc(2 (b - a) / 3).
@@ -122,7 +106,7 @@ Image defaultImage()
     image[kTpsMax] = 230;
     image[247] = 0;
     image[kCutOff] = 22;
-    image[kCutOff + 1] = 15;
+    image[kCutOn] = 15;
     image[kFanOn] = 87;
     image[kFanOff] = 80;
     image[kFanTi] = 7;
@@ -310,83 +294,93 @@ int tpsColumn(const Image &image, int tps)
     return int(std::lround(100.0 * throttleFraction(image, tps)));
 }
 
+LiveValues liveValues(const Image &image, const OperatingPoint &p)
+{
+    const int row = clampInt(p.speed / 6, 0, 8);
+    const int col = clampInt(p.load / 6, 0, 7);
+    const int cell = 8 * row + col;
+    const int ti = tempIndex(p.temp);
+    const bool running = p.rpm > 0;
+
+    LiveValues v;
+    v.tempCorr = signedAt(image, kTiCurve + ti);
+    v.atmCorr = signedAt(image, kAtmCurve + atmIndex(p.atm));
+    v.advCorr = signedAt(image, kAdvanceCurve + ti);
+
+    int idle = signedAt(image, kIdleCurve + ti);
+    if (p.fan)
+        idle += image[kFanIdle];
+    if (p.ac)
+        idle += image[kAcIdle];
+
+    v.temp = clampInt(p.temp, 0, 255);
+    v.mapColumn = 30 + p.load * 70 / 42;
+    v.idle = clampInt(idle, 0, 100);
+    v.probe = p.probe;
+    v.tps = clampInt(p.tps, 0, 1023);
+    v.tpsColumn = tpsColumn(image, v.tps);
+    v.load = clampInt(p.load, 0, 255);
+
+    int advance = image[cell] + v.advCorr;
+    if (running && p.rpm < 400)
+        advance = image[kCrankAdvance];
+    int tenths = image[72 + cell] * (100 + v.tempCorr + v.atmCorr + p.trim) / 100;
+    if (p.fan)
+        tenths += image[kFanTi];
+    if (p.ac)
+        tenths += image[kAcTi];
+    if (!running || p.cut)
+        tenths = 0;
+    v.advance = clampInt(advance, 0, 255);
+    v.speed = clampInt(p.speed, 0, 255);
+    v.injection = clampInt(tenths * 4, 0, 0xFFFF);
+    v.atmStep = clampInt((p.atm - 820) / 20, 0, 255);
+    v.period = running ? std::min(0xFFFF, 1200000 / p.rpm) : 0;
+    v.pump = running;
+
+    v.shortCorr = p.shortCorr;
+    v.longCorr = p.longCorr;
+    v.fan = p.fan;
+    v.ac = p.ac;
+    return v;
+}
+
+std::array<Bytes, 3> encodeLive(const LiveValues &v)
+{
+    const Payload a{lo(v.temp),  lo(v.mapColumn), lo(v.idle),      lo(v.probe),
+                    lo(v.tps),   hi(v.tps),       lo(v.tpsColumn), lo(v.load)};
+    const Payload b{lo(v.advance),   lo(v.speed),  lo(v.injection), hi(v.injection),
+                    lo(v.atmStep),   lo(v.period), hi(v.period),    std::uint8_t(v.pump ? 1 : 0)};
+    const Payload c{lo(v.shortCorr), lo(v.longCorr), lo(v.tempCorr),
+                    lo(v.atmCorr),   lo(v.advCorr),  std::uint8_t(v.fan ? 1 : 0),
+                    std::uint8_t(v.ac ? 1 : 0), 0};
+    return {makeFrame(29, a), makeFrame(30, b), makeFrame(31, c)};
+}
+
 std::array<Bytes, 3> liveFrames(const Image &image, Engine &e)
 {
-    const int load = e.loadOverride >= 0 ? e.loadOverride : loadPosition(image, e.tps);
-    const int speed = e.speedOverride >= 0 ? e.speedOverride : speedPosition(image, e.rpm);
-    const int row = clampInt(speed / 6, 0, 8);
-    const int col = clampInt(load / 6, 0, 7);
-    const int cell = 8 * row + col;
-    const int ti = tempIndex(e.temp);
-    const int running = e.rpm > 0;
-
     // Electro-fan with the image's switching temperatures.
     if (e.temp >= image[kFanOn])
         e.fan = true;
     else if (e.temp <= image[kFanOff])
         e.fan = false;
 
-    const int tempCorr = signedAt(image, kTiCurve + ti);
-    const int atmCorr = signedAt(image, kAtmCurve + atmIndex(e.atm));
-    const int advCorr = signedAt(image, kAdvanceCurve + ti);
-
-    int idle = signedAt(image, kIdleCurve + ti);
-    if (e.fan)
-        idle += image[kFanIdle];
-    if (e.ac)
-        idle += image[kAcIdle];
-    idle = clampInt(idle, 0, 100);
-
+    const bool running = e.rpm > 0;
+    OperatingPoint p;
+    p.rpm = e.rpm;
+    p.tps = e.tps;
+    p.load = e.loadOverride >= 0 ? e.loadOverride : loadPosition(image, e.tps);
+    p.speed = e.speedOverride >= 0 ? e.speedOverride : speedPosition(image, e.rpm);
+    p.temp = e.temp;
+    p.atm = e.atm;
+    p.ac = e.ac;
+    p.fan = e.fan;
     // Narrow-band probe swinging between lean and rich.
-    const int probe = running ? (e.cycle % 2 ? 80 : 15) : 0;
-    const int shortCorr = running ? int(e.cycle % 7) - 3 : 0;
-
-    Payload a{};
-    a[0] = lo(clampInt(e.temp, 0, 255));
-    a[1] = lo(30 + load * 70 / 42);
-    a[2] = lo(idle);
-    a[3] = lo(probe);
-    const int tps = clampInt(e.tps, 0, 1023);
-    a[4] = lo(tps);
-    a[5] = hi(tps);
-    a[6] = lo(tpsColumn(image, tps));
-    a[7] = lo(clampInt(load, 0, 255));
-
-    int advance = image[cell] + advCorr;
-    if (running && e.rpm < 400)
-        advance = image[kCrankAdvance];
-    int tenths = image[72 + cell] * (100 + tempCorr + atmCorr) / 100;
-    if (e.fan)
-        tenths += image[kFanTi];
-    if (e.ac)
-        tenths += image[kAcTi];
-    if (!running)
-        tenths = 0;
-    const int ti40 = clampInt(tenths * 4, 0, 0xFFFF);
-    const int period = running ? std::min(0xFFFF, 1200000 / e.rpm) : 0;
-
-    Payload b{};
-    b[0] = lo(clampInt(advance, 0, 255));
-    b[1] = lo(clampInt(speed, 0, 255));
-    b[2] = lo(ti40);
-    b[3] = hi(ti40);
-    b[4] = lo(clampInt((e.atm - 820) / 20, 0, 255));
-    b[5] = lo(period);
-    b[6] = hi(period);
-    b[7] = running ? 1 : 0;
-
-    Payload c{};
-    c[0] = lo(shortCorr);
-    c[1] = 0;
-    c[2] = lo(tempCorr);
-    c[3] = lo(atmCorr);
-    c[4] = lo(advCorr);
-    c[5] = e.fan ? 1 : 0;
-    c[6] = e.ac ? 1 : 0;
-    c[7] = 0;
+    p.probe = running ? (e.cycle % 2 ? 80 : 15) : 0;
+    p.shortCorr = running ? int(e.cycle % 7) - 3 : 0;
 
     ++e.cycle;
-    return {makeFrame(29, a), makeFrame(30, b), makeFrame(31, c)};
+    return encodeLive(liveValues(image, p));
 }
 
 std::array<Bytes, 3> diagnosticFrames(const Image &image, const Engine &e, const Counters &n)

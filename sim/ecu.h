@@ -25,6 +25,22 @@ constexpr std::uint8_t kCmdStop = 0xD9;
 constexpr int kFirstReadBackKind = 1;
 constexpr int kLastReadBackKind = 26;
 
+// Offsets in the image of the curves and single parameters the ECU reads.
+inline constexpr int kTiCurve = 144;
+inline constexpr int kAdvanceCurve = 168;
+inline constexpr int kIdleCurve = 192;
+inline constexpr int kAtmCurve = 216;
+
+// Single parameters.
+inline constexpr int kLambdaIdle = 226, kLambdaPart = 227, kLambdaFull = 228, kLambdaType = 229;
+inline constexpr int kLambdaSource = 230, kLambdaTemp = 231, kLambdaActivity = 232;
+inline constexpr int kQuickSource = 233, kQuickShort = 234, kQuickLong = 235, kQuickDecrement = 236;
+inline constexpr int kWheel = 237, kTooth = 238, kRpmLimit = 239, kMapCombination = 240;
+inline constexpr int kCrankAdvance = 241, kSpeedScale = 242, kCoilCharge = 243, kZeroPoint = 244;
+inline constexpr int kTpsMin = 245, kTpsMax = 246;
+inline constexpr int kCutOff = 248, kCutOn = 249; // injectors off, on again: hundreds of rpm
+inline constexpr int kFanOn = 250, kFanOff = 251, kFanTi = 252, kFanIdle = 253, kAcTi = 254, kAcIdle = 255;
+
 using Bytes = std::vector<std::uint8_t>;
 using Image = std::array<std::uint8_t, kImageSize>;
 using Payload = std::array<std::uint8_t, 8>;
@@ -108,8 +124,60 @@ struct Engine {
 int speedPosition(const Image &image, int rpm);
 int loadPosition(const Image &image, int tps);
 int tpsColumn(const Image &image, int tps);
-// Kinds 29, 30, 31 for the current operating point; advances the cycle and the
-// fan switch.
+
+// Where the engine runs and what its sensors and closed loops say: the input of
+// the live values, whether it comes from the steady engine or from a drive.
+struct OperatingPoint {
+    int rpm = 0;
+    int tps = 0;
+    int load = 0;       // load position 0..42
+    int speed = 0;      // speed position 0..48
+    int temp = 0;       // °C
+    int atm = 1000;     // mbar
+    bool ac = false;
+    bool fan = false;
+    bool cut = false;   // overrun cut-off: no injection
+    int probe = 0;      // lambda probe, tens of mV
+    int shortCorr = 0;  // probe corrections, percent
+    int longCorr = 0;
+    int trim = 0;       // percent added to the injection-time corrections
+};
+
+// The values the live-data frames carry, in the units of the frames.
+struct LiveValues {
+    // kind 29
+    int temp = 0;        // °C, unsigned byte
+    int mapColumn = 0;
+    int idle = 0;        // idle-actuator opening, percent
+    int probe = 0;       // tens of mV
+    int tps = 0;         // converter steps, 0..1023
+    int tpsColumn = 0;
+    int load = 0;        // 0..42
+    // kind 30
+    int advance = 0;     // degrees
+    int speed = 0;       // 0..48
+    int injection = 0;   // injection time in tenths of ms, times 4
+    int atmStep = 0;     // (mbar - 820) / 20
+    int period = 0;      // 1200000 / rpm, 0 when stopped
+    bool pump = false;
+    // kind 31, corrections signed
+    int shortCorr = 0;
+    int longCorr = 0;
+    int tempCorr = 0;
+    int atmCorr = 0;
+    int advCorr = 0;
+    bool fan = false;
+    bool ac = false;
+
+    bool operator==(const LiveValues &) const = default;
+};
+
+// The live values at an operating point: advance and injection time from the
+// maps and the correction curves of the image.
+LiveValues liveValues(const Image &image, const OperatingPoint &point);
+// Kinds 29, 30, 31 carrying the values (each cut to the bytes of its field).
+std::array<Bytes, 3> encodeLive(const LiveValues &values);
+// Kinds 29, 30, 31 for the steady engine; advances the cycle and the fan switch.
 std::array<Bytes, 3> liveFrames(const Image &image, Engine &engine);
 
 // Counters the diagnostic frames report.

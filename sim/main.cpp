@@ -4,9 +4,12 @@
 // as the first line on stdout and then behaves as the ECU on the master side:
 // it stores upload frames, answers the read request, streams live data while
 // polled, and takes test commands from a control FIFO.
+#include "drive.h"
 #include "ecu.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -175,7 +178,10 @@ struct Options {
     unsigned seed = 1;
     Fault fault = Fault::None;
     Engine engine;
+    int driveAt = -1;        // seconds into the drive cycle at start, -1: steady engine
 };
+
+constexpr int kMaxDriveStart = 1000000; // seconds
 
 const char kUsage[] =
     "usage: velto-ecu-sim [options]\n"
@@ -187,109 +193,153 @@ const char kUsage[] =
     "  --rate N|max         live triples per second (default 4)\n"
     "  --pace MS            gap between read-back frames in ms (default 5)\n"
     "  --tps N --rpm N --temp N --atm N --load N --speed N   operating point\n"
+    "  --drive              drive a repeating cycle (idle, gears, cruise, overrun,\n"
+    "                       full throttle) from a cold engine instead of holding\n"
+    "                       the operating point\n"
+    "  --drive-at S         the same, starting S seconds into the drive\n"
     "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
     "  --silent             answer nothing\n"
     "  --seed N             seed of the garbage bytes\n"
     "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
-    "  ac on|off, silent on|off, fault none|lose-h|lose-hp [COUNT], garbage N,\n"
-    "  short, diag, dump PATH, rate N|max, pace MS, quit\n";
+    "  ac on|off, drive on|off, drive at S, silent on|off,\n"
+    "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
+    "  rate N|max, pace MS, quit\n";
+
+// The command line, option by option; the handlers take their values from here.
+class OptionReader {
+public:
+    OptionReader(int argc, char **argv) : m_argc(argc), m_argv(argv) {}
+    bool next() { return ++m_i < m_argc; }
+    std::string_view name() const { return m_argv[m_i]; }
+
+    bool text(std::string_view &out)
+    {
+        if (m_i + 1 >= m_argc) {
+            std::fprintf(stderr, "velto-ecu-sim: %s needs a value\n", m_argv[m_i]);
+            return false;
+        }
+        out = m_argv[++m_i];
+        return true;
+    }
+    bool text(std::string &out)
+    {
+        std::string_view v;
+        if (!text(v))
+            return false;
+        out = v;
+        return true;
+    }
+    bool number(int lo, int hi, int &out)
+    {
+        std::string_view v;
+        if (!text(v))
+            return false;
+        if (!parseInt(v, lo, hi, out)) {
+            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", m_argv[m_i - 1],
+                         int(v.size()), v.data());
+            return false;
+        }
+        return true;
+    }
+    // A value read by parse; what names it in the message.
+    template <typename T>
+    bool parsed(bool (*parse)(std::string_view, T &), T &out, const char *what)
+    {
+        std::string_view v;
+        if (!text(v))
+            return false;
+        if (!parse(v, out)) {
+            std::fprintf(stderr, "velto-ecu-sim: bad %s: %s\n", what, m_argv[m_i]);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int m_argc;
+    char **m_argv;
+    int m_i = 0;
+};
+
+bool showUsage(OptionReader &, Options &)
+{
+    std::fputs(kUsage, stdout);
+    std::exit(0);
+}
+
+bool readPace(OptionReader &r, Options &o)
+{
+    int ms = 0;
+    if (!r.number(0, 10000, ms))
+        return false;
+    o.paceMs = ms;
+    return true;
+}
+
+bool readSeed(OptionReader &r, Options &o)
+{
+    int seed = 0;
+    if (!r.number(0, 0x7FFFFFFF, seed))
+        return false;
+    o.seed = unsigned(seed);
+    return true;
+}
+
+struct OptionEntry {
+    std::string_view name;
+    bool (*read)(OptionReader &, Options &);
+};
+
+const OptionEntry kOptions[] = {
+    {"--help", showUsage},
+    {"-h", showUsage},
+    {"--link", [](OptionReader &r, Options &o) { return r.text(o.link); }},
+    {"--log", [](OptionReader &r, Options &o) { return r.text(o.log); }},
+    {"--control", [](OptionReader &r, Options &o) { return r.text(o.control); }},
+    {"--dump-on-exit", [](OptionReader &r, Options &o) { return r.text(o.dumpOnExit); }},
+    {"--log-sent", [](OptionReader &, Options &o) { o.logSent = true; return true; }},
+    {"--silent", [](OptionReader &, Options &o) { o.silent = true; return true; }},
+    {"--rate", [](OptionReader &r, Options &o) { return r.parsed(parseRate, o.rate, "rate"); }},
+    {"--pace", readPace},
+    {"--seed", readSeed},
+    {"--fault", [](OptionReader &r, Options &o) { return r.parsed(parseFault, o.fault, "fault"); }},
+    {"--tps", [](OptionReader &r, Options &o) { return r.number(0, 1023, o.engine.tps); }},
+    {"--rpm", [](OptionReader &r, Options &o) { return r.number(0, 20000, o.engine.rpm); }},
+    {"--temp", [](OptionReader &r, Options &o) { return r.number(-40, 150, o.engine.temp); }},
+    {"--atm", [](OptionReader &r, Options &o) { return r.number(500, 1200, o.engine.atm); }},
+    {"--load", [](OptionReader &r, Options &o) { return r.number(0, 42, o.engine.loadOverride); }},
+    {"--speed", [](OptionReader &r, Options &o) { return r.number(0, 48, o.engine.speedOverride); }},
+    {"--drive", [](OptionReader &, Options &o) { o.driveAt = 0; return true; }},
+    {"--drive-at", [](OptionReader &r, Options &o) { return r.number(0, kMaxDriveStart, o.driveAt); }},
+};
 
 bool parseOptions(int argc, char **argv, Options &o)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        auto value = [&](std::string_view &out) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "velto-ecu-sim: %s needs a value\n", argv[i]);
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        auto number = [&](int lo, int hi, int &out) {
-            std::string_view v;
-            if (!value(v))
-                return false;
-            if (!parseInt(v, lo, hi, out)) {
-                std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", argv[i - 1],
-                             int(v.size()), v.data());
-                return false;
-            }
-            return true;
-        };
-        std::string_view v;
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (a == "--link") {
-            if (!value(v))
-                return false;
-            o.link = v;
-        } else if (a == "--log") {
-            if (!value(v))
-                return false;
-            o.log = v;
-        } else if (a == "--control") {
-            if (!value(v))
-                return false;
-            o.control = v;
-        } else if (a == "--dump-on-exit") {
-            if (!value(v))
-                return false;
-            o.dumpOnExit = v;
-        } else if (a == "--log-sent") {
-            o.logSent = true;
-        } else if (a == "--silent") {
-            o.silent = true;
-        } else if (a == "--rate") {
-            if (!value(v))
-                return false;
-            if (!parseRate(v, o.rate)) {
-                std::fprintf(stderr, "velto-ecu-sim: bad rate: %s\n", argv[i]);
-                return false;
-            }
-        } else if (a == "--pace") {
-            int ms = 0;
-            if (!number(0, 10000, ms))
-                return false;
-            o.paceMs = ms;
-        } else if (a == "--seed") {
-            int s = 0;
-            if (!number(0, 0x7FFFFFFF, s))
-                return false;
-            o.seed = unsigned(s);
-        } else if (a == "--fault") {
-            if (!value(v))
-                return false;
-            if (!parseFault(v, o.fault)) {
-                std::fprintf(stderr, "velto-ecu-sim: bad fault: %s\n", argv[i]);
-                return false;
-            }
-        } else if (a == "--tps") {
-            if (!number(0, 1023, o.engine.tps))
-                return false;
-        } else if (a == "--rpm") {
-            if (!number(0, 20000, o.engine.rpm))
-                return false;
-        } else if (a == "--temp") {
-            if (!number(-40, 150, o.engine.temp))
-                return false;
-        } else if (a == "--atm") {
-            if (!number(500, 1200, o.engine.atm))
-                return false;
-        } else if (a == "--load") {
-            if (!number(0, 42, o.engine.loadOverride))
-                return false;
-        } else if (a == "--speed") {
-            if (!number(0, 48, o.engine.speedOverride))
-                return false;
-        } else {
-            std::fprintf(stderr, "velto-ecu-sim: unknown option %s\n%s", argv[i], kUsage);
+    OptionReader reader(argc, argv);
+    while (reader.next()) {
+        const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                        [&](const OptionEntry &e) { return e.name == reader.name(); });
+        if (entry == std::end(kOptions)) {
+            std::fprintf(stderr, "velto-ecu-sim: unknown option %s\n%s", reader.name().data(),
+                         kUsage);
             return false;
         }
+        if (!entry->read(reader, o))
+            return false;
     }
     return true;
 }
+
+// A control line cut into words, with the checks the commands share.
+struct ControlLine {
+    std::string_view text; // the whole line, trimmed
+    std::vector<std::string_view> words;
+
+    // Sets target from "NAME N" with N in lo..hi; the message when not.
+    std::string number(int lo, int hi, int &target) const;
+    // Sets target from "NAME on" or "NAME off"; the message when neither.
+    std::string onOff(bool &target) const;
+};
 
 class Simulator {
 public:
@@ -300,6 +350,8 @@ public:
         m_fault = m_opt.fault;
         m_rate = m_opt.rate;
         m_pace = m_opt.paceMs / 1000.0;
+        if (m_opt.driveAt >= 0)
+            startDrive(m_opt.driveAt);
     }
 
     int run();
@@ -317,7 +369,37 @@ private:
     void handleUnit(const InputParser::Unit &u, double now);
     void handleCommand(std::uint8_t cmd, double now);
     void handleControlLine(std::string_view line);
-    std::string doControl(const std::vector<std::string_view> &w, std::string_view line);
+    std::string doControl(const ControlLine &line);
+    std::string controlTps(const ControlLine &line);
+    std::string controlRpm(const ControlLine &line);
+    std::string controlTemp(const ControlLine &line);
+    std::string controlAtm(const ControlLine &line);
+    std::string controlLoad(const ControlLine &line);
+    std::string controlSpeed(const ControlLine &line);
+    std::string setOrAuto(const ControlLine &line, int hi, int &target);
+    std::string controlAc(const ControlLine &line);
+    std::string controlDrive(const ControlLine &line);
+    std::string controlSilent(const ControlLine &line);
+    std::string controlFault(const ControlLine &line);
+    std::string controlGarbage(const ControlLine &line);
+    std::string controlShort(const ControlLine &line);
+    std::string controlDiag(const ControlLine &line);
+    std::string controlDump(const ControlLine &line);
+    std::string controlRate(const ControlLine &line);
+    std::string controlPace(const ControlLine &line);
+    std::string controlQuit(const ControlLine &line);
+
+    struct ControlEntry {
+        std::string_view name;
+        std::string (Simulator::*handle)(const ControlLine &);
+    };
+    static const ControlEntry kControls[];
+
+    // The drive cycle, t seconds in from the moment startDrive was called.
+    void startDrive(double from);
+    double driveTime() const;
+    // The next live triple: from the drive or from the steady engine.
+    std::array<Bytes, 3> liveTriple(double now);
 
     // Queues a frame (with the current fault) or raw bytes for the line.
     void sendFrame(const Bytes &frame);
@@ -353,6 +435,8 @@ private:
     std::deque<std::pair<double, Bytes>> m_readBack;
     Bytes m_out;
     bool m_quit = false;
+    bool m_driving = false;
+    double m_driveStart = 0; // monotonic time at drive second 0
 };
 
 void Simulator::log(const std::string &text)
@@ -611,7 +695,7 @@ void Simulator::produce(double now)
     if (m_rate <= 0) {
         // As fast as the line takes them: a new triple whenever the last is out.
         if (m_out.empty())
-            for (const Bytes &f : liveFrames(m_memory.image(), m_engine))
+            for (const Bytes &f : liveTriple(now))
                 sendFrame(f);
         return;
     }
@@ -620,7 +704,7 @@ void Simulator::produce(double now)
     // A reader that does not read holds the line up, as a real one would: no
     // triple is added while a backlog waits.
     if (m_out.size() < 1024)
-        for (const Bytes &f : liveFrames(m_memory.image(), m_engine))
+        for (const Bytes &f : liveTriple(now))
             sendFrame(f);
     const double period = 1.0 / m_rate;
     m_nextLive += period;
@@ -687,7 +771,7 @@ void Simulator::handleControlLine(std::string_view raw)
     const std::string_view line = trim(raw);
     if (line.empty())
         return;
-    const std::string error = doControl(splitWords(line), line);
+    const std::string error = doControl({line, splitWords(line)});
     if (!error.empty())
         log("error " + error);
     // Logged once the line has taken effect, so a reader of the log knows that
@@ -695,117 +779,201 @@ void Simulator::handleControlLine(std::string_view raw)
     log("control " + std::string(line));
 }
 
-std::string Simulator::doControl(const std::vector<std::string_view> &w, std::string_view line)
+std::string ControlLine::number(int lo, int hi, int &target) const
 {
-    const std::string_view cmd = w[0];
-    auto arg = [&](std::size_t i) { return i < w.size() ? w[i] : std::string_view(); };
-    auto setInt = [&](int lo, int hi, int &target) -> std::string {
-        if (w.size() != 2 || !parseInt(w[1], lo, hi, target))
-            return std::string(cmd) + " needs a number from " + std::to_string(lo) + " to "
-                + std::to_string(hi);
-        return {};
-    };
-    auto onOff = [&](bool &target) -> std::string {
-        if (w.size() == 2 && w[1] == "on")
-            target = true;
-        else if (w.size() == 2 && w[1] == "off")
-            target = false;
-        else
-            return std::string(cmd) + " needs on or off";
-        return {};
-    };
+    if (words.size() != 2 || !parseInt(words[1], lo, hi, target))
+        return std::string(words[0]) + " needs a number from " + std::to_string(lo) + " to "
+            + std::to_string(hi);
+    return {};
+}
 
-    if (cmd == "tps")
-        return setInt(0, 1023, m_engine.tps);
-    if (cmd == "rpm")
-        return setInt(0, 20000, m_engine.rpm);
-    if (cmd == "temp")
-        return setInt(-40, 150, m_engine.temp);
-    if (cmd == "atm")
-        return setInt(500, 1200, m_engine.atm);
-    if (cmd == "load" || cmd == "speed") {
-        int &target = cmd == "load" ? m_engine.loadOverride : m_engine.speedOverride;
-        if (arg(1) == "auto" && w.size() == 2) {
-            target = -1;
-            return {};
-        }
-        return setInt(0, cmd == "load" ? 42 : 48, target);
-    }
-    if (cmd == "ac")
-        return onOff(m_engine.ac);
-    if (cmd == "silent") {
-        const std::string e = onOff(m_silent);
-        if (e.empty() && m_silent) {
-            m_readBack.clear();
-            m_out.clear();
-        }
-        return e;
-    }
-    if (cmd == "fault") {
-        Fault f;
-        int count = -1;
-        if (w.size() < 2 || w.size() > 3 || !parseFault(w[1], f)
-            || (w.size() == 3 && !parseInt(w[2], 1, 1000000, count)))
-            return "fault needs none, lose-h or lose-hp and an optional count";
-        m_fault = f;
-        m_faultCount = f == Fault::None ? -1 : count;
-        return {};
-    }
-    if (cmd == "garbage") {
-        int n = 0;
-        if (w.size() != 2 || !parseInt(w[1], 1, 65536, n))
-            return "garbage needs a count from 1 to 65536";
-        Bytes b(static_cast<std::size_t>(n));
-        std::uniform_int_distribution<int> dist(0, 255);
-        for (auto &v : b)
-            v = std::uint8_t(dist(m_random));
-        sendRaw(b);
-        return {};
-    }
-    if (cmd == "short") {
-        if (w.size() != 1)
-            return "short takes no argument";
-        Engine copy = m_engine;
-        const Bytes f = liveFrames(m_memory.image(), copy)[0];
-        sendRaw(Bytes(f.begin(), f.begin() + kFrameSize / 2));
-        return {};
-    }
-    if (cmd == "diag") {
-        if (w.size() != 1)
-            return "diag takes no argument";
-        for (const Bytes &f : diagnosticFrames(m_memory.image(), m_engine, m_counters))
-            sendFrame(f);
-        return {};
-    }
-    if (cmd == "dump") {
-        const std::string_view path = trim(line.substr(4));
-        if (path.empty())
-            return "dump needs a path";
-        std::string error;
-        if (!writeAtomically(std::string(path), m_memory.image(), error))
-            return error;
-        return {};
-    }
-    if (cmd == "rate") {
-        double r = 0;
-        if (w.size() != 2 || !parseRate(w[1], r))
-            return "rate needs a positive number or max";
-        m_rate = r;
-        m_nextLive = monotonicNow();
-        return {};
-    }
-    if (cmd == "pace") {
-        int ms = 0;
-        const std::string e = setInt(0, 10000, ms);
-        if (e.empty())
-            m_pace = ms / 1000.0;
-        return e;
-    }
-    if (cmd == "quit") {
-        m_quit = true;
-        return {};
-    }
+std::string ControlLine::onOff(bool &target) const
+{
+    if (words.size() == 2 && words[1] == "on")
+        target = true;
+    else if (words.size() == 2 && words[1] == "off")
+        target = false;
+    else
+        return std::string(words[0]) + " needs on or off";
+    return {};
+}
+
+const Simulator::ControlEntry Simulator::kControls[] = {
+    {"tps", &Simulator::controlTps},         {"rpm", &Simulator::controlRpm},
+    {"temp", &Simulator::controlTemp},       {"atm", &Simulator::controlAtm},
+    {"load", &Simulator::controlLoad},       {"speed", &Simulator::controlSpeed},
+    {"ac", &Simulator::controlAc},           {"drive", &Simulator::controlDrive},
+    {"silent", &Simulator::controlSilent},   {"fault", &Simulator::controlFault},
+    {"garbage", &Simulator::controlGarbage}, {"short", &Simulator::controlShort},
+    {"diag", &Simulator::controlDiag},       {"dump", &Simulator::controlDump},
+    {"rate", &Simulator::controlRate},       {"pace", &Simulator::controlPace},
+    {"quit", &Simulator::controlQuit},
+};
+
+std::string Simulator::doControl(const ControlLine &line)
+{
+    for (const ControlEntry &entry : kControls)
+        if (entry.name == line.words[0])
+            return (this->*entry.handle)(line);
     return "unknown command";
+}
+
+std::string Simulator::controlTps(const ControlLine &l) { return l.number(0, 1023, m_engine.tps); }
+std::string Simulator::controlRpm(const ControlLine &l) { return l.number(0, 20000, m_engine.rpm); }
+std::string Simulator::controlTemp(const ControlLine &l) { return l.number(-40, 150, m_engine.temp); }
+std::string Simulator::controlAtm(const ControlLine &l) { return l.number(500, 1200, m_engine.atm); }
+std::string Simulator::controlAc(const ControlLine &l) { return l.onOff(m_engine.ac); }
+
+// "load N" or "load auto" (follow the TPS), and the same for the speed.
+std::string Simulator::controlLoad(const ControlLine &l)
+{
+    return setOrAuto(l, 42, m_engine.loadOverride);
+}
+
+std::string Simulator::controlSpeed(const ControlLine &l)
+{
+    return setOrAuto(l, 48, m_engine.speedOverride);
+}
+
+std::string Simulator::setOrAuto(const ControlLine &l, int hi, int &target)
+{
+    if (l.words.size() == 2 && l.words[1] == "auto") {
+        target = -1;
+        return {};
+    }
+    return l.number(0, hi, target);
+}
+
+std::string Simulator::controlDrive(const ControlLine &l)
+{
+    int from = 0;
+    if (l.words.size() == 2 && l.words[1] == "on")
+        startDrive(0);
+    else if (l.words.size() == 2 && l.words[1] == "off")
+        m_driving = false;
+    else if (l.words.size() == 3 && l.words[1] == "at"
+             && parseInt(l.words[2], 0, kMaxDriveStart, from))
+        startDrive(from);
+    else
+        return "drive needs on, off or at SECONDS";
+    return {};
+}
+
+std::string Simulator::controlSilent(const ControlLine &l)
+{
+    const std::string e = l.onOff(m_silent);
+    if (e.empty() && m_silent) {
+        m_readBack.clear();
+        m_out.clear();
+    }
+    return e;
+}
+
+std::string Simulator::controlFault(const ControlLine &l)
+{
+    const auto &w = l.words;
+    Fault f;
+    int count = -1;
+    if (w.size() < 2 || w.size() > 3 || !parseFault(w[1], f)
+        || (w.size() == 3 && !parseInt(w[2], 1, 1000000, count)))
+        return "fault needs none, lose-h or lose-hp and an optional count";
+    m_fault = f;
+    m_faultCount = f == Fault::None ? -1 : count;
+    return {};
+}
+
+std::string Simulator::controlGarbage(const ControlLine &l)
+{
+    int n = 0;
+    if (l.words.size() != 2 || !parseInt(l.words[1], 1, 65536, n))
+        return "garbage needs a count from 1 to 65536";
+    Bytes b(static_cast<std::size_t>(n));
+    std::uniform_int_distribution<int> dist(0, 255);
+    for (auto &v : b)
+        v = std::uint8_t(dist(m_random));
+    sendRaw(b);
+    return {};
+}
+
+std::string Simulator::controlShort(const ControlLine &l)
+{
+    if (l.words.size() != 1)
+        return "short takes no argument";
+    // A look at the next triple that leaves the steady engine's cycle alone.
+    Engine copy = m_engine;
+    const Bytes f = m_driving ? encodeLive(driveValues(m_memory.image(), driveTime()))[0]
+                              : liveFrames(m_memory.image(), copy)[0];
+    sendRaw(Bytes(f.begin(), f.begin() + kFrameSize / 2));
+    return {};
+}
+
+std::string Simulator::controlDiag(const ControlLine &l)
+{
+    if (l.words.size() != 1)
+        return "diag takes no argument";
+    Engine engine = m_engine;
+    if (m_driving) {
+        const OperatingPoint p = driveState(m_memory.image(), driveTime()).point;
+        engine.rpm = p.rpm;
+        engine.tps = p.tps;
+        engine.temp = p.temp;
+        engine.atm = p.atm;
+    }
+    for (const Bytes &f : diagnosticFrames(m_memory.image(), engine, m_counters))
+        sendFrame(f);
+    return {};
+}
+
+std::string Simulator::controlDump(const ControlLine &l)
+{
+    // The rest of the line is the path, blanks included.
+    const std::string_view path = trim(l.text.substr(4));
+    if (path.empty())
+        return "dump needs a path";
+    std::string error;
+    if (!writeAtomically(std::string(path), m_memory.image(), error))
+        return error;
+    return {};
+}
+
+std::string Simulator::controlRate(const ControlLine &l)
+{
+    double r = 0;
+    if (l.words.size() != 2 || !parseRate(l.words[1], r))
+        return "rate needs a positive number or max";
+    m_rate = r;
+    m_nextLive = monotonicNow();
+    return {};
+}
+
+std::string Simulator::controlPace(const ControlLine &l)
+{
+    int ms = 0;
+    const std::string e = l.number(0, 10000, ms);
+    if (e.empty())
+        m_pace = ms / 1000.0;
+    return e;
+}
+
+std::string Simulator::controlQuit(const ControlLine &)
+{
+    m_quit = true;
+    return {};
+}
+
+void Simulator::startDrive(double from)
+{
+    m_driving = true;
+    m_driveStart = monotonicNow() - from;
+}
+
+double Simulator::driveTime() const { return monotonicNow() - m_driveStart; }
+
+std::array<Bytes, 3> Simulator::liveTriple(double now)
+{
+    if (m_driving)
+        return encodeLive(driveValues(m_memory.image(), now - m_driveStart));
+    return liveFrames(m_memory.image(), m_engine);
 }
 
 int Simulator::run()

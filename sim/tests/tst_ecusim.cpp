@@ -169,6 +169,10 @@ private slots:
     void calibrationWindow();
     void killedDeviceGoes();
     void reopenAfterClose();
+    void driveStream_data();
+    void driveStream();
+    void driveControlLine_data();
+    void driveControlLine();
 };
 
 void TestEcuSim::initTestCase()
@@ -835,6 +839,114 @@ void TestEcuSim::reopenAfterClose()
     QVERIFY(line.write(command(0x33)));
     const QList<QByteArray> frames = readFrames(line, 26);
     QCOMPARE(frames, expectedDefaultReadBack());
+}
+
+namespace {
+int rpmOf(const QByteArray &kind30)
+{
+    const int period = quint8(kind30[3 + 5]) + 256 * quint8(kind30[3 + 6]);
+    return period > 0 ? 1200000 / period : 0;
+}
+} // namespace
+
+void TestEcuSim::driveStream_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("control");
+    // Seven seconds in, the car pulls away in first gear.
+    QTest::newRow("option") << QStringList{"--drive-at", "7"} << QString();
+    QTest::newRow("control line") << QStringList{} << QStringLiteral("drive at 7");
+}
+
+void TestEcuSim::driveStream()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, control);
+    SimProcess sim(args + QStringList{"--rate", "20"});
+    PtyLine line;
+    START_SIM(sim, line);
+    if (!control.isEmpty())
+        QVERIFY(sim.command(control));
+    QVERIFY(line.write(command(0x7F)));
+    const QList<QByteArray> frames = readTriples(line, 20);
+    QCOMPARE(frames.size(), 60);
+    QList<int> rpms, speeds;
+    for (int i = 0; i < frames.size(); i += 3) {
+        QCOMPARE(int(quint8(frames[i + 1][2])), 30);
+        rpms << rpmOf(frames[i + 1]);
+        speeds << int(qint8(frames[i + 1][3 + 1]));
+        const int load = quint8(frames[i][3 + 7]);
+        QVERIFY2(load >= 24 && load <= 30, qPrintable(QString::number(load)));
+    }
+    const QString seen = QStringLiteral("rpm %1; speed positions %2")
+                             .arg(QString::number(rpms.first()) + ".." + QString::number(rpms.last()),
+                                  QString::number(speeds.first()) + ".." + QString::number(speeds.last()));
+    // A second of pulling in first gear: the engine speed climbs, and with it the
+    // speed position, never backwards.
+    QVERIFY2(rpms.last() > rpms.first() + 300, qPrintable(seen));
+    for (int i = 0; i < rpms.size(); ++i) {
+        QVERIFY2(rpms[i] >= 1250 && rpms[i] <= 4850, qPrintable(seen));
+        if (i > 0)
+            QVERIFY2(speeds[i] >= speeds[i - 1], qPrintable(seen));
+    }
+    QVERIFY2(speeds.last() > speeds.first(), qPrintable(seen));
+
+    // Off again: the steady engine as it was set (900 rpm, TPS 150).
+    QVERIFY(sim.command(QStringLiteral("drive off")));
+    QList<QByteArray> after = readTriples(line, 12);
+    QCOMPARE(after.size(), 36);
+    int firstSteady = -1;
+    for (int i = 0; i < after.size(); i += 3)
+        if (rpmOf(after[i + 1]) == 900 && firstSteady < 0)
+            firstSteady = i;
+    QVERIFY(firstSteady >= 0 && firstSteady <= 18);
+    for (int i = firstSteady; i < after.size(); i += 3) {
+        QCOMPARE(rpmOf(after[i + 1]), 900);
+        QCOMPARE(quint8(after[i][3 + 4]) + 256 * quint8(after[i][3 + 5]), 150);
+        QCOMPARE(int(quint8(after[i][3])), 85);
+    }
+}
+
+void TestEcuSim::driveControlLine_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("errors");
+    QTest::addColumn<int>("tempLo");
+    QTest::addColumn<int>("tempHi");
+    QTest::addColumn<int>("rpmLo");
+    QTest::addColumn<int>("rpmHi");
+
+    QTest::newRow("drive on: a cold engine at fast idle")
+        << "drive on" << 0 << 20 << 22 << 1150 << 1250;
+    QTest::newRow("drive at 200: warm, pulling") << "drive at 200" << 0 << 79 << 92 << 1300 << 4800;
+    QTest::newRow("drive off without a drive") << "drive off" << 0 << 85 << 85 << 900 << 900;
+    QTest::newRow("unknown word") << "drive sideways" << 1 << 85 << 85 << 900 << 900;
+    QTest::newRow("negative start") << "drive at -3" << 1 << 85 << 85 << 900 << 900;
+    QTest::newRow("no start") << "drive at" << 1 << 85 << 85 << 900 << 900;
+}
+
+void TestEcuSim::driveControlLine()
+{
+    QFETCH(QString, control);
+    QFETCH(int, errors);
+    QFETCH(int, tempLo);
+    QFETCH(int, tempHi);
+    QFETCH(int, rpmLo);
+    QFETCH(int, rpmHi);
+    SimProcess sim({QStringLiteral("--rate"), QStringLiteral("50")});
+    PtyLine line;
+    START_SIM(sim, line);
+    QVERIFY(sim.command(control));
+    QCOMPARE(sim.countEvents(QStringLiteral("error ")), errors);
+    if (errors)
+        QVERIFY(sim.logEvents().contains(QStringLiteral("error drive needs on, off or at SECONDS")));
+    QVERIFY(line.write(command(0x7F)));
+    const QList<QByteArray> triple = readTriples(line, 1);
+    QCOMPARE(triple.size(), 3);
+    const int temp = quint8(triple[0][3]);
+    const int rpm = rpmOf(triple[1]);
+    QVERIFY2(temp >= tempLo && temp <= tempHi, qPrintable(QString::number(temp)));
+    QVERIFY2(rpm >= rpmLo && rpm <= rpmHi, qPrintable(QString::number(rpm)));
 }
 
 QTEST_GUILESS_MAIN(TestEcuSim)

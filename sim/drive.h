@@ -1,0 +1,29 @@
+#pragma once
+// The simulator as a car: a repeating drive cycle (idle, a pull through the
+// gears, cruise, overrun, full throttle, lift-off back to idle) on an engine that
+// warms up during the first cycles. Everything is a function of the time since
+// the drive began, so a test can ask for any moment.
+#include "ecu.h"
+
+namespace ecusim {
+
+constexpr double kDriveCycle = 60.0; // seconds of one cycle
+constexpr double kWarmUp = 180.0;    // the first three cycles warm the engine
+
+enum class DrivePhase { Idle, Pull, Shift, Cruise, Overrun, FullThrottle, LiftOff };
+const char *phaseName(DrivePhase phase);
+
+struct DriveState {
+    DrivePhase phase = DrivePhase::Idle;
+    int gear = 0; // 0 at idle
+    OperatingPoint point;
+};
+
+// Where the engine runs t seconds after the drive began (t below 0 counts as 0).
+// The image gives the throttle sensor's limits, the overrun cut-off speeds, the
+// electro-fan temperatures and the probe's working temperature.
+DriveState driveState(const Image &image, double t);
+// The live values at that moment.
+LiveValues driveValues(const Image &image, double t);
+
+} // namespace ecusim
