@@ -6,6 +6,7 @@
 // polled, and takes test commands from a control FIFO.
 #include "drive.h"
 #include "ecu.h"
+#include "options.h"
 
 #include <algorithm>
 #include <array>
@@ -57,50 +58,6 @@ void onSignal(int sig)
     const int saved = errno;
     [[maybe_unused]] ssize_t r = write(g_signalPipe[1], &b, 1);
     errno = saved;
-}
-
-bool parseInt(std::string_view text, int lo, int hi, int &out)
-{
-    int v = 0;
-    const char *first = text.data();
-    const char *last = text.data() + text.size();
-    if (first != last && *first == '+')
-        ++first;
-    auto [ptr, ec] = std::from_chars(first, last, v);
-    if (ec != std::errc() || ptr != last || first == last || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
-
-// "max" gives 0 (as fast as the line takes them).
-bool parseRate(std::string_view text, double &out)
-{
-    if (text == "max") {
-        out = 0;
-        return true;
-    }
-    std::string s(text);
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(s.c_str(), &end);
-    if (s.empty() || errno != 0 || *end != '\0' || !(v > 0) || v > 100000)
-        return false;
-    out = v;
-    return true;
-}
-
-bool parseFault(std::string_view text, Fault &out)
-{
-    if (text == "none")
-        out = Fault::None;
-    else if (text == "lose-h")
-        out = Fault::LoseH;
-    else if (text == "lose-hp")
-        out = Fault::LoseHP;
-    else
-        return false;
-    return true;
 }
 
 std::vector<std::string_view> splitWords(std::string_view line)
@@ -159,177 +116,6 @@ bool writeAtomically(const std::string &path, const Image &image, std::string &e
     return true;
 }
 
-struct Options {
-    std::string link;
-    std::string log;
-    std::string control;
-    std::string dumpOnExit;
-    bool logSent = false;
-    bool silent = false;
-    // Live triples per second, 0 = as fast as the line takes them. The TPS
-    // calibration takes its closed-throttle sample from the first kind-29 frame
-    // after a poll and its full-throttle sample from the sixth after that one,
-    // while the stop command follows the sample only at the next watchdog tick,
-    // up to a second later: more than five frames in that second would take the
-    // full-throttle sample with the throttle still closed. Four a second keeps
-    // well inside that and still gives the watchdog a frame every second.
-    double rate = 4;
-    double paceMs = 5;       // gap between read-back frames
-    unsigned seed = 1;
-    Fault fault = Fault::None;
-    Engine engine;
-    int driveAt = -1;        // seconds into the drive cycle at start, -1: steady engine
-};
-
-constexpr int kMaxDriveStart = 1000000; // seconds
-
-const char kUsage[] =
-    "usage: velto-ecu-sim [options]\n"
-    "  --link PATH          symlink PATH to the slave device\n"
-    "  --log FILE           log to FILE instead of stderr\n"
-    "  --log-sent           also log every frame sent\n"
-    "  --control PATH       read control lines from a FIFO created at PATH\n"
-    "  --dump-on-exit PATH  write the 256-byte image to PATH on exit\n"
-    "  --rate N|max         live triples per second (default 4)\n"
-    "  --pace MS            gap between read-back frames in ms (default 5)\n"
-    "  --tps N --rpm N --temp N --atm N --load N --speed N   operating point\n"
-    "  --drive              drive a repeating cycle (idle, gears, cruise, overrun,\n"
-    "                       full throttle) from a cold engine instead of holding\n"
-    "                       the operating point\n"
-    "  --drive-at S         the same, starting S seconds into the drive\n"
-    "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
-    "  --silent             answer nothing\n"
-    "  --seed N             seed of the garbage bytes\n"
-    "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
-    "  ac on|off, drive on|off, drive at S, silent on|off,\n"
-    "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
-    "  rate N|max, pace MS, quit\n";
-
-// The command line, option by option; the handlers take their values from here.
-class OptionReader {
-public:
-    OptionReader(int argc, char **argv) : m_argc(argc), m_argv(argv) {}
-    bool next() { return ++m_i < m_argc; }
-    std::string_view name() const { return m_argv[m_i]; }
-
-    bool text(std::string_view &out)
-    {
-        if (m_i + 1 >= m_argc) {
-            std::fprintf(stderr, "velto-ecu-sim: %s needs a value\n", m_argv[m_i]);
-            return false;
-        }
-        out = m_argv[++m_i];
-        return true;
-    }
-    bool text(std::string &out)
-    {
-        std::string_view v;
-        if (!text(v))
-            return false;
-        out = v;
-        return true;
-    }
-    bool number(int lo, int hi, int &out)
-    {
-        std::string_view v;
-        if (!text(v))
-            return false;
-        if (!parseInt(v, lo, hi, out)) {
-            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", m_argv[m_i - 1],
-                         int(v.size()), v.data());
-            return false;
-        }
-        return true;
-    }
-    // A value read by parse; what names it in the message.
-    template <typename T>
-    bool parsed(bool (*parse)(std::string_view, T &), T &out, const char *what)
-    {
-        std::string_view v;
-        if (!text(v))
-            return false;
-        if (!parse(v, out)) {
-            std::fprintf(stderr, "velto-ecu-sim: bad %s: %s\n", what, m_argv[m_i]);
-            return false;
-        }
-        return true;
-    }
-
-private:
-    int m_argc;
-    char **m_argv;
-    int m_i = 0;
-};
-
-bool showUsage(OptionReader &, Options &)
-{
-    std::fputs(kUsage, stdout);
-    std::exit(0);
-}
-
-bool readPace(OptionReader &r, Options &o)
-{
-    int ms = 0;
-    if (!r.number(0, 10000, ms))
-        return false;
-    o.paceMs = ms;
-    return true;
-}
-
-bool readSeed(OptionReader &r, Options &o)
-{
-    int seed = 0;
-    if (!r.number(0, 0x7FFFFFFF, seed))
-        return false;
-    o.seed = unsigned(seed);
-    return true;
-}
-
-struct OptionEntry {
-    std::string_view name;
-    bool (*read)(OptionReader &, Options &);
-};
-
-const OptionEntry kOptions[] = {
-    {"--help", showUsage},
-    {"-h", showUsage},
-    {"--link", [](OptionReader &r, Options &o) { return r.text(o.link); }},
-    {"--log", [](OptionReader &r, Options &o) { return r.text(o.log); }},
-    {"--control", [](OptionReader &r, Options &o) { return r.text(o.control); }},
-    {"--dump-on-exit", [](OptionReader &r, Options &o) { return r.text(o.dumpOnExit); }},
-    {"--log-sent", [](OptionReader &, Options &o) { o.logSent = true; return true; }},
-    {"--silent", [](OptionReader &, Options &o) { o.silent = true; return true; }},
-    {"--rate", [](OptionReader &r, Options &o) { return r.parsed(parseRate, o.rate, "rate"); }},
-    {"--pace", readPace},
-    {"--seed", readSeed},
-    {"--fault", [](OptionReader &r, Options &o) { return r.parsed(parseFault, o.fault, "fault"); }},
-    {"--tps", [](OptionReader &r, Options &o) { return r.number(0, 1023, o.engine.tps); }},
-    {"--rpm", [](OptionReader &r, Options &o) { return r.number(0, 20000, o.engine.rpm); }},
-    {"--temp", [](OptionReader &r, Options &o) { return r.number(-40, 150, o.engine.temp); }},
-    {"--atm", [](OptionReader &r, Options &o) { return r.number(500, 1200, o.engine.atm); }},
-    {"--load", [](OptionReader &r, Options &o) { return r.number(0, 42, o.engine.loadOverride); }},
-    {"--speed", [](OptionReader &r, Options &o) { return r.number(0, 48, o.engine.speedOverride); }},
-    {"--drive", [](OptionReader &, Options &o) { o.driveAt = 0; return true; }},
-    {"--drive-at", [](OptionReader &r, Options &o) { return r.number(0, kMaxDriveStart, o.driveAt); }},
-};
-
-bool parseOptions(int argc, char **argv, Options &o)
-{
-    OptionReader reader(argc, argv);
-    while (reader.next()) {
-        const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                        [&](const OptionEntry &e) { return e.name == reader.name(); });
-        if (entry == std::end(kOptions)) {
-            std::fprintf(stderr, "velto-ecu-sim: unknown option %s\n%s", reader.name().data(),
-                         kUsage);
-            return false;
-        }
-        if (!entry->read(reader, o))
-            return false;
-    }
-    return true;
-}
-
 // A control line cut into words, with the checks the commands share.
 struct ControlLine {
     std::string_view text; // the whole line, trimmed
@@ -357,6 +143,10 @@ public:
     int run();
 
 private:
+    int setUp();
+    bool step();
+    int idleTimeMs(double now) const;
+    void lookForReconnect();
     bool openPty();
     bool placeLink();
     bool openControl();
@@ -976,7 +766,8 @@ std::array<Bytes, 3> Simulator::liveTriple(double now)
     return liveFrames(m_memory.image(), m_engine);
 }
 
-int Simulator::run()
+// 0 when ready, else the exit code.
+int Simulator::setUp()
 {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return 1;
@@ -999,82 +790,101 @@ int Simulator::run()
         cleanUp();
         return 2;
     }
+    return 0;
+}
+
+int Simulator::run()
+{
+    if (const int failed = setUp())
+        return failed;
     log("ready " + m_slavePath);
     std::printf("%s\n", m_slavePath.c_str());
     std::fflush(stdout);
-
-    while (!m_quit) {
-        double now = monotonicNow();
-        std::vector<InputParser::Unit> expired;
-        m_parser.expire(now, expired);
-        for (const auto &u : expired)
-            handleUnit(u, now);
-        produce(now);
-        flush();
-
-        // How long nothing needs doing.
-        double wait = 1.0;
-        if (m_connected && !m_silent) {
-            if (!m_readBack.empty())
-                wait = std::min(wait, m_readBack.front().first - now);
-            if (m_streaming && m_rate > 0)
-                wait = std::min(wait, m_nextLive - now);
-        }
-        if (m_parser.hasPartial())
-            wait = std::min(wait, m_parser.partialDeadline() - now + 0.001);
-        if (!m_connected)
-            wait = std::min(wait, m_nextHangupCheck - now);
-        int timeoutMs = wait <= 0 ? 0 : int(wait * 1000.0 + 0.999);
-        if (m_streaming && m_rate <= 0 && m_connected && !m_silent && m_out.empty())
-            timeoutMs = 0;
-
-        pollfd fds[3];
-        int n = 0;
-        fds[n++] = {g_signalPipe[0], POLLIN, 0};
-        int masterIdx = -1, controlIdx = -1;
-        if (m_connected) {
-            masterIdx = n;
-            fds[n++] = {m_master, short(POLLIN | (m_out.empty() ? 0 : POLLOUT)), 0};
-        }
-        if (m_control >= 0) {
-            controlIdx = n;
-            fds[n++] = {m_control, POLLIN, 0};
-        }
-        const int r = poll(fds, nfds_t(n), timeoutMs);
-        if (r < 0 && errno != EINTR)
-            break;
-        if (r > 0 && (fds[0].revents & POLLIN))
-            break;
-        if (controlIdx >= 0 && (fds[controlIdx].revents & (POLLIN | POLLHUP)))
-            readControl();
-        if (masterIdx >= 0 && fds[masterIdx].revents) {
-            // Bytes that the program wrote before it closed the device are still
-            // read before the hang-up is taken.
-            if (fds[masterIdx].revents & (POLLIN | POLLHUP | POLLERR))
-                readMaster();
-            if (fds[masterIdx].revents & (POLLHUP | POLLERR))
-                hangUp();
-        }
-        if (!m_connected && monotonicNow() >= m_nextHangupCheck) {
-            // With no slave open the master reports a hang-up at once, so it is
-            // looked at every 20 ms instead of being polled.
-            pollfd p{m_master, POLLIN, 0};
-            poll(&p, 1, 0);
-            if (!(p.revents & POLLHUP)) {
-                m_connected = true;
-                log("connected");
-            } else {
-                m_nextHangupCheck = monotonicNow() + 0.02;
-            }
-            // Read also when the program has opened, written and closed again
-            // between two looks: its commands are logged, their answers dropped.
-            if (p.revents & POLLIN)
-                readMaster();
-        }
+    while (!m_quit && step()) {
     }
     log("exit");
     cleanUp();
     return 0;
+}
+
+// How long, in ms, nothing needs doing.
+int Simulator::idleTimeMs(double now) const
+{
+    double wait = 1.0;
+    if (m_connected && !m_silent) {
+        if (!m_readBack.empty())
+            wait = std::min(wait, m_readBack.front().first - now);
+        if (m_streaming && m_rate > 0)
+            wait = std::min(wait, m_nextLive - now);
+    }
+    if (m_parser.hasPartial())
+        wait = std::min(wait, m_parser.partialDeadline() - now + 0.001);
+    if (!m_connected)
+        wait = std::min(wait, m_nextHangupCheck - now);
+    if (m_streaming && m_rate <= 0 && m_connected && !m_silent && m_out.empty())
+        return 0;
+    return wait <= 0 ? 0 : int(wait * 1000.0 + 0.999);
+}
+
+// One round of the main loop; false once a signal or a failed poll ends it.
+bool Simulator::step()
+{
+    const double now = monotonicNow();
+    std::vector<InputParser::Unit> expired;
+    m_parser.expire(now, expired);
+    for (const auto &u : expired)
+        handleUnit(u, now);
+    produce(now);
+    flush();
+
+    pollfd fds[3];
+    int n = 0;
+    fds[n++] = {g_signalPipe[0], POLLIN, 0};
+    int masterIdx = -1, controlIdx = -1;
+    if (m_connected) {
+        masterIdx = n;
+        fds[n++] = {m_master, short(POLLIN | (m_out.empty() ? 0 : POLLOUT)), 0};
+    }
+    if (m_control >= 0) {
+        controlIdx = n;
+        fds[n++] = {m_control, POLLIN, 0};
+    }
+    const int r = poll(fds, nfds_t(n), idleTimeMs(now));
+    if (r < 0 && errno != EINTR)
+        return false;
+    if (r > 0 && (fds[0].revents & POLLIN))
+        return false;
+    if (controlIdx >= 0 && (fds[controlIdx].revents & (POLLIN | POLLHUP)))
+        readControl();
+    if (masterIdx >= 0 && fds[masterIdx].revents) {
+        // Bytes that the program wrote before it closed the device are still
+        // read before the hang-up is taken.
+        if (fds[masterIdx].revents & (POLLIN | POLLHUP | POLLERR))
+            readMaster();
+        if (fds[masterIdx].revents & (POLLHUP | POLLERR))
+            hangUp();
+    }
+    if (!m_connected && monotonicNow() >= m_nextHangupCheck)
+        lookForReconnect();
+    return true;
+}
+
+// With no slave open the master reports a hang-up at once, so it is looked at
+// every 20 ms instead of being polled.
+void Simulator::lookForReconnect()
+{
+    pollfd p{m_master, POLLIN, 0};
+    poll(&p, 1, 0);
+    if (!(p.revents & POLLHUP)) {
+        m_connected = true;
+        log("connected");
+    } else {
+        m_nextHangupCheck = monotonicNow() + 0.02;
+    }
+    // Read also when the program has opened, written and closed again between
+    // two looks: its commands are logged, their answers dropped.
+    if (p.revents & POLLIN)
+        readMaster();
 }
 
 } // namespace

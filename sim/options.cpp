@@ -1,0 +1,206 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+
+namespace ecusim {
+
+bool parseInt(std::string_view text, int lo, int hi, int &out)
+{
+    int v = 0;
+    const char *first = text.data();
+    const char *last = text.data() + text.size();
+    if (first != last && *first == '+')
+        ++first;
+    auto [ptr, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || ptr != last || first == last || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+bool parseRate(std::string_view text, double &out)
+{
+    if (text == "max") {
+        out = 0;
+        return true;
+    }
+    std::string s(text);
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(s.c_str(), &end);
+    if (s.empty() || errno != 0 || *end != '\0' || !(v > 0) || v > 100000)
+        return false;
+    out = v;
+    return true;
+}
+
+bool parseFault(std::string_view text, Fault &out)
+{
+    if (text == "none")
+        out = Fault::None;
+    else if (text == "lose-h")
+        out = Fault::LoseH;
+    else if (text == "lose-hp")
+        out = Fault::LoseHP;
+    else
+        return false;
+    return true;
+}
+
+const char kUsage[] =
+    "usage: velto-ecu-sim [options]\n"
+    "  --link PATH          symlink PATH to the slave device\n"
+    "  --log FILE           log to FILE instead of stderr\n"
+    "  --log-sent           also log every frame sent\n"
+    "  --control PATH       read control lines from a FIFO created at PATH\n"
+    "  --dump-on-exit PATH  write the 256-byte image to PATH on exit\n"
+    "  --rate N|max         live triples per second (default 4)\n"
+    "  --pace MS            gap between read-back frames in ms (default 5)\n"
+    "  --tps N --rpm N --temp N --atm N --load N --speed N   operating point\n"
+    "  --drive              drive a repeating cycle (idle, gears, cruise, overrun,\n"
+    "                       full throttle) from a cold engine instead of holding\n"
+    "                       the operating point\n"
+    "  --drive-at S         the same, starting S seconds into the drive\n"
+    "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
+    "  --silent             answer nothing\n"
+    "  --seed N             seed of the garbage bytes\n"
+    "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
+    "  ac on|off, drive on|off, drive at S, silent on|off,\n"
+    "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
+    "  rate N|max, pace MS, quit\n";
+
+namespace {
+
+// The command line, option by option; the handlers take their values from here.
+class OptionReader {
+public:
+    OptionReader(int argc, char **argv) : m_argc(argc), m_argv(argv) {}
+    bool next() { return ++m_i < m_argc; }
+    std::string_view name() const { return m_argv[m_i]; }
+
+    bool text(std::string_view &out)
+    {
+        if (m_i + 1 >= m_argc) {
+            std::fprintf(stderr, "velto-ecu-sim: %s needs a value\n", m_argv[m_i]);
+            return false;
+        }
+        out = m_argv[++m_i];
+        return true;
+    }
+    bool text(std::string &out)
+    {
+        std::string_view v;
+        if (!text(v))
+            return false;
+        out = v;
+        return true;
+    }
+    bool number(int lo, int hi, int &out)
+    {
+        std::string_view v;
+        if (!text(v))
+            return false;
+        if (!parseInt(v, lo, hi, out)) {
+            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", m_argv[m_i - 1],
+                         int(v.size()), v.data());
+            return false;
+        }
+        return true;
+    }
+    // A value read by parse; what names it in the message.
+    template <typename T>
+    bool parsed(bool (*parse)(std::string_view, T &), T &out, const char *what)
+    {
+        std::string_view v;
+        if (!text(v))
+            return false;
+        if (!parse(v, out)) {
+            std::fprintf(stderr, "velto-ecu-sim: bad %s: %s\n", what, m_argv[m_i]);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int m_argc;
+    char **m_argv;
+    int m_i = 0;
+};
+
+bool showUsage(OptionReader &, Options &)
+{
+    std::fputs(kUsage, stdout);
+    std::exit(0);
+}
+
+bool readPace(OptionReader &r, Options &o)
+{
+    int ms = 0;
+    if (!r.number(0, 10000, ms))
+        return false;
+    o.paceMs = ms;
+    return true;
+}
+
+bool readSeed(OptionReader &r, Options &o)
+{
+    int seed = 0;
+    if (!r.number(0, 0x7FFFFFFF, seed))
+        return false;
+    o.seed = unsigned(seed);
+    return true;
+}
+
+struct OptionEntry {
+    std::string_view name;
+    bool (*read)(OptionReader &, Options &);
+};
+
+const OptionEntry kOptions[] = {
+    {"--help", showUsage},
+    {"-h", showUsage},
+    {"--link", [](OptionReader &r, Options &o) { return r.text(o.link); }},
+    {"--log", [](OptionReader &r, Options &o) { return r.text(o.log); }},
+    {"--control", [](OptionReader &r, Options &o) { return r.text(o.control); }},
+    {"--dump-on-exit", [](OptionReader &r, Options &o) { return r.text(o.dumpOnExit); }},
+    {"--log-sent", [](OptionReader &, Options &o) { o.logSent = true; return true; }},
+    {"--silent", [](OptionReader &, Options &o) { o.silent = true; return true; }},
+    {"--rate", [](OptionReader &r, Options &o) { return r.parsed(parseRate, o.rate, "rate"); }},
+    {"--pace", readPace},
+    {"--seed", readSeed},
+    {"--fault", [](OptionReader &r, Options &o) { return r.parsed(parseFault, o.fault, "fault"); }},
+    {"--tps", [](OptionReader &r, Options &o) { return r.number(0, 1023, o.engine.tps); }},
+    {"--rpm", [](OptionReader &r, Options &o) { return r.number(0, 20000, o.engine.rpm); }},
+    {"--temp", [](OptionReader &r, Options &o) { return r.number(-40, 150, o.engine.temp); }},
+    {"--atm", [](OptionReader &r, Options &o) { return r.number(500, 1200, o.engine.atm); }},
+    {"--load", [](OptionReader &r, Options &o) { return r.number(0, 42, o.engine.loadOverride); }},
+    {"--speed", [](OptionReader &r, Options &o) { return r.number(0, 48, o.engine.speedOverride); }},
+    {"--drive", [](OptionReader &, Options &o) { o.driveAt = 0; return true; }},
+    {"--drive-at", [](OptionReader &r, Options &o) { return r.number(0, kMaxDriveStart, o.driveAt); }},
+};
+
+} // namespace
+
+bool parseOptions(int argc, char **argv, Options &o)
+{
+    OptionReader reader(argc, argv);
+    while (reader.next()) {
+        const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                        [&](const OptionEntry &e) { return e.name == reader.name(); });
+        if (entry == std::end(kOptions)) {
+            std::fprintf(stderr, "velto-ecu-sim: unknown option %s\n%s", reader.name().data(),
+                         kUsage);
+            return false;
+        }
+        if (!entry->read(reader, o))
+            return false;
+    }
+    return true;
+}
+
+} // namespace ecusim

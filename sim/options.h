@@ -1,0 +1,45 @@
+#pragma once
+// The simulator's command line and the value parsers its control lines share.
+#include "ecu.h"
+
+#include <string>
+#include <string_view>
+
+namespace ecusim {
+
+struct Options {
+    std::string link;
+    std::string log;
+    std::string control;
+    std::string dumpOnExit;
+    bool logSent = false;
+    bool silent = false;
+    // Live triples per second, 0 = as fast as the line takes them. The TPS
+    // calibration takes its closed-throttle sample from the first kind-29 frame
+    // after a poll and its full-throttle sample from the sixth after that one,
+    // while the stop command follows the sample only at the next watchdog tick,
+    // up to a second later: more than five frames in that second would take the
+    // full-throttle sample with the throttle still closed. Four a second keeps
+    // well inside that and still gives the watchdog a frame every second.
+    double rate = 4;
+    double paceMs = 5;       // gap between read-back frames
+    unsigned seed = 1;
+    Fault fault = Fault::None;
+    Engine engine;
+    int driveAt = -1;        // seconds into the drive cycle at start, -1: steady engine
+};
+
+inline constexpr int kMaxDriveStart = 1000000; // seconds
+
+extern const char kUsage[];
+
+// Reads the options into o; false (after a message on stderr) when one is wrong.
+// --help prints the usage and ends the program.
+bool parseOptions(int argc, char **argv, Options &o);
+
+bool parseInt(std::string_view text, int lo, int hi, int &out);
+// A rate of live triples per second; "max" gives 0 (as fast as the line takes them).
+bool parseRate(std::string_view text, double &out);
+bool parseFault(std::string_view text, Fault &out);
+
+} // namespace ecusim
