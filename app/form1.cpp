@@ -1,9 +1,9 @@
 #include "app/form1.h"
 
-#include "app/comportlink.h"
+#include "session/comportlink.h"
 #include "app/layout.h"
 #include "app/picture.h"
-#include "app/qttimer.h"
+#include "core/qttimer.h"
 #include "app/tgauge.h"
 #include "app/typinglimit.h"
 #include "app/widgetprompt.h"

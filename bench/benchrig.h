@@ -1,7 +1,7 @@
 #pragma once
 // The real window (offscreen) on the ECU simulator, for the benchmarks.
 #include "app/form1.h"
-#include "app/qttimer.h"
+#include "core/qttimer.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "fakes.h"

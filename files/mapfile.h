@@ -36,9 +36,9 @@ public:
     // Writes bytes to path through a temporary file and a rename (the save's safe
     // replace); a failure leaves the file that was there as it was.
     static void writeFile(const QString &path, const QByteArray &bytes);
-
-private:
+    // Puts a parameter set on screen as a load does.
     void apply(const Tune &tune);
 
+private:
     Context &ctx_;
 };

@@ -3,7 +3,7 @@
 // in the build folder (pages/*.png) for a person to look at.
 #include "app/form1.h"
 #include "app/layout.h"
-#include "app/qttimer.h"
+#include "core/qttimer.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "common/names.h"

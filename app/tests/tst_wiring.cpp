@@ -2,7 +2,7 @@
 // field checks on leaving a field, the key-press guard, the change handlers of the
 // wheel type and speed scale, the timers and the receive path.
 #include "app/form1.h"
-#include "app/qttimer.h"
+#include "core/qttimer.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "fakes.h"

@@ -3,7 +3,7 @@
 // tests: the simulator's port is the only one in the list; the prompt records every
 // message and answers the file dialogs from its queue.
 #include "app/form1.h"
-#include "app/qttimer.h"
+#include "core/qttimer.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "fakes.h"

@@ -1,7 +1,7 @@
 #pragma once
-// A timer of the window over QTimer. Like the timers the core was written for, an
-// interval of 0 never ticks, enabling an enabled timer does not restart it, and a new
-// interval restarts the period of an enabled timer.
+// A timer of the program over QTimer, for the window and velto-cli. Like the timers
+// the core was written for, an interval of 0 never ticks, enabling an enabled timer
+// does not restart it, and a new interval restarts the period of an enabled timer.
 #include "common/context.h"
 
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "app/qttimer.h"
+#include "core/qttimer.h"
 
 QtTimer::QtTimer(QObject *context, std::function<void()> tick, Qt::TimerType type) : tick_(std::move(tick))
 {

@@ -1,0 +1,26 @@
+#pragma once
+// The subcommands of velto-cli. Adding one is one entry in subcommands().
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace cli {
+
+struct Subcommand {
+    QString name;
+    QString summary; // one line for the overview
+    // arguments: everything after the subcommand's name. Returns the exit code or
+    // throws Failure.
+    int (*run)(const QStringList &arguments);
+};
+
+const QList<Subcommand> &subcommands();
+
+// The overview of --help without a subcommand.
+QString overview();
+
+// Text out, as UTF-8: data on stdout, messages on stderr.
+void out(const QString &text);
+void err(const QString &text);
+
+} // namespace cli

@@ -1,0 +1,119 @@
+#include "cli/headless.h"
+
+#include "core/controller.h"
+#include "core/qttimer.h"
+#include "link/frames.h"
+#include "link/receiver.h"
+#include "serial/comport.h"
+#include "session/comportlink.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace cli {
+
+namespace {
+// Far beyond an upload (1.7 s) or a read-back (under a second, or 3 s of silence).
+constexpr int runLimitMs = 60000;
+} // namespace
+
+Headless::Headless(const QString &port)
+{
+    prompt_.shown = [this](const QString &text) { fail(PortOrModule, text); };
+    auto guard = [this](const QtTimer *, const std::function<void()> &handler) {
+        try {
+            handler();
+        } catch (const EComPort &e) {
+            fail(PortOrModule, QString::fromUtf8(e.what()));
+        } catch (const std::exception &e) {
+            fail(FileOrConversion, QString::fromUtf8(e.what()));
+        }
+    };
+    session_ = std::make_unique<PortSession>(&context_, screen_, prompt_, guard, [this](const EComPort &e) {
+        fail(PortOrModule, QString::fromUtf8(e.what()));
+    });
+    session_->link().written = [this](const QByteArray &bytes) { written_.append(bytes); };
+    session_->link().received = [this](const QByteArray &bytes) {
+        const frames::Frame f = frames::recognise(bytes);
+        if (f.hasPayload && f.kind >= 1 && f.kind <= 26)
+            kindsRead_.set(std::size_t(f.kind));
+    };
+    session_->controller().FormCreate({port});
+}
+
+Headless::~Headless() = default;
+
+void Headless::fail(int code, const QString &message)
+{
+    if (!failure_)
+        failure_ = Failure{code, message};
+    // An upload that cannot go on whole must not end with the command that makes the
+    // module take it over.
+    session_->timer2().setEnabled(false);
+}
+
+void Headless::runUntil(const std::function<bool()> &done)
+{
+    bool late = false;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &context_, [&late] { late = true; });
+    limit.start(runLimitMs);
+    while (!done() && !failure_ && !late)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (failure_)
+        throw *failure_;
+    if (late)
+        throw Failure{PortOrModule, QStringLiteral("Módulo não responde")};
+}
+
+void Headless::open()
+{
+    try {
+        session_->activate();
+    } catch (const EComPort &e) {
+        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+    }
+}
+
+QByteArray Headless::upload()
+{
+    written_.clear();
+    try {
+        session_->controller().btnEnviaClick();
+    } catch (const EComPort &e) {
+        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+    } catch (const std::exception &e) {
+        throw Failure{FileOrConversion, QString::fromUtf8(e.what())};
+    }
+    runUntil([this] { return !session_->timer2().isEnabled(); });
+
+    QByteArray image;
+    for (const QByteArray &w : written_)
+        if (w.size() == 9)
+            image += w.mid(1);
+    if (image.size() != 256 || written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload))
+        throw Failure{PortOrModule, QStringLiteral("WriteFile function failed")};
+    return image;
+}
+
+void Headless::readBack()
+{
+    kindsRead_.reset();
+    try {
+        session_->controller().btnLerDadosClick();
+    } catch (const EComPort &e) {
+        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+    }
+    runUntil([this] { return session_->controller().receiver().readBack() == Receiver::ReadBack::Idle; });
+
+    QStringList missing;
+    for (int kind = 1; kind <= 26; ++kind)
+        if (!kindsRead_.test(std::size_t(kind)))
+            missing << QString::number(kind);
+    if (!missing.isEmpty())
+        throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo não enviou os quadros %1.")
+                                        .arg(missing.join(QStringLiteral(", ")))};
+}
+
+} // namespace cli

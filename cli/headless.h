@@ -1,0 +1,60 @@
+#pragma once
+// The controller without a window on a real serial port: a table screen, the port
+// session the window runs, and an event loop that runs until the upload or the
+// read-back has ended. Errors the window would show in a box end the run instead.
+#include "cli/exitcodes.h"
+#include "core/tablescreen.h"
+#include "session/portsession.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <bitset>
+#include <functional>
+#include <optional>
+
+class Controller;
+
+namespace cli {
+
+class Headless {
+public:
+    // The screen after start-up with port as the only entry of the port list.
+    explicit Headless(const QString &port);
+    ~Headless();
+
+    Controller &controller() { return session_->controller(); }
+    TableScreen &screen() { return screen_; }
+
+    // "&Ativar". Throws Failure (3) when the port cannot be opened.
+    void open();
+    // "&Enviar  Dados" and its 35 ticks; returns the 256 bytes of the 32 frames written.
+    // A frame that cannot be written stops the upload before the end-of-upload
+    // command, so the module keeps the parameter set it had (Failure 3).
+    QByteArray upload();
+    // "&Lêr  Dados" until the last frame; Failure 3 when the module stays silent, the
+    // port is lost, or a frame of kinds 1 to 26 never came.
+    void readBack();
+
+private:
+    class Messages : public Prompt {
+    public:
+        std::function<void(const QString &)> shown;
+        void message(const QString &text) override { shown(text); }
+        std::optional<QString> saveFileName(const FileDialogSpec &) override { return std::nullopt; }
+        std::optional<QString> openFileName(const FileDialogSpec &) override { return std::nullopt; }
+    };
+
+    void fail(int code, const QString &message);
+    void runUntil(const std::function<bool()> &done);
+
+    QObject context_;
+    TableScreen screen_;
+    Messages prompt_;
+    std::unique_ptr<PortSession> session_;
+    std::optional<Failure> failure_;
+    QList<QByteArray> written_;
+    std::bitset<27> kindsRead_;
+};
+
+} // namespace cli
