@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QTimer>
 #include <cstdio>
 
 namespace
@@ -12,6 +13,20 @@ bool displayAvailable()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+}
+
+// VELTO_GRAB=FILE.png: once the window is shown it writes a PNG of itself to FILE.png
+// and the program ends (0 written, 1 not). The package check proves with it that an
+// installed program finds and shows its picture; the window keeps no command-line
+// options.
+void grabWhenShown(QWidget &window, const QString &path)
+{
+    QTimer::singleShot(0, &window, [&window, path] {
+        const bool written = window.grab().save(path, "PNG");
+        if (!written)
+            std::fprintf(stderr, "velto: cannot write %s\n", qPrintable(path));
+        QCoreApplication::exit(written ? 0 : 1);
+    });
 }
 } // namespace
 
@@ -26,10 +41,15 @@ int main(int argc, char *argv[])
     // would make Qt append " — Velto" to the title bar, which must show the caption
     // exactly as it is.
     QApplication::setApplicationName(QStringLiteral("Velto"));
+    // Ties the window to the installed desktop entry (and its icon) on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELTO_APP_ID));
     QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("velto"),
+        QIcon::fromTheme(QStringLiteral(VELTO_APP_ID),
                          QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
     TForm1 form;
     form.show();
+    const QString grab = qEnvironmentVariable("VELTO_GRAB");
+    if (!grab.isEmpty())
+        grabWhenShown(form, grab);
     return app.exec();
 }

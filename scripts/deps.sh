@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what building and testing Velto needs from Debian's packages, only when
-# something is missing. Runs as root, or through sudo.
+# Installs what building, testing and packaging Velto needs from Debian's packages,
+# only when something is missing. Runs as root, or through sudo.
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libjpeg62-turbo-dev
-          fonts-liberation clang libclang-rt-14-dev)
+          fonts-liberation clang libclang-rt-14-dev
+          dpkg-dev file lintian appstream desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

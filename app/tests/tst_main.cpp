@@ -1,12 +1,57 @@
-// The program without a display says so on one line and ends with code 2.
+// The program as it starts: without a display it says so on one line and ends with
+// code 2; with VELTO_GRAB it writes a PNG of the shown window, in which
+// velto-findpicture finds the picture.
+#include <QImage>
+#include <QPainter>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
+
+namespace
+{
+struct Run {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Run run(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.code = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QProcessEnvironment offscreen(const QString &grab)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("VELTO_GRAB", grab);
+    return env;
+}
+
+Run findPicture(const QString &window)
+{
+    return run(QStringLiteral(VELTO_FINDPICTURE), {window, QStringLiteral(VELTO_PICTURE_FILE)},
+               QProcessEnvironment::systemEnvironment());
+}
+} // namespace
 
 class TstMain : public QObject
 {
     Q_OBJECT
 private slots:
     void noDisplay();
+    void grabShowsThePicture();
+    void grabCannotWrite();
+    void pictureNotShown_data();
+    void pictureNotShown();
 };
 
 void TstMain::noDisplay()
@@ -15,15 +60,81 @@ void TstMain::noDisplay()
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
-    QProcess velto;
-    velto.setProcessEnvironment(env);
-    velto.start(QStringLiteral(VELTO_EXE), QStringList());
-    QVERIFY(velto.waitForFinished(20000));
-    QCOMPARE(velto.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(velto.exitCode(), 2);
-    QCOMPARE(velto.readAllStandardError(),
-             QByteArray("velto: no display available: set DISPLAY or QT_QPA_PLATFORM=offscreen\n"));
-    QCOMPARE(velto.readAllStandardOutput(), QByteArray());
+    const Run r = run(QStringLiteral(VELTO_EXE), {}, env);
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.err, QByteArray("velto: no display available: set DISPLAY or QT_QPA_PLATFORM=offscreen\n"));
+    QCOMPARE(r.out, QByteArray());
+}
+
+void TstMain::grabShowsThePicture()
+{
+    QTemporaryDir dir;
+    const QString png = dir.filePath("window.png");
+    const Run r = run(QStringLiteral(VELTO_EXE), {}, offscreen(png));
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QByteArray());
+    const QImage window(png, "PNG");
+    QCOMPARE(window.size(), QSize(972, 710));
+    // Shown once, on the page in front: Image2 at (686, 8) of the configuration page,
+    // whose top left corner is at (2, 26) of the window.
+    const Run found = findPicture(png);
+    QCOMPARE(found.code, 0);
+    QCOMPARE(found.out, QByteArray("picture at 688,34\n"));
+}
+
+void TstMain::grabCannotWrite()
+{
+    const Run r = run(QStringLiteral(VELTO_EXE), {}, offscreen("/nonexistent/window.png"));
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.endsWith("velto: cannot write /nonexistent/window.png\n"), r.err.constData());
+}
+
+// The tool finds the picture only as it is, pixel for pixel.
+void TstMain::pictureNotShown_data()
+{
+    QTest::addColumn<QString>("drawn");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("out");
+    QTest::newRow("as it is") << "picture" << 0 << QByteArray("picture at 30,40\n");
+    QTest::newRow("twice") << "twice" << 0 << QByteArray("picture at 30,40\npicture at 100,170\n");
+    QTest::newRow("nothing") << "nothing" << 1 << QByteArray();
+    QTest::newRow("one pixel differs") << "pixel" << 1 << QByteArray();
+    QTest::newRow("one pixel smaller") << "scaled" << 1 << QByteArray();
+    QTest::newRow("cut by the edge") << "edge" << 1 << QByteArray();
+}
+
+void TstMain::pictureNotShown()
+{
+    QFETCH(QString, drawn);
+    QFETCH(int, code);
+    QFETCH(QByteArray, out);
+    QImage picture(QStringLiteral(VELTO_PICTURE_FILE), "JPEG");
+    QVERIFY(!picture.isNull());
+    QImage window(400, 300, QImage::Format_RGB32);
+    window.fill(Qt::white);
+    {
+        QPainter p(&window);
+        if (drawn == "picture" || drawn == "twice")
+            p.drawImage(30, 40, picture);
+        if (drawn == "twice")
+            p.drawImage(100, 170, picture);
+        if (drawn == "scaled")
+            p.drawImage(30, 40, picture.scaled(picture.width() - 1, picture.height() - 1));
+        if (drawn == "edge")
+            p.drawImage(400 - picture.width() + 1, 40, picture);
+        if (drawn == "pixel") {
+            picture.setPixel(140, 50, qRgb(0, 255, 0));
+            p.drawImage(30, 40, picture);
+        }
+    }
+    QTemporaryDir dir;
+    const QString png = dir.filePath("window.png");
+    QVERIFY(window.save(png, "PNG"));
+    const Run r = findPicture(png);
+    QCOMPARE(r.code, code);
+    QCOMPARE(r.out, out);
+    QCOMPARE(r.err, code == 0 ? QByteArray()
+                              : "velto-findpicture: the picture is not shown in " + png.toLocal8Bit() + "\n");
 }
 
 QTEST_GUILESS_MAIN(TstMain)

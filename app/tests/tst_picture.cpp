@@ -27,6 +27,8 @@ class TstPicture : public QObject
 private slots:
     void builtPicture();
     void builtIcon();
+    void themeIcons_data();
+    void themeIcons();
     void damagedFiles_data();
     void damagedFiles();
     void missingFile();
@@ -53,6 +55,30 @@ void TstPicture::builtIcon()
 {
     const QImage icon(QStringLiteral(VELTO_ICON_FILE), "PNG");
     QCOMPARE(icon.size(), QSize(64, 64));
+}
+
+// The icon at every size of the hicolor theme, the same drawing at each.
+void TstPicture::themeIcons_data()
+{
+    QTest::addColumn<int>("size");
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        QTest::addRow("%dx%d", size, size) << size;
+}
+
+void TstPicture::themeIcons()
+{
+    QFETCH(int, size);
+    const QString path = QStringLiteral(VELTO_ICON_THEME "/%1x%1/apps/" VELTO_APP_ID ".png").arg(size);
+    const QImage icon(path, "PNG");
+    QCOMPARE(icon.size(), QSize(size, size));
+    QVERIFY(icon.hasAlphaChannel());
+    // Transparent corners around a dark square.
+    QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
+    QCOMPARE(QColor(icon.pixel(size / 8, size / 2)), QColor(16, 40, 96));
+    if (size == 64) {
+        const QImage same(QStringLiteral(VELTO_ICON_FILE), "PNG");
+        QCOMPARE(icon.convertToFormat(QImage::Format_ARGB32), same.convertToFormat(QImage::Format_ARGB32));
+    }
 }
 
 void TstPicture::damagedFiles_data()

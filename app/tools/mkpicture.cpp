@@ -1,5 +1,8 @@
 // Draws the window's picture (a JPEG of 276 x 104) and the program's icon (a PNG of
-// 64 x 64) at build time: mkpicture <picture.jpg> <icon.png>
+// 64 x 64) at build time, and with a theme folder the icon at every size of the
+// hicolor theme as well (<theme>/<N>x<N>/apps/<name>.png):
+//   mkpicture <picture.jpg> <icon.png> [<theme folder> <icon name>]
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -48,12 +51,17 @@ QImage drawPicture()
     return image;
 }
 
-QImage drawIcon()
+const int themeSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// Drawn on a grid of 64 and scaled, so that every size shows the same icon.
+QImage drawIcon(int size)
 {
-    QImage image(64, 64, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(size / 64.0, size / 64.0);
     p.setPen(Qt::NoPen);
     p.setBrush(ink);
     p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
@@ -96,12 +104,35 @@ bool writeJpeg(const QImage &source, const char *path)
     return std::fclose(out) == 0;
 }
 
+bool writePng(const QImage &image, const QString &path)
+{
+    if (!image.save(path, "PNG")) {
+        std::fprintf(stderr, "mkpicture: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+bool writeTheme(const QString &theme, const QString &name)
+{
+    for (int size : themeSizes) {
+        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(theme, QString::number(size));
+        if (!QDir().mkpath(folder)) {
+            std::fprintf(stderr, "mkpicture: cannot create %s\n", qPrintable(folder));
+            return false;
+        }
+        if (!writePng(drawIcon(size), folder + QLatin1Char('/') + name + QStringLiteral(".png")))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 3) {
-        std::fputs("usage: mkpicture <picture.jpg> <icon.png>\n", stderr);
+    if (argc != 3 && argc != 5) {
+        std::fputs("usage: mkpicture <picture.jpg> <icon.png> [<theme folder> <icon name>]\n", stderr);
         return 2;
     }
     // Drawing needs no display.
@@ -111,9 +142,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "mkpicture: cannot write %s\n", argv[1]);
         return 1;
     }
-    if (!drawIcon().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
-        std::fprintf(stderr, "mkpicture: cannot write %s\n", argv[2]);
+    if (!writePng(drawIcon(64), QString::fromLocal8Bit(argv[2])))
         return 1;
-    }
+    if (argc == 5 && !writeTheme(QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4])))
+        return 1;
     return 0;
 }
