@@ -9,6 +9,8 @@
 #include "app/widgetprompt.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
+#include "datalog/datalog.h"
+#include "link/scanner.h"
 #include "common/controls.h"
 #include "common/names.h"
 #include "serial/comport.h"
@@ -21,6 +23,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -109,9 +113,14 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     controller_ =
         std::make_unique<Controller>(*screen_, *link_, *prompt_, *timer1_, *timer2_, *timerTps_, *timerReadBack_);
 
+    timerRegistro_ = std::make_unique<QtTimer>(this, [this] { guarded([this] { datalog_->TimerRegistroTimer(); }); });
+    datalog_ = std::make_unique<Datalog>(controller_->context(), controller_->scanner(), controller_->mapFile(),
+                                         *timerRegistro_);
+
     wirePort();
     wireButtons();
     wireFields();
+    wireDatalog();
     loadPicture(picture::findPicture());
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
@@ -330,6 +339,30 @@ void TForm1::wireButtons()
     onClick("btnPercentual", [c] { c->btnPercentualClick(); });
     onClick("btnmS", [c] { c->btnmSClick(); });
     onClick("btnConfigurarTps", [c] { c->btnConfigurarTpsClick(); });
+}
+
+void TForm1::wireDatalog()
+{
+    Datalog *d = datalog_.get();
+    const std::pair<const char *, void (Datalog::*)()> buttons[] = {
+        {"btnGravar", &Datalog::btnGravarClick},
+        {"btnParar", &Datalog::btnPararClick},
+        {"btnMarcar", &Datalog::btnMarcarClick},
+        {"btnAbrirRegistro", &Datalog::btnAbrirRegistroClick},
+        {"btnReproduzir", &Datalog::btnReproduzirClick},
+        {"btnFecharRegistro", &Datalog::btnFecharRegistroClick},
+    };
+    for (const auto &[name, handler] : buttons) {
+        auto *button = screen_->get<QPushButton>(QString::fromLatin1(name));
+        connect(button, &QPushButton::clicked, this, [this, d, handler] { guarded([d, handler] { (d->*handler)(); }); });
+    }
+    connect(screen_->get<QSlider>(QStringLiteral("tbPosicao")), &QSlider::valueChanged, this,
+            [this, d] { guarded([d] { d->tbPosicaoChange(); }); });
+    connect(screen_->get<QComboBox>(QStringLiteral("cbVelocidade")), &QComboBox::activated, this,
+            [this, d] { guarded([d] { d->cbVelocidadeChange(); }); });
+    auto *markers = screen_->get<QListWidget>(QStringLiteral("lbMarcas"));
+    connect(markers, &QListWidget::itemClicked, this, [this, d] { guarded([d] { d->lbMarcasClick(); }); });
+    connect(markers, &QListWidget::itemActivated, this, [this, d] { guarded([d] { d->lbMarcasClick(); }); });
 }
 
 void TForm1::wireFields()

@@ -15,6 +15,7 @@
 
 class ComPortLink;
 class Controller;
+class Datalog;
 class Prompt;
 class QTabWidget;
 class QtTimer;
@@ -43,6 +44,8 @@ public:
     QtTimer &timerTps() { return *timerTps_; }
     QtTimer &timerReadBack() { return *timerReadBack_; }
     QTabWidget *pages() const { return Mapas_; }
+    Datalog &datalog() { return *datalog_; }
+    QtTimer &timerRegistro() { return *timerRegistro_; }
 
     // Runs a handler; an error that escapes it is shown with its text and the program
     // goes on.
@@ -66,6 +69,7 @@ private:
     void wireButtons();
     void wireFields();
     void wirePort();
+    void wireDatalog();
     void tick(QtTimer &timer, void (Controller::*handler)());
     void runExitChecks();
     void showError(const QString &text);
@@ -78,6 +82,8 @@ private:
     std::unique_ptr<ComPortLink> link_;
     std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_;
     std::unique_ptr<Controller> controller_;
+    std::unique_ptr<QtTimer> timerRegistro_;
+    std::unique_ptr<Datalog> datalog_; // goes before the controller whose scanner it watches
 
     // Field-exit checks and key-press guards, by watched object.
     QHash<QObject *, std::function<void()>> exitChecks_;

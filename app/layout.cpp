@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QSlider>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -307,6 +308,33 @@ void buildQuickAcceleration(Builder &b)
     }
 }
 
+// Record the live run and play a log back; right of the operating-point read-outs.
+void buildDatalogGroup(Builder &b)
+{
+    constexpr int bandY = columnFieldY + cellH + 30;
+    QGroupBox *g = b.group("GroupBoxRegistro", QStringLiteral(" Registro "), QRect(662, bandY - 22, 300, 194));
+    Builder in(g);
+    in.button("btnGravar", QRect(8, 20, 90, 26));
+    in.button("btnParar", QRect(104, 20, 90, 26));
+    in.button("btnMarcar", QRect(200, 20, 92, 26));
+    in.button("btnAbrirRegistro", QRect(8, 52, 140, 26));
+    in.button("btnFecharRegistro", QRect(152, 52, 140, 26));
+    in.button("btnReproduzir", QRect(8, 84, 90, 26));
+    QComboBox *speed = in.combo("cbVelocidade", QRect(238, 84, 54, 26));
+    in.caption("Velocidade", QRect(164, 84, 70, 26), speed, Qt::AlignRight | Qt::AlignVCenter);
+    auto *slider = new QSlider(Qt::Horizontal, g);
+    slider->setObjectName(QStringLiteral("tbPosicao"));
+    slider->setGeometry(60, 116, 116, 26);
+    in.caption("Posição", QRect(8, 116, 50, 26), slider);
+    QLineEdit *position = in.edit("ePosicaoRegistro", QRect(180, 116, 112, 26));
+    position->setReadOnly(true);
+    position->setAccessibleName(QStringLiteral("Posição no registro"));
+    auto *markers = new QListWidget(g);
+    markers->setObjectName(QStringLiteral("lbMarcas"));
+    markers->setGeometry(60, 148, 232, 40);
+    in.caption("Marcas", QRect(8, 148, 50, 26), markers);
+}
+
 void buildMapEditGroup(Builder &b)
 {
     QGroupBox *g = b.group("GroupBox10", QString(), QRect(6, 592, 956, 84));
@@ -539,6 +567,7 @@ void buildMapPage(QWidget *page)
     buildMap(b, injectionPlace, false);
     buildReadouts(b);
     buildQuickAcceleration(b);
+    buildDatalogGroup(b);
     b.pictureBox("Image1", QRect(pageWidth - 6 - pictureWidth, 6, pictureWidth, pictureHeight));
 
     // The buttons of the page; the map edit group takes their place while it is open.

@@ -44,6 +44,8 @@ std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &s
     dialog->setDefaultSuffix(plainSuffix(setup.defaultSuffix));
     if (!setup.initialDir.isEmpty() && QDir(setup.initialDir).exists())
         dialog->setDirectory(setup.initialDir);
+    if (!setup.suggestedName.isEmpty())
+        dialog->selectFile(setup.suggestedName);
     return dialog;
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSlider>
 #include <QTabWidget>
 #include <stdexcept>
 
@@ -269,12 +270,43 @@ void WidgetScreen::setFontColor(const QString &name, Rgb color)
     w->setPalette(pal);
 }
 
-int WidgetScreen::barMin(const QString &name) const { return gauge(widget(name), name)->minimum(); }
-int WidgetScreen::barMax(const QString &name) const { return gauge(widget(name), name)->maximum(); }
-int WidgetScreen::barPosition(const QString &name) const { return gauge(widget(name), name)->position(); }
-void WidgetScreen::setBarMin(const QString &name, int value) { gauge(widget(name), name)->setMinimum(value); }
-void WidgetScreen::setBarMax(const QString &name, int value) { gauge(widget(name), name)->setMaximum(value); }
-void WidgetScreen::setBarPosition(const QString &name, int value) { gauge(widget(name), name)->setPosition(value); }
+// A slider is a bar the user moves (the position of a log in playback).
+int WidgetScreen::barMin(const QString &name) const
+{
+    if (auto *s = qobject_cast<QSlider *>(widget(name)))
+        return s->minimum();
+    return gauge(widget(name), name)->minimum();
+}
+int WidgetScreen::barMax(const QString &name) const
+{
+    if (auto *s = qobject_cast<QSlider *>(widget(name)))
+        return s->maximum();
+    return gauge(widget(name), name)->maximum();
+}
+int WidgetScreen::barPosition(const QString &name) const
+{
+    if (auto *s = qobject_cast<QSlider *>(widget(name)))
+        return s->value();
+    return gauge(widget(name), name)->position();
+}
+void WidgetScreen::setBarMin(const QString &name, int value)
+{
+    if (auto *s = qobject_cast<QSlider *>(widget(name)))
+        return s->setMinimum(value);
+    gauge(widget(name), name)->setMinimum(value);
+}
+void WidgetScreen::setBarMax(const QString &name, int value)
+{
+    if (auto *s = qobject_cast<QSlider *>(widget(name)))
+        return s->setMaximum(value);
+    gauge(widget(name), name)->setMaximum(value);
+}
+void WidgetScreen::setBarPosition(const QString &name, int value)
+{
+    if (auto *s = qobject_cast<QSlider *>(widget(name)))
+        return s->setValue(value);
+    gauge(widget(name), name)->setPosition(value);
+}
 
 void WidgetScreen::setFocus(const QString &name)
 {

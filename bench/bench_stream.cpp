@@ -4,6 +4,8 @@
 // Prints frames decoded per second, the ratio to the line's limit (38400 baud carries
 // 320 twelve-byte frames a second), CPU time per frame, the largest input queue seen,
 // frames sent against frames decoded, and resident memory at start and end.
+#include "datalog/datalog.h"
+#include <QTemporaryDir>
 #include "benchrig.h"
 
 #include <QTimer>
@@ -14,6 +16,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QString rate = "max";
     int seconds = 10;
+    bool record = false;
+    for (int i = 1; i < argc; ++i)
+        if (QString(argv[i]) == "--record")
+            record = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QString key = argv[i];
         if (key == "--rate")
@@ -27,6 +33,10 @@ int main(int argc, char **argv)
 
     Receiver &receiver = rig.c().receiver();
     rig.form->guarded([&] { rig.c().Button3Click(); });
+    // --record: the datalog records every frame (synced by its timer, as in the window).
+    QTemporaryDir logDir;
+    if (record)
+        rig.form->guarded([&] { rig.form->datalog().recordTo(logDir.filePath("bench.msl")); });
     // Let the stream settle before measuring.
     bench::waitFor([&] { return receiver.framesRecognised() > 50; }, 5000);
     bench::runFor(1000);
@@ -62,7 +72,11 @@ int main(int argc, char **argv)
     const long rssEnd = bench::residentKiB();
     sampler.stop();
 
+    const std::int64_t recorded = record ? rig.form->datalog().recorder().rows() : 0;
     rig.form->guarded([&] { rig.c().Button3Click(); });
+    if (record)
+        std::printf("recorded %lld rows to %s\n", static_cast<long long>(recorded),
+                    qPrintable(logDir.filePath("bench.msl")));
     rig.sim.waitForEvents("command D9", 1, 3000);
     bench::runFor(1500);
     const int sent = rig.sim.countEvents("sent");

@@ -37,6 +37,7 @@ struct FileDialogSpec {
     QString filter;        // "Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*"
     QString defaultSuffix; // "txt"
     QString initialDir;
+    QString suggestedName; // file name the save dialog proposes (none when empty)
 };
 
 // Modal messages and file dialogs. The window shows real ones; tests answer them.

@@ -275,10 +275,35 @@ void addMapPage(std::vector<ControlSpec> &t)
     t.push_back(button("Button3", "Ativar &Scanner", {}, false));
 }
 
+// The group " Registro ": record the live run, play a log back.
+void addDatalogGroup(std::vector<ControlSpec> &t)
+{
+    t.push_back(panel("GroupBoxRegistro", " Registro "));
+    t.push_back(button("btnGravar", "&Gravar", "Grava o que o Scanner mostra num registro (.msl).", false));
+    t.push_back(button("btnParar", "&Parar", "Termina a gravação do registro.", false));
+    t.push_back(button("btnMarcar", "Marca&r", "Marca este momento no registro.", false));
+    t.push_back(button("btnAbrirRegistro", "A&brir registro", "Abre um registro para reproduzir nos mapas."));
+    t.push_back(button("btnReproduzir", "Repr&oduzir", {}, false));
+    ControlSpec position = bar("tbPosicao", 0, 0);
+    position.enabled = false;
+    t.push_back(position);
+    ControlSpec speed = combo("cbVelocidade", ControlKind::ComboFixed, {"1x", "2x", "4x", "8x"}, 0);
+    speed.enabled = false;
+    t.push_back(speed);
+    t.push_back(readout("ePosicaoRegistro", colors::lime, "00:00,0 / 00:00,0"));
+    ControlSpec markers;
+    markers.name = "lbMarcas";
+    markers.kind = ControlKind::List;
+    markers.enabled = false;
+    t.push_back(markers);
+    t.push_back(button("btnFecharRegistro", "&Fechar registro", {}, false));
+}
+
 std::vector<ControlSpec> buildTable()
 {
     std::vector<ControlSpec> t;
     addMapPage(t);
+    addDatalogGroup(t);
     addConfigurationPage(t);
     return t;
 }

@@ -308,6 +308,8 @@ QByteArray MapFile::screenBytes() const
 
 void MapFile::writeFile(const QString &path, const QByteArray &bytes) { writeReplacing(path, bytes); }
 
+QString MapFile::errorText(int err) { return ioErrorText(err); }
+
 void MapFile::saveTo(const QString &path) const { writeReplacing(path, screenBytes()); }
 
 void MapFile::btnSalvarClick()

@@ -36,6 +36,8 @@ public:
     // Writes bytes to path through a temporary file and a rename (the save's safe
     // replace); a failure leaves the file that was there as it was.
     static void writeFile(const QString &path, const QByteArray &bytes);
+    // The user's text for an input/output error number ("Disk full").
+    static QString errorText(int err);
     // Puts a parameter set on screen as a load does.
     void apply(const Tune &tune);
 

@@ -38,8 +38,6 @@ void paintCell(Screen &s, int k, Rgb colour)
     s.setColor(names::injectionCell(k), colour);
 }
 
-Rgb onOff(std::uint8_t b) { return b == 0 ? colors::grey : colors::yellow; }
-
 } // namespace
 
 Scanner::Scanner(Context &ctx) : ctx_(ctx) {}
@@ -75,6 +73,8 @@ void Scanner::Button3Click()
         s.setVisible(QStringLiteral("TabSheet2"), true);
     }
     ctx_.state.linkActivity = true;
+    if (onSwitched && (caption == captionOn || caption == captionOff))
+        onSwitched(ctx_.state.scannerActive);
 }
 
 void Scanner::Timer1Timer()
@@ -98,53 +98,41 @@ void Scanner::Timer1Timer()
 
 void Scanner::liveDataA(const std::array<std::uint8_t, 8> &p)
 {
-    Screen &s = ctx_.screen;
-    loadPosition_ = p[7];
-    s.setText(QStringLiteral("eTemperatura"), plain(p[0]));
-    s.setFontColor(QStringLiteral("eTemperatura"), p[0] < 95 ? colors::lime : colors::yellow);
-    s.setText(QStringLiteral("eValorMap"), plain(p[1]));
-    s.setText(QStringLiteral("eAtuadorML"), plain(p[2]));
-    s.setText(QStringLiteral("eValorSonda"), plain(p[3] * 10));
-
-    const int reading = p[4] + 256 * p[5];
-    ctx_.state.tpsReading = reading;
+    LiveValues &v = values_;
+    v.loadPosition = p[7];
+    v.temperature = p[0];
+    v.columnMap = p[1];
+    v.idleActuator = p[2];
+    v.probeMv = p[3] * 10;
+    v.tpsReading = p[4] + 256 * p[5];
+    v.columnTps = p[6];
+    ctx_.state.tpsReading = v.tpsReading;
+    ctx_.state.tpsVoltage = v.tpsReading * 5 / 1023.0L;
     // The TPS calibration samples the reading before the bar moves.
     if (ctx_.timerTps.tag == 1 && ctx_.hooks.tpsSample)
-        ctx_.hooks.tpsSample(reading);
-    s.setBarPosition(QStringLiteral("BarraTps"), reading / 4);
-    ctx_.state.tpsVoltage = reading * 5 / 1023.0L;
-    s.setText(QStringLiteral("eValorTps"), numtext::formatFloat(QStringLiteral("0.00 "), ctx_.state.tpsVoltage));
-    s.setText(QStringLiteral("eColunaTps"), plain(p[6]));
-    for (const QString &g : names::loadBars())
-        s.setBarPosition(g, loadPosition_);
+        ctx_.hooks.tpsSample(v.tpsReading);
+    show(v, PartA);
+    if (onLiveFrame)
+        onLiveFrame(29, values_);
 }
 
 void Scanner::liveDataB(const std::array<std::uint8_t, 8> &p)
 {
-    Screen &s = ctx_.screen;
-    s.setText(QStringLiteral("eAvanco"), plain(p[0]) + QStringLiteral("°"));
-    speedPosition_ = signedByte(p[1]);
-    s.setText(QStringLiteral("eLinhaMapa"), plain(speedPosition_));
-    for (const QString &g : names::speedBars())
-        s.setBarPosition(g, 48 - p[1]);
-
-    injectionTime_ = ((p[2] + 256 * p[3]) / 4) / 10.0L;
-    s.setText(QStringLiteral("ePresAtm"), plain(p[4] * 20 + 820));
-
+    LiveValues &v = values_;
+    v.advance = p[0];
+    v.speedPosition = signedByte(p[1]);
+    v.pressure = p[4] * 20 + 820;
+    // Speed, injection time and pump are shown only when the frame carries a period.
     const int period = p[5] + 256 * p[6];
     if (period > 0) {
-        const int rpm = 1200000 / period;
-        s.setText(QStringLiteral("eRpm"), plain(rpm));
-        const long double opening = static_cast<long double>(rpm) / 30 * 20 * injectionTime_ / 100 / 4;
-        s.setText(QStringLiteral("eTi"), numtext::formatFloat(QStringLiteral("0.0"), injectionTime_) +
-                                             QStringLiteral("  ") +
-                                             numtext::formatFloat(QStringLiteral("0"), opening));
-        s.setFontColor(QStringLiteral("eTi"), opening < 90 ? colors::lime : colors::yellow);
-        s.setFontColor(QStringLiteral("eScannerBomba"), onOff(p[7]));
+        v.rpm = 1200000 / period;
+        v.injectionTenths = (p[2] + 256 * p[3]) / 4;
+        v.pump = p[7] != 0;
     }
 
     // Hidden dwell counter: how long the engine stays at one position.
-    const int code = speedPosition_ * 43 + loadPosition_;
+    Screen &s = ctx_.screen;
+    const int code = v.speedPosition * 43 + v.loadPosition;
     s.setText(QStringLiteral("Label1"), plain(code));
     if (havePositionCode_ && code == positionCode_) {
         dwellTotal_ += dwellStep_;
@@ -153,25 +141,87 @@ void Scanner::liveDataB(const std::array<std::uint8_t, 8> &p)
     positionCode_ = code;
     havePositionCode_ = true;
 
-    markCells();
+    show(v, period > 0 ? PartB : PartB | speedUnknown);
+    v.markedCell = marked_[0] == none ? -1 : marked_[0];
+    if (onLiveFrame)
+        onLiveFrame(30, values_);
 }
 
 void Scanner::liveDataC(const std::array<std::uint8_t, 8> &p)
 {
-    Screen &s = ctx_.screen;
-    s.setText(QStringLiteral("eCorSondaCurto"), whole(signedByte(p[0])));
-    s.setText(QStringLiteral("eCorSondaLongo"), whole(signedByte(p[1])));
-    s.setText(QStringLiteral("eCorTemperatura"), whole(signedByte(p[2])) + QStringLiteral(" %"));
-    s.setText(QStringLiteral("eCorPresAtm"), whole(signedByte(p[3])) + QStringLiteral(" %"));
-    s.setText(QStringLiteral("eCorAvanco"), whole(signedByte(p[4])) + QStringLiteral(" °"));
-    s.setFontColor(QStringLiteral("eScannerEletro"), onOff(p[5]));
-    s.setFontColor(QStringLiteral("eScannerAr"), onOff(p[6]));
+    LiveValues &v = values_;
+    v.correctionShort = signedByte(p[0]);
+    v.correctionLong = signedByte(p[1]);
+    v.correctionTemperature = signedByte(p[2]);
+    v.correctionAtmosphere = signedByte(p[3]);
+    v.correctionAdvance = signedByte(p[4]);
+    v.fan = p[5] != 0;
+    v.airConditioning = p[6] != 0;
+    show(v, PartC);
+    if (onLiveFrame)
+        onLiveFrame(31, values_);
 }
 
-void Scanner::markCells()
+void Scanner::show(const LiveValues &v, unsigned parts)
 {
-    const int R = speedPosition_;
-    const int C = loadPosition_;
+    Screen &s = ctx_.screen;
+    if (parts & PartA) {
+        s.setText(QStringLiteral("eTemperatura"), plain(v.temperature));
+        s.setFontColor(QStringLiteral("eTemperatura"), v.temperature < 95 ? colors::lime : colors::yellow);
+        s.setText(QStringLiteral("eValorMap"), plain(v.columnMap));
+        s.setText(QStringLiteral("eAtuadorML"), plain(v.idleActuator));
+        s.setText(QStringLiteral("eValorSonda"), plain(v.probeMv));
+        s.setBarPosition(QStringLiteral("BarraTps"), v.tpsReading / 4);
+        s.setText(QStringLiteral("eValorTps"),
+                  numtext::formatFloat(QStringLiteral("0.00 "), v.tpsReading * 5 / 1023.0L));
+        s.setText(QStringLiteral("eColunaTps"), plain(v.columnTps));
+        for (const QString &g : names::loadBars())
+            s.setBarPosition(g, v.loadPosition);
+    }
+    if (parts & PartB) {
+        s.setText(QStringLiteral("eAvanco"), plain(v.advance) + QStringLiteral("°"));
+        s.setText(QStringLiteral("eLinhaMapa"), plain(v.speedPosition));
+        // The bars take the byte as received, read unsigned.
+        const int unsignedPosition = static_cast<std::uint8_t>(v.speedPosition);
+        for (const QString &g : names::speedBars())
+            s.setBarPosition(g, 48 - unsignedPosition);
+        s.setText(QStringLiteral("ePresAtm"), plain(v.pressure));
+        // Without a known speed (a frame with period 0) these keep what they showed.
+        if (!(parts & speedUnknown) && v.rpm > 0) {
+            s.setText(QStringLiteral("eRpm"), plain(v.rpm));
+            const long double opening = v.opening();
+            s.setText(QStringLiteral("eTi"), numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) +
+                                                 QStringLiteral("  ") +
+                                                 numtext::formatFloat(QStringLiteral("0"), opening));
+            s.setFontColor(QStringLiteral("eTi"), opening < 90 ? colors::lime : colors::yellow);
+            s.setFontColor(QStringLiteral("eScannerBomba"), v.pump ? colors::yellow : colors::grey);
+        }
+        markCells(v.speedPosition, v.loadPosition);
+    }
+    if (parts & PartC) {
+        s.setText(QStringLiteral("eCorSondaCurto"), whole(v.correctionShort));
+        s.setText(QStringLiteral("eCorSondaLongo"), whole(v.correctionLong));
+        s.setText(QStringLiteral("eCorTemperatura"), whole(v.correctionTemperature) + QStringLiteral(" %"));
+        s.setText(QStringLiteral("eCorPresAtm"), whole(v.correctionAtmosphere) + QStringLiteral(" %"));
+        s.setText(QStringLiteral("eCorAvanco"), whole(v.correctionAdvance) + QStringLiteral(" °"));
+        s.setFontColor(QStringLiteral("eScannerEletro"), v.fan ? colors::yellow : colors::grey);
+        s.setFontColor(QStringLiteral("eScannerAr"), v.airConditioning ? colors::yellow : colors::grey);
+    }
+}
+
+int Scanner::baseCell(int speedPosition, int loadPosition)
+{
+    const int row = speedPosition / 6;
+    const int column = loadPosition / 6;
+    if (row < 0 || row > 8 || column < 0 || column > 7)
+        return -1;
+    return 8 * row + column;
+}
+
+void Scanner::markCells(int speedPosition, int loadPosition)
+{
+    const int R = speedPosition;
+    const int C = loadPosition;
     const int row = R / 6;
     const int column = C / 6;
 

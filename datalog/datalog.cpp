@@ -1,0 +1,265 @@
+#include "datalog/datalog.h"
+
+#include "common/names.h"
+#include "files/mapfile.h"
+#include "link/scanner.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString playCaption = QStringLiteral("Repr&oduzir");
+const QString pauseCaption = QStringLiteral("Pa&usar");
+const QString slider = QStringLiteral("tbPosicao");
+const QString readout = QStringLiteral("ePosicaoRegistro");
+const QString markerList = QStringLiteral("lbMarcas");
+
+// The bars the scanner shows while it runs; playback shows them the same way.
+void showPositionBars(Screen &s, bool visible)
+{
+    for (const QString &g : names::loadBars())
+        s.setVisible(g, visible);
+    for (const QString &g : names::speedBars())
+        s.setVisible(g, visible);
+    s.setVisible(QStringLiteral("GroupBox3"), !visible);
+}
+
+QString clock(std::int64_t ms)
+{
+    const std::int64_t tenths = ms / 100;
+    return QStringLiteral("%1:%2,%3")
+        .arg(tenths / 600, 2, 10, QLatin1Char('0'))
+        .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths % 10);
+}
+
+} // namespace
+
+Datalog::Datalog(Context &ctx, Scanner &scanner, MapFile &mapFile, Timer &timer, Recorder::Clock clock)
+    : ctx_(ctx), scanner_(scanner), mapFile_(mapFile), timer_(timer), recorder_(std::move(clock))
+{
+    scanner_.onLiveFrame = [this](int kind, const LiveValues &v) { recorder_.frame(kind, v); };
+    scanner_.onSwitched = [this](bool on) { scannerSwitched(on); };
+}
+
+Datalog::~Datalog()
+{
+    scanner_.onLiveFrame = nullptr;
+    scanner_.onSwitched = nullptr;
+}
+
+FileDialogSpec Datalog::dialogSpec()
+{
+    FileDialogSpec spec;
+    spec.filter = QStringLiteral("Registros (.msl)|*.msl|Todos os arquivos|*.*");
+    spec.defaultSuffix = QStringLiteral("msl");
+    return spec;
+}
+
+QString Datalog::positionText(std::int64_t ms, std::int64_t totalMs) { return clock(ms) + " / " + clock(totalMs); }
+
+void Datalog::btnGravarClick()
+{
+    FileDialogSpec spec = dialogSpec();
+    spec.suggestedName = Recorder::suggestedName();
+    const std::optional<QString> path = ctx_.prompt.saveFileName(spec);
+    if (path)
+        recordTo(*path);
+}
+
+void Datalog::recordTo(const QString &path)
+{
+    if (!ctx_.state.scannerActive || recorder_.isRecording())
+        return;
+    recorder_.start(path, mapFile_.screenBytes());
+    timer_.setInterval(syncMs);
+    timer_.setEnabled(true);
+    updateButtons();
+}
+
+void Datalog::btnPararClick() { stopRecording(); }
+
+void Datalog::stopRecording()
+{
+    if (!recorder_.isRecording())
+        return;
+    timer_.setEnabled(false);
+    struct Refresh {
+        Datalog *d;
+        ~Refresh() { d->updateButtons(); }
+    } refresh{this};
+    recorder_.stop();
+}
+
+void Datalog::btnMarcarClick() { recorder_.mark(); }
+
+void Datalog::scannerSwitched(bool on)
+{
+    if (on) {
+        // The live run takes the screen: a log that was open is closed.
+        closeLog(false);
+    } else if (recorder_.isRecording()) {
+        // Called from the scanner's switch (button, watchdog, calibration): the
+        // recording ends here and a failure is told at once.
+        try {
+            stopRecording();
+        } catch (const std::exception &e) {
+            ctx_.prompt.message(QString::fromUtf8(e.what()));
+        }
+    }
+    updateButtons();
+}
+
+void Datalog::btnAbrirRegistroClick()
+{
+    const std::optional<QString> path = ctx_.prompt.openFileName(dialogSpec());
+    if (path)
+        openLog(*path);
+}
+
+void Datalog::openLog(const QString &path)
+{
+    if (ctx_.state.scannerActive || recorder_.isRecording())
+        return;
+    // Read first: a file that cannot be played leaves the screen as it was.
+    auto log = std::make_unique<logformat::Log>(logformat::read(path));
+    closeLog(false);
+    log_ = std::move(log);
+    Screen &s = ctx_.screen;
+    showPositionBars(s, true);
+    s.setBarMin(slider, 0);
+    s.setBarMax(slider, int(log_->rows.size()) - 1);
+    QStringList items;
+    for (const logformat::Marker &m : log_->markers)
+        items << QStringLiteral("%1 - %2 - %3")
+                     .arg(m.number, 3, 10, QLatin1Char('0'))
+                     .arg(m.text, clock(log_->rows[m.row].ms - log_->rows.front().ms));
+    s.setItems(markerList, items);
+    row_ = std::size_t(-1);
+    seek(0);
+    setPlaying(false);
+    updateButtons();
+    if (log_->badLines > 0)
+        ctx_.prompt.message(QString::fromUtf8("O registro %1 foi aberto sem %2 linha(s): a primeira é a linha %3 (%4).")
+                                .arg(path)
+                                .arg(log_->badLines)
+                                .arg(log_->firstBadLine)
+                                .arg(log_->firstBadReason));
+}
+
+void Datalog::btnFecharRegistroClick() { closeLog(true); }
+
+void Datalog::closeLog(bool restoreScreen)
+{
+    if (!log_)
+        return;
+    setPlaying(false);
+    log_.reset();
+    Screen &s = ctx_.screen;
+    if (restoreScreen)
+        showPositionBars(s, false); // as the scanner leaves the screen when switched off
+    s.setItems(markerList, {});
+    s.setBarMax(slider, 0);
+    s.setBarPosition(slider, 0);
+    s.setText(readout, positionText(0, 0));
+    updateButtons();
+}
+
+void Datalog::seek(std::size_t row)
+{
+    if (!log_)
+        return;
+    row = std::min(row, log_->rows.size() - 1);
+    const std::int64_t first = log_->rows.front().ms;
+    playMs_ = log_->rows[row].ms - first;
+    if (row == row_)
+        return;
+    row_ = row;
+    scanner_.show(log_->rows[row].values, Scanner::AllParts);
+    ctx_.screen.setBarPosition(slider, int(row));
+    ctx_.screen.setText(readout, positionText(playMs_, log_->rows.back().ms - first));
+}
+
+void Datalog::tbPosicaoChange()
+{
+    const int position = ctx_.screen.barPosition(slider);
+    if (log_ && position >= 0 && std::size_t(position) != row_)
+        seek(std::size_t(position));
+}
+
+void Datalog::lbMarcasClick()
+{
+    const int i = ctx_.screen.itemIndex(markerList);
+    if (log_ && i >= 0 && std::size_t(i) < log_->markers.size())
+        seek(log_->markers[std::size_t(i)].row);
+}
+
+void Datalog::cbVelocidadeChange()
+{
+    static const int speeds[] = {1, 2, 4, 8};
+    const int i = ctx_.screen.itemIndex(QStringLiteral("cbVelocidade"));
+    speed_ = i >= 0 && i < 4 ? speeds[i] : 1;
+}
+
+void Datalog::btnReproduzirClick()
+{
+    if (!log_)
+        return;
+    if (!playing_ && row_ + 1 >= log_->rows.size())
+        seek(0); // at the end: play from the start again
+    setPlaying(!playing_);
+}
+
+void Datalog::setPlaying(bool playing)
+{
+    playing_ = playing && log_;
+    ctx_.screen.setText(QStringLiteral("btnReproduzir"), playing_ ? pauseCaption : playCaption);
+    if (playing_) {
+        timer_.setInterval(playMs);
+        timer_.setEnabled(true);
+    } else if (!recorder_.isRecording()) {
+        timer_.setEnabled(false);
+    }
+}
+
+void Datalog::TimerRegistroTimer()
+{
+    if (recorder_.isRecording()) {
+        try {
+            recorder_.sync();
+        } catch (...) {
+            timer_.setEnabled(false);
+            updateButtons();
+            throw;
+        }
+        return;
+    }
+    if (!playing_ || !log_) {
+        timer_.setEnabled(false);
+        return;
+    }
+    // Play on by one tick of the timer at the chosen speed.
+    playMs_ += std::int64_t(timer_.interval()) * speed_;
+    const std::int64_t target = log_->rows.front().ms + playMs_;
+    const auto it = std::upper_bound(log_->rows.begin(), log_->rows.end(), target,
+                                     [](std::int64_t t, const logformat::Row &r) { return t < r.ms; });
+    const std::size_t row = std::size_t(it - log_->rows.begin()) - 1;
+    const std::int64_t kept = playMs_;
+    seek(row);
+    playMs_ = kept;
+    if (row + 1 >= log_->rows.size())
+        setPlaying(false);
+}
+
+void Datalog::updateButtons()
+{
+    Screen &s = ctx_.screen;
+    const bool recording = recorder_.isRecording();
+    const bool open = log_ != nullptr;
+    s.setEnabled(QStringLiteral("btnGravar"), ctx_.state.scannerActive && !recording);
+    s.setEnabled(QStringLiteral("btnParar"), recording);
+    s.setEnabled(QStringLiteral("btnMarcar"), recording);
+    s.setEnabled(QStringLiteral("btnAbrirRegistro"), !ctx_.state.scannerActive && !recording);
+    for (const char *c : {"btnReproduzir", "tbPosicao", "cbVelocidade", "lbMarcas", "btnFecharRegistro"})
+        s.setEnabled(QString::fromLatin1(c), open);
+}

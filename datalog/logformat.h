@@ -1,0 +1,61 @@
+#pragma once
+// The datalog's file: a text file with two header lines, a row of channel names, a row
+// of units and one row per live frame, fields separated by a tab, a point as decimal
+// separator, LF line ends; markers are lines of their own between the rows.
+#include "link/livevalues.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace logformat {
+
+// Channel names and units, in file order.
+const QStringList &channels();
+const QStringList &units();
+
+// The four lines before the first row.
+QByteArray header(const QString &version, const QString &captureDate);
+// One row: time in milliseconds since recording began, and the values shown.
+QByteArray row(std::int64_t ms, const LiveValues &v);
+// "MARK 001 - text - 12.345"
+QByteArray marker(int number, const QString &text, std::int64_t ms);
+// Seconds with three decimals.
+QByteArray seconds(std::int64_t ms);
+
+struct Row {
+    std::int64_t ms = 0;
+    LiveValues values;
+};
+struct Marker {
+    int number = 0;
+    QString text;
+    std::int64_t ms = 0;
+    std::size_t row = 0; // the first row at or after the marker
+};
+struct Log {
+    std::vector<Row> rows;
+    std::vector<Marker> markers;
+    // Lines that could not be read: the first one (1-based) and why, and how many.
+    int firstBadLine = 0;
+    QString firstBadReason;
+    int badLines = 0;
+};
+
+// A log that cannot be played: what() is the message for the user.
+class LogRefused : public std::runtime_error {
+public:
+    explicit LogRefused(const QString &message) : std::runtime_error(message.toUtf8().toStdString()) {}
+};
+
+// Reads a log: every complete line that parses is taken; a line that does not (and
+// an unterminated last line) is counted as bad. Throws LogRefused when the file
+// cannot be read or holds no usable row.
+Log read(const QString &path);
+// The same, from bytes already in memory.
+Log parse(const QByteArray &bytes, const QString &path);
+
+} // namespace logformat

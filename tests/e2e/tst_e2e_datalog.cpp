@@ -1,0 +1,141 @@
+// A recording made in the real window against the simulator: its rows hold what the
+// read-outs showed, and playing it back puts the same read-outs, bars and cell marks
+// on the screen with the line untouched.
+#include "datalog/datalog.h"
+#include "datalog/logformat.h"
+#include "e2ewindow.h"
+#include "files/mapfile.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QSlider>
+#include <QTemporaryDir>
+
+namespace {
+
+const char *const readoutNames[] = {"eRpm", "eAvanco", "eTi", "eValorTps", "ePresAtm", "eCorPresAtm", "eAtuadorML",
+                                    "eTemperatura", "eCorTemperatura", "eCorAvanco", "eValorSonda", "eCorSondaCurto",
+                                    "eCorSondaLongo", "eColunaTps", "eValorMap", "eLinhaMapa"};
+
+QStringList screenState(WidgetScreen &s)
+{
+    QStringList out;
+    for (const char *r : readoutNames)
+        out << QString("%1=%2").arg(r, s.text(r));
+    for (const char *r : {"eTemperatura", "eTi", "eScannerBomba", "eScannerEletro", "eScannerAr"}) {
+        const Rgb c = s.fontColor(r);
+        out << QString("%1 colour %2,%3,%4").arg(r).arg(c.r).arg(c.g).arg(c.b);
+    }
+    for (const char *g : {"BarraTps", "Gauge1", "Gauge2", "Gauge3", "Gauge4", "Gauge5", "Gauge6", "Gauge7", "Gauge8"})
+        out << QString("%1=%2").arg(g).arg(s.barPosition(g));
+    for (int k = 0; k < 72; ++k)
+        if (s.color(QString("e%1").arg(k)) == colors::red)
+            out << QString("red %1").arg(k);
+    return out;
+}
+
+// The channels of a row as the read-outs write them (decimal comma).
+QString channel(const logformat::Log &, const QList<QByteArray> &row, const QString &name)
+{
+    return QString::fromUtf8(row[logformat::channels().indexOf(name)]).replace('.', ',');
+}
+
+} // namespace
+
+class TestE2EDatalog : public QObject {
+    Q_OBJECT
+private slots:
+    void recordAndPlayBack();
+};
+
+void TestE2EDatalog::recordAndPlayBack()
+{
+    QTemporaryDir dir;
+    E2E e({"--rate", "50"});
+    QVERIFY(e.start());
+    e.activate();
+    e.form->pages()->setCurrentIndex(0);
+    e.click("Button3");
+    QTRY_VERIFY_WITH_TIMEOUT(e.text("eRpm").toInt() > 0, 4000);
+    QVERIFY(e.enabled("btnGravar"));
+    const QString path = dir.filePath("run.msl");
+    e.prompt.fileAnswers.push_back(path);
+    e.click("btnGravar");
+    QVERIFY(e.form->datalog().isRecording());
+    QTest::qWait(400);
+    e.click("btnMarcar");
+    QTest::qWait(1300);
+    // No event between reading the screen and the end: the last row is this moment.
+    const QStringList live = screenState(e.screen());
+    QStringList readouts;
+    for (const char *r : readoutNames)
+        readouts << e.text(r);
+    e.form->datalog().btnPararClick();
+    QVERIFY(!e.form->datalog().isRecording());
+    QVERIFY(e.form->widgetScreen().get<QWidget>("GroupBoxRegistro")->grab().save(dir.filePath("group.png")));
+    QVERIFY(e.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/datalog-recording.png"));
+
+    const QByteArray file = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    const logformat::Log log = logformat::read(path);
+    QCOMPARE(log.badLines, 0);
+    QVERIFY(log.rows.size() > 50);
+    QCOMPARE(log.markers.size(), std::size_t(1));
+    QList<QByteArray> lines = file.split('\n');
+    lines.removeLast();
+    const QList<QByteArray> last = lines.last().split('\t');
+    // Channel by channel against the read-outs.
+    QCOMPARE(channel(log, last, "RPM"), readouts[0]);
+    QCOMPARE(channel(log, last, "Avanco") + "°", readouts[1]);
+    QCOMPARE(channel(log, last, "Ti"), readouts[2].section("  ", 0, 0));
+    QCOMPARE(QString::number(qRound(channel(log, last, "Abertura").replace(',', '.').toDouble())),
+             readouts[2].section("  ", 1, 1));
+    QCOMPARE(channel(log, last, "TPSV") + " ", readouts[3]);
+    QCOMPARE(channel(log, last, "PressaoAtm"), readouts[4]);
+    QCOMPARE(channel(log, last, "CorrAtm") + " %", readouts[5]);
+    QCOMPARE(channel(log, last, "AtuadorML"), readouts[6]);
+    QCOMPARE(channel(log, last, "Temperatura"), readouts[7]);
+    QCOMPARE(channel(log, last, "CorrTemp") + " %", readouts[8]);
+    QCOMPARE(channel(log, last, "CorrAvanco") + " °", readouts[9]);
+    QCOMPARE(channel(log, last, "Sonda"), readouts[10]);
+    QCOMPARE(channel(log, last, "CorrCurto"), readouts[11]);
+    QCOMPARE(channel(log, last, "CorrLongo"), readouts[12]);
+    QCOMPARE(channel(log, last, "ColunaTPS"), readouts[13]);
+    QCOMPARE(channel(log, last, "ColunaMAP"), readouts[14]);
+    QCOMPARE(channel(log, last, "LinhaRPM"), readouts[15]);
+
+    // The tune beside the log is what a save writes.
+    QFile tune(dir.filePath("run-mapa.txt"));
+    QVERIFY(tune.open(QIODevice::ReadOnly));
+    QCOMPARE(tune.readAll(), e.form->controller().mapFile().screenBytes());
+
+    // Scanner off; open the log; the line stays quiet while it plays.
+    e.click("Button3");
+    QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer1().isEnabled(), 3000);
+    const int eventsBefore = e.sim.commands().size();
+    e.prompt.fileAnswers.push_back(path);
+    e.click("btnAbrirRegistro");
+    QVERIFY(e.form->datalog().isOpen());
+    QVERIFY(e.prompt.messages.isEmpty());
+    QVERIFY(e.screen().isVisible("TabSheet2")); // the configuration page stays reachable
+    QCOMPARE(e.screen().get<QListWidget>("lbMarcas")->count(), 1);
+    auto *slider = e.screen().get<QSlider>("tbPosicao");
+    slider->setValue(slider->maximum());
+    QCOMPARE(screenState(e.screen()), live);
+    e.click("btnReproduzir");
+    QCOMPARE(e.text("btnReproduzir"), QString("Pa&usar"));
+    slider->setValue(0);
+    QTest::qWait(300);
+    QVERIFY(e.form->datalog().row() > 0);
+    QVERIFY(e.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/datalog-playback.png"));
+    e.click("btnReproduzir");
+    QCOMPARE(e.sim.commands().size(), eventsBefore);
+    e.click("btnFecharRegistro");
+    QVERIFY(!e.screen().isVisible("Gauge1"));
+    QVERIFY(e.screen().isVisible("GroupBox3"));
+}
+
+QTEST_MAIN(TestE2EDatalog)
+#include "tst_e2e_datalog.moc"
