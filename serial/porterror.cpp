@@ -144,8 +144,13 @@ PortHolder findPortHolder(const QString &devicePath)
     found.pid = uucplock::holder(devicePath);
     struct stat st {};
     const bool node = ::stat(QFile::encodeName(devicePath).constData(), &st) == 0;
-    if (found.pid == 0 && node)
-        found.pid = procLocksHolder(st.st_dev, st.st_ino);
+    // /proc/locks names the process that took the lock, which may have ended
+    // while a child it handed the descriptor to holds the lock on.
+    if (found.pid == 0 && node) {
+        const qint64 locker = procLocksHolder(st.st_dev, st.st_ino);
+        if (uucplock::processRuns(locker))
+            found.pid = locker;
+    }
     if (found.pid == 0 && node && S_ISCHR(st.st_mode))
         found.pid = openerOf(st.st_rdev);
     if (found.pid != 0)

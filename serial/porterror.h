@@ -14,8 +14,8 @@ struct PortHolder {
 qint64 procLocksHolder(quint64 fsDevice, quint64 inode);
 
 // Looks for the holder of a device in this order: a live UUCP lock file, a
-// lock in /proc/locks on the device node, an open descriptor of the device in
-// /proc/PID/fd (only the processes this user may look at).
+// running process with a lock in /proc/locks on the device node, a process
+// with the device open in /proc/PID/fd (only those this user may look at).
 PortHolder findPortHolder(const QString &devicePath);
 
 // The explanation of the component's error code with the system's error number
