@@ -1,5 +1,6 @@
 #include "app/layout.h"
 
+#include "app/portcombo.h"
 #include "app/tgauge.h"
 #include "common/names.h"
 
@@ -71,9 +72,11 @@ public:
         e->setGeometry(r);
         return e;
     }
-    QComboBox *combo(const QString &name, const QRect &r)
+    QComboBox *combo(const QString &name, const QRect &r, QComboBox *c = nullptr)
     {
-        auto *c = new QComboBox(parent_);
+        if (!c)
+            c = new QComboBox;
+        c->setParent(parent_);
         c->setObjectName(name);
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
@@ -389,7 +392,7 @@ void buildCommunication(Builder &b)
 {
     QGroupBox *g = b.group("GroupBoxComunicacao", QStringLiteral(" Comunicação "), QRect(8, 8, 310, 98));
     Builder in(g);
-    QComboBox *port = in.combo("cbPorta", QRect(12, 24, 286, 26));
+    QComboBox *port = in.combo("cbPorta", QRect(12, 24, 286, 26), new TPortCombo);
     port->setAccessibleName(QStringLiteral("Porta de comunicação"));
     in.button("btnAtivar", QRect(12, 58, 138, 30));
     in.button("btnDesativar", QRect(160, 58, 138, 30));

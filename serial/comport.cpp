@@ -4,6 +4,7 @@
 #include "serial/comport.h"
 
 #include "serial/comport_backend.h"
+#include "serial/porterror.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -40,12 +41,34 @@ struct ScopedFlag {
 
 // ---------------------------------------------------------------- EComPort
 
+namespace {
+
+std::string portMessage(int code, int osError, const QString &explanation)
+{
+    QString text = EComPort::codeText(code);
+    if (osError != -1)
+        text += QStringLiteral(" (win error code: %1)").arg(osError);
+    if (!explanation.isEmpty())
+        text += QLatin1Char('\n') + explanation;
+    return text.toStdString();
+}
+
+} // namespace
+
 EComPort::EComPort(int code, int osError)
-    : std::runtime_error(
-        (osError == -1 ? codeText(code)
-                       : codeText(code) + QStringLiteral(" (win error code: %1)").arg(osError))
-            .toStdString()),
-      m_code(code), m_osError(osError)
+    : std::runtime_error(portMessage(code, osError, QString())), m_code(code), m_osError(osError)
+{
+}
+
+EComPort::EComPort(int code, int osError, const QString &devicePath)
+    : EComPort(code, osError, devicePath,
+               osError == -1 ? QString() : explainPortError(code, osError, devicePath))
+{
+}
+
+EComPort::EComPort(int code, int osError, const QString &devicePath, const QString &explanation)
+    : std::runtime_error(portMessage(code, osError, explanation)), m_code(code), m_osError(osError),
+      m_devicePath(devicePath), m_explanation(explanation)
 {
 }
 
@@ -252,6 +275,11 @@ QString TCustomComPort::devicePath(const QString &name)
     return QStringLiteral("/dev/") + name;
 }
 
+EComPort TCustomComPort::failure(int code, int osError) const
+{
+    return EComPort(code, osError, devicePath(m_port));
+}
+
 void TCustomComPort::setPort(const QString &name)
 {
     if (name == m_port)
@@ -301,7 +329,7 @@ void TCustomComPort::createHandle()
 {
     auto device = std::make_unique<ComDevice>();
     if (int err = device->open(QFile::encodeName(devicePath(m_port))))
-        throw EComPort(EComPort::OpenFailed, err);
+        throw failure(EComPort::OpenFailed, err);
     m_device = std::move(device);
 }
 
@@ -324,7 +352,7 @@ void TCustomComPort::applySettings()
 void TCustomComPort::applyBuffer()
 {
     if (m_buffer.inputSize <= 0 || m_buffer.outputSize <= 0)
-        throw EComPort(EComPort::SetupFailed, EINVAL);
+        throw failure(EComPort::SetupFailed, EINVAL);
 }
 
 void TCustomComPort::applyLineSettings()
@@ -338,7 +366,7 @@ void TCustomComPort::applyLineSettings()
     line.stopBits = m_stopBits;
     line.flow = m_flowControl;
     if (int err = m_device->applyLineSettings(line))
-        throw EComPort(EComPort::SetStateFailed, err);
+        throw failure(EComPort::SetStateFailed, err);
 }
 
 // Time-outs are applied by each Read and Write; here they are only checked.
@@ -348,7 +376,7 @@ void TCustomComPort::applyTimeouts()
     for (int v : {t.readInterval, t.readTotalMultiplier, t.readTotalConstant,
                   t.writeTotalMultiplier, t.writeTotalConstant}) {
         if (v < -1)
-            throw EComPort(EComPort::SetTimeoutsFailed, EINVAL);
+            throw failure(EComPort::SetTimeoutsFailed, EINVAL);
     }
 }
 
@@ -357,7 +385,7 @@ void TCustomComPort::checkModemStatus()
     if (!m_device)
         return;
     if (int err = m_device->checkModemStatus())
-        throw EComPort(EComPort::ModemStatusFailed, err);
+        throw failure(EComPort::ModemStatusFailed, err);
 }
 
 void TCustomComPort::doAfterOpen()
@@ -389,14 +417,14 @@ int TCustomComPort::Write(const QByteArray &data)
     if (data.isEmpty())
         return 0;
     if (!m_device)
-        throw EComPort(EComPort::WriteFailed, EBADF);
+        throw failure(EComPort::WriteFailed, EBADF);
     const qint64 total =
         qint64(m_timeouts.writeTotalMultiplier) * data.size() + m_timeouts.writeTotalConstant;
     qsizetype written = 0;
     if (int err = m_device->write(data.constData(), data.size(),
                                   int(std::min<qint64>(std::max<qint64>(total, 0), INT_MAX)),
                                   &written))
-        throw EComPort(EComPort::WriteFailed, err);
+        throw failure(EComPort::WriteFailed, err);
     return int(written);
 }
 
@@ -423,7 +451,7 @@ int TCustomComPort::Read(QByteArray &s, int count)
 {
     s.clear();
     if (!m_device)
-        throw EComPort(EComPort::ReadFailed, EBADF);
+        throw failure(EComPort::ReadFailed, EBADF);
     if (count <= 0)
         return 0;
     s.resize(count);
@@ -432,17 +460,17 @@ int TCustomComPort::Read(QByteArray &s, int count)
     s.resize(received);
     m_bytesRead += received;
     if (err)
-        throw EComPort(EComPort::ReadFailed, err);
+        throw failure(EComPort::ReadFailed, err);
     return int(received);
 }
 
 int TCustomComPort::InputCount()
 {
     if (!m_device)
-        throw EComPort(EComPort::ClearErrorFailed, EBADF);
+        throw failure(EComPort::ClearErrorFailed, EBADF);
     int count = 0;
     if (int err = m_device->pendingCount(&count))
-        throw EComPort(EComPort::ClearErrorFailed, err);
+        throw failure(EComPort::ClearErrorFailed, err);
     return count;
 }
 
@@ -521,13 +549,13 @@ TComThread::Result TCustomComPort::dispatchLineEvent(quint64 generation, TComThr
     }
     ScopedFlag dispatching(m_dispatching);
     if (event == TComThread::Event::DeviceGone) {
-        reportError(EComPort(EComPort::ReadFailed, osError));
+        reportError(failure(EComPort::ReadFailed, osError));
         result.status = Status::Failed;
         return result;
     }
     int count = 0;
     if (int err = m_device->pendingCount(&count)) {
-        reportError(EComPort(EComPort::ClearErrorFailed, err));
+        reportError(failure(EComPort::ClearErrorFailed, err));
         result.status = Status::Failed;
         return result;
     }

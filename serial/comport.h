@@ -23,6 +23,8 @@
 // exceptions escaping OnRxChar are caught and passed to OnError.
 //
 // Everything that touches the operating system lives in comport_unix.cpp.
+#include "serial/portnames.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -39,7 +41,10 @@
 // Every failure of the component. what() is the exact message shown to the user:
 // the text of the code, followed, when the system gave an error number, by
 // " (win error code: %d)" with that number (errno), e.g.
-// "Unable to open com port (win error code: 2)".
+// "Unable to open com port (win error code: 2)". When the error names a device
+// and its cause is known (no permission, held by another program, device gone),
+// a second line explains it (explainPortError, serial/porterror.h), e.g.
+// "Unable to open com port (win error code: 5)\n O cabo ou o adaptador foi desconectado. ".
 //
 // Codes:
 //   0  an exception escaped an event handler run by the event thread; what() is
@@ -72,6 +77,9 @@ public:
 
     // osError: the system's error number, or -1 when there is none.
     explicit EComPort(int code, int osError = -1);
+    // The same for the device at devicePath, with the explanation of the cause
+    // read from the system now (who holds the device, its group).
+    EComPort(int code, int osError, const QString &devicePath);
 
     // Wraps the exception currently being handled (call inside a catch block). An
     // EComPort is returned as it is; anything else becomes code 0 with its message.
@@ -79,6 +87,10 @@ public:
 
     int code() const { return m_code; }
     int osError() const { return m_osError; }
+    // The device the error is about; empty when not known.
+    QString devicePath() const { return m_devicePath; }
+    // The second line of what(), without the line break; empty when none.
+    QString explanation() const { return m_explanation; }
     // The original exception for code 0, else null.
     std::exception_ptr cause() const { return m_cause; }
 
@@ -86,10 +98,13 @@ public:
     static QString codeText(int code);
 
 private:
+    EComPort(int code, int osError, const QString &devicePath, const QString &explanation);
     EComPort(const std::string &message, std::exception_ptr cause);
 
     int m_code;
     int m_osError;
+    QString m_devicePath;
+    QString m_explanation;
     std::exception_ptr m_cause;
 };
 
@@ -302,6 +317,8 @@ private:
                                          int osError);
     void closeDevice();
     void reportError(const EComPort &error);
+    // An error about this port's device.
+    EComPort failure(int code, int osError) const;
 
     QString m_port = QStringLiteral("/dev/ttyS0");
     int m_baudRate = 9600;
@@ -331,9 +348,3 @@ public:
     explicit TComPort(QObject *parent = nullptr);
 };
 
-// The serial ports that can be opened now: first the device paths listed in the
-// environment variable VELTO_SERIAL_PORTS (separated by ':'), in their order,
-// then /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM*, by family and ascending number.
-// A candidate is kept if the same exclusive open as Open succeeds (it is closed
-// again at once); each device appears once, as its path.
-QStringList EnumComPorts();

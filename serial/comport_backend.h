@@ -3,6 +3,7 @@
 // implements it; every function reports failure as an errno value (0 = success)
 // and leaves the choice of the component's error code to the caller.
 #include "serial/comport.h"
+#include "serial/uucplock.h"
 
 #include <QByteArray>
 
@@ -30,9 +31,10 @@ public:
     ComDevice(const ComDevice &) = delete;
     ComDevice &operator=(const ComDevice &) = delete;
 
-    // Non-blocking open with flock and TIOCEXCL; the settings found are saved.
+    // Non-blocking open with a UUCP lock file (EBUSY while a running program
+    // holds one), flock and TIOCEXCL; the settings found are saved.
     int open(const QByteArray &path);
-    // Restores the saved settings, releases TIOCEXCL and the lock, closes.
+    // Restores the saved settings, releases TIOCEXCL and the locks, closes.
     // Never fails: the device may already be gone.
     void close();
     int fd() const { return m_fd; }
@@ -54,13 +56,11 @@ private:
     struct Saved;
     int m_fd = -1;
     std::unique_ptr<Saved> m_saved;
+    uucplock::Lock m_lockFile;
 };
 
 // Pending count of any open device descriptor (the event thread's view).
 int comPendingCount(int fd, int *count);
-
-// Opens a candidate exclusively as ComDevice does and closes it again.
-int comProbeExclusive(const QByteArray &path);
 
 // The event thread's wait: the device and a wake descriptor in one poll().
 class ComWaiter {

@@ -2,6 +2,8 @@
 // call of the component is here.
 #include "serial/comport_backend.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -188,9 +190,16 @@ int ComDevice::open(const QByteArray &path)
 {
     if (m_fd >= 0)
         return EBUSY;
+    // The lock file first: a device another program announced is not even opened
+    // (every open raises DTR and RTS).
+    if (int err = m_lockFile.acquire(QFile::decodeName(path)))
+        return err;
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
+    if (fd < 0) {
+        const int err = errno;
+        m_lockFile.release();
+        return err;
+    }
     int err = takeExclusive(fd);
     auto saved = std::make_unique<Saved>();
     if (!err && ::tcgetattr(fd, &saved->settings) != 0) {
@@ -198,7 +207,8 @@ int ComDevice::open(const QByteArray &path)
         ::ioctl(fd, TIOCNXCL);
     }
     if (err) {
-        ::close(fd); // also drops the lock, if taken
+        ::close(fd); // also drops the flock, if taken
+        m_lockFile.release();
         return err;
     }
     m_fd = fd;
@@ -219,6 +229,7 @@ void ComDevice::close()
     ::close(m_fd);
     m_fd = -1;
     m_saved.reset();
+    m_lockFile.release();
 }
 
 int ComDevice::applyLineSettings(const ComLineSettings &s)
@@ -357,14 +368,6 @@ int comPendingCount(int fd, int *count)
         return errno;
     *count = n;
     return 0;
-}
-
-int comProbeExclusive(const QByteArray &path)
-{
-    ComDevice device;
-    const int err = device.open(path);
-    device.close();
-    return err;
 }
 
 ComWaiter::~ComWaiter()

@@ -237,8 +237,12 @@ void TestComPort::failedOpenLeavesPortClosedWithoutEvents_data()
                                     << "Unable to open com port (win error code: 25)";
     // Root gets past TIOCEXCL and is stopped by the lock; others by TIOCEXCL.
     const int held = geteuid() == 0 ? EWOULDBLOCK : EBUSY;
+    // The second line names the holder: this test, through its lock.
     QTest::newRow("held by another opener")
-        << "" << held << QStringLiteral("Unable to open com port (win error code: %1)").arg(held);
+        << "" << held
+        << QStringLiteral("Unable to open com port (win error code: %1)\n"
+                          " A porta %2 está em uso por outro programa: tst_comport (processo %3). ")
+               .arg(held);
 }
 
 void TestComPort::failedOpenLeavesPortClosedWithoutEvents()
@@ -253,6 +257,7 @@ void TestComPort::failedOpenLeavesPortClosedWithoutEvents()
         name = pty.slaveName();
         holder.setPort(name);
         holder.Open();
+        message = message.arg(name).arg(QCoreApplication::applicationPid());
     }
 
     TComPort port;
@@ -707,7 +712,7 @@ void TestComPort::deviceGoneIsReportedOnceWithoutSpinning()
     pty.closeMaster();
     QTRY_COMPARE(log.errorCodes.size(), 1);
     QCOMPARE(log.events,
-             QStringList({"open", "error ReadFile function failed (win error code: 5)"}));
+             QStringList({"open", "error ReadFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. "}));
 
     // The thread has stopped watching the device: no more hand-overs, no CPU.
     const int handOvers = port.comThread()->handOverCount();
@@ -720,10 +725,10 @@ void TestComPort::deviceGoneIsReportedOnceWithoutSpinning()
     QVERIFY(port.Connected());
 
     QCOMPARE(ecomPortOf([&] { port.Write("x"); }),
-             QStringLiteral("WriteFile function failed (win error code: 5)"));
+             QStringLiteral("WriteFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. "));
     QByteArray s;
     QCOMPARE(ecomPortOf([&] { port.Read(s, 12); }),
-             QStringLiteral("ReadFile function failed (win error code: 5)"));
+             QStringLiteral("ReadFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. "));
 
     port.Close();
     QVERIFY(!port.Connected());

@@ -29,8 +29,9 @@
 
 namespace {
 
-const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)");
-const QString writeGone = QStringLiteral("WriteFile function failed (win error code: 5)");
+const QString vanished = QStringLiteral("\n O cabo ou o adaptador foi desconectado. ");
+const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)") + vanished;
+const QString writeGone = QStringLiteral("WriteFile function failed (win error code: 5)") + vanished;
 const QString notResponding = QStringLiteral("Módulo não responde");
 const QString attention = QStringLiteral(" Atenção ! !  ");
 
@@ -412,7 +413,14 @@ private slots:
         }
 
         e.click("btnAtivar");
-        QCOMPARE(e.prompt.messages, QStringList{"Unable to open com port (win error code: 11)"});
+        // The second line names the holder: the shell that became sleep, or this test.
+        const QString holderName = otherProcess ? QStringLiteral("sleep") : QStringLiteral("tst_e2e_faults");
+        const qint64 holderPid = otherProcess ? locker.processId() : QCoreApplication::applicationPid();
+        QCOMPARE(e.prompt.messages,
+                 QStringList{QStringLiteral("Unable to open com port (win error code: 11)\n"
+                                            " A porta %1 está em uso por outro programa: %2 (processo %3). ")
+                                 .arg(path, holderName)
+                                 .arg(holderPid)});
         QVERIFY(e.enabled("btnAtivar"));
         QVERIFY(!e.enabled("btnDesativar"));
         QVERIFY(!e.enabled("btnEnvia"));
