@@ -399,7 +399,18 @@ void TForm1::wireFields()
 
     auto onUserChange = [this](const char *name, std::function<void()> handler) {
         auto *combo = screen_->get<QComboBox>(QString::fromLatin1(name));
-        connect(combo, &QComboBox::activated, this, [this, handler] { guarded(handler); });
+        // A pick from the list runs the handler only when it changed the selection
+        // (the index moves just before "activated"); re-picking the selected entry
+        // must not rebuild what the handler builds.
+        connect(combo, &QComboBox::currentIndexChanged, this, [this, combo] {
+            indexMoved_.insert(combo);
+            QMetaObject::invokeMethod(
+                this, [this, combo] { indexMoved_.remove(combo); }, Qt::QueuedConnection);
+        });
+        connect(combo, &QComboBox::activated, this, [this, combo, handler] {
+            if (indexMoved_.remove(combo))
+                guarded(handler);
+        });
         // Connected after the index follows the typed text, so the handler sees it.
         connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, handler] { guarded(handler); });
     };

@@ -93,4 +93,6 @@ private:
     bool exitChecksScheduled_ = false;
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
+    // Combo boxes whose selected entry moved in the event being handled.
+    QSet<QObject *> indexMoved_;
 };

@@ -1,6 +1,7 @@
 #include "app/widgetscreen.h"
 
 #include "app/tgauge.h"
+#include "common/controls.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -135,13 +136,25 @@ void WidgetScreen::setText(const QString &name, const QString &text)
     else if (auto *e = qobject_cast<QLineEdit *>(w))
         e->setText(text);
     else if (auto *c = qobject_cast<QComboBox *>(w))
-        c->setEditText(text);
+        setComboText(name, c, text);
     else if (auto *b = qobject_cast<QAbstractButton *>(w))
         b->setText(text);
     else if (auto *g = qobject_cast<QGroupBox *>(w))
         g->setTitle(text);
     else if (auto *l = qobject_cast<QLabel *>(w))
         l->setText(text);
+}
+
+void WidgetScreen::setComboText(const QString &name, QComboBox *combo, const QString &text)
+{
+    // A box with fixed choices selects the entry that equals the text, or none.
+    if (const ControlSpec *setup = findControl(name); setup && setup->kind == ControlKind::ComboFixed) {
+        const int match = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (match != combo->currentIndex())
+            combo->setCurrentIndex(match);
+    }
+    if (combo->currentText() != text)
+        combo->setEditText(text);
 }
 
 int WidgetScreen::itemIndex(const QString &name) const
@@ -314,6 +327,15 @@ void WidgetScreen::setFocus(const QString &name)
     if (pageIndex(w) >= 0) {
         tabs_->setCurrentWidget(w);
         return;
+    }
+    // A field that gets the focus back (a field check) is shown: its page comes to
+    // the front, so the keys typed next land where the user sees them.
+    for (QWidget *p = w->parentWidget(); p; p = p->parentWidget()) {
+        if (const int page = pageIndex(p); page >= 0) {
+            if (tabs_->currentIndex() != page && tabs_->isTabVisible(page) && tabs_->isTabEnabled(page))
+                tabs_->setCurrentIndex(page);
+            break;
+        }
     }
     w->setFocus(Qt::OtherFocusReason);
 }

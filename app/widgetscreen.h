@@ -1,7 +1,8 @@
 #pragma once
 // The core's view of the window: every named control reached through its object
-// name. Writing a text never runs a handler (only user-driven signals are connected),
-// and on a combo box it leaves the selected entry as it was.
+// name. Writing a text never runs a handler (only user-driven signals are connected);
+// on a combo box with fixed choices the selected entry follows the text, on the others
+// it stays as it was.
 #include "common/screen.h"
 
 #include <QHash>
@@ -49,6 +50,7 @@ public:
 
 private:
     int pageIndex(const QWidget *w) const;
+    void setComboText(const QString &name, QComboBox *combo, const QString &text);
 
     QHash<QString, QWidget *> widgets_;
     QTabWidget *tabs_;

@@ -27,8 +27,11 @@ public:
 
     // Text of an edit box or combo box, caption of a label, button, panel or group.
     virtual QString text(const QString &name) const = 0;
-    // Writing a text never runs a field check or a change handler, and on a combo box
-    // it leaves the selected entry as it was (all combo boxes are editable).
+    // Writing a text never runs a field check or a change handler. On a combo box with
+    // fixed choices (ControlKind::ComboFixed) the selected entry follows the text: the
+    // entry that equals it exactly, else none, so that what the box shows is what an
+    // upload sends. On any other combo box the selected entry stays as it was (all
+    // combo boxes are editable).
     virtual void setText(const QString &name, const QString &text) = 0;
 
     // Combo boxes. itemIndex is -1 when no entry is selected; typing a text that is no

@@ -112,7 +112,11 @@ void ConfigFields::cbTipoRodaFonicaChange()
     for (int i = 0; i < count; ++i)
         teeth << numtext::formatInt(first + i);
     s.setItems("cbDentesPms", teeth);
-    // The entry at the tooth offset; none when the list is shorter.
+    // The entry at the tooth offset; none when the list is shorter, and then an empty
+    // box rather than a tooth of the previous list.
     const int offset = ctx_.state.wv.toothOffset;
-    s.setItemIndex("cbDentesPms", offset < count ? offset : -1);
+    if (offset < count)
+        s.setItemIndex("cbDentesPms", offset);
+    else
+        s.setText("cbDentesPms", QString());
 }

@@ -10,6 +10,13 @@ const QString startButton = QStringLiteral("btnConfigurarTps");
 
 constexpr int stepPeriodMs = 500;
 constexpr long double closedVoltageLimit = 1.25L;
+constexpr int fullSampleFrames = 6; // kind-29 frames from the closed to the full sample
+constexpr int fullWaitSteps = 7;    // steps 4 to 11: the wait for the full-throttle sample
+
+const QString noAnswer =
+    QString::fromUtf8(" Atenção ! !  O módulo não respondeu. A configuração do TPS foi cancelada.  ");
+const QString notSent = QString::fromUtf8(
+    " Atenção ! !  Os limites do TPS não foram enviados ao módulo. A configuração do TPS foi cancelada.  ");
 
 } // namespace
 
@@ -47,6 +54,15 @@ void TpsCalibration::cancel()
     ctx_.screen.setBarMax(bar, savedBarMax_);
 }
 
+void TpsCalibration::cancelWith(const QStringList &messages)
+{
+    cancel();
+    for (const QString &m : messages)
+        ctx_.prompt.message(m);
+    ctx_.screen.setEnabled(startButton, true);
+    ctx_.screen.setEnabled(scannerButton, true);
+}
+
 void TpsCalibration::TimerTPSTimer()
 {
     ctx_.timerTps.tag = 1;
@@ -60,11 +76,7 @@ void TpsCalibration::TimerTPSTimer()
         ctx_.timerTps.setEnabled(false);
         if (!closedSampled_) {
             // No live data came in: there is no closed-throttle reading to go on with.
-            cancel();
-            ctx_.prompt.message(QString::fromUtf8(
-                " Atenção ! !  O módulo não respondeu. A configuração do TPS foi cancelada.  "));
-            ctx_.screen.setEnabled(startButton, true);
-            ctx_.screen.setEnabled(scannerButton, true);
+            cancelWith({noAnswer});
             return;
         }
         // The voltage is a whole number of 5/1023 V steps, never exactly the limit.
@@ -86,17 +98,37 @@ void TpsCalibration::TimerTPSTimer()
     if (steps_ == 11) {
         if (!fullSampled_) {
             // The full-throttle reading never came: do not send limits nobody measured.
-            cancel();
-            ctx_.prompt.message(QString::fromUtf8(
-                " Atenção ! !  O módulo não respondeu. A configuração do TPS foi cancelada.  "));
-            ctx_.screen.setEnabled(startButton, true);
-            ctx_.screen.setEnabled(scannerButton, true);
+            // A module that did send, only too slowly, is told apart from a silent one.
+            const int came = samples_ - 2;
+            if (came <= 0) {
+                cancelWith({noAnswer});
+            } else {
+                const QString seconds = numtext::formatGeneral(fullWaitSteps * stepPeriodMs / 1000.0L);
+                cancelWith({QString::fromUtf8(" Atenção ! !  Chegaram só %1 das %2 leituras do TPS em %3 segundos: o "
+                                              "módulo envia os dados devagar demais. A configuração do TPS foi "
+                                              "cancelada.  ")
+                                .arg(came)
+                                .arg(fullSampleFrames)
+                                .arg(seconds)});
+            }
             return;
         }
-        ctx_.hooks.upload();
+        try {
+            ctx_.hooks.upload();
+        } catch (const std::exception &e) {
+            // Refused before its first frame: nothing was sent.
+            cancelWith({QString::fromUtf8(e.what()), notSent});
+            return;
+        }
     }
 
     if (steps_ == 17) {
+        if (uploadCompleted && !uploadCompleted()) {
+            // The upload was interrupted (its message is shown): the ECU kept its
+            // previous set, so the screen keeps the previous limits too.
+            cancelWith({notSent});
+            return;
+        }
         ctx_.screen.setText(QStringLiteral("Label54"), numtext::formatGeneral(ctx_.state.tpsVoltage));
         ctx_.timerTps.setEnabled(false);
         ctx_.timerTps.tag = 0;

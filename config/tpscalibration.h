@@ -4,6 +4,9 @@
 // TimerTPS) is 1.
 #include "common/context.h"
 
+#include <QStringList>
+#include <functional>
+
 class TpsCalibration {
 public:
     explicit TpsCalibration(Context &ctx);
@@ -12,11 +15,16 @@ public:
     void sample(int reading);
     int sampleCounter() const { return samples_; }
     int stepCounter() const { return steps_; }
+    // True when the last upload ran to its end command; the calibration ends with
+    // "CONFIGURAÇÃO  CONCLUIDA" only then.
+    std::function<bool()> uploadCompleted;
 
 private:
     // Ends a calibration that did not get both samples or whose closed-throttle sample
     // was too high: nothing is sent, the values from before the start come back.
     void cancel();
+    // cancel(), then the messages, then both buttons enabled again.
+    void cancelWith(const QStringList &messages);
 
     Context &ctx_;
     int samples_ = 0;

@@ -32,6 +32,7 @@ Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &ti
     ctx_.hooks.upload = [this] { transmitter_->btnEnviaClick(); };
     ctx_.hooks.tpsSample = [this](int reading) { tps_->sample(reading); };
     ctx_.hooks.msView = [this] { views_->btnmSClick(); };
+    tps_->uploadCompleted = [this] { return transmitter_->outcome() == Transmitter::Outcome::Completed; };
 }
 
 Controller::~Controller() = default;
@@ -78,6 +79,8 @@ void Controller::portActivated()
 void Controller::portDeactivated()
 {
     state_.portActive = false;
+    // A read-back that waits for a closed port can never end by itself.
+    receiver_->cancelReadBack();
     ctx_.screen.setEnabled("btnConfigurarTps", false);
     ctx_.screen.setEnabled("btnAtivar", true);
 }

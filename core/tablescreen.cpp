@@ -42,8 +42,12 @@ QString TableScreen::text(const QString &name) const { return control(name).text
 
 void TableScreen::setText(const QString &name, const QString &text)
 {
-    // Like an editable combo box: writing the text leaves the selected entry alone.
-    control(name).text = text;
+    // Like an editable combo box: writing the text leaves the selected entry alone,
+    // except on a box with fixed choices, whose entry follows the text.
+    TableControl &c = control(name);
+    c.text = text;
+    if (const ControlSpec *setup = findControl(name); setup && setup->kind == ControlKind::ComboFixed)
+        c.itemIndex = c.items.indexOf(text);
 }
 
 int TableScreen::itemIndex(const QString &name) const { return control(name).itemIndex; }

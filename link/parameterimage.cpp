@@ -4,6 +4,7 @@
 #include "common/numtext.h"
 
 #include <QStringList>
+#include <stdexcept>
 
 namespace {
 
@@ -127,130 +128,248 @@ void ParameterImage::prepare()
     wv.speedScaleIndex = std::int16_t(s.itemIndex("cbEscalaRpm"));
 }
 
+// How the text of a control or a working value becomes a byte.
+enum class ParameterImage::Encoding {
+    Integer,       // text as an integer
+    IntegerDiv10,  // text as an integer, divided by 10 (truncated)
+    IntegerDiv100, // text as an integer, divided by 100 (truncated)
+    Tenths,        // text times 10, a whole number
+    CurvePoint,    // point of a correction curve as Prepare left it
+    Working,       // working value as Prepare left it
+    FanIncrement,  // the electro-fan increment Prepare converted (tenths)
+    ToothOffset,   // position of the TDC tooth in its list
+    ChargeTime,    // thousandths / 25; outside 80 to 240 it becomes 120
+    ZeroPoint,     // selected entry of cbPontoZero minus 3
+    Zero,          // always 0
+};
+
+// The range a value must lie in before it is cut to 8 bits.
+enum class ParameterImage::Range {
+    None,     // copied by design (codes, TPS limits) or always fits
+    Byte,     // -128 to 255: signed or unsigned, whichever the ECU makes of it
+    Unsigned, // 0 to 255
+    Curve,    // -128 to 127: a curve point is a signed byte
+};
+
+namespace {
+
+using Encoding = ParameterImage::Encoding;
+using Range = ParameterImage::Range;
+
+// Blocks 1 to 28: eight bytes of one source each. Byte i of block n is map cell
+// 8 x (n - first) + i, or curve point 8 x (n - first) + i.
+struct BlockRow {
+    int first, last;
+    const char *source; // "ignition", "injection", or a curve
+    Encoding encoding;
+    Range range;
+};
+const BlockRow blockRows[] = {
+    {1, 9, "ignition", Encoding::Integer, Range::Unsigned},
+    {10, 18, "injection", Encoding::Tenths, Range::Unsigned},
+    {19, 21, "tiCurve", Encoding::CurvePoint, Range::Curve},
+    {22, 24, "advanceCurve", Encoding::CurvePoint, Range::Curve},
+    {25, 27, "idleCurve", Encoding::CurvePoint, Range::Curve},
+    {28, 28, "atmCurve", Encoding::CurvePoint, Range::Curve},
+};
+
+// Blocks 29 to 32 byte by byte. A control is converted when its block is sent; a
+// working value is taken as Prepare left it.
+struct StateRow {
+    int block, byte;
+    const char *source; // control, working value, or "atmCurve p"
+    Encoding encoding;
+    Range range;
+};
+const StateRow stateRows[] = {
+    {29, 0, "atmCurve 8", Encoding::CurvePoint, Range::Curve},
+    {29, 1, "atmCurve 9", Encoding::CurvePoint, Range::Curve},
+    {29, 2, "eSondaLenta", Encoding::IntegerDiv10, Range::Byte},
+    {29, 3, "eSondaParcial", Encoding::IntegerDiv10, Range::Byte},
+    {29, 4, "eSondaPlena", Encoding::IntegerDiv10, Range::Byte},
+    {29, 5, "lambdaType", Encoding::Working, Range::None},
+    {29, 6, "lambdaLoadSource", Encoding::Working, Range::None},
+    {29, 7, "eSondaTemp", Encoding::Integer, Range::Byte},
+    {30, 0, "lambdaActivity", Encoding::Working, Range::None},
+    {30, 1, "quickAccelSource", Encoding::Working, Range::None},
+    {30, 2, "eBasico", Encoding::Tenths, Range::Byte},
+    {30, 3, "eGanho", Encoding::Integer, Range::Byte},
+    {30, 4, "eDecremento", Encoding::Integer, Range::Byte},
+    {30, 5, "wheelCode", Encoding::Working, Range::None},
+    {30, 6, "cbDentesPms", Encoding::ToothOffset, Range::Unsigned},
+    {30, 7, "eLimiteRpm", Encoding::IntegerDiv100, Range::Byte},
+    {31, 0, "mapCombination", Encoding::Working, Range::None},
+    {31, 1, "eAvancoPartida", Encoding::Integer, Range::Byte},
+    {31, 2, "speedScaleIndex", Encoding::Working, Range::None},
+    {31, 3, "eTempoCarga", Encoding::ChargeTime, Range::None},
+    {31, 4, "cbPontoZero", Encoding::ZeroPoint, Range::None},
+    {31, 5, "tpsMin", Encoding::Working, Range::None}, // low 8 bits by design
+    {31, 6, "tpsMax", Encoding::Working, Range::None},
+    {31, 7, "", Encoding::Zero, Range::None},
+    {32, 0, "eDeslCutOff", Encoding::IntegerDiv100, Range::Byte},
+    {32, 1, "eLigaCutOff", Encoding::IntegerDiv100, Range::Byte},
+    {32, 2, "eLigaEletro", Encoding::Integer, Range::Byte},
+    {32, 3, "eDesligaEletro", Encoding::Integer, Range::Byte},
+    {32, 4, "emSCorrecaoEletro", Encoding::FanIncrement, Range::Byte},
+    {32, 5, "ePercEletro", Encoding::Integer, Range::Byte},
+    {32, 6, "emSAr", Encoding::Tenths, Range::Byte},
+    {32, 7, "ePercentualAr", Encoding::Integer, Range::Byte},
+};
+
+std::pair<long long, long long> bounds(Range range)
+{
+    switch (range) {
+    case Range::Byte: return {byteLo, byteHi};
+    case Range::Unsigned: return {0, 255};
+    case Range::Curve: return {curveLo, curveHi};
+    case Range::None: break;
+    }
+    return {0, 0};
+}
+
+long long workingValue(const WorkingValues &wv, const QString &name)
+{
+    if (name == QLatin1String("lambdaType")) return wv.lambdaType;
+    if (name == QLatin1String("lambdaLoadSource")) return wv.lambdaLoadSource;
+    if (name == QLatin1String("lambdaActivity")) return wv.lambdaActivity;
+    if (name == QLatin1String("quickAccelSource")) return wv.quickAccelSource;
+    if (name == QLatin1String("wheelCode")) return wv.wheelCode;
+    if (name == QLatin1String("mapCombination")) return wv.mapCombination;
+    if (name == QLatin1String("speedScaleIndex")) return wv.speedScaleIndex;
+    if (name == QLatin1String("tpsMin")) return wv.tpsMin;
+    if (name == QLatin1String("tpsMax")) return wv.tpsMax;
+    throw std::logic_error("unknown working value " + name.toStdString());
+}
+
+} // namespace
+
+const std::array<std::int8_t, 22> *ParameterImage::temperatureCurve(int c) const
+{
+    const WorkingValues &wv = ctx_.state.wv;
+    return c == 0 ? &wv.tiCurve : c == 1 ? &wv.advanceCurve : &wv.idleCurve;
+}
+
+ParameterImage::Byte ParameterImage::curvePoint(const QString &curve, int p) const
+{
+    // A typed point keeps its typed text for the range check, as long as the curve
+    // still holds it (a point that did not fit shows up as a different byte).
+    const WorkingValues &wv = ctx_.state.wv;
+    const Typed *typed = nullptr;
+    std::int8_t value = 0;
+    if (curve == QLatin1String("atmCurve")) {
+        value = wv.atmCurve[std::size_t(p)];
+        if (p % 3 == 0)
+            typed = &typedAtm_[std::size_t(p / 3)];
+    } else {
+        const int c = curve == QLatin1String("tiCurve") ? 0 : curve == QLatin1String("advanceCurve") ? 1 : 2;
+        if (p >= 22)
+            return {}; // the two bytes after point 21
+        value = (*temperatureCurve(c))[std::size_t(p)];
+        if (p % 3 == 0)
+            typed = &typedCurves_[std::size_t(c)][std::size_t(p / 3)];
+    }
+    Byte b;
+    b.value = value;
+    if (typed && std::int8_t(low8(typed->value)) == value) {
+        b.value = typed->value;
+        b.checked = true;
+        b.field = typed->field;
+        b.text = typed->text;
+        b.lo = curveLo;
+        b.hi = curveHi;
+        b.textLo = numtext::formatInt(curveLo);
+        b.textHi = numtext::formatInt(curveHi);
+    }
+    return b;
+}
+
+ParameterImage::Byte ParameterImage::convert(const QString &source, Encoding encoding, Range range) const
+{
+    const Screen &s = ctx_.screen;
+    const WorkingValues &wv = ctx_.state.wv;
+    const auto [lo, hi] = bounds(range);
+    Byte b;
+    b.field = source;
+    b.lo = lo;
+    b.hi = hi;
+    b.checked = range != Range::None;
+    b.textLo = numtext::formatInt(lo);
+    b.textHi = numtext::formatInt(hi);
+    auto divided = [&](int divisor) {
+        b.text = s.text(source);
+        b.value = numtext::parseInt(b.text) / divisor;
+        // The range in the field's own unit: every text whose quotient fits.
+        b.textLo = numtext::formatInt(lo * divisor - (divisor - 1));
+        b.textHi = numtext::formatInt(hi * divisor + (divisor - 1));
+    };
+    switch (encoding) {
+    case Encoding::Integer:
+        b.text = s.text(source);
+        b.value = numtext::parseInt(b.text);
+        break;
+    case Encoding::IntegerDiv10: divided(10); break;
+    case Encoding::IntegerDiv100: divided(100); break;
+    case Encoding::Tenths:
+        b.text = s.text(source);
+        b.value = scaled(b.text, 10);
+        b.textLo = numtext::formatGeneral(lo / 10.0L);
+        b.textHi = numtext::formatGeneral(hi / 10.0L);
+        break;
+    case Encoding::FanIncrement:
+        b.text = fanText_;
+        b.value = wv.fanIncrement;
+        b.textLo = numtext::formatGeneral(lo / 10.0L);
+        b.textHi = numtext::formatGeneral(hi / 10.0L);
+        break;
+    case Encoding::ToothOffset:
+        // The tooth text may range over the first tooth up to 255 teeth after it.
+        b.text = toothText_;
+        b.value = wv.toothOffset;
+        b.textLo = numtext::formatInt(firstTooth_);
+        b.textHi = numtext::formatInt(firstTooth_ + 255);
+        break;
+    case Encoding::ChargeTime: {
+        // Coil charge time in units of 25 µs; outside 2 to 6 ms the ECU gets 3 ms.
+        const int code = scaled(s.text(source), 1000) / 25;
+        b.value = code < 80 || code > 240 ? 120 : code;
+        break;
+    }
+    case Encoding::ZeroPoint: b.value = s.itemIndex(source) - 3; break;
+    case Encoding::Working: b.value = workingValue(wv, source); break;
+    case Encoding::Zero: b.value = 0; break;
+    case Encoding::CurvePoint: break; // see curvePoint
+    }
+    return b;
+}
+
 ParameterImage::Bytes ParameterImage::encode(int n) const
 {
     if (n < 1 || n > 32)
         throw std::out_of_range("block number out of range");
-    const Screen &s = ctx_.screen;
-    const WorkingValues &wv = ctx_.state.wv;
-
-    auto plain = [](long long v) {
-        Byte b;
-        b.value = v;
-        return b;
-    };
-    auto checkedByte = [](long long v, const QString &field, const QString &text, long long lo, long long hi,
-                          const QString &textLo, const QString &textHi) {
-        Byte b;
-        b.value = v;
-        b.checked = true;
-        b.field = field;
-        b.text = text;
-        b.lo = lo;
-        b.hi = hi;
-        b.textLo = textLo;
-        b.textHi = textHi;
-        return b;
-    };
-    auto integer = [&](const QString &field, int lo = byteLo, int hi = byteHi) {
-        const QString text = s.text(field);
-        return checkedByte(numtext::parseInt(text), field, text, lo, hi, numtext::formatInt(lo),
-                           numtext::formatInt(hi));
-    };
-    // Integer divided by 10 or 100, truncated toward zero (6050 / 100 gives 60).
-    auto divided = [&](const QString &field, int divisor) {
-        const QString text = s.text(field);
-        const long long lo = byteLo, hi = byteHi;
-        return checkedByte(numtext::parseInt(text) / divisor, field, text, lo, hi,
-                           numtext::formatInt(lo * divisor - (divisor - 1)),
-                           numtext::formatInt(hi * divisor + (divisor - 1)));
-    };
-    auto tenths = [&](const QString &field, int lo = byteLo, int hi = byteHi) {
-        const QString text = s.text(field);
-        return checkedByte(scaled(text, 10), field, text, lo, hi, numtext::formatGeneral(lo / 10.0L),
-                           numtext::formatGeneral(hi / 10.0L));
-    };
-    auto typedPoint = [&](const Typed &t) {
-        return checkedByte(t.value, t.field, t.text, curveLo, curveHi, numtext::formatInt(curveLo),
-                           numtext::formatInt(curveHi));
-    };
-
     Bytes out;
-    if (n <= 9) {
-        for (int i = 0; i < 8; ++i)
-            out[i] = integer(names::ignitionCell(8 * (n - 1) + i), 0, 255);
-    } else if (n <= 18) {
-        for (int i = 0; i < 8; ++i)
-            out[i] = tenths(names::injectionCell(8 * (n - 10) + i), 0, 255);
-    } else if (n <= 27) {
-        const int c = (n - 19) / 3;
-        const int from = 8 * ((n - 19) % 3);
-        const std::array<std::int8_t, 22> &curve = c == 0 ? wv.tiCurve : c == 1 ? wv.advanceCurve : wv.idleCurve;
+    for (const BlockRow &row : blockRows) {
+        if (n < row.first || n > row.last)
+            continue;
+        const QString source = QString::fromLatin1(row.source);
         for (int i = 0; i < 8; ++i) {
-            const int p = from + i;
-            if (p >= 22)
-                out[i] = plain(0);
-            else if (p % 3 == 0 && std::int8_t(low8(typedCurves_[c][p / 3].value)) == curve[p])
-                out[i] = typedPoint(typedCurves_[c][p / 3]);
+            const int k = 8 * (n - row.first) + i;
+            if (row.encoding == Encoding::CurvePoint)
+                out[std::size_t(i)] = curvePoint(source, k);
             else
-                out[i] = plain(curve[p]);
+                out[std::size_t(i)] = convert(source == QLatin1String("ignition") ? names::ignitionCell(k)
+                                                                                   : names::injectionCell(k),
+                                              row.encoding, row.range);
         }
-    } else if (n == 28) {
-        for (int p = 0; p < 8; ++p) {
-            if (p % 3 == 0 && std::int8_t(low8(typedAtm_[p / 3].value)) == wv.atmCurve[p])
-                out[p] = typedPoint(typedAtm_[p / 3]);
-            else
-                out[p] = plain(wv.atmCurve[p]);
-        }
-    } else if (n == 29) {
-        out[0] = plain(wv.atmCurve[8]);
-        out[1] = std::int8_t(low8(typedAtm_[3].value)) == wv.atmCurve[9] ? typedPoint(typedAtm_[3])
-                                                                         : plain(wv.atmCurve[9]);
-        out[2] = divided("eSondaLenta", 10);
-        out[3] = divided("eSondaParcial", 10);
-        out[4] = divided("eSondaPlena", 10);
-        out[5] = plain(wv.lambdaType);
-        out[6] = plain(wv.lambdaLoadSource);
-        out[7] = integer("eSondaTemp");
-    } else if (n == 30) {
-        out[0] = plain(wv.lambdaActivity);
-        out[1] = plain(wv.quickAccelSource);
-        out[2] = tenths("eBasico");
-        out[3] = integer("eGanho");
-        out[4] = integer("eDecremento");
-        out[5] = plain(wv.wheelCode);
-        // The offset is the position in the tooth list: the tooth text may range over
-        // the first tooth up to 255 teeth after it.
-        out[6] = checkedByte(wv.toothOffset, "cbDentesPms", toothText_, 0, 255, numtext::formatInt(firstTooth_),
-                             numtext::formatInt(firstTooth_ + 255));
-        out[7] = divided("eLimiteRpm", 100);
-    } else if (n == 31) {
-        out[0] = plain(wv.mapCombination);
-        out[1] = integer("eAvancoPartida");
-        out[2] = plain(wv.speedScaleIndex);
-        {
-            // Coil charge time in units of 25 µs; outside 2 to 6 ms the ECU gets 3 ms.
-            int code = scaled(s.text("eTempoCarga"), 1000) / 25;
-            if (code < 80 || code > 240)
-                code = 120;
-            out[3] = plain(code);
-        }
-        out[4] = plain(s.itemIndex("cbPontoZero") - 3);
-        // The TPS limits travel as their low 8 bits by design (the minimum is a
-        // 0..1023 reading of which the ECU takes the low byte).
-        out[5] = plain(wv.tpsMin);
-        out[6] = plain(wv.tpsMax);
-        out[7] = plain(0);
-    } else {
-        out[0] = divided("eDeslCutOff", 100);
-        out[1] = divided("eLigaCutOff", 100);
-        out[2] = integer("eLigaEletro");
-        out[3] = integer("eDesligaEletro");
-        out[4] = checkedByte(wv.fanIncrement, "emSCorrecaoEletro", fanText_, byteLo, byteHi,
-                             numtext::formatGeneral(byteLo / 10.0L), numtext::formatGeneral(byteHi / 10.0L));
-        out[5] = integer("ePercEletro");
-        out[6] = tenths("emSAr");
-        out[7] = integer("ePercentualAr");
+        return out;
+    }
+    for (const StateRow &row : stateRows) {
+        if (row.block != n)
+            continue;
+        const QString source = QString::fromLatin1(row.source);
+        if (row.encoding == Encoding::CurvePoint)
+            out[std::size_t(row.byte)] = curvePoint(source.section(u' ', 0, 0), source.section(u' ', 1).toInt());
+        else
+            out[std::size_t(row.byte)] = convert(source, row.encoding, row.range);
     }
     return out;
 }
@@ -281,8 +400,31 @@ std::array<std::uint8_t, 8> ParameterImage::block(int n) const
     return out;
 }
 
+void ParameterImage::checkSelections() const
+{
+    // The image takes these from the selected entry, not from the text: with no entry
+    // selected it would send a value the box does not show.
+    static const std::pair<const char *, const char *> selected[] = {
+        {"cbTipoRodaFonica", "Tipo de Roda Fônica"},
+        {"cbEscalaRpm", "Escala de RPM Mapa"},
+        {"cbPontoZero", "Ponto  Zero"},
+    };
+    const Screen &s = ctx_.screen;
+    for (const auto &[combo, caption] : selected) {
+        const QString name = QString::fromLatin1(combo);
+        if (s.itemIndex(name) < 0)
+            throw ImageRangeError(
+                QStringLiteral(" Atenção ! !  O valor \"%1\" do campo %2 não é um dos valores da lista. Selecione um "
+                               "dos Valores. Nada foi enviado.  ")
+                    .arg(s.text(name), QString::fromUtf8(caption))
+                    .toUtf8()
+                    .toStdString());
+    }
+}
+
 void ParameterImage::checkAll() const
 {
+    checkSelections();
     for (int n = 1; n <= 32; ++n) {
         const Bytes bytes = encode(n);
         if (const Byte *bad = outOfRange(bytes))

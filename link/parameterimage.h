@@ -26,9 +26,13 @@ public:
     // Bytes 0..7 of block n (1..32). Throws the conversion error of a failing field,
     // or ImageRangeError when a value does not fit its byte (the block is not sent).
     std::array<std::uint8_t, 8> block(int n) const;
-    // Converts all 32 blocks once and checks that every value fits its byte; throws
-    // the first conversion error or range error. Nothing is written by it.
+    // Checks that the boxes whose selected entry the image reads have one selected,
+    // then converts all 32 blocks once and checks that every value fits its byte;
+    // throws the first error. Nothing is written by it.
     void checkAll() const;
+
+    enum class Encoding; // how a source becomes a byte
+    enum class Range;    // what a value must fit before it is cut to 8 bits
 
 private:
     // One byte of the image with where it came from, for the range check.
@@ -47,7 +51,12 @@ private:
         int value = 0;
     };
 
+    // The bytes of block n, read row by row from the layout tables.
     Bytes encode(int n) const;
+    Byte convert(const QString &source, Encoding encoding, Range range) const;
+    Byte curvePoint(const QString &curve, int p) const;
+    const std::array<std::int8_t, 22> *temperatureCurve(int c) const;
+    void checkSelections() const;
     // The first byte of the block whose value does not fit, or nullptr.
     static const Byte *outOfRange(const Bytes &bytes);
     static QString rangeMessage(const Byte &b, const QString &tail);

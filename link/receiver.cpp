@@ -125,8 +125,42 @@ void Receiver::TimerReadBackTimer()
     quietMs_ += ctx_.timerReadBack.interval();
     if (quietMs_ < readBackQuietLimitMs)
         return;
-    endReadBack();
+    stopReadBack();
     ctx_.prompt.message(notResponding);
+}
+
+void Receiver::cancelReadBack()
+{
+    if (readBack_ == ReadBack::Idle && !ctx_.timerReadBack.isEnabled())
+        return;
+    stopReadBack();
+}
+
+void Receiver::stopReadBack()
+{
+    // Not a real end: only the buttons that the present state allows come back, and
+    // never "Configurar &TPS" (a kind-26 frame or a completed upload unlocks it).
+    Screen &s = ctx_.screen;
+    const State &st = ctx_.state;
+    const bool uploading = ctx_.timer2.isEnabled();
+    if (!uploading) { // the upload's own busy panels stay
+        s.setVisible(QStringLiteral("pnAguarde"), false);
+        s.setVisible(QStringLiteral("Panel1"), false);
+    }
+    static const QStringList needPort{"btnLerDados", "Button6", "btnEnvia", "Button8", "Button3", "btnDesativar"};
+    static const QStringList scannerKeeps{"Button3"};
+    for (const QString &b : names::transferButtons()) {
+        bool allowed = b != QLatin1String("btnConfigurarTps") && !uploading;
+        if (!st.portActive && needPort.contains(b))
+            allowed = false;
+        if (st.scannerActive && !scannerKeeps.contains(b))
+            allowed = false;
+        if (allowed)
+            s.setEnabled(b, true);
+    }
+    readBack_ = ReadBack::Idle;
+    quietMs_ = 0;
+    ctx_.timerReadBack.setEnabled(false);
 }
 
 void Receiver::enterReadBack()

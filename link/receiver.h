@@ -19,6 +19,8 @@ public:
     // arrived for 3 s, the read-back ends as kind 26 ends it and "Módulo não responde"
     // is shown.
     void TimerReadBackTimer();
+    // The port was closed: a pending read-back ends with its time-out.
+    void cancelReadBack();
     // Acts on one frame already read (used by ComPort1RxChar).
     void handle(const frames::Frame &frame);
     enum class ReadBack { Idle, Requested, Receiving };
@@ -39,7 +41,8 @@ private:
     static const std::array<Decoder, 256> &decoders();
 
     void enterReadBack();  // kind 1, before its row
-    void endReadBack();    // kind 26 and the read-back watchdog
+    void endReadBack();    // kind 26
+    void stopReadBack();   // the read-back watchdog and a closed port
     void ignitionRow(int kind, const Payload &p);      // kinds 1..9
     void injectionRow(int kind, const Payload &p);     // kinds 10..18
     void temperatureRow(int kind, const Payload &p);   // kinds 19..21

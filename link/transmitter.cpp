@@ -4,12 +4,21 @@
 #include "link/frames.h"
 #include "link/parameterimage.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace {
 constexpr int lastBlock = 32;
 constexpr int endTick = 35;
 const char *const panels[] = {"pnAguarde", "Panel1"};
 const char *const bars[] = {"pbCarregando", "pbCarregando1"};
 } // namespace
+
+QString Transmitter::interruptedMessage()
+{
+    return QStringLiteral(
+        " O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
+}
 
 Transmitter::Transmitter(Context &ctx, ParameterImage &image) : ctx_(ctx), image_(image) {}
 
@@ -31,20 +40,25 @@ void Transmitter::release()
     if (ctx_.timerTps.tag == 0)
         for (const char *p : panels)
             ctx_.screen.setVisible(p, false);
+    // Only a completed upload unlocks "Configurar &TPS"; a refused or interrupted one
+    // leaves it as it was before the click.
+    const bool completed = outcome_ == Outcome::Completed;
     for (const QString &b : names::transferButtons())
-        ctx_.screen.setEnabled(b, true);
+        ctx_.screen.setEnabled(b, b == QLatin1String("btnConfigurarTps") && !completed ? tpsButtonBefore_ : true);
 }
 
 void Transmitter::btnEnviaClick()
 {
     if (ctx_.timerTps.tag == 0)
         showBusy();
+    tpsButtonBefore_ = ctx_.screen.isEnabled(QStringLiteral("btnConfigurarTps"));
     for (const QString &b : names::transferButtons())
         ctx_.screen.setEnabled(b, false);
 
     // A parameter set goes out whole or not at all: every block is converted and
     // range-checked once before the first frame. On failure the screen is given back
     // and the error goes to the window's guard; nothing has been written.
+    outcome_ = Outcome::Refused;
     try {
         image_.prepare();
         image_.checkAll();
@@ -52,10 +66,19 @@ void Transmitter::btnEnviaClick()
         release();
         throw;
     }
+    outcome_ = Outcome::Running;
 
     ctx_.timer2.setInterval(1);
     ctx_.timer2.setEnabled(true);
     tick_ = 0;
+}
+
+void Transmitter::interrupt(const std::exception &cause)
+{
+    ctx_.timer2.setEnabled(false);
+    outcome_ = Outcome::Interrupted;
+    release();
+    throw std::runtime_error(std::string(cause.what()) + "\n" + interruptedMessage().toUtf8().toStdString());
 }
 
 void Transmitter::Timer2Timer()
@@ -67,20 +90,30 @@ void Transmitter::Timer2Timer()
 
     if (tick_ == endTick) {
         ctx_.timer2.setEnabled(false);
+        try {
+            ctx_.port.write(frames::command(frames::EndOfUpload));
+        } catch (const std::exception &e) {
+            interrupt(e);
+        }
+        outcome_ = Outcome::Completed;
         release();
-        ctx_.port.write(frames::command(frames::EndOfUpload));
         return;
     }
     if (tick_ >= 1 && tick_ <= lastBlock) {
-        // Read again at its tick, so an edit made during the upload still travels;
-        // a block that fails here loses its frame only.
-        const std::array<std::uint8_t, 8> bytes = image_.block(tick_);
-        QByteArray frame;
-        frame.reserve(9);
-        frame.append(char(tick_));
-        for (std::uint8_t b : bytes)
-            frame.append(char(b));
-        ctx_.port.write(frame);
+        // Read again at its tick, so an edit made during the upload still travels.
+        // A frame that cannot be built or written ends the upload before the end
+        // command: the ECU then keeps its previous complete set instead of a mix.
+        try {
+            const std::array<std::uint8_t, 8> bytes = image_.block(tick_);
+            QByteArray frame;
+            frame.reserve(9);
+            frame.append(char(tick_));
+            for (std::uint8_t b : bytes)
+                frame.append(char(b));
+            ctx_.port.write(frame);
+        } catch (const std::exception &e) {
+            interrupt(e);
+        }
         if (tick_ == 31) {
             const WorkingValues &wv = ctx_.state.wv;
             ctx_.screen.setBarMin("BarraTps", wv.tpsMin / 4);

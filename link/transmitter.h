@@ -3,7 +3,9 @@
 // two idle ticks, then the end-of-upload command.
 #include "common/context.h"
 
+#include <QString>
 #include <cstdint>
+#include <exception>
 
 class ParameterImage;
 
@@ -14,12 +16,24 @@ public:
     void Timer2Timer();
     std::uint16_t tickCounter() const { return tick_; }
 
+    // How the last upload went. Interrupted: a frame could not be built or written,
+    // or the end command could not be written; the ECU did not take the set over.
+    enum class Outcome { None, Refused, Running, Interrupted, Completed };
+    Outcome outcome() const { return outcome_; }
+    // Second line of the message of an interrupted upload.
+    static QString interruptedMessage();
+
 private:
     void showBusy();
     // Hides the busy panels (outside the TPS calibration) and unlocks the buttons.
     void release();
+    // Ends the upload at a frame or end command that could not be written as built:
+    // buttons back, and the cause thrown again with the second line of the message.
+    [[noreturn]] void interrupt(const std::exception &cause);
 
     Context &ctx_;
     ParameterImage &image_;
     std::uint16_t tick_ = 0;
+    Outcome outcome_ = Outcome::None;
+    bool tpsButtonBefore_ = false; // "Configurar &TPS" enabled when the upload started
 };

@@ -28,7 +28,8 @@ class TstWidgetScreen : public QObject
 private slots:
     void textsOfEveryKind_data();
     void textsOfEveryKind();
-    void comboText_keepsTheEntry();
+    void comboText_data();
+    void comboText();
     void comboIndexOutsideTheList();
     void comboNewItems();
     void typedTextSelectsTheEqualEntry_data();
@@ -69,18 +70,43 @@ void TstWidgetScreen::textsOfEveryKind()
     QCOMPARE(w.prompt.messages, QStringList());
 }
 
-void TstWidgetScreen::comboText_keepsTheEntry()
+void TstWidgetScreen::comboText_data()
 {
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("index"); // selected entry after the text was written
+    // Fixed choices: the entry follows the text, or none.
+    QTest::newRow("scale 9400") << "cbEscalaRpm" << "9400" << 2;
+    QTest::newRow("zero point 2") << "cbPontoZero" << "2" << 5;
+    QTest::newRow("zero point -3") << "cbPontoZero" << "-3" << 0;
+    QTest::newRow("zero point 5: none") << "cbPontoZero" << "5" << -1;
+    QTest::newRow("tooth 99: none") << "cbDentesPms" << "99" << -1;
+    QTest::newRow("combination, case counts") << "cbCombinacaoMapa" << "map x rpm" << -1;
+    QTest::newRow("combination MAP X RPM") << "cbCombinacaoMapa" << "MAP X RPM" << 1;
+    // Free text: the entry stays.
+    QTest::newRow("free: probe type") << "cbSondaTipo" << "Banda Larga (1)" << 0;
+    QTest::newRow("free: activity") << "cbSondaAtiva" << "outra" << 0;
+}
+
+void TstWidgetScreen::comboText()
+{
+    QFETCH(QString, combo);
+    QFETCH(QString, text);
+    QFETCH(int, index);
     Window w;
-    auto *scale = w.s.get<QComboBox>("cbEscalaRpm");
-    w.s.setText("cbEscalaRpm", "9400");
-    QCOMPARE(w.s.itemIndex("cbEscalaRpm"), 0);
-    QCOMPARE(scale->currentText(), QStringLiteral("9400"));
-    w.s.setText("cbDentesPms", "99");
-    QCOMPARE(w.s.itemIndex("cbDentesPms"), 8);
-    QCOMPARE(w.s.text("cbDentesPms"), QStringLiteral("99"));
+    w.s.setText(combo, text);
+    QCOMPARE(w.s.itemIndex(combo), index);
+    QCOMPARE(w.s.text(combo), text);
+    QCOMPARE(w.s.get<QComboBox>(combo)->currentText(), text);
     // Writing a text runs no handler: the speed axis keeps its captions.
     QCOMPARE(w.s.text("StaticText9"), QStringLiteral("6600"));
+    QCOMPARE(w.prompt.messages, QStringList());
+
+    // The table screen of the core does the same.
+    TableScreen table;
+    table.setText(combo, text);
+    QCOMPARE(table.itemIndex(combo), index);
+    QCOMPARE(table.text(combo), text);
 }
 
 void TstWidgetScreen::comboIndexOutsideTheList()

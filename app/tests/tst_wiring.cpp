@@ -9,10 +9,13 @@
 #include "ptyline.h"
 #include "serial/comport.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -83,6 +86,9 @@ private slots:
     void keyPressGuard();
     void wheelTypeFollowsTheUser();
     void speedScaleFollowsTheUser();
+    void repickingTheWheelTypeKeepsTheTooth();
+    void fieldCheckShowsItsPage_data();
+    void fieldCheckShowsItsPage();
     void failingTickShowsOneMessageAtATime();
     void timers();
 };
@@ -429,6 +435,87 @@ void TstWiring::speedScaleFollowsTheUser()
     }
     w.s.setItemIndex("cbEscalaRpm", 2); // the program's selection: no relabelling
     QCOMPARE(w.s.text("StaticText9"), QStringLiteral("8000"));
+}
+
+namespace
+{
+// Opens the list of combo and picks entry index as a user does (Return on the entry).
+void pickFromList(QComboBox *combo, int index)
+{
+    combo->showPopup();
+    QAbstractItemView *view = combo->view();
+    QTRY_VERIFY(view->isVisible());
+    view->setCurrentIndex(view->model()->index(index, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!view->isVisible());
+}
+} // namespace
+
+void TstWiring::repickingTheWheelTypeKeepsTheTooth()
+{
+    Window w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    auto *wheel = w.get<QComboBox>("cbTipoRodaFonica");
+    w.s.setItemIndex("cbDentesPms", 10);
+    QCOMPARE(w.s.text("cbDentesPms"), QStringLiteral("22"));
+
+    // "60-2" is selected already: picking it again changes nothing.
+    pickFromList(wheel, 0);
+    QCOMPARE(w.s.itemIndex("cbTipoRodaFonica"), 0);
+    QCOMPARE(w.s.text("cbDentesPms"), QStringLiteral("22"));
+    QCOMPARE(w.s.itemIndex("cbDentesPms"), 10);
+
+    // Another wheel type rebuilds the list at the tooth offset (0 since start-up).
+    pickFromList(wheel, 1);
+    QCOMPARE(w.s.items("cbDentesPms").size(), 9);
+    QCOMPARE(w.s.text("cbDentesPms"), QStringLiteral("8"));
+    QCOMPARE(w.prompt.messages, QStringList());
+}
+
+void TstWiring::fieldCheckShowsItsPage_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("after"); // the field's text after the check
+    QTest::newRow("starting advance") << "eAvancoPartida" << "20" << " Atenção ! !  Valor máximo 15 graus   "
+                                      << "15";
+    QTest::newRow("cut-off off below on") << "eDeslCutOff" << "1000"
+                                          << " Atenção ! !  Esse valor deve ser maior que o valor para ligar os "
+                                             "injetores .   "
+                                          << "";
+}
+
+void TstWiring::fieldCheckShowsItsPage()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(QString, after);
+    Window w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    w.form.activateWindow();
+    QTabWidget *pages = w.form.pages();
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TabSheet2"));
+    auto *edit = w.get<QLineEdit>(field);
+    edit->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(edit->hasFocus());
+    edit->setText(text);
+
+    // The user leaves the field by clicking the tab of the map page.
+    QTabBar *tabs = pages->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    QTRY_COMPARE(w.prompt.messages, QStringList{message});
+    // The check gave the focus back: the field's page is in front and takes the keys.
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TabSheet2"));
+    QTRY_VERIFY(edit->hasFocus());
+    QVERIFY(edit->isVisible());
+    QCOMPARE(edit->text(), after);
+    edit->end(false);
+    QTest::keyClicks(QApplication::focusWidget(), "1");
+    QCOMPARE(edit->text(), after + "1");
 }
 
 void TstWiring::failingTickShowsOneMessageAtATime()

@@ -15,6 +15,14 @@ const QString highMessage = QString::fromUtf8(
 const QString cancelledMessage = QString::fromUtf8(" A configuração foi cancelada ! ! ! ");
 const QString silentMessage =
     QString::fromUtf8(" Atenção ! !  O módulo não respondeu. A configuração do TPS foi cancelada.  ");
+const QString notSentMessage = QString::fromUtf8(
+    " Atenção ! !  Os limites do TPS não foram enviados ao módulo. A configuração do TPS foi cancelada.  ");
+QString slowMessage(int frames)
+{
+    return QString::fromUtf8(" Atenção ! !  Chegaram só %1 das 6 leituras do TPS em 3,5 segundos: o módulo envia os "
+                             "dados devagar demais. A configuração do TPS foi cancelada.  ")
+        .arg(frames);
+}
 const QString doneMessage = QString::fromUtf8(
     "  CONFIGURAÇÃO  CONCLUIDA . . .  Abrir toda a borboleta e conferir se o sinal do TPS esta de 0 a 100% ");
 
@@ -25,6 +33,8 @@ struct Bench {
     int toggles = 0;
     int uploads = 0;
     int uploadedMin = 0, uploadedMax = 0;
+    QString uploadRefusal;       // the upload throws this before its first frame
+    bool uploadCompleted = true; // the upload ran to its end command
     // State seen while each message was open.
     QList<bool> timerOnAtMessage;
     QList<int> tagAtMessage;
@@ -46,7 +56,10 @@ struct Bench {
             if (rig.state.scannerActive)
                 rig.screen.setEnabled("btnConfigurarTps", false); // as switching the scanner on does
         };
+        tps.uploadCompleted = [this] { return uploadCompleted; };
         rig.ctx.hooks.upload = [this] {
+            if (!uploadRefusal.isEmpty())
+                throw std::runtime_error(uploadRefusal.toStdString());
             ++uploads;
             uploadedMin = rig.state.wv.tpsMin;
             uploadedMax = rig.state.wv.tpsMax;
@@ -101,6 +114,8 @@ private slots:
     void closedThrottleTooHigh();
     void silentModule_data();
     void silentModule();
+    void limitsNotSent_data();
+    void limitsNotSent();
     void secondStartAfterCancellation_data();
     void secondStartAfterCancellation();
 };
@@ -254,10 +269,13 @@ void TestTpsCalibration::silentModule_data()
     QTest::newRow("no frame, watchdog already off") << 0 << 0 << true << 4 << QStringList{startMessage, silentMessage};
     QTest::newRow("closed sample, then silence")
         << 1 << 0 << false << 11 << QStringList{startMessage, fullMessage, silentMessage};
+    // A module that answers, only too slowly (one frame a second), is told so.
     QTest::newRow("closed sample, five frames short of the full one")
-        << 1 << 5 << false << 11 << QStringList{startMessage, fullMessage, silentMessage};
-    QTest::newRow("closed sample, silence, watchdog off")
-        << 1 << 2 << true << 11 << QStringList{startMessage, fullMessage, silentMessage};
+        << 1 << 5 << false << 11 << QStringList{startMessage, fullMessage, slowMessage(5)};
+    QTest::newRow("closed sample, two frames, watchdog off")
+        << 1 << 2 << true << 11 << QStringList{startMessage, fullMessage, slowMessage(2)};
+    QTest::newRow("one frame a second for 3,5 s")
+        << 1 << 3 << false << 11 << QStringList{startMessage, fullMessage, slowMessage(3)};
 }
 
 void TestTpsCalibration::silentModule()
@@ -287,6 +305,46 @@ void TestTpsCalibration::silentModule()
 
     QCOMPARE(b.rig.prompt.messages, messages);
     QCOMPARE(b.uploads, 0);
+    b.checkRestored();
+    b.checkEnded();
+    QVERIFY(!b.rig.state.scannerActive);
+    QCOMPARE(b.tagAtMessage.last(), 0);
+}
+
+void TestTpsCalibration::limitsNotSent_data()
+{
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<bool>("completed");
+    QTest::addColumn<int>("endStep");
+    QTest::addColumn<QStringList>("messages");
+    const QString refusal = QString::fromUtf8(" Atenção ! !  O valor \"5\" do campo Ponto  Zero não é um dos valores da "
+                                              "lista. Selecione um dos Valores. Nada foi enviado.  ");
+    QTest::newRow("upload refused before its first frame")
+        << refusal << false << 11 << QStringList{startMessage, fullMessage, refusal, notSentMessage};
+    QTest::newRow("upload interrupted") << QString() << false << 17
+                                        << QStringList{startMessage, fullMessage, notSentMessage};
+}
+
+void TestTpsCalibration::limitsNotSent()
+{
+    QFETCH(QString, refusal);
+    QFETCH(bool, completed);
+    QFETCH(int, endStep);
+    QFETCH(QStringList, messages);
+    Bench b;
+    b.uploadRefusal = refusal;
+    b.uploadCompleted = completed;
+    b.tps.btnConfigurarTpsClick();
+    b.tps.TimerTPSTimer();
+    b.frame(200);
+    b.ticksTo(4);
+    for (int i = 0; i < 6; ++i)
+        b.frame(900);
+    QCOMPARE(b.rig.state.wv.tpsMax, 225);
+    b.ticksTo(endStep);
+    QCOMPARE(b.tps.stepCounter(), 0);
+    QCOMPARE(b.rig.prompt.messages, messages);
+    QVERIFY(!b.rig.prompt.messages.contains(doneMessage));
     b.checkRestored();
     b.checkEnded();
     QVERIFY(!b.rig.state.scannerActive);

@@ -153,6 +153,57 @@ private slots:
         QCOMPARE(fresh.screen.text("emSAr"), QString("1,0"));
         QVERIFY(!fresh.screen.isVisible("pnAguarde"));
     }
+
+    // The read-back's time-out gives back only what the state of the moment allows,
+    // never "Configurar &TPS"; closing the port ends a waiting read-back at once.
+    void readBackTimeOutKeepsTheState_data()
+    {
+        QTest::addColumn<QString>("during");       // what happens while the read-back waits
+        QTest::addColumn<QStringList>("enabled");  // transfer buttons enabled afterwards
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<bool>("busy"); // pnAguarde and Panel1 shown afterwards
+        QStringList allButTps = names::transferButtons();
+        allButTps.removeAll("btnConfigurarTps");
+        const QStringList silent{QString::fromUtf8("Módulo não responde")};
+        QTest::newRow("nothing comes") << "" << allButTps << silent << false;
+        QTest::newRow("kind 1, then nothing") << "kind 1" << allButTps << silent << false;
+        QTest::newRow("scanner switched on") << "scanner" << QStringList{"Button3"} << silent << false;
+        QTest::newRow("upload started") << "upload" << QStringList() << silent << true;
+        QTest::newRow("port closed")
+            << "close" << QStringList{"btnAlterarMapas", "btnCarregar", "Button2", "btnSalvar", "Button1"}
+            << QStringList() << false;
+    }
+
+    void readBackTimeOutKeepsTheState()
+    {
+        QFETCH(QString, during);
+        QFETCH(QStringList, enabled);
+        QFETCH(QStringList, messages);
+        QFETCH(bool, busy);
+        CoreRig rig;
+        rig.c().ComPort1AfterOpen();
+        rig.c().portActivated();
+        rig.guarded([&] { rig.c().btnLerDadosClick(); });
+        if (during == "kind 1")
+            rig.receive(1, {10, 10, 6, 6, 6, 6, 6, 6});
+        else if (during == "scanner")
+            rig.guarded([&] { rig.c().Button3Click(); });
+        else if (during == "upload")
+            rig.guarded([&] { rig.c().btnEnviaClick(); });
+        else if (during == "close") {
+            rig.c().ComPort1AfterClose();
+            rig.c().portDeactivated();
+            QVERIFY(!rig.timerReadBack.isEnabled());
+            QVERIFY(rig.screen.isEnabled("btnAtivar"));
+        }
+        for (int i = 0; i < 10; ++i)
+            rig.guarded([&] { rig.c().TimerReadBackTimer(); });
+        QCOMPARE(rig.prompt.messages, messages);
+        QVERIFY(!rig.timerReadBack.isEnabled());
+        QCOMPARE(rig.screen.enabledOf(names::transferButtons()), enabled);
+        QCOMPARE(rig.screen.isVisible("pnAguarde"), busy);
+        QCOMPARE(rig.screen.isVisible("Panel1"), busy);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestController)

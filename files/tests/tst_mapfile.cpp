@@ -2,6 +2,8 @@
 #include "fakes.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
+#include "link/parameterimage.h"
+#include "link/transmitter.h"
 
 #include <QDir>
 #include <QFile>
@@ -177,6 +179,8 @@ private slots:
     void loadWheelType();
     void loadSpeedScale_data();
     void loadSpeedScale();
+    void loadedZeroPointIsSent_data();
+    void loadedZeroPointIsSent();
     void loadReadsFirstLineOnly();
     void loadRefusesIncompleteFiles_data();
     void loadRefusesIncompleteFiles();
@@ -363,9 +367,11 @@ void TestMapFile::loadWheelType_data()
     QTest::newRow("36-1") << "36-1" << 1 << true << true;
     QTest::newRow("60-2") << "60-2" << 0 << true << true;
     QTest::newRow("2+2") << "2+2" << 2 << false << false;
-    QTest::newRow("trailing blank matches nothing") << "60-2 " << 2 << false << true;
-    QTest::newRow("leading blank matches nothing") << " 36-1" << 2 << false << true;
-    QTest::newRow("empty") << "" << 2 << false << true;
+    // A text that is no entry leaves no entry selected (the box shows it, the upload
+    // refuses it) rather than the entry from before.
+    QTest::newRow("trailing blank matches nothing") << "60-2 " << -1 << false << true;
+    QTest::newRow("leading blank matches nothing") << " 36-1" << -1 << false << true;
+    QTest::newRow("empty") << "" << -1 << false << true;
 }
 
 void TestMapFile::loadWheelType()
@@ -407,9 +413,9 @@ void TestMapFile::loadSpeedScale_data()
     QTest::newRow("6600") << "6600" << 0;
     QTest::newRow("8000") << "8000" << 1;
     QTest::newRow("9400") << "9400" << 2;
-    QTest::newRow("other text keeps the selection") << "7000" << 1;
-    QTest::newRow("blank counts") << "9400 " << 1;
-    QTest::newRow("empty") << "" << 1;
+    QTest::newRow("other text selects nothing") << "7000" << -1;
+    QTest::newRow("blank counts") << "9400 " << -1;
+    QTest::newRow("empty") << "" << -1;
 }
 
 void TestMapFile::loadSpeedScale()
@@ -432,6 +438,56 @@ void TestMapFile::loadSpeedScale()
     QCOMPARE(rig.prompt.messages, QStringList());
     QCOMPARE(rig.screen.text("cbEscalaRpm"), field);
     QCOMPARE(calls.scaleIndexAtCall, QList<int>{index});
+}
+
+void TestMapFile::loadedZeroPointIsSent_data()
+{
+    QTest::addColumn<QString>("field"); // field 197, cbPontoZero
+    QTest::addColumn<int>("index");     // entry selected after the load
+    QTest::addColumn<int>("byte");      // block 31 byte 4; -1: the upload is refused
+    QTest::newRow("2") << "2" << 5 << 0x02;
+    QTest::newRow("-3") << "-3" << 0 << 0xFD;
+    QTest::newRow("0") << "0" << 3 << 0x00;
+    QTest::newRow("5: no such entry") << "5" << -1 << -1;
+    QTest::newRow("+2: no such entry") << "+2" << -1 << -1;
+}
+
+void TestMapFile::loadedZeroPointIsSent()
+{
+    QFETCH(QString, field);
+    QFETCH(int, index);
+    QFETCH(int, byte);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ponto.txt");
+    QStringList fields = freshFields();
+    fields[196] = field;
+    QVERIFY(writeBytes(path, lineOf(fields)));
+
+    Rig rig;
+    MapFile file(rig.ctx);
+    ParameterImage image(rig.ctx);
+    Transmitter tx(rig.ctx, image);
+    rig.prompt.fileAnswers = {path};
+    rig.guarded([&] { file.btnCarregarClick(); });
+    QCOMPARE(rig.screen.text("cbPontoZero"), field);
+    QCOMPARE(rig.screen.itemIndex("cbPontoZero"), index);
+
+    rig.guarded([&] { tx.btnEnviaClick(); });
+    while (rig.timer2.isEnabled())
+        rig.guarded([&] { tx.Timer2Timer(); });
+    if (byte < 0) {
+        QCOMPARE(rig.prompt.messages,
+                 QStringList{QString::fromUtf8(" Atenção ! !  O valor \"%1\" do campo Ponto  Zero não é um dos "
+                                               "valores da lista. Selecione um dos Valores. Nada foi enviado.  ")
+                                 .arg(field)});
+        QVERIFY(rig.port.writes.isEmpty());
+        return;
+    }
+    QCOMPARE(rig.prompt.messages, QStringList());
+    QCOMPARE(rig.port.writes.size(), 33);
+    const QByteArray frame31 = rig.port.writes.at(30);
+    QCOMPARE(int(quint8(frame31.at(0))), 31);
+    QCOMPARE(int(quint8(frame31.at(1 + 4))), byte);
 }
 
 void TestMapFile::loadReadsFirstLineOnly()

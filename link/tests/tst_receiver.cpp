@@ -33,6 +33,7 @@ struct Bench {
         for (const QString &b : names::transferButtons())
             rig.screen.setEnabled(b, true);
         rig.screen.setEnabled("btnAtivar", true);
+        rig.state.portActive = true;
     }
 };
 
@@ -596,20 +597,22 @@ void TestReceiver::readBackWatchdog_data()
     QTest::addColumn<int>("messages");
     QTest::addColumn<bool>("timerOn");
     QTest::addColumn<bool>("locked"); // panels shown, transfer set disabled
+    // "Configurar &TPS" at the end: only kind 26 unlocks it, the time-out never does.
+    QTest::addColumn<bool>("tpsButton");
 
-    QTest::newRow("silent ECU after request") << "cttttt" + QString("t") << 1 << false << false;
-    QTest::newRow("2.5 s silent: still waiting") << "cttttt" << 0 << true << false;
-    QTest::newRow("silent ECU mid read-back") << "c1tttttt" << 1 << false << false;
-    QTest::newRow("frames reset the quiet time") << "cttttt1ttttt5ttttt" << 0 << true << true;
-    QTest::newRow("quiet after last frame") << "cttttt1ttttt5tttttt" << 1 << false << false;
-    QTest::newRow("short frame resets too") << "c1tttttsttttt" << 0 << true << true;
-    QTest::newRow("garbage does not reset") << "c1tttttgt" << 1 << false << false;
-    QTest::newRow("kind 26 stops the timer") << "c1tt5zttttttttt" << 0 << false << false;
-    QTest::newRow("unasked kind 1 is watched") << "1tttttt" << 1 << false << false;
-    QTest::newRow("unasked kind 1 then 26") << "1ttz" << 0 << false << false;
-    QTest::newRow("no read-back: tick stops timer") << "et" << 0 << false << false;
-    QTest::newRow("second read-back after timeout") << "ctttttt" + QString("c1ttttt") << 1 << true << true;
-    QTest::newRow("two time-outs") << "ctttttt" + QString("c1tttttt") << 2 << false << false;
+    QTest::newRow("silent ECU after request") << "cttttt" + QString("t") << 1 << false << false << true;
+    QTest::newRow("2.5 s silent: still waiting") << "cttttt" << 0 << true << false << true;
+    QTest::newRow("silent ECU mid read-back") << "c1tttttt" << 1 << false << false << false;
+    QTest::newRow("frames reset the quiet time") << "cttttt1ttttt5ttttt" << 0 << true << true << false;
+    QTest::newRow("quiet after last frame") << "cttttt1ttttt5tttttt" << 1 << false << false << false;
+    QTest::newRow("short frame resets too") << "c1tttttsttttt" << 0 << true << true << false;
+    QTest::newRow("garbage does not reset") << "c1tttttgt" << 1 << false << false << false;
+    QTest::newRow("kind 26 stops the timer") << "c1tt5zttttttttt" << 0 << false << false << true;
+    QTest::newRow("unasked kind 1 is watched") << "1tttttt" << 1 << false << false << false;
+    QTest::newRow("unasked kind 1 then 26") << "1ttz" << 0 << false << false << true;
+    QTest::newRow("no read-back: tick stops timer") << "et" << 0 << false << false << true;
+    QTest::newRow("second read-back after timeout") << "ctttttt" + QString("c1ttttt") << 1 << true << true << false;
+    QTest::newRow("two time-outs") << "ctttttt" + QString("c1tttttt") << 2 << false << false << false;
 }
 
 void TestReceiver::readBackWatchdog()
@@ -618,6 +621,7 @@ void TestReceiver::readBackWatchdog()
     QFETCH(int, messages);
     QFETCH(bool, timerOn);
     QFETCH(bool, locked);
+    QFETCH(bool, tpsButton);
     Bench b;
     b.enableAll();
     for (QChar e : events) {
@@ -637,8 +641,10 @@ void TestReceiver::readBackWatchdog()
     QCOMPARE(b.rig.timerReadBack.isEnabled(), timerOn);
     QCOMPARE(b.rig.screen.isVisible("pnAguarde"), locked);
     QCOMPARE(b.rig.screen.isVisible("Panel1"), locked || (timerOn && !locked));
-    QCOMPARE(b.rig.screen.enabledOf(names::transferButtons()),
-             locked ? QStringList() : names::transferButtons());
+    QStringList unlocked = names::transferButtons();
+    if (!tpsButton)
+        unlocked.removeAll("btnConfigurarTps");
+    QCOMPARE(b.rig.screen.enabledOf(names::transferButtons()), locked ? QStringList() : unlocked);
     // The watchdog never writes to the ECU.
     for (const QByteArray &w : b.rig.port.writes)
         QCOMPARE(w, frames::command(frames::ReadRequest));
@@ -664,7 +670,9 @@ void TestReceiver::watchdogMessageAfterUnlock()
     QCOMPARE(b.rig.prompt.messages, QStringList{notResponding});
     QVERIFY(!timerOnAtMessage);
     QVERIFY(!panelAtMessage);
-    QCOMPARE(enabledAtMessage, names::transferButtons()); // btnAtivar stays disabled
+    QStringList unlocked = names::transferButtons(); // btnAtivar stays disabled, and so does
+    unlocked.removeAll("btnConfigurarTps");            // "Configurar &TPS": no real end
+    QCOMPARE(enabledAtMessage, unlocked);
     QVERIFY(b.rx.readBack() == Receiver::ReadBack::Idle);
     b.rx.TimerReadBackTimer();
     QCOMPARE(b.rig.prompt.messages.size(), 1);

@@ -1,5 +1,5 @@
 // The upload: what each Timer2 tick writes, the busy panels and the transfer button
-// set around it, and how a failing field stops it or loses only its frame.
+// set around it, and how a failing field or write stops it.
 #include "link/transmitter.h"
 
 #include "common/names.h"
@@ -12,6 +12,8 @@
 namespace {
 
 const QByteArray endCommand = QByteArray::fromHex("004861616161");
+const QString interrupted =
+    QString::fromUtf8(" O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
 
 bool allTransferButtons(const FakeScreen &s, bool enabled)
 {
@@ -60,11 +62,14 @@ private slots:
     void twoUploadsInARow();
     void refusedBeforeFirstFrame_data();
     void refusedBeforeFirstFrame();
-    void blockFailsAtItsTick_data();
-    void blockFailsAtItsTick();
+    void blockFailsEndsTheUpload_data();
+    void blockFailsEndsTheUpload();
     void editDuringUploadTravels();
     void gaugeLimitsAfterBlock31EvenIfLaterBlockFails();
-    void refusedWriteLosesOnlyThatFrame();
+    void refusedWriteEndsTheUpload_data();
+    void refusedWriteEndsTheUpload();
+    void noEntrySelectedIsRefused_data();
+    void noEntrySelectedIsRefused();
 };
 
 void TestTransmitter::startShowsBusyAndLocks()
@@ -239,7 +244,7 @@ void TestTransmitter::refusedBeforeFirstFrame()
     QCOMPARE(rig.port.allWritten().toHex(' '), expectedUpload().toHex(' '));
 }
 
-void TestTransmitter::blockFailsAtItsTick_data()
+void TestTransmitter::blockFailsEndsTheUpload_data()
 {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
@@ -254,7 +259,7 @@ void TestTransmitter::blockFailsAtItsTick_data()
     QTest::newRow("last block") << "eLigaEletro" << "" << 32 << "'' is not a valid integer value";
 }
 
-void TestTransmitter::blockFailsAtItsTick()
+void TestTransmitter::blockFailsEndsTheUpload()
 {
     QFETCH(QString, field);
     QFETCH(QString, text);
@@ -264,20 +269,28 @@ void TestTransmitter::blockFailsAtItsTick()
     rig.tx.btnEnviaClick();
     rig.ticksTo(block - 1);
     rig.screen.setText(field, text); // edited while the upload runs
-    rig.ticksTo(35);
-    QCOMPARE(rig.prompt.messages, QStringList{message});
-    // Every other frame and the end command went out, in order.
+    rig.guarded([&] { rig.tx.Timer2Timer(); });
+    // One message; the frames before stay written, no later frame, no end command.
+    QCOMPARE(rig.prompt.messages, QStringList{message + "\n" + interrupted});
     const QByteArray img = defaultimage::image();
     QByteArray expected;
-    for (int n = 1; n <= 32; ++n)
-        if (n != block)
-            expected += defaultimage::frame(img, n);
-    expected += endCommand;
-    QCOMPARE(rig.port.writes.size(), 32);
+    for (int n = 1; n < block; ++n)
+        expected += defaultimage::frame(img, n);
     QCOMPARE(rig.port.allWritten().toHex(' '), expected.toHex(' '));
     QVERIFY(!rig.timer2.isEnabled());
+    QCOMPARE(int(rig.tx.tickCounter()), block);
+    QVERIFY(rig.tx.outcome() == Transmitter::Outcome::Interrupted);
     QVERIFY(allTransferButtons(rig.screen, true));
     QVERIFY(!rig.screen.isVisible("pnAguarde"));
+    QVERIFY(!rig.screen.isVisible("Panel1"));
+    // A new upload with the field mended sends the whole set.
+    rig.port.writes.clear();
+    rig.screen.setText(field, defaultimage::startText(field));
+    rig.guarded([&] { rig.tx.btnEnviaClick(); });
+    rig.ticksTo(35);
+    QCOMPARE(rig.prompt.messages.size(), 1);
+    QCOMPARE(rig.port.allWritten().toHex(' '), expectedUpload().toHex(' '));
+    QVERIFY(rig.tx.outcome() == Transmitter::Outcome::Completed);
 }
 
 void TestTransmitter::editDuringUploadTravels()
@@ -306,29 +319,75 @@ void TestTransmitter::gaugeLimitsAfterBlock31EvenIfLaterBlockFails()
     rig.tx.btnEnviaClick();
     rig.ticksTo(31);
     rig.screen.setText("eDeslCutOff", "");
-    rig.ticksTo(35);
-    QCOMPARE(rig.prompt.messages, QStringList{"'' is not a valid integer value"});
+    rig.ticksTo(32);
+    QCOMPARE(rig.prompt.messages, QStringList{"'' is not a valid integer value\n" + interrupted});
     QCOMPARE(rig.screen.barMin("BarraTps"), 50);
     QCOMPARE(rig.screen.barMax("BarraTps"), 225);
+    QCOMPARE(rig.port.writes.size(), 31);
     QCOMPARE(int(quint8(rig.port.writes.at(30).at(6))), 203);
     QCOMPARE(int(quint8(rig.port.writes.at(30).at(7))), 225);
-    QCOMPARE(rig.port.writes.last().toHex(' '), endCommand.toHex(' '));
+    QVERIFY(!rig.timer2.isEnabled());
 }
 
-void TestTransmitter::refusedWriteLosesOnlyThatFrame()
+void TestTransmitter::refusedWriteEndsTheUpload_data()
 {
+    QTest::addColumn<int>("tick"); // the tick whose write the port refuses
+    QTest::newRow("frame 1") << 1;
+    QTest::newRow("frame 4") << 4;
+    QTest::newRow("frame 32") << 32;
+    QTest::newRow("end command") << 35;
+}
+
+void TestTransmitter::refusedWriteEndsTheUpload()
+{
+    QFETCH(int, tick);
     UploadRig rig;
     rig.tx.btnEnviaClick();
-    rig.ticksTo(3);
+    rig.ticksTo(tick - 1);
     rig.port.failWrites = true;
-    rig.ticksTo(4);
+    rig.guarded([&] { rig.tx.Timer2Timer(); });
     rig.port.failWrites = false;
-    rig.ticksTo(35);
-    QCOMPARE(rig.prompt.messages, QStringList{"WriteFile function failed (win error code: 5)"});
-    QCOMPARE(rig.port.writes.size(), 32);
-    QCOMPARE(int(quint8(rig.port.writes.at(3).at(0))), 5);
-    QCOMPARE(rig.port.writes.last().toHex(' '), endCommand.toHex(' '));
+    QCOMPARE(rig.prompt.messages, QStringList{"WriteFile function failed (win error code: 5)\n" + interrupted});
+    // Only the frames before the refused one went out; the end command did not.
+    QCOMPARE(rig.port.writes.size(), std::min(tick - 1, 32));
+    for (int i = 0; i < rig.port.writes.size(); ++i)
+        QCOMPARE(int(quint8(rig.port.writes.at(i).at(0))), i + 1);
+    QVERIFY(!rig.timer2.isEnabled());
+    QVERIFY(rig.tx.outcome() == Transmitter::Outcome::Interrupted);
     QVERIFY(allTransferButtons(rig.screen, true));
+    QVERIFY(!rig.screen.isVisible("pnAguarde"));
+    QVERIFY(!rig.screen.isVisible("Panel1"));
+}
+
+void TestTransmitter::noEntrySelectedIsRefused_data()
+{
+    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("zero point 5") << "cbPontoZero" << "5" << "Ponto  Zero";
+    QTest::newRow("zero point empty") << "cbPontoZero" << "" << "Ponto  Zero";
+    QTest::newRow("wheel type 60-2 with a blank") << "cbTipoRodaFonica" << "60-2 " << QString::fromUtf8("Tipo de Roda Fônica");
+    QTest::newRow("speed scale 7000") << "cbEscalaRpm" << "7000" << "Escala de RPM Mapa";
+}
+
+void TestTransmitter::noEntrySelectedIsRefused()
+{
+    QFETCH(QString, combo);
+    QFETCH(QString, text);
+    QFETCH(QString, caption);
+    UploadRig rig;
+    rig.screen.type(combo, text);
+    QCOMPARE(rig.screen.itemIndex(combo), -1);
+    rig.guarded([&] { rig.tx.btnEnviaClick(); });
+    QCOMPARE(rig.prompt.messages,
+             QStringList{QString::fromUtf8(" Atenção ! !  O valor \"%1\" do campo %2 não é um dos valores da lista. "
+                                           "Selecione um dos Valores. Nada foi enviado.  ")
+                             .arg(text, caption)});
+    QVERIFY(rig.port.writes.isEmpty());
+    QVERIFY(!rig.timer2.isEnabled());
+    QVERIFY(rig.tx.outcome() == Transmitter::Outcome::Refused);
+    QVERIFY(allTransferButtons(rig.screen, true));
+    QVERIFY(!rig.screen.isVisible("pnAguarde"));
 }
 
 QTEST_GUILESS_MAIN(TestTransmitter)
