@@ -6,12 +6,15 @@
 #include "core/controller.h"
 #include "core/offlinecore.h"
 #include "core/tunediff.h"
+#include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "serial/comport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 
 namespace cli {
@@ -90,15 +93,19 @@ int ports(const QStringList &arguments)
                                   "janela, uma por linha."));
     cl.add(QCommandLineOption(QStringLiteral("json"), jsonDescription));
     cl.parse(arguments, 0);
-    const QStringList list = EnumComPorts();
+    const QList<SerialPortInfo> list = listPorts();
     if (cl.isSet(QStringLiteral("json"))) {
         QJsonArray array;
-        for (const QString &p : list)
-            array.append(QJsonObject{{QStringLiteral("name"), p}});
+        for (const SerialPortInfo &p : list)
+            array.append(QJsonObject{{QStringLiteral("name"), p.path},
+                                     {QStringLiteral("description"), p.description},
+                                     {QStringLiteral("accessible"), p.accessible}});
         printJson(array);
     } else {
-        for (const QString &p : list)
-            out(p + u'\n');
+        for (const SerialPortInfo &p : list) {
+            const QString text = portListText(p);
+            out(text.isEmpty() ? p.path + u'\n' : p.path + QStringLiteral("\t") + text + u'\n');
+        }
     }
     return Done;
 }
@@ -263,6 +270,84 @@ int diff(const QStringList &arguments)
     return differences.isEmpty() ? Done : DifferencesFound;
 }
 
+std::atomic<bool> interrupted{false};
+
+void onSignal(int) { interrupted = true; }
+
+int log(const QStringList &arguments)
+{
+    CommandLine cl(QStringLiteral("log --port PORTA -o ARQUIVO.msl [--seconds N]"),
+                   QStringLiteral("Ativa o scanner e grava o registro da rodada (.msl), com o mapa da tela ao lado "
+                                  "(ARQUIVO-mapa.txt), até N segundos ou até SIGINT/SIGTERM (Ctrl+C); então "
+                                  "desativa o scanner e fecha o arquivo inteiro."));
+    cl.add(portOption());
+    cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O registro a gravar."),
+                              QStringLiteral("ARQUIVO")));
+    cl.add(QCommandLineOption(QStringLiteral("seconds"), QStringLiteral("Grava por N segundos (sem limite: 0)."),
+                              QStringLiteral("N"), QStringLiteral("0")));
+    cl.parse(arguments, 0);
+    const QString port = cl.required(QStringLiteral("port"));
+    const QString path = cl.required(QStringLiteral("output"));
+    bool ok = false;
+    const int seconds = cl.value(QStringLiteral("seconds")).toInt(&ok);
+    if (!ok || seconds < 0)
+        throw Failure{Usage, QStringLiteral("--seconds espera um número inteiro de segundos, não \"%1\"")
+                                 .arg(cl.value(QStringLiteral("seconds")))};
+
+    Headless run(port);
+    run.open();
+    interrupted = false;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    run.record(path, seconds, [] { return interrupted.load(); });
+    return Done;
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+QByteArray csvField(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+        return bytes;
+    return '"' + bytes.replace('"', "\"\"") + '"';
+}
+
+int convert(const QStringList &arguments)
+{
+    CommandLine cl(QStringLiteral("convert REGISTRO.msl -o ARQUIVO.csv"),
+                   QStringLiteral("Converte um registro em CSV: uma linha com os nomes dos canais e a coluna "
+                                  "\"Marca\", uma com as unidades, depois uma linha por leitura, separadas por "
+                                  "vírgula, com ponto decimal. Um marcador vai na coluna \"Marca\" da primeira "
+                                  "leitura no seu instante ou depois."));
+    cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O arquivo CSV a gravar."),
+                              QStringLiteral("ARQUIVO")));
+    cl.parse(arguments, 1);
+    const QString path = cl.positional().at(0);
+    const QString output = cl.required(QStringLiteral("output"));
+    const logformat::Log log = onFile(path, [&] { return logformat::read(path); });
+    if (log.badLines > 0)
+        err(QStringLiteral("velto-cli: %1: %2 linha(s) ignorada(s); a primeira, linha %3: %4\n")
+                .arg(path)
+                .arg(log.badLines)
+                .arg(log.firstBadLine)
+                .arg(log.firstBadReason));
+
+    QList<QStringList> marks(qsizetype(log.rows.size()));
+    for (const logformat::Marker &m : log.markers)
+        if (m.row < log.rows.size())
+            marks[qsizetype(m.row)] << QStringLiteral("MARK %1 - %2").arg(m.number, 3, 10, QLatin1Char('0')).arg(m.text);
+    QByteArray csv = logformat::channels().join(u',').toUtf8() + ",Marca\n";
+    csv += logformat::units().join(u',').toUtf8() + ",\n";
+    for (std::size_t i = 0; i < log.rows.size(); ++i) {
+        QByteArray line = logformat::row(log.rows[i].ms, log.rows[i].values);
+        line.chop(1); // the line end
+        line.replace('\t', ',');
+        csv += line + ',' + csvField(marks[qsizetype(i)].join(QStringLiteral("; "))) + '\n';
+    }
+    onFile(output, [&] { MapFile::writeFile(output, csv); });
+    return Done;
+}
+
 } // namespace
 
 const QList<Subcommand> &subcommands()
@@ -273,6 +358,8 @@ const QList<Subcommand> &subcommands()
         {QStringLiteral("write"), QStringLiteral("envia um arquivo de mapa ao módulo (--verify: e confere)"), &write},
         {QStringLiteral("read"), QStringLiteral("lê o módulo e grava um arquivo de mapa"), &read},
         {QStringLiteral("diff"), QStringLiteral("compara dois arquivos de mapa campo a campo"), &diff},
+        {QStringLiteral("log"), QStringLiteral("grava o registro da rodada com o scanner"), &log},
+        {QStringLiteral("convert"), QStringLiteral("converte um registro em CSV"), &convert},
     };
     return table;
 }
@@ -283,7 +370,7 @@ QString overview()
                                   "Envia, lê e compara parâmetros do módulo Velto sem a janela, com o mesmo código "
                                   "da janela.\n\nComandos:\n");
     for (const Subcommand &s : subcommands())
-        text += QStringLiteral("  %1  %2\n").arg(s.name.leftJustified(6), s.summary);
+        text += QStringLiteral("  %1  %2\n").arg(s.name.leftJustified(7), s.summary);
     return text + QStringLiteral("\nvelto-cli COMANDO --help mostra as opções de cada comando.\n\n") + exitCodeTable();
 }
 

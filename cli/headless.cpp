@@ -2,20 +2,17 @@
 
 #include "core/controller.h"
 #include "core/qttimer.h"
+#include "datalog/datalog.h"
 #include "link/frames.h"
 #include "link/receiver.h"
 #include "serial/comport.h"
 #include "session/comportlink.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace cli {
-
-namespace {
-// Far beyond an upload (1.7 s) or a read-back (under a second, or 3 s of silence).
-constexpr int runLimitMs = 60000;
-} // namespace
 
 Headless::Headless(const QString &port)
 {
@@ -52,13 +49,18 @@ void Headless::fail(int code, const QString &message)
     session_->timer2().setEnabled(false);
 }
 
-void Headless::runUntil(const std::function<bool()> &done)
+void Headless::runUntil(const std::function<bool()> &done, int limitMs)
 {
     bool late = false;
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, &context_, [&late] { late = true; });
-    limit.start(runLimitMs);
+    if (limitMs > 0)
+        limit.start(limitMs);
+    // Wakes the loop now and then, so that done() sees a flag set by a signal.
+    QTimer wake;
+    QObject::connect(&wake, &QTimer::timeout, &context_, [] {});
+    wake.start(100);
     while (!done() && !failure_ && !late)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (failure_)
@@ -114,6 +116,56 @@ void Headless::readBack()
     if (!missing.isEmpty())
         throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo não enviou os quadros %1.")
                                         .arg(missing.join(QStringLiteral(", ")))};
+}
+
+void Headless::record(const QString &path, int seconds, const std::function<bool()> &stop)
+{
+    Controller &c = session_->controller();
+    std::unique_ptr<Datalog> datalog;
+    QtTimer timerRegistro(&context_, [&] {
+        try {
+            datalog->TimerRegistroTimer();
+        } catch (const std::exception &e) {
+            fail(FileOrConversion, QString::fromUtf8(e.what()));
+        }
+    });
+    datalog = std::make_unique<Datalog>(c.context(), c.scanner(), c.mapFile(), timerRegistro);
+
+    try {
+        c.Button3Click();
+    } catch (const EComPort &e) {
+        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+    }
+    try {
+        datalog->recordTo(path);
+    } catch (const std::exception &e) {
+        c.Button3Click();
+        throw Failure{FileOrConversion, QString::fromUtf8(e.what())};
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        runUntil(
+            [&] {
+                return stop() || !datalog->isRecording() || (seconds > 0 && clock.elapsed() >= qint64(seconds) * 1000);
+            },
+            0);
+    } catch (const Failure &) {
+        // The watchdog or a lost port: whatever was recorded is closed whole.
+        if (datalog->isRecording())
+            datalog->btnPararClick();
+        throw;
+    }
+    if (c.state().scannerActive) {
+        // Switching off ends the recording; the scanner's next tick sends the stop command.
+        c.Button3Click();
+        runUntil([this] { return !session_->timer1().isEnabled(); });
+    }
+    if (datalog->isRecording())
+        datalog->btnPararClick();
+    if (failure_)
+        throw *failure_;
 }
 
 } // namespace cli

@@ -35,6 +35,12 @@ public:
     // "&Lêr  Dados" until the last frame; Failure 3 when the module stays silent, the
     // port is lost, or a frame of kinds 1 to 26 never came.
     void readBack();
+    // "Ativar &Scanner" and "Gravar" into path, until `seconds` have passed (0: no
+    // limit) or stop() returns true; then the scanner is switched off (the stop
+    // command goes out) and the log is closed whole. Failure 3 when the module falls
+    // silent or the port is lost, 4 when the log cannot be written; the rows written
+    // so far stay in the file.
+    void record(const QString &path, int seconds, const std::function<bool()> &stop);
 
 private:
     class Messages : public Prompt {
@@ -46,7 +52,8 @@ private:
     };
 
     void fail(int code, const QString &message);
-    void runUntil(const std::function<bool()> &done);
+    // Runs the event loop until done() or a failure; limitMs 0 runs without a limit.
+    void runUntil(const std::function<bool()> &done, int limitMs = 60000);
 
     QObject context_;
     TableScreen screen_;

@@ -298,6 +298,7 @@ Log parse(const QByteArray &bytes, const QString &path)
         v.pump = whole(Pump) != 0;
         v.fan = whole(Fan) != 0;
         v.airConditioning = whole(Air) != 0;
+        v.markedCell = column[Cell] >= 0 ? whole(Cell) : -1;
         log.rows.push_back(r);
     }
     if (!haveNames)

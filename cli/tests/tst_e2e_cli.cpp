@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <signal.h>
+
 namespace {
 
 struct Run {
@@ -294,7 +296,7 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("start");
         QTest::newRow("overview") << QStringList{"--help"} << "Uso: velto-cli COMANDO [opções]\n";
-        for (const char *c : {"ports", "image", "write", "read", "diff"})
+        for (const char *c : {"ports", "image", "write", "read", "diff", "log", "convert"})
             QTest::newRow(c) << QStringList{c, "--help"} << QString("Uso: velto-cli %1").arg(c);
         QTest::newRow("version") << QStringList{"--version"} << "velto-cli 2.2\n";
         QTest::newRow("write version") << QStringList{"write", "--version"} << "velto-cli 2.2\n";
@@ -325,6 +327,104 @@ private slots:
         const QJsonArray list = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
         QVERIFY(!list.isEmpty());
         QCOMPARE(list[0].toObject()["name"].toString(), sim.devicePath());
+        QCOMPARE(list[0].toObject()["description"].toString(), QString("Pseudo-terminal"));
+    }
+
+    // A run recorded by the command line: the scanner's poll, rows once the three
+    // live kinds came, the tune beside the log, the stop command at the end.
+    void logRecordsTheRunAndStopsTheScanner()
+    {
+        QTemporaryDir dir;
+        SimProcess sim({"--rate", "20"});
+        QVERIFY(sim.start());
+        const QString log = dir.filePath("run.msl");
+        const Run r = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", "2"});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        const QList<QByteArray> lines = readAll(log).split('\n');
+        QCOMPARE(lines.value(0), QByteArray("\"Velto 2.2\""));
+        QVERIFY(lines.value(1).startsWith("\"Capture Date: "));
+        QVERIFY(lines.value(2).startsWith("Time\tRPM\tAvanco\tTi\tAbertura\tTPS\tTPSV\tTemperatura\t"));
+        QVERIFY2(lines.size() > 6, "no row recorded");
+        QCOMPARE(lines.last(), QByteArray()); // the file ends with a whole line
+        QCOMPARE(lines.value(4).count('\t'), 23);
+        QByteArray tune = readAll(dir.filePath("run-mapa.txt"));
+        QCOMPARE(tune, startupFields().join(';') + "\r\n");
+        const QList<quint8> commands = sim.commands();
+        QVERIFY(!commands.isEmpty());
+        QCOMPARE(commands.first(), quint8(0x7F));
+        QCOMPARE(commands.last(), quint8(0xD9));
+    }
+
+    void logEndsOnSigint()
+    {
+        QTemporaryDir dir;
+        SimProcess sim({"--rate", "20"});
+        QVERIFY(sim.start());
+        const QString log = dir.filePath("run.msl");
+        QProcess p;
+        p.start(QStringLiteral(VELTO_CLI), {"log", "--port", sim.devicePath(), "-o", log});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 6, 10000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardError()), QString());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(readAll(log).endsWith('\n'));
+        QTRY_COMPARE(sim.commands().value(sim.commands().size() - 1), quint8(0xD9));
+    }
+
+    void logOfASilentModule()
+    {
+        QTemporaryDir dir;
+        SimProcess sim({"--silent"});
+        QVERIFY(sim.start());
+        const QString log = dir.filePath("run.msl");
+        const Run r = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", "10"});
+        QCOMPARE(r.err, QString("velto-cli: Módulo não responde\n"));
+        QCOMPARE(r.code, 3);
+        // The log was started and is closed whole: header lines, no row.
+        QCOMPARE(readAll(log).split('\n').size(), 5);
+    }
+
+    // CSV: names and units with the column "Marca", a row per reading with commas and
+    // decimal points, the marker on the first row at or after its time; a bad line is
+    // reported once and the rest converted.
+    void convertWritesCsv()
+    {
+        QTemporaryDir dir;
+        const QByteArray names = "Time\tRPM\tAvanco\tTi\tAbertura\tTPS\tTPSV\tTemperatura\tColunaMAP\tColunaTPS\t"
+                                 "Carga\tLinhaRPM\tCelula\tAtuadorML\tSonda\tPressaoAtm\tCorrCurto\tCorrLongo\t"
+                                 "CorrTemp\tCorrAtm\tCorrAvanco\tBomba\tEletro\tAr";
+        const QByteArray units = "s\trpm\tdeg\tms\t%\tadc\tV\tC\traw\traw\tpos\tpos\tcell\t%\tmV\tmbar\t%\t%\t%\t%\t"
+                                 "deg\ton/off\ton/off\ton/off";
+        const QByteArray row1 = "0.000\t900\t12\t2.5\t3.75\t150\t0.73\t85\t40\t30\t5\t2\t16\t20\t450\t1000\t0\t0\t0\t"
+                                "0\t0\t1\t0\t0";
+        const QByteArray row2 = "0.250\t1000\t13\t2.6\t4.33\t160\t0.78\t85\t41\t31\t6\t3\t24\t21\t460\t1000\t1\t0\t"
+                                "0\t0\t0\t1\t0\t1";
+        const QByteArray msl = "\"Velto 2.2\"\n\"Capture Date: 2026-12-08T18:00:00\"\n" + names + "\n" + units + "\n" +
+                               row1 + "\nMARK 001 - curva, forte - 0.250\n" + row2 + "\n0.500\t1x\n";
+        const QString in = writeTemp(dir, "run.msl", msl);
+        const QString csv = dir.filePath("run.csv");
+        const Run r = cli({"convert", in, "-o", csv});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.startsWith("velto-cli: " + in + ": 1 linha(s) ignorada(s); a primeira, linha 8: "), qPrintable(r.err));
+        QByteArray expected = QByteArray(names).replace('\t', ',') + ",Marca\n" +
+                              QByteArray(units).replace('\t', ',') + ",\n" + QByteArray(row1).replace('\t', ',') +
+                              ",\n" + QByteArray(row2).replace('\t', ',') + ",\"MARK 001 - curva, forte\"\n";
+        QCOMPARE(readAll(csv), expected);
+    }
+
+    void convertRefusesALogWithoutRows()
+    {
+        QTemporaryDir dir;
+        const QString in = writeTemp(dir, "empty.msl", "\"Velto 2.2\"\n");
+        const QString csv = writeTemp(dir, "old.csv", "kept\n");
+        const Run r = cli({"convert", in, "-o", csv});
+        QCOMPARE(r.code, 4);
+        QVERIFY2(r.err.startsWith("velto-cli: " + in + ": "), qPrintable(r.err));
+        QCOMPARE(readAll(csv), QByteArray("kept\n"));
     }
 };
 
