@@ -65,8 +65,11 @@ CompareDialog::CompareDialog(const FileComparison &comparison, std::function<voi
         controls_ << d.control;
         ++row;
     }
-    table_->resizeColumnsToContents();
-    table_->horizontalHeader()->setStretchLastSection(true);
+    // Number, control and the two texts as wide as they need; the label takes the rest.
+    QHeaderView *header = table_->horizontalHeader();
+    for (int c : {0, 1, 3, 4})
+        header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(2, QHeaderView::Stretch);
     layout->addWidget(table_);
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int r, int) { showRow(r); });
 
