@@ -218,6 +218,7 @@ private slots:
     void stepIntoThePercentViewOpensTheMapEditMode();
     void stepIntoThePercentViewWhileTheScannerRunsIsRefused();
     void noUndoWhileATransferRuns();
+    void tpsCalibrationIsOneStep();
     void unsavedFlag_data();
     void unsavedFlag();
     void closeQuestion_data();
@@ -397,6 +398,43 @@ void TestUndo::noUndoWhileATransferRuns()
     c.undo(); // the whole read-back is one step
     QCOMPARE(rig.screen.text("e0"), QString("10"));
     QCOMPARE(rig.screen.text("e1"), QString("12"));
+}
+
+void TestUndo::tpsCalibrationIsOneStep()
+{
+    CoreRig rig;
+    Controller &c = rig.c();
+    c.ComPort1AfterOpen();
+    c.portActivated();
+    // Live data with a TPS reading (p4 + 256 p5).
+    auto liveData = [&](int reading) {
+        rig.receive(29, {90, 0, 0, 0, std::uint8_t(reading & 0xFF), std::uint8_t(reading >> 8), 0, 0});
+    };
+    c.btnConfigurarTpsClick();
+    QVERIFY(!c.canUndo());
+    c.TimerTPSTimer(); // step 1: scanner on
+    liveData(200);     // closed throttle
+    for (int step = 2; step <= 4; ++step)
+        c.TimerTPSTimer();
+    for (int i = 0; i < 6; ++i)
+        liveData(900); // the sixth is the full-throttle sample
+    for (int step = 5; step <= 11; ++step)
+        c.TimerTPSTimer(); // step 11 starts the upload
+    QVERIFY(!c.canUndo());
+    for (int i = 0; i < 35; ++i)
+        c.Timer2Timer();
+    for (int step = 12; step <= 17; ++step)
+        c.TimerTPSTimer();
+    QCOMPARE(rig.state().wv.tpsMin, 200);
+    QCOMPARE(rig.state().wv.tpsMax, 225);
+    QCOMPARE(c.history().count(), 2);
+    QVERIFY(c.canUndo());
+    c.undo();
+    QCOMPARE(rig.state().wv.tpsMin, 130);
+    QCOMPARE(rig.state().wv.tpsMax, 230);
+    c.redo();
+    QCOMPARE(rig.state().wv.tpsMax, 225);
+    QVERIFY(c.unsaved()); // the new limits are in no file yet
 }
 
 void TestUndo::unsavedFlag_data()
