@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/comparedialog.h"
 #include "session/comportlink.h"
 #include "app/layout.h"
 #include "app/picture.h"
@@ -13,6 +14,7 @@
 #include "link/scanner.h"
 #include "common/controls.h"
 #include "common/names.h"
+#include "files/mapfilecodec.h"
 #include "serial/comport.h"
 
 #include <QCloseEvent>
@@ -28,6 +30,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
 
@@ -47,6 +50,24 @@ bool isUserFocusChange(Qt::FocusReason reason)
     default:
         return false;
     }
+}
+
+// Ctrl+Z, Ctrl+Y and Ctrl+Shift+Z: the window's undo and redo, also inside a field
+// (whose own undo would otherwise take them).
+bool isHistoryKey(const QKeyEvent *key)
+{
+    const Qt::KeyboardModifiers mods =
+        key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (key->key() == Qt::Key_Z)
+        return mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    return key->key() == Qt::Key_Y && mods == Qt::ControlModifier;
+}
+
+// A field is left for good when the focus goes elsewhere in the window, not when a
+// popup list or another window takes it for a while.
+bool endsFieldEdit(Qt::FocusReason reason)
+{
+    return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
 }
 
 bool isCharacterKey(const QKeyEvent *key)
@@ -121,6 +142,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     wireButtons();
     wireFields();
     wireDatalog();
+    wireHistory();
     loadPicture(picture::findPicture());
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
@@ -257,6 +279,7 @@ void TForm1::guarded(const std::function<void()> &handler)
     } catch (...) {
         showError(QStringLiteral("Erro desconhecido"));
     }
+    refreshHistory();
 }
 
 void TForm1::tick(QtTimer &timer, void (Controller::*handler)())
@@ -276,6 +299,7 @@ void TForm1::tick(QtTimer &timer, void (Controller::*handler)())
         showError(QStringLiteral("Erro desconhecido"));
         tickErrorOpen_.remove(&timer);
     }
+    refreshHistory();
 }
 
 void TForm1::wirePort()
@@ -311,8 +335,46 @@ void TForm1::FormClose() { comPort_->Close(); }
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    bool mayClose = false;
+    guarded([&] { mayClose = controller_->FormCloseQuery(); });
+    if (!mayClose) {
+        event->ignore();
+        return;
+    }
     guarded([this] { FormClose(); });
     event->accept();
+}
+
+void TForm1::btnCompararClick()
+{
+    const std::optional<FileComparison> comparison = controller_->btnCompararClick();
+    if (!comparison)
+        return;
+    if (compareDialog_)
+        compareDialog_->close();
+    auto *dialog = new CompareDialog(*comparison, [this](const QString &control) { showField(control); }, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    compareDialog_ = dialog;
+    dialog->show();
+}
+
+CompareDialog *TForm1::compareDialog() const { return compareDialog_.data(); }
+
+void TForm1::showField(const QString &control)
+{
+    const bool tps = control == QLatin1String("tpsMin") || control == QLatin1String("tpsMax");
+    QWidget *field = screen_->widget(tps ? QStringLiteral("btnConfigurarTps") : control);
+    int page = -1;
+    for (int i = 0; i < Mapas_->count(); ++i)
+        if (Mapas_->widget(i)->isAncestorOf(field))
+            page = i;
+    if (page < 0 || !Mapas_->isTabVisible(page))
+        return; // behind the page control, or its page is hidden while the scanner runs
+    activateWindow();
+    raise();
+    Mapas_->setCurrentIndex(page);
+    if (field->isEnabled() && field->isVisibleTo(Mapas_->widget(page)))
+        field->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm1::wireButtons()
@@ -339,6 +401,49 @@ void TForm1::wireButtons()
     onClick("btnPercentual", [c] { c->btnPercentualClick(); });
     onClick("btnmS", [c] { c->btnmSClick(); });
     onClick("btnConfigurarTps", [c] { c->btnConfigurarTpsClick(); });
+    for (const char *b : {"btnDesfazer", "btnDesfazer1"})
+        onClick(b, [c] { c->undo(); });
+    for (const char *b : {"btnRefazer", "btnRefazer1"})
+        onClick(b, [c] { c->redo(); });
+    onClick("btnComparar", [this] { btnCompararClick(); });
+}
+
+void TForm1::wireHistory()
+{
+    Controller *c = controller_.get();
+    const std::pair<QKeySequence, std::function<void()>> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), [c] { c->undo(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), [c] { c->redo(); }},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [c] { c->redo(); }},
+    };
+    for (const auto &[key, handler] : keys) {
+        auto *shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, [this, handler] { guarded(handler); });
+    }
+    // The fields' own undo would take the keys first.
+    for (QLineEdit *e : findChildren<QLineEdit *>())
+        e->installEventFilter(this);
+    for (QComboBox *combo : findChildren<QComboBox *>())
+        combo->installEventFilter(this);
+
+    for (const QString &name : mapfile::fieldControls()) {
+        QWidget *w = screen_->widget(name);
+        historyFields_.insert(w);
+        if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->lineEdit())
+            historyFields_.insert(combo->lineEdit());
+    }
+}
+
+void TForm1::refreshHistory()
+{
+    if (!controller_)
+        return;
+    const bool undo = controller_->canUndo(), redo = controller_->canRedo(), unsaved = controller_->unsaved();
+    for (const QString &suffix : {QString(), QStringLiteral("1")}) {
+        screen_->widget(QStringLiteral("btnDesfazer") + suffix)->setEnabled(undo);
+        screen_->widget(QStringLiteral("btnRefazer") + suffix)->setEnabled(redo);
+        screen_->widget(QStringLiteral("lbNaoSalvo") + suffix)->setVisible(unsaved);
+    }
 }
 
 void TForm1::wireDatalog()
@@ -432,10 +537,28 @@ void TForm1::runExitChecks()
         if (auto *edit = qobject_cast<QLineEdit *>(reached.data()); edit && focusWidget() != edit)
             edit->deselect();
     }
+    // The typed edit, with what the check put in its place, is one step.
+    if (fieldLeft_) {
+        fieldLeft_ = false;
+        guarded([this] { controller_->fieldLeft(); });
+    }
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::ShortcutOverride && isHistoryKey(static_cast<QKeyEvent *>(event))) {
+        event->ignore(); // not the field's: the window's shortcut runs
+        return true;
+    }
+    if (event->type() == QEvent::FocusOut && historyFields_.contains(watched) &&
+        endsFieldEdit(static_cast<QFocusEvent *>(event)->reason())) {
+        fieldLeft_ = true;
+        if (!exitChecksScheduled_) {
+            exitChecksScheduled_ = true;
+            QMetaObject::invokeMethod(
+                this, [this] { runExitChecks(); }, Qt::QueuedConnection);
+        }
+    }
     if (event->type() == QEvent::FocusOut) {
         // A check never runs inside another one (its message box takes the focus).
         if (exitChecks_.contains(watched) && !exitCheckRunning_ &&

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class CompareDialog;
 class ComPortLink;
 class Controller;
 class Datalog;
@@ -59,6 +61,11 @@ public:
     void btnAtivarClick();
     void btnDesativarClick();
     void FormClose();
+    void btnCompararClick();
+    // Shows the page of a control of the parameter set ("e12i"; "tpsMin" and "tpsMax"
+    // are set by "Configurar &TPS") and gives the control the focus.
+    void showField(const QString &control);
+    CompareDialog *compareDialog() const; // the one last opened, while it is open
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -73,6 +80,9 @@ private:
     void tick(QtTimer &timer, void (Controller::*handler)());
     void runExitChecks();
     void showError(const QString &text);
+    void wireHistory();
+    // Undo and redo buttons and the unsaved-changes label follow the controller.
+    void refreshHistory();
 
     QTabWidget *Mapas_ = nullptr;
     std::unique_ptr<WidgetScreen> screen_;
@@ -91,6 +101,10 @@ private:
     QList<QObject *> pendingExits_; // left by the user, check not run yet
     bool exitCheckRunning_ = false;
     bool exitChecksScheduled_ = false;
+    // Controls of the parameter set: leaving one ends a typed edit (one undo step).
+    QSet<QObject *> historyFields_;
+    bool fieldLeft_ = false; // a field was left, the step is recorded after its check
+    QPointer<CompareDialog> compareDialog_;
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
     // Combo boxes whose selected entry moved in the event being handled.

@@ -546,9 +546,38 @@ void buildTemperatureCorrections(Builder &b)
         top->setBuddy(g->findChild<QLineEdit *>(QStringLiteral("eCorrecaoTi0")));
 }
 
+// Undo, redo and the unsaved-changes label, on each page in a place of its own.
+struct HistoryPlace {
+    QRect label, undo, redo;
+    const char *suffix; // "" on the map page, "1" on the configuration page
+};
+
+void buildHistoryControls(Builder &b, const HistoryPlace &place)
+{
+    const QString suffix = QString::fromLatin1(place.suffix);
+    QLabel *unsaved = b.label(QString::fromUtf8("Alterações não salvas"), place.label, Qt::AlignCenter,
+                              QStringLiteral("lbNaoSalvo") + suffix);
+    unsaved->setFont(arial(12, true));
+    setTextColor(unsaved, Qt::red);
+    unsaved->setVisible(false);
+    QPushButton *undo = b.button(QStringLiteral("btnDesfazer") + suffix, place.undo);
+    undo->setText(QStringLiteral("Desfazer"));
+    undo->setToolTip(QString::fromUtf8("Desfaz a última alteração dos dados da tela (Ctrl+Z)."));
+    undo->setEnabled(false);
+    QPushButton *redo = b.button(QStringLiteral("btnRefazer") + suffix, place.redo);
+    redo->setText(QStringLiteral("Refazer"));
+    redo->setToolTip(QString::fromUtf8("Refaz a alteração desfeita (Ctrl+Y ou Ctrl+Shift+Z)."));
+    redo->setEnabled(false);
+}
+
 } // namespace
 
 QFont windowFont() { return arial(12); }
+
+QStringList historyControls()
+{
+    return {"lbNaoSalvo", "btnDesfazer", "btnRefazer", "lbNaoSalvo1", "btnDesfazer1", "btnRefazer1", "btnComparar"};
+}
 
 QStringList pictureBoxes() { return {"Image1", "Image2", "Image3", "Image4"}; }
 
@@ -580,6 +609,8 @@ void buildMapPage(QWidget *page)
     for (int i = 0; i < count; ++i)
         b.button(buttons[i], QRect(x0 + i * (bw + gap), 612, bw, 36));
     buildMapEditGroup(b);
+    // Between the second row of read-outs and the picture, free in every mode.
+    buildHistoryControls(b, {QRect(512, 58, 168, 18), QRect(512, 80, 82, 28), QRect(598, 80, 82, 28), ""});
     busyPanel(b, "pnAguarde", "pbCarregando1", "Image3");
 }
 
@@ -599,6 +630,11 @@ void buildConfigPage(QWidget *page)
     b.button("Button1", QRect(812, 534, 150, 36));
     b.button("btnLerDados", QRect(650, 584, 150, 36));
     b.button("btnEnvia", QRect(812, 584, 150, 36));
+    // Above the file buttons, below " Ar Condic. ".
+    buildHistoryControls(b, {QRect(650, 426, 312, 20), QRect(650, 450, 150, 32), QRect(812, 450, 150, 32), "1"});
+    QPushButton *compare = b.button("btnComparar", QRect(650, 490, 312, 34));
+    compare->setText(QStringLiteral("Com&parar"));
+    compare->setToolTip(QString::fromUtf8("Compara os dados da tela com um arquivo do computador."));
     busyPanel(b, "Panel1", "pbCarregando", "Image4");
 }
 

@@ -23,4 +23,6 @@ void buildHiddenControls(QWidget *form);
 QStringList pictureBoxes();
 // The read-outs of the map page (read-only).
 QStringList readouts();
+// Undo, redo and the unsaved-changes label of both pages, and "Com&parar".
+QStringList historyControls();
 } // namespace layout

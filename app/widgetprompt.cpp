@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace prompt
 {
@@ -57,6 +58,23 @@ std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text)
     return box;
 }
 
+std::unique_ptr<QMessageBox> questionBox(QWidget *parent, const QString &text, const QStringList &buttons)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Question, messageTitle, text, QMessageBox::NoButton, parent);
+    box->setTextFormat(Qt::PlainText);
+    // One role for all keeps the buttons in the order given on every desktop.
+    for (const QString &caption : buttons)
+        box->addButton(caption, QMessageBox::ActionRole);
+    const QList<QAbstractButton *> added = box->buttons();
+    if (!added.isEmpty()) {
+        box->setDefaultButton(qobject_cast<QPushButton *>(added.first()));
+        box->setEscapeButton(added.last());
+    }
+    return box;
+}
+
+int chosenButton(const QMessageBox &box) { return int(box.buttons().indexOf(box.clickedButton())); }
+
 } // namespace prompt
 
 void WidgetPrompt::message(const QString &text)
@@ -75,3 +93,10 @@ std::optional<QString> WidgetPrompt::run(const FileDialogSpec &setup, bool save)
 
 std::optional<QString> WidgetPrompt::saveFileName(const FileDialogSpec &setup) { return run(setup, true); }
 std::optional<QString> WidgetPrompt::openFileName(const FileDialogSpec &setup) { return run(setup, false); }
+
+int WidgetPrompt::question(const QString &text, const QStringList &buttons)
+{
+    auto box = prompt::questionBox(parent_, text, buttons);
+    box->exec();
+    return prompt::chosenButton(*box);
+}

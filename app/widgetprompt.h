@@ -21,6 +21,11 @@ QStringList nameFilters(const QString &filter);
 // any file name is accepted (the caller reports a missing file).
 std::unique_ptr<QFileDialog> fileDialog(QWidget *parent, const FileDialogSpec &setup, bool save);
 std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text);
+// A question with the buttons in the order given, the first the default and the last
+// also answered by Escape.
+std::unique_ptr<QMessageBox> questionBox(QWidget *parent, const QString &text, const QStringList &buttons);
+// The index of the button the user chose in a question box, or -1.
+int chosenButton(const QMessageBox &box);
 } // namespace prompt
 
 class WidgetPrompt : public Prompt
@@ -30,6 +35,7 @@ public:
     void message(const QString &text) override;
     std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
+    int question(const QString &text, const QStringList &buttons) override;
 
 private:
     std::optional<QString> run(const FileDialogSpec &setup, bool save);

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,10 @@ public:
     virtual void message(const QString &text) = 0; // modal box with an OK button
     virtual std::optional<QString> saveFileName(const FileDialogSpec &setup) = 0;
     virtual std::optional<QString> openFileName(const FileDialogSpec &setup) = 0;
+    // Modal box with one button per caption, in that order, the first one the default
+    // and the last one also chosen by Escape; returns the index of the button chosen,
+    // or -1 when the box was closed without a choice.
+    virtual int question(const QString &text, const QStringList &buttons) = 0;
 };
 
 // Values converted from the screen at the start of an upload, kept for the run.

@@ -2,6 +2,7 @@
 
 #include "config/configfields.h"
 #include "config/tpscalibration.h"
+#include "core/undo.h"
 #include "files/mapfile.h"
 #include "link/parameterimage.h"
 #include "link/receiver.h"
@@ -10,6 +11,36 @@
 #include "maps/axes.h"
 #include "maps/mapedit.h"
 #include "maps/views.h"
+
+#include <stdexcept>
+
+namespace {
+
+const QString closeQuestion =
+    QString::fromUtf8(" Os dados da tela foram alterados e não foram salvos. Salvar antes de sair? ");
+
+// An operation that changes the parameter set is one step of the history. A change
+// made before it and not recorded yet (a field still being typed in) becomes a step of
+// its own; the operation's result is recorded also when it failed half-way.
+class HistoryStep {
+public:
+    explicit HistoryStep(UndoHistory &history) : history_(history) { history_.record(); }
+    ~HistoryStep()
+    {
+        try {
+            history_.record();
+        } catch (...) {
+            // Leaving the operation must not fail; the next step records the screen.
+        }
+    }
+    HistoryStep(const HistoryStep &) = delete;
+    HistoryStep &operator=(const HistoryStep &) = delete;
+
+private:
+    UndoHistory &history_;
+};
+
+} // namespace
 
 Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &timer1, Timer &timer2,
                        Timer &timerTps, Timer &timerReadBack)
@@ -29,10 +60,11 @@ Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &ti
     ctx_.hooks.wheelTypeChange = [this] { config_->cbTipoRodaFonicaChange(); };
     ctx_.hooks.speedScaleChange = [this] { axes_->cbEscalaRpmChange(); };
     ctx_.hooks.scannerToggle = [this] { scanner_->Button3Click(); };
-    ctx_.hooks.upload = [this] { transmitter_->btnEnviaClick(); };
+    ctx_.hooks.upload = [this] { btnEnviaClick(); };
     ctx_.hooks.tpsSample = [this](int reading) { tps_->sample(reading); };
     ctx_.hooks.msView = [this] { views_->btnmSClick(); };
     tps_->uploadCompleted = [this] { return transmitter_->outcome() == Transmitter::Outcome::Completed; };
+    undo_ = std::make_unique<UndoHistory>(ctx_, [this](bool percent) { showViewForHistory(percent); });
 }
 
 Controller::~Controller() = default;
@@ -55,6 +87,7 @@ void Controller::FormCreate(const QStringList &ports)
     s.setItemIndex("cbPontoZero", 3);
     state_.wv.tpsMin = 130;
     state_.wv.tpsMax = 230;
+    undo_->reset();
 }
 
 void Controller::ComPort1AfterOpen()
@@ -85,22 +118,89 @@ void Controller::portDeactivated()
     ctx_.screen.setEnabled("btnAtivar", true);
 }
 
-void Controller::btnEnviaClick() { transmitter_->btnEnviaClick(); }
-void Controller::Timer2Timer() { transmitter_->Timer2Timer(); }
+void Controller::btnEnviaClick()
+{
+    undo_->record();
+    uploadStart_ = mapFile_->screenTune();
+    transmitter_->btnEnviaClick();
+}
+
+void Controller::Timer2Timer()
+{
+    transmitter_->Timer2Timer();
+    if (!ctx_.timer2.isEnabled())
+        uploadEnded(); // the end command is out
+}
+
 void Controller::btnLerDadosClick() { receiver_->btnLerDadosClick(); }
-void Controller::ComPort1RxChar() { receiver_->ComPort1RxChar(); }
-void Controller::TimerReadBackTimer() { receiver_->TimerReadBackTimer(); }
+
+void Controller::ComPort1RxChar()
+{
+    const bool readingBack = receiver_->readBack() != Receiver::ReadBack::Idle;
+    receiver_->ComPort1RxChar();
+    if (receiver_->readBack() != Receiver::ReadBack::Idle)
+        return; // a read-back becomes one step when it ends
+    if (readingBack) {
+        // Kind 26 ended it: the screen is what the ECU holds.
+        undo_->record();
+        undo_->markTransferred(mapFile_->screenTune());
+        return;
+    }
+    // Both progress bars show the kind of every frame; kinds 1 to 26 write parameters.
+    const int kind = ctx_.screen.barPosition(QStringLiteral("pbCarregando"));
+    if (kind >= 1 && kind <= 26)
+        undo_->record();
+}
+
+void Controller::TimerReadBackTimer()
+{
+    const bool readingBack = receiver_->readBack() != Receiver::ReadBack::Idle;
+    receiver_->TimerReadBackTimer();
+    if (readingBack && receiver_->readBack() == Receiver::ReadBack::Idle)
+        undo_->record(); // ended by silence: what came in is one step, and no transfer
+}
 void Controller::Button3Click() { scanner_->Button3Click(); }
 void Controller::Timer1Timer() { scanner_->Timer1Timer(); }
 void Controller::cbEscalaRpmChange() { axes_->cbEscalaRpmChange(); }
 void Controller::cbCombinacaoMapaExit() { axes_->cbCombinacaoMapaExit(); }
 void Controller::btnAlterarMapasClick() { edit_->btnAlterarMapasClick(); }
-void Controller::btnAlterarClick() { edit_->btnAlterarClick(); }
-void Controller::btnVoltarTelaPrincipalClick() { edit_->btnVoltarTelaPrincipalClick(); }
-void Controller::btnPercentualClick() { views_->btnPercentualClick(); }
-void Controller::btnmSClick() { views_->btnmSClick(); }
-void Controller::btnSalvarClick() { mapFile_->btnSalvarClick(); }
-void Controller::btnCarregarClick() { mapFile_->btnCarregarClick(); }
+void Controller::btnAlterarClick()
+{
+    HistoryStep step(*undo_);
+    edit_->btnAlterarClick();
+}
+
+void Controller::btnVoltarTelaPrincipalClick()
+{
+    HistoryStep step(*undo_);
+    edit_->btnVoltarTelaPrincipalClick();
+}
+
+void Controller::btnPercentualClick()
+{
+    HistoryStep step(*undo_);
+    views_->btnPercentualClick();
+}
+
+void Controller::btnmSClick()
+{
+    HistoryStep step(*undo_);
+    views_->btnmSClick();
+}
+
+void Controller::btnSalvarClick()
+{
+    undo_->record();
+    if (mapFile_->btnSalvarClick())
+        undo_->markSaved();
+}
+
+void Controller::btnCarregarClick()
+{
+    HistoryStep step(*undo_);
+    if (mapFile_->btnCarregarClick())
+        undo_->markSaved();
+}
 void Controller::eDeslCutOffExit() { config_->eDeslCutOffExit(); }
 void Controller::eLigaCutOffExit() { config_->eLigaCutOffExit(); }
 void Controller::eTempoCargaExit() { config_->eTempoCargaExit(); }
@@ -108,5 +208,110 @@ void Controller::eLimiteRpmExit() { config_->eLimiteRpmExit(); }
 void Controller::eAvancoPartidaExit() { config_->eAvancoPartidaExit(); }
 void Controller::fixedComboKeyPress(const QString &comboName) { config_->fixedComboKeyPress(comboName); }
 void Controller::cbTipoRodaFonicaChange() { config_->cbTipoRodaFonicaChange(); }
-void Controller::btnConfigurarTpsClick() { tps_->btnConfigurarTpsClick(); }
-void Controller::TimerTPSTimer() { tps_->TimerTPSTimer(); }
+void Controller::btnConfigurarTpsClick()
+{
+    undo_->record();
+    tps_->btnConfigurarTpsClick();
+}
+
+void Controller::TimerTPSTimer()
+{
+    const bool calibrating = ctx_.timerTps.tag == 1;
+    tps_->TimerTPSTimer();
+    if (calibrating && ctx_.timerTps.tag == 0)
+        undo_->record(); // the new limits, or nothing after a cancellation
+}
+
+bool Controller::historyBusy() const
+{
+    return ctx_.timer2.isEnabled() || receiver_->readBack() != Receiver::ReadBack::Idle || ctx_.timerTps.tag == 1 ||
+           ctx_.timerTps.isEnabled();
+}
+
+void Controller::undo()
+{
+    if (!historyBusy())
+        undo_->undo();
+}
+
+void Controller::redo()
+{
+    if (!historyBusy())
+        undo_->redo();
+}
+
+bool Controller::canUndo() const { return !historyBusy() && undo_->canUndo(); }
+bool Controller::canRedo() const { return !historyBusy() && undo_->canRedo(); }
+
+void Controller::fieldLeft()
+{
+    // During a read-back its frames and the typed edit become one step at its end.
+    if (receiver_->readBack() == Receiver::ReadBack::Idle)
+        undo_->record();
+}
+
+bool Controller::unsaved() const { return undo_->unsaved(); }
+
+void Controller::showViewForHistory(bool percent)
+{
+    Screen &s = ctx_.screen;
+    // The percent view is shown only in the map edit mode; a step back into it opens
+    // the mode as "Alterar &Mapas" does, and only when that button could be pressed.
+    if (percent && !s.isVisible(QStringLiteral("GroupBox10"))) {
+        if (!s.isVisible(QStringLiteral("btnAlterarMapas")) || !s.isEnabled(QStringLiteral("btnAlterarMapas")))
+            throw std::runtime_error(
+                " Atenção ! !  Esta etapa volta o mapa de injeção para \" % \", que só é mostrado em \"Alterar "
+                "Mapas\": desative o scanner antes.  ");
+        edit_->btnAlterarMapasClick();
+    }
+    views_->showView(percent);
+}
+
+void Controller::uploadEnded()
+{
+    // An edit made while the blocks went out may have reached the ECU in part: only
+    // an unchanged screen counts as sent.
+    if (uploadStart_ && mapFile_->screenTune() == *uploadStart_)
+        undo_->markTransferred(*uploadStart_);
+    uploadStart_.reset();
+}
+
+bool Controller::FormCloseQuery()
+{
+    if (!undo_->wouldLoseChanges())
+        return true;
+    const QStringList buttons = {QStringLiteral("Salvar"), QStringLiteral("Sair sem salvar"),
+                                 QStringLiteral("Cancelar")};
+    switch (ctx_.prompt.question(closeQuestion, buttons)) {
+    case 0:
+        return saveBeforeClose();
+    case 1:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Controller::saveBeforeClose()
+{
+    if (state_.percentView) {
+        // The file holds milliseconds; the cells hold percent now.
+        ctx_.prompt.message(QString::fromUtf8(" Atenção ! !  O mapa de injeção está em \" % \": volte para Ti \" mS "
+                                              "\" antes de salvar.  "));
+        return false;
+    }
+    undo_->record();
+    if (!mapFile_->btnSalvarClick())
+        return false; // cancelled: the window stays open
+    undo_->markSaved();
+    return true;
+}
+
+std::optional<FileComparison> Controller::btnCompararClick()
+{
+    const std::optional<QString> path = ctx_.prompt.openFileName(MapFile::dialogSpec());
+    if (!path)
+        return std::nullopt;
+    const Tune file = MapFile::readTune(*path);
+    return FileComparison{*path, tunediff::compare(mapFile_->screenTune(), file)};
+}

@@ -2,9 +2,12 @@
 // All handlers of the main window, free of widgets. The window forwards each widget
 // event to the method of the same name; the tests call them directly.
 #include "common/context.h"
+#include "core/tunediff.h"
 
+#include <QList>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class ParameterImage;
 class Transmitter;
@@ -16,6 +19,13 @@ class MapEdit;
 class MapFile;
 class ConfigFields;
 class TpsCalibration;
+class UndoHistory;
+
+// The differences between the screen and a map file ("Comparar").
+struct FileComparison {
+    QString path;
+    QList<tunediff::Difference> differences; // a = the screen, b = the file
+};
 
 class Controller {
 public:
@@ -71,11 +81,32 @@ public:
     void btnConfigurarTpsClick();
     void TimerTPSTimer();
 
+    // Undo and redo of the parameter set on screen (Ctrl+Z, Ctrl+Y, Ctrl+Shift+Z).
+    // Not while an upload, a read-back or the TPS calibration runs (they read or write
+    // the parameter texts themselves); they never send anything.
+    void undo();
+    void redo();
+    bool canUndo() const;
+    bool canRedo() const;
+    // The focus left a field and its check has run: the typed edit becomes one step.
+    void fieldLeft();
+    // "Alterações não salvas": the parameter set differs from the last map file saved
+    // or loaded (from the start-up screen while there was none).
+    bool unsaved() const;
+    // Closing the window: asks before a screen neither saved nor sent is lost; returns
+    // whether the window may close.
+    bool FormCloseQuery();
+    // "Comparar": the differences between the screen and a map file the user chooses;
+    // nothing when the dialog is cancelled. A file that does not load throws the
+    // load's own message and changes nothing.
+    std::optional<FileComparison> btnCompararClick();
+
     ParameterImage &image() { return *image_; }
     Receiver &receiver() { return *receiver_; }
     Scanner &scanner() { return *scanner_; }
     TpsCalibration &tpsCalibration() { return *tps_; }
     MapFile &mapFile() { return *mapFile_; }
+    UndoHistory &history() { return *undo_; }
 
 private:
     State state_;
@@ -90,4 +121,11 @@ private:
     std::unique_ptr<MapFile> mapFile_;
     std::unique_ptr<ConfigFields> config_;
     std::unique_ptr<TpsCalibration> tps_;
+    std::unique_ptr<UndoHistory> undo_;
+
+    bool historyBusy() const;
+    void showViewForHistory(bool percent);
+    bool saveBeforeClose();
+    void uploadEnded();
+    std::optional<Tune> uploadStart_; // the parameter set when the running upload began
 };

@@ -312,12 +312,13 @@ QString MapFile::errorText(int err) { return ioErrorText(err); }
 
 void MapFile::saveTo(const QString &path) const { writeReplacing(path, screenBytes()); }
 
-void MapFile::btnSalvarClick()
+bool MapFile::btnSalvarClick()
 {
     const std::optional<QString> path = ctx_.prompt.saveFileName(dialogSpec());
     if (!path)
-        return;
+        return false;
     saveTo(*path);
+    return true;
 }
 
 Tune MapFile::readTune(const QString &path)
@@ -343,12 +344,13 @@ Tune MapFile::readTune(const QString &path)
     return tune;
 }
 
-void MapFile::btnCarregarClick()
+bool MapFile::btnCarregarClick()
 {
     const std::optional<QString> path = ctx_.prompt.openFileName(dialogSpec());
     if (!path)
-        return;
+        return false;
     loadFrom(*path);
+    return true;
 }
 
 void MapFile::loadFrom(const QString &path) { apply(readTune(path)); }

@@ -19,8 +19,10 @@ struct Tune {
 class MapFile {
 public:
     explicit MapFile(Context &ctx);
-    void btnSalvarClick(); // btnSalvar and Button1
-    void btnCarregarClick(); // btnCarregar and Button2
+    // btnSalvar and Button1; returns whether a file was written (not when cancelled).
+    bool btnSalvarClick();
+    // btnCarregar and Button2; returns whether a file was loaded (not when cancelled).
+    bool btnCarregarClick();
     static FileDialogSpec dialogSpec(); // filter, default extension, initial folder
 
     // The parameter set on screen, as it stands.

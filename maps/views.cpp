@@ -50,26 +50,32 @@ MapViews::MapViews(Context &ctx)
 
 void MapViews::btnPercentualClick()
 {
-    Screen &s = ctx_.screen;
-    const QStringList texts = convertedCells(s, true); // throws before anything changes
-
-    // Every path that takes the cells as milliseconds is closed while they hold percent.
-    for (const char *b : {"btnEnvia", "Button8", "btnLerDados", "Button6", "btnSalvar", "Button1", "btnCarregar",
-                          "Button2", "btnAtivar"})
-        s.setEnabled(b, false);
-    writeCells(s, texts);
-    s.setEnabled("btnmS", true);
-    s.setEnabled("btnPercentual", false);
-    s.setText("Label46", " Valores em  \" % \" ");
-    ctx_.state.percentView = true;
+    const QStringList texts = convertedCells(ctx_.screen, true); // throws before anything changes
+    writeCells(ctx_.screen, texts);
+    showView(true);
 }
 
 void MapViews::btnmSClick()
 {
-    Screen &s = ctx_.screen;
-    const QStringList texts = convertedCells(s, false); // throws before anything changes
+    const QStringList texts = convertedCells(ctx_.screen, false); // throws before anything changes
+    writeCells(ctx_.screen, texts);
+    showView(false);
+}
 
-    writeCells(s, texts);
+void MapViews::showView(bool percent)
+{
+    Screen &s = ctx_.screen;
+    if (percent) {
+        // Every path that takes the cells as milliseconds is closed while they hold percent.
+        for (const char *b : {"btnEnvia", "Button8", "btnLerDados", "Button6", "btnSalvar", "Button1", "btnCarregar",
+                              "Button2", "btnAtivar"})
+            s.setEnabled(b, false);
+        s.setEnabled("btnmS", true);
+        s.setEnabled("btnPercentual", false);
+        s.setText("Label46", " Valores em  \" % \" ");
+        ctx_.state.percentView = true;
+        return;
+    }
     s.setEnabled("btnPercentual", true);
     s.setEnabled("btnmS", false);
     s.setText("Label46", " Valores em Ti \" mS \" ");

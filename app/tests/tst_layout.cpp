@@ -100,6 +100,10 @@ void TstLayout::page()
         overlays.removeAll("pnAguarde");
         break;
     }
+    // A change not saved: the label and the undo buttons show on both pages.
+    s.setText("e71", "28");
+    form.guarded([&] { c.fieldLeft(); });
+    QVERIFY(!s.widget("lbNaoSalvo")->isHidden());
     QCoreApplication::processEvents();
     QVERIFY(prompt.messages.isEmpty());
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -18,6 +19,8 @@ private slots:
     void saveDialog();
     void openDialog();
     void messageBoxIsModalWithOk();
+    void questionKeepsTheButtonsInOrder_data();
+    void questionKeepsTheButtonsInOrder();
 };
 
 void TstPrompt::nameFilters_data()
@@ -86,6 +89,50 @@ void TstPrompt::messageBoxIsModalWithOk()
     QCOMPARE(text, QStringLiteral("Módulo não responde"));
     QCOMPARE(buttons, 1);
     QVERIFY(modal);
+}
+
+
+void TstPrompt::questionKeepsTheButtonsInOrder_data()
+{
+    QTest::addColumn<int>("press"); // the button clicked, -1 for Escape
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Salvar") << 0 << 0;
+    QTest::newRow("Sair sem salvar") << 1 << 1;
+    QTest::newRow("Cancelar") << 2 << 2;
+    QTest::newRow("Escape") << -1 << 2;
+}
+
+void TstPrompt::questionKeepsTheButtonsInOrder()
+{
+    QFETCH(int, press);
+    QFETCH(int, answer);
+    QWidget parent;
+    parent.show();
+    WidgetPrompt p(&parent);
+    QStringList captions;
+    QString text, defaultCaption;
+    bool modal = false;
+    QTimer::singleShot(0, &parent, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        modal = box->isModal();
+        for (QAbstractButton *b : box->buttons())
+            captions << b->text();
+        defaultCaption = box->defaultButton() ? box->defaultButton()->text() : QString();
+        if (press < 0)
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            box->buttons().at(press)->click();
+    });
+    const int chosen = p.question(QStringLiteral(" Salvar antes de sair? "),
+                                  {QStringLiteral("Salvar"), QStringLiteral("Sair sem salvar"), QStringLiteral("Cancelar")});
+    QCOMPARE(text, QStringLiteral(" Salvar antes de sair? "));
+    QCOMPARE(captions, QStringList({"Salvar", "Sair sem salvar", "Cancelar"}));
+    QCOMPARE(defaultCaption, QStringLiteral("Salvar"));
+    QVERIFY(modal);
+    QCOMPARE(chosen, answer);
 }
 
 QTEST_MAIN(TstPrompt)

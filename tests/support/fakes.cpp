@@ -71,3 +71,14 @@ std::optional<QString> FakePrompt::saveFileName(const FileDialogSpec &setup)
 
 std::optional<QString> FakePrompt::openFileName(const FileDialogSpec &setup) { return saveFileName(setup); }
 
+
+int FakePrompt::question(const QString &text, const QStringList &buttons)
+{
+    questions << text;
+    questionButtons << buttons;
+    if (questionAnswers.empty())
+        return -1;
+    const int answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
+}

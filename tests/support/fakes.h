@@ -53,10 +53,14 @@ public:
     void message(const QString &text) override;
     std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
+    int question(const QString &text, const QStringList &buttons) override;
     QStringList messages;                 // every message shown, in order
     std::deque<std::optional<QString>> fileAnswers; // answers to the file dialogs (nullopt: cancel)
     QList<FileDialogSpec> dialogs;        // every dialog shown
     std::function<void(const QString &)> onMessage; // runs while a message is "open"
+    QStringList questions;                // every question asked, in order
+    QList<QStringList> questionButtons;   // the buttons of each question
+    std::deque<int> questionAnswers;      // the button chosen for each (none left: -1, closed)
 };
 
 // The fakes and a Context over them, as the window would hand it to one activity.

@@ -1,0 +1,257 @@
+#include "core/undo.h"
+
+#include "common/names.h"
+#include "files/mapfilecodec.h"
+
+#include <stdexcept>
+
+namespace {
+
+const QString unitCaptionName = QStringLiteral("Label46");
+const QString toothField = QStringLiteral("cbDentesPms");
+const QString zeroPointField = QStringLiteral("cbPontoZero");
+
+bool isCombo(const QString &control) { return control.startsWith(QLatin1String("cb")); }
+
+const QStringList &captionNames()
+{
+    static const QStringList list = names::ignitionRowCaptions() + names::injectionRowCaptions() +
+                                    names::ignitionColumnCaptions() + names::injectionColumnCaptions();
+    return list;
+}
+
+// Numbers as variable-length unsigned integers (7 bits a byte), signed ones zig-zag
+// coded, texts as their UTF-8 length and bytes.
+class Writer {
+public:
+    void number(quint64 v)
+    {
+        while (v >= 0x80) {
+            out.append(char(0x80 | (v & 0x7F)));
+            v >>= 7;
+        }
+        out.append(char(v));
+    }
+    void integer(qint64 v) { number((quint64(v) << 1) ^ quint64(v >> 63)); }
+    void text(const QString &s)
+    {
+        const QByteArray utf8 = s.toUtf8();
+        number(quint64(utf8.size()));
+        out.append(utf8);
+    }
+    QByteArray out;
+};
+
+class Reader {
+public:
+    explicit Reader(const QByteArray &bytes) : in_(bytes) {}
+    quint64 number()
+    {
+        quint64 v = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (pos_ >= in_.size())
+                break;
+            const auto b = quint8(in_[pos_++]);
+            v |= quint64(b & 0x7F) << shift;
+            if (!(b & 0x80))
+                return v;
+        }
+        throw std::logic_error("damaged undo step");
+    }
+    qint64 integer()
+    {
+        const quint64 v = number();
+        return qint64(v >> 1) ^ -qint64(v & 1);
+    }
+    QString text()
+    {
+        const quint64 n = number();
+        if (n > quint64(in_.size() - pos_))
+            throw std::logic_error("damaged undo step");
+        const QString s = QString::fromUtf8(in_.constData() + pos_, qsizetype(n));
+        pos_ += qsizetype(n);
+        return s;
+    }
+
+private:
+    const QByteArray &in_;
+    qsizetype pos_ = 0;
+};
+
+} // namespace
+
+ScreenState ScreenState::capture(Context &ctx)
+{
+    const Screen &s = ctx.screen;
+    ScreenState state;
+    state.tune = MapFile(ctx).screenTune();
+    for (const QString &control : mapfile::fieldControls()) {
+        const bool combo = isCombo(control);
+        state.itemIndex << (combo ? s.itemIndex(control) : -1);
+        state.items << (combo ? s.items(control) : QStringList());
+    }
+    for (const QString &caption : captionNames())
+        state.captions << s.text(caption);
+    state.toothFieldsEnabled = s.isEnabled(toothField);
+    state.percentView = ctx.state.percentView;
+    state.unitCaption = s.text(unitCaptionName);
+    return state;
+}
+
+QByteArray ScreenState::encode() const
+{
+    Writer w;
+    w.out.reserve(1536);
+    for (int i = 0; i < tune.texts.size(); ++i) {
+        w.text(tune.texts[i]);
+        w.integer(itemIndex.value(i, -1));
+        const QStringList list = items.value(i);
+        w.number(quint64(list.size()));
+        for (const QString &item : list)
+            w.text(item);
+    }
+    w.integer(tune.tpsMin);
+    w.integer(tune.tpsMax);
+    for (const QString &caption : captions)
+        w.text(caption);
+    w.number((toothFieldsEnabled ? 1 : 0) | (percentView ? 2 : 0));
+    w.text(unitCaption);
+    w.out.squeeze();
+    return w.out;
+}
+
+ScreenState ScreenState::decode(const QByteArray &bytes)
+{
+    Reader r(bytes);
+    ScreenState state;
+    const int fields = int(mapfile::fieldControls().size());
+    for (int i = 0; i < fields; ++i) {
+        state.tune.texts << r.text();
+        state.itemIndex << int(r.integer());
+        QStringList list;
+        for (quint64 n = r.number(); n > 0; --n)
+            list << r.text();
+        state.items << list;
+    }
+    state.tune.tpsMin = int(r.integer());
+    state.tune.tpsMax = int(r.integer());
+    for (qsizetype i = 0; i < captionNames().size(); ++i)
+        state.captions << r.text();
+    const quint64 flags = r.number();
+    state.toothFieldsEnabled = flags & 1;
+    state.percentView = flags & 2;
+    state.unitCaption = r.text();
+    return state;
+}
+
+UndoHistory::UndoHistory(Context &ctx, std::function<void(bool percent)> showView)
+    : ctx_(ctx), showView_(std::move(showView))
+{
+    reset();
+}
+
+void UndoHistory::reset()
+{
+    const ScreenState now = ScreenState::capture(ctx_);
+    steps_.clear();
+    steps_.push_back(now.encode());
+    index_ = 0;
+    current_ = now.tune;
+    saved_ = now.tune;
+    transferred_.reset();
+}
+
+bool UndoHistory::record()
+{
+    const ScreenState now = ScreenState::capture(ctx_);
+    QByteArray bytes = now.encode();
+    if (bytes == steps_[std::size_t(index_)])
+        return false;
+    steps_.resize(std::size_t(index_) + 1);
+    steps_.push_back(std::move(bytes));
+    ++index_;
+    current_ = now.tune;
+    return true;
+}
+
+void UndoHistory::undo()
+{
+    record();
+    if (!canUndo())
+        return;
+    const ScreenState target = ScreenState::decode(steps_[std::size_t(index_) - 1]);
+    restore(target);
+    --index_;
+    current_ = target.tune;
+}
+
+void UndoHistory::redo()
+{
+    // A change typed since the last step would be lost by going forward: it becomes
+    // the newest step instead, and there is nothing left to redo.
+    if (record() || !canRedo())
+        return;
+    const ScreenState target = ScreenState::decode(steps_[std::size_t(index_) + 1]);
+    restore(target);
+    ++index_;
+    current_ = target.tune;
+}
+
+void UndoHistory::restore(const ScreenState &target)
+{
+    Screen &s = ctx_.screen;
+    // The view first: it is the one step that can be refused, before anything changed.
+    if (target.percentView != ctx_.state.percentView)
+        showView_(target.percentView);
+    ctx_.state.percentView = target.percentView;
+
+    const QStringList &controls = mapfile::fieldControls();
+    for (int i = 0; i < controls.size(); ++i) {
+        const QString &control = controls[i];
+        if (isCombo(control)) {
+            bool reselect = false;
+            if (s.items(control) != target.items[i]) {
+                s.setItems(control, target.items[i]);
+                reselect = true;
+            }
+            if (reselect || s.itemIndex(control) != target.itemIndex[i])
+                s.setItemIndex(control, target.itemIndex[i]);
+        }
+        if (s.text(control) != target.tune.texts[i])
+            s.setText(control, target.tune.texts[i]);
+    }
+    const QStringList &captions = captionNames();
+    for (int i = 0; i < captions.size(); ++i)
+        if (s.text(captions[i]) != target.captions[i])
+            s.setText(captions[i], target.captions[i]);
+    s.setEnabled(toothField, target.toothFieldsEnabled);
+    s.setEnabled(zeroPointField, target.toothFieldsEnabled);
+    ctx_.state.wv.tpsMin = target.tune.tpsMin;
+    ctx_.state.wv.tpsMax = target.tune.tpsMax;
+    if (s.text(unitCaptionName) != target.unitCaption)
+        s.setText(unitCaptionName, target.unitCaption);
+}
+
+void UndoHistory::markSaved()
+{
+    record();
+    saved_ = current_;
+}
+
+void UndoHistory::markTransferred(const Tune &tune) { transferred_ = tune; }
+
+bool UndoHistory::unsaved() const { return current_ != saved_; }
+
+bool UndoHistory::wouldLoseChanges() const
+{
+    const Tune now = MapFile(ctx_).screenTune();
+    return now != saved_ && (!transferred_ || now != *transferred_);
+}
+
+qsizetype UndoHistory::storedBytes() const
+{
+    qsizetype total = 0;
+    for (const QByteArray &step : steps_)
+        total += step.capacity();
+    return total;
+}
