@@ -49,6 +49,7 @@ private:
         void message(const QString &text) override { shown(text); }
         std::optional<QString> saveFileName(const FileDialogSpec &) override { return std::nullopt; }
         std::optional<QString> openFileName(const FileDialogSpec &) override { return std::nullopt; }
+        int question(const QString &, const QStringList &) override { return -1; }
     };
 
     void fail(int code, const QString &message);

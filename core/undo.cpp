@@ -219,6 +219,10 @@ void UndoHistory::restore(const ScreenState &target)
         }
         if (s.text(control) != target.tune.texts[i])
             s.setText(control, target.tune.texts[i]);
+        // A box with fixed choices selects the entry its new text names; the step may
+        // have had none selected under that text.
+        if (isCombo(control) && target.itemIndex[i] < 0 && s.itemIndex(control) >= 0)
+            s.setItemIndex(control, -1);
     }
     const QStringList &captions = captionNames();
     for (int i = 0; i < captions.size(); ++i)
