@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
 #include "app/comparedialog.h"
-#include "session/comportlink.h"
+#include "session/portsession.h"
 #include "app/layout.h"
 #include "app/picture.h"
 #include "core/qttimer.h"
@@ -123,22 +123,15 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
         ownPrompt_ = std::make_unique<WidgetPrompt>(this);
         prompt_ = ownPrompt_.get();
     }
-    comPort_ = port ? std::move(port) : std::make_unique<TComPort>();
-    link_ = std::make_unique<ComPortLink>(*comPort_);
-    timer1_ = std::make_unique<QtTimer>(this, [this] { tick(*timer1_, &Controller::Timer1Timer); });
-    timer2_ = std::make_unique<QtTimer>(
-        this, [this] { tick(*timer2_, &Controller::Timer2Timer); }, Qt::PreciseTimer);
-    timerTps_ = std::make_unique<QtTimer>(this, [this] { tick(*timerTps_, &Controller::TimerTPSTimer); });
-    timerReadBack_ =
-        std::make_unique<QtTimer>(this, [this] { tick(*timerReadBack_, &Controller::TimerReadBackTimer); });
-    controller_ =
-        std::make_unique<Controller>(*screen_, *link_, *prompt_, *timer1_, *timer2_, *timerTps_, *timerReadBack_);
+    session_ = std::make_unique<PortSession>(
+        this, *screen_, *prompt_, [this](const QtTimer *timer, const std::function<void()> &handler) { tick(timer, handler); },
+        [this](const EComPort &error) { showError(QString::fromUtf8(error.what())); }, std::move(port));
+    controller_ = &session_->controller();
 
     timerRegistro_ = std::make_unique<QtTimer>(this, [this] { guarded([this] { datalog_->TimerRegistroTimer(); }); });
     datalog_ = std::make_unique<Datalog>(controller_->context(), controller_->scanner(), controller_->mapFile(),
                                          *timerRegistro_);
 
-    wirePort();
     wireButtons();
     wireFields();
     wireDatalog();
@@ -153,20 +146,10 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
 
 TForm1::~TForm1()
 {
-    // No port event may reach a window that is going away.
-    comPort_->OnAfterOpen = nullptr;
-    comPort_->OnAfterClose = nullptr;
-    comPort_->OnRxChar = nullptr;
-    comPort_->OnError = nullptr;
-    try {
-        comPort_->Close();
-    } catch (const std::exception &) {
-        // The window is gone; there is nobody left to tell.
-    }
-    timer1_->setEnabled(false);
-    timer2_->setEnabled(false);
-    timerTps_->setEnabled(false);
-    timerReadBack_->setEnabled(false);
+    // The log watches the controller's scanner; then no port event may reach a window
+    // that is going away.
+    datalog_.reset();
+    session_.reset();
 }
 
 void TForm1::applyStartupTable()
@@ -282,56 +265,33 @@ void TForm1::guarded(const std::function<void()> &handler)
     refreshHistory();
 }
 
-void TForm1::tick(QtTimer &timer, void (Controller::*handler)())
+void TForm1::tick(const QtTimer *timer, const std::function<void()> &handler)
 {
-    // While the error of an earlier tick is on screen, further ticks of the same
-    // timer wait, so a failing tick does not pile up one message box per period.
-    if (tickErrorOpen_.contains(&timer))
+    if (!timer) {
+        guarded(handler);
+        return;
+    }
+    if (tickErrorOpen_.contains(timer))
         return;
     try {
-        (controller_.get()->*handler)();
+        handler();
     } catch (const std::exception &e) {
-        tickErrorOpen_.insert(&timer);
+        tickErrorOpen_.insert(timer);
         showError(QString::fromUtf8(e.what()));
-        tickErrorOpen_.remove(&timer);
+        tickErrorOpen_.remove(timer);
     } catch (...) {
-        tickErrorOpen_.insert(&timer);
+        tickErrorOpen_.insert(timer);
         showError(QStringLiteral("Erro desconhecido"));
-        tickErrorOpen_.remove(&timer);
+        tickErrorOpen_.remove(timer);
     }
     refreshHistory();
 }
 
-void TForm1::wirePort()
-{
-    comPort_->OnAfterOpen = [this] { controller_->ComPort1AfterOpen(); };
-    comPort_->OnAfterClose = [this] { controller_->ComPort1AfterClose(); };
-    comPort_->OnRxChar = [this](int) { guarded([this] { controller_->ComPort1RxChar(); }); };
-    comPort_->OnError = [this](const EComPort &error) { showError(QString::fromUtf8(error.what())); };
-}
+void TForm1::btnAtivarClick() { session_->activate(); }
 
-void TForm1::btnAtivarClick()
-{
-    comPort_->setPort(screen_->text(QStringLiteral("cbPorta")));
-    try {
-        comPort_->Open(); // OnAfterOpen runs inside; a failure before it leaves the port closed
-    } catch (...) {
-        // A port that opened and then could not read its modem lines stays open: it is
-        // active, or the buttons and the flag would say otherwise.
-        if (comPort_->Connected())
-            controller_->portActivated();
-        throw;
-    }
-    controller_->portActivated();
-}
+void TForm1::btnDesativarClick() { session_->deactivate(); }
 
-void TForm1::btnDesativarClick()
-{
-    comPort_->Close(); // OnAfterClose runs inside
-    controller_->portDeactivated();
-}
-
-void TForm1::FormClose() { comPort_->Close(); }
+void TForm1::FormClose() { session_->port().Close(); }
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
@@ -383,7 +343,7 @@ void TForm1::wireButtons()
         auto *button = screen_->get<QPushButton>(QString::fromLatin1(name));
         connect(button, &QPushButton::clicked, this, [this, handler] { guarded(handler); });
     };
-    Controller *c = controller_.get();
+    Controller *c = controller_;
     onClick("btnAtivar", [this] { btnAtivarClick(); });
     onClick("btnDesativar", [this] { btnDesativarClick(); });
     for (const char *b : {"btnEnvia", "Button8"})
@@ -410,7 +370,7 @@ void TForm1::wireButtons()
 
 void TForm1::wireHistory()
 {
-    Controller *c = controller_.get();
+    Controller *c = controller_;
     const std::pair<QKeySequence, std::function<void()>> keys[] = {
         {QKeySequence(Qt::CTRL | Qt::Key_Z), [c] { c->undo(); }},
         {QKeySequence(Qt::CTRL | Qt::Key_Y), [c] { c->redo(); }},
@@ -472,7 +432,7 @@ void TForm1::wireDatalog()
 
 void TForm1::wireFields()
 {
-    Controller *c = controller_.get();
+    Controller *c = controller_;
     const std::pair<const char *, std::function<void()>> exits[] = {
         {"eDeslCutOff", [c] { c->eDeslCutOffExit(); }},       {"eLigaCutOff", [c] { c->eLigaCutOffExit(); }},
         {"eTempoCarga", [c] { c->eTempoCargaExit(); }},       {"eLimiteRpm", [c] { c->eLimiteRpmExit(); }},

@@ -3,6 +3,7 @@
 // controller that holds the program's handlers. Widget events are forwarded to the
 // controller through the guard, which shows an escaping error in a message box.
 #include "serial/comport.h"
+#include "session/portsession.h"
 
 #include <QHash>
 #include <QList>
@@ -15,7 +16,7 @@
 #include <optional>
 
 class CompareDialog;
-class ComPortLink;
+
 class Controller;
 class Datalog;
 class Prompt;
@@ -40,11 +41,11 @@ public:
     Controller &controller() { return *controller_; }
     WidgetScreen &widgetScreen() { return *screen_; }
     Prompt &prompt() { return *prompt_; }
-    TComPort &ComPort1() { return *comPort_; }
-    QtTimer &timer1() { return *timer1_; }
-    QtTimer &timer2() { return *timer2_; }
-    QtTimer &timerTps() { return *timerTps_; }
-    QtTimer &timerReadBack() { return *timerReadBack_; }
+    TComPort &ComPort1() { return session_->port(); }
+    QtTimer &timer1() { return session_->timer1(); }
+    QtTimer &timer2() { return session_->timer2(); }
+    QtTimer &timerTps() { return session_->timerTps(); }
+    QtTimer &timerReadBack() { return session_->timerReadBack(); }
     QTabWidget *pages() const { return Mapas_; }
     Datalog &datalog() { return *datalog_; }
     QtTimer &timerRegistro() { return *timerRegistro_; }
@@ -75,9 +76,10 @@ private:
     void applyStartupTable();
     void wireButtons();
     void wireFields();
-    void wirePort();
     void wireDatalog();
-    void tick(QtTimer &timer, void (Controller::*handler)());
+    // A tick of timer (a receive event when null), guarded; while the error of an
+    // earlier tick of the same timer is on screen, further ticks wait.
+    void tick(const QtTimer *timer, const std::function<void()> &handler);
     void runExitChecks();
     void showError(const QString &text);
     void wireHistory();
@@ -88,10 +90,8 @@ private:
     std::unique_ptr<WidgetScreen> screen_;
     std::unique_ptr<Prompt> ownPrompt_;
     Prompt *prompt_ = nullptr;
-    std::unique_ptr<TComPort> comPort_;
-    std::unique_ptr<ComPortLink> link_;
-    std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_;
-    std::unique_ptr<Controller> controller_;
+    std::unique_ptr<PortSession> session_; // the port, its timers and the controller
+    Controller *controller_ = nullptr;
     std::unique_ptr<QtTimer> timerRegistro_;
     std::unique_ptr<Datalog> datalog_; // goes before the controller whose scanner it watches
 
