@@ -5,6 +5,7 @@
 #include "common/context.h"
 #include <functional>
 #include "common/screen.h"
+#include "core/offlinecore.h"
 #include "core/tablescreen.h"
 
 #include <QByteArray>
@@ -36,17 +37,8 @@ public:
     QByteArray allWritten() const;
 };
 
-class FakeTimer : public Timer {
-public:
-    void setInterval(int ms) override { interval_ = ms; }
-    int interval() const override { return interval_; }
-    void setEnabled(bool enabled) override { enabled_ = enabled; }
-    bool isEnabled() const override { return enabled_; }
-
-private:
-    int interval_ = 1000;
-    bool enabled_ = false;
-};
+// A timer that only remembers its settings.
+using FakeTimer = IdleTimer;
 
 class FakePrompt : public Prompt {
 public:
