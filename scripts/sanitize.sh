@@ -17,7 +17,9 @@ export CC=gcc CXX=g++
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:print_summary=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:report_error_type=1"
 export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+# The port tests start helper programs (another user, a lock holder) from a process
+# whose event thread runs; the child only execs, which is safe.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0"
 
 configure() { # build folder, options...
   local build=$1
