@@ -287,7 +287,8 @@ ParameterImage::Byte ParameterImage::convert(const QString &source, Encoding enc
 {
     const Screen &s = ctx_.screen;
     const WorkingValues &wv = ctx_.state.wv;
-    const auto [lo, hi] = bounds(range);
+    const auto limits = bounds(range);
+    const long long lo = limits.first, hi = limits.second;
     Byte b;
     b.field = source;
     b.lo = lo;
