@@ -5,6 +5,7 @@
 #include "link/scanner.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -22,6 +23,21 @@ void showPositionBars(Screen &s, bool visible)
     for (const QString &g : names::speedBars())
         s.setVisible(g, visible);
     s.setVisible(QStringLiteral("GroupBox3"), !visible);
+}
+
+// A row written for a kind 29: only that frame's channels changed since the row before.
+bool onlyFirstKindChanged(const LiveValues &before, const LiveValues &now)
+{
+    const auto first = [](const LiveValues &v) {
+        return std::tie(v.temperature, v.columnMap, v.idleActuator, v.probeMv, v.tpsReading, v.columnTps,
+                        v.loadPosition);
+    };
+    const auto others = [](const LiveValues &v) {
+        return std::tie(v.advance, v.speedPosition, v.pressure, v.rpm, v.injectionTenths, v.pump, v.correctionShort,
+                        v.correctionLong, v.correctionTemperature, v.correctionAtmosphere, v.correctionAdvance, v.fan,
+                        v.airConditioning);
+    };
+    return first(before) != first(now) && others(before) == others(now);
 }
 
 QString clock(std::int64_t ms)
@@ -175,7 +191,18 @@ void Datalog::seek(std::size_t row)
     if (row == row_)
         return;
     row_ = row;
-    scanner_.show(log_->rows[row].values, Scanner::AllParts);
+    const auto &rows = log_->rows;
+    scanner_.show(rows[row].values, Scanner::AllParts);
+    // The live screen moves the red marks only with a kind 30: after rows of kind 29 they
+    // stay where the row before those showed them.
+    std::size_t marks = row;
+    while (marks > 0 && onlyFirstKindChanged(rows[marks - 1].values, rows[marks].values))
+        --marks;
+    if (marks != row) {
+        LiveValues v = rows[row].values;
+        v.loadPosition = rows[marks].values.loadPosition;
+        scanner_.show(v, Scanner::PartB);
+    }
     ctx_.screen.setBarPosition(slider, int(row));
     ctx_.screen.setText(readout, positionText(playMs_, log_->rows.back().ms - first));
 }
