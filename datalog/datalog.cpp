@@ -66,19 +66,19 @@ Datalog::~Datalog()
 
 FileDialogSpec Datalog::dialogSpec()
 {
-    FileDialogSpec spec;
-    spec.filter = QStringLiteral("Registros (.msl)|*.msl|Todos os arquivos|*.*");
-    spec.defaultSuffix = QStringLiteral("msl");
-    return spec;
+    FileDialogSpec setup;
+    setup.filter = QStringLiteral("Registros (.msl)|*.msl|Todos os arquivos|*.*");
+    setup.defaultSuffix = QStringLiteral("msl");
+    return setup;
 }
 
 QString Datalog::positionText(std::int64_t ms, std::int64_t totalMs) { return clock(ms) + " / " + clock(totalMs); }
 
 void Datalog::btnGravarClick()
 {
-    FileDialogSpec spec = dialogSpec();
-    spec.suggestedName = Recorder::suggestedName();
-    const std::optional<QString> path = ctx_.prompt.saveFileName(spec);
+    FileDialogSpec setup = dialogSpec();
+    setup.suggestedName = Recorder::suggestedName();
+    const std::optional<QString> path = ctx_.prompt.saveFileName(setup);
     if (path)
         recordTo(*path);
 }

@@ -1,5 +1,6 @@
 // The port list from a fake sysfs tree: which devices, in which order, with which
 // descriptions, and that nothing is opened to build it.
+#include "deadpid.h"
 #include "serial/comport.h"
 #include "serial/portnames.h"
 #include "ptypair.h"
@@ -102,17 +103,6 @@ qint64 startSleeper(QProcess &p)
 {
     p.start(QStringLiteral("sleep"), {QStringLiteral("60")});
     return p.waitForStarted() ? p.processId() : 0;
-}
-
-// The pid of a process that has ended.
-qint64 deadPid()
-{
-    QProcess p;
-    p.start(QStringLiteral("true"), {});
-    p.waitForStarted();
-    const qint64 pid = p.processId();
-    p.waitForFinished();
-    return pid;
 }
 
 QStringList pathsOf(const QList<SerialPortInfo> &ports)

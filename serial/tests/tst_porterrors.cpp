@@ -1,5 +1,6 @@
 // The second line of the port errors (no permission, held by another program,
 // device gone) and the UUCP lock file the component keeps while it holds a device.
+#include "deadpid.h"
 #include "serial/comport.h"
 #include "serial/porterror.h"
 #include "ptypair.h"
@@ -47,16 +48,6 @@ void writeFile(const QString &path, const QByteArray &content)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(content);
-}
-
-qint64 deadPid()
-{
-    QProcess p;
-    p.start(QStringLiteral("true"), {});
-    p.waitForStarted();
-    const qint64 pid = p.processId();
-    p.waitForFinished();
-    return pid;
 }
 
 // The pseudo-terminal's slave bound onto a file outside /dev/pts, so that the
