@@ -5,6 +5,7 @@
 #include "link/scanner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <tuple>
 
 namespace {
@@ -52,9 +53,18 @@ QString clock(std::int64_t ms)
 } // namespace
 
 Datalog::Datalog(Context &ctx, Scanner &scanner, MapFile &mapFile, Timer &timer, Recorder::Clock clock)
-    : ctx_(ctx), scanner_(scanner), mapFile_(mapFile), timer_(timer), recorder_(std::move(clock))
+    : ctx_(ctx), scanner_(scanner), mapFile_(mapFile), timer_(timer), recorder_(clock), clock_(std::move(clock))
 {
-    scanner_.onLiveFrame = [this](int kind, const LiveValues &v) { recorder_.frame(kind, v); };
+    if (!clock_)
+        clock_ = [] {
+            return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    scanner_.onLiveFrame = [this](int kind, const LiveValues &v) {
+        recorder_.frame(kind, v);
+        liveFrame(kind, v);
+    };
     scanner_.onSwitched = [this](bool on) { scannerSwitched(on); };
 }
 
@@ -109,8 +119,19 @@ void Datalog::stopRecording()
 
 void Datalog::btnMarcarClick() { recorder_.mark(); }
 
+void Datalog::liveFrame(int kind, const LiveValues &values)
+{
+    if (kind < 29 || kind > 31)
+        return;
+    liveKinds_ |= 1u << (kind - 29);
+    if (kind == 31 && liveKinds_ == 7 && onLiveRow)
+        onLiveRow(logformat::Row{(clock_() - liveStartNs_) / 1000000, values});
+}
+
 void Datalog::scannerSwitched(bool on)
 {
+    liveKinds_ = 0;
+    liveStartNs_ = clock_();
     if (on) {
         // The live run takes the screen: a log that was open is closed.
         closeLog(false);

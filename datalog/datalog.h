@@ -6,6 +6,7 @@
 #include "datalog/logformat.h"
 #include "datalog/recorder.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -38,6 +39,11 @@ public:
     static constexpr int syncMs = 500; // rows reach the disk at least once a second
     static constexpr int playMs = 50;
 
+    // Each live sample while the scanner runs (a row on every kind-31 frame once kinds 29
+    // and 30 have come since it was switched on), time from the monotonic clock in ms
+    // since then; whether or not it is recorded.
+    std::function<void(const logformat::Row &)> onLiveRow;
+
     Recorder &recorder() { return recorder_; }
     bool isRecording() const { return recorder_.isRecording(); }
     bool isOpen() const { return log_ != nullptr; }
@@ -47,6 +53,7 @@ public:
 
 private:
     void scannerSwitched(bool on);
+    void liveFrame(int kind, const LiveValues &values);
     void stopRecording();
     void closeLog(bool restoreScreen);
     void seek(std::size_t row);
@@ -63,4 +70,7 @@ private:
     std::int64_t playMs_ = 0; // playback time since the first row
     bool playing_ = false;
     int speed_ = 1;
+    Recorder::Clock clock_;
+    std::int64_t liveStartNs_ = 0;
+    unsigned liveKinds_ = 0; // kinds 29..31 seen since the scanner was switched on
 };

@@ -39,6 +39,9 @@ struct Marker {
 struct Log {
     std::vector<Row> rows;
     std::vector<Marker> markers;
+    // Channels (names as in channels()) that the file does not hold: their values in
+    // the rows are 0 and are shown as not available.
+    QStringList absent;
     // Lines that could not be read: the first one (1-based) and why, and how many.
     int firstBadLine = 0;
     QString firstBadReason;
