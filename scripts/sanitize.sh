@@ -10,6 +10,9 @@ jobs=2
 "$root/scripts/deps.sh"
 export QT_QPA_PLATFORM=offscreen
 export CC=gcc CXX=g++
+export CCACHE_BASEDIR=$root
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 # Leaks are reported at the exit of every test; the suppression file names only the
 # system libraries whose one-time allocations live until the end (fontconfig, Qt's
@@ -25,7 +28,7 @@ configure() { # build folder, options...
   local build=$1
   shift
   cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_BENCH=OFF \
-    -DVELTO_FUZZ=OFF "$@" >/dev/null
+    -DVELTO_FUZZ=OFF "${launcher[@]}" "$@" >/dev/null
 }
 
 build_quietly() { # build folder, log name, cmake --build arguments...
