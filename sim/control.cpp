@@ -172,7 +172,8 @@ const Simulator::ControlEntry Simulator::kControls[] = {
     {"garbage", &Simulator::controlGarbage}, {"short", &Simulator::controlShort},
     {"diag", &Simulator::controlDiag},       {"dump", &Simulator::controlDump},
     {"rate", &Simulator::controlRate},       {"pace", &Simulator::controlPace},
-    {"quit", &Simulator::controlQuit},
+    {"quit", &Simulator::controlQuit},       {"unplug", &Simulator::controlUnplug},
+    {"replug", &Simulator::controlReplug},
 };
 
 bool Simulator::handleControlLine(std::string_view raw)
@@ -323,6 +324,33 @@ std::string Simulator::controlPace(const ControlLine &l)
 std::string Simulator::controlQuit(const ControlLine &)
 {
     m_quit = true;
+    return {};
+}
+
+} // namespace ecusim
+
+namespace ecusim {
+
+// "unplug" stays away until "replug"; "unplug S" comes back after S seconds.
+// Unplugged already, it only sets when the line returns.
+std::string Simulator::controlUnplug(const ControlLine &l)
+{
+    double seconds = -1;
+    if (l.words.size() > 2 || (l.words.size() == 2 && !parseSeconds(l.words[1], seconds)))
+        return "unplug needs no argument or seconds from 0 to 3600";
+    if (!m_unplugged)
+        unplug();
+    m_replugAt = seconds < 0 ? -1 : monotonicNow() + seconds;
+    return {};
+}
+
+std::string Simulator::controlReplug(const ControlLine &l)
+{
+    if (l.words.size() != 1)
+        return "replug takes no argument";
+    if (!m_unplugged)
+        return "replug needs an unplugged line";
+    replug();
     return {};
 }
 

@@ -25,7 +25,7 @@ void onSignal(int sig)
 } // namespace
 
 Simulator::Simulator(Options o)
-    : m_opt(std::move(o)), m_engine(m_opt.engine),
+    : m_opt(std::move(o)), m_engine(m_opt.engine), m_model(m_opt.need, m_opt.seed),
       m_protocol(m_log, m_opt.logSent, [this](double now) { return liveTriple(now); }),
       m_control(m_log), m_random(m_opt.seed)
 {
@@ -33,6 +33,9 @@ Simulator::Simulator(Options o)
     m_protocol.setFault(m_opt.fault, -1);
     m_protocol.setRate(m_opt.rate, 0);
     m_protocol.setPace(m_opt.paceMs / 1000.0);
+    // A new set in the module: the loop learns afresh on it.
+    m_protocol.onCommit([this] { m_model.newImage(); });
+    m_speedup = m_opt.speedup;
     if (m_opt.driveAt >= 0)
         startDrive(m_opt.driveAt);
 }
@@ -96,22 +99,26 @@ void Simulator::flush()
 void Simulator::startDrive(double from)
 {
     m_driving = true;
-    m_driveStart = monotonicNow() - from;
+    m_driveStart = monotonicNow() - from / m_speedup;
 }
 
-double Simulator::driveTime() const { return monotonicNow() - m_driveStart; }
+double Simulator::driveTimeAt(double now) const { return (now - m_driveStart) * m_speedup; }
+double Simulator::driveTime() const { return driveTimeAt(monotonicNow()); }
 
 std::array<Bytes, 3> Simulator::liveTriple(double now)
 {
-    if (m_driving)
-        return encodeLive(driveValues(image(), now - m_driveStart));
+    if (m_driving) {
+        const double t = driveTimeAt(now);
+        m_model.advanceTo(image(), t);
+        return encodeLive(m_model.values(image(), t));
+    }
     return liveFrames(image(), m_engine);
 }
 
 std::array<Bytes, 3> Simulator::peekTriple() const
 {
     if (m_driving)
-        return encodeLive(driveValues(image(), driveTime()));
+        return encodeLive(m_model.values(image(), driveTime()));
     Engine copy = m_engine;
     return liveFrames(image(), copy);
 }
@@ -127,6 +134,38 @@ Engine Simulator::diagEngine() const
         engine.atm = p.atm;
     }
     return engine;
+}
+
+void Simulator::unplug()
+{
+    if (!m_opt.link.empty())
+        removeLink(m_opt.link, m_pty.slavePath());
+    m_protocol.disconnect();
+    m_pty.close();
+    m_unplugged = true;
+    m_log.write("unplugged " + m_pty.slavePath());
+}
+
+void Simulator::replug()
+{
+    std::string error;
+    bool ok = m_pty.open(error);
+    if (ok && !m_opt.link.empty())
+        ok = placeLink(m_opt.link, m_pty.slavePath(), error);
+    if (!ok) {
+        // Tried again in a second; the module stays unplugged meanwhile.
+        m_pty.close();
+        m_log.write("error " + error);
+        m_replugAt = monotonicNow() + 1;
+        return;
+    }
+    m_unplugged = false;
+    m_replugAt = -1;
+    // Nobody has the new device open yet: the look for the program starts now.
+    m_nextHangupCheck = monotonicNow();
+    m_log.write("replugged " + m_pty.slavePath());
+    std::printf("%s\n", m_pty.slavePath().c_str());
+    std::fflush(stdout);
 }
 
 // 0 when ready, else the exit code.
@@ -174,8 +213,12 @@ int Simulator::run()
 int Simulator::idleTimeMs(double now) const
 {
     double wait = m_protocol.idleTime(now, 1.0);
-    if (!m_protocol.connected())
+    if (m_unplugged) {
+        if (m_replugAt >= 0)
+            wait = std::min(wait, m_replugAt - now);
+    } else if (!m_protocol.connected()) {
         wait = std::min(wait, m_nextHangupCheck - now);
+    }
     if (m_protocol.wantsLineNow())
         return 0;
     return wait <= 0 ? 0 : int(wait * 1000.0 + 0.999);
@@ -216,7 +259,9 @@ bool Simulator::step()
         if (fds[masterIdx].revents & (POLLHUP | POLLERR))
             hangUp();
     }
-    if (!m_protocol.connected() && monotonicNow() >= m_nextHangupCheck)
+    if (m_unplugged && m_replugAt >= 0 && monotonicNow() >= m_replugAt)
+        replug();
+    else if (!m_unplugged && !m_protocol.connected() && monotonicNow() >= m_nextHangupCheck)
         lookForReconnect();
     return true;
 }

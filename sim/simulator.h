@@ -4,6 +4,7 @@
 #include "control.h"
 #include "drive.h"
 #include "ecu.h"
+#include "engine.h"
 #include "eventlog.h"
 #include "options.h"
 #include "protocol.h"
@@ -54,6 +55,14 @@ private:
     std::string controlRate(const ControlLine &line);
     std::string controlPace(const ControlLine &line);
     std::string controlQuit(const ControlLine &line);
+    std::string controlUnplug(const ControlLine &line);
+    std::string controlReplug(const ControlLine &line);
+
+    // The cable pulled: the pseudo-terminal closed and the link removed, the
+    // module keeping its image and what its loop learned.
+    void unplug();
+    // Plugged in again: a new pseudo-terminal behind the link.
+    void replug();
 
     struct ControlEntry {
         std::string_view name;
@@ -64,6 +73,7 @@ private:
     // The drive cycle, t seconds in from the moment startDrive was called.
     void startDrive(double from);
     double driveTime() const;
+    double driveTimeAt(double now) const;
     // The next live triple: from the drive or from the steady engine.
     std::array<Bytes, 3> liveTriple(double now);
     // The triple liveTriple would give now, leaving the engine as it is.
@@ -74,15 +84,20 @@ private:
     Options m_opt;
     EventLog m_log;
     Engine m_engine;
+    EngineModel m_model;
     LineProtocol m_protocol;
     PtyMaster m_pty;
     ControlFifo m_control;
     std::mt19937 m_random;
 
     double m_nextHangupCheck = 0;
+    bool m_unplugged = false;
+    double m_replugAt = -1;  // monotonic time of the return, -1: at "replug"
+
     bool m_quit = false;
     bool m_driving = false;
     double m_driveStart = 0; // monotonic time at drive second 0
+    double m_speedup = 1;    // drive seconds per second
 };
 
 } // namespace ecusim
