@@ -202,10 +202,8 @@ void EngineModel::step(const Image &image, double t)
         const double ratio = needed > 0 ? delivered / needed : 2.0;
         m_probe = std::clamp(probeMillivolts(ratio) + noise(m_random), 0.0, 1000.0);
     }
-    if (!m_active) {
-        m_short = 0;
-        return;
-    }
+    if (!m_active)
+        return; // held, not applied: the loop resumes where it left off
     m_short += m_probe > kProbeSwitch ? -kShortStep : kShortStep;
     m_short = std::clamp(m_short, -kShortLimit, kShortLimit);
     for (int i = 0; i < w.count; ++i) {

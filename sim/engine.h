@@ -23,7 +23,7 @@ namespace ecusim {
 
 constexpr int kCells = 72;
 constexpr double kControlStep = 0.05;   // seconds of drive time per loop step
-constexpr double kShortStep = 0.5;      // percent per step, towards the probe's side
+constexpr double kShortStep = 1.0;      // percent per step, towards the probe's side
 constexpr double kShortLimit = 25.0;    // percent, both corrections
 constexpr double kLearnRate = 0.01;     // share of the short correction learned per step
 constexpr double kProbeSwitch = 450.0;  // mV at the stoichiometric mixture

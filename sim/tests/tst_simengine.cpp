@@ -245,7 +245,7 @@ void TestSimEngine::settledCorrections()
                       .arg(m.hits[k], 0, 'f', 0);
     }
     QVERIFY2(covered >= 10, qPrintable(report));
-    QVERIFY2(worstIdeal < 2.5, qPrintable(report));
+    QVERIFY2(worstIdeal < 1.5, qPrintable(report));
     // Read between the cells, a cell's mean is smoothed by its neighbours, but a
     // cell that needs 5 % or more either way shows it.
     QCOMPARE(wrongSign, 0);
