@@ -83,7 +83,7 @@ const char kUsage[] =
     "  --speedup N          run the drive clock N times faster (default 1)\n"
     "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
     "  --silent             answer nothing\n"
-    "  --seed N             seed of the garbage bytes\n"
+    "  --seed N             seed of the garbage bytes and the probe noise\n"
     "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
     "  ac on|off, drive on|off, drive at S, silent on|off,\n"
     "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
