@@ -1,5 +1,6 @@
 // Velto: sets up the ECU over the serial line.
 #include "app/form1.h"
+#include "app/translations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication app(argc, argv);
+    installQtTranslations(app);
     // The display name follows the application name ("Velto"). Setting it explicitly
     // would make Qt append " — Velto" to the title bar, which must show the caption
     // exactly as it is.

@@ -64,7 +64,8 @@ Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &ti
     ctx_.hooks.tpsSample = [this](int reading) { tps_->sample(reading); };
     ctx_.hooks.msView = [this] { views_->btnmSClick(); };
     tps_->uploadCompleted = [this] { return transmitter_->outcome() == Transmitter::Outcome::Completed; };
-    undo_ = std::make_unique<UndoHistory>(ctx_, [this](bool percent) { showViewForHistory(percent); });
+    undo_ = std::make_unique<UndoHistory>(ctx_,
+                                          [this](bool percent, bool leave) { showViewForHistory(percent, leave); });
 }
 
 Controller::~Controller() = default;
@@ -120,7 +121,10 @@ void Controller::portDeactivated()
 
 void Controller::btnEnviaClick()
 {
-    undo_->record();
+    // The TPS calibration's upload carries limits that count only once it has ended
+    // well: the calibration becomes one step at its end, or none.
+    if (!calibrating())
+        undo_->record();
     uploadStart_ = mapFile_->screenTune();
     transmitter_->btnEnviaClick();
 }
@@ -132,7 +136,11 @@ void Controller::Timer2Timer()
         uploadEnded(); // the end command is out
 }
 
-void Controller::btnLerDadosClick() { receiver_->btnLerDadosClick(); }
+void Controller::btnLerDadosClick()
+{
+    undo_->record(); // an edit still being typed is a step of its own, not part of the read-back
+    receiver_->btnLerDadosClick();
+}
 
 void Controller::ComPort1RxChar()
 {
@@ -222,10 +230,11 @@ void Controller::TimerTPSTimer()
         undo_->record(); // the new limits, or nothing after a cancellation
 }
 
+bool Controller::calibrating() const { return ctx_.timerTps.tag == 1 || ctx_.timerTps.isEnabled(); }
+
 bool Controller::historyBusy() const
 {
-    return ctx_.timer2.isEnabled() || receiver_->readBack() != Receiver::ReadBack::Idle || ctx_.timerTps.tag == 1 ||
-           ctx_.timerTps.isEnabled();
+    return ctx_.timer2.isEnabled() || receiver_->readBack() != Receiver::ReadBack::Idle || calibrating();
 }
 
 void Controller::undo()
@@ -245,14 +254,15 @@ bool Controller::canRedo() const { return !historyBusy() && undo_->canRedo(); }
 
 void Controller::fieldLeft()
 {
-    // During a read-back its frames and the typed edit become one step at its end.
-    if (receiver_->readBack() == Receiver::ReadBack::Idle)
+    // During a read-back or the TPS calibration the typed edit becomes a step at its
+    // end, so that no step holds TPS limits that were measured but never sent.
+    if (receiver_->readBack() == Receiver::ReadBack::Idle && !calibrating())
         undo_->record();
 }
 
 bool Controller::unsaved() const { return undo_->unsaved(); }
 
-void Controller::showViewForHistory(bool percent)
+void Controller::showViewForHistory(bool percent, bool leaveEditMode)
 {
     Screen &s = ctx_.screen;
     // The percent view is shown only in the map edit mode; a step back into it opens
@@ -265,6 +275,10 @@ void Controller::showViewForHistory(bool percent)
         edit_->btnAlterarMapasClick();
     }
     views_->showView(percent);
+    // A step taken on leaving the mode ("&Voltar  Tela Principal " from the percent
+    // view) leaves it again when it is redone.
+    if (leaveEditMode && !percent && s.isVisible(QStringLiteral("GroupBox10")))
+        edit_->btnVoltarTelaPrincipalClick();
 }
 
 void Controller::uploadEnded()

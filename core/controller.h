@@ -124,7 +124,8 @@ private:
     std::unique_ptr<UndoHistory> undo_;
 
     bool historyBusy() const;
-    void showViewForHistory(bool percent);
+    void showViewForHistory(bool percent, bool leaveEditMode);
+    bool calibrating() const; // the TPS calibration runs
     bool saveBeforeClose();
     void uploadEnded();
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began

@@ -10,6 +10,10 @@ namespace {
 const QString unitCaptionName = QStringLiteral("Label46");
 const QString toothField = QStringLiteral("cbDentesPms");
 const QString zeroPointField = QStringLiteral("cbPontoZero");
+const QString editGroup = QStringLiteral("GroupBox10"); // shown only in the map edit mode
+
+// A step without its last byte, the edit mode.
+QByteArrayView content(const QByteArray &step) { return QByteArrayView(step).chopped(1); }
 
 bool isCombo(const QString &control) { return control.startsWith(QLatin1String("cb")); }
 
@@ -95,6 +99,7 @@ ScreenState ScreenState::capture(Context &ctx)
     state.toothFieldsEnabled = s.isEnabled(toothField);
     state.percentView = ctx.state.percentView;
     state.unitCaption = s.text(unitCaptionName);
+    state.editMode = s.isVisible(editGroup);
     return state;
 }
 
@@ -116,6 +121,7 @@ QByteArray ScreenState::encode() const
         w.text(caption);
     w.number((toothFieldsEnabled ? 1 : 0) | (percentView ? 2 : 0));
     w.text(unitCaption);
+    w.out.append(char(editMode ? 1 : 0));
     w.out.squeeze();
     return w.out;
 }
@@ -141,10 +147,11 @@ ScreenState ScreenState::decode(const QByteArray &bytes)
     state.toothFieldsEnabled = flags & 1;
     state.percentView = flags & 2;
     state.unitCaption = r.text();
+    state.editMode = bytes.endsWith(char(1));
     return state;
 }
 
-UndoHistory::UndoHistory(Context &ctx, std::function<void(bool percent)> showView)
+UndoHistory::UndoHistory(Context &ctx, ShowView showView)
     : ctx_(ctx), showView_(std::move(showView))
 {
     reset();
@@ -165,7 +172,7 @@ bool UndoHistory::record()
 {
     const ScreenState now = ScreenState::capture(ctx_);
     QByteArray bytes = now.encode();
-    if (bytes == steps_[std::size_t(index_)])
+    if (content(bytes) == content(steps_[std::size_t(index_)]))
         return false;
     steps_.resize(std::size_t(index_) + 1);
     steps_.push_back(std::move(bytes));
@@ -180,7 +187,7 @@ void UndoHistory::undo()
     if (!canUndo())
         return;
     const ScreenState target = ScreenState::decode(steps_[std::size_t(index_) - 1]);
-    restore(target);
+    restore(target, false);
     --index_;
     current_ = target.tune;
 }
@@ -192,17 +199,17 @@ void UndoHistory::redo()
     if (record() || !canRedo())
         return;
     const ScreenState target = ScreenState::decode(steps_[std::size_t(index_) + 1]);
-    restore(target);
+    restore(target, true);
     ++index_;
     current_ = target.tune;
 }
 
-void UndoHistory::restore(const ScreenState &target)
+void UndoHistory::restore(const ScreenState &target, bool forward)
 {
     Screen &s = ctx_.screen;
     // The view first: it is the one step that can be refused, before anything changed.
     if (target.percentView != ctx_.state.percentView)
-        showView_(target.percentView);
+        showView_(target.percentView, forward && !target.editMode);
     ctx_.state.percentView = target.percentView;
 
     const QStringList &controls = mapfile::fieldControls();

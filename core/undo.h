@@ -26,10 +26,14 @@ struct ScreenState {
     bool toothFieldsEnabled = true; // cbDentesPms and cbPontoZero
     bool percentView = false;
     QString unitCaption;      // Label46
+    // The map edit mode was open. Not a change of its own (opening the mode is no
+    // step): a step redone that switches the injection map's view brings it back.
+    bool editMode = false;
     friend bool operator==(const ScreenState &, const ScreenState &) = default;
 
     static ScreenState capture(Context &ctx);
-    // A compact form for the history (UTF-8 texts with their lengths, about 1 KB).
+    // A compact form for the history (UTF-8 texts with their lengths, about 1 KB); the
+    // edit mode is its last byte, left out when two steps are compared.
     QByteArray encode() const;
     static ScreenState decode(const QByteArray &bytes);
 };
@@ -37,9 +41,11 @@ struct ScreenState {
 class UndoHistory {
 public:
     // showView switches the injection map's view (enabled states, flag) before a
-    // state of the other view is written back; it throws, and changes nothing, when
-    // that view cannot be shown now.
-    UndoHistory(Context &ctx, std::function<void(bool percent)> showView);
+    // state of the other view is written back, and leaves the map edit mode when asked
+    // (a step redone that was taken on leaving it); it throws, and changes nothing,
+    // when that view cannot be shown now.
+    using ShowView = std::function<void(bool percent, bool leaveEditMode)>;
+    UndoHistory(Context &ctx, ShowView showView);
 
     // The screen as it stands becomes the only state, and the saved one.
     void reset();
@@ -70,10 +76,10 @@ public:
     qsizetype storedBytes() const; // bytes held by the encoded steps
 
 private:
-    void restore(const ScreenState &target);
+    void restore(const ScreenState &target, bool forward);
 
     Context &ctx_;
-    std::function<void(bool)> showView_;
+    ShowView showView_;
     std::vector<QByteArray> steps_;
     int index_ = 0;
     Tune current_; // the parameter set of steps_[index_]

@@ -1,8 +1,13 @@
 #include "datalog/logformat.h"
 
 #include "common/numtext.h"
+#include "common/systemerror.h"
 
 #include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -316,9 +321,19 @@ Log parse(const QByteArray &bytes, const QString &path)
 
 Log read(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw LogRefused(QString::fromUtf8("O registro %1 não pôde ser aberto: %2").arg(path, f.errorString()));
+    // Opened here rather than by QFile, whose error texts are English: the message
+    // names the system's error in Portuguese.
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        fd = -1;
+        errno = EISDIR;
+    }
+    if (fd < 0)
+        throw LogRefused(QString::fromUtf8("O registro %1 não pôde ser aberto: %2").arg(path, systemerror::text(errno)));
+    QFile f;
+    f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     const qint64 size = f.size();
     if (size > 0) {
         if (uchar *m = f.map(0, size)) {

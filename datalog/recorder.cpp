@@ -1,5 +1,6 @@
 #include "datalog/recorder.h"
 
+#include "common/systemerror.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 
@@ -68,13 +69,16 @@ void Recorder::start(const QString &path, const QByteArray &tune)
     const QString tuneFile = tunePath(path);
     try {
         MapFile::writeFile(tuneFile, tune);
+    } catch (const MapFileIoError &e) {
+        throw RecordError(QString::fromUtf8("O mapa do registro %1 não pôde ser gravado: %2")
+                              .arg(tuneFile, systemerror::text(e.error())));
     } catch (const std::exception &e) {
         throw RecordError(QString::fromUtf8("O mapa do registro %1 não pôde ser gravado: %2")
                               .arg(tuneFile, QString::fromUtf8(e.what())));
     }
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw RecordError(QString::fromUtf8("O registro %1 não pôde ser criado: %2").arg(path, MapFile::errorText(errno)));
+        throw RecordError(QString::fromUtf8("O registro %1 não pôde ser criado: %2").arg(path, systemerror::text(errno)));
     fd_ = fd;
     path_ = path;
     pending_ = logformat::header(QStringLiteral(VELTO_VERSION), QDateTime::currentDateTime().toString(Qt::ISODate));
@@ -137,7 +141,7 @@ void Recorder::stop()
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR)
         throw RecordError(QString::fromUtf8("A gravação do registro %1 terminou com erro: %2")
-                              .arg(path_, MapFile::errorText(errno)));
+                              .arg(path_, systemerror::text(errno)));
 }
 
 void Recorder::fail(int err)
@@ -145,7 +149,7 @@ void Recorder::fail(int err)
     close();
     throw RecordError(QString::fromUtf8("A gravação do registro %1 foi interrompida: %2. "
                                         "As linhas gravadas até aqui podem ser lidas.")
-                          .arg(path_, MapFile::errorText(err)));
+                          .arg(path_, systemerror::text(err)));
 }
 
 void Recorder::close()

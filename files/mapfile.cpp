@@ -17,12 +17,6 @@
 
 namespace {
 
-// An input/output error of the map file; the text is what the user sees.
-class FileError : public std::runtime_error {
-public:
-    explicit FileError(const QString &message) : std::runtime_error(message.toStdString()) {}
-};
-
 // A map file that cannot be written or loaded as it stands; nothing was changed.
 class MapFileRefused : public std::runtime_error {
 public:
@@ -54,7 +48,7 @@ QString ioErrorText(int err)
     }
 }
 
-[[noreturn]] void fail(int err) { throw FileError(ioErrorText(err)); }
+[[noreturn]] void fail(int err) { throw MapFileIoError(ioErrorText(err), err); }
 
 // A map file line is well under a kilobyte; a first line longer than this is no map
 // file (a device without line ends, a large binary file) and is not read on.
@@ -308,7 +302,10 @@ QByteArray MapFile::screenBytes() const
 
 void MapFile::writeFile(const QString &path, const QByteArray &bytes) { writeReplacing(path, bytes); }
 
-QString MapFile::errorText(int err) { return ioErrorText(err); }
+MapFileIoError::MapFileIoError(const QString &message, int err) : std::runtime_error(message.toStdString()), err_(err)
+{
+}
+
 
 void MapFile::saveTo(const QString &path) const { writeReplacing(path, screenBytes()); }
 

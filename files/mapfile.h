@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <stdexcept>
 
 // A whole parameter set as a map file holds it: the texts of the 200 controls in file
 // order, then the TPS minimum and maximum.
@@ -14,6 +15,17 @@ struct Tune {
     int tpsMax = 230;
     QStringList fields() const; // the 202 fields of the file
     friend bool operator==(const Tune &, const Tune &) = default;
+};
+
+// An input/output error of a map file: what() is the map file's own text ("Disk full"),
+// error() the system's error number behind it, for messages that are not the map file's.
+class MapFileIoError : public std::runtime_error {
+public:
+    MapFileIoError(const QString &message, int err);
+    int error() const { return err_; }
+
+private:
+    int err_;
 };
 
 class MapFile {
@@ -38,8 +50,6 @@ public:
     // Writes bytes to path through a temporary file and a rename (the save's safe
     // replace); a failure leaves the file that was there as it was.
     static void writeFile(const QString &path, const QByteArray &bytes);
-    // The user's text for an input/output error number ("Disk full").
-    static QString errorText(int err);
     // Puts a parameter set on screen as a load does.
     void apply(const Tune &tune);
 

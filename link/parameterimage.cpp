@@ -393,31 +393,40 @@ std::array<std::uint8_t, 8> ParameterImage::block(int n) const
 {
     const Bytes bytes = encode(n);
     if (const Byte *bad = outOfRange(bytes))
-        throw ImageRangeError(
-            rangeMessage(*bad, QStringLiteral("O bloco %1 não foi enviado.").arg(n)).toUtf8().toStdString());
+        throw ImageRangeError(rangeMessage(*bad, notSentTail(n)).toUtf8().toStdString());
     std::array<std::uint8_t, 8> out{};
     for (int i = 0; i < 8; ++i)
         out[i] = low8(bytes[i].value);
     return out;
 }
 
-void ParameterImage::checkSelections() const
+QString ParameterImage::notSentTail(int n)
+{
+    return n == 0 ? QStringLiteral("Nada foi enviado.") : QStringLiteral("O bloco %1 não foi enviado.").arg(n);
+}
+
+void ParameterImage::checkSelections(int n) const
 {
     // The image takes these from the selected entry, not from the text: with no entry
-    // selected it would send a value the box does not show.
-    static const std::pair<const char *, const char *> selected[] = {
-        {"cbTipoRodaFonica", "Tipo de Roda Fônica"},
-        {"cbEscalaRpm", "Escala de RPM Mapa"},
-        {"cbPontoZero", "Ponto  Zero"},
+    // selected it would send a value the box does not show. The zero point is read
+    // again at its block, so a key typed during the upload is caught there too.
+    struct Selected {
+        int block; // the block that reads the box itself, 0 when Prepare takes it
+        const char *combo, *caption;
+    };
+    static const Selected selected[] = {
+        {0, "cbTipoRodaFonica", "Tipo de Roda Fônica"},
+        {0, "cbEscalaRpm", "Escala de RPM Mapa"},
+        {31, "cbPontoZero", "Ponto  Zero"},
     };
     const Screen &s = ctx_.screen;
-    for (const auto &[combo, caption] : selected) {
-        const QString name = QString::fromLatin1(combo);
-        if (s.itemIndex(name) < 0)
+    for (const Selected &box : selected) {
+        const QString name = QString::fromLatin1(box.combo);
+        if ((n == 0 || n == box.block) && s.itemIndex(name) < 0)
             throw ImageRangeError(
                 QStringLiteral(" Atenção ! !  O valor \"%1\" do campo %2 não é um dos valores da lista. Selecione um "
-                               "dos Valores. Nada foi enviado.  ")
-                    .arg(s.text(name), QString::fromUtf8(caption))
+                               "dos Valores. %3  ")
+                    .arg(s.text(name), QString::fromUtf8(box.caption), notSentTail(n))
                     .toUtf8()
                     .toStdString());
     }
@@ -425,10 +434,10 @@ void ParameterImage::checkSelections() const
 
 void ParameterImage::checkAll() const
 {
-    checkSelections();
+    checkSelections(0);
     for (int n = 1; n <= 32; ++n) {
         const Bytes bytes = encode(n);
         if (const Byte *bad = outOfRange(bytes))
-            throw ImageRangeError(rangeMessage(*bad, QStringLiteral("Nada foi enviado.")).toUtf8().toStdString());
+            throw ImageRangeError(rangeMessage(*bad, notSentTail(0)).toUtf8().toStdString());
     }
 }

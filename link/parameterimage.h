@@ -30,6 +30,10 @@ public:
     // then converts all 32 blocks once and checks that every value fits its byte;
     // throws the first error. Nothing is written by it.
     void checkAll() const;
+    // The boxes whose selected entry block n (1..32) takes from the screen itself have
+    // one selected (n = 0: every box the image takes an entry from); throws the refusal
+    // naming the box and the block otherwise. An upload checks it for every frame.
+    void checkSelections(int n) const;
 
     enum class Encoding; // how a source becomes a byte
     enum class Range;    // what a value must fit before it is cut to 8 bits
@@ -56,7 +60,7 @@ private:
     Byte convert(const QString &source, Encoding encoding, Range range) const;
     Byte curvePoint(const QString &curve, int p) const;
     const std::array<std::int8_t, 22> *temperatureCurve(int c) const;
-    void checkSelections() const;
+    static QString notSentTail(int n); // "O bloco n não foi enviado." (n = 0: nothing was)
     // The first byte of the block whose value does not fit, or nullptr.
     static const Byte *outOfRange(const Bytes &bytes);
     static QString rangeMessage(const Byte &b, const QString &tail);

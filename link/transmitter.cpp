@@ -104,6 +104,7 @@ void Transmitter::Timer2Timer()
         // A frame that cannot be built or written ends the upload before the end
         // command: the ECU then keeps its previous complete set instead of a mix.
         try {
+            image_.checkSelections(tick_);
             const std::array<std::uint8_t, 8> bytes = image_.block(tick_);
             QByteArray frame;
             frame.reserve(9);

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libjpeg62-turbo-dev
-          fonts-liberation clang libclang-rt-14-dev ccache
+          fonts-liberation qt6-translations-l10n clang libclang-rt-14-dev ccache
           dpkg-dev file lintian appstream desktop-file-utils)
 
 missing=()

@@ -219,6 +219,10 @@ private slots:
     void stepIntoThePercentViewWhileTheScannerRunsIsRefused();
     void noUndoWhileATransferRuns();
     void tpsCalibrationIsOneStep();
+    void tpsCalibrationThatSendsNothingLeavesNoStep_data();
+    void tpsCalibrationThatSendsNothingLeavesNoStep();
+    void typedEditBeforeAReadBackIsAStepOfItsOwn();
+    void redoingTheReturnFromThePercentViewLeavesTheEditMode();
     void unsavedFlag_data();
     void unsavedFlag();
     void closeQuestion_data();
@@ -435,6 +439,140 @@ void TestUndo::tpsCalibrationIsOneStep()
     c.redo();
     QCOMPARE(rig.state().wv.tpsMax, 225);
     QVERIFY(c.unsaved()); // the new limits are in no file yet
+}
+
+void TestUndo::tpsCalibrationThatSendsNothingLeavesNoStep_data()
+{
+    const QString notSent = QString::fromUtf8(
+        " Atenção ! !  Os limites do TPS não foram enviados ao módulo. A configuração do TPS foi cancelada.  ");
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QString>("lastMessage");
+    QTest::newRow("upload refused") << "refused" << notSent;
+    QTest::newRow("upload interrupted") << "interrupted" << notSent;
+    QTest::newRow("closed throttle too high") << "high" << QString::fromUtf8(" A configuração foi cancelada ! ! ! ");
+    QTest::newRow("no live data") << "silent"
+                                  << QString::fromUtf8(" Atenção ! !  O módulo não respondeu. A configuração do TPS foi "
+                                                       "cancelada.  ");
+}
+
+// Limits that never reached the module are no step: after the calibration the history
+// is as it was, and undo goes back past the edit made before it.
+void TestUndo::tpsCalibrationThatSendsNothingLeavesNoStep()
+{
+    QFETCH(QString, ending);
+    QFETCH(QString, lastMessage);
+    CoreRig rig;
+    Controller &c = rig.c();
+    c.ComPort1AfterOpen();
+    c.portActivated();
+    const Tune beforeEdit = c.mapFile().screenTune();
+    if (ending == "refused")
+        typeInto(rig, "cbPontoZero", "5"); // no entry selected: the upload refuses it
+    else
+        typeInto(rig, "e1", "12");
+    const int steps = c.history().count();
+    QCOMPARE(steps, 2);
+    auto liveData = [&](int reading) {
+        rig.receive(29, {90, 0, 0, 0, std::uint8_t(reading & 0xFF), std::uint8_t(reading >> 8), 0, 0});
+    };
+
+    c.btnConfigurarTpsClick();
+    c.TimerTPSTimer();
+    if (ending != "silent")
+        liveData(ending == "high" ? 300 : 200);
+    for (int step = 2; step <= 4; ++step)
+        rig.guarded([&] { c.TimerTPSTimer(); });
+    if (ending == "refused" || ending == "interrupted") {
+        for (int i = 0; i < 6; ++i)
+            liveData(900);
+        rig.port.failWrites = ending == "interrupted";
+        for (int step = 5; step <= 11; ++step)
+            rig.guarded([&] { c.TimerTPSTimer(); });
+        for (int i = 0; i < 35 && rig.timer2.isEnabled(); ++i)
+            rig.guarded([&] { c.Timer2Timer(); });
+        rig.port.failWrites = false;
+        for (int step = 12; step <= 17 && rig.timerTps.tag == 1; ++step)
+            rig.guarded([&] { c.TimerTPSTimer(); });
+    }
+    QCOMPARE(rig.timerTps.tag, 0);
+    QVERIFY(!rig.timerTps.isEnabled());
+    QCOMPARE(rig.prompt.messages.last(), lastMessage);
+    QCOMPARE(rig.state().wv.tpsMin, 130);
+    QCOMPARE(rig.state().wv.tpsMax, 230);
+    QCOMPARE(c.history().count(), steps);
+    c.undo();
+    QVERIFY(c.mapFile().screenTune() == beforeEdit);
+    QVERIFY(!c.canUndo());
+    QCOMPARE(rig.state().wv.tpsMin, 130);
+    QCOMPARE(rig.state().wv.tpsMax, 230);
+}
+
+// A value typed into a cell and not left yet when "&Lêr  Dados" is pressed is a step
+// before the read-back's: the first undo after the read-back gives the typed value back.
+void TestUndo::typedEditBeforeAReadBackIsAStepOfItsOwn()
+{
+    CoreRig rig;
+    Controller &c = rig.c();
+    c.ComPort1AfterOpen();
+    c.portActivated();
+    rig.screen.type("e1", "12");
+    c.btnLerDadosClick();
+    rig.receive(1, {20, 21, 22, 23, 24, 25, 26, 27});
+    rig.receive(26, {144, 0, 0, 0, 0, 0, 0, 0});
+    QCOMPARE(rig.screen.text("e1"), QString("21"));
+    QCOMPARE(c.history().count(), 3);
+    c.undo();
+    QCOMPARE(rig.screen.text("e0"), QString("10"));
+    QCOMPARE(rig.screen.text("e1"), QString("12"));
+    c.undo();
+    QCOMPARE(rig.screen.text("e1"), QString("10"));
+    QVERIFY(!c.canUndo());
+    c.redo();
+    c.redo();
+    QCOMPARE(rig.screen.text("e1"), QString("21"));
+}
+
+// "&Voltar  Tela Principal " from the percent view is one step (back to ms); undo opens
+// the edit mode again in percent, and redo leaves the mode as the click did.
+void TestUndo::redoingTheReturnFromThePercentViewLeavesTheEditMode()
+{
+    CoreRig rig;
+    Controller &c = rig.c();
+    c.ComPort1AfterOpen();
+    c.portActivated();
+    c.btnAlterarMapasClick();
+    c.btnPercentualClick();
+    c.btnVoltarTelaPrincipalClick();
+    const QStringList shown = {"Button3", "Button6", "Button8", "btnCarregar", "btnSalvar", "btnAlterarMapas",
+                               "GroupBox3", "GroupBox10", "btnVoltarTelaPrincipal", "eC0ig", "eL8inj"};
+    const QStringList enabled = {"btnAlterarMapas", "Button3", "btnDesativar", "btnAtivar", "btnEnvia", "btnmS",
+                                 "btnPercentual"};
+    auto view = [&] {
+        QStringList out;
+        for (const QString &n : shown)
+            out << n + (rig.screen.isVisible(n) ? "+" : "-");
+        return out.join(' ') + " | " + rig.screen.enabledOf(enabled).join(',') + " | " + rig.screen.text("e0i");
+    };
+    const QString afterReturn = view();
+    QVERIFY(!rig.screen.isVisible("GroupBox10"));
+
+    c.undo();
+    QVERIFY(rig.state().percentView);
+    QVERIFY(rig.screen.isVisible("GroupBox10"));
+    QCOMPARE(rig.screen.text("e0i"), QString("2,9"));
+    c.redo();
+    QVERIFY(!rig.state().percentView);
+    QCOMPARE(view(), afterReturn);
+
+    // A step into ms taken inside the mode ("Ti mS") keeps the mode open when redone.
+    c.undo();
+    c.btnmSClick();
+    QVERIFY(!c.canRedo());
+    c.undo();
+    c.redo();
+    QVERIFY(!rig.state().percentView);
+    QVERIFY(rig.screen.isVisible("GroupBox10"));
+    QVERIFY(!rig.screen.isVisible("btnAlterarMapas"));
 }
 
 void TestUndo::unsavedFlag_data()

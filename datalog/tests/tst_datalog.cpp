@@ -411,7 +411,7 @@ void TestDatalog::diskFull()
     }
     QVERIFY(!t.datalog.isRecording());
     QCOMPARE(t.rig.prompt.messages,
-             QStringList{QString("A gravação do registro %1 foi interrompida: Disk full. As linhas gravadas até aqui "
+             QStringList{QString("A gravação do registro %1 foi interrompida: disco cheio. As linhas gravadas até aqui "
                                  "podem ser lidas.").arg(path)});
     // The scanner goes on; the group can record again; the rows written stay readable.
     QVERIFY(t.rig.state.scannerActive);

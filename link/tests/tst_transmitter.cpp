@@ -70,6 +70,8 @@ private slots:
     void refusedWriteEndsTheUpload();
     void noEntrySelectedIsRefused_data();
     void noEntrySelectedIsRefused();
+    void noEntrySelectedDuringTheUploadStopsIt_data();
+    void noEntrySelectedDuringTheUploadStopsIt();
 };
 
 void TestTransmitter::startShowsBusyAndLocks()
@@ -386,6 +388,43 @@ void TestTransmitter::noEntrySelectedIsRefused()
     QVERIFY(rig.port.writes.isEmpty());
     QVERIFY(!rig.timer2.isEnabled());
     QVERIFY(rig.tx.outcome() == Transmitter::Outcome::Refused);
+    QVERIFY(allTransferButtons(rig.screen, true));
+    QVERIFY(!rig.screen.isVisible("pnAguarde"));
+}
+
+void TestTransmitter::noEntrySelectedDuringTheUploadStopsIt_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("typedAfterTick");
+    QTest::newRow("\"05\" after frame 1") << "05" << 1;
+    QTest::newRow("\"05\" after frame 30") << "05" << 30;
+    QTest::newRow("empty after frame 12") << "" << 12;
+    QTest::newRow("\"0 \" after frame 20") << "0 " << 20;
+}
+
+// A key typed into "Ponto  Zero" while the frames go out leaves no entry selected: the
+// frame of block 31 would carry a value the box does not show, so the upload stops
+// before it and the module keeps its previous set (no end command).
+void TestTransmitter::noEntrySelectedDuringTheUploadStopsIt()
+{
+    QFETCH(QString, text);
+    QFETCH(int, typedAfterTick);
+    UploadRig rig;
+    rig.tx.btnEnviaClick();
+    rig.ticksTo(typedAfterTick);
+    rig.screen.type("cbPontoZero", text);
+    QCOMPARE(rig.screen.itemIndex("cbPontoZero"), -1);
+    rig.ticksTo(31);
+    QCOMPARE(rig.prompt.messages,
+             QStringList{QString::fromUtf8(" Atenção ! !  O valor \"%1\" do campo Ponto  Zero não é um dos valores da "
+                                           "lista. Selecione um dos Valores. O bloco 31 não foi enviado.  \n")
+                                 .arg(text) +
+                         interrupted});
+    QCOMPARE(rig.port.writes.size(), 30);
+    for (int i = 0; i < 30; ++i)
+        QCOMPARE(rig.port.writes.at(i), defaultimage::frame(defaultimage::image(), i + 1));
+    QVERIFY(!rig.timer2.isEnabled());
+    QVERIFY(rig.tx.outcome() == Transmitter::Outcome::Interrupted);
     QVERIFY(allTransferButtons(rig.screen, true));
     QVERIFY(!rig.screen.isVisible("pnAguarde"));
 }

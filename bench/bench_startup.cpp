@@ -1,0 +1,147 @@
+// How long the main window takes to appear, against a bare Qt window of the same size,
+// measured side by side in one run. Each start is a fresh process (this program again,
+// with --child bare or --child velto), so that every start pays for loading the
+// libraries, the fonts and the style as the real program does; the runs alternate.
+// A start is timed from launching the process to the end of the window's first paint.
+//
+//   bench_startup [RUNS]      (default 15 of each; offscreen without a display)
+#include "app/form1.h"
+#include "app/translations.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Reports the end of the first paint of the window (its children paint in the same
+// pass) with the time since main() began, then ends the process.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(const QElapsedTimer &clock) : clock_(clock) {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !seen_) {
+            seen_ = true;
+            QTimer::singleShot(0, this, [this] {
+                std::printf("painted %.3f\n", double(clock_.nsecsElapsed()) / 1e6);
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QElapsedTimer &clock_;
+    bool seen_ = false;
+};
+
+int child(int argc, char **argv, bool velto, const QElapsedTimer &clock)
+{
+    QApplication app(argc, argv);
+    FirstPaint watch(clock);
+    if (!velto) {
+        QWidget bare;
+        bare.setFixedSize(972, 710);
+        bare.installEventFilter(&watch);
+        bare.show();
+        return app.exec();
+    }
+    // As main() starts the program.
+    QApplication::setApplicationName(QStringLiteral("Velto"));
+    installQtTranslations(app);
+    TForm1 form;
+    // The picture lies beside this program; a start without it would skip its decode.
+    const QLabel *picture = form.findChild<QLabel *>(QStringLiteral("Image1"));
+    if (!picture || picture->pixmap().isNull()) {
+        std::fputs("bench_startup: the window's picture was not found beside the benchmark\n", stderr);
+        return 2;
+    }
+    form.installEventFilter(&watch);
+    form.show();
+    return app.exec();
+}
+
+struct Start {
+    double wall = 0;  // launch to first paint, as the parent saw it
+    double inside = 0; // main() to first paint, as the child measured it
+};
+
+bool runChild(const QString &self, const char *kind, Start *out)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer wall;
+    wall.start();
+    p.start(self, {QStringLiteral("--child"), QString::fromLatin1(kind)});
+    if (!p.waitForStarted(10000))
+        return false;
+    QByteArray line;
+    while (!line.contains('\n')) {
+        if (!p.waitForReadyRead(30000))
+            return false;
+        line += p.readAllStandardOutput();
+    }
+    out->wall = double(wall.nsecsElapsed()) / 1e6;
+    if (!line.startsWith("painted "))
+        return false;
+    out->inside = line.mid(8).trimmed().toDouble();
+    p.waitForFinished(10000);
+    return p.exitCode() == 0;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 3 && qstrcmp(argv[1], "--child") == 0)
+        return child(argc, argv, qstrcmp(argv[2], "velto") == 0, clock);
+
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
+    const QString self = QCoreApplication::applicationFilePath();
+    std::vector<double> bareWall, bareInside, veltoWall, veltoInside;
+    Start s;
+    // One start of each first, not counted: it brings the files into the page cache.
+    if (!runChild(self, "bare", &s) || !runChild(self, "velto", &s)) {
+        std::fputs("bench_startup: a start failed\n", stderr);
+        return 1;
+    }
+    for (int i = 0; i < runs; ++i) {
+        for (const char *kind : {"bare", "velto"}) {
+            if (!runChild(self, kind, &s)) {
+                std::fprintf(stderr, "bench_startup: the %s start failed\n", kind);
+                return 1;
+            }
+            const bool velto = kind[0] == 'v';
+            (velto ? veltoWall : bareWall).push_back(s.wall);
+            (velto ? veltoInside : bareInside).push_back(s.inside);
+            std::printf("run %2d %-5s launch to first paint %7.1f ms (main() to first paint %7.1f ms)\n", i + 1, kind,
+                        s.wall, s.inside);
+        }
+    }
+    const double bw = median(bareWall), vw = median(veltoWall);
+    const double bi = median(bareInside), vi = median(veltoInside);
+    std::printf("\n%d runs each (%s), medians:\n", runs, qgetenv("QT_QPA_PLATFORM").isEmpty() ? "display" : "offscreen");
+    std::printf("  bare window   launch to first paint %7.1f ms, main() to first paint %7.1f ms\n", bw, bi);
+    std::printf("  Velto window  launch to first paint %7.1f ms, main() to first paint %7.1f ms\n", vw, vi);
+    std::printf("  ratio         %.2f (launch to first paint), %.2f (main() to first paint)\n", vw / bw, vi / bi);
+    return 0;
+}
