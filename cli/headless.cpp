@@ -64,7 +64,7 @@ Headless::Headless(const QString &port) : port_(TCustomComPort::devicePath(port)
 {
     // The watchdog's "Módulo não responde" gets the port and the fix beside it.
     prompt_.shown = [this](const QString &text) {
-        fail(PortOrModule, text.trimmed() == QLatin1String("Módulo não responde") ? silentMessage() : text);
+        fail(PortOrModule, text.trimmed() == QStringLiteral("Módulo não responde") ? silentMessage() : text);
     };
     auto guard = [this](const QtTimer *, const std::function<void()> &handler) {
         try {
