@@ -95,8 +95,13 @@ void Headless::fail(int code, const QString &message)
     // under it; both are shown, as the window shows them.
     const QString interrupted = Transmitter::interruptedMessage().trimmed();
     const bool uploadLost = message.trimmed().endsWith(interrupted);
-    if (!failure_)
-        failure_ = Failure{uploadLost ? int(PortOrModule) : code, trimmedLines(message)};
+    if (!failure_ && uploadLost) {
+        QString cause = trimmedLines(message).chopped(interrupted.size()).trimmed();
+        if (!cause.contains(port_))
+            cause += QStringLiteral("\nPorta: %1").arg(port_);
+        failure_ = Failure{PortOrModule, cause + u'\n' + interrupted};
+    } else if (!failure_)
+        failure_ = Failure{code, trimmedLines(message)};
     else if (uploadLost && !failure_->message.endsWith(interrupted))
         failure_->message += u'\n' + interrupted;
     // An upload that cannot go on whole must not end with the command that makes the
@@ -162,8 +167,14 @@ QByteArray Headless::upload()
     }
     try {
         runUntil([this] { return !session_->timer2().isEnabled(); });
-    } catch (Failure &) {
+    } catch (Failure &f) {
         session_->timer2().setEnabled(false);
+        // A port lost between two frames ends the upload as a frame that cannot be
+        // written does: the window's line under the port's error.
+        const QString interrupted = Transmitter::interruptedMessage().trimmed();
+        if (written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload) &&
+            !f.message.endsWith(interrupted))
+            f.message += u'\n' + interrupted;
         throw;
     }
     if (session_->timer2().isEnabled()) {

@@ -609,6 +609,28 @@ private slots:
         QCOMPARE(cli({"read", "--port", sim.devicePath(), "-o", dir.filePath("after.txt")}).code, 0);
     }
 
+    // The cable pulled mid-upload: the port's error, the port, and the window's line.
+    void writeLostMidUpload()
+    {
+        QTemporaryDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start());
+        const QString tune = writeTemp(dir, "tune.txt", tuneFile(changedCells));
+        Background b({"write", tune, "--port", sim.devicePath()});
+        QVERIFY(b.p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.uploadFrames().size() >= 3, 10000);
+        sim.kill();
+        QVERIFY(b.p.waitForFinished(15000));
+        QCOMPARE(b.p.exitCode(), 3);
+        const QStringList lines = QString::fromUtf8(b.p.readAllStandardError()).split('\n');
+        QCOMPARE(lines.size(), 5); // four lines and the end
+        QVERIFY2(lines[0].startsWith("velto-cli: ") && lines[0].contains("function failed (win error code: "),
+                 qPrintable(lines[0]));
+        QCOMPARE(lines[1], QString("O cabo ou o adaptador foi desconectado."));
+        QCOMPARE(lines[2], "Porta: " + sim.devicePath());
+        QCOMPARE(lines[3], QString("O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente."));
+    }
+
     void readWritesNothingOnSignal()
     {
         QTemporaryDir dir;
