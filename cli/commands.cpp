@@ -50,7 +50,9 @@ QString exitCodeTable()
                           "  3  porta ou módulo: a porta não abre, o módulo não responde, a porta se perdeu\n"
                           "  4  arquivo ou conversão: o arquivo não pode ser lido ou gravado, arquivo de mapa\n"
                           "     inválido, um campo que não converte\n"
-                          "  5  a verificação após o envio encontrou diferença (write --verify)\n");
+                          "  5  a verificação após o envio encontrou diferença (write --verify)\n"
+                          "  128+N  interrompido pelo sinal N (SIGINT 130, SIGTERM 143, SIGHUP 129): um envio para\n"
+                          "     antes do comando de fim, uma leitura não grava nada; log termina com 0\n");
 }
 
 QCommandLineOption portOption()
