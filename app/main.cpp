@@ -1,4 +1,5 @@
 // Velto: sets up the ECU over the serial line.
+#include "app/endonsignals.h"
 #include "app/form1.h"
 #include "app/translations.h"
 
@@ -49,6 +50,7 @@ int main(int argc, char *argv[])
         QIcon::fromTheme(QStringLiteral(VELTO_APP_ID),
                          QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
     TForm1 form;
+    const auto watch = endOnSignals(form);
     form.show();
     const QString grab = qEnvironmentVariable("VELTO_GRAB");
     if (!grab.isEmpty())

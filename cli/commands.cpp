@@ -3,27 +3,37 @@
 #include "cli/commandline.h"
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
+#include "cli/steps.h"
+#include "config/configfields.h"
 #include "core/controller.h"
 #include "core/offlinecore.h"
 #include "core/tunediff.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 #include "serial/comport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <atomic>
-#include <csignal>
+#include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
 
 namespace cli {
 
-void out(const QString &text)
+void outBytes(const QByteArray &bytes)
 {
-    std::fputs(text.toUtf8().constData(), stdout);
-    std::fflush(stdout);
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) == std::size_t(bytes.size());
+    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout)) {
+        const int error = errno;
+        std::clearerr(stdout);
+        throw Failure{FileOrConversion,
+                      QStringLiteral("a saída padrão não pôde ser gravada: %1").arg(MapFile::errorText(error))};
+    }
 }
+
+void out(const QString &text) { outBytes(text.toUtf8()); }
 
 void err(const QString &text)
 {
@@ -40,12 +50,10 @@ QString exitCodeTable()
                           "  3  porta ou módulo: a porta não abre, o módulo não responde, a porta se perdeu\n"
                           "  4  arquivo ou conversão: o arquivo não pode ser lido ou gravado, arquivo de mapa\n"
                           "     inválido, um campo que não converte\n"
-                          "  5  a verificação após o envio encontrou diferença (write --verify)\n");
+                          "  5  a verificação após o envio encontrou diferença (write --verify)\n"
+                          "  128+N  interrompido pelo sinal N (SIGINT 130, SIGTERM 143, SIGHUP 129): um envio para\n"
+                          "     antes do comando de fim, uma leitura não grava nada; log termina com 0\n");
 }
-
-namespace {
-
-const QString jsonDescription = QStringLiteral("Saída em JSON.");
 
 QCommandLineOption portOption()
 {
@@ -53,26 +61,88 @@ QCommandLineOption portOption()
                               QStringLiteral("PORTA"));
 }
 
-// A step on a file: what it throws ends the command with 4, the file's name in front.
-template <typename F> auto onFile(const QString &path, F step)
+void refuseExisting(const QStringList &paths, bool replace)
 {
+    if (replace)
+        return;
+    for (const QString &path : paths)
+        if (QFileInfo::exists(path))
+            throw Failure{FileOrConversion, QStringLiteral("%1 já existe: dê outro nome ou use --force para "
+                                                           "substituí-lo. Nada foi gravado.")
+                                                .arg(path)};
+}
+
+int log(const QStringList &arguments); // cmd_log.cpp
+
+namespace {
+
+const QString jsonDescription = QStringLiteral("Saída em JSON.");
+const QString stdoutName = QStringLiteral("-");
+
+// A field of a map file as a message names it: "campo 14 e5 (ignição linha 1 coluna 6)".
+QString fieldName(int field)
+{
+    return QStringLiteral("campo %1 %2 (%3)").arg(field).arg(tunediff::fieldControl(field), tunediff::fieldLabel(field));
+}
+
+// A conversion error ("'abc' is not a valid integer value") with the file and the
+// first field, in file order, that holds the text it names.
+Failure conversionFailure(const QString &path, const Tune &tune, const QString &error)
+{
+    const qsizetype open = error.indexOf(u'\''), close = error.indexOf(u'\'', open + 1);
+    const QString text = open >= 0 && close > open ? error.mid(open + 1, close - open - 1) : QString();
+    const int field = close > open ? int(tune.fields().indexOf(text)) + 1 : 0;
+    const QString place = field > 0 ? QStringLiteral("%1: %2: ").arg(path, fieldName(field)) : path + QStringLiteral(": ");
+    return Failure{FileOrConversion, place + error.trimmed()};
+}
+
+// The text of a control of a set, the TPS limits as "tpsMin" and "tpsMax".
+QString textOf(const Tune &tune, const QString &control)
+{
+    if (control == QLatin1String("tpsMin"))
+        return QString::number(tune.tpsMin);
+    if (control == QLatin1String("tpsMax"))
+        return QString::number(tune.tpsMax);
+    return tune.texts.value(mapfile::fieldControls().indexOf(control));
+}
+
+int fieldNumber(const QString &control)
+{
+    for (int field = 1; field <= mapfile::fieldCount; ++field)
+        if (tunediff::fieldControl(field) == control)
+            return field;
+    return 0;
+}
+
+// What an upload of the set loaded from path sends, worked out before the port opens:
+// the configuration page's field rules (when checkFields), then every conversion. A
+// refusal names the file and the field and ends the command with 4.
+UploadImage fileImage(const QString &path, Controller &controller, bool checkFields)
+{
+    const Tune tune = controller.mapFile().screenTune();
     try {
-        return step();
+        if (checkFields) {
+            const auto refused = configcheck::firstRefusal([&](const QString &c) { return textOf(tune, c); });
+            if (refused)
+                throw Failure{FileOrConversion, QStringLiteral("%1: %2: %3")
+                                                    .arg(path, fieldName(fieldNumber(refused->control)),
+                                                         withSentence(refused->message, QStringLiteral("Nada foi enviado.")))};
+        }
+        return uploadImage(controller.image());
+    } catch (const Failure &) {
+        throw;
     } catch (const std::exception &e) {
-        throw Failure{FileOrConversion, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
+        throw conversionFailure(path, tune, QString::fromUtf8(e.what()));
     }
 }
 
-// A conversion of the screen: what it throws ends the command with 4.
-template <typename F> auto converting(F step)
+// Text for a file named by the user, or for standard output when it is "-".
+void writeOutput(const QString &path, const QByteArray &bytes)
 {
-    try {
-        return step();
-    } catch (const EComPort &e) {
-        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
-    } catch (const std::exception &e) {
-        throw Failure{FileOrConversion, QString::fromUtf8(e.what())};
-    }
+    if (path == stdoutName)
+        outBytes(bytes);
+    else
+        onFile(path, [&] { MapFile::writeFile(path, bytes); });
 }
 
 QString hexBytes(const QByteArray &bytes)
@@ -120,7 +190,7 @@ int image(const QStringList &arguments)
     const QString path = cl.positional().at(0);
     OfflineCore core;
     onFile(path, [&] { core.controller().mapFile().loadFrom(path); });
-    const UploadImage blocks = converting([&] { return uploadImage(core.controller().image()); });
+    const UploadImage blocks = fileImage(path, core.controller(), false);
     if (cl.isSet(QStringLiteral("json"))) {
         QJsonArray array;
         for (int n = 0; n < 32; ++n) {
@@ -159,7 +229,11 @@ int write(const QStringList &arguments)
     CommandLine cl(QStringLiteral("write MAPFILE --port PORTA [--verify]"),
                    QStringLiteral("Carrega o arquivo de mapa como \"&Carregar\" e o envia ao módulo como \"&Enviar  "
                                   "Dados\" (32 quadros, um a cada 50 ms, e o comando de fim). Nada é enviado se o "
-                                  "arquivo não carrega ou um campo não converte. Com --verify, lê o módulo de volta "
+                                  "arquivo não carrega, um campo não converte ou um campo não passa nas verificações "
+                                  "da página de configuração (os máximos de Limite de RPM, Tempo de Carga e Avanço "
+                                  "na Partida, a ordem do Cut Off) ou os limites do TPS saem da escala (código 4). "
+                                  "Um sinal (SIGINT, SIGTERM, SIGHUP) para o envio antes do comando de fim: o "
+                                  "módulo mantém o conjunto que tinha. Com --verify, lê o módulo de volta "
                                   "e compara a imagem que a tela lida enviaria com a enviada; cada campo cujos bytes "
                                   "diferem é listado (código 5)."));
     cl.add(portOption());
@@ -174,7 +248,7 @@ int write(const QStringList &arguments)
     onFile(path, [&] { file.loadFrom(path); });
     const Tune sentTune = file.screenTune();
     // Everything converts before the port opens: a refused file sends nothing.
-    const UploadImage planned = converting([&] { return uploadImage(run.controller().image()); });
+    const UploadImage planned = fileImage(path, run.controller(), true);
     run.open();
     const QByteArray sent = run.upload();
     if (!cl.isSet(QStringLiteral("verify")))
@@ -221,10 +295,11 @@ int read(const QStringList &arguments)
     CommandLine cl(QStringLiteral("read --port PORTA -o MAPFILE"),
                    QStringLiteral("Lê todos os dados do módulo como \"&Lêr  Dados\" e os grava no arquivo de mapa "
                                   "como \"&Salvar\". O arquivo só é gravado depois de uma leitura completa; um "
-                                  "arquivo que já existe fica como estava se algo falha."));
+                                  "arquivo que já existe fica como estava se algo falha. Com -o -, o arquivo de mapa "
+                                  "vai para a saída padrão."));
     cl.add(portOption());
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
-                              QStringLiteral("O arquivo de mapa a gravar."), QStringLiteral("MAPFILE")));
+                              QStringLiteral("O arquivo de mapa a gravar (-: a saída padrão)."), QStringLiteral("MAPFILE")));
     cl.parse(arguments, 0);
     const QString port = cl.required(QStringLiteral("port"));
     const QString path = cl.required(QStringLiteral("output"));
@@ -234,26 +309,34 @@ int read(const QStringList &arguments)
     try {
         run.readBack();
     } catch (Failure &f) {
-        f.message += f.message.endsWith(u'.') ? QStringLiteral(" Nada foi gravado.") : QStringLiteral(". Nada foi gravado.");
+        f.message = withSentence(f.message, QStringLiteral("Nada foi gravado."));
         throw;
     }
-    onFile(path, [&] { run.controller().mapFile().saveTo(path); });
+    if (path == stdoutName)
+        outBytes(run.controller().mapFile().screenBytes());
+    else
+        onFile(path, [&] { run.controller().mapFile().saveTo(path); });
     return Done;
 }
 
 int diff(const QStringList &arguments)
 {
-    CommandLine cl(QStringLiteral("diff A B [--json]"),
+    CommandLine cl(QStringLiteral("diff A B [--texts] [--json]"),
                    QStringLiteral("Compara dois arquivos de mapa campo a campo: uma linha por campo diferente com o "
                                   "número do campo, o controle, o rótulo ou a posição no mapa, o texto em A e o "
-                                  "texto em B; mapas primeiro, depois configuração, depois TPS. Código 1 quando há "
-                                  "diferenças."));
+                                  "texto em B; mapas primeiro, depois configuração, depois TPS. Dois campos são "
+                                  "iguais quando enviam os mesmos bytes ao módulo (\"4\" e \"4,0\", como "
+                                  "write --verify compara); o Repouso do TPS, que não é enviado, é comparado como "
+                                  "texto. Código 1 quando há diferenças."));
+    cl.add(QCommandLineOption(QStringLiteral("texts"),
+                              QStringLiteral("Compara os textos dos campos, não os valores.")));
     cl.add(QCommandLineOption(QStringLiteral("json"), jsonDescription));
     cl.parse(arguments, 2);
     const QString pathA = cl.positional().at(0), pathB = cl.positional().at(1);
     const Tune a = onFile(pathA, [&] { return MapFile::readTune(pathA); });
     const Tune b = onFile(pathB, [&] { return MapFile::readTune(pathB); });
-    const QList<tunediff::Difference> differences = tunediff::compare(a, b);
+    const QList<tunediff::Difference> differences =
+        cl.isSet(QStringLiteral("texts")) ? tunediff::compareTexts(a, b) : tunediff::compare(a, b);
     if (cl.isSet(QStringLiteral("json"))) {
         QJsonArray array;
         for (const tunediff::Difference &d : differences)
@@ -270,57 +353,55 @@ int diff(const QStringList &arguments)
     return differences.isEmpty() ? Done : DifferencesFound;
 }
 
-std::atomic<bool> interrupted{false};
+// How a spreadsheet reads the numbers: comma and decimal point, or (--br, as a
+// spreadsheet set to Portuguese (Brazil) expects) semicolon and decimal comma.
+struct CsvStyle {
+    char separator = ',';
+    char decimal = '.';
+};
 
-void onSignal(int) { interrupted = true; }
-
-int log(const QStringList &arguments)
-{
-    CommandLine cl(QStringLiteral("log --port PORTA -o ARQUIVO.msl [--seconds N]"),
-                   QStringLiteral("Ativa o scanner e grava o registro da rodada (.msl), com o mapa da tela ao lado "
-                                  "(ARQUIVO-mapa.txt), até N segundos ou até SIGINT/SIGTERM (Ctrl+C); então "
-                                  "desativa o scanner e fecha o arquivo inteiro."));
-    cl.add(portOption());
-    cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O registro a gravar."),
-                              QStringLiteral("ARQUIVO")));
-    cl.add(QCommandLineOption(QStringLiteral("seconds"), QStringLiteral("Grava por N segundos (sem limite: 0)."),
-                              QStringLiteral("N"), QStringLiteral("0")));
-    cl.parse(arguments, 0);
-    const QString port = cl.required(QStringLiteral("port"));
-    const QString path = cl.required(QStringLiteral("output"));
-    bool ok = false;
-    const int seconds = cl.value(QStringLiteral("seconds")).toInt(&ok);
-    if (!ok || seconds < 0)
-        throw Failure{Usage, QStringLiteral("--seconds espera um número inteiro de segundos, não \"%1\"")
-                                 .arg(cl.value(QStringLiteral("seconds")))};
-
-    Headless run(port);
-    run.open();
-    interrupted = false;
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    run.record(path, seconds, [] { return interrupted.load(); });
-    return Done;
-}
-
-// A CSV field: quoted when it holds a comma, a quote or a line end.
-QByteArray csvField(const QString &text)
+// A CSV field: quoted when it holds the separator, a quote or a line end.
+QByteArray csvField(const QString &text, const CsvStyle &style)
 {
     QByteArray bytes = text.toUtf8();
-    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+    if (!bytes.contains(style.separator) && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
         return bytes;
     return '"' + bytes.replace('"', "\"\"") + '"';
 }
 
+QByteArray csvOf(const logformat::Log &log, const CsvStyle &style)
+{
+    QList<QStringList> marks(qsizetype(log.rows.size()));
+    for (const logformat::Marker &m : log.markers)
+        if (m.row < log.rows.size())
+            marks[qsizetype(m.row)] << QStringLiteral("MARK %1 - %2").arg(m.number, 3, 10, QLatin1Char('0')).arg(m.text);
+    const QByteArray sep(1, style.separator);
+    QByteArray csv = logformat::channels().join(QLatin1Char(style.separator)).toUtf8() + sep + "Marca\n";
+    csv += logformat::units().join(QLatin1Char(style.separator)).toUtf8() + sep + '\n';
+    for (std::size_t i = 0; i < log.rows.size(); ++i) {
+        QByteArray line = logformat::row(log.rows[i].ms, log.rows[i].values);
+        line.chop(1); // the line end
+        line.replace('.', style.decimal).replace('\t', style.separator);
+        csv += line + sep + csvField(marks[qsizetype(i)].join(QStringLiteral("; ")), style) + '\n';
+    }
+    return csv;
+}
+
 int convert(const QStringList &arguments)
 {
-    CommandLine cl(QStringLiteral("convert REGISTRO.msl -o ARQUIVO.csv"),
+    CommandLine cl(QStringLiteral("convert REGISTRO.msl -o ARQUIVO.csv [--br]"),
                    QStringLiteral("Converte um registro em CSV: uma linha com os nomes dos canais e a coluna "
                                   "\"Marca\", uma com as unidades, depois uma linha por leitura, separadas por "
                                   "vírgula, com ponto decimal. Um marcador vai na coluna \"Marca\" da primeira "
-                                  "leitura no seu instante ou depois."));
-    cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O arquivo CSV a gravar."),
-                              QStringLiteral("ARQUIVO")));
+                                  "leitura no seu instante ou depois. Para uma planilha em português (Brasil), que "
+                                  "lê a vírgula como decimal, use --br: ponto e vírgula entre os campos e vírgula "
+                                  "decimal; sem --br, para planilhas em inglês e para programas. Com -o -, o CSV vai "
+                                  "para a saída padrão."));
+    cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                              QStringLiteral("O arquivo CSV a gravar (-: a saída padrão)."), QStringLiteral("ARQUIVO")));
+    cl.add(QCommandLineOption(QStringLiteral("br"),
+                              QStringLiteral("Ponto e vírgula entre os campos e vírgula decimal (planilha em "
+                                             "português).")));
     cl.parse(arguments, 1);
     const QString path = cl.positional().at(0);
     const QString output = cl.required(QStringLiteral("output"));
@@ -331,20 +412,8 @@ int convert(const QStringList &arguments)
                 .arg(log.badLines)
                 .arg(log.firstBadLine)
                 .arg(log.firstBadReason));
-
-    QList<QStringList> marks(qsizetype(log.rows.size()));
-    for (const logformat::Marker &m : log.markers)
-        if (m.row < log.rows.size())
-            marks[qsizetype(m.row)] << QStringLiteral("MARK %1 - %2").arg(m.number, 3, 10, QLatin1Char('0')).arg(m.text);
-    QByteArray csv = logformat::channels().join(u',').toUtf8() + ",Marca\n";
-    csv += logformat::units().join(u',').toUtf8() + ",\n";
-    for (std::size_t i = 0; i < log.rows.size(); ++i) {
-        QByteArray line = logformat::row(log.rows[i].ms, log.rows[i].values);
-        line.chop(1); // the line end
-        line.replace('\t', ',');
-        csv += line + ',' + csvField(marks[qsizetype(i)].join(QStringLiteral("; "))) + '\n';
-    }
-    onFile(output, [&] { MapFile::writeFile(output, csv); });
+    const CsvStyle style = cl.isSet(QStringLiteral("br")) ? CsvStyle{';', ','} : CsvStyle{};
+    writeOutput(output, csvOf(log, style));
     return Done;
 }
 

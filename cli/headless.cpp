@@ -5,29 +5,78 @@
 #include "datalog/datalog.h"
 #include "link/frames.h"
 #include "link/receiver.h"
+#include "link/transmitter.h"
 #include "serial/comport.h"
 #include "session/comportlink.h"
+#include "session/signalwatch.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 
 namespace cli {
 
-Headless::Headless(const QString &port)
+namespace {
+
+QString signalName(int number)
 {
-    prompt_.shown = [this](const QString &text) { fail(PortOrModule, text); };
+    switch (number) {
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGTERM: return QStringLiteral("SIGTERM");
+    case SIGHUP: return QStringLiteral("SIGHUP");
+    default: return QStringLiteral("sinal %1").arg(number);
+    }
+}
+
+// The window's message lines begin and end with a blank; a terminal shows them trimmed.
+QString trimmedLines(const QString &text)
+{
+    QStringList lines = text.split(u'\n');
+    for (QString &line : lines)
+        line = line.trimmed();
+    return lines.join(u'\n');
+}
+
+} // namespace
+
+QString portMessage(const EComPort &e, const QString &port)
+{
+    QString text = trimmedLines(QString::fromUtf8(e.what()));
+    const QString hint = QStringLiteral("Veja as portas com: velto-cli ports");
+    if (e.code() == EComPort::OpenFailed && e.osError() == ENOENT)
+        return text + QStringLiteral("\nA porta %1 não existe. %2").arg(port, hint);
+    if (e.code() == EComPort::OpenFailed && e.osError() == ENOTTY)
+        return text + QStringLiteral("\n%1 não é uma porta serial. %2").arg(port, hint);
+    if (!text.contains(port))
+        text += QStringLiteral("\nPorta: %1").arg(port);
+    return text;
+}
+
+QString withSentence(const QString &message, const QString &sentence)
+{
+    const QString text = message.trimmed();
+    return text + (text.endsWith(u'.') ? QStringLiteral(" ") : QStringLiteral(". ")) + sentence;
+}
+
+Headless::Headless(const QString &port) : port_(TCustomComPort::devicePath(port))
+{
+    // The watchdog's "Módulo não responde" gets the port and the fix beside it.
+    prompt_.shown = [this](const QString &text) {
+        fail(PortOrModule, text.trimmed() == QStringLiteral("Módulo não responde") ? silentMessage() : text);
+    };
     auto guard = [this](const QtTimer *, const std::function<void()> &handler) {
         try {
             handler();
         } catch (const EComPort &e) {
-            fail(PortOrModule, QString::fromUtf8(e.what()));
+            fail(PortOrModule, portMessage(e, port_));
         } catch (const std::exception &e) {
             fail(FileOrConversion, QString::fromUtf8(e.what()));
         }
     };
     session_ = std::make_unique<PortSession>(&context_, screen_, prompt_, guard, [this](const EComPort &e) {
-        fail(PortOrModule, QString::fromUtf8(e.what()));
+        fail(PortOrModule, portMessage(e, port_));
     });
     session_->link().written = [this](const QByteArray &bytes) { written_.append(bytes); };
     session_->link().received = [this](const QByteArray &bytes) {
@@ -42,14 +91,32 @@ Headless::~Headless() = default;
 
 void Headless::fail(int code, const QString &message)
 {
-    if (!failure_)
-        failure_ = Failure{code, message};
+    // A lost upload reaches here twice: the port's error, then the upload's own line
+    // under it; both are shown, as the window shows them.
+    const QString interrupted = Transmitter::interruptedMessage().trimmed();
+    const bool uploadLost = message.trimmed().endsWith(interrupted);
+    if (!failure_ && uploadLost) {
+        QString cause = trimmedLines(message).chopped(interrupted.size()).trimmed();
+        if (!cause.contains(port_))
+            cause += QStringLiteral("\nPorta: %1").arg(port_);
+        failure_ = Failure{PortOrModule, cause + u'\n' + interrupted};
+    } else if (!failure_)
+        failure_ = Failure{code, trimmedLines(message)};
+    else if (uploadLost && !failure_->message.endsWith(interrupted))
+        failure_->message += u'\n' + interrupted;
     // An upload that cannot go on whole must not end with the command that makes the
     // module take it over.
     session_->timer2().setEnabled(false);
 }
 
-void Headless::runUntil(const std::function<bool()> &done, int limitMs)
+void Headless::throwIfSignalled(const QString &what)
+{
+    const int number = SignalWatch::received();
+    if (number != 0)
+        throw Failure{128 + number, QStringLiteral("interrompido por %1: %2").arg(signalName(number), what)};
+}
+
+void Headless::runUntil(const std::function<bool()> &done, int limitMs, bool signalEnds)
 {
     bool late = false;
     QTimer limit;
@@ -61,64 +128,97 @@ void Headless::runUntil(const std::function<bool()> &done, int limitMs)
     QTimer wake;
     QObject::connect(&wake, &QTimer::timeout, &context_, [] {});
     wake.start(100);
-    while (!done() && !failure_ && !late)
+    const auto signalled = [signalEnds] { return signalEnds && SignalWatch::received() != 0; };
+    while (!done() && !failure_ && !late && !signalled())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (failure_)
         throw *failure_;
     if (late)
-        throw Failure{PortOrModule, QStringLiteral("Módulo não responde")};
+        throw Failure{PortOrModule, silentMessage()};
+}
+
+QString Headless::silentMessage() const
+{
+    return QStringLiteral("Módulo não responde\nNenhuma resposta pela porta %1: confira o cabo e se o módulo está "
+                          "ligado.")
+        .arg(port_);
 }
 
 void Headless::open()
 {
+    throwIfSignalled(QStringLiteral("a porta não foi aberta."));
     try {
         session_->activate();
     } catch (const EComPort &e) {
-        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+        throw Failure{PortOrModule, portMessage(e, port_)};
     }
 }
 
 QByteArray Headless::upload()
 {
     written_.clear();
+    throwIfSignalled(QStringLiteral("nada foi enviado."));
     try {
         session_->controller().btnEnviaClick();
     } catch (const EComPort &e) {
-        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+        throw Failure{PortOrModule, portMessage(e, port_)};
     } catch (const std::exception &e) {
         throw Failure{FileOrConversion, QString::fromUtf8(e.what())};
     }
-    runUntil([this] { return !session_->timer2().isEnabled(); });
-
+    try {
+        runUntil([this] { return !session_->timer2().isEnabled(); });
+    } catch (Failure &f) {
+        session_->timer2().setEnabled(false);
+        // A port lost between two frames ends the upload as a frame that cannot be
+        // written does: the window's line under the port's error.
+        const QString interrupted = Transmitter::interruptedMessage().trimmed();
+        if (written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload) &&
+            !f.message.endsWith(interrupted))
+            f.message += u'\n' + interrupted;
+        throw;
+    }
+    if (session_->timer2().isEnabled()) {
+        // A signal: no tick runs after this, so the end command never goes out.
+        session_->timer2().setEnabled(false);
+        throwIfSignalled(QStringLiteral("o envio parou antes do comando de fim; o módulo mantém o conjunto que "
+                                        "tinha.\n") +
+                         Transmitter::interruptedMessage().trimmed());
+    }
     QByteArray image;
     for (const QByteArray &w : written_)
         if (w.size() == 9)
             image += w.mid(1);
     if (image.size() != 256 || written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload))
-        throw Failure{PortOrModule, QStringLiteral("WriteFile function failed")};
+        throw Failure{PortOrModule, QStringLiteral("WriteFile function failed\nPorta: %1\n%2")
+                                        .arg(port_, Transmitter::interruptedMessage().trimmed())};
     return image;
 }
 
 void Headless::readBack()
 {
     kindsRead_.reset();
+    throwIfSignalled(QStringLiteral("o módulo não foi lido."));
     try {
         session_->controller().btnLerDadosClick();
     } catch (const EComPort &e) {
-        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
+        throw Failure{PortOrModule, portMessage(e, port_)};
     }
     runUntil([this] { return session_->controller().receiver().readBack() == Receiver::ReadBack::Idle; });
+    throwIfSignalled(QStringLiteral("a leitura do módulo não terminou."));
 
     QStringList missing;
     for (int kind = 1; kind <= 26; ++kind)
         if (!kindsRead_.test(std::size_t(kind)))
             missing << QString::number(kind);
+    if (missing.size() == 1)
+        throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo em %1 não enviou o quadro %2.")
+                                        .arg(port_, missing.first())};
     if (!missing.isEmpty())
-        throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo não enviou os quadros %1.")
-                                        .arg(missing.join(QStringLiteral(", ")))};
+        throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo em %1 não enviou os quadros %2.")
+                                        .arg(port_, missing.join(QStringLiteral(", ")))};
 }
 
-void Headless::record(const QString &path, int seconds, const std::function<bool()> &stop)
+void Headless::record(const QString &path, int seconds, const std::function<void()> &firstRow)
 {
     Controller &c = session_->controller();
     std::unique_ptr<Datalog> datalog;
@@ -130,12 +230,7 @@ void Headless::record(const QString &path, int seconds, const std::function<bool
         }
     });
     datalog = std::make_unique<Datalog>(c.context(), c.scanner(), c.mapFile(), timerRegistro);
-
-    try {
-        c.Button3Click();
-    } catch (const EComPort &e) {
-        throw Failure{PortOrModule, QString::fromUtf8(e.what())};
-    }
+    startScanner();
     try {
         datalog->recordTo(path);
     } catch (const std::exception &e) {
@@ -145,27 +240,49 @@ void Headless::record(const QString &path, int seconds, const std::function<bool
 
     QElapsedTimer clock;
     clock.start();
+    bool placed = false;
+    const auto ended = [&] {
+        if (!placed && datalog->recorder().rows() > 0) {
+            placed = true;
+            firstRow();
+        }
+        // SIGINT, SIGTERM and SIGHUP (a dropped SSH link) end a recording as its clock does.
+        return SignalWatch::received() != 0 || !datalog->isRecording() ||
+               (seconds > 0 && clock.elapsed() >= qint64(seconds) * 1000);
+    };
     try {
-        runUntil(
-            [&] {
-                return stop() || !datalog->isRecording() || (seconds > 0 && clock.elapsed() >= qint64(seconds) * 1000);
-            },
-            0);
+        runUntil(ended, 0, false);
+        stopScanner();
     } catch (const Failure &) {
         // The watchdog or a lost port: whatever was recorded is closed whole.
         if (datalog->isRecording())
             datalog->btnPararClick();
         throw;
     }
-    if (c.state().scannerActive) {
-        // Switching off ends the recording; the scanner's next tick sends the stop command.
-        c.Button3Click();
-        runUntil([this] { return !session_->timer1().isEnabled(); });
-    }
     if (datalog->isRecording())
         datalog->btnPararClick();
     if (failure_)
         throw *failure_;
+    if (!placed)
+        firstRow();
+}
+
+void Headless::startScanner()
+{
+    try {
+        session_->controller().Button3Click();
+    } catch (const EComPort &e) {
+        throw Failure{PortOrModule, portMessage(e, port_)};
+    }
+}
+
+void Headless::stopScanner()
+{
+    if (!session_->controller().state().scannerActive)
+        return;
+    // Switching off ends the recording; the scanner's next tick sends the stop command.
+    session_->controller().Button3Click();
+    runUntil([this] { return !session_->timer1().isEnabled(); }, 60000, false);
 }
 
 } // namespace cli

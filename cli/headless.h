@@ -14,8 +14,15 @@
 #include <optional>
 
 class Controller;
+class EComPort;
 
 namespace cli {
+
+// A port error as velto-cli shows it: the component's text, the port, and the fix
+// where the cause is known.
+QString portMessage(const EComPort &e, const QString &port);
+// message and a sentence after it, with one full stop between.
+QString withSentence(const QString &message, const QString &sentence);
 
 class Headless {
 public:
@@ -36,11 +43,12 @@ public:
     // port is lost, or a frame of kinds 1 to 26 never came.
     void readBack();
     // "Ativar &Scanner" and "Gravar" into path, until `seconds` have passed (0: no
-    // limit) or stop() returns true; then the scanner is switched off (the stop
-    // command goes out) and the log is closed whole. Failure 3 when the module falls
+    // limit) or SIGINT, SIGTERM or SIGHUP comes; then the scanner is switched off (the
+    // stop command goes out) and the log is closed whole. firstRow runs once, when the
+    // first row is in (or at a clean end without one). Failure 3 when the module falls
     // silent or the port is lost, 4 when the log cannot be written; the rows written
     // so far stay in the file.
-    void record(const QString &path, int seconds, const std::function<bool()> &stop);
+    void record(const QString &path, int seconds, const std::function<void()> &firstRow);
 
 private:
     class Messages : public Prompt {
@@ -54,7 +62,16 @@ private:
 
     void fail(int code, const QString &message);
     // Runs the event loop until done() or a failure; limitMs 0 runs without a limit.
-    void runUntil(const std::function<bool()> &done, int limitMs = 60000);
+    // A signal (SIGINT, SIGTERM, SIGHUP) ends the wait as a failure unless
+    // signalEnds is false, where done() looks at it itself.
+    void runUntil(const std::function<bool()> &done, int limitMs = 60000, bool signalEnds = true);
+    // Failure 128 + N when signal N has come; what names what was left undone.
+    void throwIfSignalled(const QString &what);
+    QString silentMessage() const;
+    void startScanner();
+    void stopScanner();
+
+    QString port_; // the device path
 
     QObject context_;
     TableScreen screen_;

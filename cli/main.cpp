@@ -2,8 +2,10 @@
 // the workshop bench.
 #include "cli/commands.h"
 #include "cli/exitcodes.h"
+#include "session/signalwatch.h"
 
 #include <QCoreApplication>
+#include <csignal>
 
 int main(int argc, char *argv[])
 {
@@ -11,6 +13,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("velto-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTO_VERSION));
     using namespace cli;
+    // A signal ends the command as a failure does, through the same clean-up: an upload
+    // stops before its end command, a log is closed whole, the port is released.
+    const SignalWatch watch(&app, {SIGINT, SIGTERM, SIGHUP}, [](int) {});
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     const QString first = arguments.value(0);

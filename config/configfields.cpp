@@ -19,61 +19,111 @@ const QStringList &fixedCombos()
     return list;
 }
 
+struct UpperLimit {
+    const char *field;
+    long double limit;
+    QString message;
+    QString limitText;
+};
+
+const QList<UpperLimit> &upperLimits()
+{
+    static const QList<UpperLimit> list{
+        {"eLimiteRpm", 12000, QStringLiteral(" Atenção ! !  Valor máximo 12.000 PRM   "), QStringLiteral("12000")},
+        {"eTempoCarga", 4, QStringLiteral(" Atenção ! !  Valor máximo 4 mS   "), QStringLiteral("4")},
+        {"eAvancoPartida", 15, QStringLiteral(" Atenção ! !  Valor máximo 15 graus   "), QStringLiteral("15")},
+    };
+    return list;
+}
+
+const UpperLimit *upperLimitOf(const QString &field)
+{
+    for (const UpperLimit &u : upperLimits())
+        if (field == QLatin1String(u.field))
+            return &u;
+    return nullptr;
+}
+
 } // namespace
+
+namespace configcheck {
+
+QString refusal(const QString &field, const TextOf &textOf)
+{
+    if (const UpperLimit *u = upperLimitOf(field))
+        return numtext::parseFloat(textOf(field)) > u->limit ? u->message : QString();
+    if (field == QLatin1String("eDeslCutOff"))
+        return numtext::parseFloat(textOf(field)) < numtext::parseFloat(textOf(QStringLiteral("eLigaCutOff")))
+                   ? cutOffOffMessage
+                   : QString();
+    if (field == QLatin1String("eLigaCutOff"))
+        return numtext::parseFloat(textOf(field)) > numtext::parseFloat(textOf(QStringLiteral("eDeslCutOff")))
+                   ? cutOffOnMessage
+                   : QString();
+    return {};
+}
+
+std::optional<Refusal> firstRefusal(const TextOf &textOf)
+{
+    // Page order: set-up first, then the cut-off pair.
+    for (const char *field : {"eLimiteRpm", "eTempoCarga", "eAvancoPartida", "eDeslCutOff", "eLigaCutOff"}) {
+        const QString control = QLatin1String(field);
+        const QString message = refusal(control, textOf);
+        if (!message.isEmpty())
+            return Refusal{control, message};
+    }
+    const struct {
+        const char *control;
+        int top;
+    } tps[] = {{"tpsMin", 1023}, {"tpsMax", 255}};
+    for (const auto &t : tps) {
+        const QString text = textOf(QLatin1String(t.control));
+        const long long value = numtext::parseInt(text);
+        if (value < 0 || value > t.top)
+            return Refusal{QLatin1String(t.control),
+                           QStringLiteral("%1 fora da escala do sensor (0 a %2): o módulo guardaria outro valor.")
+                               .arg(text)
+                               .arg(t.top)};
+    }
+    return std::nullopt;
+}
+
+} // namespace configcheck
 
 ConfigFields::ConfigFields(Context &ctx) : ctx_(ctx) {}
 
-void ConfigFields::upperLimit(const QString &field, long double limit, const QString &message,
-                              const QString &limitText)
+void ConfigFields::upperLimit(const QString &field)
 {
     Screen &s = ctx_.screen;
-    const long double value = numtext::parseFloat(s.text(field));
-    if (value > limit) {
-        ctx_.prompt.message(message);
-        s.setText(field, QString());
-        s.setFocus(field);
-        s.setText(field, limitText);
-    }
+    const QString message = configcheck::refusal(field, [&s](const QString &c) { return s.text(c); });
+    if (message.isEmpty())
+        return;
+    ctx_.prompt.message(message);
+    s.setText(field, QString());
+    s.setFocus(field);
+    s.setText(field, upperLimitOf(field)->limitText);
 }
 
-void ConfigFields::eTempoCargaExit()
-{
-    upperLimit("eTempoCarga", 4, QStringLiteral(" Atenção ! !  Valor máximo 4 mS   "), "4");
-}
+void ConfigFields::eTempoCargaExit() { upperLimit("eTempoCarga"); }
 
-void ConfigFields::eLimiteRpmExit()
-{
-    upperLimit("eLimiteRpm", 12000, QStringLiteral(" Atenção ! !  Valor máximo 12.000 PRM   "), "12000");
-}
+void ConfigFields::eLimiteRpmExit() { upperLimit("eLimiteRpm"); }
 
-void ConfigFields::eAvancoPartidaExit()
-{
-    upperLimit("eAvancoPartida", 15, QStringLiteral(" Atenção ! !  Valor máximo 15 graus   "), "15");
-}
+void ConfigFields::eAvancoPartidaExit() { upperLimit("eAvancoPartida"); }
 
-void ConfigFields::eDeslCutOffExit()
+void ConfigFields::cutOff(const QString &field)
 {
     Screen &s = ctx_.screen;
-    const long double off = numtext::parseFloat(s.text("eDeslCutOff"));
-    const long double on = numtext::parseFloat(s.text("eLigaCutOff"));
-    if (off < on) {
-        ctx_.prompt.message(cutOffOffMessage);
-        s.setText("eDeslCutOff", QString());
-        s.setFocus("eDeslCutOff");
-    }
+    const QString message = configcheck::refusal(field, [&s](const QString &c) { return s.text(c); });
+    if (message.isEmpty())
+        return;
+    ctx_.prompt.message(message);
+    s.setText(field, QString());
+    s.setFocus(field);
 }
 
-void ConfigFields::eLigaCutOffExit()
-{
-    Screen &s = ctx_.screen;
-    const long double on = numtext::parseFloat(s.text("eLigaCutOff"));
-    const long double off = numtext::parseFloat(s.text("eDeslCutOff"));
-    if (on > off) {
-        ctx_.prompt.message(cutOffOnMessage);
-        s.setText("eLigaCutOff", QString());
-        s.setFocus("eLigaCutOff");
-    }
-}
+void ConfigFields::eDeslCutOffExit() { cutOff("eDeslCutOff"); }
+
+void ConfigFields::eLigaCutOffExit() { cutOff("eLigaCutOff"); }
 
 void ConfigFields::fixedComboKeyPress(const QString &comboName)
 {

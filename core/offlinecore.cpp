@@ -52,17 +52,10 @@ QList<tunediff::Difference> differingFields(const Tune &sent, const UploadImage 
         return {};
     OfflineCore dry;
     QList<tunediff::Difference> out;
-    for (const tunediff::Difference &d : tunediff::compare(sent, backTune)) {
-        Tune probe = sent;
-        if (d.field == 201)
-            probe.tpsMin = backTune.tpsMin;
-        else if (d.field == 202)
-            probe.tpsMax = backTune.tpsMax;
-        else
-            probe.texts[d.field - 1] = backTune.texts[d.field - 1];
+    for (const tunediff::Difference &d : tunediff::compareTexts(sent, backTune)) {
         QByteArray changed;
         try {
-            changed = imageBytes(dry.imageOf(probe));
+            changed = imageBytes(dry.imageOf(tunediff::withField(sent, d.field, backTune)));
         } catch (const std::exception &) {
             out.append(d); // the read-back text cannot even be sent
             continue;

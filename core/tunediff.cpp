@@ -1,5 +1,6 @@
 #include "core/tunediff.h"
 
+#include "core/offlinecore.h"
 #include "files/mapfilecodec.h"
 
 #include <QHash>
@@ -98,7 +99,7 @@ QString fieldLabel(int field)
     return captions().value(fieldControl(field));
 }
 
-QList<Difference> compare(const Tune &a, const Tune &b)
+QList<Difference> compareTexts(const Tune &a, const Tune &b)
 {
     const QStringList fa = a.fields(), fb = b.fields();
     QList<Difference> out;
@@ -108,6 +109,47 @@ QList<Difference> compare(const Tune &a, const Tune &b)
                 continue;
             out.append({field, fieldControl(field), fieldLabel(field), fa.value(field - 1), fb.value(field - 1)});
         }
+    return out;
+}
+
+Tune withField(const Tune &tune, int field, const Tune &from)
+{
+    Tune out = tune;
+    if (field == tpsMinField)
+        out.tpsMin = from.tpsMin;
+    else if (field == tpsMaxField)
+        out.tpsMax = from.tpsMax;
+    else
+        out.texts[field - 1] = from.texts.value(field - 1);
+    return out;
+}
+
+QList<Difference> compare(const Tune &a, const Tune &b)
+{
+    const QList<Difference> texts = compareTexts(a, b);
+    if (texts.isEmpty())
+        return texts;
+    OfflineCore dry;
+    QByteArray base;
+    try {
+        base = imageBytes(dry.imageOf(a));
+    } catch (const std::exception &) {
+        return texts; // a set that cannot be sent has no bytes to compare
+    }
+    QList<Difference> out;
+    for (const Difference &d : texts) {
+        // The TPS rest value is kept in the file only: no byte tells its value.
+        if (d.control == QLatin1String("eRepousoTps")) {
+            out.append(d);
+            continue;
+        }
+        try {
+            if (imageBytes(dry.imageOf(withField(a, d.field, b))) != base)
+                out.append(d);
+        } catch (const std::exception &) {
+            out.append(d); // B's text cannot be sent at all
+        }
+    }
     return out;
 }
 

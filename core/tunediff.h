@@ -23,8 +23,15 @@ struct Difference {
     friend bool operator==(const Difference &, const Difference &) = default;
 };
 
-// Every field whose text differs: the map cells first (ignition, then injection),
-// then the configuration in file order, then the TPS limits.
+// Every field whose value differs: a field differs when B's text, put in A's place,
+// changes a byte of what an upload of A sends (the rule of write --verify), so "4" and
+// "4,0" are equal; the TPS rest value, which is never sent, is compared as text, and so
+// is every field when A itself cannot be sent. The map cells first (ignition, then
+// injection), then the configuration in file order, then the TPS limits.
 QList<Difference> compare(const Tune &a, const Tune &b);
+// Every field whose text differs, in the same order.
+QList<Difference> compareTexts(const Tune &a, const Tune &b);
+// tune with field 1..202 taken from `from`.
+Tune withField(const Tune &tune, int field, const Tune &from);
 
 } // namespace tunediff

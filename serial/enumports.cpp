@@ -140,6 +140,15 @@ SysfsTty readSysfs(const QString &name)
     return tty;
 }
 
+// The devices the kernel writes its console to ("tty0 ttyS0"): a serial console
+// carries the system's messages and logins, and bytes sent there reach the shell of
+// whoever is logged in on it, so the list never offers it.
+QStringList activeConsoles()
+{
+    return attribute(sysfsRoot() + QStringLiteral("/class/tty/console"), "active")
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 class PortLister {
 public:
     // A candidate device path; tty is what sysfs says about it (may be absent).
@@ -194,7 +203,10 @@ QList<SerialPortInfo> listPorts()
                                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     static const QRegularExpression usbName(QStringLiteral("^tty(USB|ACM)\\d{1,9}$"));
     QStringList usb, onBoard;
+    const QStringList consoles = activeConsoles();
     for (const QString &name : names) {
+        if (consoles.contains(name))
+            continue;
         if (usbName.match(name).hasMatch())
             usb << name;
         else if (name.startsWith(QLatin1String("tty")) && !name.contains(QLatin1Char('/')))

@@ -2,6 +2,8 @@
 // pseudo-terminal, and, for the read, against what the real window saves.
 #include "e2ewindow.h"
 
+#include "app/endonsignals.h"
+
 #include "core/offlinecore.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
@@ -12,9 +14,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,9 +29,11 @@ struct Run {
     QString out, err;
 };
 
-Run cli(const QStringList &arguments)
+Run cli(const QStringList &arguments, const QString &stdoutFile = {})
 {
     QProcess p;
+    if (!stdoutFile.isEmpty())
+        p.setStandardOutputFile(stdoutFile);
     p.start(QStringLiteral(VELTO_CLI), arguments);
     Run r;
     if (!p.waitForFinished(30000)) {
@@ -93,6 +101,56 @@ QByteArray changedImage()
     return image;
 }
 
+// The silent module's message for a port.
+QString silent(const QString &port)
+{
+    return QStringLiteral("Módulo não responde\nNenhuma resposta pela porta %1: confira o cabo e se o módulo está "
+                          "ligado.")
+        .arg(port);
+}
+
+// Whether a device is still marked for exclusive use (TIOCEXCL); -1 when it cannot be told.
+int exclusive(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int value = -1;
+    if (::ioctl(fd, TIOCGEXCL, &value) != 0)
+        value = -1;
+    ::close(fd);
+    return value;
+}
+
+// velto-cli started in the background, for the signal tests.
+struct Background {
+    QProcess p;
+    explicit Background(const QStringList &arguments) { p.start(QStringLiteral(VELTO_CLI), arguments); }
+    ~Background()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    Run signalAndWait(int number)
+    {
+        ::kill(pid_t(p.processId()), number);
+        Run r;
+        if (!p.waitForFinished(15000))
+            return r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+};
+
+const char *signalName(int number)
+{
+    return number == SIGINT ? "SIGINT" : number == SIGTERM ? "SIGTERM" : "SIGHUP";
+}
+
 } // namespace
 
 class TestE2ECli : public QObject {
@@ -113,7 +171,8 @@ private slots:
         QCOMPARE(frames.size(), 32);
         for (int b = 0; b < 32; ++b)
             QCOMPARE(frames[b], char(b + 1) + expected.mid(8 * b, 8));
-        QCOMPARE(sim.commands(), QList<quint8>{0x48});
+        // The simulator logs what it read a moment after velto-cli has written it.
+        QTRY_COMPARE(sim.commands(), QList<quint8>{0x48});
         QCOMPARE(sim.dumpImage(), expected);
     }
 
@@ -203,6 +262,53 @@ private slots:
         QCOMPARE(r.out, QString());
     }
 
+    // A shop's file and what `read` saves of the module it was sent to differ in texts
+    // only ("6050" kept as 6000, "1" read as "1,0"): equal by value, listed by --texts.
+    void diffOfAFileAndItsReadBack()
+    {
+        QTemporaryDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start());
+        const QString shop = writeTemp(dir, "shop.txt", tuneFile({{"eLimiteRpm", "6050"}, {"emSAr", "1"}, {"e9i", "12,50"}}));
+        QCOMPARE(cli({"write", shop, "--port", sim.devicePath()}).code, 0);
+        const QString backup = dir.filePath("backup.txt");
+        QCOMPARE(cli({"read", "--port", sim.devicePath(), "-o", backup}).code, 0);
+        Run r = cli({"diff", shop, backup});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QString());
+        QCOMPARE(r.code, 0);
+        r = cli({"diff", "--texts", shop, backup});
+        QCOMPARE(r.code, 1);
+        const QStringList lines = r.out.split('\n');
+        QVERIFY(lines.contains(" 90  e9i         injeção linha 2 coluna 2        \"12,50\" -> \"12,5\""));
+        QVERIFY(lines.contains(" 98  e17i        injeção linha 3 coluna 2        \"4\" -> \"4,0\""));
+        QVERIFY(lines.contains("  3  eLimiteRpm  Limite de RPM                   \"6050\" -> \"6000\""));
+        QVERIFY(lines.contains("  5  emSAr       Ar Condic.: Incrementa Ti (ms)  \"1\" -> \"1,0\""));
+    }
+
+    // Data that cannot reach standard output is a failure, not a success.
+    void fullStandardOutput_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // TUNE and OTHER are replaced
+        QTest::newRow("image") << QStringList{"image", "TUNE"};
+        QTest::newRow("image --json") << QStringList{"image", "TUNE", "--json"};
+        QTest::newRow("ports --json") << QStringList{"ports", "--json"};
+        QTest::newRow("diff") << QStringList{"diff", "TUNE", "OTHER"};
+        QTest::newRow("help") << QStringList{"--help"};
+    }
+    void fullStandardOutput()
+    {
+        QFETCH(QStringList, arguments);
+        QTemporaryDir dir;
+        const QString tune = writeTemp(dir, "tune.txt", tuneFile({}));
+        const QString other = writeTemp(dir, "other.txt", tuneFile({{"e0", "12"}}));
+        for (QString &a : arguments)
+            a = a == "TUNE" ? tune : a == "OTHER" ? other : a;
+        const Run r = cli(arguments, "/dev/full");
+        QCOMPARE(r.code, 4);
+        QVERIFY2(r.err.startsWith("velto-cli: a saída padrão não pôde ser gravada: "), qPrintable(r.err));
+    }
+
     void imageShowsTheUploadBytes()
     {
         QTemporaryDir dir;
@@ -241,21 +347,68 @@ private slots:
                                           << QStringList{} << 4 << "velto-cli: MISSING: File not found\n";
         QTest::newRow("201 fields")
             << QStringList{"write", "TUNE", "--port", "PORT"} << short201 << QStringList{} << 4
-            << "velto-cli: TUNE:  Atenção ! !  Arquivo de mapa inválido: 201 campos em vez de 202. Nada foi "
-               "carregado.  \n";
+            << "velto-cli: TUNE: Atenção ! !  Arquivo de mapa inválido: 201 campos em vez de 202. Nada foi "
+               "carregado.\n";
+        const QString abc = "velto-cli: TUNE: campo 14 e5 (ignição linha 1 coluna 6): 'abc' is not a valid integer "
+                            "value\n";
         QTest::newRow("cell abc") << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"e5", "abc"}})
-                                  << QStringList{} << 4 << "velto-cli: 'abc' is not a valid integer value\n";
+                                  << QStringList{} << 4 << abc;
         QTest::newRow("cell abc, image") << QStringList{"image", "TUNE"} << tuneFile({{"e5", "abc"}})
-                                         << QStringList{} << 4 << "velto-cli: 'abc' is not a valid integer value\n";
+                                         << QStringList{} << 4 << abc;
+        QTest::newRow("injection cell 4,x")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"e9i", "4,x"}}) << QStringList{} << 4
+            << "velto-cli: TUNE: campo 90 e9i (injeção linha 2 coluna 2): '4,x' is not a valid floating point "
+               "value\n";
+        // The configuration page's own checks, before anything is sent.
+        QTest::newRow("RPM limit above the page's maximum")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"eLimiteRpm", "20000"}})
+            << QStringList{} << 4
+            << "velto-cli: TUNE: campo 3 eLimiteRpm (Limite de RPM): Atenção ! !  Valor máximo 12.000 PRM. Nada foi "
+               "enviado.\n";
+        QTest::newRow("charge time 6,5")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"eTempoCarga", "6,5"}})
+            << QStringList{} << 4
+            << "velto-cli: TUNE: campo 196 eTempoCarga (Tempo de Carga (mS)): Atenção ! !  Valor máximo 4 mS. Nada "
+               "foi enviado.\n";
+        QTest::newRow("start advance 16")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"eAvancoPartida", "16"}})
+            << QStringList{} << 4
+            << "velto-cli: TUNE: campo 198 eAvancoPartida (Avanço na Partida): Atenção ! !  Valor máximo 15 graus. "
+               "Nada foi enviado.\n";
+        QTest::newRow("cut-off off below on")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"eDeslCutOff", "1400"}})
+            << QStringList{} << 4
+            << "velto-cli: TUNE: campo 8 eDeslCutOff (Cut Off: Desl. os Injet. (RPM)): Atenção ! !  Esse valor deve "
+               "ser maior que o valor para ligar os injetores . Nada foi enviado.\n";
+        QTest::newRow("TPS maximum 2000")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"tpsMax", "2000"}}) << QStringList{}
+            << 4
+            << "velto-cli: TUNE: campo 202 tpsMax (TPS máximo): 2000 fora da escala do sensor (0 a 255): o módulo "
+               "guardaria outro valor. Nada foi enviado.\n";
         QTest::newRow("port that does not exist")
             << QStringList{"write", "TUNE", "--port", "/dev/velto-none"} << good << QStringList{} << 3
-            << "velto-cli: Unable to open com port (win error code: 2)\n";
+            << "velto-cli: Unable to open com port (win error code: 2)\nA porta /dev/velto-none não existe. Veja as "
+               "portas com: velto-cli ports\n";
+        QTest::newRow("a map file as the port")
+            << QStringList{"write", "TUNE", "--port", "TUNE"} << good << QStringList{} << 3
+            << "velto-cli: Unable to open com port (win error code: 25)\nTUNE não é uma porta serial. Veja as "
+               "portas com: velto-cli ports\n";
         QTest::newRow("silent module, read") << QStringList{"read", "--port", "PORT", "-o", "OUT"} << good
                                              << QStringList{"--silent"} << 3
-                                             << "velto-cli: Módulo não responde. Nada foi gravado.\n";
+                                             << "velto-cli: " + silent("PORT") + " Nada foi gravado.\n";
         QTest::newRow("silent module, verify")
             << QStringList{"write", "TUNE", "--port", "PORT", "--verify"} << good << QStringList{"--silent"} << 3
-            << "velto-cli: Módulo não responde\n";
+            << "velto-cli: " + silent("PORT") + "\n";
+        // A log never takes the place of files that are there unless asked to.
+        QTest::newRow("log over an existing log")
+            << QStringList{"log", "--port", "PORT", "-o", "OUT", "--seconds", "5"} << good << QStringList{} << 4
+            << "velto-cli: OUT já existe: dê outro nome ou use --force para substituí-lo. Nada foi gravado.\n";
+        QTest::newRow("log, silent module") << QStringList{"log", "--port", "PORT", "-o", "TUNEDIR/new.msl", "--seconds", "5"} << good
+                                            << QStringList{"--silent"} << 3
+                                            << "velto-cli: " + silent("PORT") + " Nada foi gravado.\n";
+        QTest::newRow("log --force, silent module")
+            << QStringList{"log", "--port", "PORT", "-o", "OUT", "--force", "--seconds", "5"} << good << QStringList{"--silent"} << 3
+            << "velto-cli: " + silent("PORT") + " Nada foi gravado.\n";
         QTest::newRow("no port given") << QStringList{"read", "-o", "OUT"} << good << QStringList{} << 2
                                        << "velto-cli: falta a opção --port\nUso: velto-cli read --port PORTA -o "
                                           "MAPFILE\n(velto-cli --help mostra os comandos)\n";
@@ -264,6 +417,13 @@ private slots:
                                             "comandos)\n";
         QTest::newRow("diff of a missing file") << QStringList{"diff", "TUNE", "MISSING"} << good << QStringList{}
                                                 << 4 << "velto-cli: MISSING: File not found\n";
+        // The module falls silent after the log has begun: the files that were there stay.
+        QTest::newRow("log --force --map, module silent while recording")
+            << QStringList{"log", "--port", "PORT", "-o", "OUT", "--force", "--map", "TUNE", "--seconds", "10"} << good
+            << QStringList{"--silent"} << 3 << "velto-cli: " + silent("PORT") + "\n";
+        QTest::newRow("log --map of a missing file")
+            << QStringList{"log", "--port", "PORT", "-o", "TUNEDIR/new.msl", "--map", "MISSING"} << good
+            << QStringList{} << 4 << "velto-cli: MISSING: File not found\n";
     }
     void exitCodes()
     {
@@ -278,11 +438,14 @@ private slots:
         const QString tunePath = writeTemp(dir, "tune.txt", tune);
         const QString out = writeTemp(dir, "out.txt", "kept\r\n");
         const QString missing = dir.filePath("missing.txt");
-        for (QString &a : arguments)
+        for (QString &a : arguments) {
             a = a == "TUNE" ? tunePath : a == "PORT" ? sim.devicePath() : a == "OUT" ? out : a == "MISSING" ? missing : a;
+            a.replace("TUNEDIR", dir.path());
+        }
         const Run r = cli(arguments);
         QString expected = message;
-        expected.replace("MISSING", missing).replace("TUNE", tunePath);
+        expected.replace("MISSING", missing).replace("TUNEDIR", dir.path()).replace("TUNE", tunePath);
+        expected.replace(QRegularExpression("\\bPORT\\b"), sim.devicePath()).replace(QRegularExpression("\\bOUT\\b"), out);
         QCOMPARE(r.err, expected);
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, QString());
@@ -337,6 +500,11 @@ private slots:
         QTemporaryDir dir;
         SimProcess sim({"--rate", "20"});
         QVERIFY(sim.start());
+        // The module holds a set other than the start-up screen's.
+        QCOMPARE(cli({"write", writeTemp(dir, "tune.txt", tuneFile(changedCells)), "--port", sim.devicePath()}).code, 0);
+        const Run backup = cli({"read", "--port", sim.devicePath(), "-o", "-"});
+        QCOMPARE(backup.code, 0);
+        QCOMPARE(backup.out.toUtf8().split(';').value(fieldIndex("e9i")), QByteArray("12,5"));
         const QString log = dir.filePath("run.msl");
         const Run r = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", "2"});
         QCOMPARE(r.err, QString());
@@ -348,43 +516,156 @@ private slots:
         QVERIFY2(lines.size() > 6, "no row recorded");
         QCOMPARE(lines.last(), QByteArray()); // the file ends with a whole line
         QCOMPARE(lines.value(4).count('\t'), 23);
-        QByteArray tune = readAll(dir.filePath("run-mapa.txt"));
-        QCOMPARE(tune, startupFields().join(';') + "\r\n");
+        // Beside the log: what the module holds, read back first, as `read` saves it.
+        QCOMPARE(readAll(dir.filePath("run-mapa.txt")), backup.out.toUtf8());
         // The simulator logs what it read a moment after velto-cli has written it.
         QTRY_COMPARE(sim.commands().value(sim.commands().size() - 1), quint8(0xD9));
-        QCOMPARE(sim.commands().first(), quint8(0x7F));
+        QCOMPARE(sim.commands().mid(0, 4), (QList<quint8>{0x48, 0x33, 0x33, 0x7F}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"run-mapa.txt", "run.msl", "tune.txt"}));
     }
 
-    void logEndsOnSigint()
+    // --map: the user says what the module holds; nothing is read, the file is the snapshot.
+    void logWithTheMapTheUserGives()
     {
         QTemporaryDir dir;
         SimProcess sim({"--rate", "20"});
         QVERIFY(sim.start());
+        const QByteArray tune = tuneFile(changedCells);
+        const QString map = writeTemp(dir, "shop.txt", tune);
         const QString log = dir.filePath("run.msl");
-        QProcess p;
-        p.start(QStringLiteral(VELTO_CLI), {"log", "--port", sim.devicePath(), "-o", log});
-        QVERIFY(p.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 6, 10000);
-        ::kill(pid_t(p.processId()), SIGINT);
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(QString::fromUtf8(p.readAllStandardError()), QString());
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(readAll(log).endsWith('\n'));
-        QTRY_COMPARE(sim.commands().value(sim.commands().size() - 1), quint8(0xD9));
+        writeTemp(dir, "run-mapa.txt", "old map\r\n");
+        const Run refused = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", "2", "--map", map});
+        QCOMPARE(refused.err, "velto-cli: " + dir.filePath("run-mapa.txt") +
+                                  " já existe: dê outro nome ou use --force para substituí-lo. Nada foi gravado.\n");
+        QCOMPARE(refused.code, 4);
+        QCOMPARE(sim.commands(), QList<quint8>{});
+        writeTemp(dir, "run.msl", "old log\n");
+        const Run r = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", "2", "--map", map, "--force"});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(readAll(dir.filePath("run-mapa.txt")), tune);
+        QVERIFY(readAll(log).startsWith("\"Velto 2.2\"\n"));
+        QVERIFY(readAll(log).split('\n').size() > 6);
+        QCOMPARE(sim.commands().first(), quint8(0x7F)); // no read request
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"run-mapa.txt", "run.msl", "shop.txt"}));
     }
 
-    void logOfASilentModule()
+    // Ctrl+C, a kill and a dropped SSH session end a log as its clock does.
+    void logEndsOnSignal_data()
     {
+        QTest::addColumn<int>("signal");
+        for (int n : {SIGINT, SIGTERM, SIGHUP})
+            QTest::newRow(signalName(n)) << n;
+    }
+    void logEndsOnSignal()
+    {
+        QFETCH(int, signal);
         QTemporaryDir dir;
-        SimProcess sim({"--silent"});
+        SimProcess sim({"--rate", "20"});
         QVERIFY(sim.start());
         const QString log = dir.filePath("run.msl");
-        const Run r = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", "10"});
-        QCOMPARE(r.err, QString("velto-cli: Módulo não responde\n"));
-        QCOMPARE(r.code, 3);
-        // The log was started and is closed whole: header lines, no row.
-        QCOMPARE(readAll(log).split('\n').size(), 5);
+        Background b({"log", "--port", sim.devicePath(), "-o", log});
+        QVERIFY(b.p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 6, 10000);
+        const Run r = b.signalAndWait(signal);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        QVERIFY(readAll(log).endsWith('\n'));
+        QTRY_COMPARE(sim.commands().value(sim.commands().size() - 1), quint8(0xD9));
+        QCOMPARE(exclusive(sim.devicePath()), 0);
+    }
+
+    // A signal during an upload: the frames stop before the end command, so the module
+    // keeps its set; the message says so; the port is free again.
+    void writeStopsOnSignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        for (int n : {SIGINT, SIGTERM, SIGHUP})
+            QTest::newRow(signalName(n)) << n;
+    }
+    void writeStopsOnSignal()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start());
+        const QString tune = writeTemp(dir, "tune.txt", tuneFile(changedCells));
+        Background b({"write", tune, "--port", sim.devicePath()});
+        QVERIFY(b.p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.uploadFrames().size() >= 3, 10000);
+        const Run r = b.signalAndWait(signal);
+        QCOMPARE(r.err, QStringLiteral("velto-cli: interrompido por %1: o envio parou antes do comando de fim; o "
+                                       "módulo mantém o conjunto que tinha.\nO envio foi interrompido: os dados não "
+                                       "chegaram inteiros ao módulo. Envie novamente.\n")
+                            .arg(signalName(signal)));
+        QCOMPARE(r.code, 128 + signal);
+        QTest::qWait(200);
+        QVERIFY(sim.uploadFrames().size() < 32);
+        QVERIFY(!sim.commands().contains(0x48));
+        QCOMPARE(sim.dumpImage(), defaultimage::image());
+        QCOMPARE(exclusive(sim.devicePath()), 0);
+        QCOMPARE(cli({"read", "--port", sim.devicePath(), "-o", dir.filePath("after.txt")}).code, 0);
+    }
+
+    // The cable pulled mid-upload: the port's error, the port, and the window's line.
+    void writeLostMidUpload()
+    {
+        QTemporaryDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start());
+        const QString tune = writeTemp(dir, "tune.txt", tuneFile(changedCells));
+        Background b({"write", tune, "--port", sim.devicePath()});
+        QVERIFY(b.p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.uploadFrames().size() >= 3, 10000);
+        sim.kill();
+        QVERIFY(b.p.waitForFinished(15000));
+        QCOMPARE(b.p.exitCode(), 3);
+        const QStringList lines = QString::fromUtf8(b.p.readAllStandardError()).split('\n');
+        QCOMPARE(lines.size(), 5); // four lines and the end
+        QVERIFY2(lines[0].startsWith("velto-cli: ") && lines[0].contains("function failed (win error code: "),
+                 qPrintable(lines[0]));
+        QCOMPARE(lines[1], QString("O cabo ou o adaptador foi desconectado."));
+        QCOMPARE(lines[2], "Porta: " + sim.devicePath());
+        QCOMPARE(lines[3], QString("O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente."));
+    }
+
+    void readWritesNothingOnSignal()
+    {
+        QTemporaryDir dir;
+        SimProcess sim({"--pace", "300"});
+        QVERIFY(sim.start());
+        const QString out = writeTemp(dir, "backup.txt", "kept\r\n");
+        Background b({"read", "--port", sim.devicePath(), "-o", out});
+        QVERIFY(b.p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(0x33), 10000);
+        QTest::qWait(500);
+        const Run r = b.signalAndWait(SIGTERM);
+        QCOMPARE(r.err, QString("velto-cli: interrompido por SIGTERM: a leitura do módulo não terminou. Nada foi "
+                                "gravado.\n"));
+        QCOMPARE(r.code, 128 + SIGTERM);
+        QCOMPARE(readAll(out), QByteArray("kept\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"backup.txt"});
+        QCOMPARE(exclusive(sim.devicePath()), 0);
+    }
+
+    // The window on SIGTERM: the upload stops before its end command and the window ends.
+    void windowStopsTheUploadOnSigterm()
+    {
+        E2E e;
+        QVERIFY(e.start());
+        const auto watch = endOnSignals(*e.form);
+        e.activate();
+        e.click("btnEnvia");
+        QTRY_VERIFY_WITH_TIMEOUT(e.sim.uploadFrames().size() >= 3, 5000);
+        ::raise(SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer2().isEnabled(), 2000);
+        QTest::qWait(300);
+        QVERIFY(e.sim.uploadFrames().size() < 32);
+        QVERIFY(!e.sim.commands().contains(0x48));
+        e.form.reset();
+        QCOMPARE(exclusive(e.sim.devicePath()), 0);
     }
 
     // CSV: names and units with the column "Marca", a row per reading with commas and
@@ -413,6 +694,21 @@ private slots:
                               QByteArray(units).replace('\t', ',') + ",\n" + QByteArray(row1).replace('\t', ',') +
                               ",\n" + QByteArray(row2).replace('\t', ',') + ",\"MARK 001 - curva, forte\"\n";
         QCOMPARE(readAll(csv), expected);
+
+        // -o -: the same text on standard output.
+        const Run piped = cli({"convert", in, "-o", "-"});
+        QCOMPARE(piped.code, 0);
+        QCOMPARE(piped.out.toUtf8(), expected);
+
+        // --br: semicolons and decimal commas, for a spreadsheet in Portuguese.
+        const QString br = dir.filePath("run-br.csv");
+        QCOMPARE(cli({"convert", in, "-o", br, "--br"}).code, 0);
+        QByteArray expectedBr = QByteArray(names).replace('\t', ';') + ";Marca\n" +
+                                QByteArray(units).replace('\t', ';') + ";\n" +
+                                "0,000;900;12;2,5;3,75;150;0,73;85;40;30;5;2;16;20;450;1000;0;0;0;0;0;1;0;0;\n" +
+                                "0,250;1000;13;2,6;4,33;160;0,78;85;41;31;6;3;24;21;460;1000;1;0;0;0;0;1;0;1;"
+                                "MARK 001 - curva, forte\n";
+        QCOMPARE(readAll(br), expectedBr);
     }
 
     void convertRefusesALogWithoutRows()

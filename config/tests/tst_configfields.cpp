@@ -59,6 +59,8 @@ const QString choose = " Atenção ! !  Selecione um dos Valores.  ";
 class TestConfigFields : public QObject {
     Q_OBJECT
 private slots:
+    void wholeSetCheck_data();
+    void wholeSetCheck();
     void upperLimits_data();
     void upperLimits();
     void cutOffPair_data();
@@ -339,6 +341,64 @@ void TestConfigFields::wheelTypeSequence()
     QCOMPARE(r.screen.text("cbDentesPms"), QString("12"));
     QVERIFY(r.screen.isEnabled("cbDentesPms"));
     QVERIFY(r.screen.isEnabled("cbPontoZero"));
+}
+
+// The same rules on a whole set (the check before an upload from a file): the first
+// refused field in page order with the page's message, then the TPS scales.
+void TestConfigFields::wholeSetCheck_data()
+{
+    QTest::addColumn<QStringList>("changes"); // "control=text"
+    QTest::addColumn<QString>("control");     // empty: accepted
+    QTest::addColumn<QString>("message");
+    QTest::newRow("start-up values") << QStringList{} << "" << "";
+    QTest::newRow("limits themselves") << QStringList{"eLimiteRpm=12000", "eTempoCarga=4", "eAvancoPartida=15"}
+                                       << "" << "";
+    QTest::newRow("RPM 20000") << QStringList{"eLimiteRpm=20000"} << "eLimiteRpm"
+                               << " Atenção ! !  Valor máximo 12.000 PRM   ";
+    QTest::newRow("charge time 6,5") << QStringList{"eTempoCarga=6,5"} << "eTempoCarga"
+                                     << " Atenção ! !  Valor máximo 4 mS   ";
+    QTest::newRow("advance 16") << QStringList{"eAvancoPartida=16"} << "eAvancoPartida"
+                                << " Atenção ! !  Valor máximo 15 graus   ";
+    QTest::newRow("first in page order") << QStringList{"eAvancoPartida=16", "eLimiteRpm=20000"} << "eLimiteRpm"
+                                         << " Atenção ! !  Valor máximo 12.000 PRM   ";
+    QTest::newRow("cut-off reversed") << QStringList{"eDeslCutOff=1400"} << "eDeslCutOff" << cutOffOff;
+    QTest::newRow("cut-off equal") << QStringList{"eDeslCutOff=1500"} << "" << "";
+    QTest::newRow("TPS maximum 255") << QStringList{"tpsMax=255"} << "" << "";
+    QTest::newRow("TPS maximum 2000") << QStringList{"tpsMax=2000"} << "tpsMax"
+                                      << "2000 fora da escala do sensor (0 a 255): o módulo guardaria outro valor.";
+    QTest::newRow("TPS minimum 1023") << QStringList{"tpsMin=1023"} << "" << "";
+    QTest::newRow("TPS minimum -1") << QStringList{"tpsMin=-1"} << "tpsMin"
+                                    << "-1 fora da escala do sensor (0 a 1023): o módulo guardaria outro valor.";
+    QTest::newRow("not a number") << QStringList{"eLimiteRpm=abc"} << "throws"
+                                  << "'abc' is not a valid floating point value";
+}
+
+void TestConfigFields::wholeSetCheck()
+{
+    QFETCH(QStringList, changes);
+    QFETCH(QString, control);
+    QFETCH(QString, message);
+    QHash<QString, QString> texts{{"eLimiteRpm", "6000"},  {"eTempoCarga", "3,6"}, {"eAvancoPartida", "6"},
+                                  {"eDeslCutOff", "2200"}, {"eLigaCutOff", "1500"}, {"tpsMin", "130"},
+                                  {"tpsMax", "230"}};
+    for (const QString &c : changes)
+        texts[c.section('=', 0, 0)] = c.section('=', 1);
+    const auto textOf = [&](const QString &c) { return texts.value(c); };
+    if (control == "throws") {
+        try {
+            configcheck::firstRefusal(textOf);
+            QFAIL("no conversion error");
+        } catch (const std::exception &e) {
+            QCOMPARE(QString::fromUtf8(e.what()), message);
+        }
+        return;
+    }
+    const auto refused = configcheck::firstRefusal(textOf);
+    QCOMPARE(refused.has_value(), !control.isEmpty());
+    if (refused) {
+        QCOMPARE(refused->control, control);
+        QCOMPARE(refused->message, message);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestConfigFields)

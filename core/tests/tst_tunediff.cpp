@@ -1,9 +1,19 @@
 // The field-by-field difference of two parameter sets.
 #include "core/tunediff.h"
+#include "files/mapfilecodec.h"
+
+#include "core/controller.h"
+#include "core/offlinecore.h"
 
 #include <QtTest>
 
 namespace {
+
+Tune startupTune()
+{
+    OfflineCore core;
+    return core.controller().mapFile().screenTune();
+}
 
 Tune startTune()
 {
@@ -66,6 +76,50 @@ private slots:
         QCOMPARE(order, (QStringList{"11 e2 0>12", "84 e3i 0>4,5", "1 cbCombinacaoMapa 0>MAP X RPM",
                                      "197 cbPontoZero 0>2", "202 tpsMax 230>231"}));
         QVERIFY(tunediff::compare(a, a).isEmpty());
+    }
+
+    // Two sets are compared by what an upload sends: texts that encode to the same
+    // bytes are equal, as a map file and what `read` saves of the same module are.
+    void valuesNotTexts_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("text");   // in B, in place of the start-up text
+        QTest::addColumn<bool>("listed");    // by compare
+        QTest::newRow("injection 4 and 4,0") << "e17i" << "4,0" << false;
+        QTest::newRow("injection 4 and 4,00") << "e17i" << "4,00" << false;
+        QTest::newRow("injection 4 and 4,1") << "e17i" << "4,1" << true;
+        QTest::newRow("ignition 10 and 010") << "e0" << "010" << false;
+        QTest::newRow("RPM limit kept in hundreds") << "eLimiteRpm" << "6050" << false;
+        QTest::newRow("RPM limit 6100") << "eLimiteRpm" << "6100" << true;
+        QTest::newRow("charge time 3,6 and 3,60") << "eTempoCarga" << "3,60" << false;
+        QTest::newRow("TPS rest, never sent, by text") << "eRepousoTps" << "129" << true;
+        QTest::newRow("a text that cannot be sent") << "e5" << "abc" << true;
+    }
+    void valuesNotTexts()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, text);
+        QFETCH(bool, listed);
+        const Tune a = startupTune();
+        Tune b = a;
+        const int field = int(mapfile::fieldControls().indexOf(control)) + 1;
+        QVERIFY(field > 0);
+        b.texts[field - 1] = text;
+        const QList<tunediff::Difference> textual = tunediff::compareTexts(a, b);
+        QCOMPARE(textual.size(), 1);
+        QCOMPARE(textual.first().b, text);
+        QCOMPARE(tunediff::compare(a, b), listed ? textual : QList<tunediff::Difference>{});
+        // Either way round.
+        QCOMPARE(tunediff::compare(b, a).size(), listed ? 1 : 0);
+    }
+
+    void tpsLimitsByValue()
+    {
+        const Tune a = startupTune();
+        Tune b = a;
+        b.tpsMax = 231;
+        QCOMPARE(tunediff::compare(a, b).size(), 1);
+        QCOMPARE(tunediff::compare(a, b).first().control, QStringLiteral("tpsMax"));
     }
 };
 

@@ -748,6 +748,8 @@ void TestUndo::compareWithAFile()
     other.texts[mapfile::fieldControls().indexOf("e21")] = "19";
     other.texts[mapfile::fieldControls().indexOf("cbSondaAtiva")] = "Desativada";
     other.tpsMax = 201;
+    QCOMPARE(other.texts[mapfile::fieldControls().indexOf("e17i")], QStringLiteral("4"));
+    other.texts[mapfile::fieldControls().indexOf("e17i")] = "4,0"; // the same value: no difference
     writeFile(path, tuneBytes(other));
     typeInto(rig, "eLimiteRpm", "6000"); // unchanged text: no difference
     const QStringList before = screenView(rig);

@@ -124,6 +124,8 @@ private slots:
     void listedPortsComeFirst_data();
     void listedPortsComeFirst();
     void deviceTheUserMayNotOpenIsMarked();
+    void kernelConsoleLeftOut_data();
+    void kernelConsoleLeftOut();
 };
 
 // One tree with every kind of entry: the list's order, its descriptions, the
@@ -337,6 +339,54 @@ void TestEnumPorts::deviceTheUserMayNotOpenIsMarked()
                       .arg(sys.path("dev/ttyUSB0"), sys.path("dev/ttyUSB1")));
     QCOMPARE(portListText({sys.path("dev/ttyUSB0"), "FTDI FT232R USB UART", false}),
              QStringLiteral("FTDI FT232R USB UART (sem permissão)"));
+}
+
+
+void TestEnumPorts::kernelConsoleLeftOut_data()
+{
+    QTest::addColumn<QByteArray>("active"); // sys/class/tty/console/active; "-": no such file
+    QTest::addColumn<QStringList>("listed"); // VELTO_SERIAL_PORTS, names under dev/
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("no console file") << QByteArray("-") << QStringList{}
+                                     << QStringList{"ttyUSB0", "ttyS0", "ttyS1"};
+    QTest::newRow("virtual terminal only") << QByteArray("tty0\n") << QStringList{}
+                                           << QStringList{"ttyUSB0", "ttyS0", "ttyS1"};
+    QTest::newRow("console=ttyS0") << QByteArray("tty0 ttyS0\n") << QStringList{}
+                                   << QStringList{"ttyUSB0", "ttyS1"};
+    QTest::newRow("console on a USB adapter") << QByteArray("ttyUSB0\n") << QStringList{}
+                                              << QStringList{"ttyS0", "ttyS1"};
+    QTest::newRow("two serial consoles") << QByteArray("ttyS1 ttyS0\n") << QStringList{}
+                                         << QStringList{"ttyUSB0"};
+    // Named by the user, a console is theirs to choose.
+    QTest::newRow("console named by the user") << QByteArray("ttyS0\n") << QStringList{"ttyS0"}
+                                               << QStringList{"ttyS0", "ttyUSB0", "ttyS1"};
+}
+
+void TestEnumPorts::kernelConsoleLeftOut()
+{
+    QFETCH(QByteArray, active);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, expected);
+    FakeSystem sys;
+    sys.usbDevice("1-1", {"idVendor=0403", "idProduct=6001", "manufacturer=FTDI", "product=FT232R USB UART"});
+    sys.ttyUsb("ttyUSB0", "1-1", "188:0");
+    sys.node("ttyUSB0", 188, 0);
+    sys.ttyBoard("ttyS0", "4", "4:64");
+    sys.node("ttyS0", 4, 64);
+    sys.ttyBoard("ttyS1", "4", "4:65");
+    sys.node("ttyS1", 4, 65);
+    // The console's class entry, as the kernel lays it out.
+    sys.classLink("console", QStringLiteral("../../devices/virtual/tty/console"));
+    sys.file("sys/devices/virtual/tty/console/dev", "5:1\n");
+    if (active != "-")
+        sys.file("sys/devices/virtual/tty/console/active", active);
+    QStringList paths;
+    for (const QString &name : listed)
+        paths << sys.path(QStringLiteral("dev/") + name);
+    qputenv("VELTO_SERIAL_PORTS", QFile::encodeName(paths.join(QLatin1Char(':'))));
+    for (QString &name : expected)
+        name = sys.path(QStringLiteral("dev/") + name);
+    QCOMPARE(EnumComPorts(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestEnumPorts)

@@ -1,0 +1,16 @@
+#include "app/endonsignals.h"
+
+#include "app/form1.h"
+#include "core/qttimer.h"
+
+#include <QCoreApplication>
+#include <csignal>
+
+std::unique_ptr<SignalWatch> endOnSignals(TForm1 &form)
+{
+    return std::make_unique<SignalWatch>(&form, std::initializer_list<int>{SIGTERM, SIGHUP}, [&form](int) {
+        // No tick may follow: the end command of an upload never goes out.
+        form.timer2().setEnabled(false);
+        QCoreApplication::quit();
+    });
+}

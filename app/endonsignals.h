@@ -1,0 +1,11 @@
+#pragma once
+// SIGTERM and SIGHUP (a shutdown, a session that ends) end the window as closing it
+// does, without the question: an upload stops before its end command, so the module
+// keeps the set it had, and the port is released as the window goes.
+#include "session/signalwatch.h"
+
+#include <memory>
+
+class TForm1;
+
+std::unique_ptr<SignalWatch> endOnSignals(TForm1 &form);

@@ -1,0 +1,31 @@
+#pragma once
+// Steps the subcommands share: the --port option, and the wrappers that turn what a
+// step throws into the command's exit code with the file's name in front.
+#include "cli/exitcodes.h"
+#include "serial/comport.h"
+
+#include <QCommandLineOption>
+#include <QString>
+#include <QStringList>
+#include <exception>
+
+namespace cli {
+
+QCommandLineOption portOption();
+
+// A step on a file: what it throws ends the command with 4, the file's name in front.
+template <typename F> auto onFile(const QString &path, F step)
+{
+    try {
+        return step();
+    } catch (const Failure &) {
+        throw;
+    } catch (const std::exception &e) {
+        throw Failure{FileOrConversion, path + QStringLiteral(": ") + QString::fromUtf8(e.what()).trimmed()};
+    }
+}
+
+// Output files that are there already: refused (4) unless replacing was asked for.
+void refuseExisting(const QStringList &paths, bool replace);
+
+} // namespace cli
