@@ -1,5 +1,6 @@
 // Velto: sets up the ECU over the serial line.
 #include "app/form1.h"
+#include "datalog/datalog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,8 +18,7 @@ bool displayAvailable()
 
 // VELTO_GRAB=FILE.png: once the window is shown it writes a PNG of itself to FILE.png
 // and the program ends (0 written, 1 not). The package check proves with it that an
-// installed program finds and shows its picture; the window keeps no command-line
-// options.
+// installed program finds and shows its picture.
 void grabWhenShown(QWidget &window, const QString &path)
 {
     QTimer::singleShot(0, &window, [&window, path] {
@@ -48,6 +48,10 @@ int main(int argc, char *argv[])
                          QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
     TForm1 form;
     form.show();
+    // velto LOG.msl: the log opens for replay with its viewer, as "Abrir registro" opens it.
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1)
+        form.guarded([&] { form.datalog().openLog(arguments.at(1)); });
     const QString grab = qEnvironmentVariable("VELTO_GRAB");
     if (!grab.isEmpty())
         grabWhenShown(form, grab);
