@@ -353,7 +353,7 @@ void LogViewer::refreshPane(Pane &pane)
     pane.plot->xAxis->setRange(from_, to_);
     for (int i = 0; i < pane.channels.size(); ++i) {
         const std::vector<float> &values = columns_->column(pane.channels[i]);
-        const logview::Envelope e = logview::reduce(columns_->time(), values, from_, to_, pixels);
+        const logview::Envelope e = logview::reduce(*columns_, pane.channels[i], from_, to_, pixels);
         QVector<QCPGraphData> points(qsizetype(e.x.size()));
         float lo = 0, hi = 0;
         bool any = false;

@@ -5,36 +5,39 @@
 
 namespace logview {
 
-double channelValue(const logformat::Row &row, int channel, std::int64_t firstMs)
+// Every channel of a row at once, in file order.
+std::array<double, channelCount> channelValues(const logformat::Row &row, std::int64_t firstMs)
 {
     const LiveValues &v = row.values;
-    switch (channel) {
-    case 0: return double(row.ms - firstMs) / 1000.0;
-    case 1: return v.rpm;
-    case 2: return v.advance;
-    case 3: return v.injectionTenths / 10.0;
-    case 4: return double(v.opening());
-    case 5: return v.tpsReading;
-    case 6: return v.tpsReading * 5 / 1023.0;
-    case 7: return v.temperature;
-    case 8: return v.columnMap;
-    case 9: return v.columnTps;
-    case 10: return v.loadPosition;
-    case 11: return v.speedPosition;
-    case 12: return v.markedCell;
-    case 13: return v.idleActuator;
-    case 14: return v.probeMv;
-    case 15: return v.pressure;
-    case 16: return v.correctionShort;
-    case 17: return v.correctionLong;
-    case 18: return v.correctionTemperature;
-    case 19: return v.correctionAtmosphere;
-    case 20: return v.correctionAdvance;
-    case 21: return v.pump;
-    case 22: return v.fan;
-    case 23: return v.airConditioning;
-    default: return 0;
-    }
+    return {double(row.ms - firstMs) / 1000.0,
+            double(v.rpm),
+            double(v.advance),
+            v.injectionTenths / 10.0,
+            double(v.opening()),
+            double(v.tpsReading),
+            v.tpsReading * 5 / 1023.0,
+            double(v.temperature),
+            double(v.columnMap),
+            double(v.columnTps),
+            double(v.loadPosition),
+            double(v.speedPosition),
+            double(v.markedCell),
+            double(v.idleActuator),
+            double(v.probeMv),
+            double(v.pressure),
+            double(v.correctionShort),
+            double(v.correctionLong),
+            double(v.correctionTemperature),
+            double(v.correctionAtmosphere),
+            double(v.correctionAdvance),
+            double(v.pump),
+            double(v.fan),
+            double(v.airConditioning)};
+}
+
+double channelValue(const logformat::Row &row, int channel, std::int64_t firstMs)
+{
+    return channel >= 0 && channel < channelCount ? channelValues(row, firstMs)[std::size_t(channel)] : 0;
 }
 
 int channelDecimals(int channel)
@@ -65,23 +68,42 @@ LogColumns::LogColumns(const logformat::Log &log)
     const std::int64_t first = n ? log.rows.front().ms : 0;
     time_.resize(n);
     cells_.resize(n);
+    for (auto &col : columns_)
+        col.resize(n);
+    // One pass over the rows: they are large, the columns small.
     for (std::size_t i = 0; i < n; ++i) {
-        time_[i] = double(log.rows[i].ms - first) / 1000.0;
-        cells_[i] = std::int8_t(baseCell(log.rows[i].values.speedPosition, log.rows[i].values.loadPosition));
+        const logformat::Row &r = log.rows[i];
+        time_[i] = double(r.ms - first) / 1000.0;
+        cells_[i] = std::int8_t(baseCell(r.values.speedPosition, r.values.loadPosition));
+        const std::array<double, channelCount> v = channelValues(r, first);
+        for (std::size_t c = 0; c < std::size_t(channelCount); ++c)
+            columns_[c][i] = float(v[c]);
     }
     for (int c = 0; c < channelCount; ++c) {
         present_[std::size_t(c)] = !log.absent.contains(logformat::channels()[c]);
-        std::vector<float> &col = columns_[std::size_t(c)];
-        col.resize(n);
-        float lo = 0, hi = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const float v = float(c == TimeChannel ? time_[i] : channelValue(log.rows[i], c, first));
-            col[i] = v;
-            lo = i ? std::min(lo, v) : v;
-            hi = i ? std::max(hi, v) : v;
+        const std::vector<float> &col = columns_[std::size_t(c)];
+        summaries_[std::size_t(c)] = BlockSummary(col);
+        const auto [lo, hi] = std::minmax_element(col.begin(), col.end());
+        min_[std::size_t(c)] = n ? *lo : 0;
+        max_[std::size_t(c)] = n ? *hi : 0;
+    }
+}
+
+BlockSummary::BlockSummary(const std::vector<float> &values)
+{
+    const std::size_t blocks = values.size() / blockRows;
+    minRow.resize(blocks);
+    maxRow.resize(blocks);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        std::uint32_t lo = std::uint32_t(b * blockRows), hi = lo;
+        for (std::uint32_t i = lo + 1; i < (b + 1) * blockRows; ++i) {
+            if (values[i] < values[lo])
+                lo = i;
+            if (values[i] > values[hi])
+                hi = i;
         }
-        min_[std::size_t(c)] = lo;
-        max_[std::size_t(c)] = hi;
+        minRow[b] = lo;
+        maxRow[b] = hi;
     }
 }
 
@@ -105,50 +127,98 @@ std::size_t LogColumns::nearestRow(double t) const
     return std::abs(time_[before] - t) <= std::abs(time_[after] - t) ? before : after;
 }
 
-int pixelColumn(double t, double t0, double t1, int pixels)
+namespace {
+
+// Start of pixel column p of [t0, t1]: the one place that says where a column begins.
+double columnStart(int p, double t0, double t1, int pixels) { return t0 + (t1 - t0) * p / pixels; }
+
+// Rows of the smallest and the largest value in [begin, end): whole blocks from the
+// summary, the rest row by row.
+std::pair<std::size_t, std::size_t> extremes(const std::vector<float> &values, const BlockSummary *summary,
+                                             std::size_t begin, std::size_t end)
 {
-    const int p = int(std::floor((t - t0) / (t1 - t0) * pixels));
-    return std::clamp(p, 0, pixels - 1);
+    std::size_t lo = begin, hi = begin;
+    auto take = [&](std::size_t l, std::size_t h) {
+        if (values[l] < values[lo])
+            lo = l;
+        if (values[h] > values[hi])
+            hi = h;
+    };
+    std::size_t i = begin + 1;
+    if (summary) {
+        const std::size_t n = BlockSummary::blockRows;
+        const std::size_t firstBlock = (i + n - 1) / n, endBlock = std::min(end / n, summary->minRow.size());
+        if (endBlock > firstBlock) {
+            for (; i < firstBlock * n; ++i)
+                take(i, i);
+            for (std::size_t b = firstBlock; b < endBlock; ++b)
+                take(summary->minRow[b], summary->maxRow[b]);
+            i = endBlock * n;
+        }
+    }
+    for (; i < end; ++i)
+        take(i, i);
+    return {lo, hi};
 }
 
-Envelope reduce(const std::vector<double> &time, const std::vector<float> &values, double t0, double t1, int pixels)
+} // namespace
+
+int pixelColumn(double t, double t0, double t1, int pixels)
+{
+    int p = std::clamp(int(std::floor((t - t0) / (t1 - t0) * pixels)), 0, pixels - 1);
+    while (p + 1 < pixels && t >= columnStart(p + 1, t0, t1, pixels))
+        ++p;
+    while (p > 0 && t < columnStart(p, t0, t1, pixels))
+        --p;
+    return p;
+}
+
+Envelope reduce(const std::vector<double> &time, const std::vector<float> &values, double t0, double t1, int pixels,
+                const BlockSummary *summary)
 {
     Envelope out;
     if (time.empty() || pixels <= 0 || !(t1 > t0))
         return out;
     // The row before the view and the row after it carry the line to the edges.
-    std::size_t begin = std::size_t(std::lower_bound(time.begin(), time.end(), t0) - time.begin());
-    std::size_t end = std::size_t(std::upper_bound(time.begin(), time.end(), t1) - time.begin());
+    const std::size_t begin = std::size_t(std::lower_bound(time.begin(), time.end(), t0) - time.begin());
+    const std::size_t end = std::size_t(std::upper_bound(time.begin(), time.end(), t1) - time.begin());
     auto add = [&out, &time, &values](std::size_t i) {
         out.x.push_back(time[i]);
         out.y.push_back(values[i]);
     };
+    out.x.reserve(std::min(end - begin, std::size_t(2 * pixels)) + 2);
+    out.y.reserve(out.x.capacity());
     if (begin > 0)
         add(begin - 1);
     if (end - begin <= std::size_t(2 * pixels)) {
         for (std::size_t i = begin; i < end; ++i)
             add(i);
     } else {
-        out.x.reserve(std::size_t(2 * pixels) + 2);
-        out.y.reserve(std::size_t(2 * pixels) + 2);
-        std::size_t i = begin;
-        while (i < end) {
-            const int column = pixelColumn(time[i], t0, t1, pixels);
-            std::size_t lo = i, hi = i;
-            for (++i; i < end && pixelColumn(time[i], t0, t1, pixels) == column; ++i) {
-                if (values[i] < values[lo])
-                    lo = i;
-                if (values[i] > values[hi])
-                    hi = i;
+        std::size_t first = begin;
+        for (int p = 0; p < pixels && first < end; ++p) {
+            std::size_t last = end;
+            if (p + 1 < pixels) {
+                const double next = columnStart(p + 1, t0, t1, pixels);
+                last = std::size_t(std::lower_bound(time.begin() + std::ptrdiff_t(first), time.begin() + std::ptrdiff_t(end),
+                                                    next) - time.begin());
             }
+            if (last == first)
+                continue;
+            const auto [lo, hi] = extremes(values, summary, first, last);
             add(std::min(lo, hi));
             if (lo != hi)
                 add(std::max(lo, hi));
+            first = last;
         }
     }
     if (end < time.size())
         add(end);
     return out;
+}
+
+Envelope reduce(const LogColumns &columns, int channel, double t0, double t1, int pixels)
+{
+    return reduce(columns.time(), columns.column(channel), t0, t1, pixels, &columns.summary(channel));
 }
 
 double CellTable::value(int cell, CellStat stat) const

@@ -17,10 +17,20 @@ constexpr int channelCount = 24;
 // The value of a channel as the file writes it (Ti in ms, TPSV in volts, Time in seconds
 // since the first row: first is the first row's ms).
 double channelValue(const logformat::Row &row, int channel, std::int64_t firstMs);
+std::array<double, channelCount> channelValues(const logformat::Row &row, std::int64_t firstMs);
 // Decimals the file writes a channel with (Ti 1, Abertura and TPSV 2, Time 3, else 0).
 int channelDecimals(int channel);
 // Index of a channel by its name in the file, -1 when none has that name.
 int channelIndex(const QString &name);
+
+// Row of the smallest and of the largest value of every block of rows of a column, so
+// that a view of the whole log is reduced without visiting each row.
+struct BlockSummary {
+    static constexpr std::size_t blockRows = 64;
+    BlockSummary() = default;
+    explicit BlockSummary(const std::vector<float> &values);
+    std::vector<std::uint32_t> minRow, maxRow;
+};
 
 class LogColumns {
 public:
@@ -35,6 +45,7 @@ public:
     // Smallest and largest value over the whole log.
     float minimum(int channel) const { return min_[std::size_t(channel)]; }
     float maximum(int channel) const { return max_[std::size_t(channel)]; }
+    const BlockSummary &summary(int channel) const { return summaries_[std::size_t(channel)]; }
     // First row at or after t seconds (size() when none), last row at or before t.
     std::size_t rowAtOrAfter(double t) const;
     std::size_t rowAtOrBefore(double t) const;
@@ -49,6 +60,7 @@ private:
     std::array<std::vector<float>, channelCount> columns_;
     std::array<bool, channelCount> present_{};
     std::array<float, channelCount> min_{}, max_{};
+    std::array<BlockSummary, channelCount> summaries_;
     std::vector<std::int8_t> cells_;
 };
 
@@ -65,7 +77,8 @@ struct Envelope {
     std::vector<double> x, y;
 };
 Envelope reduce(const std::vector<double> &time, const std::vector<float> &values, double t0, double t1,
-                int pixels);
+                int pixels, const BlockSummary *summary = nullptr);
+Envelope reduce(const LogColumns &columns, int channel, double t0, double t1, int pixels);
 // The pixel column of t in [t0, t1] drawn on pixels columns (the reduction's buckets).
 int pixelColumn(double t, double t0, double t1, int pixels);
 
