@@ -162,6 +162,7 @@ void LogViewer::addPane(const QList<int> &channels)
     buildPane(*pane);
     paneBox_->addWidget(pane->box, 1);
     panes_.push_back(std::move(pane));
+    alignPanes();
     refreshPane(*panes_.back());
     refreshLegends();
 }
@@ -172,6 +173,7 @@ void LogViewer::removePane(int index)
         return;
     panes_[std::size_t(index)]->box->deleteLater();
     panes_.erase(panes_.begin() + index);
+    alignPanes();
 }
 
 void LogViewer::buildPane(Pane &pane)
@@ -190,6 +192,7 @@ void LogViewer::buildPane(Pane &pane)
     QCustomPlot *plot = pane.plot = new QCustomPlot;
     plot->setObjectName(pane.name);
     plot->setMinimumHeight(90);
+    column->addWidget(plot, 1);
     plot->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     plot->setNotAntialiasedElements(QCP::aeAll);
     plot->axisRect()->setAutoMargins(QCP::msTop | QCP::msBottom);
@@ -324,8 +327,20 @@ void LogViewer::rebuildGraphs(Pane &pane)
     }
     pane.empty->setVisible(pane.channels.isEmpty());
     plot->legend->setVisible(!pane.channels.isEmpty());
-    const int rightAxes = std::max<int>(1, int(pane.channels.size()) - 1);
-    plot->axisRect()->setMargins(QMargins(axisMargin, 0, axisMargin * rightAxes, 0));
+    alignPanes();
+}
+
+// Every pane gets the margins of the pane with the most value axes on its right, so
+// that one moment lies at the same x in every pane.
+void LogViewer::alignPanes()
+{
+    int rightAxes = 1;
+    for (const auto &pane : panes_)
+        rightAxes = std::max<int>(rightAxes, int(pane->channels.size()) - 1);
+    for (const auto &pane : panes_) {
+        pane->plot->axisRect()->setMargins(QMargins(axisMargin, 0, axisMargin * rightAxes, 0));
+        pane->plot->replot(QCustomPlot::rpQueuedReplot);
+    }
 }
 
 QList<int> LogViewer::paneChannels(int pane) const { return panes_[std::size_t(pane)]->channels; }

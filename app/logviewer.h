@@ -86,6 +86,7 @@ private:
     void buildMenu(Pane &pane);
     void rebuildGraphs(Pane &pane);
     int paneIndex(const Pane *pane) const;
+    void alignPanes();
     void requestRow(std::size_t row);
     void stepRows(int delta);
     void paneMouse(Pane &pane, QEvent *event);

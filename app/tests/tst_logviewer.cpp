@@ -98,9 +98,16 @@ private slots:
         QVERIFY(viewer()->isVisible());
         QVERIFY(viewer()->isWindow());
         QCOMPARE(viewer()->paneCount(), 4);
-        for (int p = 0; p < 4; ++p)
+        for (int p = 0; p < 4; ++p) {
             QCOMPARE(viewer()->paneChannels(p), LogViewer::defaultPanes()[p]);
+            QVERIFY(viewer()->panePlot(p)->isVisible());
+            QVERIFY(viewer()->panePlot(p)->height() >= 90);
+        }
         QCOMPARE(viewer()->paneButton(2)->text(), QStringLiteral("Painel 3: Sonda, CorrCurto, CorrLongo"));
+        // One moment lies at the same x in every pane.
+        viewer()->replotAll();
+        for (int p = 1; p < 4; ++p)
+            QCOMPARE(viewer()->panePlot(p)->xAxis->coordToPixel(33.3), viewer()->panePlot(0)->xAxis->coordToPixel(33.3));
         QCOMPARE(viewer()->cursorRow(), std::size_t(0));
         QCOMPARE(viewer()->viewFrom(), 0.0);
         QCOMPARE(viewer()->viewTo(), 49.9);
