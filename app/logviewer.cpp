@@ -427,15 +427,17 @@ void LogViewer::replotAll()
 void LogViewer::setView(double from, double to)
 {
     const double end = columns_->time().empty() ? 0 : columns_->time().back();
-    const double full = std::max(end, 0.001);
-    double width = std::clamp(to - from, 0.01, full);
-    if (!(width > 0))
-        width = full;
-    from = std::clamp(from, 0.0, std::max(0.0, end - width));
-    from_ = from;
-    to_ = end > 0 ? from + width : 0.5;
-    if (end <= 0)
+    if (end <= 0) { // one moment: a second around it
         from_ = -0.5;
+        to_ = 0.5;
+    } else {
+        double width = to - from;
+        if (!(width > 0))
+            width = end;
+        width = std::clamp(width, std::min(0.01, end), end);
+        from_ = std::clamp(from, 0.0, end - width);
+        to_ = from_ + width;
+    }
     for (const auto &pane : panes_)
         refreshPane(*pane);
     refreshLegends();

@@ -313,6 +313,21 @@ private slots:
         QCOMPARE(v.paneChannels(0), QList<int>{14});
         QCOMPARE(v.cellPage()->channelBox()->findText(QStringLiteral("TPSV")), -1);
     }
+
+    // A log of one row: a second around it, its values in the legend.
+    void aLogOfOneRow()
+    {
+        logformat::Log log;
+        log.rows.push_back({5000, valuesOf(7)});
+        LogViewer v(log, QStringLiteral("um.msl"), MapAxes{});
+        QCOMPARE(v.viewFrom(), -0.5);
+        QCOMPARE(v.viewTo(), 0.5);
+        v.zoomAt(0, 0.5);
+        v.panBy(3);
+        QCOMPARE(v.viewTo(), 0.5);
+        QCOMPARE(v.legendText(0, 0), QString::fromUtf8("RPM  1070 rpm   mín 1070  máx 1070"));
+        QCOMPARE(v.panePlot(0)->graph(0)->dataCount(), 1);
+    }
 };
 
 QTEST_MAIN(TestLogViewer)
