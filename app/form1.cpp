@@ -11,6 +11,7 @@
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "datalog/datalog.h"
+#include "app/logviewerlink.h"
 #include "link/scanner.h"
 #include "common/controls.h"
 #include "common/names.h"
@@ -135,6 +136,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     wireButtons();
     wireFields();
     wireDatalog();
+    logViewerLink_ = std::make_unique<LogViewerLink>(*this);
     wireHistory();
     loadPicture(picture::findPicture());
 
@@ -148,6 +150,7 @@ TForm1::~TForm1()
 {
     // The log watches the controller's scanner; then no port event may reach a window
     // that is going away.
+    logViewerLink_.reset();
     datalog_.reset();
     session_.reset();
 }

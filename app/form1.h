@@ -19,6 +19,7 @@ class CompareDialog;
 
 class Controller;
 class Datalog;
+class LogViewerLink;
 class Prompt;
 class QTabWidget;
 class QtTimer;
@@ -49,6 +50,7 @@ public:
     QTabWidget *pages() const { return Mapas_; }
     Datalog &datalog() { return *datalog_; }
     QtTimer &timerRegistro() { return *timerRegistro_; }
+    LogViewerLink &logViewerLink() { return *logViewerLink_; }
 
     // Runs a handler; an error that escapes it is shown with its text and the program
     // goes on.
@@ -94,6 +96,7 @@ private:
     Controller *controller_ = nullptr;
     std::unique_ptr<QtTimer> timerRegistro_;
     std::unique_ptr<Datalog> datalog_; // goes before the controller whose scanner it watches
+    std::unique_ptr<LogViewerLink> logViewerLink_; // goes before the datalog it follows
 
     // Field-exit checks and key-press guards, by watched object.
     QHash<QObject *, std::function<void()>> exitChecks_;

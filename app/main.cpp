@@ -2,6 +2,7 @@
 #include "app/endonsignals.h"
 #include "app/form1.h"
 #include "app/translations.h"
+#include "datalog/datalog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,8 +20,7 @@ bool displayAvailable()
 
 // VELTO_GRAB=FILE.png: once the window is shown it writes a PNG of itself to FILE.png
 // and the program ends (0 written, 1 not). The package check proves with it that an
-// installed program finds and shows its picture; the window keeps no command-line
-// options.
+// installed program finds and shows its picture.
 void grabWhenShown(QWidget &window, const QString &path)
 {
     QTimer::singleShot(0, &window, [&window, path] {
@@ -52,6 +52,10 @@ int main(int argc, char *argv[])
     TForm1 form;
     const auto watch = endOnSignals(form);
     form.show();
+    // velto LOG.msl: the log opens for replay with its viewer, as "Abrir registro" opens it.
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1)
+        form.guarded([&] { form.datalog().openLog(arguments.at(1)); });
     const QString grab = qEnvironmentVariable("VELTO_GRAB");
     if (!grab.isEmpty())
         grabWhenShown(form, grab);

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/cmd_cells.h"
 #include "cli/commandline.h"
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
@@ -405,19 +406,25 @@ int convert(const QStringList &arguments)
     cl.parse(arguments, 1);
     const QString path = cl.positional().at(0);
     const QString output = cl.required(QStringLiteral("output"));
-    const logformat::Log log = onFile(path, [&] { return logformat::read(path); });
-    if (log.badLines > 0)
-        err(QStringLiteral("velto-cli: %1: %2 linha(s) ignorada(s); a primeira, linha %3: %4\n")
-                .arg(path)
-                .arg(log.badLines)
-                .arg(log.firstBadLine)
-                .arg(log.firstBadReason));
+    const logformat::Log log = readLog(path);
     const CsvStyle style = cl.isSet(QStringLiteral("br")) ? CsvStyle{';', ','} : CsvStyle{};
     writeOutput(output, csvOf(log, style));
     return Done;
 }
 
 } // namespace
+
+logformat::Log readLog(const QString &path)
+{
+    logformat::Log log = onFile(path, [&] { return logformat::read(path); });
+    if (log.badLines > 0)
+        err(QStringLiteral("velto-cli: %1: %2 linha(s) ignorada(s); a primeira, linha %3: %4\n")
+                .arg(path)
+                .arg(log.badLines)
+                .arg(log.firstBadLine)
+                .arg(log.firstBadReason));
+    return log;
+}
 
 const QList<Subcommand> &subcommands()
 {
@@ -429,6 +436,7 @@ const QList<Subcommand> &subcommands()
         {QStringLiteral("diff"), QStringLiteral("compara dois arquivos de mapa campo a campo"), &diff},
         {QStringLiteral("log"), QStringLiteral("grava o registro da rodada com o scanner"), &log},
         {QStringLiteral("convert"), QStringLiteral("converte um registro em CSV"), &convert},
+        {QStringLiteral("cells"), QStringLiteral("um canal do registro por célula do mapa"), &cells},
     };
     return table;
 }

@@ -1,5 +1,7 @@
 #pragma once
 // The subcommands of velto-cli. Adding one is one entry in subcommands().
+#include "datalog/logformat.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,10 @@ const QList<Subcommand> &subcommands();
 
 // The overview of --help without a subcommand.
 QString overview();
+
+// A log read as the window reads it, the skipped lines told on stderr; a log that
+// cannot be read ends the command with 4.
+logformat::Log readLog(const QString &path);
 
 // Text out, as UTF-8: data on stdout, messages on stderr.
 void out(const QString &text);

@@ -176,6 +176,8 @@ void Datalog::openLog(const QString &path)
     seek(0);
     setPlaying(false);
     updateButtons();
+    if (onLogSwitched)
+        onLogSwitched(path);
     if (log_->badLines > 0)
         ctx_.prompt.message(QString::fromUtf8("O registro %1 foi aberto sem %2 linha(s): a primeira é a linha %3 (%4).")
                                 .arg(path)
@@ -200,6 +202,8 @@ void Datalog::closeLog(bool restoreScreen)
     s.setBarPosition(slider, 0);
     s.setText(readout, positionText(0, 0));
     updateButtons();
+    if (onLogSwitched)
+        onLogSwitched(QString());
 }
 
 void Datalog::seek(std::size_t row)
@@ -226,6 +230,8 @@ void Datalog::seek(std::size_t row)
     }
     ctx_.screen.setBarPosition(slider, int(row));
     ctx_.screen.setText(readout, positionText(playMs_, log_->rows.back().ms - first));
+    if (onRowShown)
+        onRowShown(row);
 }
 
 void Datalog::tbPosicaoChange()

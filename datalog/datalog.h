@@ -44,6 +44,11 @@ public:
     // since then; whether or not it is recorded.
     std::function<void(const logformat::Row &)> onLiveRow;
 
+    // The log's viewer follows the replay: a log opened (its path) or closed (empty), and
+    // each row the screen shows.
+    std::function<void(const QString &path)> onLogSwitched;
+    std::function<void(std::size_t row)> onRowShown;
+
     Recorder &recorder() { return recorder_; }
     bool isRecording() const { return recorder_.isRecording(); }
     bool isOpen() const { return log_ != nullptr; }

@@ -6,6 +6,7 @@
 #   - velto-cli image of the start-up screen's map file prints the image that the
 #     installed simulator starts with;
 #   - the installed velto starts offscreen and shows the installed picture;
+#   - the plotting library comes with the package and the window finds it;
 #   - the manual pages are found, and removing the package leaves no program behind.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,6 +45,15 @@ DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-
 for f in /usr/bin/velto /usr/bin/velto-cli /usr/bin/velto-ecu-sim /usr/share/velto/velto.jpg; do
   [ -f "$f" ] || fail "$f is not installed"
 done
+echo "package-check: the plotting library and the licence"
+dpkg-deb -f "$deb" Depends | grep -q 'libqcustomplot2\.1-qt6' || fail "the package does not depend on libqcustomplot2.1-qt6"
+dpkg-query -W -f='${Status}' libqcustomplot2.1-qt6 2>/dev/null | grep -q "install ok installed" ||
+  fail "libqcustomplot2.1-qt6 is not installed with the package"
+plotlib=$(ldd /usr/bin/velto | awk '/libQCustomPlotQt6/ { print $3 }')
+[ -n "$plotlib" ] && [ -f "$plotlib" ] || fail "/usr/bin/velto does not find libQCustomPlotQt6"
+echo "  /usr/bin/velto uses $plotlib"
+grep -q '^SPDX-License-Identifier: GPL-3.0-or-later$' /usr/share/doc/velto/copyright ||
+  fail "/usr/share/doc/velto/copyright does not name GPL-3.0-or-later"
 for page in velto velto-cli velto-ecu-sim; do
   man -w "$page" >/dev/null 2>&1 || fail "man finds no page for $page"
 done
