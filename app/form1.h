@@ -83,8 +83,10 @@ private:
     void runExitChecks();
     void showError(const QString &text);
     void wireHistory();
-    // Undo and redo buttons and the unsaved-changes label follow the controller.
+    // Undo and redo buttons, the unsaved-changes label and the link's status line follow
+    // the controller and the port session.
     void refreshHistory();
+    void linkStateChanged(LinkState state);
 
     QTabWidget *Mapas_ = nullptr;
     std::unique_ptr<WidgetScreen> screen_;

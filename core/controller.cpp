@@ -105,6 +105,7 @@ void Controller::ComPort1AfterClose()
 void Controller::portActivated()
 {
     state_.portActive = true;
+    undo_->forgetModuleSet(); // whatever is behind the port now, nothing has been read from it
     ctx_.screen.setEnabled("btnAtivar", false);
     ctx_.timerTps.tag = 0;
 }
@@ -118,6 +119,52 @@ void Controller::portDeactivated()
     ctx_.screen.setEnabled("btnAtivar", true);
 }
 
+std::optional<QString> Controller::portLost(const QString &error, bool shown)
+{
+    std::optional<QString> message;
+    if (ctx_.timer2.isEnabled()) {
+        try {
+            transmitter_->abort(std::runtime_error(error.toStdString()));
+        } catch (const std::exception &e) {
+            message = QString::fromUtf8(e.what());
+        }
+        uploadInterrupted();
+    } else if (!shown && !state_.scannerActive) {
+        message = error;
+    }
+    if (state_.scannerActive)
+        scanner_->Button3Click();
+    ctx_.timer1.setEnabled(false); // no stop command onto a device that is gone
+    receiver_->cancelReadBack();
+    return message;
+}
+
+void Controller::portWaiting()
+{
+    state_.portActive = false;
+    ComPort1AfterClose();
+    for (const char *b : {"btnAtivar", "btnConfigurarTps"})
+        ctx_.screen.setEnabled(b, false);
+    ctx_.screen.setEnabled("btnDesativar", true);
+}
+
+linkstatus::ModuleStatus Controller::moduleStatus() const
+{
+    return linkstatus::compare(undo_->moduleSet(), mapFile_->screenTune());
+}
+
+QStringList Controller::unsentControls() const
+{
+    return linkstatus::changedControls(undo_->moduleSet(), mapFile_->screenTune());
+}
+
+void Controller::uploadInterrupted()
+{
+    // Some frames may have reached the module: what it holds is not known.
+    undo_->forgetModuleSet();
+    uploadStart_.reset();
+}
+
 void Controller::btnEnviaClick()
 {
     undo_->record();
@@ -127,7 +174,12 @@ void Controller::btnEnviaClick()
 
 void Controller::Timer2Timer()
 {
-    transmitter_->Timer2Timer();
+    try {
+        transmitter_->Timer2Timer();
+    } catch (...) {
+        uploadInterrupted();
+        throw;
+    }
     if (!ctx_.timer2.isEnabled())
         uploadEnded(); // the end command is out
 }
@@ -146,8 +198,8 @@ void Controller::ComPort1RxChar()
         undo_->markTransferred(mapFile_->screenTune());
         return;
     }
-    // Both progress bars show the kind of every frame; kinds 1 to 26 write parameters.
-    const int kind = ctx_.screen.barPosition(QStringLiteral("pbCarregando"));
+    // Kinds 1 to 26 write parameters.
+    const int kind = receiver_->lastKind();
     if (kind >= 1 && kind <= 26)
         undo_->record();
 }
@@ -273,6 +325,8 @@ void Controller::uploadEnded()
     // an unchanged screen counts as sent.
     if (uploadStart_ && mapFile_->screenTune() == *uploadStart_)
         undo_->markTransferred(*uploadStart_);
+    else
+        undo_->forgetModuleSet(); // a mix of the set before and after the edit
     uploadStart_.reset();
 }
 

@@ -44,6 +44,13 @@ public:
     // since then; whether or not it is recorded.
     std::function<void(const logformat::Row &)> onLiveRow;
 
+    // The port went away while recording: the recording goes on in the same file
+    // with the marker "Conexão perdida"; "Reconectado" once the scanner runs again.
+    // Given up ("&Desativar" during the wait): the recording ends.
+    void linkLost();
+    void linkRestored();
+    void linkGivenUp();
+
     Recorder &recorder() { return recorder_; }
     bool isRecording() const { return recorder_.isRecording(); }
     bool isOpen() const { return log_ != nullptr; }
@@ -73,4 +80,5 @@ private:
     Recorder::Clock clock_;
     std::int64_t liveStartNs_ = 0;
     unsigned liveKinds_ = 0; // kinds 29..31 seen since the scanner was switched on
+    bool riding_ = false;    // recording through a lost link
 };
