@@ -27,10 +27,12 @@ void build(QWidget *form, QWidget *mapPage, QWidget *configPage)
     QLabel *status = label(form, QStringLiteral("lbConexao"), QRect(8, pagesHeight, form->width() - 16, statusHeight),
                            Qt::AlignLeft | Qt::AlignVCenter);
     status->setText(linkstatus::text(LinkState::Closed, {}));
+    // Above the read-outs on the map page, under "&Lêr  Dados" and "&Enviar  Dados"
+    // on the configuration page: the free places nearest to what it is about.
     const linkstatus::ModuleStatus unknown;
-    label(mapPage, QStringLiteral("lbModulo"), QRect(512, 112, 168, 18), Qt::AlignCenter)
+    label(mapPage, QStringLiteral("lbModulo"), QRect(232, 393, 424, 18), Qt::AlignCenter)
         ->setText(linkstatus::text(unknown));
-    label(configPage, QStringLiteral("lbModulo1"), QRect(650, 528, 312, 20), Qt::AlignCenter)
+    label(configPage, QStringLiteral("lbModulo1"), QRect(650, 624, 312, 20), Qt::AlignCenter)
         ->setText(linkstatus::text(unknown));
 }
 

@@ -6,6 +6,7 @@
 #include "e2ewindow.h"
 
 #include "core/undo.h"
+#include "datalog/datalog.h"
 #include "serial/comport.h"
 
 #include <QDir>
@@ -195,7 +196,7 @@ private slots:
         w.screen().setText("e9i", "4,5");
         w.form->controller().fieldLeft();
         w.form->guarded([] {});
-        QVERIFY(w.screen().widget("lbNaoSalvo")->isVisible());
+        QVERIFY(!w.screen().widget("lbNaoSalvo1")->isHidden());
         const int steps = w.form->controller().history().count();
         const int index = w.form->controller().history().index();
 
@@ -206,7 +207,7 @@ private slots:
 
         QCOMPARE(w.text("e5"), QStringLiteral("33"));
         QCOMPARE(w.text("e9i"), QStringLiteral("4,5"));
-        QVERIFY(w.screen().widget("lbNaoSalvo")->isVisible());
+        QVERIFY(!w.screen().widget("lbNaoSalvo1")->isHidden());
         QCOMPARE(w.form->controller().history().count(), steps);
         QCOMPARE(w.form->controller().history().index(), index);
         w.form->controller().undo();
