@@ -131,6 +131,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     controller_ = &session_->controller();
     session_->setReconnect(true);
     session_->onLinkState = [this](LinkState state) { linkStateChanged(state); };
+    linkview::wireCheckSetting(*screen_, *session_);
 
     timerRegistro_ = std::make_unique<QtTimer>(this, [this] { guarded([this] { datalog_->TimerRegistroTimer(); }); });
     datalog_ = std::make_unique<Datalog>(controller_->context(), controller_->scanner(), controller_->mapFile(),

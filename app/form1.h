@@ -39,6 +39,7 @@ public:
     static QString caption();
 
     Controller &controller() { return *controller_; }
+    PortSession &session() { return *session_; }
     WidgetScreen &widgetScreen() { return *screen_; }
     Prompt &prompt() { return *prompt_; }
     TComPort &ComPort1() { return session_->port(); }

@@ -2,8 +2,11 @@
 
 #include "app/widgetscreen.h"
 #include "common/names.h"
+#include "session/portsession.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QSettings>
 #include <QSet>
 
 namespace linkview {
@@ -17,6 +20,10 @@ QLabel *label(QWidget *parent, const QString &name, const QRect &r, Qt::Alignmen
     l->setAlignment(align);
     return l;
 }
+
+const QString checkSettingKey = QStringLiteral("verificarModuloAoConectar");
+
+QSettings settings() { return QSettings(QStringLiteral("Velto"), QStringLiteral("Velto")); }
 
 } // namespace
 
@@ -34,6 +41,22 @@ void build(QWidget *form, QWidget *mapPage, QWidget *configPage)
         ->setText(linkstatus::text(unknown));
     label(configPage, QStringLiteral("lbModulo1"), QRect(650, 624, 312, 20), Qt::AlignCenter)
         ->setText(linkstatus::text(unknown));
+    auto *check = new QCheckBox(QStringLiteral("Verificar o módulo ao conectar"), configPage);
+    check->setObjectName(QStringLiteral("ckVerificarModulo"));
+    check->setGeometry(14, 630, 320, 22);
+    check->setToolTip(QStringLiteral("Ao ativar a porta, lê o módulo e compara com a tela (nada é enviado sem "
+                                     "perguntar). Depois de uma reconexão a leitura é sempre feita."));
+}
+
+void wireCheckSetting(WidgetScreen &screen, PortSession &session)
+{
+    auto *check = screen.get<QCheckBox>(QStringLiteral("ckVerificarModulo"));
+    check->setChecked(settings().value(checkSettingKey, false).toBool());
+    session.setCheckOnActivate(check->isChecked());
+    QObject::connect(check, &QCheckBox::toggled, check, [&session](bool on) {
+        session.setCheckOnActivate(on);
+        settings().setValue(checkSettingKey, on);
+    });
 }
 
 void setUnsent(QWidget *cell, bool unsent)

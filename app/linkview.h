@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+class PortSession;
 class QWidget;
 class WidgetScreen;
 
@@ -21,6 +22,9 @@ void build(QWidget *form, QWidget *mapPage, QWidget *configPage);
 // module's known set in italic.
 void show(WidgetScreen &screen, const QString &linkText, const linkstatus::ModuleStatus &module,
           const QStringList &unsentControls);
+// "Verificar o módulo ao conectar" (ckVerificarModulo): remembered between runs, off
+// at first; the session follows it.
+void wireCheckSetting(WidgetScreen &screen, PortSession &session);
 // A map cell's font tells whether its value is still to be sent.
 void setUnsent(QWidget *cell, bool unsent);
 

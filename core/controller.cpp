@@ -153,6 +153,44 @@ linkstatus::ModuleStatus Controller::moduleStatus() const
     return linkstatus::compare(undo_->moduleSet(), mapFile_->screenTune());
 }
 
+void Controller::moduleRead(const Tune &module)
+{
+    undo_->setModuleSet(module);
+    const QList<tunediff::Difference> differences = tunediff::compare(mapFile_->screenTune(), module);
+    if (differences.isEmpty())
+        return;
+    const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
+                                 QStringLiteral("Manter assim")};
+    switch (ctx_.prompt.question(moduleDifferenceText(differences), buttons)) {
+    case 0:
+        btnEnviaClick();
+        break;
+    case 1: {
+        HistoryStep step(*undo_);
+        mapFile_->apply(module);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &differences)
+{
+    constexpr int listed = 20;
+    const int n = int(differences.size());
+    QString text = QStringLiteral(" A tela e o módulo diferem em %1 %2:\n")
+                       .arg(n)
+                       .arg(n == 1 ? QStringLiteral("campo") : QStringLiteral("campos"));
+    for (int i = 0; i < differences.size() && i < listed; ++i) {
+        const tunediff::Difference &d = differences[i];
+        text += QStringLiteral("\n%1: tela %2, módulo %3").arg(d.label, d.a, d.b);
+    }
+    if (differences.size() > listed)
+        text += QStringLiteral("\n… e mais %1").arg(differences.size() - listed);
+    return text + QLatin1Char('\n');
+}
+
 QStringList Controller::unsentControls() const
 {
     return linkstatus::changedControls(undo_->moduleSet(), mapFile_->screenTune());

@@ -58,6 +58,11 @@ public:
     void portWaiting();
     // The screen against the module's known set; the controls that differ from it.
     linkstatus::ModuleStatus moduleStatus() const;
+    // The check of the module after a reconnect read its set back into an image of
+    // its own: equal, it is known; different, the user chooses which side wins
+    // ("Enviar a tela ao módulo", "Carregar o módulo na tela" as one undo step,
+    // "Manter assim"); nothing is overwritten without that choice.
+    void moduleRead(const Tune &module);
     QStringList unsentControls() const;
 
     // Upload.
@@ -140,5 +145,6 @@ private:
     bool saveBeforeClose();
     void uploadEnded();
     void uploadInterrupted();
+    static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
 };

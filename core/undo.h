@@ -63,6 +63,8 @@ public:
     // opened, none after a port opened or an upload that did not end.
     const std::optional<Tune> &moduleSet() const { return module_; }
     void forgetModuleSet() { module_.reset(); }
+    // A check read the module's set back without touching the screen.
+    void setModuleSet(const Tune &tune) { module_ = tune; }
     // The current state differs from the last map file saved or loaded (from the
     // start-up screen while there was none).
     bool unsaved() const;

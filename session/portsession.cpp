@@ -4,6 +4,7 @@
 #include "core/qttimer.h"
 #include "serial/comport.h"
 #include "session/comportlink.h"
+#include "session/modulereader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,7 +52,16 @@ PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard
 
     port_->OnAfterOpen = [this] { controller_->ComPort1AfterOpen(); };
     port_->OnAfterClose = [this] { controller_->ComPort1AfterClose(); };
-    port_->OnRxChar = [this](int) { runEvent(nullptr, [this] { controller_->ComPort1RxChar(); }); };
+    port_->OnRxChar = [this](int) {
+        runEvent(nullptr, [this] {
+            if (!reader_) {
+                controller_->ComPort1RxChar();
+                return;
+            }
+            reader_->receive();
+            checkProgressed();
+        });
+    };
     port_->OnError = [this](const EComPort &error) {
         if (isDeviceGone(error) && (state_ == LinkState::Open || state_ == LinkState::Reopened)) {
             noticeLoss(error, false);
@@ -68,6 +78,7 @@ PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard
 
 PortSession::~PortSession()
 {
+    reader_.reset();
     port_->OnAfterOpen = nullptr;
     port_->OnAfterClose = nullptr;
     port_->OnRxChar = nullptr;
@@ -121,10 +132,13 @@ void PortSession::activate()
     controller_->portActivated();
     rememberDevice();
     setState(LinkState::Open);
+    if (checkOnActivate_)
+        startCheck(false);
 }
 
 void PortSession::deactivate()
 {
+    reader_.reset();
     if (state_ == LinkState::Lost) {
         timerWatch_->setEnabled(false);
         controller_->ComPort1AfterClose(); // the port is closed already
@@ -161,7 +175,8 @@ void PortSession::noticeLoss(const EComPort &error, bool shown)
 void PortSession::finishLoss()
 {
     lossPending_ = false;
-    scannerAtLoss_ = controller_->state().scannerActive;
+    scannerAtLoss_ = controller_->state().scannerActive || (reader_ && scannerAfterCheck_);
+    reader_.reset();
     setState(LinkState::Lost); // before the scanner stops: a recording keeps going
     // An upload that met the loss itself has already said so.
     const bool shown = lossShown_ || (uploadAtLoss_ && !timer2_->isEnabled());
@@ -199,9 +214,47 @@ void PortSession::watchTick()
     timerWatch_->setEnabled(false);
     controller_->portActivated();
     rememberDevice();
-    if (scannerAtLoss_)
-        controller_->Button3Click();
     setState(LinkState::Reopened);
+    // The module may have lost power, or be another one: read it before anything else.
+    startCheck(scannerAtLoss_);
+}
+
+void PortSession::startCheck(bool scannerAfter)
+{
+    scannerAfterCheck_ = scannerAfter;
+    checkEnding_ = false;
+    reader_ = std::make_unique<ModuleReader>(anchor_.get(), *link_, [this] { checkProgressed(); });
+    try {
+        reader_->start();
+    } catch (...) {
+        reader_.reset();
+        throw;
+    }
+}
+
+void PortSession::checkProgressed()
+{
+    if (!reader_ || !reader_->finished() || checkEnding_)
+        return;
+    // The reader is inside its own event: it goes next.
+    checkEnding_ = true;
+    QMetaObject::invokeMethod(
+        anchor_.get(), [this] { guard_(nullptr, [this] { finishCheck(); }); }, Qt::QueuedConnection);
+}
+
+void PortSession::finishCheck()
+{
+    if (!reader_ || !checkEnding_)
+        return;
+    const std::optional<Tune> module = reader_->result();
+    reader_.reset();
+    if (module)
+        controller_->moduleRead(*module); // may ask, and may start an upload
+    else
+        prompt_.message(QStringLiteral("Módulo não responde"));
+    if (scannerAfterCheck_ && !controller_->state().scannerActive && !timer2_->isEnabled() &&
+        (state_ == LinkState::Open || state_ == LinkState::Reopened))
+        controller_->Button3Click();
 }
 
 void PortSession::rememberDevice()

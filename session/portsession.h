@@ -20,6 +20,7 @@
 
 class ComPortLink;
 class Controller;
+class ModuleReader;
 class EComPort;
 class QObject;
 class QtTimer;
@@ -60,6 +61,11 @@ public:
     QString linkText() const;
     // Whether a lost link waits for the device to come back (on in the window).
     void setReconnect(bool on) { reconnect_ = on; }
+    // "Verificar o módulo ao conectar": "&Ativar" also reads the module back and
+    // compares (after a reconnect it always does). Off: "&Ativar" sends nothing.
+    void setCheckOnActivate(bool on) { checkOnActivate_ = on; }
+    // The check's read-back runs (the scanner waits for it).
+    bool checkingModule() const { return reader_ != nullptr; }
     // Told of every change of the link's state: Lost before the scanner stops,
     // Reopened once the scanner runs again, Closed when "&Desativar" ended a wait.
     std::function<void(LinkState)> onLinkState;
@@ -74,6 +80,9 @@ private:
     void setState(LinkState state);
     void rememberDevice();
     QString returnedDevice() const;
+    void startCheck(bool scannerAfter);
+    void checkProgressed();
+    void finishCheck();
 
     Screen &screen_;
     Prompt &prompt_;
@@ -96,4 +105,8 @@ private:
     QString watchedPath_; // the device path that was open
     QString byIdName_;    // its /dev/serial/by-id name, if any
     bool refusalShown_ = false;
+    bool checkOnActivate_ = false;
+    std::unique_ptr<ModuleReader> reader_;
+    bool scannerAfterCheck_ = false;
+    bool checkEnding_ = false;
 };

@@ -3,6 +3,8 @@
 // port does to a running upload, the scanner and a read-back.
 #include "core/linkstatus.h"
 #include "fakecore.h"
+#include "core/tunediff.h"
+#include "core/undo.h"
 #include "link/transmitter.h"
 
 #include <QtTest>
@@ -125,6 +127,71 @@ private slots:
         got.sort();
         unsent.sort();
         QCOMPARE(got, unsent);
+    }
+
+    // The check after a reconnect read the module's set: nothing changes without the
+    // user's choice, and loading it onto the screen is one undo step.
+    void moduleRead_data()
+    {
+        QTest::addColumn<bool>("differs");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("uploading");
+        QTest::newRow("equal: known, nothing asked") << false << -1 << equal << false;
+        QTest::newRow("different, kept") << true << 2 << QStringLiteral("Tela diferente do módulo (2 campos)") << false;
+        QTest::newRow("different, box closed") << true << -1 << QStringLiteral("Tela diferente do módulo (2 campos)")
+                                               << false;
+        QTest::newRow("different, module loaded onto the screen") << true << 1 << equal << false;
+        QTest::newRow("different, screen sent") << true << 0 << equal << true;
+    }
+
+    void moduleRead()
+    {
+        QFETCH(bool, differs);
+        QFETCH(int, answer);
+        QFETCH(QString, status);
+        QFETCH(bool, uploading);
+        CoreRig rig;
+        Tune module = rig.c().mapFile().screenTune();
+        const QString e5Before = rig.screen.text("e5");
+        edit(rig, "e5", "33");
+        edit(rig, "eLimiteRpm", "7000");
+        const Tune screen = rig.c().mapFile().screenTune();
+        if (!differs)
+            module = screen;
+        const int steps = rig.c().history().count();
+        rig.prompt.questionAnswers.push_back(answer);
+        rig.guarded([&] { rig.c().moduleRead(module); });
+        QCOMPARE(rig.timer2.isEnabled(), uploading);
+        for (int tick = 0; rig.timer2.isEnabled() && tick < 100; ++tick)
+            rig.guarded([&] { rig.c().Timer2Timer(); });
+
+        QCOMPARE(linkstatus::text(rig.c().moduleStatus()), status);
+        QCOMPARE(rig.prompt.messages, QStringList());
+        if (!differs) {
+            QCOMPARE(rig.prompt.questions, QStringList());
+            return;
+        }
+        QCOMPARE(rig.prompt.questions.size(), 1);
+        QCOMPARE(rig.prompt.questionButtons.first(),
+                 (QStringList{"Enviar a tela ao módulo", "Carregar o módulo na tela", "Manter assim"}));
+        int e5Field = 1;
+        while (tunediff::fieldControl(e5Field) != "e5")
+            ++e5Field;
+        const QString ignition5 = tunediff::fieldLabel(e5Field);
+        QVERIFY2(rig.prompt.questions.first().startsWith(" A tela e o módulo diferem em 2 campos:\n\n"),
+                 qPrintable(rig.prompt.questions.first()));
+        QVERIFY2(rig.prompt.questions.first().contains(ignition5 + ": tela 33, módulo " + e5Before + "\n"),
+                 qPrintable(rig.prompt.questions.first()));
+        if (answer == 1) {
+            QCOMPARE(rig.c().mapFile().screenTune(), module);
+            QCOMPARE(rig.c().history().count(), steps + 1);
+            rig.c().undo();
+            QCOMPARE(rig.c().mapFile().screenTune(), screen);
+        } else if (answer != 0) {
+            QCOMPARE(rig.c().mapFile().screenTune(), screen);
+            QCOMPARE(rig.c().history().count(), steps);
+        }
     }
 
     // The loss of the port while something runs: one message at most, no write after it.

@@ -129,7 +129,10 @@ private slots:
         clock.restart();
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
         qInfo("reopened %lld ms after the device came back", clock.elapsed());
-        QCOMPARE(w.text("Button3"), QStringLiteral("Desativar &Scanner"));
+        // The check reads the module first; the scanner waits for it.
+        QVERIFY(w.form->session().checkingModule());
+        QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
+        qInfo("scanner running again %lld ms after the device came back", clock.elapsed());
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= rowsAtLoss + 5, 4000);
         QVERIFY(w.form->datalog().isRecording());
         QCOMPARE(w.prompt.messages, QStringList());
@@ -175,10 +178,20 @@ private slots:
         QVERIFY(!w.enabled("btnEnvia"));
         QVERIFY(w.enabled("btnSalvar"));
 
+        // The screen now differs from what the module holds in at least this cell.
+        w.screen().setText("e5", "77");
+        w.form->guarded([&w] { w.form->controller().fieldLeft(); });
+        w.prompt.questionAnswers.push_back(2); // "Manter assim"
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 1000);
-        QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QCOMPARE(w.prompt.questionButtons.first(),
+                 (QStringList{"Enviar a tela ao módulo", "Carregar o módulo na tela", "Manter assim"}));
+        QVERIFY2(w.prompt.questions.first().startsWith(" A tela e o módulo diferem em "),
+                 qPrintable(w.prompt.questions.first()));
+        QVERIFY(w.module().startsWith(QStringLiteral("Tela diferente do módulo (")));
+        QCOMPARE(w.text("e5"), QStringLiteral("77")); // nothing overwritten
+        QVERIFY(w.enabled("btnEnvia"));
         QCOMPARE(w.prompt.messages.size(), 1);
     }
 
@@ -204,6 +217,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        // The check finds the edits and asks; the box closed without a choice keeps all.
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QVERIFY(!w.form->session().checkingModule());
 
         QCOMPARE(w.text("e5"), QStringLiteral("33"));
         QCOMPARE(w.text("e9i"), QStringLiteral("4,5"));
@@ -258,6 +274,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
         const int fds = countEntries("/proc/self/fd");
         const int threads = countEntries("/proc/self/task");
 
@@ -270,7 +287,7 @@ private slots:
             clock.start();
             QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
             times << clock.elapsed();
-            QCOMPARE(w.text("Button3"), QStringLiteral("Desativar &Scanner"));
+            QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
         }
         std::sort(times.begin(), times.end());
         qInfo("reopened after the return: median %lld ms, worst %lld ms", times[times.size() / 2], times.last());
