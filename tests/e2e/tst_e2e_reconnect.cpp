@@ -258,6 +258,37 @@ private slots:
         QCOMPARE(w.status(), QStringLiteral("Conectado a %1").arg(cable.link()));
     }
 
+    // "&Ativar" sends nothing unless "Verificar o módulo ao conectar" is set; set, it
+    // reads the module into its own image and asks when the screen differs.
+    void checkOnActivateOnlyWhenSet()
+    {
+        Cable cable({});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        auto *check = w.screen().get<QAbstractButton>("ckVerificarModulo");
+        QVERIFY(!check->isChecked());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        QTest::qWait(500);
+        QCOMPARE(cable.sim().commands(), QList<quint8>());
+        QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
+        w.click("btnDesativar");
+
+        check->setChecked(true);
+        struct Restore {
+            QAbstractButton *b;
+            ~Restore() { b->setChecked(false); }
+        } restore{check};
+        w.screen().setText("e5", "77");
+        w.prompt.questionAnswers.push_back(1); // "Carregar o módulo na tela"
+        w.click("btnAtivar");
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QCOMPARE(cable.sim().commands(), QList<quint8>{0x33});
+        QTRY_COMPARE_WITH_TIMEOUT(w.module(), QStringLiteral("Tela igual ao módulo"), 1000);
+        QCOMPARE(w.text("e5"), QString::number(quint8(cable.sim().dumpImage().at(5))));
+        QCOMPARE(w.prompt.messages, QStringList());
+    }
+
     // Twenty cables pulled in a row: every return is taken within 3 s, and no
     // descriptor or thread is left behind.
     void twentyCyclesLeakNothing()
