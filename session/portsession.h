@@ -57,6 +57,8 @@ public:
     void deactivate();
 
     LinkState linkState() const { return state_; }
+    // The device went away (also in the moment before the state says so).
+    bool linkLost() const { return lossPending_ || state_ == LinkState::Lost; }
     // The status line: "Conectado a /dev/ttyUSB0" and the others.
     QString linkText() const;
     // Whether a lost link waits for the device to come back (on in the window).
