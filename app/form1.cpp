@@ -3,6 +3,7 @@
 #include "app/comparedialog.h"
 #include "session/portsession.h"
 #include "app/layout.h"
+#include "app/linkview.h"
 #include "app/picture.h"
 #include "core/qttimer.h"
 #include "app/tgauge.h"
@@ -112,6 +113,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     Mapas_->addTab(configPage, QString());
     layout::buildMapPage(mapPage);
     layout::buildConfigPage(configPage);
+    linkview::build(this, mapPage, configPage);
     Mapas_->raise();
 
     screen_ = std::make_unique<WidgetScreen>(this, Mapas_);
@@ -128,6 +130,9 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
         this, *screen_, *prompt_, [this](const QtTimer *timer, const std::function<void()> &handler) { tick(timer, handler); },
         [this](const EComPort &error) { showError(QString::fromUtf8(error.what())); }, std::move(port));
     controller_ = &session_->controller();
+    session_->setReconnect(true);
+    session_->onLinkState = [this](LinkState state) { linkStateChanged(state); };
+    linkview::wireCheckSetting(*screen_, *session_);
 
     timerRegistro_ = std::make_unique<QtTimer>(this, [this] { guarded([this] { datalog_->TimerRegistroTimer(); }); });
     datalog_ = std::make_unique<Datalog>(controller_->context(), controller_->scanner(), controller_->mapFile(),
@@ -407,6 +412,20 @@ void TForm1::refreshHistory()
         screen_->widget(QStringLiteral("btnRefazer") + suffix)->setEnabled(redo);
         screen_->widget(QStringLiteral("lbNaoSalvo") + suffix)->setVisible(unsaved);
     }
+    linkview::show(*screen_, session_->linkText(), controller_->moduleStatus(), controller_->unsentControls());
+}
+
+void TForm1::linkStateChanged(LinkState state)
+{
+    if (datalog_) {
+        if (state == LinkState::Lost)
+            datalog_->linkLost();
+        else if (state == LinkState::Reopened)
+            datalog_->linkRestored();
+        else if (state == LinkState::Closed)
+            datalog_->linkGivenUp();
+    }
+    refreshHistory();
 }
 
 void TForm1::wireDatalog()

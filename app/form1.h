@@ -40,6 +40,7 @@ public:
     static QString caption();
 
     Controller &controller() { return *controller_; }
+    PortSession &session() { return *session_; }
     WidgetScreen &widgetScreen() { return *screen_; }
     Prompt &prompt() { return *prompt_; }
     TComPort &ComPort1() { return session_->port(); }
@@ -85,8 +86,10 @@ private:
     void runExitChecks();
     void showError(const QString &text);
     void wireHistory();
-    // Undo and redo buttons and the unsaved-changes label follow the controller.
+    // Undo and redo buttons, the unsaved-changes label and the link's status line follow
+    // the controller and the port session.
     void refreshHistory();
+    void linkStateChanged(LinkState state);
 
     QTabWidget *Mapas_ = nullptr;
     std::unique_ptr<WidgetScreen> screen_;

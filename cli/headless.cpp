@@ -72,7 +72,8 @@ Headless::Headless(const QString &port) : port_(TCustomComPort::devicePath(port)
         } catch (const EComPort &e) {
             fail(PortOrModule, portMessage(e, port_));
         } catch (const std::exception &e) {
-            fail(FileOrConversion, QString::fromUtf8(e.what()));
+            // An upload that met the lost device says so in its own message.
+            fail(session_ && session_->linkLost() ? PortOrModule : FileOrConversion, QString::fromUtf8(e.what()));
         }
     };
     session_ = std::make_unique<PortSession>(&context_, screen_, prompt_, guard, [this](const EComPort &e) {

@@ -106,6 +106,7 @@ void Controller::ComPort1AfterClose()
 void Controller::portActivated()
 {
     state_.portActive = true;
+    undo_->forgetModuleSet(); // whatever is behind the port now, nothing has been read from it
     ctx_.screen.setEnabled("btnAtivar", false);
     ctx_.timerTps.tag = 0;
 }
@@ -117,6 +118,90 @@ void Controller::portDeactivated()
     receiver_->cancelReadBack();
     ctx_.screen.setEnabled("btnConfigurarTps", false);
     ctx_.screen.setEnabled("btnAtivar", true);
+}
+
+std::optional<QString> Controller::portLost(const QString &error, bool shown)
+{
+    std::optional<QString> message;
+    if (ctx_.timer2.isEnabled()) {
+        try {
+            transmitter_->abort(std::runtime_error(error.toStdString()));
+        } catch (const std::exception &e) {
+            message = QString::fromUtf8(e.what());
+        }
+        uploadInterrupted();
+    } else if (!shown && !state_.scannerActive) {
+        message = error;
+    }
+    if (state_.scannerActive)
+        scanner_->Button3Click();
+    ctx_.timer1.setEnabled(false); // no stop command onto a device that is gone
+    receiver_->cancelReadBack();
+    return message;
+}
+
+void Controller::portWaiting()
+{
+    state_.portActive = false;
+    ComPort1AfterClose();
+    for (const char *b : {"btnAtivar", "btnConfigurarTps"})
+        ctx_.screen.setEnabled(b, false);
+    ctx_.screen.setEnabled("btnDesativar", true);
+}
+
+linkstatus::ModuleStatus Controller::moduleStatus() const
+{
+    return linkstatus::compare(undo_->moduleSet(), mapFile_->screenTune());
+}
+
+void Controller::moduleRead(const Tune &module)
+{
+    undo_->setModuleSet(module);
+    const QList<tunediff::Difference> differences = tunediff::compare(mapFile_->screenTune(), module);
+    if (differences.isEmpty())
+        return;
+    const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
+                                 QStringLiteral("Manter assim")};
+    switch (ctx_.prompt.question(moduleDifferenceText(differences), buttons)) {
+    case 0:
+        btnEnviaClick();
+        break;
+    case 1: {
+        HistoryStep step(*undo_);
+        mapFile_->apply(module);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &differences)
+{
+    constexpr int listed = 20;
+    const int n = int(differences.size());
+    QString text = QStringLiteral(" A tela e o módulo diferem em %1 %2:\n")
+                       .arg(n)
+                       .arg(n == 1 ? QStringLiteral("campo") : QStringLiteral("campos"));
+    for (int i = 0; i < differences.size() && i < listed; ++i) {
+        const tunediff::Difference &d = differences[i];
+        text += QStringLiteral("\n%1: tela %2, módulo %3").arg(d.label, d.a, d.b);
+    }
+    if (differences.size() > listed)
+        text += QStringLiteral("\n… e mais %1").arg(differences.size() - listed);
+    return text + QLatin1Char('\n');
+}
+
+QStringList Controller::unsentControls() const
+{
+    return linkstatus::changedControls(undo_->moduleSet(), mapFile_->screenTune());
+}
+
+void Controller::uploadInterrupted()
+{
+    // Some frames may have reached the module: what it holds is not known.
+    undo_->forgetModuleSet();
+    uploadStart_.reset();
 }
 
 void Controller::btnEnviaClick()
@@ -131,7 +216,12 @@ void Controller::btnEnviaClick()
 
 void Controller::Timer2Timer()
 {
-    transmitter_->Timer2Timer();
+    try {
+        transmitter_->Timer2Timer();
+    } catch (...) {
+        uploadInterrupted();
+        throw;
+    }
     if (!ctx_.timer2.isEnabled())
         uploadEnded(); // the end command is out
 }
@@ -154,8 +244,8 @@ void Controller::ComPort1RxChar()
         undo_->markTransferred(mapFile_->screenTune());
         return;
     }
-    // Both progress bars show the kind of every frame; kinds 1 to 26 write parameters.
-    const int kind = ctx_.screen.barPosition(QStringLiteral("pbCarregando"));
+    // Kinds 1 to 26 write parameters.
+    const int kind = receiver_->lastKind();
     if (kind >= 1 && kind <= 26)
         undo_->record();
 }
@@ -287,6 +377,8 @@ void Controller::uploadEnded()
     // an unchanged screen counts as sent.
     if (uploadStart_ && mapFile_->screenTune() == *uploadStart_)
         undo_->markTransferred(*uploadStart_);
+    else
+        undo_->forgetModuleSet(); // a mix of the set before and after the edit
     uploadStart_.reset();
 }
 

@@ -2,6 +2,7 @@
 // All handlers of the main window, free of widgets. The window forwards each widget
 // event to the method of the same name; the tests call them directly.
 #include "common/context.h"
+#include "core/linkstatus.h"
 #include "core/tunediff.h"
 
 #include <QList>
@@ -47,6 +48,22 @@ public:
     void ComPort1AfterClose();
     void portActivated();   // after "&Ativar" opened the port
     void portDeactivated(); // after "&Desativar" closed it
+    // The device went away; the port is still open and is closed next. A running
+    // upload ends (no end command), the scanner stops without a stop command, a
+    // read-back is dropped. Returns the one message to show: the upload's, else the
+    // loss's own unless it was shown already or the scanner ran (the status line and
+    // the log's marker tell it then).
+    std::optional<QString> portLost(const QString &error, bool shown);
+    // The lost port is closed and watched: only "&Desativar" (it ends the wait).
+    void portWaiting();
+    // The screen against the module's known set; the controls that differ from it.
+    linkstatus::ModuleStatus moduleStatus() const;
+    // The check of the module after a reconnect read its set back into an image of
+    // its own: equal, it is known; different, the user chooses which side wins
+    // ("Enviar a tela ao módulo", "Carregar o módulo na tela" as one undo step,
+    // "Manter assim"); nothing is overwritten without that choice.
+    void moduleRead(const Tune &module);
+    QStringList unsentControls() const;
 
     // Upload.
     void btnEnviaClick();
@@ -128,5 +145,7 @@ private:
     bool calibrating() const; // the TPS calibration runs
     bool saveBeforeClose();
     void uploadEnded();
+    void uploadInterrupted();
+    static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
 };

@@ -249,7 +249,11 @@ void UndoHistory::markSaved()
     saved_ = current_;
 }
 
-void UndoHistory::markTransferred(const Tune &tune) { transferred_ = tune; }
+void UndoHistory::markTransferred(const Tune &tune)
+{
+    transferred_ = tune;
+    module_ = tune;
+}
 
 bool UndoHistory::unsaved() const { return current_ != saved_; }
 

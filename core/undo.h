@@ -62,8 +62,15 @@ public:
 
     // After a save or a load: the current state is what the file holds.
     void markSaved();
-    // After an upload that ran to its end or a read-back that ended with kind 26.
+    // After an upload that ran to its end or a read-back that ended with kind 26: the
+    // set is also what the module holds now.
     void markTransferred(const Tune &tune);
+    // The module's set as far as it is known: the last one transferred since the port
+    // opened, none after a port opened or an upload that did not end.
+    const std::optional<Tune> &moduleSet() const { return module_; }
+    void forgetModuleSet() { module_.reset(); }
+    // A check read the module's set back without touching the screen.
+    void setModuleSet(const Tune &tune) { module_ = tune; }
     // The current state differs from the last map file saved or loaded (from the
     // start-up screen while there was none).
     bool unsaved() const;
@@ -85,4 +92,5 @@ private:
     Tune current_; // the parameter set of steps_[index_]
     Tune saved_;
     std::optional<Tune> transferred_;
+    std::optional<Tune> module_;
 };

@@ -119,6 +119,29 @@ void Datalog::stopRecording()
 
 void Datalog::btnMarcarClick() { recorder_.mark(); }
 
+void Datalog::linkLost()
+{
+    if (!recorder_.isRecording() || riding_)
+        return;
+    riding_ = true;
+    recorder_.mark(QStringLiteral("Conexão perdida"));
+}
+
+void Datalog::linkRestored()
+{
+    if (!riding_)
+        return;
+    riding_ = false;
+    if (recorder_.isRecording())
+        recorder_.mark(QStringLiteral("Reconectado"));
+}
+
+void Datalog::linkGivenUp()
+{
+    riding_ = false;
+    stopRecording();
+}
+
 void Datalog::liveFrame(int kind, const LiveValues &values)
 {
     if (kind < 29 || kind > 31)
@@ -135,7 +158,7 @@ void Datalog::scannerSwitched(bool on)
     if (on) {
         // The live run takes the screen: a log that was open is closed.
         closeLog(false);
-    } else if (recorder_.isRecording()) {
+    } else if (recorder_.isRecording() && !riding_) {
         // Called from the scanner's switch (button, watchdog, calibration): the
         // recording ends here and a failure is told at once.
         try {

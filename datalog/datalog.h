@@ -49,6 +49,13 @@ public:
     std::function<void(const QString &path)> onLogSwitched;
     std::function<void(std::size_t row)> onRowShown;
 
+    // The port went away while recording: the recording goes on in the same file
+    // with the marker "Conexão perdida"; "Reconectado" once the scanner runs again.
+    // Given up ("&Desativar" during the wait): the recording ends.
+    void linkLost();
+    void linkRestored();
+    void linkGivenUp();
+
     Recorder &recorder() { return recorder_; }
     bool isRecording() const { return recorder_.isRecording(); }
     bool isOpen() const { return log_ != nullptr; }
@@ -78,4 +85,5 @@ private:
     Recorder::Clock clock_;
     std::int64_t liveStartNs_ = 0;
     unsigned liveKinds_ = 0; // kinds 29..31 seen since the scanner was switched on
+    bool riding_ = false;    // recording through a lost link
 };

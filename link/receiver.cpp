@@ -102,6 +102,7 @@ void Receiver::handle(const frames::Frame &frame)
 {
     const int kind = (frame.kind >= 0 && frame.kind <= 255) ? frame.kind : 0;
     ++events_;
+    lastKind_ = kind;
     setBars(ctx_.screen, kind);
     if (kind == 0)
         return;

@@ -28,6 +28,8 @@ public:
     // Receive events handled, and how many of them carried a recognised frame.
     std::uint64_t eventsHandled() const { return events_; }
     std::uint64_t framesRecognised() const { return recognised_; }
+    // The kind of the last frame handled (0 for rubbish).
+    int lastKind() const { return lastKind_; }
 
 private:
     using Payload = std::array<std::uint8_t, 8>;
@@ -63,6 +65,7 @@ private:
     Scanner &scanner_;
     std::uint64_t events_ = 0;
     std::uint64_t recognised_ = 0;
+    int lastKind_ = 0;
     ReadBack readBack_ = ReadBack::Idle;
     int quietMs_ = 0;
     QString lastDiagnostic_;

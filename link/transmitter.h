@@ -22,6 +22,9 @@ public:
     Outcome outcome() const { return outcome_; }
     // Second line of the message of an interrupted upload.
     static QString interruptedMessage();
+    // Ends a running upload whose port went away, as a frame that could not be
+    // written does: throws the cause with the second line of the message.
+    [[noreturn]] void abort(const std::exception &cause) { interrupt(cause); }
 
 private:
     void showBusy();

@@ -4,32 +4,81 @@
 #include "core/qttimer.h"
 #include "serial/comport.h"
 #include "session/comportlink.h"
+#include "session/modulereader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QObject>
+
+namespace {
+
+const QString byIdFolder = QStringLiteral("/dev/serial/by-id");
+constexpr int watchIntervalMs = 500;
+
+// The /dev/serial/by-id name that leads to device, if any.
+QString byIdNameOf(const QString &device)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QDir dir(byIdFolder);
+    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFileInfo(dir.filePath(name)).canonicalFilePath() == target)
+            return name;
+    return {};
+}
+
+} // namespace
 
 PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard guard, PortError portError,
                          std::unique_ptr<TComPort> port)
-    : screen_(screen), port_(port ? std::move(port) : std::make_unique<TComPort>())
+    : screen_(screen), prompt_(prompt), guard_(std::move(guard)), portError_(std::move(portError)),
+      anchor_(std::make_unique<QObject>()), port_(port ? std::move(port) : std::make_unique<TComPort>())
 {
     link_ = std::make_unique<ComPortLink>(*port_);
-    auto ticking = [this, context, guard](std::unique_ptr<QtTimer> &timer, void (Controller::*handler)(),
-                                 Qt::TimerType type) {
+    auto ticking = [this, context](std::unique_ptr<QtTimer> &timer, void (Controller::*handler)(),
+                                   Qt::TimerType type) {
         timer = std::make_unique<QtTimer>(
-            context, [this, guard, &timer, handler] { guard(timer.get(), [&] { (controller_.get()->*handler)(); }); },
+            context, [this, &timer, handler] { runEvent(timer.get(), [&] { (controller_.get()->*handler)(); }); },
             type);
     };
     ticking(timer1_, &Controller::Timer1Timer, Qt::CoarseTimer);
     ticking(timer2_, &Controller::Timer2Timer, Qt::PreciseTimer);
     ticking(timerTps_, &Controller::TimerTPSTimer, Qt::CoarseTimer);
     ticking(timerReadBack_, &Controller::TimerReadBackTimer, Qt::CoarseTimer);
+    timerWatch_ = std::make_unique<QtTimer>(context, [this] { guard_(timerWatch_.get(), [this] { watchTick(); }); });
+    timerWatch_->setInterval(watchIntervalMs);
     controller_ = std::make_unique<Controller>(screen, *link_, prompt, *timer1_, *timer2_, *timerTps_, *timerReadBack_);
 
     port_->OnAfterOpen = [this] { controller_->ComPort1AfterOpen(); };
     port_->OnAfterClose = [this] { controller_->ComPort1AfterClose(); };
-    port_->OnRxChar = [this, guard](int) { guard(nullptr, [this] { controller_->ComPort1RxChar(); }); };
-    port_->OnError = std::move(portError);
+    port_->OnRxChar = [this](int) {
+        runEvent(nullptr, [this] {
+            if (!reader_) {
+                controller_->ComPort1RxChar();
+                return;
+            }
+            reader_->receive();
+            checkProgressed();
+        });
+    };
+    port_->OnError = [this](const EComPort &error) {
+        if (isDeviceGone(error) && (state_ == LinkState::Open || state_ == LinkState::Reopened)) {
+            noticeLoss(error, false);
+            return;
+        }
+        if (portError_)
+            portError_(error);
+    };
+    link_->lost = [this](const EComPort &error) {
+        // Outside a tick or a receive event it was a click's write: its error box tells it.
+        noticeLoss(error, eventDepth_ == 0);
+    };
 }
 
 PortSession::~PortSession()
 {
+    reader_.reset();
     port_->OnAfterOpen = nullptr;
     port_->OnAfterClose = nullptr;
     port_->OnRxChar = nullptr;
@@ -39,25 +88,193 @@ PortSession::~PortSession()
     } catch (const std::exception &) {
         // The owner is going away; there is nobody left to tell.
     }
-    for (QtTimer *t : {timer1_.get(), timer2_.get(), timerTps_.get(), timerReadBack_.get()})
+    for (QtTimer *t : {timer1_.get(), timer2_.get(), timerTps_.get(), timerReadBack_.get(), timerWatch_.get()})
         t->setEnabled(false);
+}
+
+void PortSession::runEvent(const QtTimer *timer, const std::function<void()> &handler)
+{
+    guard_(timer, [&] {
+        ++eventDepth_;
+        // A write or read that met the lost device: the loss is told once, by itself.
+        try {
+            handler();
+        } catch (const EComPort &e) {
+            --eventDepth_;
+            if ((lossPending_ || state_ == LinkState::Lost) && isDeviceGone(e))
+                return;
+            throw;
+        } catch (const LinkRefused &) {
+            --eventDepth_;
+            return;
+        } catch (...) {
+            --eventDepth_;
+            throw;
+        }
+        --eventDepth_;
+    });
 }
 
 void PortSession::activate()
 {
     port_->setPort(screen_.text(QStringLiteral("cbPorta")));
+    link_->accept();
     try {
         port_->Open(); // OnAfterOpen runs inside; a failure before it leaves the port closed
     } catch (...) {
-        if (port_->Connected())
+        if (port_->Connected()) {
             controller_->portActivated();
+            rememberDevice();
+            setState(LinkState::Open);
+        }
         throw;
     }
     controller_->portActivated();
+    rememberDevice();
+    setState(LinkState::Open);
+    if (checkOnActivate_)
+        startCheck(false);
 }
 
 void PortSession::deactivate()
 {
-    port_->Close(); // OnAfterClose runs inside
+    reader_.reset();
+    if (state_ == LinkState::Lost) {
+        timerWatch_->setEnabled(false);
+        controller_->ComPort1AfterClose(); // the port is closed already
+    } else {
+        port_->Close(); // OnAfterClose runs inside
+    }
     controller_->portDeactivated();
+    setState(LinkState::Closed);
+}
+
+QString PortSession::linkText() const { return linkstatus::text(state_, port_->port()); }
+
+void PortSession::setState(LinkState state)
+{
+    state_ = state;
+    if (onLinkState)
+        onLinkState(state);
+}
+
+void PortSession::noticeLoss(const EComPort &error, bool shown)
+{
+    if (lossPending_ || (state_ != LinkState::Open && state_ != LinkState::Reopened))
+        return;
+    lossPending_ = true;
+    lossShown_ = shown;
+    lossError_ = QString::fromUtf8(error.what());
+    uploadAtLoss_ = timer2_->isEnabled();
+    link_->refuse(error); // nothing more goes to the device
+    // Closing the port inside its own event or a write is not safe: it happens next.
+    QMetaObject::invokeMethod(
+        anchor_.get(), [this] { guard_(nullptr, [this] { finishLoss(); }); }, Qt::QueuedConnection);
+}
+
+void PortSession::finishLoss()
+{
+    lossPending_ = false;
+    scannerAtLoss_ = controller_->state().scannerActive || (reader_ && scannerAfterCheck_);
+    reader_.reset();
+    setState(LinkState::Lost); // before the scanner stops: a recording keeps going
+    // An upload that met the loss itself has already said so.
+    const bool shown = lossShown_ || (uploadAtLoss_ && !timer2_->isEnabled());
+    const std::optional<QString> message = controller_->portLost(lossError_, shown);
+    port_->Close();
+    controller_->portWaiting();
+    refusalShown_ = false;
+    timerWatch_->setEnabled(reconnect_);
+    if (message)
+        prompt_.message(*message);
+}
+
+void PortSession::watchTick()
+{
+    if (state_ != LinkState::Lost) {
+        timerWatch_->setEnabled(false);
+        return;
+    }
+    const QString device = returnedDevice();
+    if (device.isEmpty())
+        return;
+    port_->setPort(device);
+    link_->accept();
+    try {
+        port_->Open();
+    } catch (const EComPort &e) {
+        if (!port_->Connected()) {
+            // Refused (permission, busy): told once, and the watch goes on.
+            if (!refusalShown_ && portError_)
+                portError_(e);
+            refusalShown_ = true;
+            return;
+        }
+    }
+    timerWatch_->setEnabled(false);
+    controller_->portActivated();
+    rememberDevice();
+    setState(LinkState::Reopened);
+    // The module may have lost power, or be another one: read it before anything else.
+    startCheck(scannerAtLoss_);
+}
+
+void PortSession::startCheck(bool scannerAfter)
+{
+    scannerAfterCheck_ = scannerAfter;
+    checkEnding_ = false;
+    reader_ = std::make_unique<ModuleReader>(anchor_.get(), *link_, [this] { checkProgressed(); });
+    try {
+        reader_->start();
+    } catch (...) {
+        reader_.reset();
+        throw;
+    }
+}
+
+void PortSession::checkProgressed()
+{
+    if (!reader_ || !reader_->finished() || checkEnding_)
+        return;
+    // The reader is inside its own event: it goes next.
+    checkEnding_ = true;
+    QMetaObject::invokeMethod(
+        anchor_.get(), [this] { guard_(nullptr, [this] { finishCheck(); }); }, Qt::QueuedConnection);
+}
+
+void PortSession::finishCheck()
+{
+    if (!reader_ || !checkEnding_)
+        return;
+    const std::optional<Tune> module = reader_->result();
+    reader_.reset();
+    if (module)
+        controller_->moduleRead(*module); // may ask, and may start an upload
+    else
+        prompt_.message(QStringLiteral("Módulo não responde"));
+    if (scannerAfterCheck_ && !controller_->state().scannerActive && !timer2_->isEnabled() &&
+        (state_ == LinkState::Open || state_ == LinkState::Reopened))
+        controller_->Button3Click();
+}
+
+void PortSession::rememberDevice()
+{
+    const QString path = TCustomComPort::devicePath(port_->port());
+    // A pseudo-terminal's number is taken by the next program that asks for one: the
+    // same name coming back is not the same device (a link to it may be repointed).
+    const bool pseudoTerminal = path.startsWith(QLatin1String("/dev/pts/")) && !QFileInfo(path).isSymLink();
+    watchedPath_ = pseudoTerminal ? QString() : path;
+    byIdName_ = byIdNameOf(path);
+}
+
+QString PortSession::returnedDevice() const
+{
+    if (!watchedPath_.isEmpty() && QFileInfo::exists(watchedPath_))
+        return watchedPath_;
+    if (!byIdName_.isEmpty()) {
+        const QFileInfo link(QDir(byIdFolder).filePath(byIdName_));
+        if (link.exists())
+            return link.canonicalFilePath();
+    }
+    return {};
 }

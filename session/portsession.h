@@ -4,7 +4,15 @@
 // upload pacing), and "&Ativar" / "&Desativar" open and close the port named by cbPorta.
 // What escapes a tick or a receive event goes to the owner's guard; the port's own
 // errors to its error handler.
+//
+// The session keeps the link's one state (core/linkstatus.h). When the device goes
+// away the port is closed at once, nothing more is written, and, when reconnecting is
+// on, a look every 0,5 s at /dev (never an open) waits for the same device to come
+// back: the same path, or a USB adapter's /dev/serial/by-id name under another
+// number. It is then opened again with the same settings and the scanner, if it ran,
+// is switched on again.
 #include "common/context.h"
+#include "core/linkstatus.h"
 
 #include <QString>
 #include <functional>
@@ -12,6 +20,7 @@
 
 class ComPortLink;
 class Controller;
+class ModuleReader;
 class EComPort;
 class QObject;
 class QtTimer;
@@ -39,17 +48,67 @@ public:
     QtTimer &timer2() { return *timer2_; }
     QtTimer &timerTps() { return *timerTps_; }
     QtTimer &timerReadBack() { return *timerReadBack_; }
+    QtTimer &timerWatch() { return *timerWatch_; }
 
     // "&Ativar": opens the port that cbPorta names. Throws the port's error; a port that
     // opened and then could not read its modem lines stays open and counts as active.
     void activate();
-    // "&Desativar".
+    // "&Desativar"; while the link is lost it ends the wait.
     void deactivate();
 
+    LinkState linkState() const { return state_; }
+    // The device went away (also in the moment before the state says so).
+    bool linkLost() const { return lossPending_ || state_ == LinkState::Lost; }
+    // The status line: "Conectado a /dev/ttyUSB0" and the others.
+    QString linkText() const;
+    // Whether a lost link waits for the device to come back (on in the window).
+    void setReconnect(bool on) { reconnect_ = on; }
+    // "Verificar o módulo ao conectar": "&Ativar" also reads the module back and
+    // compares (after a reconnect it always does). Off: "&Ativar" sends nothing.
+    void setCheckOnActivate(bool on) { checkOnActivate_ = on; }
+    // The check's read-back runs (the scanner waits for it).
+    bool checkingModule() const { return reader_ != nullptr; }
+    // Told of every change of the link's state: Lost before the scanner stops,
+    // Reopened once the scanner runs again, Closed when "&Desativar" ended a wait.
+    std::function<void(LinkState)> onLinkState;
+
+    // The look at /dev while the link is lost (timerWatch ticks it every 0,5 s).
+    void watchTick();
+
 private:
+    void runEvent(const QtTimer *timer, const std::function<void()> &handler);
+    void noticeLoss(const EComPort &error, bool shown);
+    void finishLoss();
+    void setState(LinkState state);
+    void rememberDevice();
+    QString returnedDevice() const;
+    void startCheck(bool scannerAfter);
+    void checkProgressed();
+    void finishCheck();
+
     Screen &screen_;
+    Prompt &prompt_;
+    Guard guard_;
+    PortError portError_;
+    std::unique_ptr<QObject> anchor_; // queued calls die with the session
     std::unique_ptr<TComPort> port_;
     std::unique_ptr<ComPortLink> link_;
-    std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_;
+    std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_, timerWatch_;
     std::unique_ptr<Controller> controller_;
+
+    LinkState state_ = LinkState::Closed;
+    bool reconnect_ = false;
+    int eventDepth_ = 0;     // inside a tick or a receive event
+    bool lossShown_ = false; // a handler's own error box tells the loss
+    bool uploadAtLoss_ = false;
+    bool scannerAtLoss_ = false;
+    bool lossPending_ = false;
+    QString lossError_;
+    QString watchedPath_; // the device path that was open
+    QString byIdName_;    // its /dev/serial/by-id name, if any
+    bool refusalShown_ = false;
+    bool checkOnActivate_ = false;
+    std::unique_ptr<ModuleReader> reader_;
+    bool scannerAfterCheck_ = false;
+    bool checkEnding_ = false;
 };

@@ -1,0 +1,256 @@
+// The screen against what the module holds: which set the core knows the module to
+// hold after each transfer, edit and port event, the status texts, and what a lost
+// port does to a running upload, the scanner and a read-back.
+#include "core/linkstatus.h"
+#include "fakecore.h"
+#include "core/tunediff.h"
+#include "core/undo.h"
+#include "link/transmitter.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString unknown = QStringLiteral("Módulo: conteúdo desconhecido");
+const QString equal = QStringLiteral("Tela igual ao módulo");
+const QString gone = QStringLiteral("ReadFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. ");
+
+void upload(CoreRig &rig, const std::function<void(int tick)> &duringTick = {})
+{
+    rig.guarded([&] { rig.c().btnEnviaClick(); });
+    for (int tick = 1; rig.timer2.isEnabled() && tick < 100; ++tick) {
+        if (duringTick)
+            duringTick(tick);
+        rig.guarded([&] { rig.c().Timer2Timer(); });
+    }
+}
+
+void readBack(CoreRig &rig)
+{
+    rig.guarded([&] { rig.c().btnLerDadosClick(); });
+    rig.receive(1, {20, 21, 22, 23, 24, 25, 26, 27});
+    rig.receive(26, {144, 0, 0, 0, 0, 0, 0, 0});
+}
+
+void edit(CoreRig &rig, const QString &cell, const QString &text)
+{
+    rig.screen.setText(cell, text);
+    rig.c().fieldLeft();
+}
+
+using Step = std::function<void(CoreRig &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Step)
+
+class TestModuleState : public QObject {
+    Q_OBJECT
+private slots:
+    void screenAgainstModule_data()
+    {
+        QTest::addColumn<Step>("steps");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QStringList>("unsent");
+
+        QTest::newRow("nothing sent or read since start-up") << Step([](CoreRig &) {}) << unknown << QStringList();
+        QTest::newRow("port opened") << Step([](CoreRig &r) { r.c().portActivated(); }) << unknown << QStringList();
+        QTest::newRow("upload ran to its end") << Step([](CoreRig &r) { upload(r); }) << equal << QStringList();
+        QTest::newRow("read-back ended with kind 26") << Step([](CoreRig &r) { readBack(r); }) << equal
+                                                      << QStringList();
+        QTest::newRow("one map cell edited after the upload")
+            << Step([](CoreRig &r) {
+                   upload(r);
+                   edit(r, "e5", "33");
+               })
+            << QStringLiteral("Tela diferente do módulo (1 campo)") << QStringList{"e5"};
+        QTest::newRow("two cells and a field edited after the read-back")
+            << Step([](CoreRig &r) {
+                   readBack(r);
+                   edit(r, "e5", "33");
+                   edit(r, "e7i", "4,5");
+                   edit(r, "eLimiteRpm", "7000");
+               })
+            << QStringLiteral("Tela diferente do módulo (3 campos)") << QStringList{"e5", "e7i", "eLimiteRpm"};
+        QTest::newRow("edited and undone")
+            << Step([](CoreRig &r) {
+                   upload(r);
+                   edit(r, "e5", "33");
+                   r.c().undo();
+               })
+            << equal << QStringList();
+        QTest::newRow("a frame could not be written")
+            << Step([](CoreRig &r) { upload(r, [&r](int tick) { r.port.failWrites = tick == 6; }); }) << unknown
+            << QStringList();
+        QTest::newRow("the end command could not be written")
+            << Step([](CoreRig &r) { upload(r, [&r](int tick) { r.port.failWrites = tick == 35; }); }) << unknown
+            << QStringList();
+        QTest::newRow("a cell edited while the blocks went out")
+            << Step([](CoreRig &r) {
+                   upload(r, [&r](int tick) {
+                       if (tick == 20)
+                           r.screen.setText("e3", "40");
+                   });
+               })
+            << unknown << QStringList();
+        QTest::newRow("the port opened again after an upload")
+            << Step([](CoreRig &r) {
+                   upload(r);
+                   r.c().portActivated();
+               })
+            << unknown << QStringList();
+        QTest::newRow("the port was lost during an upload")
+            << Step([](CoreRig &r) {
+                   upload(r, [&r](int tick) {
+                       if (tick == 10)
+                           r.guarded([&r] { (void)r.c().portLost(gone, false); });
+                   });
+               })
+            << unknown << QStringList();
+        QTest::newRow("the port was lost after an upload")
+            << Step([](CoreRig &r) {
+                   upload(r);
+                   (void)r.c().portLost(gone, false);
+               })
+            << equal << QStringList();
+    }
+
+    void screenAgainstModule()
+    {
+        QFETCH(Step, steps);
+        QFETCH(QString, status);
+        QFETCH(QStringList, unsent);
+        CoreRig rig;
+        steps(rig);
+        QCOMPARE(linkstatus::text(rig.c().moduleStatus()), status);
+        QStringList got = rig.c().unsentControls();
+        got.sort();
+        unsent.sort();
+        QCOMPARE(got, unsent);
+    }
+
+    // The check after a reconnect read the module's set: nothing changes without the
+    // user's choice, and loading it onto the screen is one undo step.
+    void moduleRead_data()
+    {
+        QTest::addColumn<bool>("differs");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("uploading");
+        QTest::newRow("equal: known, nothing asked") << false << -1 << equal << false;
+        QTest::newRow("different, kept") << true << 2 << QStringLiteral("Tela diferente do módulo (2 campos)") << false;
+        QTest::newRow("different, box closed") << true << -1 << QStringLiteral("Tela diferente do módulo (2 campos)")
+                                               << false;
+        QTest::newRow("different, module loaded onto the screen") << true << 1 << equal << false;
+        QTest::newRow("different, screen sent") << true << 0 << equal << true;
+    }
+
+    void moduleRead()
+    {
+        QFETCH(bool, differs);
+        QFETCH(int, answer);
+        QFETCH(QString, status);
+        QFETCH(bool, uploading);
+        CoreRig rig;
+        Tune module = rig.c().mapFile().screenTune();
+        const QString e5Before = rig.screen.text("e5");
+        edit(rig, "e5", "33");
+        edit(rig, "eLimiteRpm", "7000");
+        const Tune screen = rig.c().mapFile().screenTune();
+        if (!differs)
+            module = screen;
+        const int steps = rig.c().history().count();
+        rig.prompt.questionAnswers.push_back(answer);
+        rig.guarded([&] { rig.c().moduleRead(module); });
+        QCOMPARE(rig.timer2.isEnabled(), uploading);
+        for (int tick = 0; rig.timer2.isEnabled() && tick < 100; ++tick)
+            rig.guarded([&] { rig.c().Timer2Timer(); });
+
+        QCOMPARE(linkstatus::text(rig.c().moduleStatus()), status);
+        QCOMPARE(rig.prompt.messages, QStringList());
+        if (!differs) {
+            QCOMPARE(rig.prompt.questions, QStringList());
+            return;
+        }
+        QCOMPARE(rig.prompt.questions.size(), 1);
+        QCOMPARE(rig.prompt.questionButtons.first(),
+                 (QStringList{"Enviar a tela ao módulo", "Carregar o módulo na tela", "Manter assim"}));
+        int e5Field = 1;
+        while (tunediff::fieldControl(e5Field) != "e5")
+            ++e5Field;
+        const QString ignition5 = tunediff::fieldLabel(e5Field);
+        QVERIFY2(rig.prompt.questions.first().startsWith(" A tela e o módulo diferem em 2 campos:\n\n"),
+                 qPrintable(rig.prompt.questions.first()));
+        QVERIFY2(rig.prompt.questions.first().contains(ignition5 + ": tela 33, módulo " + e5Before + "\n"),
+                 qPrintable(rig.prompt.questions.first()));
+        if (answer == 1) {
+            QCOMPARE(rig.c().mapFile().screenTune(), module);
+            QCOMPARE(rig.c().history().count(), steps + 1);
+            rig.c().undo();
+            QCOMPARE(rig.c().mapFile().screenTune(), screen);
+        } else if (answer != 0) {
+            QCOMPARE(rig.c().mapFile().screenTune(), screen);
+            QCOMPARE(rig.c().history().count(), steps);
+        }
+    }
+
+    // The loss of the port while something runs: one message at most, no write after it.
+    void portLost_data()
+    {
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QStringList>("messages");
+        const QString interrupted = gone + "\n" + Transmitter::interruptedMessage();
+        QTest::newRow("idle") << "idle" << false << QStringList{gone};
+        QTest::newRow("idle, told by the click's own error") << "idle" << true << QStringList();
+        QTest::newRow("scanner") << "scanner" << false << QStringList();
+        QTest::newRow("upload") << "upload" << false << QStringList{interrupted};
+        QTest::newRow("upload, a write had failed before") << "upload" << true << QStringList{interrupted};
+        QTest::newRow("read-back") << "read-back" << false << QStringList{gone};
+    }
+
+    void portLost()
+    {
+        QFETCH(QString, running);
+        QFETCH(bool, shown);
+        QFETCH(QStringList, messages);
+        CoreRig rig;
+        rig.c().ComPort1AfterOpen();
+        rig.c().portActivated();
+        if (running == "scanner") {
+            rig.c().Button3Click();
+            QVERIFY(rig.state().scannerActive);
+        } else if (running == "upload") {
+            rig.c().btnEnviaClick();
+            for (int i = 0; i < 5; ++i)
+                rig.c().Timer2Timer();
+        } else if (running == "read-back") {
+            rig.c().btnLerDadosClick();
+            rig.receive(1, {20, 21, 22, 23, 24, 25, 26, 27});
+        }
+        const int writes = rig.port.writes.size();
+        const std::optional<QString> message = rig.c().portLost(gone, shown);
+        if (message)
+            rig.prompt.message(*message);
+        rig.c().portWaiting();
+
+        QCOMPARE(rig.prompt.messages, messages);
+        QCOMPARE(rig.port.writes.size(), writes);
+        QVERIFY(!rig.timer1.isEnabled());
+        QVERIFY(!rig.timer2.isEnabled());
+        QVERIFY(!rig.timerReadBack.isEnabled());
+        QVERIFY(!rig.state().scannerActive);
+        QCOMPARE(rig.screen.text("Button3"), QStringLiteral("Ativar &Scanner"));
+        // Waiting: only "&Desativar" of the port's buttons; the screen's own stay usable.
+        const QStringList portButtons = {"btnAtivar", "btnDesativar", "Button3", "btnLerDados", "Button6",
+                                         "btnEnvia", "Button8", "btnConfigurarTps"};
+        QCOMPARE(rig.screen.enabledOf(portButtons), QStringList{"btnDesativar"});
+        QCOMPARE(rig.screen.enabledOf({"btnSalvar", "Button1", "btnCarregar", "Button2"}),
+                 (QStringList{"btnSalvar", "Button1", "btnCarregar", "Button2"}));
+        QVERIFY(!rig.screen.isVisible("Panel1"));
+        QVERIFY(!rig.screen.isVisible("pnAguarde"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModuleState)
+#include "tst_modulestate.moc"

@@ -1,0 +1,332 @@
+// A pulled cable end to end: the real window against the ECU simulator over a
+// pseudo-terminal reached through a fixed link. The device vanishes (the simulator's
+// side of the line closes) and comes back under the same link: the window closes the
+// port at once, says so in its status line, opens the port again by itself, and keeps
+// the scanner, the recording, the edits and the undo history.
+#include "e2ewindow.h"
+
+#include "core/undo.h"
+#include "datalog/datalog.h"
+#include "serial/comport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+namespace {
+
+const QString interruptedLine =
+    QStringLiteral(" O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
+const QString vanished = QStringLiteral("\n O cabo ou o adaptador foi desconectado. ");
+const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)") + vanished;
+
+// A simulator behind a fixed link path that can be unplugged and plugged in again:
+// unplugging kills it (its side of the line closes at once) and removes the link;
+// plugging in starts a new one behind the same link.
+class Cable {
+public:
+    explicit Cable(QStringList arguments) : arguments_(std::move(arguments)) {}
+    QString link() const { return dir_.filePath("ecu"); }
+    SimProcess &sim() { return *sim_; }
+    bool plugIn()
+    {
+        sim_ = std::make_unique<SimProcess>(QStringList{"--link", link()} + arguments_);
+        return sim_->start();
+    }
+    void unplug()
+    {
+        sim_->kill();
+        QFile::remove(link());
+    }
+
+private:
+    QStringList arguments_;
+    QTemporaryDir dir_;
+    std::unique_ptr<SimProcess> sim_;
+};
+
+struct Window {
+    FakePrompt prompt;
+    std::unique_ptr<TForm1> form;
+    explicit Window(const QString &port)
+    {
+        form = std::make_unique<TForm1>(&prompt, QStringList{port});
+        form->show();
+    }
+    WidgetScreen &screen() { return form->widgetScreen(); }
+    QString text(const QString &name) { return screen().text(name); }
+    bool enabled(const QString &name) { return screen().isEnabled(name); }
+    QString status() { return screen().get<QLabel>("lbConexao")->text(); }
+    QString module() { return screen().get<QLabel>("lbModulo")->text(); }
+    void click(const QString &name)
+    {
+        auto *b = screen().get<QAbstractButton>(name);
+        QVERIFY2(b, qPrintable(name));
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+};
+
+QString lostText(const QString &port) { return QStringLiteral("Conexão perdida — aguardando %1 voltar…").arg(port); }
+QString reopenedText(const QString &port) { return QStringLiteral("Reconectado a %1").arg(port); }
+
+int countEntries(const char *folder) { return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size()); }
+
+QStringList lines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+bool isRow(const QString &line) { return !line.isEmpty() && line.at(0).isDigit(); }
+
+} // namespace
+
+class TestE2EReconnect : public QObject {
+    Q_OBJECT
+private slots:
+    // The scanner streams into a recording; the cable goes and comes back: no message,
+    // the status line tells both moments, the scanner runs again by itself and the
+    // recording goes on in the same file with a marker at each moment.
+    void unplugWhileScanningAndRecording()
+    {
+        Cable cable({"--rate", "50", "--rpm", "3000"});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
+        QCOMPARE(w.status(), QStringLiteral("Conectado a %1").arg(cable.link()));
+        w.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") == "3000", 4000);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("run.msl");
+        w.prompt.fileAnswers.push_back(log);
+        w.click("btnGravar");
+        QVERIFY(w.form->datalog().isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= 5, 4000);
+
+        cable.unplug();
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        qInfo("loss shown after %lld ms", clock.elapsed());
+        QVERIFY(!w.form->ComPort1().Connected());
+        QCOMPARE(w.text("Button3"), QStringLiteral("Ativar &Scanner"));
+        QVERIFY(w.form->datalog().isRecording());
+        QVERIFY(w.enabled("btnDesativar"));
+        QVERIFY(!w.enabled("btnAtivar"));
+        QVERIFY(!w.enabled("btnEnvia"));
+        const qint64 rowsAtLoss = w.form->datalog().recorder().rows();
+        QTest::qWait(1500);
+        QCOMPARE(w.form->datalog().recorder().rows(), rowsAtLoss); // nothing invented
+        QCOMPARE(w.prompt.messages, QStringList());
+
+        QVERIFY(cable.plugIn());
+        clock.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        qInfo("reopened %lld ms after the device came back", clock.elapsed());
+        // The check reads the module first; the scanner waits for it.
+        QVERIFY(w.form->session().checkingModule());
+        QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
+        qInfo("scanner running again %lld ms after the device came back", clock.elapsed());
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= rowsAtLoss + 5, 4000);
+        QVERIFY(w.form->datalog().isRecording());
+        QCOMPARE(w.prompt.messages, QStringList());
+        w.form->datalog().btnPararClick();
+
+        const QStringList file = lines(log);
+        const int lost = int(std::find_if(file.begin(), file.end(),
+                                          [](const QString &l) { return l.contains("Conexão perdida"); }) -
+                             file.begin());
+        const int back = int(std::find_if(file.begin(), file.end(),
+                                          [](const QString &l) { return l.contains("Reconectado"); }) -
+                             file.begin());
+        QVERIFY2(lost < file.size() && back < file.size(), qPrintable(file.join('\n').right(600)));
+        QVERIFY(lost < back);
+        QVERIFY(std::count_if(file.begin(), file.begin() + lost, isRow) >= 5);
+        QCOMPARE(std::count_if(file.begin() + lost, file.begin() + back, isRow), 0);
+        QVERIFY(std::count_if(file.begin() + back, file.end(), isRow) >= 5);
+    }
+
+    // The cable goes during an upload: one box, whose last line is the upload's; no end
+    // command; the module's content is unknown afterwards.
+    void unplugDuringUpload()
+    {
+        Cable cable({});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        w.click("btnEnvia");
+        QTRY_VERIFY_WITH_TIMEOUT(w.screen().barPosition("pbCarregando") >= 4, 3000);
+        SimProcess &dead = cable.sim();
+        cable.unplug();
+
+        QTRY_VERIFY_WITH_TIMEOUT(!w.form->timer2().isEnabled() && w.prompt.messages.size() >= 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QTest::qWait(500); // nothing more comes
+        QCOMPARE(w.prompt.messages.size(), 1);
+        const QString box = w.prompt.messages.first();
+        QVERIFY2(box.endsWith("\n" + interruptedLine), qPrintable(box));
+        QVERIFY2(box.contains(vanished), qPrintable(box));
+        QCOMPARE(dead.countEvents("command 48"), 0);
+        QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
+        QVERIFY(!w.enabled("btnEnvia"));
+        QVERIFY(w.enabled("btnSalvar"));
+
+        // The screen now differs from what the module holds in at least this cell.
+        w.screen().setText("e5", "77");
+        w.form->guarded([&w] { w.form->controller().fieldLeft(); });
+        w.prompt.questionAnswers.push_back(2); // "Manter assim"
+        QVERIFY(cable.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QCOMPARE(w.prompt.questionButtons.first(),
+                 (QStringList{"Enviar a tela ao módulo", "Carregar o módulo na tela", "Manter assim"}));
+        QVERIFY2(w.prompt.questions.first().startsWith(" A tela e o módulo diferem em "),
+                 qPrintable(w.prompt.questions.first()));
+        QVERIFY(w.module().startsWith(QStringLiteral("Tela diferente do módulo (")));
+        QCOMPARE(w.text("e5"), QStringLiteral("77")); // nothing overwritten
+        QVERIFY(w.enabled("btnEnvia"));
+        QCOMPARE(w.prompt.messages.size(), 1);
+    }
+
+    // Edits not saved nor sent survive the cable: texts, the unsaved flag, the history.
+    void unplugWithUnsavedEdits()
+    {
+        Cable cable({});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        const QString e9iBefore = w.text("e9i");
+        w.screen().setText("e5", "33");
+        w.form->controller().fieldLeft();
+        w.screen().setText("e9i", "4,5");
+        w.form->controller().fieldLeft();
+        w.form->guarded([] {});
+        QVERIFY(!w.screen().widget("lbNaoSalvo1")->isHidden());
+        const int steps = w.form->controller().history().count();
+        const int index = w.form->controller().history().index();
+
+        cable.unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QVERIFY(cable.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        // The check finds the edits and asks; the box closed without a choice keeps all.
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QVERIFY(!w.form->session().checkingModule());
+
+        QCOMPARE(w.text("e5"), QStringLiteral("33"));
+        QCOMPARE(w.text("e9i"), QStringLiteral("4,5"));
+        QVERIFY(!w.screen().widget("lbNaoSalvo1")->isHidden());
+        QCOMPARE(w.form->controller().history().count(), steps);
+        QCOMPARE(w.form->controller().history().index(), index);
+        w.form->controller().undo();
+        QCOMPARE(w.text("e9i"), e9iBefore);
+        QCOMPARE(w.text("e5"), QStringLiteral("33"));
+        // Lost while idle: the one box of the loss, nothing for the return.
+        QCOMPARE(w.prompt.messages, QStringList{deviceGone});
+    }
+
+    // "&Desativar" while waiting ends the wait: the port stays closed when the device
+    // comes back.
+    void deactivateEndsTheWait()
+    {
+        Cable cable({});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        cable.unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        w.click("btnDesativar");
+        QCOMPARE(w.status(), QStringLiteral("Desconectado"));
+        QVERIFY(w.enabled("btnAtivar"));
+        QVERIFY(!w.enabled("btnDesativar"));
+        QVERIFY(cable.plugIn());
+        QTest::qWait(1500);
+        QVERIFY(!w.form->ComPort1().Connected());
+        QCOMPARE(w.status(), QStringLiteral("Desconectado"));
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        QCOMPARE(w.status(), QStringLiteral("Conectado a %1").arg(cable.link()));
+    }
+
+    // "&Ativar" sends nothing unless "Verificar o módulo ao conectar" is set; set, it
+    // reads the module into its own image and asks when the screen differs.
+    void checkOnActivateOnlyWhenSet()
+    {
+        Cable cable({});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        auto *check = w.screen().get<QAbstractButton>("ckVerificarModulo");
+        QVERIFY(!check->isChecked());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        QTest::qWait(500);
+        QCOMPARE(cable.sim().commands(), QList<quint8>());
+        QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
+        w.click("btnDesativar");
+
+        check->setChecked(true);
+        struct Restore {
+            QAbstractButton *b;
+            ~Restore() { b->setChecked(false); }
+        } restore{check};
+        w.screen().setText("e5", "77");
+        w.prompt.questionAnswers.push_back(1); // "Carregar o módulo na tela"
+        w.click("btnAtivar");
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QCOMPARE(cable.sim().commands(), QList<quint8>{0x33});
+        QTRY_COMPARE_WITH_TIMEOUT(w.module(), QStringLiteral("Tela igual ao módulo"), 1000);
+        QCOMPARE(w.text("e5"), QString::number(quint8(cable.sim().dumpImage().at(5))));
+        QCOMPARE(w.prompt.messages, QStringList());
+    }
+
+    // Twenty cables pulled in a row: every return is taken within 3 s, and no
+    // descriptor or thread is left behind.
+    void twentyCyclesLeakNothing()
+    {
+        Cable cable({"--rate", "50"});
+        QVERIFY(cable.plugIn());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
+        w.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->ComPort1().comThread()->handOverCount() > 3, 3000);
+        // Once: the first cycle may create what Qt keeps for the rest of the run.
+        cable.unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QVERIFY(cable.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
+        const int fds = countEntries("/proc/self/fd");
+        const int threads = countEntries("/proc/self/task");
+
+        QList<qint64> times;
+        for (int i = 0; i < 20; ++i) {
+            cable.unplug();
+            QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+            QVERIFY(cable.plugIn());
+            QElapsedTimer clock;
+            clock.start();
+            QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+            times << clock.elapsed();
+            QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
+        }
+        std::sort(times.begin(), times.end());
+        qInfo("reopened after the return: median %lld ms, worst %lld ms", times[times.size() / 2], times.last());
+        QCOMPARE(countEntries("/proc/self/fd"), fds);
+        QCOMPARE(countEntries("/proc/self/task"), threads);
+        QCOMPARE(w.prompt.messages, QStringList());
+    }
+};
+
+QTEST_MAIN(TestE2EReconnect)
+#include "tst_e2e_reconnect.moc"
