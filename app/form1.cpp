@@ -10,6 +10,7 @@
 #include "app/widgetprompt.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
+#include "core/undo.h"
 #include "datalog/datalog.h"
 #include "link/scanner.h"
 #include "common/controls.h"
@@ -409,6 +410,7 @@ void TForm1::refreshHistory()
 void TForm1::wireDatalog()
 {
     Datalog *d = datalog_.get();
+    d->moduleTune = [this] { return controller_->history().transferred(); };
     const std::pair<const char *, void (Datalog::*)()> buttons[] = {
         {"btnGravar", &Datalog::btnGravarClick},
         {"btnParar", &Datalog::btnPararClick},
@@ -450,7 +452,7 @@ void TForm1::wireFields()
 
     for (const ControlSpec &setup : controlTable()) {
         auto *combo = qobject_cast<QComboBox *>(screen_->widget(setup.name));
-        if (!combo)
+        if (!combo || !combo->isEditable())
             continue;
         // Typed text selects the entry it equals, or none.
         connect(combo->lineEdit(), &QLineEdit::textEdited, this, [combo] { widgetcombo::followTypedText(combo); });

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QSlider>
 #include <QLabel>
+#include <QPainter>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -311,6 +312,36 @@ void buildQuickAcceleration(Builder &b)
     }
 }
 
+// A one-line read-out that shortens a long text in the middle (a file name keeps its end).
+class ElidedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(contentsRect(), int(alignment()), fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()));
+    }
+};
+
+// The group's state on its title line, the last marker in the free space beside
+// "Reproduzir"; the speed is a fixed list.
+void buildDatalogStatus(Builder &in, QComboBox *speed)
+{
+    speed->setEditable(false);
+    QWidget *group = speed->parentWidget();
+    auto *status = new ElidedLabel(group);
+    status->setObjectName(QStringLiteral("lbEstadoRegistro"));
+    status->setGeometry(72, 1, 224, 17);
+    status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    status->setAccessibleName(QStringLiteral("Estado do registro"));
+    QLabel *marker = in.label(QString(), QRect(102, 84, 60, 26), Qt::AlignCenter, QStringLiteral("lbUltimaMarca"));
+    marker->setAccessibleName(QStringLiteral("Última marca"));
+}
+
 // Record the live run and play a log back; right of the operating-point read-outs.
 void buildDatalogGroup(Builder &b)
 {
@@ -336,6 +367,7 @@ void buildDatalogGroup(Builder &b)
     markers->setObjectName(QStringLiteral("lbMarcas"));
     markers->setGeometry(60, 148, 232, 40);
     in.caption("Marcas", QRect(8, 148, 50, 26), markers);
+    buildDatalogStatus(in, speed);
 }
 
 void buildMapEditGroup(Builder &b)
