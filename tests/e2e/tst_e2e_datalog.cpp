@@ -4,6 +4,7 @@
 #include "datalog/datalog.h"
 #include "datalog/logformat.h"
 #include "e2ewindow.h"
+#include "core/undo.h"
 #include "files/mapfile.h"
 
 #include <QComboBox>
@@ -70,6 +71,7 @@ void TestE2EDatalog::recordAndPlayBack()
     e.click("Button3");
     QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer1().isEnabled(), 3000);
     e.click("Button6");
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->controller().history().transferred().has_value(), 6000);
     QTRY_VERIFY_WITH_TIMEOUT(!e.screen().isVisible("pnAguarde") && e.enabled("Button6"), 6000);
     const QByteArray moduleTune = e.form->controller().mapFile().screenBytes();
     e.screen().setText("e5", "33"); // the screen moves on; the module keeps what it sent
@@ -80,20 +82,25 @@ void TestE2EDatalog::recordAndPlayBack()
     const QString path = dir.filePath("run.msl");
     e.prompt.fileAnswers.push_back(path);
     e.click("btnGravar");
-    QVERIFY(e.form->datalog().isRecording());
+    QVERIFY2(e.form->datalog().isRecording(), qPrintable(e.prompt.messages.join('|')));
     QCOMPARE(e.text("lbEstadoRegistro"), QString("● Gravando 00:00 — run.msl"));
     QTest::qWait(400);
     e.click("btnMarcar");
     QCOMPARE(e.text("lbUltimaMarca"), QString("Marca 1"));
     QVERIFY(e.form->widgetScreen().get<QWidget>("GroupBoxRegistro")->grab().save(
         qEnvironmentVariable("VELTO_BUILD") + "/datalog-group-recording.png"));
+    // The screen as each sample completed (on its kind 31): the last row is the last of them.
+    QStringList live, readouts;
+    e.form->datalog().onLiveRow = [&](const logformat::Row &) {
+        live = screenState(e.screen());
+        readouts.clear();
+        for (const char *r : readoutNames)
+            readouts << e.text(r);
+    };
     QTest::qWait(1300);
-    // No event between reading the screen and the end: the last row is this moment.
-    const QStringList live = screenState(e.screen());
-    QStringList readouts;
-    for (const char *r : readoutNames)
-        readouts << e.text(r);
     e.form->datalog().btnPararClick();
+    e.form->datalog().onLiveRow = nullptr;
+    QVERIFY(!readouts.isEmpty());
     QVERIFY(!e.form->datalog().isRecording());
     QVERIFY(e.form->widgetScreen().get<QWidget>("GroupBoxRegistro")->grab().save(dir.filePath("group.png")));
     QVERIFY(e.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/datalog-recording.png"));
