@@ -344,10 +344,11 @@ private slots:
         const QList<QByteArray> lines = readAll(log).split('\n');
         QCOMPARE(lines.value(0), QByteArray("\"Velto 2.2\""));
         QVERIFY(lines.value(1).startsWith("\"Capture Date: "));
-        QVERIFY(lines.value(2).startsWith("Time\tRPM\tAvanco\tTi\tAbertura\tTPS\tTPSV\tTemperatura\t"));
-        QVERIFY2(lines.size() > 6, "no row recorded");
+        QCOMPARE(lines.value(2), QByteArray("\"Rows: one per sample\""));
+        QVERIFY(lines.value(3).startsWith("Time\tRPM\tAvanco\tTi\tAbertura\tTPS\tTPSV\tTemperatura\t"));
+        QVERIFY2(lines.size() > 7, "no row recorded");
         QCOMPARE(lines.last(), QByteArray()); // the file ends with a whole line
-        QCOMPARE(lines.value(4).count('\t'), 23);
+        QCOMPARE(lines.value(5).count('\t'), 23);
         QByteArray tune = readAll(dir.filePath("run-mapa.txt"));
         QCOMPARE(tune, startupFields().join(';') + "\r\n");
         // The simulator logs what it read a moment after velto-cli has written it.
@@ -364,7 +365,7 @@ private slots:
         QProcess p;
         p.start(QStringLiteral(VELTO_CLI), {"log", "--port", sim.devicePath(), "-o", log});
         QVERIFY(p.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 6, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 7, 10000);
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
@@ -384,7 +385,7 @@ private slots:
         QCOMPARE(r.err, QString("velto-cli: Módulo não responde\n"));
         QCOMPARE(r.code, 3);
         // The log was started and is closed whole: header lines, no row.
-        QCOMPARE(readAll(log).split('\n').size(), 5);
+        QCOMPARE(readAll(log).split('\n').size(), 6);
     }
 
     // CSV: names and units with the column "Marca", a row per reading with commas and
