@@ -11,6 +11,7 @@
 #include "app/widgetprompt.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
+#include "core/undo.h"
 #include "datalog/datalog.h"
 #include "app/logviewerlink.h"
 #include "link/scanner.h"
@@ -431,6 +432,7 @@ void TForm1::linkStateChanged(LinkState state)
 void TForm1::wireDatalog()
 {
     Datalog *d = datalog_.get();
+    d->moduleTune = [this] { return controller_->history().moduleSet(); };
     const std::pair<const char *, void (Datalog::*)()> buttons[] = {
         {"btnGravar", &Datalog::btnGravarClick},
         {"btnParar", &Datalog::btnPararClick},
@@ -472,7 +474,7 @@ void TForm1::wireFields()
 
     for (const ControlSpec &setup : controlTable()) {
         auto *combo = qobject_cast<QComboBox *>(screen_->widget(setup.name));
-        if (!combo)
+        if (!combo || !combo->isEditable())
             continue;
         // Typed text selects the entry it equals, or none.
         connect(combo->lineEdit(), &QLineEdit::textEdited, this, [combo] { widgetcombo::followTypedText(combo); });

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QSlider>
 #include <QLabel>
+#include <QPainter>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -311,6 +312,47 @@ void buildQuickAcceleration(Builder &b)
     }
 }
 
+// A read-out of two lines: what runs, then the file (shortened in the middle so that
+// its end stays). The text's " — " or first blank divides the lines.
+class StatusLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const QString t = text();
+        qsizetype cut = t.indexOf(QStringLiteral(" — "));
+        qsizetype skip = 3;
+        if (cut < 0) {
+            cut = t.indexOf(u' ');
+            skip = 1;
+        }
+        const QString first = cut < 0 ? t : t.left(cut), second = cut < 0 ? QString() : t.mid(cut + skip);
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        const QRect r = contentsRect();
+        const QFontMetrics fm = fontMetrics();
+        const int flags = int(Qt::AlignRight | Qt::AlignTop);
+        p.drawText(r, flags, fm.elidedText(first, Qt::ElideMiddle, r.width()));
+        p.drawText(r.adjusted(0, fm.lineSpacing(), 0, 0), flags, fm.elidedText(second, Qt::ElideMiddle, r.width()));
+    }
+};
+
+// The group's state in the free corner above it, the last marker in the free space
+// beside "Reproduzir"; the speed is a fixed list.
+void buildDatalogStatus(QGroupBox *group, Builder &in, QComboBox *speed)
+{
+    speed->setEditable(false);
+    auto *status = new StatusLabel(group->parentWidget());
+    status->setObjectName(QStringLiteral("lbEstadoRegistro"));
+    status->setGeometry(group->geometry().right() - 150, group->y() - 34, 151, 32);
+    status->setAccessibleName(QStringLiteral("Estado do registro"));
+    QLabel *marker = in.label(QString(), QRect(102, 84, 60, 26), Qt::AlignCenter, QStringLiteral("lbUltimaMarca"));
+    marker->setAccessibleName(QStringLiteral("Última marca"));
+}
+
 // Record the live run and play a log back; right of the operating-point read-outs.
 void buildDatalogGroup(Builder &b)
 {
@@ -336,6 +378,7 @@ void buildDatalogGroup(Builder &b)
     markers->setObjectName(QStringLiteral("lbMarcas"));
     markers->setGeometry(60, 148, 232, 40);
     in.caption("Marcas", QRect(8, 148, 50, 26), markers);
+    buildDatalogStatus(g, in, speed);
 }
 
 void buildMapEditGroup(Builder &b)

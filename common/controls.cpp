@@ -275,6 +275,14 @@ void addMapPage(std::vector<ControlSpec> &t)
     t.push_back(button("Button3", "Ativar &Scanner", {}, false));
 }
 
+// What the group " Registro " is doing: recording (for how long, into which file, the
+// last marker) or playing a log; empty while it does neither.
+void addDatalogStatus(std::vector<ControlSpec> &t)
+{
+    t.push_back(label("lbEstadoRegistro", {}));
+    t.push_back(label("lbUltimaMarca", {}));
+}
+
 // The group " Registro ": record the live run, play a log back.
 void addDatalogGroup(std::vector<ControlSpec> &t)
 {
@@ -297,6 +305,7 @@ void addDatalogGroup(std::vector<ControlSpec> &t)
     markers.enabled = false;
     t.push_back(markers);
     t.push_back(button("btnFecharRegistro", "&Fechar registro", {}, false));
+    addDatalogStatus(t);
 }
 
 std::vector<ControlSpec> buildTable()

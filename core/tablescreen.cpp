@@ -4,8 +4,11 @@
 
 #include <stdexcept>
 
-TableScreen::TableScreen()
+namespace {
+
+QHash<QString, TableControl> startupControls()
 {
+    QHash<QString, TableControl> controls;
     for (const ControlSpec &setup : controlTable()) {
         TableControl c;
         c.text = setup.text;
@@ -18,8 +21,18 @@ TableScreen::TableScreen()
         c.barMin = setup.barMin;
         c.barMax = setup.barMax;
         c.barPosition = setup.barPosition;
-        controls_.insert(setup.name, c);
+        controls.insert(setup.name, c);
     }
+    return controls;
+}
+
+} // namespace
+
+// Built once: each screen shares the start-up table until it changes a control.
+TableScreen::TableScreen()
+{
+    static const QHash<QString, TableControl> startup = startupControls();
+    controls_ = startup;
 }
 
 TableControl &TableScreen::control(const QString &name)

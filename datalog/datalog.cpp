@@ -1,9 +1,11 @@
 #include "datalog/datalog.h"
 
 #include "common/names.h"
+#include "common/numtext.h"
 #include "files/mapfile.h"
 #include "link/scanner.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <chrono>
 #include <tuple>
@@ -39,6 +41,28 @@ bool onlyFirstKindChanged(const LiveValues &before, const LiveValues &now)
                         v.airConditioning);
     };
     return first(before) != first(now) && others(before) == others(now);
+}
+
+// The read-outs of each channel a log may lack: during playback they show nothing.
+struct AbsentReadout {
+    const char *channel;
+    const char *readout;
+};
+constexpr AbsentReadout absentReadouts[] = {
+    {"RPM", "eRpm"},          {"Avanco", "eAvanco"},           {"TPS", "eValorTps"},
+    {"Temperatura", "eTemperatura"}, {"ColunaMAP", "eValorMap"}, {"ColunaTPS", "eColunaTps"},
+    {"LinhaRPM", "eLinhaMapa"}, {"AtuadorML", "eAtuadorML"},   {"Sonda", "eValorSonda"},
+    {"PressaoAtm", "ePresAtm"}, {"CorrCurto", "eCorSondaCurto"}, {"CorrLongo", "eCorSondaLongo"},
+    {"CorrTemp", "eCorTemperatura"}, {"CorrAtm", "eCorPresAtm"}, {"CorrAvanco", "eCorAvanco"},
+};
+// The devices' read-outs keep their text; an unknown state is the colour before any frame.
+constexpr AbsentReadout absentDevices[] = {{"Bomba", "eScannerBomba"}, {"Eletro", "eScannerEletro"}, {"Ar", "eScannerAr"}};
+
+// "mm:ss" of a recording (minutes go on past 99).
+QString minutesSeconds(std::int64_t ms)
+{
+    const std::int64_t s = std::max<std::int64_t>(ms, 0) / 1000;
+    return QStringLiteral("%1:%2").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString clock(std::int64_t ms)
@@ -86,18 +110,55 @@ QString Datalog::positionText(std::int64_t ms, std::int64_t totalMs) { return cl
 
 void Datalog::btnGravarClick()
 {
+    if (!ctx_.state.scannerActive || recorder_.isRecording())
+        return;
+    const std::optional<QByteArray> tune = tuneToRecord();
+    if (!tune)
+        return;
     FileDialogSpec setup = dialogSpec();
     setup.suggestedName = Recorder::suggestedName();
     const std::optional<QString> path = ctx_.prompt.saveFileName(setup);
-    if (path)
-        recordTo(*path);
+    if (!path)
+        return;
+    // The dialog asked about the log; the tune beside it is asked about here.
+    const QString tunePath = Recorder::tunePath(*path);
+    if (QFileInfo::exists(tunePath) &&
+        ctx_.prompt.question(QString::fromUtf8("O mapa %1 já existe ao lado do registro. Deseja substituí-lo pelo "
+                                               "mapa do módulo?")
+                                 .arg(tunePath),
+                             {QStringLiteral("Substituir"), QStringLiteral("Cancelar")}) != 0)
+        return;
+    startRecording(*path, *tune);
 }
 
 void Datalog::recordTo(const QString &path)
 {
     if (!ctx_.state.scannerActive || recorder_.isRecording())
         return;
-    recorder_.start(path, mapFile_.screenBytes());
+    if (const std::optional<QByteArray> tune = tuneToRecord())
+        startRecording(path, *tune);
+}
+
+// The tune written beside a log is the set the module holds: the screen may differ from
+// it. Unknown: the user is told how to make it known, and nothing is recorded.
+std::optional<QByteArray> Datalog::tuneToRecord()
+{
+    if (!moduleTune)
+        return mapFile_.screenBytes();
+    const std::optional<Tune> held = moduleTune();
+    if (!held) {
+        ctx_.prompt.message(QString::fromUtf8(
+            "Não se sabe que mapa o módulo tem: envie os mapas (\"Enviar  Dados\") ou leia-os do módulo "
+            "(\"Lêr  Dados\") antes de gravar, para que o registro guarde ao lado o mapa com que foi feito. "
+            "Nada foi gravado."));
+        return std::nullopt;
+    }
+    return MapFile::bytesOf(*held);
+}
+
+void Datalog::startRecording(const QString &path, const QByteArray &tune)
+{
+    recorder_.start(path, tune);
     timer_.setInterval(syncMs);
     timer_.setEnabled(true);
     updateButtons();
@@ -117,7 +178,11 @@ void Datalog::stopRecording()
     recorder_.stop();
 }
 
-void Datalog::btnMarcarClick() { recorder_.mark(); }
+void Datalog::btnMarcarClick()
+{
+    recorder_.mark();
+    updateStatus();
+}
 
 void Datalog::linkLost()
 {
@@ -144,16 +209,13 @@ void Datalog::linkGivenUp()
 
 void Datalog::liveFrame(int kind, const LiveValues &values)
 {
-    if (kind < 29 || kind > 31)
-        return;
-    liveKinds_ |= 1u << (kind - 29);
-    if (kind == 31 && liveKinds_ == 7 && onLiveRow)
+    if (liveGate_.complete(kind) && onLiveRow)
         onLiveRow(logformat::Row{(clock_() - liveStartNs_) / 1000000, values});
 }
 
 void Datalog::scannerSwitched(bool on)
 {
-    liveKinds_ = 0;
+    liveGate_.restart();
     liveStartNs_ = clock_();
     if (on) {
         // The live run takes the screen: a log that was open is closed.
@@ -185,15 +247,17 @@ void Datalog::openLog(const QString &path)
     auto log = std::make_unique<logformat::Log>(logformat::read(path));
     closeLog(false);
     log_ = std::move(log);
+    logPath_ = path;
     Screen &s = ctx_.screen;
     showPositionBars(s, true);
     s.setBarMin(slider, 0);
     s.setBarMax(slider, int(log_->rows.size()) - 1);
     QStringList items;
+    // The marker's own time in the file, with its decimals.
     for (const logformat::Marker &m : log_->markers)
-        items << QStringLiteral("%1 - %2 - %3")
+        items << QStringLiteral("%1 - %2 - %3 s")
                      .arg(m.number, 3, 10, QLatin1Char('0'))
-                     .arg(m.text, clock(log_->rows[m.row].ms - log_->rows.front().ms));
+                     .arg(m.text, QString::fromLatin1(logformat::seconds(m.ms).replace('.', ',')));
     s.setItems(markerList, items);
     row_ = std::size_t(-1);
     seek(0);
@@ -241,20 +305,39 @@ void Datalog::seek(std::size_t row)
     row_ = row;
     const auto &rows = log_->rows;
     scanner_.show(rows[row].values, Scanner::AllParts);
-    // The live screen moves the red marks only with a kind 30: after rows of kind 29 they
-    // stay where the row before those showed them.
+    // In a log with a row per frame the live screen moved the red marks only with a
+    // kind 30: after rows of kind 29 they stay where the row before those showed them.
     std::size_t marks = row;
-    while (marks > 0 && onlyFirstKindChanged(rows[marks - 1].values, rows[marks].values))
+    while (!log_->rowPerSample && marks > 0 && onlyFirstKindChanged(rows[marks - 1].values, rows[marks].values))
         --marks;
     if (marks != row) {
         LiveValues v = rows[row].values;
         v.loadPosition = rows[marks].values.loadPosition;
         scanner_.show(v, Scanner::PartB);
     }
+    showAbsent(rows[row].values);
     ctx_.screen.setBarPosition(slider, int(row));
     ctx_.screen.setText(readout, positionText(playMs_, log_->rows.back().ms - first));
     if (onRowShown)
         onRowShown(row);
+}
+
+void Datalog::showAbsent(const LiveValues &v)
+{
+    const QStringList &absent = log_->absent;
+    if (absent.isEmpty())
+        return;
+    Screen &s = ctx_.screen;
+    for (const AbsentReadout &a : absentReadouts)
+        if (absent.contains(QLatin1String(a.channel)))
+            s.setText(QLatin1String(a.readout), QString());
+    for (const AbsentReadout &a : absentDevices)
+        if (absent.contains(QLatin1String(a.channel)))
+            s.setFontColor(QLatin1String(a.readout), colors::silver);
+    const bool rpm = !absent.contains(QLatin1String("RPM")), ti = !absent.contains(QLatin1String("Ti"));
+    if (!rpm || !ti) // the opening needs both; the injection time alone is still worth showing
+        s.setText(QStringLiteral("eTi"),
+                  ti ? numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) : QString());
 }
 
 void Datalog::tbPosicaoChange()
@@ -309,6 +392,7 @@ void Datalog::TimerRegistroTimer()
             updateButtons();
             throw;
         }
+        updateStatus();
         return;
     }
     if (!playing_ || !log_) {
@@ -339,4 +423,19 @@ void Datalog::updateButtons()
     s.setEnabled(QStringLiteral("btnAbrirRegistro"), !ctx_.state.scannerActive && !recording);
     for (const char *c : {"btnReproduzir", "tbPosicao", "cbVelocidade", "lbMarcas", "btnFecharRegistro"})
         s.setEnabled(QString::fromLatin1(c), open);
+    updateStatus();
+}
+
+void Datalog::updateStatus()
+{
+    QString status;
+    if (recorder_.isRecording()) {
+        status = QString::fromUtf8("● Gravando %1 — %2")
+                     .arg(minutesSeconds(recorder_.elapsedMs()), QFileInfo(recorder_.path()).fileName());
+    } else if (log_) {
+        status = QStringLiteral("Reproduzindo %1").arg(QFileInfo(logPath_).fileName());
+    }
+    const int marker = recorder_.isRecording() ? recorder_.markers() : 0;
+    ctx_.screen.setText(QLatin1String(statusReadout), status);
+    ctx_.screen.setText(QLatin1String(markerReadout), marker > 0 ? QStringLiteral("Marca %1").arg(marker) : QString());
 }

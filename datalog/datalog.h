@@ -5,12 +5,13 @@
 #include "common/context.h"
 #include "datalog/logformat.h"
 #include "datalog/recorder.h"
+#include "datalog/samplegate.h"
+#include "files/mapfile.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
 
-class MapFile;
 class Scanner;
 
 class Datalog {
@@ -30,7 +31,8 @@ public:
     void btnFecharRegistroClick();
     void TimerRegistroTimer();
 
-    // Without a dialog.
+    // Without a dialog: records with the tune from moduleTune (or the screen's when
+    // it is not set) written beside the log.
     void recordTo(const QString &path);
     void openLog(const QString &path);
 
@@ -39,10 +41,18 @@ public:
     static constexpr int syncMs = 500; // rows reach the disk at least once a second
     static constexpr int playMs = 50;
 
-    // Each live sample while the scanner runs (a row on every kind-31 frame once kinds 29
-    // and 30 have come since it was switched on), time from the monotonic clock in ms
-    // since then; whether or not it is recorded.
+    // Each live sample while the scanner runs (see SampleGate; the rule the recorder
+    // writes rows by), time from the monotonic clock in ms since it was switched on;
+    // whether or not it is recorded.
     std::function<void(const logformat::Row &)> onLiveRow;
+    // What the module holds (the last set sent or read back in full), nothing when
+    // unknown. Set by the window: "Gravar" then writes that set beside the log, and
+    // records nothing while it is unknown.
+    std::function<std::optional<Tune>()> moduleTune;
+    // The group's read-out: "● Gravando mm:ss — <file>", "Reproduzindo <file>".
+    static constexpr const char *statusReadout = "lbEstadoRegistro";
+    // The last marker set during this recording: "Marca N".
+    static constexpr const char *markerReadout = "lbUltimaMarca";
 
     // The log's viewer follows the replay: a log opened (its path) or closed (empty), and
     // each row the screen shows.
@@ -71,6 +81,10 @@ private:
     void seek(std::size_t row);
     void setPlaying(bool playing);
     void updateButtons();
+    void updateStatus();
+    void showAbsent(const LiveValues &v);
+    std::optional<QByteArray> tuneToRecord();
+    void startRecording(const QString &path, const QByteArray &tune);
 
     Context &ctx_;
     Scanner &scanner_;
@@ -84,6 +98,7 @@ private:
     int speed_ = 1;
     Recorder::Clock clock_;
     std::int64_t liveStartNs_ = 0;
-    unsigned liveKinds_ = 0; // kinds 29..31 seen since the scanner was switched on
-    bool riding_ = false;    // recording through a lost link
+    bool riding_ = false; // recording through a lost link
+    QString logPath_;
+    SampleGate liveGate_; // restarted when the scanner is switched
 };

@@ -4,6 +4,7 @@
 #include "common/systemerror.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,9 +24,6 @@ enum Channel {
     Time, Rpm, Advance, Ti, Opening, Tps, TpsVolts, Temperature, ColumnMap, ColumnTps, Load, SpeedRow, Cell,
     IdleActuator, Probe, Pressure, CorrShort, CorrLong, CorrTemp, CorrAtm, CorrAdvance, Pump, Fan, Air, ChannelCount
 };
-
-// Channels a log needs to be played; the others follow from them.
-bool derived(int c) { return c == Opening || c == TpsVolts || c == Cell; }
 
 void appendInt(QByteArray &out, std::int64_t v)
 {
@@ -63,8 +61,6 @@ void appendTwoDecimals(QByteArray &out, long double v)
     out.append(t);
 }
 
-QString lineError(const char *what) { return QString::fromUtf8(what); }
-
 std::optional<double> number(const char *b, const char *e)
 {
     double v = 0;
@@ -96,11 +92,14 @@ const QStringList &units()
     return u;
 }
 
+QByteArray perSampleLine() { return "\"Rows: one per sample\"\n"; }
+
 QByteArray header(const QString &version, const QString &captureDate)
 {
     QByteArray h;
     h += "\"Velto " + version.toUtf8() + "\"\n";
     h += "\"Capture Date: " + captureDate.toUtf8() + "\"\n";
+    h += perSampleLine();
     h += channels().join('\t').toUtf8() + '\n';
     h += units().join('\t').toUtf8() + '\n';
     return h;
@@ -166,123 +165,241 @@ QByteArray marker(int number, const QString &text, std::int64_t ms)
     return out;
 }
 
-Log parse(const QByteArray &bytes, const QString &path)
+namespace {
+
+// One line of the file, without its line end.
+struct Line {
+    const char *b = nullptr, *e = nullptr;
+    int number = 0;        // 1-based
+    bool complete = false; // ended by a line feed
+    bool startsWith(const char *prefix) const
+    {
+        const std::size_t n = std::strlen(prefix);
+        return std::size_t(e - b) >= n && std::memcmp(b, prefix, n) == 0;
+    }
+};
+
+// The names row: the line among the first ones that holds channel names.
+constexpr int namesWithin = 16;
+
+QByteArray trimmedName(QByteArray name)
 {
-    Log log;
-    const char *p = bytes.constData();
-    const char *const end = p + bytes.size();
-    int lineNo = 0;
-    std::array<int, ChannelCount> column;
-    column.fill(-1);
-    int fieldCount = 0;
-    bool haveNames = false, skipUnits = false;
+    name = name.trimmed();
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.mid(1, name.size() - 2).trimmed();
+    return name;
+}
 
-    auto bad = [&log, &lineNo](const QString &why) {
-        if (log.badLines++ == 0) {
-            log.firstBadLine = lineNo;
-            log.firstBadReason = why;
-        }
-    };
+QString joinedNames(const QStringList &names)
+{
+    return names.size() == 1 ? QString::fromUtf8("o canal %1").arg(names.front())
+                             : QString::fromUtf8("os canais %1").arg(names.join(QStringLiteral(", ")));
+}
 
-    std::vector<const char *> fields;
-    fields.reserve(32);
-    while (p < end) {
-        ++lineNo;
-        const char *nl = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
-        const bool complete = nl != nullptr;
-        const char *lineEnd = complete ? nl : end;
-        const char *next = complete ? nl + 1 : end;
-        const char *e = lineEnd;
-        if (e > p && e[-1] == '\r')
-            --e;
-        const char *b = p;
-        p = next;
+// Reads a log in steps: the lines before the names row, the names row, the units row,
+// then rows and markers; a line that does not parse is counted, never fatal.
+class Parser {
+public:
+    Parser(const QByteArray &bytes, const QString &path)
+        : p_(bytes.constData()), end_(bytes.constData() + bytes.size()), path_(path)
+    {
+        column_.fill(-1);
+        fields_.reserve(32);
+    }
 
-        if (!haveNames) {
-            // The header lines come first; the channel names start with "Time".
-            if (e - b >= 5 && std::memcmp(b, "Time\t", 5) == 0) {
-                const QList<QByteArray> names = QByteArray(b, e - b).split('\t');
-                fieldCount = int(names.size());
-                for (int c = 0; c < ChannelCount; ++c)
-                    column[c] = int(names.indexOf(channels()[c].toUtf8()));
-                for (int c = 0; c < ChannelCount; ++c)
-                    if (column[c] < 0 && !derived(c))
-                        throw LogRefused(QString::fromUtf8("O registro %1 não tem o canal %2. Nada foi aberto.")
-                                             .arg(path, channels()[c]));
-                haveNames = true;
-                skipUnits = true;
-            } else if (lineNo >= 16) {
-                throw LogRefused(QString::fromUtf8("O registro %1 não tem a linha dos canais (Time ...). Nada foi aberto.")
-                                     .arg(path));
-            }
-            continue;
+    Log run()
+    {
+        Line line;
+        while (nextLine(line)) {
+            if (fieldCount_ == 0)
+                headerLine(line);
+            else if (!line.complete)
+                bad(line, QString::fromUtf8("linha incompleta"));
+            else if (line.startsWith("MARK "))
+                markerLine(line);
+            else
+                rowLine(line);
         }
-        if (!complete) {
-            bad(lineError("linha incompleta"));
-            break;
-        }
-        if (skipUnits) {
-            skipUnits = false;
-            continue;
-        }
-        if (e - b >= 5 && std::memcmp(b, "MARK ", 5) == 0) {
-            const QByteArray line(b, e - b);
-            const int first = int(line.indexOf(" - "));
-            const int last = int(line.lastIndexOf(" - "));
-            bool okNumber = false, okTime = false;
-            Marker m;
-            if (first > 5 && last > first) {
-                m.number = line.mid(5, first - 5).toInt(&okNumber);
-                const auto t = number(b + last + 3, e);
-                okTime = t.has_value() && *t >= 0 && *t < 1e9;
-                if (okTime)
-                    m.ms = std::llround(*t * 1000);
-                m.text = QString::fromUtf8(line.mid(first + 3, last - first - 3));
-            }
-            if (!okNumber || !okTime) {
-                bad(lineError("marcador ilegível"));
-                continue;
-            }
-            m.row = log.rows.size();
-            log.markers.push_back(m);
-            continue;
-        }
+        return finish();
+    }
 
-        fields.clear();
-        fields.push_back(b);
-        for (const char *q = b; q < e; ++q)
+private:
+    bool nextLine(Line &line)
+    {
+        if (p_ >= end_)
+            return false;
+        const char *nl = static_cast<const char *>(std::memchr(p_, '\n', std::size_t(end_ - p_)));
+        line.complete = nl != nullptr;
+        line.b = p_;
+        line.e = line.complete ? nl : end_;
+        p_ = line.complete ? nl + 1 : end_;
+        if (line.e > line.b && line.e[-1] == '\r')
+            --line.e;
+        line.number = ++lineNo_;
+        return true;
+    }
+
+    void bad(const Line &line, const QString &why)
+    {
+        if (log_.badLines++ == 0) {
+            log_.firstBadLine = line.number;
+            log_.firstBadReason = why;
+        }
+    }
+
+    [[noreturn]] void refuse(const QString &why) const
+    {
+        throw LogRefused(QString::fromUtf8("O registro %1 %2. Nada foi aberto.").arg(path_, why));
+    }
+
+    // Before the names row: header lines, which say nothing Velto needs but whether
+    // the rows are one per sample.
+    void headerLine(const Line &line)
+    {
+        const QByteArray text(line.b, line.e - line.b);
+        if (text == perSampleLine().trimmed())
+            log_.rowPerSample = true;
+        const QList<QByteArray> names = text.split('\t');
+        // The names row holds channel names; Time among them or not (then it is refused).
+        if (std::any_of(names.begin(), names.end(),
+                        [](const QByteArray &n) { return channels().contains(QString::fromUtf8(trimmedName(n))); })) {
+            namesRow(names);
+            return;
+        }
+        for (char separator : {';', ','})
+            for (const QByteArray &n : text.split(separator))
+                if (trimmedName(n) == "Time")
+                    refuse(QString::fromUtf8("separa os campos com \"%1\" na linha %2 (Velto lê campos separados por "
+                                             "tabulação)")
+                               .arg(QLatin1Char(separator))
+                               .arg(line.number));
+        if (line.number >= namesWithin || !line.complete)
+            refuse(QString::fromUtf8("não tem a linha dos canais (Time ...)"));
+    }
+
+    // Channels are taken by name, in any order; those missing are filled as not available.
+    void namesRow(const QList<QByteArray> &names)
+    {
+        fieldCount_ = int(names.size());
+        for (int i = fieldCount_ - 1; i >= 0; --i) {
+            const int c = int(channels().indexOf(QString::fromUtf8(trimmedName(names[i]))));
+            if (c >= 0)
+                column_[std::size_t(c)] = i; // the first of two equal names wins
+        }
+        QStringList missing;
+        bool anyShown = false;
+        for (int c = 0; c < ChannelCount; ++c) {
+            const bool held = column_[std::size_t(c)] >= 0 || derivable(c);
+            if (!held)
+                missing << channels()[c];
+            else if (c != Time)
+                anyShown = true;
+        }
+        if (column_[Time] < 0 || !anyShown)
+            refuse(QString::fromUtf8("não pode ser reproduzido: falta%1 %2")
+                       .arg(missing.size() == 1 ? QString() : QStringLiteral("m"), joinedNames(missing)));
+        log_.absent = missing;
+        expectUnits_ = true;
+    }
+
+    // A channel the file does not hold that follows from others it holds.
+    bool derivable(int c) const
+    {
+        auto held = [this](int k) { return column_[std::size_t(k)] >= 0; };
+        switch (c) {
+        case Opening: return held(Rpm) && held(Ti);
+        case TpsVolts: return held(Tps);
+        case Cell: return held(Load) && held(SpeedRow);
+        default: return false;
+        }
+    }
+
+    void markerLine(const Line &line)
+    {
+        const QByteArray text(line.b, line.e - line.b);
+        const int first = int(text.indexOf(" - "));
+        const int last = int(text.lastIndexOf(" - "));
+        bool okNumber = false, okTime = false;
+        Marker m;
+        if (first > 5 && last > first) {
+            m.number = text.mid(5, first - 5).toInt(&okNumber);
+            const auto t = number(line.b + last + 3, line.e);
+            okTime = t.has_value() && *t >= 0 && *t < 1e9;
+            if (okTime)
+                m.ms = std::llround(*t * 1000);
+            m.text = QString::fromUtf8(text.mid(first + 3, last - first - 3));
+        }
+        if (!okNumber || !okTime) {
+            bad(line, QString::fromUtf8("marcador ilegível"));
+            return;
+        }
+        m.row = log_.rows.size();
+        log_.markers.push_back(m);
+    }
+
+    // The fields of a line, each as [fields_[i], end of field i).
+    const char *fieldEnd(std::size_t i, const char *lineEnd) const
+    {
+        return i + 1 < fields_.size() ? fields_[i + 1] - 1 : lineEnd;
+    }
+
+    void rowLine(const Line &line)
+    {
+        fields_.clear();
+        fields_.push_back(line.b);
+        for (const char *q = line.b; q < line.e; ++q)
             if (*q == '\t')
-                fields.push_back(q + 1);
-        if (int(fields.size()) != fieldCount) {
-            bad(QString::fromUtf8("%1 campos em vez de %2").arg(fields.size()).arg(fieldCount));
-            continue;
+                fields_.push_back(q + 1);
+        if (expectUnits_) {
+            // The units row follows the names; a file without one starts with a row.
+            expectUnits_ = false;
+            const std::size_t t = std::size_t(column_[Time]);
+            if (t >= fields_.size() || std::none_of(fields_[t], fieldEnd(t, line.e), [](char c) { return c >= '0' && c <= '9'; }))
+                return;
+        }
+        if (int(fields_.size()) != fieldCount_) {
+            bad(line, QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_));
+            return;
         }
         std::array<double, ChannelCount> val{};
-        QString why;
-        for (int c = 0; c < ChannelCount && why.isEmpty(); ++c) {
-            if (column[c] < 0)
-                continue;
-            const std::size_t i = std::size_t(column[c]);
-            const char *fb = fields[i];
-            const char *fe = i + 1 < fields.size() ? fields[i + 1] - 1 : e;
-            const auto v = number(fb, fe);
-            if (!v || !fitsInt(*v * (c == Time ? 1000 : 10)))
-                why = QString::fromUtf8("número inválido em %1").arg(channels()[c]);
-            else
-                val[std::size_t(c)] = *v;
+        if (const QString why = rowValues(line, val); !why.isEmpty()) {
+            bad(line, why);
+            return;
         }
-        if (why.isEmpty() && val[Time] < 0)
-            why = QString::fromUtf8("tempo negativo");
         Row r;
         r.ms = std::llround(val[Time] * 1000);
-        if (why.isEmpty() && !log.rows.empty() && r.ms < log.rows.back().ms)
-            why = QString::fromUtf8("tempo fora de ordem");
-        if (!why.isEmpty()) {
-            bad(why);
-            continue;
+        if (!log_.rows.empty() && r.ms < log_.rows.back().ms) {
+            bad(line, QString::fromUtf8("tempo fora de ordem"));
+            return;
         }
+        r.values = liveValues(val);
+        log_.rows.push_back(r);
+    }
+
+    // The numbers of the channels held; the reason when one is not a number.
+    QString rowValues(const Line &line, std::array<double, ChannelCount> &val) const
+    {
+        for (int c = 0; c < ChannelCount; ++c) {
+            if (column_[std::size_t(c)] < 0)
+                continue;
+            const std::size_t i = std::size_t(column_[std::size_t(c)]);
+            const char *fb = fields_[i];
+            const char *fe = fieldEnd(i, line.e);
+            const auto v = number(fb, fe);
+            if (!v || !fitsInt(*v * (c == Time ? 1000 : 10)))
+                return QString::fromUtf8(std::find(fb, fe, ',') != fe ? "vírgula decimal em %1" : "número inválido em %1")
+                    .arg(channels()[c]);
+            val[std::size_t(c)] = *v;
+        }
+        if (val[Time] < 0)
+            return QString::fromUtf8("tempo negativo");
+        return {};
+    }
+
+    LiveValues liveValues(const std::array<double, ChannelCount> &val) const
+    {
         auto whole = [&val](int c) { return int(std::lround(val[std::size_t(c)])); };
-        LiveValues &v = r.values;
+        LiveValues v;
         v.rpm = whole(Rpm);
         v.advance = whole(Advance);
         v.injectionTenths = int(std::lround(val[Ti] * 10));
@@ -303,21 +420,40 @@ Log parse(const QByteArray &bytes, const QString &path)
         v.pump = whole(Pump) != 0;
         v.fan = whole(Fan) != 0;
         v.airConditioning = whole(Air) != 0;
-        v.markedCell = column[Cell] >= 0 ? whole(Cell) : -1;
-        log.rows.push_back(r);
+        v.markedCell = column_[Cell] >= 0 ? whole(Cell) : -1;
+        return v;
     }
-    if (!haveNames)
-        throw LogRefused(
-            QString::fromUtf8("O registro %1 não tem a linha dos canais (Time ...). Nada foi aberto.").arg(path));
-    if (log.rows.empty())
-        throw LogRefused(
-            QString::fromUtf8("O registro %1 não tem nenhuma linha de dados que possa ser lida. Nada foi aberto.")
-                .arg(path));
-    for (Marker &m : log.markers)
-        if (m.row >= log.rows.size())
-            m.row = log.rows.size() - 1;
-    return log;
-}
+
+    Log finish()
+    {
+        if (fieldCount_ == 0)
+            refuse(QString::fromUtf8("não tem a linha dos canais (Time ...)"));
+        if (log_.rows.empty())
+            refuse(log_.badLines == 0
+                       ? QString::fromUtf8("não tem nenhuma linha de dados que possa ser lida")
+                       : QString::fromUtf8("não tem nenhuma linha de dados que possa ser lida: a primeira, a linha %1, "
+                                           "não pôde ser lida (%2)")
+                             .arg(log_.firstBadLine)
+                             .arg(log_.firstBadReason));
+        for (Marker &m : log_.markers)
+            m.row = std::min(m.row, log_.rows.size() - 1);
+        return std::move(log_);
+    }
+
+    const char *p_;
+    const char *const end_;
+    const QString &path_;
+    Log log_;
+    int lineNo_ = 0;
+    int fieldCount_ = 0; // 0 until the names row
+    bool expectUnits_ = false;
+    std::array<int, ChannelCount> column_;
+    std::vector<const char *> fields_;
+};
+
+} // namespace
+
+Log parse(const QByteArray &bytes, const QString &path) { return Parser(bytes, path).run(); }
 
 Log read(const QString &path)
 {

@@ -1,7 +1,8 @@
 #pragma once
-// The datalog's file: a text file with two header lines, a row of channel names, a row
-// of units and one row per live frame, fields separated by a tab, a point as decimal
-// separator, LF line ends; markers are lines of their own between the rows.
+// The datalog's file: a text file with three header lines, a row of channel names, a
+// row of units and one row per live sample (kinds 29, 30 and 31), fields separated by a
+// tab, a point as decimal separator, LF line ends; markers are lines of their own
+// between the rows. Logs written before hold two header lines and a row per frame.
 #include "link/livevalues.h"
 
 #include <QByteArray>
@@ -17,7 +18,9 @@ namespace logformat {
 const QStringList &channels();
 const QStringList &units();
 
-// The four lines before the first row.
+// The header line that says the rows are one per sample.
+QByteArray perSampleLine();
+// The five lines before the first row.
 QByteArray header(const QString &version, const QString &captureDate);
 // One row: time in milliseconds since recording began, and the values shown.
 QByteArray row(std::int64_t ms, const LiveValues &v);
@@ -42,6 +45,8 @@ struct Log {
     // Channels (names as in channels()) that the file does not hold: their values in
     // the rows are 0 and are shown as not available.
     QStringList absent;
+    // One row per sample (kinds 29, 30, 31); false for logs written with a row per frame.
+    bool rowPerSample = false;
     // Lines that could not be read: the first one (1-based) and why, and how many.
     int firstBadLine = 0;
     QString firstBadReason;
@@ -54,9 +59,10 @@ public:
     explicit LogRefused(const QString &message) : std::runtime_error(message.toUtf8().toStdString()) {}
 };
 
-// Reads a log: every complete line that parses is taken; a line that does not (and
-// an unterminated last line) is counted as bad. Throws LogRefused when the file
-// cannot be read or holds no usable row.
+// Reads a log: channels are taken by name in any order, those missing are listed in
+// absent; every complete line that parses is taken; a line that does not (and an
+// unterminated last line) is counted as bad. Throws LogRefused, saying why, when the
+// file cannot be read, has no Time or no channel Velto shows, or holds no usable row.
 Log read(const QString &path);
 // The same, from bytes already in memory.
 Log parse(const QByteArray &bytes, const QString &path);

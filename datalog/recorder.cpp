@@ -82,7 +82,7 @@ void Recorder::start(const QString &path, const QByteArray &tune)
     fd_ = fd;
     path_ = path;
     pending_ = logformat::header(QStringLiteral(VELTO_VERSION), QDateTime::currentDateTime().toString(Qt::ISODate));
-    seenKinds_ = 0;
+    gate_.restart();
     rows_ = 0;
     markers_ = 0;
     committed_ = 0;
@@ -94,10 +94,7 @@ std::int64_t Recorder::elapsedMs() const { return (clock_() - startNs_) / 100000
 
 void Recorder::frame(int kind, const LiveValues &values)
 {
-    if (fd_ < 0 || kind < 29 || kind > 31)
-        return;
-    seenKinds_ |= 1u << (kind - 29);
-    if (seenKinds_ != 7)
+    if (fd_ < 0 || !gate_.complete(kind))
         return;
     pending_ += logformat::row(elapsedMs(), values);
     ++rows_;

@@ -1,8 +1,8 @@
 #pragma once
-// Records the live run: one row per decoded live frame once each of the three kinds
-// has arrived since the start, markers between the rows, and the tune on screen
+// Records the live run: one row per live sample (see SampleGate), markers between the rows, and the tune on screen
 // beside the log. Needs no window: whoever drives it calls frame() for each decoded
 // frame and sync() at least once a second.
+#include "datalog/samplegate.h"
 #include "link/livevalues.h"
 
 #include <QByteArray>
@@ -38,8 +38,9 @@ public:
     bool isRecording() const { return fd_ >= 0; }
     QString path() const { return path_; }
 
-    // A decoded live frame (kind 29, 30 or 31) and the values now shown. Never does
-    // input or output: the row waits in memory for sync().
+    // A decoded live frame (kind 29, 30 or 31) and the values now shown; a frame that
+    // completes a sample adds a row. Never does input or output: the row waits in
+    // memory for sync().
     void frame(int kind, const LiveValues &values);
     // Adds marker "Marca N" (or the text given); returns N.
     int mark(const QString &text = {});
@@ -52,8 +53,10 @@ public:
     std::int64_t rows() const { return rows_; }
     int markers() const { return markers_; }
 
-private:
+    // Milliseconds since the recording began.
     std::int64_t elapsedMs() const;
+
+private:
     [[noreturn]] void fail(int err);
     void close();
 
@@ -62,8 +65,7 @@ private:
     QString path_;
     QByteArray pending_;
     std::int64_t startNs_ = 0;
-    unsigned seenKinds_ = 0;
-    LiveValues last_;
+    SampleGate gate_;
     std::int64_t committed_ = 0; // bytes in the file
     std::int64_t rows_ = 0;
     int markers_ = 0;

@@ -291,9 +291,10 @@ Tune MapFile::screenTune() const
     return tune;
 }
 
-QByteArray MapFile::screenBytes() const
+QByteArray MapFile::screenBytes() const { return bytesOf(screenTune()); }
+
+QByteArray MapFile::bytesOf(const Tune &tune)
 {
-    const Tune tune = screenTune();
     const QStringList &controls = mapfile::fieldControls();
     for (int i = 0; i < controls.size(); ++i)
         checkSavable(controls[i], tune.texts[i]);

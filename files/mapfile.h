@@ -41,6 +41,8 @@ public:
     Tune screenTune() const;
     // The bytes a save writes; throws the save's refusal for a text the file cannot hold.
     QByteArray screenBytes() const;
+    // The bytes a save of this parameter set writes; throws as screenBytes does.
+    static QByteArray bytesOf(const Tune &tune);
     // Save and load without a dialog.
     void saveTo(const QString &path) const;
     void loadFrom(const QString &path);

@@ -2,6 +2,8 @@
 // subfolder per target: the frames of every kind whole and shifted, a read-back, a
 // scanner run and a TPS calibration as the ECU would send them; the map file that a
 // fresh screen saves and variants of it; number texts and values.
+#include "datalog/logformat.h"
+#include "datalog/recorder.h"
 #include "fakecore.h"
 #include "inputs.h"
 
@@ -227,6 +229,80 @@ void numberSeeds()
         put(t, "text" + QString::number(i++), bitsOf(1.25L) + text);
 }
 
+// --- datalogs ----------------------------------------------------------------------
+
+// The live values of a short drive: idle, a pull through the map, overrun.
+LiveValues driveSample(int i)
+{
+    LiveValues v;
+    v.temperature = 60 + i / 2;
+    v.columnMap = 10 + i;
+    v.idleActuator = 40 - i % 20;
+    v.probeMv = 100 + (i * 70) % 800;
+    v.tpsReading = (i * 53) % 1024;
+    v.columnTps = v.tpsReading / 128;
+    v.loadPosition = (i * 3) % 43;
+    v.advance = 10 + i % 25;
+    v.speedPosition = (i * 5) % 49;
+    v.pressure = 1000;
+    v.rpm = 900 + 150 * i;
+    v.injectionTenths = i % 9 == 8 ? 0 : 25 + i;
+    v.pump = 1;
+    v.markedCell = 8 * (v.speedPosition / 6) + v.loadPosition / 6;
+    v.correctionShort = i % 11 - 5;
+    v.correctionLong = i % 3 - 1;
+    v.fan = i > 30;
+    return v;
+}
+
+// A log as the recorder writes it: a row per sample and two markers.
+QByteArray recordedDrive(int samples)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("drive.msl"));
+    std::int64_t now = 0;
+    Recorder r([&now] { return now; });
+    r.start(path, "tune\r\n");
+    for (int i = 0; i < samples; ++i) {
+        now += 20'000'000;
+        for (int kind : {29, 30, 31})
+            r.frame(kind, driveSample(i));
+        if (i == 5 || i == samples - 3)
+            r.mark();
+    }
+    r.stop();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "make_seeds: the recorder wrote no log\n");
+        std::exit(1);
+    }
+    return f.readAll();
+}
+
+void mslSeeds()
+{
+    const QString t = QStringLiteral("fuzz_msl");
+    const QByteArray drive = recordedDrive(40);
+    put(t, "drive", drive);
+    QByteArray perFrame = drive;
+    perFrame.replace(logformat::perSampleLine(), "");
+    put(t, "row-per-frame", perFrame);
+    put(t, "torn-last-line", drive.chopped(7));
+    put(t, "crlf", QByteArray(drive).replace("\n", "\r\n"));
+    put(t, "decimal-comma", QByteArray(drive).replace('.', ','));
+    put(t, "semicolons", QByteArray(drive).replace('\t', ';'));
+    // Another layout: a few channels in another order, quoted names, no units row.
+    QByteArray other = "\"Other 1.0\"\n\"RPM\"\tSonda\tTime\tCorrCurto\n";
+    for (int i = 0; i < 30; ++i) {
+        const LiveValues v = driveSample(i);
+        other += QByteArray::number(v.rpm) + '\t' + QByteArray::number(v.probeMv) + '\t' +
+                 logformat::seconds(20 * i) + '\t' + QByteArray::number(v.correctionShort) + '\n';
+    }
+    put(t, "other-layout", other);
+    put(t, "only-time", "Time\tHora\n0.000\t1\n");
+    put(t, "empty", {});
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -243,6 +319,7 @@ int main(int argc, char **argv)
     frameSeeds();
     mapFileSeeds();
     numberSeeds();
+    mslSeeds();
     std::printf("make_seeds: %d seeds in %s\n", written, argv[1]);
     return 0;
 }

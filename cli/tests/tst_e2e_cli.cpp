@@ -512,10 +512,11 @@ private slots:
         const QList<QByteArray> lines = readAll(log).split('\n');
         QCOMPARE(lines.value(0), QByteArray("\"Velto 2.2\""));
         QVERIFY(lines.value(1).startsWith("\"Capture Date: "));
-        QVERIFY(lines.value(2).startsWith("Time\tRPM\tAvanco\tTi\tAbertura\tTPS\tTPSV\tTemperatura\t"));
-        QVERIFY2(lines.size() > 6, "no row recorded");
+        QCOMPARE(lines.value(2), QByteArray("\"Rows: one per sample\""));
+        QVERIFY(lines.value(3).startsWith("Time\tRPM\tAvanco\tTi\tAbertura\tTPS\tTPSV\tTemperatura\t"));
+        QVERIFY2(lines.size() > 7, "no row recorded");
         QCOMPARE(lines.last(), QByteArray()); // the file ends with a whole line
-        QCOMPARE(lines.value(4).count('\t'), 23);
+        QCOMPARE(lines.value(5).count('\t'), 23);
         // Beside the log: what the module holds, read back first, as `read` saves it.
         QCOMPARE(readAll(dir.filePath("run-mapa.txt")), backup.out.toUtf8());
         // The simulator logs what it read a moment after velto-cli has written it.
@@ -546,7 +547,7 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(readAll(dir.filePath("run-mapa.txt")), tune);
         QVERIFY(readAll(log).startsWith("\"Velto 2.2\"\n"));
-        QVERIFY(readAll(log).split('\n').size() > 6);
+        QVERIFY(readAll(log).split('\n').size() > 7);
         QCOMPARE(sim.commands().first(), quint8(0x7F)); // no read request
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"run-mapa.txt", "run.msl", "shop.txt"}));
@@ -568,7 +569,7 @@ private slots:
         const QString log = dir.filePath("run.msl");
         Background b({"log", "--port", sim.devicePath(), "-o", log});
         QVERIFY(b.p.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 6, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 7, 10000);
         const Run r = b.signalAndWait(signal);
         QCOMPARE(r.err, QString());
         QCOMPARE(r.code, 0);

@@ -91,6 +91,13 @@ private slots:
     void reader_data();
     void reader();
     void playbackShowsAsTheScanner();
+    void rowPerSample_data();
+    void rowPerSample();
+    void channelsByName_data();
+    void channelsByName();
+    void groupReadouts();
+    void tuneOfTheModule_data();
+    void tuneOfTheModule();
     void killedRecorder();
     void diskFull();
 };
@@ -134,8 +141,8 @@ void TestDatalog::rowsAsShown()
     t.frames(a, b, c);
     t.datalog.TimerRegistroTimer();
     const QList<QByteArray> lines = readAll(dir.filePath("run.msl")).split('\n');
-    QCOMPARE(lines.size(), 6);
-    QCOMPARE(lines[4] + '\n', row);
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines[5] + '\n', row);
     // The row holds what the read-outs show.
     const QList<QByteArray> f = row.split('\t');
     if (f[1] != "0") {
@@ -168,15 +175,20 @@ void TestDatalog::fileLinesMarkersAndTune()
     // The tune beside the log: the bytes a save writes.
     QCOMPARE(readAll(dir.filePath("velto-20240102-030405-mapa.txt")), t.mapFile.screenBytes());
 
-    // Kinds 30 and 31 alone write no row; a marker before the first row comes first.
+    // Kinds 30 and 31 alone write no row; a marker before the first row comes first;
+    // then one row per sample, on its kind 31.
     t.now += 100'000'000;
     t.scanner.liveDataB(payload({10, 0, 40, 0, 0, 0xE8, 3, 1}));
     t.scanner.liveDataC(payload({}));
     t.datalog.btnMarcarClick();
     t.now += 150'000'000;
     t.scanner.liveDataA(payload({80, 0, 0, 0, 0, 0, 0, 0}));
+    t.scanner.liveDataB(payload({10, 0, 40, 0, 0, 0xE8, 3, 1}));
+    t.scanner.liveDataC(payload({}));
     t.now += 2'000'000'000'000; // 2000 s later: the time does not wrap
+    t.scanner.liveDataA(payload({80, 0, 0, 0, 0, 0, 0, 0}));
     t.scanner.liveDataB(payload({11, 0, 40, 0, 0, 0xE8, 3, 1}));
+    t.scanner.liveDataC(payload({}));
     t.datalog.btnMarcarClick();
     t.datalog.btnPararClick();
     QVERIFY(!t.datalog.isRecording());
@@ -184,17 +196,18 @@ void TestDatalog::fileLinesMarkersAndTune()
     QCOMPARE(t.rig.screen.enabledOf({"btnGravar", "btnParar", "btnMarcar"}), QStringList({"btnGravar"}));
 
     const QList<QByteArray> lines = readAll(path).split('\n');
-    QCOMPARE(lines.size(), 9);
+    QCOMPARE(lines.size(), 10);
     QCOMPARE(lines[0], QByteArray("\"Velto " VELTO_TEST_VERSION "\""));
     QVERIFY2(QRegularExpression("^\"Capture Date: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\"$")
                  .match(QString::fromUtf8(lines[1])).hasMatch(), lines[1]);
-    QCOMPARE(lines[2] + '\n', names);
-    QCOMPARE(lines[3] + '\n', units);
-    QCOMPARE(lines[4], QByteArray("MARK 001 - Marca 1 - 0.100"));
-    QVERIFY(lines[5].startsWith("0.250\t1200\t10\t1.0\t"));
-    QVERIFY(lines[6].startsWith("2000.250\t1200\t11\t1.0\t"));
-    QCOMPARE(lines[7], QByteArray("MARK 002 - Marca 2 - 2000.250"));
-    QCOMPARE(lines[8], QByteArray());
+    QCOMPARE(lines[2], QByteArray("\"Rows: one per sample\""));
+    QCOMPARE(lines[3] + '\n', names);
+    QCOMPARE(lines[4] + '\n', units);
+    QCOMPARE(lines[5], QByteArray("MARK 001 - Marca 1 - 0.100"));
+    QVERIFY(lines[6].startsWith("0.250\t1200\t10\t1.0\t"));
+    QVERIFY(lines[7].startsWith("2000.250\t1200\t11\t1.0\t"));
+    QCOMPARE(lines[8], QByteArray("MARK 002 - Marca 2 - 2000.250"));
+    QCOMPARE(lines[9], QByteArray());
 }
 
 void TestDatalog::scannerOffEndsRecording()
@@ -232,8 +245,6 @@ void TestDatalog::reader_data()
     QTest::newRow("time backwards") << head + later + good << 1 << 6 << "tempo fora de ordem" << QString();
     QTest::newRow("no rows") << head << 0 << 0 << QString()
                              << "O registro %1 não tem nenhuma linha de dados que possa ser lida. Nada foi aberto.";
-    QTest::newRow("missing channel") << QByteArray(head).replace("\tSonda\t", "\tLambda\t") + good << 0 << 0 << QString()
-                                     << "O registro %1 não tem o canal Sonda. Nada foi aberto.";
     QTest::newRow("no channel line") << QByteArray("hello\n") << 0 << 0 << QString()
                                      << "O registro %1 não tem a linha dos canais (Time ...). Nada foi aberto.";
 }
@@ -268,7 +279,7 @@ void TestDatalog::reader()
         QCOMPARE(t.datalog.log()->markers.size(), std::size_t(1));
         QCOMPARE(t.datalog.log()->markers[0].text, QString("a - b"));
         QCOMPARE(t.datalog.log()->markers[0].row, std::size_t(1));
-        QCOMPARE(t.rig.screen.items("lbMarcas"), QStringList{"001 - a - b - 00:01,0"});
+        QCOMPARE(t.rig.screen.items("lbMarcas"), QStringList{"001 - a - b - 0,500 s"});
     } else {
         QCOMPARE(t.rig.prompt.messages,
                  QStringList{QString("O registro %1 foi aberto sem 1 linha(s): a primeira é a linha %2 (%3).")
@@ -280,58 +291,85 @@ void TestDatalog::reader()
 
 void TestDatalog::playbackShowsAsTheScanner()
 {
-    // Record a varied run, keeping what the live screen showed after each row.
+    // Record a varied run, keeping what the live screen showed after each frame; beside
+    // it, the same run as logs were written before: two header lines and a row per frame.
     QTemporaryDir dir;
     const QString path = dir.filePath("p.msl");
+    const QString legacyPath = dir.filePath("legacy.msl");
     Bench live;
     live.scannerOn();
     live.datalog.recordTo(path);
     QList<QStringList> seen;
+    QByteArray legacy = logformat::header("2.2", "2024-01-02T03:04:05");
+    legacy.remove(legacy.indexOf(logformat::perSampleLine()), logformat::perSampleLine().size());
+    auto frameDone = [&] {
+        seen << shown(live.rig.screen);
+        if (seen.size() >= 3) // rows once the first kind 31 has come
+            legacy += logformat::row((live.now - 5'000'000'000) / 1'000'000, live.scanner.values());
+    };
     for (int i = 0; i < 60; ++i) {
         live.now += 20'000'000;
         const int speed = (i * 7) % 50, load = (i * 5) % 44;
         live.scanner.liveDataA(payload({60 + i, i, 2 * i, i % 90, (i * 37) & 0xFF, (i * 37) >> 8 & 3, i % 40, load}));
-        seen << shown(live.rig.screen);
+        frameDone();
         live.scanner.liveDataB(payload({i, speed, 4 * i, 0, i % 10, i % 3 == 0 ? 0 : 0x10, 3, i % 2}));
-        seen << shown(live.rig.screen);
+        frameDone();
         live.scanner.liveDataC(payload({i, 256 - i, i % 7, 3, 250, i % 2, i % 3, 0}));
-        seen << shown(live.rig.screen);
+        frameDone();
         if (i == 30)
             live.datalog.btnMarcarClick();
     }
     live.scanner.Button3Click(); // off: the recording ends
     QVERIFY(!live.datalog.isRecording());
+    writeText(legacyPath, legacy);
 
-    // Play it on a fresh screen: each row shows what the live screen showed after it.
+    // The log written before plays as it did: each row shows what the screen showed after
+    // its frame (after a kind 29 the live marks wait for the next kind 30, and so do the
+    // played ones).
+    {
+        Bench old;
+        old.datalog.openLog(legacyPath);
+        QVERIFY(old.rig.prompt.messages.isEmpty());
+        QVERIFY(!old.datalog.log()->rowPerSample);
+        QCOMPARE(old.datalog.log()->rows.size(), std::size_t(3 * 60 - 2));
+        for (int r : {99, 0, 177, 5, 6, 150, 100, 7}) {
+            old.rig.screen.setBarPosition("tbPosicao", r);
+            old.datalog.tbPosicaoChange();
+            QCOMPARE(shown(old.rig.screen), seen[r + 2]);
+        }
+    }
+
+    // Play the new log on a fresh screen: one row per sample, each showing what the live
+    // screen showed after the sample's kind 31.
     Bench play;
     play.datalog.openLog(path);
     QVERIFY(play.rig.prompt.messages.isEmpty());
+    QVERIFY(play.datalog.log()->rowPerSample);
     const auto &rows = play.datalog.log()->rows;
-    QCOMPARE(rows.size(), std::size_t(3 * 60 - 2)); // rows start with the first kind 31
+    QCOMPARE(rows.size(), std::size_t(60));
     QCOMPARE(play.rig.screen.visibleOf({"Gauge1", "Gauge4", "GroupBox3", "TabSheet2"}),
              QStringList({"Gauge1", "Gauge4", "TabSheet2"}));
     QCOMPARE(play.rig.screen.enabledOf({"btnReproduzir", "tbPosicao", "btnFecharRegistro", "btnGravar"}),
              QStringList({"btnReproduzir", "tbPosicao", "btnFecharRegistro"}));
-    // Slider moves, backwards and forwards, onto rows of every kind (after a kind 29
-    // the live marks wait for the next kind 30, and so do the played ones).
-    for (int r : {99, 0, 177, 5, 6, 150, 100, 7}) {
+    for (int r : {39, 0, 59, 5, 6, 50, 33, 7}) {
         play.rig.screen.setBarPosition("tbPosicao", r);
         play.datalog.tbPosicaoChange();
         QCOMPARE(play.datalog.row(), std::size_t(r));
-        QCOMPARE(shown(play.rig.screen), seen[r + 2]);
+        QCOMPARE(shown(play.rig.screen), seen[3 * r + 2]);
     }
     for (int r = 0; r < int(rows.size()); ++r) {
         play.rig.screen.setBarPosition("tbPosicao", r);
         play.datalog.tbPosicaoChange();
-        QVERIFY2(shown(play.rig.screen) == seen[r + 2], qPrintable(QString("row %1").arg(r)));
+        QVERIFY2(shown(play.rig.screen) == seen[3 * r + 2], qPrintable(QString("row %1").arg(r)));
+        QCOMPARE(rows[std::size_t(r)].ms, std::int64_t(20 * (r + 1)));
     }
-    // A click on the marker jumps to its row.
+    // A click on the marker jumps to its row (set after sample 30: the next row).
     play.rig.screen.setItemIndex("lbMarcas", 0);
     play.datalog.lbMarcasClick();
-    QCOMPARE(play.datalog.row(), std::size_t(3 * 31 - 2));
-    QCOMPARE(shown(play.rig.screen), seen[3 * 31]);
+    QCOMPARE(play.datalog.row(), std::size_t(31));
+    QCOMPARE(shown(play.rig.screen), seen[3 * 31 + 2]);
 
-    // Play at 8x: each 50 ms tick moves 400 ms, i.e. 20 frames of 20 ms.
+    // Play at 8x: each 50 ms tick moves 400 ms, i.e. 20 samples of 20 ms.
     play.rig.screen.setBarPosition("tbPosicao", 0);
     play.datalog.tbPosicaoChange();
     play.rig.screen.setItemIndex("cbVelocidade", 3);
@@ -342,8 +380,8 @@ void TestDatalog::playbackShowsAsTheScanner()
     QCOMPARE(play.timerRegistro.interval(), Datalog::playMs);
     play.datalog.TimerRegistroTimer();
     QCOMPARE(play.rig.screen.text("ePosicaoRegistro"), QString("00:00,4 / 00:01,1"));
-    QCOMPARE(play.datalog.row(), std::size_t(60));
-    QCOMPARE(shown(play.rig.screen), seen[62]);
+    QCOMPARE(play.datalog.row(), std::size_t(20));
+    QCOMPARE(shown(play.rig.screen), seen[3 * 20 + 2]);
     for (int i = 0; i < 10; ++i)
         play.datalog.TimerRegistroTimer();
     QVERIFY(!play.datalog.isPlaying());
@@ -420,6 +458,231 @@ void TestDatalog::diskFull()
     const logformat::Log log = logformat::read(path);
     QCOMPARE(log.badLines, 0);
     QVERIFY(qint64(log.rows.size()) >= syncedRows);
+}
+
+void TestDatalog::rowPerSample_data()
+{
+    QTest::addColumn<QList<int>>("kinds");
+    QTest::addColumn<QList<int>>("rowFrames"); // the frames (1-based) that write a row
+    QTest::newRow("two samples") << QList<int>{29, 30, 31, 29, 30, 31} << QList<int>{3, 6};
+    QTest::newRow("started mid-sample") << QList<int>{30, 31, 29, 30, 31} << QList<int>{5};
+    QTest::newRow("29 late, then 31") << QList<int>{30, 31, 29, 31} << QList<int>{4};
+    QTest::newRow("repeated kinds") << QList<int>{29, 29, 30, 30, 31} << QList<int>{5};
+    QTest::newRow("a 31 again is a new sample") << QList<int>{29, 30, 31, 31} << QList<int>{3, 4};
+    QTest::newRow("no 31 after 29 and 30") << QList<int>{31, 29, 30} << QList<int>{};
+}
+
+void TestDatalog::rowPerSample()
+{
+    QFETCH(QList<int>, kinds);
+    QFETCH(QList<int>, rowFrames);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("s.msl");
+    Bench t;
+    std::vector<logformat::Row> liveRows;
+    t.datalog.onLiveRow = [&](const logformat::Row &r) { liveRows.push_back(r); };
+    t.scannerOn();
+    t.datalog.recordTo(path);
+    QByteArray want;
+    for (int i = 0; i < kinds.size(); ++i) {
+        t.now += 10'000'000;
+        const int v = i + 1;
+        if (kinds[i] == 29)
+            t.scanner.liveDataA(payload({60 + v, v, v, v, v, 0, v, v}));
+        else if (kinds[i] == 30)
+            t.scanner.liveDataB(payload({v, v, 4 * v, 0, v, 0x10, 3, 1}));
+        else
+            t.scanner.liveDataC(payload({v, v, v, v, v, 1, 0, 0}));
+        if (rowFrames.contains(i + 1))
+            want += logformat::row(10 * (i + 1), t.scanner.values());
+    }
+    t.datalog.btnPararClick();
+    const QByteArray file = readAll(path);
+    QCOMPARE(file.mid(file.indexOf(units) + units.size()), want);
+    // The live rows are the same rows (the recording began as the scanner went on).
+    QCOMPARE(int(liveRows.size()), int(rowFrames.size()));
+    QByteArray live;
+    for (const logformat::Row &r : liveRows)
+        live += logformat::row(r.ms, r.values);
+    QCOMPARE(live, want);
+}
+
+void TestDatalog::channelsByName_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<QStringList>("readouts"); // eRpm, eTi, eValorSonda, eCorSondaLongo after opening
+    QTest::addColumn<QString>("refusal");
+    const QByteArray head = "\"Velto 2.2\"\n\"Capture Date: 2024-01-02T03:04:05\"\n";
+    const QByteArray good = "0.010\t900\t10\t2.5\t3.75\t100\t0.49\t80\t5\t6\t7\t8\t9\t10\t100\t1000\t1\t2\t3\t4\t5\t1\t0\t1\n";
+    // The file without one column: its name and its field in every row.
+    auto without = [&](const QByteArray &channel) {
+        const int i = int(logformat::channels().indexOf(QString::fromLatin1(channel)));
+        auto drop = [i](const QByteArray &line) {
+            QList<QByteArray> f = line.chopped(1).split('\t');
+            f.removeAt(i);
+            return f.join('\t') + '\n';
+        };
+        return head + drop(names) + drop(units) + drop(good);
+    };
+    QTest::newRow("without Sonda") << without("Sonda") << QStringList{"Sonda"}
+                                   << QStringList{"900", "2,5  4", "", "2"} << QString();
+    QTest::newRow("without CorrLongo") << without("CorrLongo") << QStringList{"CorrLongo"}
+                                       << QStringList{"900", "2,5  4", "100", ""} << QString();
+    QTest::newRow("without Abertura (follows from RPM and Ti)") << without("Abertura") << QStringList{}
+                                                  << QStringList{"900", "2,5  4", "100", "2"} << QString();
+    QStringList allButTime = logformat::channels().mid(1);
+    QStringList onlyRpmSonda = allButTime;
+    onlyRpmSonda.removeOne("RPM");
+    onlyRpmSonda.removeOne("Sonda");
+    QTest::newRow("other order, no units row, CR LF")
+        << head + "\"RPM\"\tSonda\tTime\r\n900\t450\t0.010\r\n" << onlyRpmSonda
+        << QStringList{"900", "", "450", ""} << QString();
+    QStringList onlyRpm = allButTime;
+    onlyRpm.removeOne("RPM");
+    QTest::newRow("only Time and RPM") << head + "Time\tRPM\n0.010\t900\n" << onlyRpm
+                                       << QStringList{"900", "", "", ""} << QString();
+    QTest::newRow("without Time") << without("Time") << QStringList() << QStringList()
+                                  << "O registro %1 não pode ser reproduzido: falta o canal Time. Nada foi aberto.";
+    QTest::newRow("only Time") << head + "Time\tHora\n0.010\t3\n" << QStringList() << QStringList()
+                               << "O registro %1 não pode ser reproduzido: faltam os canais " + allButTime.join(", ") +
+                                      ". Nada foi aberto.";
+    QTest::newRow("decimal comma") << head + names + units + QByteArray(good).replace("2.5", "2,5") << QStringList()
+                                   << QStringList()
+                                   << "O registro %1 não tem nenhuma linha de dados que possa ser lida: a primeira, a "
+                                      "linha 5, não pôde ser lida (vírgula decimal em Ti). Nada foi aberto.";
+    QTest::newRow("semicolons") << head + QByteArray(names).replace('\t', ';') + good << QStringList() << QStringList()
+                                << "O registro %1 separa os campos com \";\" na linha 3 (Velto lê campos separados por "
+                                   "tabulação). Nada foi aberto.";
+}
+
+void TestDatalog::channelsByName()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, absent);
+    QFETCH(QStringList, readouts);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("c.msl");
+    writeText(path, body);
+    Bench t;
+    // Live values on screen first: an absent channel must not show what they left.
+    t.scannerOn();
+    t.frames(payload({94, 12, 40, 45, 0, 2, 7, 3}), payload({20, 14, 0xA0, 0, 9, 0xE8, 3, 1}),
+             payload({5, 0x10, 3, 0xFD, 2, 1, 1, 0}));
+    t.scanner.Button3Click();
+    t.rig.guarded([&] { t.datalog.openLog(path); });
+    if (!refusal.isEmpty()) {
+        QCOMPARE(t.rig.prompt.messages, QStringList{refusal.arg(path)});
+        QVERIFY(!t.datalog.isOpen());
+        return;
+    }
+    QCOMPARE(t.rig.prompt.messages, QStringList());
+    QCOMPARE(t.datalog.log()->absent, absent);
+    QCOMPARE(t.datalog.log()->rows.size(), std::size_t(1));
+    QCOMPARE((QStringList{t.rig.screen.text("eRpm"), t.rig.screen.text("eTi"), t.rig.screen.text("eValorSonda"),
+                          t.rig.screen.text("eCorSondaLongo")}),
+             readouts);
+    if (absent.contains("Ar"))
+        QCOMPARE(t.rig.screen.fontColor("eScannerAr"), colors::silver);
+}
+
+void TestDatalog::groupReadouts()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("r.msl");
+    Bench t;
+    t.datalog.moduleTune = [&] { return std::optional<Tune>(t.mapFile.screenTune()); };
+    t.scannerOn();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString());
+    t.rig.prompt.fileAnswers.push_back(path);
+    t.datalog.btnGravarClick();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString("● Gravando 00:00 — r.msl"));
+    QCOMPARE(t.rig.screen.text("lbUltimaMarca"), QString());
+    t.now += 65'400'000'000;
+    t.frames(payload({}), payload({0, 0, 0, 0, 0, 1, 0, 0}), payload({}));
+    t.datalog.TimerRegistroTimer();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString("● Gravando 01:05 — r.msl"));
+    t.datalog.btnMarcarClick();
+    QCOMPARE(t.rig.screen.text("lbUltimaMarca"), QString("Marca 1"));
+    t.now += 1'234'000'000;
+    t.datalog.btnMarcarClick();
+    QCOMPARE(t.rig.screen.text("lbUltimaMarca"), QString("Marca 2"));
+    t.now += 6000'000'000'000; // 100 minutes: the minutes go on
+    t.datalog.TimerRegistroTimer();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString("● Gravando 101:06 — r.msl"));
+    t.datalog.btnPararClick();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString());
+    QCOMPARE(t.rig.screen.text("lbUltimaMarca"), QString());
+    t.scanner.Button3Click();
+
+    t.datalog.openLog(path);
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString("Reproduzindo r.msl"));
+    QCOMPARE(t.rig.screen.items("lbMarcas"), QStringList({"001 - Marca 1 - 65,400 s", "002 - Marca 2 - 66,634 s"}));
+    t.datalog.btnReproduzirClick();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString("Reproduzindo r.msl"));
+    t.datalog.btnFecharRegistroClick();
+    QCOMPARE(t.rig.screen.text("lbEstadoRegistro"), QString());
+}
+
+void TestDatalog::tuneOfTheModule_data()
+{
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<QByteArray>("tuneBefore"); // empty: no tune file beside the log
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("records");
+    QTest::newRow("module unknown") << false << QByteArray() << -1 << false;
+    QTest::newRow("module known") << true << QByteArray() << -1 << true;
+    QTest::newRow("tune exists, replace") << true << QByteArray("old\r\n") << 0 << true;
+    QTest::newRow("tune exists, cancel") << true << QByteArray("old\r\n") << 1 << false;
+    QTest::newRow("tune exists, box closed") << true << QByteArray("old\r\n") << -1 << false;
+}
+
+void TestDatalog::tuneOfTheModule()
+{
+    QFETCH(bool, known);
+    QFETCH(QByteArray, tuneBefore);
+    QFETCH(int, answer);
+    QFETCH(bool, records);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("m.msl");
+    const QString tunePath = dir.filePath("m-mapa.txt");
+    if (!tuneBefore.isEmpty())
+        writeText(tunePath, tuneBefore);
+    Bench t;
+    // The module holds another set than the screen shows.
+    Tune module = t.mapFile.screenTune();
+    module.texts[5] = "23";
+    t.rig.screen.setText("e5", "17");
+    t.datalog.moduleTune = [&] { return known ? std::optional<Tune>(module) : std::nullopt; };
+    t.scannerOn();
+    t.rig.prompt.fileAnswers.push_back(path);
+    if (answer >= 0)
+        t.rig.prompt.questionAnswers.push_back(answer);
+    t.rig.guarded([&] { t.datalog.btnGravarClick(); });
+
+    QCOMPARE(t.datalog.isRecording(), records);
+    QCOMPARE(QFile::exists(path), records);
+    if (!known) {
+        QCOMPARE(t.rig.prompt.messages,
+                 QStringList{"Não se sabe que mapa o módulo tem: envie os mapas (\"Enviar  Dados\") ou leia-os do "
+                             "módulo (\"Lêr  Dados\") antes de gravar, para que o registro guarde ao lado o mapa com "
+                             "que foi feito. Nada foi gravado."});
+        QCOMPARE(t.rig.prompt.dialogs.size(), 0); // told before a file is chosen
+        QVERIFY(!QFile::exists(tunePath));
+        return;
+    }
+    QCOMPARE(t.rig.prompt.messages, QStringList());
+    if (!tuneBefore.isEmpty()) {
+        QCOMPARE(t.rig.prompt.questions,
+                 QStringList{QString("O mapa %1 já existe ao lado do registro. Deseja substituí-lo pelo mapa do módulo?")
+                                 .arg(tunePath)});
+        QCOMPARE(t.rig.prompt.questionButtons, QList<QStringList>{QStringList({"Substituir", "Cancelar"})});
+    } else {
+        QCOMPARE(t.rig.prompt.questions, QStringList());
+    }
+    QCOMPARE(readAll(tunePath), records ? MapFile::bytesOf(module) : tuneBefore);
+    QVERIFY(MapFile::bytesOf(module) != t.mapFile.screenBytes());
 }
 
 } // namespace

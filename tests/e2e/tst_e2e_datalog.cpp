@@ -4,6 +4,7 @@
 #include "datalog/datalog.h"
 #include "datalog/logformat.h"
 #include "e2ewindow.h"
+#include "core/undo.h"
 #include "files/mapfile.h"
 
 #include <QComboBox>
@@ -58,19 +59,48 @@ void TestE2EDatalog::recordAndPlayBack()
     e.click("Button3");
     QTRY_VERIFY_WITH_TIMEOUT(e.text("eRpm").toInt() > 0, 4000);
     QVERIFY(e.enabled("btnGravar"));
+    // Nothing sent or read back yet: which set the module holds is unknown, and no log
+    // is made with a tune beside it that may be wrong.
+    e.click("btnGravar");
+    QCOMPARE(e.prompt.messages,
+             QStringList{"Não se sabe que mapa o módulo tem: envie os mapas (\"Enviar  Dados\") ou leia-os do módulo "
+                         "(\"Lêr  Dados\") antes de gravar, para que o registro guarde ao lado o mapa com que foi "
+                         "feito. Nada foi gravado."});
+    QVERIFY(!e.form->datalog().isRecording());
+    e.prompt.messages.clear();
+    e.click("Button3");
+    QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer1().isEnabled(), 3000);
+    e.click("Button6");
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->controller().history().moduleSet().has_value(), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(!e.screen().isVisible("pnAguarde") && e.enabled("Button6"), 6000);
+    const QByteArray moduleTune = e.form->controller().mapFile().screenBytes();
+    e.screen().setText("e5", "33"); // the screen moves on; the module keeps what it sent
+    QVERIFY(e.form->controller().mapFile().screenBytes() != moduleTune);
+    e.click("Button3");
+    QTRY_VERIFY_WITH_TIMEOUT(e.enabled("btnGravar"), 4000);
+    QTest::qWait(300);
     const QString path = dir.filePath("run.msl");
     e.prompt.fileAnswers.push_back(path);
     e.click("btnGravar");
-    QVERIFY(e.form->datalog().isRecording());
+    QVERIFY2(e.form->datalog().isRecording(), qPrintable(e.prompt.messages.join('|')));
+    QCOMPARE(e.text("lbEstadoRegistro"), QString("● Gravando 00:00 — run.msl"));
     QTest::qWait(400);
     e.click("btnMarcar");
+    QCOMPARE(e.text("lbUltimaMarca"), QString("Marca 1"));
+    QVERIFY(e.form->widgetScreen().get<QWidget>("GroupBoxRegistro")->grab().save(
+        qEnvironmentVariable("VELTO_BUILD") + "/datalog-group-recording.png"));
+    // The screen as each sample completed (on its kind 31): the last row is the last of them.
+    QStringList live, readouts;
+    e.form->datalog().onLiveRow = [&](const logformat::Row &) {
+        live = screenState(e.screen());
+        readouts.clear();
+        for (const char *r : readoutNames)
+            readouts << e.text(r);
+    };
     QTest::qWait(1300);
-    // No event between reading the screen and the end: the last row is this moment.
-    const QStringList live = screenState(e.screen());
-    QStringList readouts;
-    for (const char *r : readoutNames)
-        readouts << e.text(r);
     e.form->datalog().btnPararClick();
+    e.form->datalog().onLiveRow = nullptr;
+    QVERIFY(!readouts.isEmpty());
     QVERIFY(!e.form->datalog().isRecording());
     QVERIFY(e.form->widgetScreen().get<QWidget>("GroupBoxRegistro")->grab().save(dir.filePath("group.png")));
     QVERIFY(e.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/datalog-recording.png"));
@@ -106,10 +136,10 @@ void TestE2EDatalog::recordAndPlayBack()
     QCOMPARE(channel(log, last, "ColunaMAP"), readouts[14]);
     QCOMPARE(channel(log, last, "LinhaRPM"), readouts[15]);
 
-    // The tune beside the log is what a save writes.
+    // The tune beside the log is the set read back from the module, not the screen.
     QFile tune(dir.filePath("run-mapa.txt"));
     QVERIFY(tune.open(QIODevice::ReadOnly));
-    QCOMPARE(tune.readAll(), e.form->controller().mapFile().screenBytes());
+    QCOMPARE(tune.readAll(), moduleTune);
 
     // Scanner off; open the log; the line stays quiet while it plays.
     e.click("Button3");
@@ -119,6 +149,9 @@ void TestE2EDatalog::recordAndPlayBack()
     e.click("btnAbrirRegistro");
     QVERIFY(e.form->datalog().isOpen());
     QVERIFY(e.prompt.messages.isEmpty());
+    QCOMPARE(e.text("lbEstadoRegistro"), QString("Reproduzindo run.msl"));
+    QVERIFY(!e.screen().get<QComboBox>("cbVelocidade")->isEditable()); // a fixed list
+    QCOMPARE(e.screen().items("cbVelocidade"), QStringList({"1x", "2x", "4x", "8x"}));
     QVERIFY(e.screen().isVisible("TabSheet2")); // the configuration page stays reachable
     QCOMPARE(e.screen().get<QListWidget>("lbMarcas")->count(), 1);
     auto *slider = e.screen().get<QSlider>("tbPosicao");
