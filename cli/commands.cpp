@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "cli/cmd_suggest.h"
+
 #include "cli/commandline.h"
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
@@ -360,6 +362,7 @@ const QList<Subcommand> &subcommands()
         {QStringLiteral("diff"), QStringLiteral("compara dois arquivos de mapa campo a campo"), &diff},
         {QStringLiteral("log"), QStringLiteral("grava o registro da rodada com o scanner"), &log},
         {QStringLiteral("convert"), QStringLiteral("converte um registro em CSV"), &convert},
+        {QStringLiteral("suggest"), QStringLiteral("sugere o mapa de injeção pelas correções da sonda"), &suggest},
     };
     return table;
 }
