@@ -58,6 +58,8 @@ public:
     void markSaved();
     // After an upload that ran to its end or a read-back that ended with kind 26.
     void markTransferred(const Tune &tune);
+    // The parameter set of the last completed transfer, if any: what the module holds.
+    const std::optional<Tune> &transferred() const { return transferred_; }
     // The current state differs from the last map file saved or loaded (from the
     // start-up screen while there was none).
     bool unsaved() const;
