@@ -242,6 +242,14 @@ QWidget *CorrectionDialog::buildFilters()
     r->addWidget(caption(QString::fromUtf8("Mudança máxima por rodada (±)"), maxChange_), 2, 0);
     r->addWidget(maxChange_, 2, 1);
 
+    const std::pair<QWidget *, const char *> named[] = {
+        {minTemperature_, "sbTemperatura"}, {minRpm_, "sbRpm"},           {maxTpsMove_, "sbTps"},
+        {tpsWindow_, "sbTempoTps"},         {steadyCell_, "sbCelula"},   {minProbe_, "sbSondaMin"},
+        {maxProbe_, "sbSondaMax"},          {minHits_, "sbAcertos"},     {deadBand_, "sbFaixaMorta"},
+        {maxChange_, "sbMudancaMaxima"}};
+    for (const auto &[w, name] : named)
+        w->setObjectName(QString::fromLatin1(name));
+
     updating_ = true;
     minTemperature_->setValue(d.minTemperature);
     minRpm_->setValue(d.minRpm);

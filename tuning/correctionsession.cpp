@@ -58,7 +58,7 @@ void CorrectionSession::startLive()
         correction::lambdaTemperature(*sent);
         suggest(Analysis{}, *sent, settings_);
     } catch (const std::exception &e) {
-        throw Refused(QString::fromUtf8("O mapa do módulo não serve para a correção: %1").arg(QString::fromUtf8(e.what())));
+        throw Refused(QString::fromUtf8("O mapa do módulo não serve para a correção: %1").arg(asSentence(e)));
     }
     tune_ = *sent;
     tuneName_.clear();
@@ -142,14 +142,16 @@ int CorrectionSession::apply(const QList<int> &cells)
         throw Refused(busyMessage());
     Context &ctx = controller_.context();
     if (ctx.state.percentView) {
-        try {
-            controller_.btnmSClick();
-        } catch (const std::exception &e) {
-            throw Refused(QString::fromUtf8("O mapa de injeção não pôde voltar a mS: %1 Nada foi aplicado.")
-                              .arg(QString::fromUtf8(e.what())));
-        }
-        if (ctx.state.percentView)
-            throw Refused(QString::fromUtf8("O mapa de injeção não voltou a mS. Nada foi aplicado."));
+        // Every cell must convert, or the return to ms would stop half way.
+        for (int k = 0; k < cellCount; ++k)
+            try {
+                numtext::parseFloat(ctx.screen.text(names::injectionCell(k)));
+            } catch (const std::exception &e) {
+                throw Refused(QString::fromUtf8("O mapa de injeção está em % e não pode voltar a mS: %1 Nada foi "
+                                                "aplicado.")
+                                  .arg(asSentence(e)));
+            }
+        controller_.btnmSClick();
     }
     QList<int> chosen;
     int differing = 0;

@@ -6,9 +6,6 @@
 
 namespace correction {
 
-namespace {
-
-// An error's text as the end of a sentence.
 QString asSentence(const std::exception &e)
 {
     QString text = QString::fromUtf8(e.what()).trimmed();
@@ -16,6 +13,8 @@ QString asSentence(const std::exception &e)
         text += u'.';
     return text;
 }
+
+namespace {
 
 // A tune that loads and whose lambda temperature and injection cells convert.
 Tune readTune(const QString &path, const QString &what)

@@ -21,6 +21,9 @@ public:
     explicit Refused(const QString &message) : std::runtime_error(message.toUtf8().toStdString()) {}
 };
 
+// An error's text as the end of a sentence (a full stop added when it has none).
+QString asSentence(const std::exception &e);
+
 struct RecordedLogs {
     QStringList paths;
     std::vector<logformat::Log> logs;

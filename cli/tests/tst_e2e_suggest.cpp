@@ -4,6 +4,7 @@
 #include "core/offlinecore.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
+#include "tuning/tests/drivelog.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -52,38 +53,6 @@ QByteArray tuneWith(const QList<QPair<int, QByteArray>> &cells)
     for (const auto &[k, text] : cells)
         f[80 + k] = text;
     return f.join(';') + "\r\n";
-}
-
-logformat::Row row(std::int64_t ms, int r, int c, int corrShort, int corrLong, int temperature = 85)
-{
-    logformat::Row x;
-    x.ms = ms;
-    x.values.temperature = temperature;
-    x.values.rpm = 2400;
-    x.values.injectionTenths = 40;
-    x.values.tpsReading = 300;
-    x.values.speedPosition = r;
-    x.values.loadPosition = c;
-    x.values.probeMv = 450;
-    x.values.correctionShort = corrShort;
-    x.values.correctionLong = corrLong;
-    return x;
-}
-
-// Ten seconds at the middle of cell 17 with +5 %, then ten at cell 40 with -4 %,
-// then two cold rows, a line that does not read, and a row that is no position.
-QByteArray driveLog(int corr17 = 5, int corr40 = -4)
-{
-    QByteArray b = logformat::header(QStringLiteral("2.2"), QStringLiteral("2026-01-01T10:00:00"));
-    for (int i = 0; i < 100; ++i)
-        b += logformat::row(100 * i, row(100 * i, 12, 6, corr17 - corr17 / 2, corr17 / 2).values);
-    for (int i = 0; i < 100; ++i)
-        b += logformat::row(10000 + 100 * i, row(0, 30, 0, corr40, 0).values);
-    b += logformat::row(20000, row(0, 30, 0, 9, 9, 60).values);
-    b += logformat::row(20100, row(0, 30, 0, 9, 9, 69).values);
-    b += "20.200\tnot a row\n";
-    b += logformat::row(20300, row(0, 49, 0, 9, 9).values);
-    return b;
 }
 
 QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
