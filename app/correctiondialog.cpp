@@ -112,15 +112,20 @@ void CorrectionDialog::build()
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table_->horizontalHeader()->setDefaultSectionSize(64);
-    table_->verticalHeader()->setDefaultSectionSize(50);
+    constexpr int columnWidth = 62, rowHeight = 46, rowCaptionWidth = 52;
+    table_->horizontalHeader()->setDefaultSectionSize(columnWidth);
+    table_->verticalHeader()->setDefaultSectionSize(rowHeight);
+    table_->verticalHeader()->setFixedWidth(rowCaptionWidth);
+    table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (int k = 0; k < cellCount; ++k) {
         auto *item = new QTableWidgetItem;
         item->setTextAlignment(Qt::AlignCenter);
         table_->setItem(k / 8, k % 8, item);
     }
-    table_->setFixedSize(table_->verticalHeader()->sizeHint().width() + 8 * 64 + 4 + 4,
-                         table_->horizontalHeader()->sizeHint().height() + 9 * 50 + 4);
+    const int frame = 2 * table_->frameWidth();
+    table_->setFixedSize(rowCaptionWidth + 8 * columnWidth + frame,
+                         table_->horizontalHeader()->sizeHint().height() + 9 * rowHeight + frame);
     table_->setToolTip(QString::fromUtf8("Cada célula: valor sugerido (mS), mudança em %, acertos."));
 
     auto *legend = new QHBoxLayout;
