@@ -39,6 +39,18 @@ bool parseRate(std::string_view text, double &out)
     return true;
 }
 
+bool parseSeconds(std::string_view text, double &out)
+{
+    std::string s(text);
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(s.c_str(), &end);
+    if (s.empty() || errno != 0 || *end != '\0' || !(v >= 0) || v > 3600)
+        return false;
+    out = v;
+    return true;
+}
+
 bool parseFault(std::string_view text, Fault &out)
 {
     if (text == "none")
@@ -66,13 +78,16 @@ const char kUsage[] =
     "                       full throttle) from a cold engine instead of holding\n"
     "                       the operating point\n"
     "  --drive-at S         the same, starting S seconds into the drive\n"
+    "  --engine FILE        the engine needs the injection map of this map file\n"
+    "                       (default: the start-up map changed by a fixed pattern)\n"
+    "  --speedup N          run the drive clock N times faster (default 1)\n"
     "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
     "  --silent             answer nothing\n"
-    "  --seed N             seed of the garbage bytes\n"
+    "  --seed N             seed of the garbage bytes and the probe noise\n"
     "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
     "  ac on|off, drive on|off, drive at S, silent on|off,\n"
     "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
-    "  rate N|max, pace MS, quit\n";
+    "  rate N|max, pace MS, unplug [S], replug, quit\n";
 
 namespace {
 
@@ -147,6 +162,19 @@ bool readPace(OptionReader &r, Options &o)
     return true;
 }
 
+bool readEngine(OptionReader &r, Options &o)
+{
+    std::string path;
+    if (!r.text(path))
+        return false;
+    std::string error;
+    if (!loadNeed(path, o.need, error)) {
+        std::fprintf(stderr, "velto-ecu-sim: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool readSeed(OptionReader &r, Options &o)
 {
     int seed = 0;
@@ -182,6 +210,8 @@ const OptionEntry kOptions[] = {
     {"--speed", [](OptionReader &r, Options &o) { return r.number(0, 48, o.engine.speedOverride); }},
     {"--drive", [](OptionReader &, Options &o) { o.driveAt = 0; return true; }},
     {"--drive-at", [](OptionReader &r, Options &o) { return r.number(0, kMaxDriveStart, o.driveAt); }},
+    {"--engine", readEngine},
+    {"--speedup", [](OptionReader &r, Options &o) { return r.number(1, kMaxSpeedup, o.speedup); }},
 };
 
 } // namespace

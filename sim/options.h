@@ -1,6 +1,7 @@
 #pragma once
 // The simulator's command line and the value parsers its control lines share.
 #include "ecu.h"
+#include "engine.h"
 
 #include <string>
 #include <string_view>
@@ -27,9 +28,12 @@ struct Options {
     Fault fault = Fault::None;
     Engine engine;
     int driveAt = -1;        // seconds into the drive cycle at start, -1: steady engine
+    FuelMap need = builtInNeed(); // what the engine needs in drive mode
+    int speedup = 1;         // drive seconds per second
 };
 
 inline constexpr int kMaxDriveStart = 1000000; // seconds
+inline constexpr int kMaxSpeedup = 1000;
 
 extern const char kUsage[];
 
@@ -41,5 +45,7 @@ bool parseInt(std::string_view text, int lo, int hi, int &out);
 // A rate of live triples per second; "max" gives 0 (as fast as the line takes them).
 bool parseRate(std::string_view text, double &out);
 bool parseFault(std::string_view text, Fault &out);
+// Seconds from 0 to 3600, decimals allowed.
+bool parseSeconds(std::string_view text, double &out);
 
 } // namespace ecusim

@@ -173,6 +173,7 @@ private slots:
     void driveStream();
     void driveControlLine_data();
     void driveControlLine();
+    void engineNeedAndUpload();
 };
 
 void TestEcuSim::initTestCase()
@@ -947,6 +948,90 @@ void TestEcuSim::driveControlLine()
     const int rpm = rpmOf(triple[1]);
     QVERIFY2(temp >= tempLo && temp <= tempHi, qPrintable(QString::number(temp)));
     QVERIFY2(rpm >= rpmLo && rpm <= rpmHi, qPrintable(QString::number(rpm)));
+}
+
+namespace {
+
+// The start-up injection map plus 10 %, in tenths of a millisecond.
+int needTenths(int cell) { return qRound(quint8(expectedDefaultImage()[72 + cell]) * 1.1); }
+
+// The need as a map file, every other field 0.
+QByteArray needFileTenPercentMore()
+{
+    QList<QByteArray> fields(202, "0");
+    for (int k = 0; k < 72; ++k) {
+        const int tenths = needTenths(k);
+        fields[80 + k] = QByteArray::number(tenths / 10) + ',' + QByteArray::number(tenths % 10);
+    }
+    return fields.join(';') + "\r\n";
+}
+
+// CorrCurto + CorrLongo of the triples that inject, and the largest CorrLongo.
+struct Corrections {
+    double mean = 0;
+    int largestLong = 0;
+    int injecting = 0;
+};
+
+Corrections correctionsOf(const QList<QByteArray> &frames)
+{
+    Corrections c;
+    double sum = 0;
+    for (int i = 0; i + 2 < frames.size(); i += 3) {
+        const int ti = quint8(frames[i + 1][3 + 2]) + 256 * quint8(frames[i + 1][3 + 3]);
+        if (ti == 0)
+            continue;
+        const int longCorr = qint8(frames[i + 2][3 + 1]);
+        sum += qint8(frames[i + 2][3]) + longCorr;
+        c.largestLong = std::max(c.largestLong, std::abs(longCorr));
+        ++c.injecting;
+    }
+    c.mean = c.injecting ? sum / c.injecting : 0;
+    return c;
+}
+
+} // namespace
+
+// A warm drive 20 times faster than the clock on an engine that needs 10 % more
+// than the start-up map: the loop adds 10 % and learns it. An upload of that
+// need starts the learning afresh and leaves nothing to correct.
+void TestEcuSim::engineNeedAndUpload()
+{
+    QTemporaryDir dir;
+    const QString needPath = dir.filePath(QStringLiteral("need.txt"));
+    {
+        QFile f(needPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(needFileTenPercentMore());
+    }
+    SimProcess sim({"--engine", needPath, "--drive-at", "190", "--speedup", "20", "--rate", "50"});
+    PtyLine line;
+    START_SIM(sim, line);
+    QVERIFY(line.write(command(0x7F)));
+    readTriples(line, 50); // settling
+    const Corrections before = correctionsOf(readTriples(line, 100));
+    const QString seen = QStringLiteral("mean %1, long up to %2 over %3 triples");
+    QVERIFY2(before.injecting > 50 && before.mean > 7.5 && before.mean < 12.5 && before.largestLong >= 3,
+             qPrintable(seen.arg(before.mean).arg(before.largestLong).arg(before.injecting)));
+
+    QVERIFY(line.write(command(0xD9)));
+    line.readUntilQuiet(300);
+    QByteArray blocks;
+    for (int b = 10; b <= 18; ++b) {
+        QByteArray eight;
+        for (int i = 0; i < 8; ++i)
+            eight.append(char(needTenths(8 * (b - 10) + i)));
+        blocks += uploadFrame(b, eight);
+    }
+    QVERIFY(line.write(blocks + command(0x48)));
+    QVERIFY(sim.waitForEvents(QStringLiteral("commit")));
+    QVERIFY(line.write(command(0x7F)));
+    const Corrections fresh = correctionsOf(readTriples(line, 5));
+    QVERIFY2(fresh.largestLong <= 1, qPrintable(seen.arg(fresh.mean).arg(fresh.largestLong).arg(fresh.injecting)));
+    readTriples(line, 45);
+    const Corrections after = correctionsOf(readTriples(line, 100));
+    QVERIFY2(after.injecting > 50 && std::abs(after.mean) < 1.5,
+             qPrintable(seen.arg(after.mean).arg(after.largestLong).arg(after.injecting)));
 }
 
 QTEST_GUILESS_MAIN(TestEcuSim)

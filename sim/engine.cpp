@@ -1,0 +1,242 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace ecusim {
+
+namespace {
+
+constexpr int kInjectionOffset = 72;     // image offset of cell 0 of the injection map
+constexpr int kMapFileFields = 202;
+constexpr int kFirstInjectionField = 81; // field of cell 0, counted from 1
+constexpr double kCatchUpLimit = 600.0;  // seconds of drive time the loop catches up at most
+
+std::vector<std::string> splitFields(const std::string &line)
+{
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = line.find(';', from);
+        fields.push_back(line.substr(from, at - from));
+        if (at == std::string::npos)
+            return fields;
+        from = at + 1;
+    }
+}
+
+// A map file's injection time ("3,5", also "3.5") in tenths of a millisecond:
+// a whole number of tenths from 1 to 255, else -1.
+int tenthsOf(std::string text)
+{
+    std::replace(text.begin(), text.end(), ',', '.');
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return -1;
+    char *end = nullptr;
+    errno = 0;
+    const double ms = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0')
+        return -1;
+    const double tenths = ms * 10.0;
+    const long whole = std::lround(tenths);
+    if (std::fabs(tenths - double(whole)) > 1e-6 || whole < 1 || whole > 255)
+        return -1;
+    return int(whole);
+}
+
+} // namespace
+
+CellWeights cellWeights(int speed, int load)
+{
+    const int r = std::clamp(speed, 0, 48);
+    const int c = std::clamp(load, 0, 42);
+    const int row = r / 6;
+    const int column = c / 6;
+    const double fr = r / 6.0 - row;
+    const double fc = c / 6.0 - column;
+    CellWeights w;
+    auto add = [&w](int cell, double weight) {
+        w.cell[w.count] = cell;
+        w.weight[w.count] = weight;
+        ++w.count;
+    };
+    const int cell = 8 * row + column;
+    add(cell, (1 - fr) * (1 - fc));
+    if (r < 48)
+        add(cell + 8, fr * (1 - fc));
+    if (c < 42)
+        add(cell + 1, (1 - fr) * fc);
+    if (r < 48 && c < 42)
+        add(cell + 9, fr * fc);
+    return w;
+}
+
+double interpolate(const FuelMap &map, const CellWeights &w)
+{
+    double sum = 0;
+    for (int i = 0; i < w.count; ++i)
+        sum += w.weight[i] * map[std::size_t(w.cell[i])];
+    return sum;
+}
+
+// Smooth over the map, as an engine's real departure from a map is: neighbouring
+// cells differ by 6 % at most, and the drive cycle meets both signs.
+int needPatternPercent(int cell)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    const int row = cell / 8;
+    const int column = cell % 8;
+    return int(std::lround(15.0 * std::sin(kPi * (row - column) / 8.0)));
+}
+
+FuelMap injectionMapOf(const Image &image)
+{
+    FuelMap map{};
+    for (int k = 0; k < kCells; ++k)
+        map[std::size_t(k)] = image[std::size_t(kInjectionOffset + k)];
+    return map;
+}
+
+FuelMap builtInNeed()
+{
+    FuelMap need = injectionMapOf(defaultImage());
+    for (int k = 0; k < kCells; ++k) {
+        double &v = need[std::size_t(k)];
+        v = double(std::lround(v * (100 + needPatternPercent(k)) / 100.0));
+    }
+    return need;
+}
+
+bool loadNeed(const std::string &path, FuelMap &need, std::string &error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream all;
+    all << in.rdbuf();
+    std::string line = all.str();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    const std::vector<std::string> fields = splitFields(line);
+    if (int(fields.size()) != kMapFileFields || line.find_first_of("\r\n") != std::string::npos) {
+        error = path + ": not a map file (one line of 202 fields separated by ';', found "
+            + std::to_string(fields.size()) + " fields)";
+        return false;
+    }
+    FuelMap read{};
+    for (int k = 0; k < kCells; ++k) {
+        const int field = kFirstInjectionField + k;
+        const int tenths = tenthsOf(fields[std::size_t(field - 1)]);
+        if (tenths < 0) {
+            error = path + ": field " + std::to_string(field) + " (injection cell "
+                + std::to_string(k) + ") \"" + fields[std::size_t(field - 1)]
+                + "\" is not an injection time from 0,1 to 25,5 ms";
+            return false;
+        }
+        read[std::size_t(k)] = tenths;
+    }
+    need = read;
+    return true;
+}
+
+double probeMillivolts(double ratio)
+{
+    return kProbeSwitch + kProbeSwing * std::tanh(kProbeSlope * (ratio - 1.0));
+}
+
+EngineModel::EngineModel(const FuelMap &need, unsigned seed) : m_need(need), m_random(seed) {}
+
+void EngineModel::newImage()
+{
+    m_learned.fill(0);
+    m_short = 0;
+}
+
+bool EngineModel::correcting(const Image &image, const OperatingPoint &p)
+{
+    const int activity = image[kLambdaActivity];
+    if (activity == kLambdaOff || p.rpm <= 0 || p.cut || p.temp < image[kLambdaTemp])
+        return false;
+    return !(activity == kLambdaOffAtIdle && p.load == 0);
+}
+
+double EngineModel::learnedAt(const CellWeights &w) const { return interpolate(m_learned, w); }
+
+void EngineModel::advanceTo(const Image &image, double t)
+{
+    if (m_time < 0 || t < m_time || t - m_time > kCatchUpLimit) {
+        // A new drive, or one that jumped: the loop starts there, with what it learned.
+        m_time = t;
+        step(image, t);
+        return;
+    }
+    while (m_time + kControlStep <= t) {
+        m_time += kControlStep;
+        step(image, m_time);
+    }
+}
+
+void EngineModel::step(const Image &image, double t)
+{
+    const OperatingPoint p = driveState(image, t).point;
+    const CellWeights w = cellWeights(p.speed, p.load);
+    std::uniform_real_distribution<double> noise(-kProbeNoise, kProbeNoise);
+    m_active = correcting(image, p);
+    if (p.rpm <= 0) {
+        m_probe = 0;
+    } else if (p.cut) {
+        m_probe = std::max(0.0, 50.0 + noise(m_random)); // no fuel: lean
+    } else if (p.temp < image[kLambdaTemp]) {
+        m_probe = kProbeSwitch; // a cold probe's middle reading
+    } else {
+        const double correction = m_active ? m_short + learnedAt(w) : 0.0;
+        const double delivered = interpolate(injectionMapOf(image), w) * (1 + correction / 100);
+        const double needed = interpolate(m_need, w);
+        const double ratio = needed > 0 ? delivered / needed : 2.0;
+        m_probe = std::clamp(probeMillivolts(ratio) + noise(m_random), 0.0, 1000.0);
+    }
+    if (!m_active)
+        return; // held, not applied: the loop resumes where it left off
+    m_short += m_probe > kProbeSwitch ? -kShortStep : kShortStep;
+    m_short = std::clamp(m_short, -kShortLimit, kShortLimit);
+    for (int i = 0; i < w.count; ++i) {
+        double &learned = m_learned[std::size_t(w.cell[i])];
+        learned = std::clamp(learned + w.weight[i] * kLearnRate * m_short, -kShortLimit,
+                             kShortLimit);
+    }
+}
+
+LiveValues EngineModel::values(const Image &image, double t) const
+{
+    OperatingPoint p = driveState(image, t).point;
+    const CellWeights w = cellWeights(p.speed, p.load);
+    const bool on = correcting(image, p);
+    const double shortCorr = on ? m_short : 0.0;
+    const double longCorr = on ? learnedAt(w) : 0.0;
+    p.probe = int(std::lround(m_probe / 10));
+    p.shortCorr = int(std::lround(shortCorr));
+    p.longCorr = int(std::lround(longCorr));
+    p.trim = 0;
+    LiveValues v = liveValues(image, p);
+    if (v.injection == 0)
+        return v; // stopped or cut off
+    // The injection time as delivered: between the four cells, with the
+    // temperature and pressure corrections and the loop's own.
+    double tenths = interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0
+        * (1 + (shortCorr + longCorr) / 100);
+    if (p.fan)
+        tenths += image[kFanTi];
+    if (p.ac)
+        tenths += image[kAcTi];
+    v.injection = std::clamp(int(std::lround(tenths * 4)), 0, 0xFFFF);
+    return v;
+}
+
+} // namespace ecusim

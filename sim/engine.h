@@ -1,0 +1,93 @@
+#pragma once
+// The engine as a fuel need, and the ECU's lambda loop closed around it.
+//
+// The engine needs a known injection time at each operating point (its "need",
+// a 9 x 8 map in tenths of a millisecond, read between the four cells around the
+// position). The ECU delivers its uploaded injection map at the position times
+// (1 + (short + long correction) / 100); a narrow-band probe tells it whether the
+// mixture is rich or lean of what the engine needs, the short correction steps
+// against it and the long one learns it per cell. Once settled, the correction
+// at a cell is (need / map - 1) x 100 %: a tuner who corrects each cell by the
+// mean correction there converges on the need.
+//
+// The loop runs in control steps of kControlStep seconds of drive time, so that
+// it does the same whatever the line's pace and however fast the drive clock runs.
+#include "drive.h"
+#include "ecu.h"
+
+#include <array>
+#include <random>
+#include <string>
+
+namespace ecusim {
+
+constexpr int kCells = 72;
+constexpr double kControlStep = 0.05;   // seconds of drive time per loop step
+constexpr double kShortStep = 1.0;      // percent per step, towards the probe's side
+constexpr double kShortLimit = 25.0;    // percent, both corrections
+constexpr double kLearnRate = 0.01;     // share of the short correction learned per step
+constexpr double kProbeSwitch = 450.0;  // mV at the stoichiometric mixture
+constexpr double kProbeSwing = 420.0;   // mV from the switch point to either rail
+constexpr double kProbeSlope = 60.0;    // steepness: tanh(slope x (ratio - 1))
+constexpr double kProbeNoise = 15.0;    // mV, uniform, either way
+constexpr int kLambdaOn = 5, kLambdaOff = 10, kLambdaOffAtIdle = 15; // activity codes
+
+// Tenths of a millisecond per cell, cell k = 8 x row + column.
+using FuelMap = std::array<double, kCells>;
+
+// The four cells the ECU interpolates between and their bilinear weights.
+struct CellWeights {
+    int cell[4] = {0, 0, 0, 0};
+    double weight[4] = {0, 0, 0, 0};
+    int count = 0;
+};
+// speed position 0..48, load position 0..42
+CellWeights cellWeights(int speed, int load);
+double interpolate(const FuelMap &map, const CellWeights &w);
+
+// The built-in need: the start-up injection map, each cell changed by
+// needPatternPercent(cell) and rounded to a tenth of a millisecond.
+int needPatternPercent(int cell);
+FuelMap builtInNeed();
+FuelMap injectionMapOf(const Image &image);
+// The injection map (fields 81 to 152) of a map file as the need; false with
+// the reason in error.
+bool loadNeed(const std::string &path, FuelMap &need, std::string &error);
+
+// The probe's reading for a mixture ratio (delivered / needed), before noise.
+double probeMillivolts(double ratio);
+
+class EngineModel {
+public:
+    explicit EngineModel(const FuelMap &need, unsigned seed = 1);
+
+    const FuelMap &need() const { return m_need; }
+    // A new image was taken over: the learned corrections start afresh.
+    void newImage();
+    // Runs the loop up to drive time t on the drive's operating points.
+    void advanceTo(const Image &image, double t);
+    // The live values at drive time t with the loop's probe and corrections
+    // (t at or after the last step).
+    LiveValues values(const Image &image, double t) const;
+
+    double shortCorrection() const { return m_short; }
+    double learned(int cell) const { return m_learned[std::size_t(cell)]; }
+    bool active() const { return m_active; }
+    double probe() const { return m_probe; }
+
+private:
+    // Whether the ECU corrects at this point: warm, lambda on, injecting.
+    static bool correcting(const Image &image, const OperatingPoint &p);
+    double learnedAt(const CellWeights &w) const;
+    void step(const Image &image, double t);
+
+    FuelMap m_need;
+    FuelMap m_learned{};
+    std::mt19937 m_random;
+    double m_time = -1;      // drive time of the last step, -1: none yet
+    double m_short = 0;
+    double m_probe = kProbeSwitch;
+    bool m_active = false;
+};
+
+} // namespace ecusim
