@@ -58,7 +58,8 @@ public:
     void markSaved();
     // After an upload that ran to its end or a read-back that ended with kind 26.
     void markTransferred(const Tune &tune);
-    // The parameter set of the last completed transfer, if any: what the module holds.
+    // The parameter set of the last upload that ran to its end or read-back that ended
+    // with kind 26: what the module holds, as far as Velto knows. Nothing before one.
     const std::optional<Tune> &transferred() const { return transferred_; }
     // The current state differs from the last map file saved or loaded (from the
     // start-up screen while there was none).
