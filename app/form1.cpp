@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/comparedialog.h"
+#include "app/correctiondialog.h"
 #include "session/portsession.h"
 #include "app/layout.h"
 #include "app/linkview.h"
@@ -144,6 +145,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     wireDatalog();
     logViewerLink_ = std::make_unique<LogViewerLink>(*this);
     wireHistory();
+    wireCorrection();
     loadPicture(picture::findPicture());
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
@@ -328,6 +330,31 @@ void TForm1::btnCompararClick()
 }
 
 CompareDialog *TForm1::compareDialog() const { return compareDialog_.data(); }
+
+void TForm1::btnCorrecaoClick()
+{
+    if (!correctionDialog_) {
+        auto *dialog = new CorrectionDialog(*controller_, *prompt_,
+                                            [this](const std::function<void()> &handler) { guarded(handler); }, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        correctionDialog_ = dialog;
+    }
+    correctionDialog_->show();
+    correctionDialog_->raise();
+    correctionDialog_->activateWindow();
+}
+
+CorrectionDialog *TForm1::correctionDialog() const { return correctionDialog_.data(); }
+
+void TForm1::wireCorrection()
+{
+    connect(screen_->get<QPushButton>(QStringLiteral("btnCorrecao")), &QPushButton::clicked, this,
+            [this] { guarded([this] { btnCorrecaoClick(); }); });
+    datalog_->onLiveRow = [this](const logformat::Row &row) {
+        if (correctionDialog_)
+            correctionDialog_->liveRow(row);
+    };
+}
 
 void TForm1::showField(const QString &control)
 {

@@ -16,6 +16,7 @@
 #include <optional>
 
 class CompareDialog;
+class CorrectionDialog;
 
 class Controller;
 class Datalog;
@@ -70,6 +71,9 @@ public:
     // are set by "Configurar &TPS") and gives the control the focus.
     void showField(const QString &control);
     CompareDialog *compareDialog() const; // the one last opened, while it is open
+    // "Correção": the assisted correction of the injection map (one dialog at a time).
+    void btnCorrecaoClick();
+    CorrectionDialog *correctionDialog() const; // while it is open
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -80,6 +84,7 @@ private:
     void wireButtons();
     void wireFields();
     void wireDatalog();
+    void wireCorrection();
     // A tick of timer (a receive event when null), guarded; while the error of an
     // earlier tick of the same timer is on screen, further ticks wait.
     void tick(const QtTimer *timer, const std::function<void()> &handler);
@@ -111,6 +116,7 @@ private:
     QSet<QObject *> historyFields_;
     bool fieldLeft_ = false; // a field was left, the step is recorded after its check
     QPointer<CompareDialog> compareDialog_;
+    QPointer<CorrectionDialog> correctionDialog_;
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
     // Combo boxes whose selected entry moved in the event being handled.

@@ -643,6 +643,7 @@ void buildMapPage(QWidget *page)
     buildReadouts(b);
     buildQuickAcceleration(b);
     buildDatalogGroup(b);
+    b.button("btnCorrecao", QRect(846, 330, 116, 30)); // below " Aceler. Rápida ", free in every mode
     b.pictureBox("Image1", QRect(pageWidth - 6 - pictureWidth, 6, pictureWidth, pictureHeight));
 
     // The buttons of the page; the map edit group takes their place while it is open.

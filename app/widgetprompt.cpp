@@ -94,6 +94,15 @@ std::optional<QString> WidgetPrompt::run(const FileDialogSpec &setup, bool save)
 std::optional<QString> WidgetPrompt::saveFileName(const FileDialogSpec &setup) { return run(setup, true); }
 std::optional<QString> WidgetPrompt::openFileName(const FileDialogSpec &setup) { return run(setup, false); }
 
+std::optional<QStringList> WidgetPrompt::openFileNames(const FileDialogSpec &setup)
+{
+    auto dialog = prompt::fileDialog(parent_, setup, false);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog->selectedFiles();
+}
+
 int WidgetPrompt::question(const QString &text, const QStringList &buttons)
 {
     auto box = prompt::questionBox(parent_, text, buttons);

@@ -35,6 +35,7 @@ public:
     void message(const QString &text) override;
     std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
+    std::optional<QStringList> openFileNames(const FileDialogSpec &setup) override;
     int question(const QString &text, const QStringList &buttons) override;
 
 private:

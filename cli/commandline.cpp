@@ -4,6 +4,7 @@
 #include "cli/exitcodes.h"
 
 #include <QCoreApplication>
+#include <cstdlib>
 
 namespace cli {
 
@@ -95,9 +96,9 @@ void CommandLine::parse(const QStringList &arguments, int positionals)
         throw Failure{Done, {}};
     }
     const qsizetype given = parser_.positionalArguments().size();
-    if (given < positionals)
+    if (given < std::abs(positionals))
         usageError(usage_, QStringLiteral("faltam argumentos"));
-    if (given > positionals)
+    if (positionals >= 0 && given > positionals)
         usageError(usage_, QStringLiteral("argumento a mais: %1").arg(parser_.positionalArguments().value(positionals)));
 }
 

@@ -16,7 +16,8 @@ public:
     void add(const QCommandLineOption &option);
     // Parses arguments (without the program's name). --help and --version print and
     // end with 0; an unknown option, a missing value or a count of positional
-    // arguments other than `positionals` ends with 2 (Failure).
+    // arguments other than `positionals` ends with 2 (Failure); a negative count asks
+    // for at least -positionals of them.
     void parse(const QStringList &arguments, int positionals);
     QString helpText() const;
 

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/cmd_cells.h"
+#include "cli/cmd_suggest.h"
 #include "cli/commandline.h"
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
@@ -437,6 +438,7 @@ const QList<Subcommand> &subcommands()
         {QStringLiteral("log"), QStringLiteral("grava o registro da rodada com o scanner"), &log},
         {QStringLiteral("convert"), QStringLiteral("converte um registro em CSV"), &convert},
         {QStringLiteral("cells"), QStringLiteral("um canal do registro por célula do mapa"), &cells},
+        {QStringLiteral("suggest"), QStringLiteral("sugere o mapa de injeção pelas correções da sonda"), &suggest},
     };
     return table;
 }

@@ -48,6 +48,12 @@ public:
     virtual void message(const QString &text) = 0; // modal box with an OK button
     virtual std::optional<QString> saveFileName(const FileDialogSpec &setup) = 0;
     virtual std::optional<QString> openFileName(const FileDialogSpec &setup) = 0;
+    // One or more existing files; by default the one file of openFileName.
+    virtual std::optional<QStringList> openFileNames(const FileDialogSpec &setup)
+    {
+        const std::optional<QString> one = openFileName(setup);
+        return one ? std::optional(QStringList{*one}) : std::nullopt;
+    }
     // Modal box with one button per caption, in that order, the first one the default
     // and the last one also chosen by Escape; returns the index of the button chosen,
     // or -1 when the box was closed without a choice.

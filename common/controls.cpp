@@ -308,11 +308,19 @@ void addDatalogGroup(std::vector<ControlSpec> &t)
     addDatalogStatus(t);
 }
 
+// "Correção": the assisted correction of the injection map from the lambda corrections.
+void addCorrectionButton(std::vector<ControlSpec> &t)
+{
+    t.push_back(button("btnCorrecao", "Corre&ção",
+                       "Sugere correções do mapa de injeção pelas correções da sonda nos registros ou ao vivo."));
+}
+
 std::vector<ControlSpec> buildTable()
 {
     std::vector<ControlSpec> t;
     addMapPage(t);
     addDatalogGroup(t);
+    addCorrectionButton(t);
     addConfigurationPage(t);
     return t;
 }

@@ -105,6 +105,8 @@ public:
     void redo();
     bool canUndo() const;
     bool canRedo() const;
+    // An upload, a read-back or the TPS calibration runs: the parameter texts are theirs.
+    bool historyBusy() const;
     // The focus left a field and its check has run: the typed edit becomes one step.
     void fieldLeft();
     // "Alterações não salvas": the parameter set differs from the last map file saved
@@ -140,7 +142,6 @@ private:
     std::unique_ptr<TpsCalibration> tps_;
     std::unique_ptr<UndoHistory> undo_;
 
-    bool historyBusy() const;
     void showViewForHistory(bool percent, bool leaveEditMode);
     bool calibrating() const; // the TPS calibration runs
     bool saveBeforeClose();

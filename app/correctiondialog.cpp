@@ -1,0 +1,414 @@
+#include "app/correctiondialog.h"
+
+#include "common/names.h"
+#include "core/controller.h"
+#include "datalog/datalog.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+
+using namespace correction;
+
+namespace
+{
+
+constexpr int refreshMs = 200; // at most five refreshes a second
+
+QString decimal(double v, int decimals) { return QString::number(v, 'f', decimals).replace(u'.', u','); }
+
+QColor background(CellState state)
+{
+    switch (state) {
+    case CellState::Added:
+        return QColor(60, 110, 230);
+    case CellState::Removed:
+        return QColor(220, 55, 55);
+    case CellState::TooFewHits:
+        return QColor(175, 175, 175);
+    case CellState::Unchanged:
+        break;
+    }
+    return QColor(Qt::white);
+}
+
+QSpinBox *intBox(int low, int high, const QString &suffix = {})
+{
+    auto *b = new QSpinBox;
+    b->setRange(low, high);
+    b->setSuffix(suffix);
+    b->setKeyboardTracking(false);
+    return b;
+}
+
+QDoubleSpinBox *decimalBox(double low, double high, int decimals, const QString &suffix = {})
+{
+    auto *b = new QDoubleSpinBox;
+    b->setRange(low, high);
+    b->setDecimals(decimals);
+    b->setSuffix(suffix);
+    b->setKeyboardTracking(false);
+    return b;
+}
+
+// A caption with its field as buddy.
+QLabel *caption(const QString &text, QWidget *field)
+{
+    auto *l = new QLabel(text);
+    l->setBuddy(field);
+    return l;
+}
+
+} // namespace
+
+QString CorrectionDialog::title() { return QString::fromUtf8(" Correção assistida do mapa de injeção "); }
+
+CorrectionDialog::CorrectionDialog(Controller &controller, Prompt &prompt,
+                                   std::function<void(const std::function<void()> &)> guard, QWidget *parent)
+    : QDialog(parent), controller_(controller), prompt_(prompt), guard_(std::move(guard)), session_(controller)
+{
+    setObjectName(QStringLiteral("CorrectionDialog"));
+    setWindowTitle(title());
+    setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    build();
+    refresh_ = new QTimer(this);
+    refresh_->setInterval(refreshMs);
+    connect(refresh_, &QTimer::timeout, this, [this] { refreshTick(); });
+    refresh_->start();
+    showResult();
+}
+
+void CorrectionDialog::build()
+{
+    auto *top = new QHBoxLayout;
+    open_ = new QPushButton(QString::fromUtf8("Abrir registros…"));
+    open_->setObjectName(QStringLiteral("btnAbrirRegistros"));
+    live_ = new QCheckBox(QStringLiteral("Acumular ao vivo"));
+    live_->setObjectName(QStringLiteral("cbAoVivo"));
+    live_->setToolTip(QString::fromUtf8("Com o Scanner ativo, junta as leituras ao vivo, relativas ao mapa enviado "
+                                        "ao módulo ou lido dele."));
+    source_ = new QLabel;
+    source_->setObjectName(QStringLiteral("lbFonte"));
+    source_->setWordWrap(true);
+    top->addWidget(open_);
+    top->addWidget(live_);
+    top->addWidget(source_, 1);
+    connect(open_, &QPushButton::clicked, this, [this] { guard_([this] { btnAbrirRegistrosClick(); }); });
+    connect(live_, &QCheckBox::clicked, this, [this] { guard_([this] { cbAoVivoClick(); }); });
+
+    table_ = new QTableWidget(9, 8);
+    table_->setObjectName(QStringLiteral("twSugestao"));
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    constexpr int columnWidth = 62, rowHeight = 46, rowCaptionWidth = 52;
+    table_->horizontalHeader()->setDefaultSectionSize(columnWidth);
+    table_->verticalHeader()->setDefaultSectionSize(rowHeight);
+    table_->verticalHeader()->setFixedWidth(rowCaptionWidth);
+    table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (int k = 0; k < cellCount; ++k) {
+        auto *item = new QTableWidgetItem;
+        item->setTextAlignment(Qt::AlignCenter);
+        table_->setItem(k / 8, k % 8, item);
+    }
+    const int frame = 2 * table_->frameWidth();
+    table_->setFixedSize(rowCaptionWidth + 8 * columnWidth + frame,
+                         table_->horizontalHeader()->sizeHint().height() + 9 * rowHeight + frame);
+    table_->setToolTip(QString::fromUtf8("Cada célula: valor sugerido (mS), mudança em %, acertos."));
+
+    auto *legend = new QHBoxLayout;
+    const std::pair<CellState, const char *> keys[] = {{CellState::Added, "mais combustível"},
+                                                       {CellState::Removed, "menos combustível"},
+                                                       {CellState::TooFewHits, "poucos acertos"},
+                                                       {CellState::Unchanged, "sem mudança"}};
+    for (const auto &[state, text] : keys) {
+        auto *l = new QLabel(QString::fromUtf8(text));
+        l->setAutoFillBackground(true);
+        QPalette p = l->palette();
+        p.setColor(QPalette::Window, background(state));
+        p.setColor(QPalette::WindowText, state == CellState::Added || state == CellState::Removed ? Qt::white : Qt::black);
+        l->setPalette(p);
+        l->setContentsMargins(6, 2, 6, 2);
+        legend->addWidget(l);
+    }
+    legend->addStretch();
+
+    sentence_ = new QLabel;
+    sentence_->setObjectName(QStringLiteral("lbFrase"));
+    sentence_->setWordWrap(true);
+    QFont bold = sentence_->font();
+    bold.setBold(true);
+    sentence_->setFont(bold);
+    summary_ = new QLabel;
+    summary_->setObjectName(QStringLiteral("lbResumo"));
+
+    auto *left = new QVBoxLayout;
+    left->addWidget(table_);
+    left->addLayout(legend);
+    left->addWidget(summary_);
+    left->addWidget(sentence_);
+    left->addStretch();
+
+    auto *middle = new QHBoxLayout;
+    middle->addLayout(left);
+    middle->addWidget(buildFilters(), 1);
+
+    auto *buttons = new QHBoxLayout;
+    applySelected_ = new QPushButton(QStringLiteral("Aplicar selecionadas"));
+    applySelected_->setObjectName(QStringLiteral("btnAplicarSelecionadas"));
+    applyAll_ = new QPushButton(QStringLiteral("Aplicar todas"));
+    applyAll_->setObjectName(QStringLiteral("btnAplicarTodas"));
+    auto *close = new QPushButton(QStringLiteral("Fechar"));
+    close->setObjectName(QStringLiteral("btnFecharCorrecao"));
+    for (QPushButton *b : {applySelected_, applyAll_, close})
+        b->setAutoDefault(false);
+    auto *note = new QLabel(QString::fromUtf8("Aplicar escreve no mapa de injeção da tela; nada é enviado ao módulo."));
+    buttons->addWidget(note, 1);
+    buttons->addWidget(applySelected_);
+    buttons->addWidget(applyAll_);
+    buttons->addWidget(close);
+    connect(applySelected_, &QPushButton::clicked, this, [this] { guard_([this] { btnAplicarSelecionadasClick(); }); });
+    connect(applyAll_, &QPushButton::clicked, this, [this] { guard_([this] { btnAplicarTodasClick(); }); });
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { showResult(); });
+
+    auto *all = new QVBoxLayout(this);
+    all->addLayout(top);
+    all->addLayout(middle);
+    all->addLayout(buttons);
+}
+
+QWidget *CorrectionDialog::buildFilters()
+{
+    const Settings d;
+    auto *box = new QWidget;
+    auto *column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    auto *filters = new QGroupBox(QStringLiteral(" Filtros "));
+    auto *g = new QGridLayout(filters);
+    minTemperature_ = intBox(-40, 150, QString::fromUtf8(" °C"));
+    minRpm_ = intBox(0, 20000, QStringLiteral(" RPM"));
+    maxTpsMove_ = intBox(1, 1023);
+    tpsWindow_ = intBox(0, 10000, QStringLiteral(" ms"));
+    steadyCell_ = intBox(0, 10000, QStringLiteral(" ms"));
+    minProbe_ = intBox(0, 2550, QStringLiteral(" mV"));
+    maxProbe_ = intBox(0, 2550, QStringLiteral(" mV"));
+    for (int f = 0; f < FilterCount; ++f) {
+        auto *count = new QLabel;
+        count->setObjectName(QStringLiteral("lbRejeitadas%1").arg(f));
+        count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        count->setMinimumWidth(70);
+        rejected_ << count;
+    }
+    int row = 0;
+    auto line = [&](QLabel *label, QWidget *a, QWidget *b, Filter f) {
+        g->addWidget(label, row, 0);
+        if (a)
+            g->addWidget(a, row, 1);
+        if (b)
+            g->addWidget(b, row, 2);
+        g->addWidget(rejected_[f], row, 3);
+        ++row;
+    };
+    g->addWidget(new QLabel(QStringLiteral("Regra")), row, 0);
+    g->addWidget(new QLabel(QStringLiteral("Rejeitadas")), row++, 3, Qt::AlignRight);
+    line(caption(QString::fromUtf8("Motor a partir de"), minTemperature_), minTemperature_, nullptr, Temperature);
+    line(caption(QStringLiteral("RPM a partir de"), minRpm_), minRpm_, nullptr, Speed);
+    line(new QLabel(QString::fromUtf8("Injeção cortada (Ti 0)")), nullptr, nullptr, CutOff);
+    line(caption(QString::fromUtf8("TPS move menos de"), maxTpsMove_), maxTpsMove_, tpsWindow_, Throttle);
+    line(caption(QString::fromUtf8("Na mesma célula há"), steadyCell_), steadyCell_, nullptr, Position);
+    line(caption(QStringLiteral("Sonda entre"), minProbe_), minProbe_, maxProbe_, Probe);
+    line(new QLabel(QString::fromUtf8("Valores inválidos")), nullptr, nullptr, BadValues);
+    tpsWindow_->setToolTip(QString::fromUtf8("Tempo em que o TPS deve mover menos que o valor ao lado."));
+    maxProbe_->setToolTip(QString::fromUtf8("Tensão máxima da sonda."));
+
+    auto *rules = new QGroupBox(QString::fromUtf8(" Sugestão "));
+    auto *r = new QGridLayout(rules);
+    minHits_ = decimalBox(1, 1e6, 1);
+    deadBand_ = decimalBox(0, 25, 1, QStringLiteral(" %"));
+    maxChange_ = decimalBox(0, Settings::maxChangeLimit, 1, QStringLiteral(" %"));
+    r->addWidget(caption(QString::fromUtf8("Acertos mínimos por célula"), minHits_), 0, 0);
+    r->addWidget(minHits_, 0, 1);
+    r->addWidget(caption(QString::fromUtf8("Faixa morta (±)"), deadBand_), 1, 0);
+    r->addWidget(deadBand_, 1, 1);
+    r->addWidget(caption(QString::fromUtf8("Mudança máxima por rodada (±)"), maxChange_), 2, 0);
+    r->addWidget(maxChange_, 2, 1);
+
+    const std::pair<QWidget *, const char *> named[] = {
+        {minTemperature_, "sbTemperatura"}, {minRpm_, "sbRpm"},           {maxTpsMove_, "sbTps"},
+        {tpsWindow_, "sbTempoTps"},         {steadyCell_, "sbCelula"},   {minProbe_, "sbSondaMin"},
+        {maxProbe_, "sbSondaMax"},          {minHits_, "sbAcertos"},     {deadBand_, "sbFaixaMorta"},
+        {maxChange_, "sbMudancaMaxima"}};
+    for (const auto &[w, name] : named)
+        w->setObjectName(QString::fromLatin1(name));
+
+    updating_ = true;
+    minTemperature_->setValue(d.minTemperature);
+    minRpm_->setValue(d.minRpm);
+    maxTpsMove_->setValue(d.maxTpsMove);
+    tpsWindow_->setValue(d.tpsWindowMs);
+    steadyCell_->setValue(d.steadyCellMs);
+    minProbe_->setValue(d.minProbeMv);
+    maxProbe_->setValue(d.maxProbeMv);
+    minHits_->setValue(d.minHits);
+    deadBand_->setValue(d.deadBand);
+    maxChange_->setValue(d.maxChange);
+    updating_ = false;
+    for (QSpinBox *b : {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_})
+        connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
+    for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_})
+        connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
+
+    column->addWidget(filters);
+    column->addWidget(rules);
+    column->addStretch();
+    return box;
+}
+
+void CorrectionDialog::settingsChanged()
+{
+    if (updating_)
+        return;
+    Settings s;
+    s.minTemperature = minTemperature_->value();
+    s.minRpm = minRpm_->value();
+    s.maxTpsMove = maxTpsMove_->value();
+    s.tpsWindowMs = tpsWindow_->value();
+    s.steadyCellMs = steadyCell_->value();
+    s.minProbeMv = minProbe_->value();
+    s.maxProbeMv = maxProbe_->value();
+    s.minHits = minHits_->value();
+    s.deadBand = deadBand_->value();
+    s.maxChange = maxChange_->value();
+    guard_([this, s] {
+        session_.setSettings(s);
+        showResult();
+    });
+}
+
+void CorrectionDialog::btnAbrirRegistrosClick()
+{
+    FileDialogSpec setup = Datalog::dialogSpec();
+    const std::optional<QStringList> paths = prompt_.openFileNames(setup);
+    if (paths && !paths->isEmpty())
+        openLogs(*paths);
+}
+
+void CorrectionDialog::openLogs(const QStringList &paths)
+{
+    session_.openLogs(paths);
+    live_->setChecked(false);
+    showResult();
+}
+
+void CorrectionDialog::cbAoVivoClick()
+{
+    if (!live_->isChecked()) {
+        session_.stopLive();
+        showResult();
+        return;
+    }
+    live_->setChecked(false); // checked again once the live source stands
+    if (!controller_.context().state.scannerActive)
+        throw Refused(QString::fromUtf8("Ative o Scanner para acumular ao vivo."));
+    session_.startLive();
+    live_->setChecked(true);
+    showResult();
+}
+
+void CorrectionDialog::liveRow(const logformat::Row &row) { session_.liveRow(row); }
+
+void CorrectionDialog::refreshTick()
+{
+    const bool scanner = controller_.context().state.scannerActive;
+    if (!scanner && session_.isLive()) {
+        session_.stopLive();
+        live_->setChecked(false);
+        showResult();
+    }
+    live_->setEnabled(scanner);
+    if (session_.refreshTick())
+        showResult();
+}
+
+void CorrectionDialog::btnAplicarSelecionadasClick()
+{
+    QList<int> cells;
+    for (const QModelIndex &i : table_->selectionModel()->selectedIndexes())
+        cells << 8 * i.row() + i.column();
+    if (cells.isEmpty())
+        throw Refused(QString::fromUtf8("Selecione as células a aplicar."));
+    session_.apply(cells);
+}
+
+void CorrectionDialog::btnAplicarTodasClick() { session_.apply(); }
+
+QString CorrectionDialog::cellText(int k) const
+{
+    const CellSuggestion &c = session_.suggestion().cells[std::size_t(k)];
+    if (!session_.hasSource())
+        return {};
+    const double change = c.changePercent();
+    const QString percent = (change > 0 ? QStringLiteral("+") : QString()) + decimal(change, 1) + QStringLiteral(" %");
+    return c.newText + u'\n' + percent + u'\n' + QString::number(std::lround(c.hits));
+}
+
+void CorrectionDialog::showAxes()
+{
+    Screen &screen = controller_.context().screen;
+    QStringList rows, columns;
+    for (const QString &n : names::injectionRowCaptions())
+        rows << screen.text(n);
+    for (const QString &n : names::injectionColumnCaptions())
+        columns << screen.text(n);
+    table_->setVerticalHeaderLabels(rows);
+    table_->setHorizontalHeaderLabels(columns);
+}
+
+void CorrectionDialog::showResult()
+{
+    showAxes();
+    const Suggestion &s = session_.suggestion();
+    const Analysis &a = session_.analysis();
+    for (int k = 0; k < cellCount; ++k) {
+        QTableWidgetItem *item = table_->item(k / 8, k % 8);
+        const CellSuggestion &c = s.cells[std::size_t(k)];
+        const CellState state = session_.hasSource() ? c.state : CellState::Unchanged;
+        item->setText(cellText(k));
+        item->setBackground(background(state));
+        item->setForeground(state == CellState::Added || state == CellState::Removed ? QColor(Qt::white)
+                                                                                     : QColor(Qt::black));
+        item->setToolTip(session_.hasSource()
+                             ? QString::fromUtf8("e%1i: %2 -> %3 mS, correção média %4 %, %5 acertos")
+                                   .arg(k)
+                                   .arg(c.oldText, c.newText, decimal(c.mean, 1), decimal(c.hits, 1))
+                             : QString());
+    }
+    source_->setText(session_.sourceText());
+    for (int f = 0; f < FilterCount; ++f)
+        rejected_[f]->setText(session_.hasSource() ? QString::number(a.rejected[std::size_t(f)]) : QString());
+    summary_->setText(session_.hasSource()
+                          ? QString::fromUtf8("%1 linhas, %2 usadas; %3 células a mudar.")
+                                .arg(a.rows)
+                                .arg(a.used)
+                                .arg(s.changed)
+                          : QString());
+    sentence_->setText(session_.hasSource() ? s.sentence : QString());
+    const bool any = session_.hasSource() && s.changed > 0;
+    applyAll_->setEnabled(any);
+    applySelected_->setEnabled(any && table_->selectionModel()->hasSelection());
+    live_->setEnabled(controller_.context().state.scannerActive);
+}

@@ -1,0 +1,83 @@
+// Three closed-loop rounds against the simulator's engine with a known need, all with
+// the real velto-cli: log a drive cycle, suggest, write. Per round: the cells covered,
+// over them the mean and largest |map - need| / need before and after, and the mean
+// |CorrCurto + CorrLongo| of the next round's log.
+//   bench_closedloop [seconds per log, default 30] [speed-up, default 2] [rate, default 107]
+#include "simprocess.h"
+#include "tuning/recordedlogs.h"
+#include "tuning/tests/closedloop.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <cstdio>
+
+using namespace closedloop;
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("VELTO_SIM"))
+        qputenv("VELTO_SIM", VELTO_SIM_DEFAULT);
+    const QString seconds = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("30");
+    const QString speedup = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("2");
+    const QString rate = argc > 3 ? QString::fromLatin1(argv[3]) : QStringLiteral("107");
+    QTemporaryDir dir;
+    const Tune need = needTune();
+    writeTune(dir.filePath("need.txt"), need);
+    SimProcess sim({"--drive-at", "200", "--speedup", speedup, "--rate", rate, "--seed", "1", "--engine",
+                    dir.filePath("need.txt")});
+    if (!sim.start()) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
+        return 1;
+    }
+    std::printf("log %s s per round, drive clock x%s, %s triples a second; need: start-up map changed by "
+                "round(15 sin(pi (row - column) / 8)) %%\n",
+                qPrintable(seconds), qPrintable(speedup), qPrintable(rate));
+    std::printf("round  cells  before: mean  largest   after: mean  largest  within 0,1 ms/3 %%  "
+                "|CorrCurto+CorrLongo| this log -> next log\n");
+    Tune held = startupTune();
+    QString heldPath = dir.filePath("round0.txt");
+    writeTune(heldPath, held);
+    double previousCorrection = -1;
+    correction::Analysis previous;
+    Tune before;
+    for (int round = 0; round <= 3; ++round) {
+        const QString log = dir.filePath(QStringLiteral("round%1.msl").arg(round));
+        const Run r = cli({"log", "--port", sim.devicePath(), "-o", log, "--seconds", seconds});
+        if (r.code != 0) {
+            std::fprintf(stderr, "log: %d %s\n", r.code, qPrintable(r.err));
+            return 1;
+        }
+        if (dropWrongSnapshot(log, held))
+            std::printf("(round %d: the snapshot beside the log was not the module's set; --map names it)\n", round);
+        const logformat::Log rows = logformat::read(log);
+        const double correctionNow = meanCorrection(rows, correction::lambdaTemperature(held));
+        if (round > 0) {
+            const Error b = error(before, need, previous), a = error(held, need, previous);
+            std::printf("%5d  %5d  %12.1f %% %7.1f %%  %10.1f %% %7.1f %%  %17d  %18.2f %% -> %.2f %%\n", round,
+                        a.covered, 100 * b.mean, 100 * b.largest, 100 * a.mean, 100 * a.largest, a.within,
+                        previousCorrection, correctionNow);
+        }
+        if (round == 3)
+            break;
+        const QString next = dir.filePath(QStringLiteral("round%1.txt").arg(round + 1));
+        const Run s = cli({"suggest", log, "--map", heldPath, "-o", next});
+        if (s.code != 0) {
+            std::fprintf(stderr, "suggest: %d %s\n", s.code, qPrintable(s.err));
+            return 1;
+        }
+        std::fprintf(stderr, "round %d:\n%s%s", round + 1, qPrintable(s.err), qPrintable(s.out));
+        const Run w = cli({"write", next, "--port", sim.devicePath()});
+        if (w.code != 0) {
+            std::fprintf(stderr, "write: %d %s\n", w.code, qPrintable(w.err));
+            return 1;
+        }
+        previous = correction::analyse(correction::readLogs({log}, heldPath), correction::Settings{});
+        before = held;
+        held = MapFile::readTune(next);
+        heldPath = next;
+        previousCorrection = correctionNow;
+    }
+    sim.stop();
+    return 0;
+}

@@ -1,0 +1,237 @@
+// velto-cli suggest end to end: the real program on generated logs and map files;
+// stdout lines, stderr counts, the written tune byte for byte, exit codes.
+#include "core/controller.h"
+#include "core/offlinecore.h"
+#include "datalog/logformat.h"
+#include "files/mapfile.h"
+#include "tuning/tests/drivelog.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out, err;
+};
+
+Run cli(const QStringList &arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral(VELTO_CLI), arguments);
+    Run r;
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("velto-cli did not end");
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QList<QByteArray> startupFields()
+{
+    OfflineCore core;
+    QByteArray line = core.controller().mapFile().screenBytes();
+    line.chop(2);
+    return line.split(';');
+}
+
+// Field 81 + k holds injection cell k.
+QByteArray tuneWith(const QList<QPair<int, QByteArray>> &cells)
+{
+    QList<QByteArray> f = startupFields();
+    for (const auto &[k, text] : cells)
+        f[80 + k] = text;
+    return f.join(';') + "\r\n";
+}
+
+QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+QString countsText(const QString &logs, int rows, int used, const QString &map, const QList<int> &rejected)
+{
+    const char *names[] = {"valores inválidos ou linha ilegível", "motor abaixo de 70 °C", "abaixo de 500 RPM",
+                           "injeção cortada (Ti 0)", "TPS moveu 51 ou mais em 500 ms",
+                           "menos de 300 ms na mesma célula", "sonda fora de 50 a 950 mV"};
+    QString t = QStringLiteral("velto-cli: %1, %2 linha(s), %3 usada(s), mapa de referência %4\n"
+                               "velto-cli: linhas rejeitadas por filtro:\n")
+                    .arg(logs)
+                    .arg(rows)
+                    .arg(used)
+                    .arg(map);
+    for (int f = 0; f < 7; ++f)
+        t += QStringLiteral("  %1  %2\n").arg(rejected[f], 9).arg(QString::fromUtf8(names[f]));
+    return t;
+}
+
+} // namespace
+
+class TestSuggestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void suggestsAndWritesOnlyTheChangedCells();
+    void refusals_data();
+    void refusals();
+    void nothingToChangeStillWritesTheTune();
+    void mapNamedAndJson();
+};
+
+void TestSuggestCli::suggestsAndWritesOnlyTheChangedCells()
+{
+    QTemporaryDir dir;
+    const QString log = write(dir, "a.msl", driveLog());
+    const QString snapshot = write(dir, "a-mapa.txt", tuneWith({}));
+    const QString out = dir.filePath("novo.txt");
+    const Run r = cli({"suggest", log, "-o", out});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QStringLiteral("17 3 2 95,0 +5,0% 4 -> 4,2\n"
+                                   "40 6 1 97,0 -4,0% 2,4 -> 2,3\n"));
+    QCOMPARE(r.err, countsText("1 registro(s)", 204, 192, snapshot, {2, 2, 0, 0, 5, 3, 0}));
+    QCOMPARE(readAll(out), tuneWith({{17, "4,2"}, {40, "2,3"}}));
+    QCOMPARE(readAll(snapshot), tuneWith({}));
+
+    // Tighter settings from the command line: 96 hits are needed, 5 % at most.
+    const Run tight = cli({"suggest", log, "-o", out, "--min-hits", "96", "--max-change", "5"});
+    QCOMPARE(tight.code, 0);
+    QCOMPARE(tight.out, QStringLiteral("40 6 1 97,0 -4,0% 2,4 -> 2,3\n"));
+    QCOMPARE(readAll(out), tuneWith({{40, "2,3"}}));
+    // Warmer: the rows at 85 °C still pass, the count names the new floor.
+    const Run warm = cli({"suggest", log, "-o", out, "--min-temp", "90"});
+    QCOMPARE(warm.code, 0);
+    QVERIFY2(warm.err.contains(QString::fromUtf8("        202  motor abaixo de 90 °C\n")), qPrintable(warm.err));
+    QCOMPARE(readAll(out), tuneWith({}));
+}
+
+void TestSuggestCli::refusals_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %1 the folder
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("different maps")
+        << QStringList{"%1/a.msl", "%1/b.msl", "-o", "%1/novo.txt"} << 4
+        << QString::fromUtf8("velto-cli: Os registros %1/a.msl e %1/b.msl foram gravados com mapas de injeção "
+                             "diferentes (%1/a-mapa.txt e %1/b-mapa.txt): a correção de um não vale para o outro. "
+                             "Abra-os em separado. Nada a sugerir.\n");
+    QTest::newRow("no snapshot")
+        << QStringList{"%1/c.msl", "-o", "%1/novo.txt"} << 4
+        << QString::fromUtf8("velto-cli: O mapa do registro %1/c.msl, %1/c-mapa.txt não pôde ser lido: File not "
+                             "found. Nada a sugerir.\n");
+    QTest::newRow("log without CorrCurto")
+        << QStringList{"%1/semcorr.msl", "-o", "%1/novo.txt"} << 4
+        << QString::fromUtf8("velto-cli: O registro %1/semcorr.msl não tem o canal CorrCurto. Nada foi aberto.\n");
+    QTest::newRow("output over the snapshot")
+        << QStringList{"%1/a.msl", "-o", "%1/a-mapa.txt"} << 4
+        << QString::fromUtf8("velto-cli: %1/a-mapa.txt é o mapa com que %1/a.msl foi gravado (ou o próprio "
+                             "registro): escolha outro arquivo. Nada foi gravado.\n");
+    QTest::newRow("limit above 25 %")
+        << QStringList{"%1/a.msl", "-o", "%1/novo.txt", "--max-change", "30"} << 2
+        << QString::fromUtf8("velto-cli: --max-change espera um número de 0 a 25, não \"30\"\n");
+    QTest::newRow("no log") << QStringList{"-o", "%1/novo.txt"} << 2 << QString();
+}
+
+void TestSuggestCli::refusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, err);
+    QTemporaryDir dir;
+    write(dir, "a.msl", driveLog());
+    write(dir, "b.msl", driveLog());
+    write(dir, "c.msl", driveLog());
+    QByteArray noCorr = driveLog();
+    noCorr.replace("CorrCurto", "Outro");
+    write(dir, "semcorr.msl", noCorr);
+    write(dir, "semcorr-mapa.txt", tuneWith({}));
+    const QByteArray snapshot = tuneWith({});
+    write(dir, "a-mapa.txt", snapshot);
+    write(dir, "b-mapa.txt", tuneWith({{5, "7,9"}}));
+    for (QString &a : arguments)
+        a = a.arg(dir.path());
+    const Run r = cli(QStringList{"suggest"} + arguments);
+    QCOMPARE(r.code, code);
+    QCOMPARE(r.out, QString());
+    if (!err.isEmpty())
+        QCOMPARE(r.err, err.arg(dir.path()));
+    else
+        QVERIFY(r.err.startsWith(QStringLiteral("velto-cli: ")));
+    QVERIFY(!QFile::exists(dir.filePath("novo.txt")));
+    QCOMPARE(readAll(dir.filePath("a-mapa.txt")), snapshot);
+}
+
+void TestSuggestCli::nothingToChangeStillWritesTheTune()
+{
+    QTemporaryDir dir;
+    const QString log = write(dir, "a.msl", driveLog(0, 0));
+    // A snapshot as another program may have written it: LF only, "8,0" for "8".
+    QByteArray snapshot = tuneWith({{6, "8,0"}});
+    snapshot.chop(2);
+    write(dir, "a-mapa.txt", snapshot + "\n");
+    const QString out = dir.filePath("novo.txt");
+    const Run r = cli({"suggest", log, "-o", out});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QString());
+    QVERIFY2(r.err.endsWith(QString::fromUtf8(
+                 "velto-cli: O módulo não corrigiu a injeção neste registro (correção da sonda desligada ou ainda "
+                 "não ativa): nada a sugerir.\n")),
+             qPrintable(r.err));
+    QCOMPARE(readAll(out), snapshot + "\r\n");
+
+    write(dir, "b.msl", driveLog(1, -1));
+    write(dir, "b-mapa.txt", tuneWith({}));
+    const Run within = cli({"suggest", dir.filePath("b.msl"), "-o", out});
+    QCOMPARE(within.code, 0);
+    QVERIFY2(within.err.endsWith(QString::fromUtf8(
+                 "velto-cli: Nenhuma célula precisa de correção: o mapa de injeção fica como está.\n")),
+             qPrintable(within.err));
+}
+
+void TestSuggestCli::mapNamedAndJson()
+{
+    QTemporaryDir dir;
+    const QString log1 = write(dir, "a.msl", driveLog());
+    const QString log2 = write(dir, "b.msl", driveLog(5, -4));
+    // The tune the module held, with another RPM limit: written back with it.
+    QList<QByteArray> fields = startupFields();
+    fields[2] = "6500";
+    const QString map = write(dir, "oficina.txt", fields.join(';') + "\r\n");
+    write(dir, "b-mapa.txt", tuneWith({}));
+    const QString out = dir.filePath("novo.txt");
+    const Run r = cli({"suggest", log1, log2, "--map", map, "-o", out, "--json"});
+    QCOMPARE(r.code, 0);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    QCOMPARE(o.value("changed").toInt(), 2);
+    QCOMPARE(o.value("map").toString(), map);
+    QCOMPARE(o.value("used").toInt(), 384);
+    const QJsonObject c17 = o.value("cells").toArray().at(17).toObject();
+    QCOMPARE(c17.value("new").toString(), QStringLiteral("4,2"));
+    QCOMPARE(c17.value("hits").toDouble(), 190.0);
+    QCOMPARE(c17.value("state").toString(), QStringLiteral("mais"));
+    fields[80 + 17] = "4,2";
+    fields[80 + 40] = "2,3";
+    QCOMPARE(readAll(out), fields.join(';') + "\r\n");
+}
+
+QTEST_GUILESS_MAIN(TestSuggestCli)
+#include "tst_e2e_suggest.moc"

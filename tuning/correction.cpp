@@ -1,0 +1,293 @@
+#include "tuning/correction.h"
+
+#include "common/numtext.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace correction {
+
+namespace {
+
+// The ECU holds each correction within a byte; larger values are not corrections.
+constexpr int maxCorrection = 100;
+constexpr int maxSpeedPosition = 48, maxLoadPosition = 42, maxTps = 1023;
+constexpr int maxTenths = 255; // 25,5 ms, what a byte of the image carries
+
+int baseCell(const LiveValues &v) { return 8 * (v.speedPosition / 6) + v.loadPosition / 6; }
+
+} // namespace
+
+QString filterText(Filter filter, const Settings &s, int lambdaTemperature)
+{
+    switch (filter) {
+    case BadValues:
+        return QString::fromUtf8("valores inválidos ou linha ilegível");
+    case Temperature:
+        return QString::fromUtf8("motor abaixo de %1 °C").arg(std::max(s.minTemperature, lambdaTemperature));
+    case Speed:
+        return QString::fromUtf8("abaixo de %1 RPM").arg(s.minRpm);
+    case CutOff:
+        return QString::fromUtf8("injeção cortada (Ti 0)");
+    case Throttle:
+        return QString::fromUtf8("TPS moveu %1 ou mais em %2 ms").arg(s.maxTpsMove).arg(s.tpsWindowMs);
+    case Position:
+        return QString::fromUtf8("menos de %1 ms na mesma célula").arg(s.steadyCellMs);
+    case Probe:
+        return QString::fromUtf8("sonda fora de %1 a %2 mV").arg(s.minProbeMv).arg(s.maxProbeMv);
+    case FilterCount:
+        break;
+    }
+    return {};
+}
+
+int weights(int speedPosition, int loadPosition, std::array<Weight, 4> &out)
+{
+    const int row = speedPosition / 6, column = loadPosition / 6;
+    const double fr = speedPosition / 6.0 - row, fc = loadPosition / 6.0 - column;
+    const int base = 8 * row + column;
+    const bool below = speedPosition < maxSpeedPosition, right = loadPosition < maxLoadPosition;
+    int n = 0;
+    auto put = [&out, &n](int cell, double w) {
+        if (w > 0)
+            out[std::size_t(n++)] = Weight{cell, w};
+    };
+    put(base, (1 - fr) * (1 - fc));
+    if (below)
+        put(base + 8, fr * (1 - fc));
+    if (right)
+        put(base + 1, (1 - fr) * fc);
+    if (below && right)
+        put(base + 9, fr * fc);
+    return n;
+}
+
+Accumulator::Accumulator(const Settings &settings, int lambdaTemperature)
+    : settings_(settings), minTemperature_(std::max(settings.minTemperature, lambdaTemperature))
+{
+}
+
+void Accumulator::beginRun()
+{
+    inRun_ = false;
+    cell_ = -1;
+    window_.clear();
+    lows_.clear();
+    highs_.clear();
+}
+
+void Accumulator::addUnreadable(std::int64_t lines)
+{
+    analysis_.rows += lines;
+    analysis_.rejected[BadValues] += lines;
+}
+
+void Accumulator::remember(const LiveValues &v, std::int64_t ms)
+{
+    const int cell = baseCell(v);
+    if (cell != cell_) {
+        cell_ = cell;
+        cellSince_ = ms;
+    }
+    const Sample s{seq_++, ms, v.tpsReading};
+    window_.push_back(s);
+    while (!lows_.empty() && lows_.back().tps >= s.tps)
+        lows_.pop_back();
+    lows_.push_back(s);
+    while (!highs_.empty() && highs_.back().tps <= s.tps)
+        highs_.pop_back();
+    highs_.push_back(s);
+    // Keep the last row at or before ms - window: the throttle stood there then.
+    while (window_.size() >= 2 && window_[1].ms <= ms - settings_.tpsWindowMs)
+        window_.pop_front();
+    const std::int64_t first = window_.front().seq;
+    while (lows_.front().seq < first)
+        lows_.pop_front();
+    while (highs_.front().seq < first)
+        highs_.pop_front();
+}
+
+bool Accumulator::throttleSteady(std::int64_t ms) const
+{
+    // The run must reach back over the whole window: before it, nothing is known.
+    return window_.front().ms <= ms - settings_.tpsWindowMs &&
+           highs_.front().tps - lows_.front().tps < settings_.maxTpsMove;
+}
+
+Filter Accumulator::check(const LiveValues &v, std::int64_t ms)
+{
+    if (v.temperature < minTemperature_)
+        return Temperature;
+    if (v.rpm < settings_.minRpm)
+        return Speed;
+    if (v.injectionTenths <= 0)
+        return CutOff;
+    if (!throttleSteady(ms))
+        return Throttle;
+    if (cellSince_ > ms - settings_.steadyCellMs)
+        return Position;
+    if (v.probeMv < settings_.minProbeMv || v.probeMv > settings_.maxProbeMv)
+        return Probe;
+    return FilterCount;
+}
+
+void Accumulator::add(const logformat::Row &row)
+{
+    const LiveValues &v = row.values;
+    ++analysis_.rows;
+    if (v.speedPosition < 0 || v.speedPosition > maxSpeedPosition || v.loadPosition < 0 ||
+        v.loadPosition > maxLoadPosition || v.tpsReading < 0 || v.tpsReading > maxTps ||
+        std::abs(v.correctionShort) > maxCorrection || std::abs(v.correctionLong) > maxCorrection || row.ms < 0) {
+        ++analysis_.rejected[BadValues];
+        return;
+    }
+    if (inRun_ && row.ms < lastMs_)
+        beginRun();
+    inRun_ = true;
+    lastMs_ = row.ms;
+    remember(v, row.ms);
+    const Filter f = check(v, row.ms);
+    if (f != FilterCount) {
+        ++analysis_.rejected[f];
+        return;
+    }
+    ++analysis_.used;
+    const int c = v.correctionShort + v.correctionLong;
+    if (v.correctionShort != 0 || v.correctionLong != 0)
+        ++analysis_.corrected;
+    std::array<Weight, 4> w;
+    const int n = weights(v.speedPosition, v.loadPosition, w);
+    for (int i = 0; i < n; ++i) {
+        CellSum &cell = analysis_.cells[std::size_t(w[std::size_t(i)].cell)];
+        cell.hits += w[std::size_t(i)].weight;
+        cell.sum += w[std::size_t(i)].weight * c;
+    }
+}
+
+Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, int lambdaTemperature)
+{
+    Accumulator a(settings, lambdaTemperature);
+    for (const logformat::Row &r : rows)
+        a.add(r);
+    return a.analysis();
+}
+
+const QStringList &neededChannels()
+{
+    static const QStringList c{"RPM",  "Ti",       "TPS",       "Temperatura", "Carga",
+                               "LinhaRPM", "Sonda", "CorrCurto", "CorrLongo"};
+    return c;
+}
+
+void requireChannels(const logformat::Log &log, const QString &path)
+{
+    QStringList missing;
+    for (const QString &c : neededChannels())
+        if (log.absent.contains(c))
+            missing << c;
+    if (missing.isEmpty())
+        return;
+    throw std::runtime_error(
+        QString::fromUtf8("O registro %1 não tem %2 %3, de que a correção precisa: nada a sugerir.")
+            .arg(path, missing.size() == 1 ? QStringLiteral("o canal") : QStringLiteral("os canais"),
+                 missing.join(QStringLiteral(", ")))
+            .toStdString());
+}
+
+int lambdaTemperature(const Tune &tune)
+{
+    return numtext::parseInt(tune.texts.value(int(mapfile::fieldControls().indexOf(QStringLiteral("eSondaTemp")))));
+}
+
+std::array<int, cellCount> injectionTenths(const Tune &tune)
+{
+    std::array<int, cellCount> out;
+    for (int k = 0; k < cellCount; ++k) {
+        long double v = 0;
+        out[std::size_t(k)] = numtext::tryParseFloat(tune.texts.value(injectionField(k)), &v) && v >= 0 && v < 1000
+                                  ? int(std::lround(v * 10))
+                                  : -1;
+    }
+    return out;
+}
+
+QString noRowsSentence()
+{
+    return QString::fromUtf8("Nenhuma linha passou pelos filtros: nada a sugerir.");
+}
+
+QString noCorrectionSentence()
+{
+    return QString::fromUtf8("O módulo não corrigiu a injeção neste registro (correção da sonda desligada ou ainda "
+                             "não ativa): nada a sugerir.");
+}
+
+QString noChangeSentence()
+{
+    return QString::fromUtf8("Nenhuma célula precisa de correção: o mapa de injeção fica como está.");
+}
+
+Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Settings &settings)
+{
+    Suggestion s;
+    const double limit = std::clamp(settings.maxChange, 0.0, Settings::maxChangeLimit);
+    for (int k = 0; k < cellCount; ++k) {
+        CellSuggestion &cell = s.cells[std::size_t(k)];
+        const CellSum &sum = analysis.cells[std::size_t(k)];
+        cell.hits = sum.hits;
+        cell.mean = sum.mean();
+        cell.oldText = recordedWith.texts.value(injectionField(k));
+        long double old = 0;
+        try {
+            old = numtext::parseFloat(cell.oldText);
+        } catch (const numtext::ConvertError &e) {
+            throw numtext::ConvertError(QString::fromUtf8("Célula e%1i do mapa de injeção: %2").arg(k).arg(e.message()));
+        }
+        cell.oldTenths = int(std::lround(old * 10));
+        cell.newTenths = cell.oldTenths;
+        cell.newText = cell.oldText;
+        if (cell.hits < settings.minHits || cell.hits <= 0) {
+            cell.state = CellState::TooFewHits;
+            continue;
+        }
+        cell.state = CellState::Unchanged;
+        if (std::fabs(cell.mean) < settings.deadBand)
+            continue;
+        // Limited to the change allowed per round, and the rounding to 0,1 ms may not
+        // carry it past that limit.
+        const double oldT = double(old) * 10;
+        const double bound = oldT * limit / 100;
+        const double wanted = std::clamp(oldT * (1 + cell.mean / 100), oldT - bound, oldT + bound);
+        int t = int(std::lround(wanted));
+        const int step = int(std::floor(bound + 1e-9));
+        t = std::clamp(t, int(std::lround(oldT)) - step, int(std::lround(oldT)) + step);
+        t = std::clamp(t, 0, maxTenths);
+        if (t == cell.oldTenths)
+            continue;
+        cell.newTenths = t;
+        cell.newText = numtext::formatFloat(QStringLiteral("0.0"), t / 10.0L);
+        cell.state = t > cell.oldTenths ? CellState::Added : CellState::Removed;
+        ++s.changed;
+    }
+    if (s.changed == 0)
+        s.sentence = analysis.used == 0        ? noRowsSentence()
+                     : analysis.corrected == 0 ? noCorrectionSentence()
+                                               : noChangeSentence();
+    return s;
+}
+
+Tune applied(const Tune &base, const Suggestion &suggestion, const QList<int> &cells)
+{
+    Tune out = base;
+    for (int k = 0; k < cellCount; ++k) {
+        const CellSuggestion &c = suggestion.cells[std::size_t(k)];
+        const bool chosen = cells.isEmpty() || cells.contains(k);
+        if (chosen && (c.state == CellState::Added || c.state == CellState::Removed))
+            out.texts[injectionField(k)] = c.newText;
+    }
+    return out;
+}
+
+} // namespace correction

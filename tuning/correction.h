@@ -1,0 +1,150 @@
+#pragma once
+// Assisted correction of the injection map. While its lambda correction runs, the ECU
+// says by how much it had to correct the injection map where the engine ran (the short
+// and long corrections of the log, percent). Rows that pass the filters spread that
+// correction over the cells the ECU interpolates between; a cell with enough weight
+// and a mean correction outside the dead band gets a new injection time.
+#include "datalog/logformat.h"
+#include "files/mapfile.h"
+#include "files/mapfilecodec.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace correction {
+
+constexpr int cellCount = 72;
+
+// Every threshold of the analysis and the suggestion, with its default.
+struct Settings {
+    int minTemperature = 70;  // °C; never below the tune's lambda activation temperature
+    int minRpm = 500;
+    int tpsWindowMs = 500;    // the throttle is steady when it moved less than maxTpsMove
+    int maxTpsMove = 51;      // over this time, in converter steps of 1023
+    int steadyCellMs = 300;   // the base cell held at least this long
+    int minProbeMv = 50;      // the probe is not railed: minProbeMv <= mV <= maxProbeMv
+    int maxProbeMv = 950;
+    double minHits = 20;      // sum of weights a cell needs before it is changed
+    double deadBand = 2;      // |mean correction| below this (percent) changes nothing
+    double maxChange = 10;    // percent of the old value per round
+    static constexpr double maxChangeLimit = 25;
+    friend bool operator==(const Settings &, const Settings &) = default;
+};
+
+// The filters, in the order they are tried: a rejected row counts for the first one
+// that rejects it.
+enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, FilterCount };
+// "temperatura do motor abaixo de 70 °C": what a row rejected by the filter had.
+QString filterText(Filter filter, const Settings &settings, int lambdaTemperature);
+
+struct CellSum {
+    double hits = 0; // sum of the weights
+    double sum = 0;  // sum of weight times correction
+    double mean() const { return hits > 0 ? sum / hits : 0; }
+};
+
+struct Analysis {
+    std::array<CellSum, cellCount> cells{};
+    std::array<std::int64_t, FilterCount> rejected{};
+    std::int64_t rows = 0;      // rows seen (lines that could not be read included)
+    std::int64_t used = 0;      // rows that passed every filter
+    std::int64_t corrected = 0; // of those, rows with a correction other than 0
+};
+
+// The ECU's interpolation weights at a position: up to four (cell, weight) pairs,
+// weight above 0, for speed position R (0..48) and load position C (0..42).
+struct Weight {
+    int cell;
+    double weight;
+};
+int weights(int speedPosition, int loadPosition, std::array<Weight, 4> &out);
+
+// The analysis fed row by row: the rows of one or more logs, or the live rows of the
+// scanner. Rows come in time order; a row earlier than the one before starts a new
+// run (the scanner was switched on again), as does beginRun() (the next log).
+class Accumulator {
+public:
+    // lambdaTemperature: the tune's eSondaTemp, a floor for the temperature filter.
+    Accumulator(const Settings &settings, int lambdaTemperature);
+    void beginRun();
+    void add(const logformat::Row &row);
+    // Lines of a log that could not be read: counted as bad values.
+    void addUnreadable(std::int64_t lines);
+    const Analysis &analysis() const { return analysis_; }
+    int minTemperature() const { return minTemperature_; }
+
+private:
+    Filter check(const LiveValues &v, std::int64_t ms);
+    void remember(const LiveValues &v, std::int64_t ms);
+    bool throttleSteady(std::int64_t ms) const;
+
+    Settings settings_;
+    int minTemperature_;
+    Analysis analysis_;
+    bool inRun_ = false;
+    std::int64_t lastMs_ = 0;
+    int cell_ = -1;             // base cell of the last row
+    std::int64_t cellSince_ = 0; // time of the first row in that cell
+    // Throttle over the window: the rows since the last one at or before ms - window,
+    // with the running minimum and maximum in monotonic queues.
+    struct Sample {
+        std::int64_t seq, ms;
+        int tps;
+    };
+    std::deque<Sample> window_, lows_, highs_;
+    std::int64_t seq_ = 0;
+};
+
+Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, int lambdaTemperature);
+
+// Channels the analysis reads from a log.
+const QStringList &neededChannels();
+// Refuses a log that lacks one of them, naming the file and the channels.
+void requireChannels(const logformat::Log &log, const QString &path);
+// The tune's lambda activation temperature (eSondaTemp); throws its conversion error.
+int lambdaTemperature(const Tune &tune);
+
+enum class CellState {
+    TooFewHits, // grey: not enough rows ran here
+    Unchanged,  // plain: within the dead band, or the change rounds away
+    Added,      // blue: more fuel
+    Removed,    // red: less fuel
+};
+
+struct CellSuggestion {
+    double hits = 0;
+    double mean = 0; // percent
+    QString oldText, newText;
+    CellState state = CellState::TooFewHits;
+    int oldTenths = 0, newTenths = 0;
+    double changePercent() const { return oldTenths ? 100.0 * (newTenths - oldTenths) / oldTenths : 0; }
+};
+
+struct Suggestion {
+    std::array<CellSuggestion, cellCount> cells{};
+    int changed = 0;
+    // Why nothing changes, in one sentence; empty when a cell changes.
+    QString sentence;
+};
+
+// The suggestion relative to the injection map the rows were recorded with. An
+// injection text that is not a number throws its conversion error, naming the cell.
+Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Settings &settings);
+// base with the suggested texts in the given cells (all changed cells when empty).
+Tune applied(const Tune &base, const Suggestion &suggestion, const QList<int> &cells = {});
+// The injection map of a tune in tenths of a millisecond (-1 where a text is no number).
+std::array<int, cellCount> injectionTenths(const Tune &tune);
+// Index of injection cell k in Tune::texts.
+constexpr int injectionField(int cell) { return 80 + cell; }
+
+// Sentences of the suggestion.
+QString noRowsSentence();
+QString noCorrectionSentence();
+QString noChangeSentence();
+
+} // namespace correction

@@ -1,0 +1,117 @@
+#include "tuning/recordedlogs.h"
+
+#include "datalog/recorder.h"
+
+#include <QFileInfo>
+
+namespace correction {
+
+QString asSentence(const std::exception &e)
+{
+    QString text = QString::fromUtf8(e.what()).trimmed();
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    return text;
+}
+
+namespace {
+
+// A tune that loads and whose lambda temperature and injection cells convert.
+Tune readTune(const QString &path, const QString &what)
+{
+    Tune t;
+    try {
+        t = MapFile::readTune(path);
+    } catch (const std::exception &e) {
+        throw Refused(QString::fromUtf8("%1 %2 não pôde ser lido: %3 Nada a sugerir.")
+                          .arg(what, path, asSentence(e)));
+    }
+    try {
+        lambdaTemperature(t);
+        suggest(Analysis{}, t, Settings{});
+    } catch (const std::exception &e) {
+        throw Refused(QString::fromUtf8("%1 %2 não serve para a correção: %3 Nada a sugerir.")
+                          .arg(what, path, asSentence(e)));
+    }
+    return t;
+}
+
+// Same injection map: the same values, whatever the texts look like ("8" and "8,0").
+bool sameInjection(const Tune &a, const Tune &b)
+{
+    const auto ta = injectionTenths(a), tb = injectionTenths(b);
+    for (int k = 0; k < cellCount; ++k) {
+        const int f = injectionField(k);
+        const bool same = ta[std::size_t(k)] >= 0 && tb[std::size_t(k)] >= 0
+                              ? ta[std::size_t(k)] == tb[std::size_t(k)]
+                              : a.texts.value(f) == b.texts.value(f);
+        if (!same)
+            return false;
+    }
+    return true;
+}
+
+QString differentMaps(const QString &firstLog, const QString &firstTune, const QString &log, const QString &tune)
+{
+    if (firstLog.isEmpty())
+        return QString::fromUtf8("O registro %1 foi gravado com outro mapa de injeção (%2) que não o de %3: a "
+                                 "correção não vale para esse mapa. Nada a sugerir.")
+            .arg(log, tune, firstTune);
+    return QString::fromUtf8("Os registros %1 e %2 foram gravados com mapas de injeção diferentes (%3 e %4): a "
+                             "correção de um não vale para o outro. Abra-os em separado. Nada a sugerir.")
+        .arg(firstLog, log, firstTune, tune);
+}
+
+} // namespace
+
+RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tunePath)
+{
+    RecordedLogs out;
+    QString firstLog; // the log whose snapshot gave the tune
+    if (tunePath) {
+        out.tune = readTune(*tunePath, QStringLiteral("O mapa"));
+        out.tunePath = *tunePath;
+    }
+    for (const QString &path : paths) {
+        logformat::Log log;
+        try {
+            log = logformat::read(path);
+        } catch (const std::exception &e) {
+            throw Refused(QString::fromUtf8(e.what()));
+        }
+        try {
+            requireChannels(log, path);
+        } catch (const std::exception &e) {
+            throw Refused(QString::fromUtf8(e.what()));
+        }
+        const QString snapshot = Recorder::tunePath(path);
+        if (!tunePath || QFileInfo::exists(snapshot)) {
+            const Tune t = readTune(snapshot, QString::fromUtf8("O mapa do registro %1,").arg(path));
+            if (out.tunePath.isEmpty()) {
+                out.tune = t;
+                out.tunePath = snapshot;
+                firstLog = path;
+            } else if (!sameInjection(out.tune, t)) {
+                throw Refused(differentMaps(firstLog, out.tunePath, path, snapshot));
+            }
+        }
+        out.unreadableLines += log.badLines;
+        out.paths << path;
+        out.logs.push_back(std::move(log));
+    }
+    return out;
+}
+
+Analysis analyse(const RecordedLogs &logs, const Settings &settings)
+{
+    Accumulator a(settings, lambdaTemperature(logs.tune));
+    for (const logformat::Log &log : logs.logs) {
+        a.beginRun();
+        for (const logformat::Row &r : log.rows)
+            a.add(r);
+        a.addUnreadable(log.badLines);
+    }
+    return a.analysis();
+}
+
+} // namespace correction

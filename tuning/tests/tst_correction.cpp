@@ -1,0 +1,544 @@
+// The injection-map correction: weights, filters, the suggestion's thresholds, limit
+// and rounding, against a brute-force reference on generated rows; and the logs with
+// the tune they were recorded with.
+#include "core/controller.h"
+#include "core/offlinecore.h"
+#include "datalog/logformat.h"
+#include "files/mapfile.h"
+#include "tuning/correction.h"
+#include "tuning/recordedlogs.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace correction;
+using logformat::Row;
+
+using Weights = QList<QPair<int, double>>;
+
+namespace {
+
+Tune startupTune()
+{
+    OfflineCore core;
+    return core.controller().mapFile().screenTune();
+}
+
+// A row that passes every filter at speed position r, load position c.
+Row goodRow(std::int64_t ms, int r, int c, int corrShort = 0, int corrLong = 0)
+{
+    Row row;
+    row.ms = ms;
+    LiveValues &v = row.values;
+    v.temperature = 85;
+    v.rpm = 2500;
+    v.injectionTenths = 40;
+    v.tpsReading = 500;
+    v.speedPosition = r;
+    v.loadPosition = c;
+    v.probeMv = 450;
+    v.correctionShort = corrShort;
+    v.correctionLong = corrLong;
+    return row;
+}
+
+// Ten steady rows 100 ms apart (t = 0 .. 900) at (r, c), then `last` at 1000 ms.
+std::vector<Row> steadyThen(const Row &last, int r = 14, int c = 3)
+{
+    std::vector<Row> rows;
+    for (int i = 0; i < 10; ++i)
+        rows.push_back(goodRow(100 * i, r, c));
+    rows.push_back(last);
+    rows.back().ms = 1000;
+    return rows;
+}
+
+// The filter that rejects the last row (FilterCount when it passes).
+Filter lastVerdict(const std::vector<Row> &rows, const Settings &s = {}, int lambdaTemp = 30)
+{
+    Accumulator before(s, lambdaTemp), all(s, lambdaTemp);
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i)
+        before.add(rows[i]);
+    for (const Row &r : rows)
+        all.add(r);
+    for (int f = 0; f < FilterCount; ++f)
+        if (all.analysis().rejected[std::size_t(f)] != before.analysis().rejected[std::size_t(f)])
+            return Filter(f);
+    return FilterCount;
+}
+
+// The reference: every filter from its definition, scanning back over the rows.
+Analysis reference(const std::vector<Row> &rows, const Settings &s, int lambdaTemp)
+{
+    Analysis a;
+    const int minTemp = std::max(s.minTemperature, lambdaTemp);
+    auto bad = [](const LiveValues &v) {
+        return v.speedPosition < 0 || v.speedPosition > 48 || v.loadPosition < 0 || v.loadPosition > 42 ||
+               v.tpsReading < 0 || v.tpsReading > 1023 || std::abs(v.correctionShort) > 100 ||
+               std::abs(v.correctionLong) > 100;
+    };
+    auto cell = [](const LiveValues &v) { return 8 * (v.speedPosition / 6) + v.loadPosition / 6; };
+    std::vector<std::size_t> good; // indices of the rows with sound values, in order
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const LiveValues &v = rows[i].values;
+        ++a.rows;
+        if (bad(v)) {
+            ++a.rejected[BadValues];
+            continue;
+        }
+        good.push_back(i);
+        const std::int64_t t = rows[i].ms;
+        Filter f = FilterCount;
+        if (v.temperature < minTemp)
+            f = Temperature;
+        else if (v.rpm < s.minRpm)
+            f = Speed;
+        else if (v.injectionTenths <= 0)
+            f = CutOff;
+        if (f == FilterCount) {
+            // The last sound row at or before t - window, and the throttle since.
+            std::ptrdiff_t from = -1;
+            for (std::ptrdiff_t j = std::ptrdiff_t(good.size()) - 1; j >= 0; --j)
+                if (rows[good[std::size_t(j)]].ms <= t - s.tpsWindowMs) {
+                    from = j;
+                    break;
+                }
+            if (from < 0) {
+                f = Throttle;
+            } else {
+                int lo = 1 << 30, hi = -1;
+                for (std::size_t j = std::size_t(from); j < good.size(); ++j) {
+                    lo = std::min(lo, rows[good[j]].values.tpsReading);
+                    hi = std::max(hi, rows[good[j]].values.tpsReading);
+                }
+                if (hi - lo >= s.maxTpsMove)
+                    f = Throttle;
+            }
+        }
+        if (f == FilterCount) {
+            std::size_t j = good.size() - 1;
+            while (j > 0 && cell(rows[good[j - 1]].values) == cell(v))
+                --j;
+            if (rows[good[j]].ms > t - s.steadyCellMs)
+                f = Position;
+        }
+        if (f == FilterCount && (v.probeMv < s.minProbeMv || v.probeMv > s.maxProbeMv))
+            f = Probe;
+        if (f != FilterCount) {
+            ++a.rejected[f];
+            continue;
+        }
+        ++a.used;
+        const int c = v.correctionShort + v.correctionLong;
+        if (v.correctionShort || v.correctionLong)
+            ++a.corrected;
+        const int R = v.speedPosition, C = v.loadPosition, row = R / 6, col = C / 6;
+        const double fr = R / 6.0 - row, fc = C / 6.0 - col;
+        const int base = 8 * row + col;
+        auto put = [&a, c](int k, double w) {
+            a.cells[std::size_t(k)].hits += w;
+            a.cells[std::size_t(k)].sum += w * c;
+        };
+        put(base, (1 - fr) * (1 - fc));
+        if (R < 48)
+            put(base + 8, fr * (1 - fc));
+        if (C < 42)
+            put(base + 1, (1 - fr) * fc);
+        if (R < 48 && C < 42)
+            put(base + 9, fr * fc);
+    }
+    return a;
+}
+
+// A drive: positions, throttle and temperature wander; some rows are bad.
+std::vector<Row> generatedRows(int count, quint32 seed)
+{
+    QRandomGenerator g(seed);
+    std::vector<Row> rows;
+    int r = 20, c = 20, tps = 500, temp = 60;
+    std::int64_t t = 0;
+    for (int i = 0; i < count; ++i) {
+        t += 1 + g.bounded(120);
+        if (g.bounded(8) == 0)
+            r = std::clamp(r + int(g.bounded(7)) - 3, 0, 48);
+        if (g.bounded(8) == 0)
+            c = std::clamp(c + int(g.bounded(5)) - 2, 0, 42);
+        tps = std::clamp(tps + int(g.bounded(41)) - 20, 0, 1023);
+        if (g.bounded(50) == 0)
+            temp = std::clamp(temp + int(g.bounded(5)) - 1, 20, 110);
+        Row row = goodRow(t, r, c, int(g.bounded(21)) - 10, int(g.bounded(11)) - 5);
+        LiveValues &v = row.values;
+        v.tpsReading = tps;
+        v.temperature = temp;
+        v.rpm = g.bounded(20) == 0 ? 0 : 400 + int(g.bounded(6000));
+        v.injectionTenths = g.bounded(15) == 0 ? 0 : int(g.bounded(120));
+        v.probeMv = int(g.bounded(1000));
+        if (g.bounded(200) == 0)
+            v.speedPosition = 49;
+        if (g.bounded(300) == 0)
+            v.correctionLong = 120;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray logBytes(const std::vector<Row> &rows)
+{
+    QByteArray b = logformat::header(QStringLiteral("2.2"), QStringLiteral("2026-01-01T10:00:00"));
+    for (const Row &r : rows)
+        b += logformat::row(r.ms, r.values);
+    return b;
+}
+
+QByteArray tuneBytes(Tune t) { return mapfile::encodeLine(t.fields()); }
+
+} // namespace
+
+class TestCorrection : public QObject {
+    Q_OBJECT
+private slots:
+    void weightsFollowTheInterpolation_data();
+    void weightsFollowTheInterpolation();
+    void analysisMatchesTheReference();
+    void eachFilterRejectsAtItsThreshold_data();
+    void eachFilterRejectsAtItsThreshold();
+    void suggestionHitsDeadBandLimitRounding_data();
+    void suggestionHitsDeadBandLimitRounding();
+    void mapEqualToTheNeedChangesNothing();
+    void appliedChangesOnlyTheChosenCells();
+    void logWithoutNeededChannelsIsRefused();
+    void logsAndTheirTunes_data();
+    void logsAndTheirTunes();
+};
+
+void TestCorrection::weightsFollowTheInterpolation_data()
+{
+    QTest::addColumn<int>("r");
+    QTest::addColumn<int>("c");
+    QTest::addColumn<Weights>("expected");
+    using L = Weights;
+    QTest::newRow("origin") << 0 << 0 << L{{0, 1.0}};
+    QTest::newRow("row 2 a third down, column 0 halfway")
+        << 14 << 3 << L{{16, 1.0 / 3}, {24, 1.0 / 6}, {17, 1.0 / 3}, {25, 1.0 / 6}};
+    QTest::newRow("top corner: no neighbours") << 48 << 42 << L{{71, 1.0}};
+    QTest::newRow("last column: none to the right") << 47 << 42 << L{{63, 1.0 / 6}, {71, 5.0 / 6}};
+    QTest::newRow("last row: none below") << 48 << 41 << L{{70, 1.0 / 6}, {71, 5.0 / 6}};
+    QTest::newRow("one step into the cell") << 1 << 0 << L{{0, 5.0 / 6}, {8, 1.0 / 6}};
+}
+
+void TestCorrection::weightsFollowTheInterpolation()
+{
+    QFETCH(int, r);
+    QFETCH(int, c);
+    QFETCH(Weights, expected);
+    std::array<Weight, 4> w;
+    const int n = weights(r, c, w);
+    QCOMPARE(n, expected.size());
+    double total = 0;
+    for (int i = 0; i < n; ++i) {
+        QCOMPARE(w[std::size_t(i)].cell, expected[i].first);
+        QVERIFY(std::fabs(w[std::size_t(i)].weight - expected[i].second) < 1e-12);
+        total += w[std::size_t(i)].weight;
+    }
+    QVERIFY(std::fabs(total - 1) < 1e-12);
+}
+
+void TestCorrection::analysisMatchesTheReference()
+{
+    for (quint32 seed : {1u, 7u, 42u}) {
+        const std::vector<Row> rows = generatedRows(6000, seed);
+        Settings s;
+        s.minTemperature = 65;
+        const Analysis got = analyse(rows, s, 62), want = reference(rows, s, 62);
+        QCOMPARE(got.rows, want.rows);
+        QCOMPARE(got.used, want.used);
+        QCOMPARE(got.corrected, want.corrected);
+        for (int f = 0; f < FilterCount; ++f)
+            QCOMPARE(got.rejected[std::size_t(f)], want.rejected[std::size_t(f)]);
+        QVERIFY(got.used > 100); // the generated drive does reach every branch
+        for (int f = 0; f < FilterCount; ++f)
+            QVERIFY2(got.rejected[std::size_t(f)] > 0, qPrintable(filterText(Filter(f), s, 62)));
+        for (int k = 0; k < cellCount; ++k) {
+            QVERIFY(std::fabs(got.cells[std::size_t(k)].hits - want.cells[std::size_t(k)].hits) < 1e-6);
+            QVERIFY(std::fabs(got.cells[std::size_t(k)].sum - want.cells[std::size_t(k)].sum) < 1e-6);
+        }
+    }
+}
+
+void TestCorrection::eachFilterRejectsAtItsThreshold_data()
+{
+    QTest::addColumn<QList<Row>>("rows");
+    QTest::addColumn<int>("lambdaTemp");
+    QTest::addColumn<int>("verdict");
+    auto last = [](auto change) {
+        Row r = goodRow(1000, 14, 3);
+        change(r.values);
+        return r;
+    };
+    auto list = [](const std::vector<Row> &v) { return QList<Row>(v.begin(), v.end()); };
+    const int pass = FilterCount;
+    QTest::newRow("steady row passes") << list(steadyThen(goodRow(1000, 14, 3))) << 30 << pass;
+    QTest::newRow("69 °C") << list(steadyThen(last([](LiveValues &v) { v.temperature = 69; }))) << 30
+                           << int(Temperature);
+    QTest::newRow("70 °C") << list(steadyThen(last([](LiveValues &v) { v.temperature = 70; }))) << 30 << pass;
+    QTest::newRow("75 °C under a lambda temperature of 80")
+        << list(steadyThen(last([](LiveValues &v) { v.temperature = 75; }))) << 80 << int(Temperature);
+    QTest::newRow("499 RPM") << list(steadyThen(last([](LiveValues &v) { v.rpm = 499; }))) << 30 << int(Speed);
+    QTest::newRow("500 RPM") << list(steadyThen(last([](LiveValues &v) { v.rpm = 500; }))) << 30 << pass;
+    QTest::newRow("overrun cut-off") << list(steadyThen(last([](LiveValues &v) { v.injectionTenths = 0; }))) << 30
+                                     << int(CutOff);
+    QTest::newRow("TPS moved 51") << list(steadyThen(last([](LiveValues &v) { v.tpsReading = 551; }))) << 30
+                                  << int(Throttle);
+    QTest::newRow("TPS moved 50") << list(steadyThen(last([](LiveValues &v) { v.tpsReading = 550; }))) << 30
+                                  << pass;
+    QTest::newRow("probe 49 mV") << list(steadyThen(last([](LiveValues &v) { v.probeMv = 49; }))) << 30
+                                 << int(Probe);
+    QTest::newRow("probe 50 mV") << list(steadyThen(last([](LiveValues &v) { v.probeMv = 50; }))) << 30 << pass;
+    QTest::newRow("probe 950 mV") << list(steadyThen(last([](LiveValues &v) { v.probeMv = 950; }))) << 30 << pass;
+    QTest::newRow("probe 951 mV") << list(steadyThen(last([](LiveValues &v) { v.probeMv = 951; }))) << 30
+                                  << int(Probe);
+    QTest::newRow("speed position 49") << list(steadyThen(last([](LiveValues &v) { v.speedPosition = 49; }))) << 30
+                                       << int(BadValues);
+    QTest::newRow("correction 101 %") << list(steadyThen(last([](LiveValues &v) { v.correctionShort = 101; })))
+                                      << 30 << int(BadValues);
+
+    // Throttle: a move more than 0,5 s back no longer counts; the row at 500 ms still does.
+    std::vector<Row> early = steadyThen(goodRow(1000, 14, 3));
+    early[3].values.tpsReading = 600; // t = 300
+    QTest::newRow("TPS moved 0,7 s before") << list(early) << 30 << pass;
+    std::vector<Row> edge = steadyThen(goodRow(1000, 14, 3));
+    edge[5].values.tpsReading = 600; // t = 500, the throttle stood there 0,5 s ago
+    QTest::newRow("TPS moved exactly 0,5 s before") << list(edge) << 30 << int(Throttle);
+    // The run must reach back 0,5 s.
+    QTest::newRow("first 0,5 s of a log")
+        << QList<Row>{goodRow(0, 14, 3), goodRow(300, 14, 3), goodRow(499, 14, 3)} << 30 << int(Throttle);
+    // Position: the cell entered 200 ms before is not steady; 300 ms before is.
+    std::vector<Row> moved = steadyThen(goodRow(1000, 14, 9));
+    for (int i = 8; i < 10; ++i)
+        moved[std::size_t(i)] = goodRow(100 * i, 14, 9);
+    QTest::newRow("cell entered 0,2 s before") << list(moved) << 30 << int(Position);
+    moved[7] = goodRow(700, 14, 9);
+    QTest::newRow("cell entered 0,3 s before") << list(moved) << 30 << pass;
+    // Moving within the cell keeps it steady.
+    QTest::newRow("same cell, other step") << list(steadyThen(goodRow(1000, 15, 5))) << 30 << pass;
+    // Time going back starts a new run: nothing of the old one counts.
+    std::vector<Row> restarted = steadyThen(goodRow(1000, 14, 3));
+    restarted.push_back(goodRow(100, 14, 3));
+    QTest::newRow("scanner switched on again") << list(restarted) << 30 << int(Throttle);
+}
+
+void TestCorrection::eachFilterRejectsAtItsThreshold()
+{
+    QFETCH(QList<Row>, rows);
+    QFETCH(int, lambdaTemp);
+    QFETCH(int, verdict);
+    const std::vector<Row> v(rows.begin(), rows.end());
+    QCOMPARE(int(lastVerdict(v, Settings{}, lambdaTemp)), verdict);
+    const Analysis a = analyse(v, Settings{}, lambdaTemp);
+    const Analysis want = reference(v, Settings{}, lambdaTemp);
+    QCOMPARE(a.rejected, want.rejected);
+}
+
+void TestCorrection::suggestionHitsDeadBandLimitRounding_data()
+{
+    QTest::addColumn<QString>("old");
+    QTest::addColumn<double>("hits");
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<double>("maxChange");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("state");
+    const int few = int(CellState::TooFewHits), same = int(CellState::Unchanged), more = int(CellState::Added),
+              less = int(CellState::Removed);
+    QTest::newRow("+4 %") << "3,5" << 30.0 << 4.0 << 10.0 << "3,6" << more;
+    QTest::newRow("-2 % is outside the dead band") << "3,5" << 30.0 << -2.0 << 10.0 << "3,4" << less;
+    QTest::newRow("+1,9 % is inside") << "3,5" << 30.0 << 1.9 << 10.0 << "3,5" << same;
+    QTest::newRow("19,9 hits") << "3,5" << 19.9 << 8.0 << 10.0 << "3,5" << few;
+    QTest::newRow("20 hits") << "3,5" << 20.0 << 8.0 << 10.0 << "3,8" << more;
+    QTest::newRow("no hits") << "3,5" << 0.0 << 0.0 << 10.0 << "3,5" << few;
+    QTest::newRow("limit: rounding stays within 10 %") << "3,5" << 20.0 << 15.0 << 10.0 << "3,8" << more;
+    QTest::newRow("limit downwards") << "8,1" << 20.0 << -30.0 << 10.0 << "7,3" << less;
+    QTest::newRow("whole text gets a decimal") << "8" << 20.0 << 15.0 << 10.0 << "8,8" << more;
+    QTest::newRow("limit of 25 %") << "8" << 20.0 << 30.0 << 25.0 << "10,0" << more;
+    QTest::newRow("limit above 25 % is 25 %") << "8" << 20.0 << 40.0 << 40.0 << "10,0" << more;
+    QTest::newRow("kept within 25,5 ms") << "24" << 20.0 << 10.0 << 10.0 << "25,5" << more;
+    QTest::newRow("a change that rounds away") << "0,5" << 20.0 << 9.0 << 10.0 << "0,5" << same;
+    QTest::newRow("zero stays zero") << "0" << 50.0 << 10.0 << 10.0 << "0" << same;
+    QTest::newRow("rounding half away from zero") << "2" << 20.0 << 2.5 << 10.0 << "2,1" << more;
+}
+
+void TestCorrection::suggestionHitsDeadBandLimitRounding()
+{
+    QFETCH(QString, old);
+    QFETCH(double, hits);
+    QFETCH(double, mean);
+    QFETCH(double, maxChange);
+    QFETCH(QString, expected);
+    QFETCH(int, state);
+    Tune t = startupTune();
+    t.texts[injectionField(17)] = old;
+    Analysis a;
+    a.used = a.corrected = 1;
+    a.cells[17] = CellSum{hits, hits * mean};
+    Settings s;
+    s.maxChange = maxChange;
+    const Suggestion got = suggest(a, t, s);
+    QCOMPARE(got.cells[17].newText, expected);
+    QCOMPARE(int(got.cells[17].state), state);
+    QCOMPARE(got.changed, expected == old ? 0 : 1);
+    QCOMPARE(got.cells[17].oldText, old);
+    for (int k = 0; k < cellCount; ++k)
+        if (k != 17)
+            QCOMPARE(got.cells[std::size_t(k)].state, CellState::TooFewHits);
+}
+
+void TestCorrection::mapEqualToTheNeedChangesNothing()
+{
+    const Tune t = startupTune();
+    // The ECU never corrected: the sentence says so.
+    std::vector<Row> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.push_back(goodRow(50 * i, 14 + (i / 400) * 6, 3));
+    Analysis a = analyse(rows, Settings{}, 30);
+    QVERIFY(a.used > 1500);
+    Suggestion s = suggest(a, t, Settings{});
+    QCOMPARE(s.changed, 0);
+    QCOMPARE(s.sentence, noCorrectionSentence());
+    QCOMPARE(applied(t, s), t);
+    // The map meets the need: the corrections wander within the dead band.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].values.correctionShort = int(i % 3) - 1;
+        rows[i].values.correctionLong = i % 2 ? 1 : 0;
+    }
+    a = analyse(rows, Settings{}, 30);
+    QVERIFY(a.corrected > 0);
+    s = suggest(a, t, Settings{});
+    QCOMPARE(s.changed, 0);
+    QCOMPARE(s.sentence, noChangeSentence());
+    // Nothing passed the filters.
+    for (Row &r : rows)
+        r.values.temperature = 40;
+    s = suggest(analyse(rows, Settings{}, 30), t, Settings{});
+    QCOMPARE(s.sentence, noRowsSentence());
+}
+
+void TestCorrection::appliedChangesOnlyTheChosenCells()
+{
+    const Tune t = startupTune();
+    Analysis a;
+    a.used = a.corrected = 1;
+    a.cells[0] = CellSum{40, 40 * 5.0};   // 3,5 -> 3,7
+    a.cells[9] = CellSum{40, 40 * -6.0};  // 4,3 -> 4,0
+    a.cells[30] = CellSum{5, 5 * 9.0};    // too few hits
+    const Suggestion s = suggest(a, t, Settings{});
+    QCOMPARE(s.changed, 2);
+    QVERIFY(s.sentence.isEmpty());
+    const Tune all = applied(t, s);
+    Tune want = t;
+    want.texts[injectionField(0)] = QStringLiteral("3,7");
+    want.texts[injectionField(9)] = QStringLiteral("4,0");
+    QCOMPARE(all, want);
+    const Tune one = applied(t, s, {9, 30});
+    want.texts[injectionField(0)] = QStringLiteral("3,5");
+    QCOMPARE(one, want);
+    QCOMPARE(QString::number(s.cells[9].changePercent(), 'f', 2), QStringLiteral("-6.98"));
+}
+
+void TestCorrection::logWithoutNeededChannelsIsRefused()
+{
+    logformat::Log log;
+    log.absent = QStringList{"CorrCurto", "Sonda", "Eletro"};
+    try {
+        requireChannels(log, QStringLiteral("/tmp/a.msl"));
+        QFAIL("a log without CorrCurto was taken");
+    } catch (const std::exception &e) {
+        QCOMPARE(QString::fromUtf8(e.what()),
+                 QString::fromUtf8("O registro /tmp/a.msl não tem os canais Sonda, CorrCurto, de que a correção "
+                                   "precisa: nada a sugerir."));
+    }
+    log.absent = QStringList{"Eletro"};
+    requireChannels(log, QStringLiteral("/tmp/a.msl"));
+}
+
+void TestCorrection::logsAndTheirTunes_data()
+{
+    QTest::addColumn<QStringList>("logs");
+    QTest::addColumn<QString>("map");
+    QTest::addColumn<QString>("message"); // empty: accepted; %1 the folder
+    QTest::newRow("one log, its snapshot") << QStringList{"a"} << QString() << QString();
+    QTest::newRow("two logs, same map") << QStringList{"a", "same"} << QString() << QString();
+    QTest::newRow("two logs, different maps")
+        << QStringList{"a", "other"} << QString()
+        << QString::fromUtf8("Os registros %1/a.msl e %1/other.msl foram gravados com mapas de injeção diferentes "
+                             "(%1/a-mapa.txt e %1/other-mapa.txt): a correção de um não vale para o outro. Abra-os "
+                             "em separado. Nada a sugerir.");
+    QTest::newRow("no snapshot")
+        << QStringList{"a", "bare"} << QString()
+        << QString::fromUtf8("O mapa do registro %1/bare.msl, %1/bare-mapa.txt não pôde ser lido: File not found. "
+                             "Nada a sugerir.");
+    QTest::newRow("no snapshot, the map named") << QStringList{"bare"} << "tune.txt" << QString();
+    QTest::newRow("snapshot differs from the map named")
+        << QStringList{"other"} << "tune.txt"
+        << QString::fromUtf8("O registro %1/other.msl foi gravado com outro mapa de injeção (%1/other-mapa.txt) que "
+                             "não o de %1/tune.txt: a correção não vale para esse mapa. Nada a sugerir.");
+    QTest::newRow("snapshot whose injection cell is no number")
+        << QStringList{"broken"} << QString()
+        << QString::fromUtf8("O mapa do registro %1/broken.msl, %1/broken-mapa.txt não serve para a correção: "
+                             "Célula e5i do mapa de injeção: 'x' is not a valid floating point value. Nada a sugerir.");
+}
+
+void TestCorrection::logsAndTheirTunes()
+{
+    QFETCH(QStringList, logs);
+    QFETCH(QString, map);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const Tune t = startupTune();
+    Tune sameValues = t;
+    sameValues.texts[injectionField(6)] = QStringLiteral("8,0"); // "8" on the start-up screen
+    Tune other = t;
+    other.texts[injectionField(6)] = QStringLiteral("8,4");
+    Tune broken = t;
+    broken.texts[injectionField(5)] = QStringLiteral("x");
+    std::vector<Row> rows;
+    for (int i = 0; i < 50; ++i)
+        rows.push_back(goodRow(100 * i, 14, 3, 5));
+    const QByteArray log = logBytes(rows) + "torn";
+    for (const char *name : {"a", "same", "other", "bare", "broken"})
+        writeFile(dir, QString::fromLatin1(name) + ".msl", log);
+    writeFile(dir, "a-mapa.txt", tuneBytes(t));
+    writeFile(dir, "same-mapa.txt", tuneBytes(sameValues));
+    writeFile(dir, "other-mapa.txt", tuneBytes(other));
+    writeFile(dir, "broken-mapa.txt", tuneBytes(broken));
+    writeFile(dir, "tune.txt", tuneBytes(t));
+    QStringList paths;
+    for (const QString &l : logs)
+        paths << dir.filePath(l + ".msl");
+    const std::optional<QString> mapPath = map.isEmpty() ? std::nullopt : std::optional(dir.filePath(map));
+    try {
+        const RecordedLogs r = readLogs(paths, mapPath);
+        QVERIFY2(message.isEmpty(), "refused nothing");
+        QCOMPARE(r.paths, paths);
+        QCOMPARE(r.tunePath, mapPath ? *mapPath : dir.filePath(logs.first() + "-mapa.txt"));
+        QCOMPARE(injectionTenths(r.tune), injectionTenths(t));
+        const Analysis a = analyse(r, Settings{});
+        QCOMPARE(a.rows, 51 * logs.size()); // the torn last line of each counts as a bad one
+        QCOMPARE(a.rejected[BadValues], logs.size());
+        QCOMPARE(a.used, 45 * logs.size()); // the first 0,5 s of each log has no past
+    } catch (const Refused &e) {
+        QCOMPARE(QString::fromUtf8(e.what()), message.arg(dir.path()));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCorrection)
+#include "tst_correction.moc"
