@@ -3,6 +3,7 @@
 // event to the method of the same name; the tests call them directly.
 #include "common/context.h"
 #include "core/tunediff.h"
+#include "maps/maptools.h"
 
 #include <QList>
 #include <QStringList>
@@ -16,6 +17,7 @@ class Scanner;
 class MapAxes;
 class MapViews;
 class MapEdit;
+class MapTools;
 class MapFile;
 class ConfigFields;
 class TpsCalibration;
@@ -66,6 +68,12 @@ public:
     void btnVoltarTelaPrincipalClick();
     void btnPercentualClick();
     void btnmSClick();
+    // Cells of either map as a spreadsheet's: copy, paste and the tools on a rectangle.
+    // Paste and tools are one step each; they are refused with a message while an
+    // upload, a read-back, the scanner or the TPS calibration runs.
+    QString mapCopy(MapId map, const CellRect &cells) const;
+    void mapPaste(MapId map, const CellRect &selection, const QString &text);
+    void mapTool(MapTool tool, MapId map, const CellRect &selection);
     // Map files.
     void btnSalvarClick();
     void btnCarregarClick();
@@ -118,12 +126,14 @@ private:
     std::unique_ptr<MapAxes> axes_;
     std::unique_ptr<MapViews> views_;
     std::unique_ptr<MapEdit> edit_;
+    std::unique_ptr<MapTools> tools_;
     std::unique_ptr<MapFile> mapFile_;
     std::unique_ptr<ConfigFields> config_;
     std::unique_ptr<TpsCalibration> tps_;
     std::unique_ptr<UndoHistory> undo_;
 
     bool historyBusy() const;
+    void refuseMapChangeWhileBusy() const;
     void showViewForHistory(bool percent);
     bool saveBeforeClose();
     void uploadEnded();
