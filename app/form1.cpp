@@ -3,6 +3,7 @@
 #include "app/comparedialog.h"
 #include "session/portsession.h"
 #include "app/layout.h"
+#include "app/mappagetools.h"
 #include "app/picture.h"
 #include "core/qttimer.h"
 #include "app/tgauge.h"
@@ -136,6 +137,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     wireFields();
     wireDatalog();
     wireHistory();
+    mapPageTools_ = new MapPageTools(*screen_, *controller_, [this](const std::function<void()> &h) { guarded(h); }, this);
     loadPicture(picture::findPicture());
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
@@ -146,6 +148,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
 
 TForm1::~TForm1()
 {
+    delete mapPageTools_; // it works on the screen and the controller that go next
     // The log watches the controller's scanner; then no port event may reach a window
     // that is going away.
     datalog_.reset();

@@ -16,6 +16,7 @@
 #include <optional>
 
 class CompareDialog;
+class MapPageTools;
 
 class Controller;
 class Datalog;
@@ -67,6 +68,7 @@ public:
     // are set by "Configurar &TPS") and gives the control the focus.
     void showField(const QString &control);
     CompareDialog *compareDialog() const; // the one last opened, while it is open
+    MapPageTools &mapPageTools() { return *mapPageTools_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -105,6 +107,7 @@ private:
     QSet<QObject *> historyFields_;
     bool fieldLeft_ = false; // a field was left, the step is recorded after its check
     QPointer<CompareDialog> compareDialog_;
+    MapPageTools *mapPageTools_ = nullptr; // selection, tools, colours and 3D view of the maps
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
     // Combo boxes whose selected entry moved in the event being handled.

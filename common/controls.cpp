@@ -299,10 +299,23 @@ void addDatalogGroup(std::vector<ControlSpec> &t)
     t.push_back(button("btnFecharRegistro", "&Fechar registro", {}, false));
 }
 
+// Colours by value and the 3D view, in the maps' title bars.
+void addMapViews(std::vector<ControlSpec> &t)
+{
+    ControlSpec colours;
+    colours.name = "cbCoresPorValor";
+    colours.kind = ControlKind::CheckBox;
+    colours.text = "Cores por valor";
+    colours.hint = "Pinta cada célula dos mapas pela cor do seu valor: azul o menor, verde, amarelo, vermelho o maior.";
+    t.push_back(colours);
+    t.push_back(button("btnVista3D", " Vista 3D ", "Mostra um dos mapas como uma superfície em 3D; gire-a com o mouse."));
+}
+
 std::vector<ControlSpec> buildTable()
 {
     std::vector<ControlSpec> t;
     addMapPage(t);
+    addMapViews(t);
     addDatalogGroup(t);
     addConfigurationPage(t);
     return t;

@@ -11,8 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELTO_FUZZ_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
-targets=(fuzz_frames fuzz_mapfile fuzz_numtext)
-declare -A maxlen=([fuzz_frames]=2048 [fuzz_mapfile]=4096 [fuzz_numtext]=256)
+targets=(fuzz_frames fuzz_mapfile fuzz_numtext fuzz_mapblock)
+declare -A maxlen=([fuzz_frames]=2048 [fuzz_mapfile]=4096 [fuzz_numtext]=256 [fuzz_mapblock]=1024)
 
 "$root/scripts/deps.sh"
 export QT_QPA_PLATFORM=offscreen
