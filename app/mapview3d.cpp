@@ -88,8 +88,12 @@ void MapSurface::drawAxes(QPainter &p) const
     p.setPen(QPen(Qt::black, 1));
     const QPointF base = project(-1, -1, floorZ), top = project(-1, -1, floorZ + 1);
     p.drawLine(base, top);
-    p.drawText(top + QPointF(-30, -6), numtext::formatGeneral(high_) + QLatin1Char(' ') + data_.unit);
-    p.drawText(base + QPointF(-40, 4), numtext::formatGeneral(low_));
+    // The lowest and highest value of the map, left of the axis.
+    const QFontMetrics fm(p.font());
+    const QString highText = numtext::formatGeneral(high_) + QLatin1Char(' ') + data_.unit;
+    const QString lowText = numtext::formatGeneral(low_) + QLatin1Char(' ') + data_.unit;
+    p.drawText(top + QPointF(-8 - fm.horizontalAdvance(highText), 4), highText);
+    p.drawText(base + QPointF(-8 - fm.horizontalAdvance(lowText), 4), lowText);
 
     p.setPen(Qt::darkBlue);
     for (int c = 0; c < mapColumns && c < data_.columnCaptions.size(); ++c)

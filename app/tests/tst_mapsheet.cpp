@@ -274,7 +274,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(menu.get()));
         QVERIFY(QTest::qWaitForWindowExposed(tools));
         QWidget *page = w.s.widget("TabSheet1");
-        QImage picture = page->grab(QRect(0, 100, 760, 440)).toImage();
+        QImage picture = page->grab(QRect(0, 100, page->width(), 520)).toImage();
         QPainter p(&picture);
         const QPoint at = e->geometry().center() - QPoint(0, 100);
         const QImage menuPicture = menu->grab().toImage();
@@ -429,6 +429,7 @@ private slots:
         QCOMPARE(surface->data().title, QString("Mapa de injeção"));
         QCOMPARE(surface->data().marked, k);
         QCOMPARE(*surface->data().values[71], 8.1);
+        surface->setAngles(-0.6, 0.9); // as it opens
         const QImage picture = surface->grab().toImage();
         picture.save(QDir(pagesFolder()).filePath("maps-3d.png"));
         QCOMPARE(picture.pixelColor(surface->cellPoint(k / 8, k % 8).toPoint()), QColor(Qt::red));
