@@ -171,9 +171,11 @@ QMenu *MapSheet::contextMenu(QLineEdit *cell)
 
 bool MapSheet::clipboardHoldsBlock() const
 {
-    const QString text = QGuiApplication::clipboard()->text().trimmed();
+    // A spreadsheet's single cell comes with a line end: it replaces the cell's value,
+    // as a block does, instead of going into the text.
+    const QString text = QGuiApplication::clipboard()->text();
     return text.contains(u'\t') || text.contains(u'\n') || text.contains(u'\r') || text.contains(u';') ||
-           text.contains(u' ');
+           text.trimmed().contains(u' ');
 }
 
 std::optional<int> MapSheet::cellAt(const QPoint &globalPos) const

@@ -32,6 +32,7 @@ MapSurface::MapSurface(QWidget *parent) : QWidget(parent)
     setPalette(pal);
     setCursor(Qt::OpenHandCursor);
     setToolTip(QStringLiteral("Arraste com o mouse para girar."));
+    setAccessibleName(QStringLiteral("Superfície do mapa em 3D"));
 }
 
 void MapSurface::setData(const Data &data)

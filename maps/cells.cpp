@@ -5,7 +5,9 @@
 #include "maps/views.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <QStringList>
 #include <stdexcept>
 
 CellRect CellRect::spanning(int row1, int column1, int row2, int column2)
@@ -22,8 +24,16 @@ namespace cells {
 
 QString cellName(MapId map, int row, int column)
 {
-    const int k = row * mapColumns + column;
-    return map == MapId::Ignition ? names::ignitionCell(k) : names::injectionCell(k);
+    // Built once: a paste or a tool names up to 144 cells.
+    static const std::array<QStringList, 2> table = [] {
+        std::array<QStringList, 2> t;
+        for (int k = 0; k < mapRows * mapColumns; ++k) {
+            t[0] << names::ignitionCell(k);
+            t[1] << names::injectionCell(k);
+        }
+        return t;
+    }();
+    return table[map == MapId::Ignition ? 0 : 1].at(row * mapColumns + column);
 }
 
 QString place(MapId map, int row, int column)
@@ -51,7 +61,7 @@ long double rounded(const Scale &s, long double value)
     // would write hundreds of digits).
     if (!std::isfinite(value) || std::fabs(value) > 1e9L)
         return value;
-    const QString pattern = s.decimals == 0 ? QStringLiteral("0") : QStringLiteral("0.") + QString(s.decimals, u'0');
+    const QString pattern = s.decimals == 0 ? QStringLiteral("0") : QStringLiteral("0.0"); // the scales' digits
     const long double general = numtext::parseFloat(numtext::formatGeneral(value));
     const long double r = numtext::parseFloat(numtext::formatFloat(pattern, general));
     return r == 0 ? 0 : r; // no "-0"

@@ -39,7 +39,7 @@ QString place(MapId map, int row, int column);
 struct Scale {
     long double min = 0;
     long double max = 0;
-    int decimals = 0; // digits after the comma the value is rounded to
+    int decimals = 0; // digits after the comma the value is rounded to (0 or 1)
 };
 Scale scale(MapId map, int row, bool percentView);
 

@@ -120,7 +120,7 @@ void MapTools::paste(MapId map, const CellRect &selection, const QString &text)
                    .arg(cells::place(map, target.top, target.left), cells::place(map, target.bottom, target.right)));
 
     const bool percent = ctx_.state.percentView;
-    maptools::Values values{};
+    QStringList texts;
     for (int r = target.top; r <= target.bottom; ++r) {
         const cells::Scale s = cells::scale(map, r, percent);
         for (int c = target.left; c <= target.right; ++c) {
@@ -130,10 +130,10 @@ void MapTools::paste(MapId map, const CellRect &selection, const QString &text)
                 refuse(QStringLiteral("Colar: %1 para a %2 está fora da faixa de %3 a %4 %5.")
                            .arg(numtext::formatGeneral(v), cells::place(map, r, c), numtext::formatGeneral(s.min),
                                 numtext::formatGeneral(s.max), mapUnit(map, percent)));
-            values[r][c] = x;
+            texts << numtext::formatGeneral(x);
         }
     }
-    write(map, target, values);
+    writeTexts(map, target, texts);
 }
 
 void MapTools::run(MapTool tool, MapId map, const CellRect &selection)
@@ -201,6 +201,11 @@ void MapTools::write(MapId map, const CellRect &rect, const maptools::Values &va
     for (int r = rect.top; r <= rect.bottom; ++r)
         for (int c = rect.left; c <= rect.right; ++c)
             texts << cells::toolText(cells::scale(map, r, percent), values[r][c]);
+    writeTexts(map, rect, texts);
+}
+
+void MapTools::writeTexts(MapId map, const CellRect &rect, const QStringList &texts)
+{
     int i = 0;
     for (int r = rect.top; r <= rect.bottom; ++r)
         for (int c = rect.left; c <= rect.right; ++c)

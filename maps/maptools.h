@@ -40,7 +40,9 @@ public:
 
 private:
     std::optional<long double> askAmount(MapTool tool, MapId map);
+    // The values rounded and limited to each cell's scale, written.
     void write(MapId map, const CellRect &rect, const maptools::Values &values);
+    void writeTexts(MapId map, const CellRect &rect, const QStringList &texts);
     maptools::Reader reader(MapId map) const;
 
     Context &ctx_;

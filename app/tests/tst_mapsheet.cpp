@@ -206,6 +206,10 @@ private slots:
         corner->setCursorPosition(corner->text().size());
         QTest::keyClick(corner, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(corner->text(), QString("8,37"));
+        // A spreadsheet's single cell (with its line end) replaces the value instead.
+        QGuiApplication::clipboard()->setText("12,34\r\n");
+        QTest::keyClick(corner, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(corner->text(), QString("12,3"));
     }
 
     void contextMenuAndToolKeys()
