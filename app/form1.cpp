@@ -5,6 +5,7 @@
 #include "session/portsession.h"
 #include "app/layout.h"
 #include "app/linkview.h"
+#include "app/mappagetools.h"
 #include "app/picture.h"
 #include "core/qttimer.h"
 #include "app/tgauge.h"
@@ -146,6 +147,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     logViewerLink_ = std::make_unique<LogViewerLink>(*this);
     wireHistory();
     wireCorrection();
+    mapPageTools_ = new MapPageTools(*screen_, *controller_, [this](const std::function<void()> &h) { guarded(h); }, this);
     loadPicture(picture::findPicture());
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
@@ -156,6 +158,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
 
 TForm1::~TForm1()
 {
+    delete mapPageTools_; // it works on the screen and the controller that go next
     // The log watches the controller's scanner; then no port event may reach a window
     // that is going away.
     logViewerLink_.reset();

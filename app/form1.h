@@ -17,6 +17,7 @@
 
 class CompareDialog;
 class CorrectionDialog;
+class MapPageTools;
 
 class Controller;
 class Datalog;
@@ -74,6 +75,7 @@ public:
     // "Correção": the assisted correction of the injection map (one dialog at a time).
     void btnCorrecaoClick();
     CorrectionDialog *correctionDialog() const; // while it is open
+    MapPageTools &mapPageTools() { return *mapPageTools_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -117,6 +119,7 @@ private:
     bool fieldLeft_ = false; // a field was left, the step is recorded after its check
     QPointer<CompareDialog> compareDialog_;
     QPointer<CorrectionDialog> correctionDialog_;
+    MapPageTools *mapPageTools_ = nullptr; // selection, tools, colours and 3D view of the maps
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
     // Combo boxes whose selected entry moved in the event being handled.

@@ -1,5 +1,6 @@
 #include "app/layout.h"
 
+#include "app/mappagetools.h"
 #include "app/portcombo.h"
 #include "app/tgauge.h"
 #include "common/names.h"
@@ -656,6 +657,7 @@ void buildMapPage(QWidget *page)
     // Between the second row of read-outs and the picture, free in every mode.
     buildHistoryControls(b, {QRect(512, 58, 168, 18), QRect(512, 80, 82, 28), QRect(598, 80, 82, 28), ""});
     busyPanel(b, "pnAguarde", "pbCarregando1", "Image3");
+    buildMapPageTools(page);
 }
 
 void buildConfigPage(QWidget *page)

@@ -242,6 +242,8 @@ void WidgetScreen::setVisible(const QString &name, bool visible)
 
 Rgb WidgetScreen::color(const QString &name) const
 {
+    if (const auto it = hookedColors_.constFind(name); it != hookedColors_.constEnd())
+        return *it;
     QWidget *w = widget(name);
     if (auto *g = qobject_cast<TGauge *>(w))
         return toRgb(g->backColor());
@@ -250,6 +252,11 @@ Rgb WidgetScreen::color(const QString &name) const
 
 void WidgetScreen::setColor(const QString &name, Rgb color)
 {
+    if (const auto it = hookedColors_.find(name); it != hookedColors_.end()) {
+        *it = color;
+        colorHook_(name, color);
+        return;
+    }
     QWidget *w = widget(name);
     if (auto *g = qobject_cast<TGauge *>(w)) {
         g->setBackColor(toQColor(color));
@@ -261,6 +268,20 @@ void WidgetScreen::setColor(const QString &name, Rgb color)
     w->setPalette(pal);
     if (role == QPalette::Window)
         w->setAutoFillBackground(true);
+}
+
+void WidgetScreen::setColorHook(const QStringList &names, ColorHook hook)
+{
+    QHash<QString, Rgb> hooked;
+    hooked.swap(hookedColors_);
+    colorHook_ = nullptr;
+    for (auto it = hooked.cbegin(); it != hooked.cend(); ++it)
+        setColor(it.key(), it.value());
+    if (!hook)
+        return;
+    for (const QString &name : names)
+        hookedColors_.insert(name, color(name));
+    colorHook_ = std::move(hook);
 }
 
 Rgb WidgetScreen::fontColor(const QString &name) const

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QString>
+#include <functional>
 
 class QComboBox;
 class QTabWidget;
@@ -48,12 +49,20 @@ public:
     void setBarPosition(const QString &name, int value) override;
     void setFocus(const QString &name) override;
 
+    // While a hook is set, the background colours given to the named controls go to
+    // the hook instead of the widgets (the map cells coloured by value), and color()
+    // answers them; clearing the hook (null) paints them back.
+    using ColorHook = std::function<void(const QString &name, Rgb color)>;
+    void setColorHook(const QStringList &names, ColorHook hook);
+
 private:
     int pageIndex(const QWidget *w) const;
     void setComboText(const QString &name, QComboBox *combo, const QString &text);
 
     QHash<QString, QWidget *> widgets_;
     QTabWidget *tabs_;
+    ColorHook colorHook_;
+    QHash<QString, Rgb> hookedColors_;
 };
 
 template <typename T> T *WidgetScreen::get(const QString &name) const { return qobject_cast<T *>(widget(name)); }

@@ -58,6 +58,14 @@ public:
     // and the last one also chosen by Escape; returns the index of the button chosen,
     // or -1 when the box was closed without a choice.
     virtual int question(const QString &text, const QStringList &buttons) = 0;
+    // Modal box asking for one line of text, its field holding initial; nothing when
+    // cancelled. A prompt without such a box (the command line) cancels.
+    virtual std::optional<QString> askText(const QString &question, const QString &initial)
+    {
+        Q_UNUSED(question);
+        Q_UNUSED(initial);
+        return std::nullopt;
+    }
 };
 
 // Values converted from the screen at the start of an upload, kept for the run.

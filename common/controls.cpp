@@ -315,10 +315,23 @@ void addCorrectionButton(std::vector<ControlSpec> &t)
                        "Sugere correções do mapa de injeção pelas correções da sonda nos registros ou ao vivo."));
 }
 
+// Colours by value and the 3D view, in the maps' title bars.
+void addMapViews(std::vector<ControlSpec> &t)
+{
+    ControlSpec colours;
+    colours.name = "cbCoresPorValor";
+    colours.kind = ControlKind::CheckBox;
+    colours.text = "Cores por valor";
+    colours.hint = "Pinta cada célula dos mapas pela cor do seu valor: azul o menor, verde, amarelo, vermelho o maior.";
+    t.push_back(colours);
+    t.push_back(button("btnVista3D", " Vista 3D ", "Mostra um dos mapas como uma superfície em 3D; gire-a com o mouse."));
+}
+
 std::vector<ControlSpec> buildTable()
 {
     std::vector<ControlSpec> t;
     addMapPage(t);
+    addMapViews(t);
     addDatalogGroup(t);
     addCorrectionButton(t);
     addConfigurationPage(t);

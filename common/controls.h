@@ -20,6 +20,7 @@ enum class ControlKind {
     Progress,   // progress bar or bar gauge
     List,       // list box
     Page,       // tab page
+    CheckBox,   // check box (text is its caption)
 };
 
 struct ControlSpec {

@@ -53,6 +53,7 @@ Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &ti
     axes_ = std::make_unique<MapAxes>(ctx_);
     views_ = std::make_unique<MapViews>(ctx_);
     edit_ = std::make_unique<MapEdit>(ctx_);
+    tools_ = std::make_unique<MapTools>(ctx_);
     mapFile_ = std::make_unique<MapFile>(ctx_);
     config_ = std::make_unique<ConfigFields>(ctx_);
     tps_ = std::make_unique<TpsCalibration>(ctx_);
@@ -284,6 +285,31 @@ void Controller::btnmSClick()
 {
     HistoryStep step(*undo_);
     views_->btnmSClick();
+}
+
+QString Controller::mapCopy(MapId map, const CellRect &cells) const { return tools_->copy(map, cells); }
+
+void Controller::mapPaste(MapId map, const CellRect &selection, const QString &text)
+{
+    refuseMapChangeWhileBusy();
+    HistoryStep step(*undo_);
+    tools_->paste(map, selection, text);
+}
+
+void Controller::mapTool(MapTool tool, MapId map, const CellRect &selection)
+{
+    refuseMapChangeWhileBusy();
+    HistoryStep step(*undo_);
+    tools_->run(tool, map, selection);
+}
+
+void Controller::refuseMapChangeWhileBusy() const
+{
+    // The same moments in which "Alterar &Mapas" cannot be pressed: the upload and the
+    // read-back take the cells block by block, the scanner marks them.
+    if (historyBusy() || state_.scannerActive)
+        throw std::runtime_error(" Atenção ! !  O mapa não pode ser alterado durante o envio, a leitura, o scanner "
+                                 "ou a calibração do TPS.  ");
 }
 
 void Controller::btnSalvarClick()

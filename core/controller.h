@@ -4,6 +4,7 @@
 #include "common/context.h"
 #include "core/linkstatus.h"
 #include "core/tunediff.h"
+#include "maps/maptools.h"
 
 #include <QList>
 #include <QStringList>
@@ -17,6 +18,7 @@ class Scanner;
 class MapAxes;
 class MapViews;
 class MapEdit;
+class MapTools;
 class MapFile;
 class ConfigFields;
 class TpsCalibration;
@@ -83,6 +85,12 @@ public:
     void btnVoltarTelaPrincipalClick();
     void btnPercentualClick();
     void btnmSClick();
+    // Cells of either map as a spreadsheet's: copy, paste and the tools on a rectangle.
+    // Paste and tools are one step each; they are refused with a message while an
+    // upload, a read-back, the scanner or the TPS calibration runs.
+    QString mapCopy(MapId map, const CellRect &cells) const;
+    void mapPaste(MapId map, const CellRect &selection, const QString &text);
+    void mapTool(MapTool tool, MapId map, const CellRect &selection);
     // Map files.
     void btnSalvarClick();
     void btnCarregarClick();
@@ -137,6 +145,7 @@ private:
     std::unique_ptr<MapAxes> axes_;
     std::unique_ptr<MapViews> views_;
     std::unique_ptr<MapEdit> edit_;
+    std::unique_ptr<MapTools> tools_;
     std::unique_ptr<MapFile> mapFile_;
     std::unique_ptr<ConfigFields> config_;
     std::unique_ptr<TpsCalibration> tps_;
@@ -144,6 +153,7 @@ private:
 
     void showViewForHistory(bool percent, bool leaveEditMode);
     bool calibrating() const; // the TPS calibration runs
+    void refuseMapChangeWhileBusy() const;
     bool saveBeforeClose();
     void uploadEnded();
     void uploadInterrupted();

@@ -3,6 +3,9 @@
 // the seeds mean what the targets make of them.
 #include <QByteArray>
 #include <QString>
+#include "maps/cells.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -70,5 +73,30 @@ inline long double fromDecimal(const std::uint8_t *b)
     return (long double)mantissa / scale;
 }
 } // namespace numtext
+
+// fuzz_mapblock: byte 0 chooses the map (bit 0: injection) and the view (bit 1: percent),
+// bytes 1 to 3 the selection (top-left cell 0 to 71, then rows and columns 1 to 9 and 1
+// to 8, cut at the map's edge); the rest is the clipboard's text in UTF-8.
+namespace mapblock {
+constexpr int header = 4;
+struct Setup {
+    bool injection = false;
+    bool percent = false;
+    CellRect selection;
+};
+inline Setup setup(const QByteArray &b)
+{
+    auto at = [&](int i) { return i < b.size() ? std::uint8_t(b[i]) : std::uint8_t(0); };
+    Setup s;
+    s.injection = at(0) & 1;
+    s.percent = at(0) & 2;
+    const int first = at(1) % (mapRows * mapColumns);
+    s.selection.top = first / mapColumns;
+    s.selection.left = first % mapColumns;
+    s.selection.bottom = std::min(mapRows - 1, s.selection.top + at(2) % mapRows);
+    s.selection.right = std::min(mapColumns - 1, s.selection.left + at(3) % mapColumns);
+    return s;
+}
+} // namespace mapblock
 
 } // namespace fuzzinput

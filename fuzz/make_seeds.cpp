@@ -303,6 +303,29 @@ void mslSeeds()
     put(t, "empty", {});
 }
 
+// --- clipboard blocks ------------------------------------------------------------
+
+void mapBlockSeeds()
+{
+    const QString t = QStringLiteral("fuzz_mapblock");
+    // Header: map and view, first cell, extra rows, extra columns.
+    const struct {
+        const char *name;
+        QByteArray header;
+        QByteArray text;
+    } seeds[] = {
+        {"sheet-crlf-tab", QByteArray("\x01\x00\x00\x00", 4), "3,5\t5,2\t\r\n3,1\t4,3\t\r\n"},
+        {"semicolons", QByteArray("\x00\x09\x01\x01", 4), "10;12\n14;16\n"},
+        {"spaces-points", QByteArray("\x01\x12\x00\x00", 4), "1.5  2.5\n3.5 4.5"},
+        {"fill-percent", QByteArray("\x03\x00\x08\x07", 4), "37,5"},
+        {"does-not-fit", QByteArray("\x00\x47\x00\x00", 4), "1\t2\n3\t4"},
+        {"ragged", QByteArray("\x00\x00\x00\x00", 4), "1 2 3\n4 5\n"},
+        {"out-of-range", QByteArray("\x01\x00\x00\x00", 4), "25,04\t25,06\r\n"},
+    };
+    for (const auto &s : seeds)
+        put(t, QString::fromLatin1(s.name), s.header + s.text);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -320,6 +343,7 @@ int main(int argc, char **argv)
     mapFileSeeds();
     numberSeeds();
     mslSeeds();
+    mapBlockSeeds();
     std::printf("make_seeds: %d seeds in %s\n", written, argv[1]);
     return 0;
 }

@@ -5,16 +5,14 @@
 
 #include <QStringList>
 
-namespace {
-
-// Injector duty in percent = injection time in ms x factor of the row: the share of
-// one crankshaft revolution at 500, 900, 1800, 2700, ... 7200 rpm (rpm / 600).
-long double dutyFactor(int row)
+long double views::dutyFactor(int row)
 {
     if (row == 0)
         return 5.0L / 6.0L;
     return 1.5L * row;
 }
+
+namespace {
 
 // The 72 new injection texts of a conversion, all computed before any cell is
 // written, so that a cell that does not convert leaves the whole map in the units
@@ -27,7 +25,7 @@ QStringList convertedCells(const Screen &screen, bool toPercent)
     texts.reserve(72);
     for (int k = 0; k < 72; ++k) {
         const long double v = numtext::parseFloat(screen.text(names::injectionCell(k)));
-        const long double factor = dutyFactor(k / 8);
+        const long double factor = views::dutyFactor(k / 8);
         const long double converted = toPercent ? v * factor : v / factor;
         const long double readBack = numtext::parseFloat(numtext::formatGeneral(converted));
         texts << numtext::formatFloat("0.0", readBack);

@@ -14,3 +14,9 @@ public:
 private:
     Context &ctx_;
 };
+
+namespace views {
+// Injector duty in percent = injection time in ms x factor of the row: the share of
+// one crankshaft revolution at 500, 900, 1800, 2700, ... 7200 rpm (rpm / 600).
+long double dutyFactor(int row);
+} // namespace views

@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QCheckBox>
 #include <QtTest>
 
 namespace
@@ -197,6 +198,10 @@ void TstWindow::startupTable()
         break;
     case ControlKind::Page:
         QCOMPARE(w->form.pages()->indexOf(widget) >= 0, true);
+        break;
+    case ControlKind::CheckBox:
+        QVERIFY(qobject_cast<QCheckBox *>(widget));
+        QCOMPARE(qobject_cast<QCheckBox *>(widget)->text(), c.text);
         break;
     }
 }

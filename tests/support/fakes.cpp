@@ -82,3 +82,13 @@ int FakePrompt::question(const QString &text, const QStringList &buttons)
     questionAnswers.pop_front();
     return answer;
 }
+
+std::optional<QString> FakePrompt::askText(const QString &question, const QString &)
+{
+    textQuestions << question;
+    if (textAnswers.empty())
+        return std::nullopt;
+    const std::optional<QString> answer = textAnswers.front();
+    textAnswers.pop_front();
+    return answer;
+}

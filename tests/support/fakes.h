@@ -46,6 +46,7 @@ public:
     std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
     int question(const QString &text, const QStringList &buttons) override;
+    std::optional<QString> askText(const QString &question, const QString &initial) override;
     QStringList messages;                 // every message shown, in order
     std::deque<std::optional<QString>> fileAnswers; // answers to the file dialogs (nullopt: cancel)
     QList<FileDialogSpec> dialogs;        // every dialog shown
@@ -53,6 +54,8 @@ public:
     QStringList questions;                // every question asked, in order
     QList<QStringList> questionButtons;   // the buttons of each question
     std::deque<int> questionAnswers;      // the button chosen for each (none left: -1, closed)
+    QStringList textQuestions;            // every text asked for, in order
+    std::deque<std::optional<QString>> textAnswers; // the answer to each (none left: cancel)
 };
 
 // The fakes and a Context over them, as the window would hand it to one activity.

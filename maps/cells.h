@@ -1,0 +1,62 @@
+#pragma once
+// The cells of either map as numbers: where a cell lies, what its text holds, the
+// resolution and range of a value written into it, and how it is named to the user.
+#include "common/screen.h"
+
+#include <QString>
+
+enum class MapId { Ignition, Injection };
+
+inline constexpr int mapRows = 9;
+inline constexpr int mapColumns = 8;
+
+// A rectangle of cells, bounds included (rows 0..8, columns 0..7).
+struct CellRect {
+    int top = 0, left = 0, bottom = 0, right = 0;
+
+    static CellRect spanning(int row1, int column1, int row2, int column2);
+    static CellRect whole() { return {0, 0, mapRows - 1, mapColumns - 1}; }
+    int rows() const { return bottom - top + 1; }
+    int columns() const { return right - left + 1; }
+    int count() const { return rows() * columns(); }
+    bool contains(int row, int column) const
+    {
+        return row >= top && row <= bottom && column >= left && column <= right;
+    }
+    bool insideMap() const;
+    friend bool operator==(const CellRect &, const CellRect &) = default;
+};
+
+namespace cells {
+
+QString cellName(MapId map, int row, int column); // "e12" / "e12i"
+// "linha 2, coluna 5 do mapa de injeção" (rows and columns counted from 1).
+QString place(MapId map, int row, int column);
+
+// What a value written into a cell of that map and row is rounded to and limited to:
+// ignition whole degrees 0 to 50 (the bulk change's limits); injection 0,1 ms from 0
+// to 25 ms, or in the percent view whole percent from 0 to what 25 ms is in that row.
+struct Scale {
+    long double min = 0;
+    long double max = 0;
+    int decimals = 0; // digits after the comma the value is rounded to (0 or 1)
+};
+Scale scale(MapId map, int row, bool percentView);
+
+// The value rounded half away from zero to the scale's digits (a negative zero is 0).
+// It is first taken to 15 significant digits, as the general format writes it, so that
+// a result such as 2,4999999999999999 of an exact 2,5 rounds as 2,5 does.
+long double rounded(const Scale &s, long double value);
+// The text a tool or a paste writes: rounded, limited to the range, in the general
+// format ("8", "3,5"; as a spreadsheet shows the number).
+QString toolText(const Scale &s, long double value);
+
+// A number typed or pasted by the user: the decimal comma or the decimal point, blanks
+// around it; false for anything else.
+bool parseUserNumber(const QString &text, long double *value);
+
+// The value a cell's text holds; throws the one message naming the cell when it is
+// no number.
+long double cellValue(const Screen &screen, MapId map, int row, int column);
+
+} // namespace cells
