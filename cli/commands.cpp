@@ -7,6 +7,7 @@
 #include "cli/headless.h"
 #include "cli/steps.h"
 #include "config/configfields.h"
+#include "common/systemerror.h"
 #include "core/controller.h"
 #include "core/offlinecore.h"
 #include "core/tunediff.h"
@@ -31,7 +32,7 @@ void outBytes(const QByteArray &bytes)
         const int error = errno;
         std::clearerr(stdout);
         throw Failure{FileOrConversion,
-                      QStringLiteral("a saída padrão não pôde ser gravada: %1").arg(MapFile::errorText(error))};
+                      QStringLiteral("a saída padrão não pôde ser gravada: %1").arg(systemerror::text(error))};
     }
 }
 
