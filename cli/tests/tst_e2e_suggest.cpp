@@ -140,7 +140,7 @@ void TestSuggestCli::refusals_data()
                              "found. Nada a sugerir.\n");
     QTest::newRow("log without CorrCurto")
         << QStringList{"%1/semcorr.msl", "-o", "%1/novo.txt"} << 4
-        << QString::fromUtf8("velto-cli: O registro %1/semcorr.msl não tem o canal CorrCurto. Nada foi aberto.\n");
+        << QString::fromUtf8("velto-cli: O registro %1/semcorr.msl não tem o canal CorrCurto, de que a correção precisa: nada a sugerir.\n");
     QTest::newRow("output over the snapshot")
         << QStringList{"%1/a.msl", "-o", "%1/a-mapa.txt"} << 4
         << QString::fromUtf8("velto-cli: %1/a-mapa.txt é o mapa com que %1/a.msl foi gravado (ou o próprio "

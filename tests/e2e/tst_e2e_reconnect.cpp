@@ -100,6 +100,10 @@ private slots:
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
         QCOMPARE(w.status(), QStringLiteral("Conectado a %1").arg(cable.link()));
+        // A recording needs the module's set for the tune beside it: read it back first.
+        w.click("Button6");
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->controller().history().moduleSet().has_value(), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.screen().isVisible("pnAguarde") && w.enabled("Button3"), 6000);
         w.click("Button3");
         QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") == "3000", 4000);
         QTemporaryDir dir;
