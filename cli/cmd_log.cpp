@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/headless.h"
 #include "cli/steps.h"
+#include "common/systemerror.h"
 #include "core/controller.h"
 #include "datalog/recorder.h"
 #include "files/mapfile.h"
@@ -52,7 +53,7 @@ private:
     {
         if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
             throw Failure{FileOrConversion, QStringLiteral("%1 não pôde ser gravado: %2")
-                                                .arg(to, MapFile::errorText(errno))};
+                                                .arg(to, systemerror::text(errno))};
     }
 
     QString path_, temp_;

@@ -5,6 +5,7 @@
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
 #include "cli/steps.h"
+#include "common/systemerror.h"
 #include "config/configfields.h"
 #include "core/controller.h"
 #include "core/offlinecore.h"
@@ -30,7 +31,7 @@ void outBytes(const QByteArray &bytes)
         const int error = errno;
         std::clearerr(stdout);
         throw Failure{FileOrConversion,
-                      QStringLiteral("a saída padrão não pôde ser gravada: %1").arg(MapFile::errorText(error))};
+                      QStringLiteral("a saída padrão não pôde ser gravada: %1").arg(systemerror::text(error))};
     }
 }
 
