@@ -235,7 +235,8 @@ int write(const QStringList &arguments)
                                   "da página de configuração (os máximos de Limite de RPM, Tempo de Carga e Avanço "
                                   "na Partida, a ordem do Cut Off) ou os limites do TPS saem da escala (código 4). "
                                   "Um sinal (SIGINT, SIGTERM, SIGHUP) para o envio antes do comando de fim: o "
-                                  "módulo mantém o conjunto que tinha. Com --verify, lê o módulo de volta "
+                                  "módulo mantém o conjunto que tinha; a porta perdida no meio do envio também "
+                                  "(código 3). Com --verify, lê o módulo de volta "
                                   "e compara a imagem que a tela lida enviaria com a enviada; cada campo cujos bytes "
                                   "diferem é listado (código 5)."));
     cl.add(portOption());
@@ -256,7 +257,13 @@ int write(const QStringList &arguments)
     if (!cl.isSet(QStringLiteral("verify")))
         return Done;
 
-    run.readBack();
+    try {
+        run.readBack();
+    } catch (Failure &f) {
+        f.message = withSentence(f.message, QStringLiteral("O envio terminou com o comando de fim: o módulo tem o "
+                                                           "conjunto enviado; a verificação não terminou."));
+        throw;
+    }
     const Tune backTune = file.screenTune();
     UploadImage back{};
     try {
