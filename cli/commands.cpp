@@ -260,8 +260,9 @@ int write(const QStringList &arguments)
     try {
         run.readBack();
     } catch (Failure &f) {
-        f.message = withSentence(f.message, QStringLiteral("O envio terminou com o comando de fim: o módulo tem o "
-                                                           "conjunto enviado; a verificação não terminou."));
+        if (run.linkLost())
+            f.message = withSentence(f.message, QStringLiteral("O envio tinha terminado com o comando de fim; a "
+                                                               "verificação não terminou."));
         throw;
     }
     const Tune backTune = file.screenTune();

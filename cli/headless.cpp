@@ -73,6 +73,11 @@ Headless::Headless(const QString &port) : port_(TCustomComPort::devicePath(port)
     prompt_.shown = [this](const QString &text) {
         fail(PortOrModule, text.trimmed() == QStringLiteral("Módulo não responde") ? silentMessage() : text);
     };
+    // The module found different after a return: the log goes on, nothing is sent.
+    prompt_.asked = [](const QString &text) {
+        err(QStringLiteral("velto-cli: ") + trimmedLines(text.trimmed()) +
+            QStringLiteral("\nNada foi enviado: o módulo fica como está.\n"));
+    };
     auto guard = [this](const QtTimer *, const std::function<void()> &handler) {
         try {
             handler();

@@ -34,6 +34,8 @@ public:
 
     Controller &controller() { return session_->controller(); }
     TableScreen &screen() { return screen_; }
+    // The device went away.
+    bool linkLost() const { return session_->linkLost(); }
 
     // "&Ativar". Throws Failure (3) when the port cannot be opened.
     void open();
@@ -60,10 +62,16 @@ private:
     class Messages : public Prompt {
     public:
         std::function<void(const QString &)> shown;
+        std::function<void(const QString &)> asked;
         void message(const QString &text) override { shown(text); }
         std::optional<QString> saveFileName(const FileDialogSpec &) override { return std::nullopt; }
         std::optional<QString> openFileName(const FileDialogSpec &) override { return std::nullopt; }
-        int question(const QString &, const QStringList &) override { return -1; }
+        // Nobody to answer: told, and nothing is chosen.
+        int question(const QString &text, const QStringList &) override
+        {
+            asked(text);
+            return -1;
+        }
     };
 
     void fail(int code, const QString &message);
