@@ -145,22 +145,34 @@ private slots:
 
     // The cable stays away: after --wait the log is closed whole with what it had and
     // the command ends with 3 and the port's name; no half-made file is left.
+    // The same when the run's own time ends first while waiting.
+    void logGivesUpAfterWait_data()
+    {
+        QTest::addColumn<QStringList>("limit");
+        QTest::addColumn<QString>("message"); // %1: the port
+        QTest::newRow("--wait 2") << QStringList{"--wait", "2"}
+                                  << "velto-cli: Conexão perdida: a porta %1 não voltou em 2 s. O registro foi "
+                                     "fechado inteiro, com as leituras até a perda.\n";
+        QTest::newRow("--seconds 4") << QStringList{"--seconds", "4"}
+                                     << "velto-cli: Conexão perdida: a porta %1 não voltou antes do fim da gravação. "
+                                        "O registro foi fechado inteiro, com as leituras até a perda.\n";
+    }
     void logGivesUpAfterWait()
     {
+        QFETCH(QStringList, limit);
+        QFETCH(QString, message);
         QTemporaryDir dir;
         const QString link = dir.filePath("ecu");
         SimProcess sim({"--link", link, "--rate", "20"});
         QVERIFY(sim.start());
         const QString log = dir.filePath("run.msl");
-        Background b({"log", "--port", link, "-o", log, "--wait", "2"});
+        Background b(QStringList{"log", "--port", link, "-o", log} + limit);
         QVERIFY(b.p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(rows(log) >= 5, 10000);
         QVERIFY(sim.command("unplug"));
 
         const Run r = b.finish();
-        QCOMPARE(r.err, lostLine(link) + QStringLiteral("velto-cli: Conexão perdida: a porta %1 não voltou em 2 s. O "
-                                                        "registro foi fechado inteiro, com as leituras até a perda.\n")
-                                             .arg(link));
+        QCOMPARE(r.err, lostLine(link) + message.arg(link));
         QCOMPARE(r.code, 3);
         QVERIFY(readAll(log).endsWith('\n'));
         const QStringList file = lines(log);
