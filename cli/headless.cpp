@@ -41,6 +41,17 @@ QString trimmedLines(const QString &text)
     return lines.join(u'\n');
 }
 
+// The end of a log whose port did not come back: within waitSeconds (-1: before the
+// run's own end), with rows recorded or none.
+QString notBackMessage(const QString &port, int waitSeconds, bool recorded)
+{
+    const QString head = waitSeconds >= 0
+                             ? QStringLiteral("Conexão perdida: a porta %1 não voltou em %2 s.").arg(port).arg(waitSeconds)
+                             : QStringLiteral("Conexão perdida: a porta %1 não voltou antes do fim da gravação.").arg(port);
+    return head + (recorded ? QStringLiteral(" O registro foi fechado inteiro, com as leituras até a perda.")
+                            : QStringLiteral(" Nada foi gravado."));
+}
+
 } // namespace
 
 QString portMessage(const EComPort &e, const QString &port)
@@ -316,18 +327,11 @@ void Headless::record(const QString &path, int seconds, int waitSeconds, const s
     closeLog();
     if (failure_)
         throw *failure_;
+    // Lost before the first row: no log takes another's place.
+    if (givenUp || stillLost)
+        throw Failure{PortOrModule, notBackMessage(port_, givenUp ? waitSeconds : -1, placed)};
     if (!placed)
         firstRow();
-    if (givenUp)
-        throw Failure{PortOrModule, QStringLiteral("Conexão perdida: a porta %1 não voltou em %2 s. O registro foi "
-                                                   "fechado inteiro, com as leituras até a perda.")
-                                        .arg(port_)
-                                        .arg(waitSeconds)};
-    if (stillLost)
-        throw Failure{PortOrModule, QStringLiteral("Conexão perdida: a porta %1 não voltou antes do fim da "
-                                                   "gravação. O registro foi fechado inteiro, com as leituras até a "
-                                                   "perda.")
-                                        .arg(port_)};
 }
 
 void Headless::linkChanged(LinkState state)

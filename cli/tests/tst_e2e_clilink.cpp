@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -183,6 +184,61 @@ private slots:
         QCOMPARE(std::count_if(file.begin() + lost, file.end(), isRow), 0);
         QCOMPARE(QDir(dir.path()).entryList({"*.msl", "*.txt"}, QDir::Files | QDir::Hidden),
                  QStringList({"run-mapa.txt", "run.msl"}));
+    }
+
+    // Lost before the first row and not back: the log that was there stays as it was
+    // and no half-made file is left.
+    void logLostBeforeTheFirstRow()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ecu");
+        SimProcess sim({"--link", link, "--silent"});
+        QVERIFY(sim.start());
+        const QString tune = tuneFile(dir);
+        const QString log = dir.filePath("run.msl");
+        QFile kept(log);
+        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("kept\r\n") == 6);
+        kept.close();
+        Background b({"log", "--port", link, "-o", log, "--map", tune, "--force", "--wait", "1"});
+        QVERIFY(b.p.waitForStarted());
+        // The silent module leaves the scanner a second before its watchdog speaks.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(0x7F), 10000);
+        QVERIFY(sim.command("unplug"));
+
+        const Run r = b.finish();
+        QCOMPARE(r.err, lostLine(link) + QStringLiteral("velto-cli: Conexão perdida: a porta %1 não voltou em 1 s. "
+                                                        "Nada foi gravado.\n")
+                                             .arg(link));
+        QCOMPARE(r.code, 3);
+        QCOMPARE(readAll(log), QByteArray("kept\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList({"*.msl", "*.txt"}, QDir::Files | QDir::Hidden),
+                 QStringList({"run.msl", "tune.txt"}));
+    }
+
+    // A signal while waiting ends the run as a signal always does: the log closed
+    // whole with the loss as its last marker, and 0.
+    void logEndsOnSignalWhileWaiting()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ecu");
+        SimProcess sim({"--link", link, "--rate", "20"});
+        QVERIFY(sim.start());
+        const QString log = dir.filePath("run.msl");
+        Background b({"log", "--port", link, "-o", log});
+        QVERIFY(b.p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(rows(log) >= 5, 10000);
+        QVERIFY(sim.command("unplug"));
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains("Conexão perdida"), 5000);
+        ::kill(pid_t(b.p.processId()), SIGTERM);
+
+        const Run r = b.finish();
+        QCOMPARE(r.err, lostLine(link));
+        QCOMPARE(r.code, 0);
+        QVERIFY(readAll(log).endsWith('\n'));
+        const QStringList file = lines(log);
+        const int lost = lineWith(file, "Conexão perdida");
+        QCOMPARE(std::count_if(file.begin() + lost, file.end(), isRow), 0);
+        QCOMPARE(lineWith(file, "Reconectado"), file.size());
     }
 
     // Cut mid-way, neither command retries; each says what the module and the disk hold.
