@@ -60,13 +60,13 @@ private:
     bool placed_ = false;
 };
 
-int seconds(const CommandLine &cl)
+int seconds(const CommandLine &cl, const QString &option)
 {
     bool ok = false;
-    const int n = cl.value(QStringLiteral("seconds")).toInt(&ok);
+    const int n = cl.value(option).toInt(&ok);
     if (!ok || n < 0)
-        throw Failure{Usage, QStringLiteral("--seconds espera um número inteiro de segundos, não \"%1\"")
-                                 .arg(cl.value(QStringLiteral("seconds")))};
+        throw Failure{Usage, QStringLiteral("--%1 espera um número inteiro de segundos, não \"%2\"")
+                                 .arg(option, cl.value(option))};
     return n;
 }
 
@@ -86,7 +86,7 @@ void readModuleSet(Headless &run)
 
 int log(const QStringList &arguments)
 {
-    CommandLine cl(QStringLiteral("log --port PORTA -o ARQUIVO.msl [--seconds N] [--map MAPFILE] [--force]"),
+    CommandLine cl(QStringLiteral("log --port PORTA -o ARQUIVO.msl [--seconds N] [--wait S] [--map MAPFILE] [--force]"),
                    QStringLiteral("Lê os dados do módulo como \"&Lêr  Dados\", ativa o scanner e grava o registro "
                                   "da rodada (.msl) com o conjunto lido ao lado (ARQUIVO-mapa.txt), até N "
                                   "segundos ou até SIGINT, SIGTERM ou SIGHUP (Ctrl+C, ou a sessão que cai); então "
@@ -94,12 +94,19 @@ int log(const QStringList &arguments)
                                   "arquivo de mapa dado é o que o módulo tem. Os dois arquivos só tomam o lugar "
                                   "de outros depois da primeira leitura gravada; se algo falha antes, os que "
                                   "estavam lá ficam como estavam. Um registro ou mapa que já existe só é "
-                                  "substituído com --force."));
+                                  "substituído com --force. Se a porta se perde (o cabo sai), o registro "
+                                  "continua no mesmo arquivo com as marcas \"Conexão perdida\" e \"Reconectado\": "
+                                  "a porta é aberta de novo quando o aparelho volta, o módulo é lido e o scanner "
+                                  "ativado outra vez; se não volta em S segundos, o registro é fechado inteiro "
+                                  "(código 3)."));
     cl.add(portOption());
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O registro a gravar."),
                               QStringLiteral("ARQUIVO")));
     cl.add(QCommandLineOption(QStringLiteral("seconds"), QStringLiteral("Grava por N segundos (sem limite: 0)."),
                               QStringLiteral("N"), QStringLiteral("0")));
+    cl.add(QCommandLineOption(QStringLiteral("wait"),
+                              QStringLiteral("Espera a porta perdida voltar por S segundos (padrão: 30)."),
+                              QStringLiteral("S"), QStringLiteral("30")));
     cl.add(QCommandLineOption(QStringLiteral("map"),
                               QStringLiteral("O arquivo de mapa que o módulo tem (sem ler o módulo)."),
                               QStringLiteral("MAPFILE")));
@@ -108,7 +115,8 @@ int log(const QStringList &arguments)
     cl.parse(arguments, 0);
     const QString port = cl.required(QStringLiteral("port"));
     const QString path = cl.required(QStringLiteral("output"));
-    const int limit = seconds(cl);
+    const int limit = seconds(cl, QStringLiteral("seconds"));
+    const int wait = seconds(cl, QStringLiteral("wait"));
     const QString mapPath = cl.value(QStringLiteral("map"));
     refuseExisting({path, Recorder::tunePath(path)}, cl.isSet(QStringLiteral("force")));
 
@@ -119,7 +127,7 @@ int log(const QStringList &arguments)
     if (mapPath.isEmpty())
         readModuleSet(run);
     LogPlacement placement(path);
-    run.record(placement.recordingPath(), limit, [&] { placement.place(); });
+    run.record(placement.recordingPath(), limit, wait, [&] { placement.place(); });
     return Done;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
 #include "cli/steps.h"
+#include "common/systemerror.h"
 #include "config/configfields.h"
 #include "common/systemerror.h"
 #include "core/controller.h"
@@ -236,7 +237,8 @@ int write(const QStringList &arguments)
                                   "da página de configuração (os máximos de Limite de RPM, Tempo de Carga e Avanço "
                                   "na Partida, a ordem do Cut Off) ou os limites do TPS saem da escala (código 4). "
                                   "Um sinal (SIGINT, SIGTERM, SIGHUP) para o envio antes do comando de fim: o "
-                                  "módulo mantém o conjunto que tinha. Com --verify, lê o módulo de volta "
+                                  "módulo mantém o conjunto que tinha; a porta perdida no meio do envio também "
+                                  "(código 3). Com --verify, lê o módulo de volta "
                                   "e compara a imagem que a tela lida enviaria com a enviada; cada campo cujos bytes "
                                   "diferem é listado (código 5)."));
     cl.add(portOption());
@@ -257,7 +259,14 @@ int write(const QStringList &arguments)
     if (!cl.isSet(QStringLiteral("verify")))
         return Done;
 
-    run.readBack();
+    try {
+        run.readBack();
+    } catch (Failure &f) {
+        if (run.linkLost())
+            f.message = withSentence(f.message, QStringLiteral("O envio tinha terminado com o comando de fim; a "
+                                                               "verificação não terminou."));
+        throw;
+    }
     const Tune backTune = file.screenTune();
     UploadImage back{};
     try {

@@ -1,5 +1,7 @@
 #include "cli/headless.h"
 
+#include "cli/commands.h"
+
 #include "core/controller.h"
 #include "core/qttimer.h"
 #include "datalog/datalog.h"
@@ -39,6 +41,17 @@ QString trimmedLines(const QString &text)
     return lines.join(u'\n');
 }
 
+// The end of a log whose port did not come back: within waitSeconds (-1: before the
+// run's own end), with rows recorded or none.
+QString notBackMessage(const QString &port, int waitSeconds, bool recorded)
+{
+    const QString head = waitSeconds >= 0
+                             ? QStringLiteral("Conexão perdida: a porta %1 não voltou em %2 s.").arg(port).arg(waitSeconds)
+                             : QStringLiteral("Conexão perdida: a porta %1 não voltou antes do fim da gravação.").arg(port);
+    return head + (recorded ? QStringLiteral(" O registro foi fechado inteiro, com as leituras até a perda.")
+                            : QStringLiteral(" Nada foi gravado."));
+}
+
 } // namespace
 
 QString portMessage(const EComPort &e, const QString &port)
@@ -54,6 +67,11 @@ QString portMessage(const EComPort &e, const QString &port)
     return text;
 }
 
+QString keptSetSentence()
+{
+    return QStringLiteral("O comando de fim não foi enviado: o módulo mantém o conjunto que tinha.");
+}
+
 QString withSentence(const QString &message, const QString &sentence)
 {
     const QString text = message.trimmed();
@@ -66,6 +84,11 @@ Headless::Headless(const QString &port) : port_(TCustomComPort::devicePath(port)
     prompt_.shown = [this](const QString &text) {
         fail(PortOrModule, text.trimmed() == QStringLiteral("Módulo não responde") ? silentMessage() : text);
     };
+    // The module found different after a return: the log goes on, nothing is sent.
+    prompt_.asked = [](const QString &text) {
+        err(QStringLiteral("velto-cli: ") + trimmedLines(text.trimmed()) +
+            QStringLiteral("\nNada foi enviado: o módulo fica como está.\n"));
+    };
     auto guard = [this](const QtTimer *, const std::function<void()> &handler) {
         try {
             handler();
@@ -77,7 +100,11 @@ Headless::Headless(const QString &port) : port_(TCustomComPort::devicePath(port)
         }
     };
     session_ = std::make_unique<PortSession>(&context_, screen_, prompt_, guard, [this](const EComPort &e) {
-        fail(PortOrModule, portMessage(e, port_));
+        // A device that came back but refuses to open is told once; the watch goes on.
+        if (session_->linkState() == LinkState::Lost)
+            err(QStringLiteral("velto-cli: ") + portMessage(e, port_) + u'\n');
+        else
+            fail(PortOrModule, portMessage(e, port_));
     });
     session_->link().written = [this](const QByteArray &bytes) { written_.append(bytes); };
     session_->link().received = [this](const QByteArray &bytes) {
@@ -173,9 +200,12 @@ QByteArray Headless::upload()
         // A port lost between two frames ends the upload as a frame that cannot be
         // written does: the window's line under the port's error.
         const QString interrupted = Transmitter::interruptedMessage().trimmed();
-        if (written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload) &&
-            !f.message.endsWith(interrupted))
-            f.message += u'\n' + interrupted;
+        if (written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload)) {
+            if (!f.message.endsWith(interrupted))
+                f.message += u'\n' + interrupted;
+            // The module takes a set over only on the end command: it holds no mix.
+            f.message += u'\n' + keptSetSentence();
+        }
         throw;
     }
     if (session_->timer2().isEnabled()) {
@@ -190,8 +220,8 @@ QByteArray Headless::upload()
         if (w.size() == 9)
             image += w.mid(1);
     if (image.size() != 256 || written_.value(written_.size() - 1) != frames::command(frames::EndOfUpload))
-        throw Failure{PortOrModule, QStringLiteral("WriteFile function failed\nPorta: %1\n%2")
-                                        .arg(port_, Transmitter::interruptedMessage().trimmed())};
+        throw Failure{PortOrModule, QStringLiteral("WriteFile function failed\nPorta: %1\n%2\n%3")
+                                        .arg(port_, Transmitter::interruptedMessage().trimmed(), keptSetSentence())};
     return image;
 }
 
@@ -204,7 +234,16 @@ void Headless::readBack()
     } catch (const EComPort &e) {
         throw Failure{PortOrModule, portMessage(e, port_)};
     }
-    runUntil([this] { return session_->controller().receiver().readBack() == Receiver::ReadBack::Idle; });
+    try {
+        runUntil([this] { return session_->controller().receiver().readBack() == Receiver::ReadBack::Idle; });
+    } catch (Failure &f) {
+        if (session_->linkLost()) {
+            if (!f.message.contains(port_))
+                f.message += QStringLiteral("\nPorta: %1").arg(port_);
+            f.message += QStringLiteral("\nA leitura foi interrompida.");
+        }
+        throw;
+    }
     throwIfSignalled(QStringLiteral("a leitura do módulo não terminou."));
 
     QStringList missing;
@@ -219,10 +258,30 @@ void Headless::readBack()
                                         .arg(port_, missing.join(QStringLiteral(", ")))};
 }
 
-void Headless::record(const QString &path, int seconds, const std::function<void()> &firstRow)
+void Headless::record(const QString &path, int seconds, int waitSeconds, const std::function<void()> &firstRow)
 {
     Controller &c = session_->controller();
     std::unique_ptr<Datalog> datalog;
+    QElapsedTimer lostFor;
+    session_->setReconnect(true);
+    session_->onLinkState = [&](LinkState state) {
+        if (state == LinkState::Lost) {
+            lostFor.start();
+            datalog->linkLost();
+        } else if (state == LinkState::Reopened) {
+            datalog->linkRestored();
+        } else if (state == LinkState::Closed) {
+            datalog->linkGivenUp();
+        }
+        linkChanged(state);
+    };
+    struct Unhook {
+        PortSession &session;
+        ~Unhook() { session.onLinkState = nullptr; }
+    } unhook{*session_};
+    const auto waitedTooLong = [&] {
+        return session_->linkState() == LinkState::Lost && lostFor.elapsed() >= qint64(waitSeconds) * 1000;
+    };
     QtTimer timerRegistro(&context_, [&] {
         try {
             datalog->TimerRegistroTimer();
@@ -248,24 +307,37 @@ void Headless::record(const QString &path, int seconds, const std::function<void
             firstRow();
         }
         // SIGINT, SIGTERM and SIGHUP (a dropped SSH link) end a recording as its clock does.
-        return SignalWatch::received() != 0 || !datalog->isRecording() ||
+        return SignalWatch::received() != 0 || !datalog->isRecording() || waitedTooLong() ||
                (seconds > 0 && clock.elapsed() >= qint64(seconds) * 1000);
+    };
+    const auto closeLog = [&] {
+        if (datalog->isRecording())
+            datalog->btnPararClick();
     };
     try {
         runUntil(ended, 0, false);
         stopScanner();
     } catch (const Failure &) {
         // The watchdog or a lost port: whatever was recorded is closed whole.
-        if (datalog->isRecording())
-            datalog->btnPararClick();
+        closeLog();
         throw;
     }
-    if (datalog->isRecording())
-        datalog->btnPararClick();
+    const bool givenUp = waitedTooLong();
+    const bool stillLost = session_->linkLost() && SignalWatch::received() == 0;
+    closeLog();
     if (failure_)
         throw *failure_;
+    // Lost before the first row: no log takes another's place.
+    if (givenUp || stillLost)
+        throw Failure{PortOrModule, notBackMessage(port_, givenUp ? waitSeconds : -1, placed)};
     if (!placed)
         firstRow();
+}
+
+void Headless::linkChanged(LinkState state)
+{
+    if (state == LinkState::Lost || state == LinkState::Reopened)
+        err(QStringLiteral("velto-cli: ") + linkstatus::text(state, port_) + u'\n');
 }
 
 void Headless::startScanner()

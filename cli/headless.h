@@ -21,6 +21,8 @@ namespace cli {
 // A port error as velto-cli shows it: the component's text, the port, and the fix
 // where the cause is known.
 QString portMessage(const EComPort &e, const QString &port);
+// An upload that stopped before its end command: the module keeps its set.
+QString keptSetSentence();
 // message and a sentence after it, with one full stop between.
 QString withSentence(const QString &message, const QString &sentence);
 
@@ -32,6 +34,8 @@ public:
 
     Controller &controller() { return session_->controller(); }
     TableScreen &screen() { return screen_; }
+    // The device went away.
+    bool linkLost() const { return session_->linkLost(); }
 
     // "&Ativar". Throws Failure (3) when the port cannot be opened.
     void open();
@@ -48,16 +52,26 @@ public:
     // first row is in (or at a clean end without one). Failure 3 when the module falls
     // silent or the port is lost, 4 when the log cannot be written; the rows written
     // so far stay in the file.
-    void record(const QString &path, int seconds, const std::function<void()> &firstRow);
+    // A lost port does not end it: the recording goes on in the same file with the
+    // markers "Conexão perdida" and "Reconectado", the session watches for the device
+    // and switches the scanner on again once it is back. Failure 3 when it has not come
+    // back within waitSeconds, or by the end of the run; the log is closed whole.
+    void record(const QString &path, int seconds, int waitSeconds, const std::function<void()> &firstRow);
 
 private:
     class Messages : public Prompt {
     public:
         std::function<void(const QString &)> shown;
+        std::function<void(const QString &)> asked;
         void message(const QString &text) override { shown(text); }
         std::optional<QString> saveFileName(const FileDialogSpec &) override { return std::nullopt; }
         std::optional<QString> openFileName(const FileDialogSpec &) override { return std::nullopt; }
-        int question(const QString &, const QStringList &) override { return -1; }
+        // Nobody to answer: told, and nothing is chosen.
+        int question(const QString &text, const QStringList &) override
+        {
+            asked(text);
+            return -1;
+        }
     };
 
     void fail(int code, const QString &message);
@@ -70,6 +84,8 @@ private:
     QString silentMessage() const;
     void startScanner();
     void stopScanner();
+    // Told on stderr while the log rides over a loss: the status line's text.
+    void linkChanged(LinkState state);
 
     QString port_; // the device path
 
