@@ -35,7 +35,10 @@ unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 export ASAN_OPTIONS="quarantine_size_mb=16:malloc_context_size=5:max_malloc_fill_size=0"
 
 echo "fuzz: building in $build"
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+export CCACHE_BASEDIR=$root
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
   -DVELTO_FUZZ=ON -DVELTO_BENCH=OFF -DVELTO_SANITIZE=OFF -DVELTO_TSAN=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}" make_seeds >"$build/fuzz-build.log" 2>&1 ||
   { tail -n 50 "$build/fuzz-build.log"; echo "fuzz: build failed (log: $build/fuzz-build.log)"; exit 1; }
