@@ -12,6 +12,21 @@
 #include <functional>
 #include <optional>
 
+// Writing from absolute deadlines, away from the window's event loop (the upload's
+// frames). Slot 1 is due at once, slot n periodMs x (n - 1) later; once a slot has
+// passed, Timer2 ticks. Each slot's bytes are handed over before its deadline.
+class LinkPacer {
+public:
+    virtual ~LinkPacer() = default;
+    virtual void start(int periodMs) = 0;
+    // What slot n writes; empty: nothing.
+    virtual void hand(int slot, const QByteArray &bytes) = 0;
+    // Slot n has passed: throws its write's error as write() would.
+    virtual void passed(int slot) = 0;
+    // Nothing is written after it returns.
+    virtual void stop() = 0;
+};
+
 // The serial line as the core uses it. Both calls block until done and throw the
 // port's error on failure.
 class LinkPort {
@@ -20,6 +35,8 @@ public:
     virtual int write(const QByteArray &bytes) = 0;
     // Up to count bytes; fewer when the line stays quiet (the port's bounded wait).
     virtual QByteArray read(int count) = 0;
+    // The line's pacer when it has one and can write now; null: Timer2's ticks write.
+    virtual LinkPacer *pacer() { return nullptr; }
 };
 
 // A timer of the window. The core sets interval and enabled state; the window calls

@@ -21,12 +21,22 @@ void QtTimer::setEnabled(bool enabled)
     if (enabled == enabled_)
         return;
     enabled_ = enabled;
+    if (!enabled)
+        held_ = false;
+    apply();
+    if (!enabled && onDisabled)
+        onDisabled();
+}
+
+void QtTimer::holdForRun()
+{
+    held_ = enabled_;
     apply();
 }
 
 void QtTimer::apply()
 {
-    const bool run = enabled_ && interval_ > 0;
+    const bool run = enabled_ && interval_ > 0 && !held_;
     if (!run)
         timer_.stop();
     else if (!timer_.isActive())

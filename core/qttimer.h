@@ -19,6 +19,11 @@ public:
     QTimer &qtimer() { return timer_; }
     // Runs the tick as a timeout would.
     void fire() { tick_(); }
+    // The ticks of this run come from elsewhere through fire() (the upload's slots,
+    // from the port's thread): the QTimer stays stopped until the timer is disabled.
+    void holdForRun();
+    // Told whenever the core or the owner disables the timer.
+    std::function<void()> onDisabled;
 
 private:
     void apply();
@@ -27,4 +32,5 @@ private:
     std::function<void()> tick_;
     int interval_ = 1000;
     bool enabled_ = false;
+    bool held_ = false;
 };

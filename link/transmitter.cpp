@@ -71,14 +71,58 @@ void Transmitter::btnEnviaClick()
     ctx_.timer2.setInterval(1);
     ctx_.timer2.setEnabled(true);
     tick_ = 0;
+    pacer_ = ctx_.port.pacer();
+    if (pacer_) {
+        try {
+            pacer_->start(50);
+        } catch (const std::exception &e) {
+            interrupt(e);
+        }
+        handOver(1);
+    }
 }
 
 void Transmitter::interrupt(const std::exception &cause)
 {
     ctx_.timer2.setEnabled(false);
+    if (pacer_)
+        pacer_->stop();
+    pacer_ = nullptr;
     outcome_ = Outcome::Interrupted;
     release();
     throw std::runtime_error(std::string(cause.what()) + "\n" + interruptedMessage().toUtf8().toStdString());
+}
+
+QByteArray Transmitter::frame(int block)
+{
+    // Read again when built, so an edit made during the upload still travels.
+    image_.checkSelections(block);
+    const std::array<std::uint8_t, 8> bytes = image_.block(block);
+    QByteArray frame;
+    frame.reserve(9);
+    frame.append(char(block));
+    for (std::uint8_t b : bytes)
+        frame.append(char(b));
+    return frame;
+}
+
+void Transmitter::blockWritten(int block)
+{
+    if (block == 31) {
+        const WorkingValues &wv = ctx_.state.wv;
+        ctx_.screen.setBarMin("BarraTps", wv.tpsMin / 4);
+        ctx_.screen.setBarMax("BarraTps", wv.tpsMax);
+    }
+}
+
+void Transmitter::complete()
+{
+    ctx_.timer2.setEnabled(false);
+    if (pacer_)
+        pacer_->stop();
+    pacer_ = nullptr;
+    outcome_ = Outcome::Completed;
+    release();
 }
 
 void Transmitter::Timer2Timer()
@@ -87,6 +131,10 @@ void Transmitter::Timer2Timer()
     ++tick_;
     for (const char *b : bars)
         ctx_.screen.setBarPosition(b, tick_);
+    if (pacer_) {
+        pacedTick();
+        return;
+    }
 
     if (tick_ == endTick) {
         ctx_.timer2.setEnabled(false);
@@ -95,31 +143,56 @@ void Transmitter::Timer2Timer()
         } catch (const std::exception &e) {
             interrupt(e);
         }
-        outcome_ = Outcome::Completed;
-        release();
+        complete();
         return;
     }
     if (tick_ >= 1 && tick_ <= lastBlock) {
-        // Read again at its tick, so an edit made during the upload still travels.
         // A frame that cannot be built or written ends the upload before the end
         // command: the ECU then keeps its previous complete set instead of a mix.
         try {
-            image_.checkSelections(tick_);
-            const std::array<std::uint8_t, 8> bytes = image_.block(tick_);
-            QByteArray frame;
-            frame.reserve(9);
-            frame.append(char(tick_));
-            for (std::uint8_t b : bytes)
-                frame.append(char(b));
-            ctx_.port.write(frame);
+            ctx_.port.write(frame(tick_));
         } catch (const std::exception &e) {
             interrupt(e);
         }
-        if (tick_ == 31) {
-            const WorkingValues &wv = ctx_.state.wv;
-            ctx_.screen.setBarMin("BarraTps", wv.tpsMin / 4);
-            ctx_.screen.setBarMax("BarraTps", wv.tpsMax);
-        }
+        blockWritten(tick_);
     }
     // Ticks 33 and 34 write nothing.
+}
+
+void Transmitter::pacedTick()
+{
+    try {
+        pacer_->passed(tick_);
+    } catch (const std::exception &e) {
+        interrupt(e);
+    }
+    blockWritten(tick_);
+    if (tick_ == endTick) {
+        complete();
+        return;
+    }
+    handOver(tick_ + 1);
+}
+
+void Transmitter::handOver(int slot)
+{
+    QByteArray bytes;
+    if (slot <= lastBlock) {
+        try {
+            bytes = frame(slot);
+        } catch (const std::exception &e) {
+            // Stopped before that frame, as its own tick stops: no end command follows.
+            tick_ = std::uint16_t(slot);
+            for (const char *b : bars)
+                ctx_.screen.setBarPosition(b, tick_);
+            interrupt(e);
+        }
+    } else if (slot == endTick) {
+        bytes = frames::command(frames::EndOfUpload);
+    }
+    try {
+        pacer_->hand(slot, bytes); // slots 33 and 34 write nothing
+    } catch (const std::exception &e) {
+        interrupt(e);
+    }
 }

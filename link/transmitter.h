@@ -1,6 +1,11 @@
 #pragma once
 // The upload: one 9-byte frame per Timer2 tick (block number, 8 bytes), 32 frames,
 // two idle ticks, then the end-of-upload command.
+//
+// On a line with a pacer the frames leave from absolute deadlines on the port's own
+// thread, and Timer2 ticks once each slot has passed: tick n tells how slot n went
+// and builds what slot n + 1 sends. A frame is thus built one slot (50 ms) ahead of
+// the moment it leaves; without a pacer each tick builds and writes its own frame.
 #include "common/context.h"
 
 #include <QString>
@@ -28,6 +33,13 @@ public:
 
 private:
     void showBusy();
+    QByteArray frame(int block);
+    void blockWritten(int block);
+    void complete();
+    void pacedTick();
+    // Builds and hands over what slot `slot` sends; a frame that cannot be built ends
+    // the upload as its own tick would have.
+    void handOver(int slot);
     // Hides the busy panels (outside the TPS calibration) and unlocks the buttons.
     void release();
     // Ends the upload at a frame or end command that could not be written as built:
@@ -39,4 +51,5 @@ private:
     std::uint16_t tick_ = 0;
     Outcome outcome_ = Outcome::None;
     bool tpsButtonBefore_ = false; // "Configurar &TPS" enabled when the upload started
+    LinkPacer *pacer_ = nullptr;   // the running upload's, if its line has one
 };

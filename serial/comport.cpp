@@ -14,6 +14,7 @@
 #include <climits>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -284,6 +285,7 @@ void TCustomComPort::setPort(const QString &name)
 {
     if (name == m_port)
         return;
+    StopPacing(); // the writer reads the name for its errors
     m_port = name;
     if (Connected()) {
         Close();
@@ -319,6 +321,7 @@ void TCustomComPort::Close()
 
 void TCustomComPort::closeDevice()
 {
+    StopPacing();
     m_thread.reset(); // stop, wake, join: nobody else uses the descriptor now
     ++m_generation;   // hand-overs still queued become no-ops
     m_device->discardInput();
@@ -426,6 +429,83 @@ int TCustomComPort::Write(const QByteArray &data)
                                   &written))
         throw failure(EComPort::WriteFailed, err);
     return int(written);
+}
+
+void TCustomComPort::StartPacing(int periodMs)
+{
+    StopPacing();
+    if (!m_device)
+        throw failure(EComPort::WriteFailed, EBADF);
+    const quint64 generation = ++m_paceGeneration;
+    // The writer's thread reads only what the GUI thread leaves alone while it runs
+    // (device, time-outs, name): Close, setPort and StopPacing join it first.
+    auto write = [this](const QByteArray &bytes) { return Write(bytes); };
+    auto passed = [this, generation](const PacedSlot &slot) {
+        {
+            std::lock_guard<std::mutex> lock(m_passedMutex);
+            m_passed.push_back(slot);
+        }
+        std::unique_lock<std::mutex> posting(postMutex);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                { std::lock_guard<std::mutex> posted(postMutex); }
+                dispatchPacedSlots(generation);
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        m_pacer = std::make_unique<PacedWriter>(write, passed, std::chrono::milliseconds(periodMs));
+    } catch (const std::system_error &e) {
+        throw failure(EComPort::WriteFailed, e.code().value());
+    }
+}
+
+void TCustomComPort::PaceSlot(int slot, const QByteArray &bytes)
+{
+    if (!m_pacer)
+        throw failure(EComPort::WriteFailed, EBADF);
+    m_pacer->hand(slot, bytes);
+}
+
+QList<PacedSlot> TCustomComPort::StopPacing()
+{
+    if (!m_pacer)
+        return {};
+    m_pacer->stop();
+    m_pacer.reset();
+    ++m_paceGeneration; // its calls still queued find nothing
+    return takePassedSlots();
+}
+
+QList<PacedSlot> TCustomComPort::takePassedSlots()
+{
+    std::lock_guard<std::mutex> lock(m_passedMutex);
+    QList<PacedSlot> passed(m_passed.begin(), m_passed.end());
+    m_passed.clear();
+    return passed;
+}
+
+// Runs on the GUI thread; nothing may escape from a queued call. One slot at a time:
+// a handler that stops the pacing leaves the rest to StopPacing's caller.
+void TCustomComPort::dispatchPacedSlots(quint64 generation)
+{
+    while (generation == m_paceGeneration) {
+        std::optional<PacedSlot> slot;
+        {
+            std::lock_guard<std::mutex> lock(m_passedMutex);
+            if (m_passed.empty())
+                return;
+            slot = m_passed.front();
+            m_passed.pop_front();
+        }
+        try {
+            if (OnSlotPassed)
+                OnSlotPassed(*slot);
+        } catch (...) {
+            reportError(EComPort::fromCurrentException());
+        }
+    }
 }
 
 namespace {

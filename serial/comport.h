@@ -23,14 +23,18 @@
 // exceptions escaping OnRxChar are caught and passed to OnError.
 //
 // Everything that touches the operating system lives in comport_unix.cpp.
+#include "serial/pacedwriter.h"
 #include "serial/portnames.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -263,6 +267,20 @@ public:
     // Received bytes waiting to be read. Failure (also when closed): code 10.
     int InputCount();
 
+    // Paced writing (the upload's frames): byte strings leave at absolute deadlines of
+    // the monotonic clock from a thread of the port's own, whatever the GUI thread is
+    // doing (PacedWriter). Slot 1 is due at once, slot n periodMs x (n - 1) later;
+    // PaceSlot hands a slot's bytes over (empty: nothing written), each written as
+    // Write does. OnSlotPassed is raised on the GUI thread after each slot; after a
+    // failed write nothing more is written. StartPacing on a closed port: code 2, EBADF.
+    // StopPacing (also Close and setPort) stops and joins the thread, so nothing is
+    // written after it returns, and gives back the slots that passed but were not
+    // raised yet.
+    void StartPacing(int periodMs);
+    void PaceSlot(int slot, const QByteArray &bytes);
+    QList<PacedSlot> StopPacing();
+    bool Pacing() const { return m_pacer != nullptr; }
+
     // Settings. Changing one while open applies its group at once.
     int baudRate() const { return m_baudRate; }
     void setBaudRate(int baud);
@@ -296,6 +314,8 @@ public:
     // OnRxChar (the event thread goes on serving the port), and the device going
     // away (code 3, reported once; the port stays open until Close).
     std::function<void(const EComPort &)> OnError;
+    // A paced slot has passed: its bytes were written (or failed) at their deadline.
+    std::function<void(const PacedSlot &)> OnSlotPassed;
 
 protected:
     // Steps of Open and Close, in order; each can be replaced.
@@ -316,6 +336,8 @@ private:
     TComThread::Result dispatchLineEvent(quint64 generation, TComThread::Event event,
                                          int osError);
     void closeDevice();
+    void dispatchPacedSlots(quint64 generation);
+    QList<PacedSlot> takePassedSlots();
     void reportError(const EComPort &error);
     // An error about this port's device.
     EComPort failure(int code, int osError) const;
@@ -335,6 +357,12 @@ private:
     quint64 m_generation = 0;
     bool m_dispatching = false;
     qint64 m_bytesRead = 0;
+
+    // Paced writing: the writer thread, and the slots it reports, queued for the GUI thread.
+    std::unique_ptr<PacedWriter> m_pacer;
+    quint64 m_paceGeneration = 0;
+    std::mutex m_passedMutex;
+    std::deque<PacedSlot> m_passed;
 
     friend class TComThread;
 };

@@ -3,6 +3,7 @@
 #include "serial/comport.h"
 
 #include <cerrno>
+#include <string>
 
 bool isDeviceGone(const EComPort &error)
 {
@@ -13,7 +14,11 @@ bool isDeviceGone(const EComPort &error)
     return e == EIO || e == ENXIO || e == ENODEV;
 }
 
-void ComPortLink::refuse(const EComPort &loss) { refusal_ = QString::fromUtf8(loss.what()); }
+void ComPortLink::refuse(const EComPort &loss)
+{
+    refusal_ = QString::fromUtf8(loss.what());
+    stop(); // no frame of a running upload follows
+}
 
 void ComPortLink::checkRefusal() const
 {
@@ -55,4 +60,61 @@ QByteArray ComPortLink::read(int count)
     if (received)
         received(bytes);
     return bytes;
+}
+
+LinkPacer *ComPortLink::pacer() { return port_.Connected() && !refusal_ ? this : nullptr; }
+
+void ComPortLink::start(int periodMs)
+{
+    checkRefusal();
+    lastSlot_.reset();
+    port_.StartPacing(periodMs);
+    if (pacingStarted)
+        pacingStarted();
+}
+
+void ComPortLink::hand(int slot, const QByteArray &bytes)
+{
+    checkRefusal();
+    port_.PaceSlot(slot, bytes);
+}
+
+bool ComPortLink::tell(const PacedSlot &slot)
+{
+    if (!slot.error) {
+        if (written && !slot.bytes.isEmpty() && slot.written == slot.bytes.size())
+            written(slot.bytes);
+        return false;
+    }
+    try {
+        std::rethrow_exception(slot.error);
+    } catch (const EComPort &e) {
+        failed(e);
+    } catch (...) {
+    }
+    return true;
+}
+
+void ComPortLink::slotPassed(const PacedSlot &slot)
+{
+    tell(slot);
+    lastSlot_ = slot;
+}
+
+void ComPortLink::passed(int slot)
+{
+    if (!lastSlot_ || lastSlot_->slot != slot)
+        throw std::logic_error("paced slot " + std::to_string(slot) + " has not passed");
+    const PacedSlot done = *lastSlot_;
+    lastSlot_.reset();
+    if (done.error)
+        std::rethrow_exception(done.error);
+}
+
+void ComPortLink::stop()
+{
+    // Slots that went out while their report waited in the queue count as written.
+    for (const PacedSlot &slot : port_.StopPacing())
+        tell(slot);
+    lastSlot_.reset();
 }

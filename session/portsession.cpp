@@ -62,6 +62,14 @@ PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard
             checkProgressed();
         });
     };
+    // The upload's slots pass on the port's own thread; each one is Timer2's tick.
+    link_->pacingStarted = [this] { timer2_->holdForRun(); };
+    timer2_->onDisabled = [this] { link_->stop(); };
+    port_->OnSlotPassed = [this](const PacedSlot &slot) {
+        link_->slotPassed(slot);
+        if (timer2_->isEnabled())
+            timer2_->fire();
+    };
     port_->OnError = [this](const EComPort &error) {
         if (isDeviceGone(error) && (state_ == LinkState::Open || state_ == LinkState::Reopened)) {
             noticeLoss(error, false);
@@ -83,6 +91,8 @@ PortSession::~PortSession()
     port_->OnAfterClose = nullptr;
     port_->OnRxChar = nullptr;
     port_->OnError = nullptr;
+    port_->OnSlotPassed = nullptr;
+    timer2_->onDisabled = nullptr;
     try {
         port_->Close();
     } catch (const std::exception &) {

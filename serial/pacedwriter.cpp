@@ -1,0 +1,87 @@
+#include "serial/pacedwriter.h"
+
+namespace {
+
+class MonotonicClock : public PaceClock {
+public:
+    Time now() override { return std::chrono::steady_clock::now(); }
+    // libstdc++ waits on a steady_clock deadline with pthread_cond_clockwait on
+    // CLOCK_MONOTONIC: an absolute deadline that a late wake-up does not push back.
+    void waitUntil(std::unique_lock<std::mutex> &lock, std::condition_variable &wake, Time deadline) override
+    {
+        wake.wait_until(lock, deadline);
+    }
+};
+
+} // namespace
+
+PaceClock &PaceClock::monotonic()
+{
+    static MonotonicClock clock;
+    return clock;
+}
+
+PacedWriter::PacedWriter(Write write, Passed passed, std::chrono::nanoseconds period, PaceClock &clock)
+    : write_(std::move(write)), passed_(std::move(passed)), period_(period), clock_(clock), start_(clock.now())
+{
+    thread_ = std::thread([this] { run(); });
+}
+
+PacedWriter::~PacedWriter() { stop(); }
+
+void PacedWriter::hand(int slot, const QByteArray &bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handed_[slot] = bytes;
+    }
+    wake_.notify_all();
+}
+
+void PacedWriter::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+bool PacedWriter::awaitSlot(std::unique_lock<std::mutex> &lock, int slot, PacedSlot *due)
+{
+    const PaceClock::Time deadline = start_ + period_ * (slot - 1);
+    while (!stop_ && clock_.now() < deadline)
+        clock_.waitUntil(lock, wake_, deadline);
+    wake_.wait(lock, [&] { return stop_ || handed_.count(slot) != 0; });
+    if (stop_)
+        return false; // decided under the lock: a stop either comes before a write or after it
+    due->slot = slot;
+    due->bytes = handed_[slot];
+    handed_.erase(slot);
+    due->late = clock_.now() - deadline;
+    return true;
+}
+
+void PacedWriter::run()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (int slot = 1;; ++slot) {
+        PacedSlot due;
+        if (!awaitSlot(lock, slot, &due))
+            return;
+        lock.unlock();
+        if (!due.bytes.isEmpty()) {
+            try {
+                due.written = write_(due.bytes);
+            } catch (...) {
+                due.error = std::current_exception();
+            }
+        }
+        passed_(due);
+        lock.lock();
+        if (due.error)
+            return;
+    }
+}
