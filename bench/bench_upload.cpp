@@ -1,7 +1,9 @@
-// Pacing of a real upload: the window writes through the serial component to the
-// simulator, whose log stamps each frame on arrival (CLOCK_MONOTONIC). Each frame is
-// compared with its slot, t + 50 x (n - 1) ms, and the end command with t + 1700 ms.
-// The uploads run on an idle machine, then again with two busy processes beside them.
+// Pacing of a real upload: the window hands the frames to the serial component, whose
+// own thread writes them to the simulator at their deadlines; the simulator's log stamps
+// each frame on arrival (CLOCK_MONOTONIC). Each frame is compared with its slot,
+// t + 50 x (n - 1) ms, and the end command with t + 1700 ms. The uploads run on an
+// idle machine, then again with two busy processes beside them; each series ends with
+// the median and worst deviation of a frame and of the end command.
 #include "benchrig.h"
 
 #include <QStringList>
@@ -41,6 +43,29 @@ private:
     std::vector<pid_t> pids_;
 };
 
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The value farthest from 0, with its sign.
+double largest(const QList<double> &values)
+{
+    double worst = 0;
+    for (double v : values)
+        if (std::fabs(v) > std::fabs(worst))
+            worst = v;
+    return worst;
+}
+
+QString loadAverage()
+{
+    QFile f("/proc/loadavg");
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(' ', 0, 2) : QString("?");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -55,7 +80,8 @@ int main(int argc, char **argv)
     int run = 0;
     auto series = [&](const char *label) -> int {
     std::printf("-- %s\n", label);
-    double worstOverall = 0;
+    QList<double> frameDeviations; // frames 2 to 32 of every upload, ms from their slots
+    QList<double> endOffsets;      // end command, ms from t + 1700
     for (int i = 1; i <= runs; ++i) {
         ++run;
         rig.form->guarded([&] { rig.c().btnEnviaClick(); });
@@ -91,18 +117,20 @@ int main(int argc, char **argv)
         int worstFrame = 1;
         for (int n = 1; n <= 32; ++n) {
             const double deviation = (frameTimes[n - 1] - t) * 1000 - 50.0 * (n - 1);
+            if (n > 1)
+                frameDeviations << deviation;
             if (std::fabs(deviation) > std::fabs(worst)) {
                 worst = deviation;
                 worstFrame = n;
             }
         }
         const double endDeviation = (end - t) * 1000 - 1700;
+        endOffsets << endDeviation;
         if (std::fabs(endDeviation) > std::fabs(worst)) {
             worst = endDeviation;
             worstFrame = 35;
         }
-        worstOverall = std::max(worstOverall, std::fabs(worst));
-        std::printf("upload %d: first frame to end command %.1f ms (schedule 1700 ms); largest deviation %+.2f ms "
+        std::printf("upload %d: first frame to end command %.2f ms (schedule 1700 ms); largest deviation %+.2f ms "
                     "(%s)\n",
                     run, (end - t) * 1000, worst,
                     worstFrame == 35 ? "end command" : qPrintable(QString("frame %1").arg(worstFrame)));
@@ -114,12 +142,17 @@ int main(int argc, char **argv)
             std::printf("    end  %7d  %10.2f  %+12.2f\n", 1700, (end - t) * 1000, endDeviation);
         }
     }
-    std::printf("largest deviation over %d uploads (%s): %.2f ms; messages shown: %d\n", runs, label,
-                worstOverall, int(rig.prompt.messages.size()));
+    std::printf("%s, %d uploads: frame deviation from its slot median %+.2f ms, worst %+.2f ms; end command at "
+                "+1700 ms %+.2f ms median, %+.2f ms worst; messages shown: %d\n",
+                label, runs, median(frameDeviations), largest(frameDeviations), median(endOffsets),
+                largest(endOffsets), int(rig.prompt.messages.size()));
     return rig.prompt.messages.isEmpty() ? 0 : 1;
     };
+    std::printf("load average at the start: %s\n", qPrintable(loadAverage()));
     if (const int failed = series("idle machine"))
         return failed;
     BusyProcesses busy(2);
-    return series("two busy processes beside it");
+    const int failed = series("two busy processes beside it");
+    std::printf("load average at the end: %s\n", qPrintable(loadAverage()));
+    return failed;
 }

@@ -209,8 +209,10 @@ QByteArray Headless::upload()
         throw;
     }
     if (session_->timer2().isEnabled()) {
-        // A signal: no tick runs after this, so the end command never goes out.
+        // A signal: the port's writer stops here, and what it wrote meanwhile is in written_.
         session_->timer2().setEnabled(false);
+        if (written_.value(written_.size() - 1) == frames::command(frames::EndOfUpload))
+            throwIfSignalled(QStringLiteral("o comando de fim já tinha saído: o módulo tomou o conjunto enviado."));
         throwIfSignalled(QStringLiteral("o envio parou antes do comando de fim; o módulo mantém o conjunto que "
                                         "tinha.\n") +
                          Transmitter::interruptedMessage().trimmed());
