@@ -77,11 +77,26 @@ int main(int argc, char **argv)
     if (!rig.start())
         return 1;
 
+    // The writer's own lateness: from each slot's deadline to its write, as the port
+    // reports the slot (the simulator's stamps add the line and its own wake-up).
+    QList<double> writerLate;
+    int handedLate = 0; // frames the window built after their deadline
+    auto told = rig.form->ComPort1().OnSlotPassed;
+    rig.form->ComPort1().OnSlotPassed = [&](const PacedSlot &slot) {
+        if (!slot.bytes.isEmpty()) {
+            writerLate << std::chrono::duration<double, std::milli>(slot.late).count();
+            handedLate += slot.handedLate ? 1 : 0;
+        }
+        told(slot);
+    };
+
     int run = 0;
     auto series = [&](const char *label) -> int {
     std::printf("-- %s\n", label);
     QList<double> frameDeviations; // frames 2 to 32 of every upload, ms from their slots
     QList<double> endOffsets;      // end command, ms from t + 1700
+    writerLate.clear();
+    handedLate = 0;
     for (int i = 1; i <= runs; ++i) {
         ++run;
         rig.form->guarded([&] { rig.c().btnEnviaClick(); });
@@ -146,6 +161,12 @@ int main(int argc, char **argv)
                 "+1700 ms %+.2f ms median, %+.2f ms worst; messages shown: %d\n",
                 label, runs, median(frameDeviations), largest(frameDeviations), median(endOffsets),
                 largest(endOffsets), int(rig.prompt.messages.size()));
+    const auto over = [&](double ms) { return int(std::count_if(writerLate.begin(), writerLate.end(),
+                                                               [ms](double v) { return v > ms; })); };
+    std::printf("%s: the writer began each write %.3f ms after its deadline (median), %.3f ms at worst, over %d "
+                "writes; later than 1 ms: %d, than 3 ms: %d; handed over by the window after the deadline: %d\n",
+                label, median(writerLate), largest(writerLate), int(writerLate.size()), over(1), over(3),
+                handedLate);
     return rig.prompt.messages.isEmpty() ? 0 : 1;
     };
     std::printf("load average at the start: %s\n", qPrintable(loadAverage()));

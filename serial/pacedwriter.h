@@ -25,6 +25,7 @@ struct PacedSlot {
     int written = 0;              // bytes the write handed to the device
     std::exception_ptr error;     // the write's failure, if any
     std::chrono::nanoseconds late{0}; // from the deadline to the start of the write
+    bool handedLate = false;      // the bytes came after the deadline
 };
 
 // The writer's clock. Tests give their own, whose time passes only when they say so.
