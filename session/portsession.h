@@ -1,7 +1,8 @@
 #pragma once
 // The controller on a real serial port and Qt timers, as a program runs it: the port's
-// events go to the controller, each timer ticks its handler (Timer2 precisely, for the
-// upload pacing), and "&Ativar" / "&Desativar" open and close the port named by cbPorta.
+// events go to the controller, each timer ticks its handler (Timer2, during an upload,
+// once each frame's slot has passed on the port's own thread), and "&Ativar" /
+// "&Desativar" open and close the port named by cbPorta.
 // What escapes a tick or a receive event goes to the owner's guard; the port's own
 // errors to its error handler.
 //
