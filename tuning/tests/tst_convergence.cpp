@@ -111,7 +111,8 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
     }
 
     const auto map = injectionTenths(rig.tune);
-    int centred = 0;
+    int centred = 0, covered = 0, withinCount = 0;
+    double startSum = 0, startLargest = 0, endSum = 0, endLargest = 0;
     QString report;
     for (int k = 0; k < cellCount; ++k) {
         const CellSum &c = last.cells[std::size_t(k)];
@@ -119,6 +120,13 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
             continue;
         const double need = rig.need[std::size_t(k)], off = std::abs(map[std::size_t(k)] - need);
         const bool within = off <= std::max(1.0, 0.03 * need) + 1e-9;
+        const double startOff = std::abs(start[std::size_t(k)] - need) / need;
+        ++covered;
+        withinCount += within;
+        startSum += startOff;
+        startLargest = std::max(startLargest, startOff);
+        endSum += off / need;
+        endLargest = std::max(endLargest, off / need);
         report += QStringLiteral(" cell %1: %2 for %3, mean %4 %, own share %5, uncovered %6;")
                       .arg(k)
                       .arg(map[std::size_t(k)])
@@ -137,6 +145,10 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
         }
     }
     QVERIFY2(centred >= 4, qPrintable(report));
+    qInfo("%d covered cells, |map - need| / need mean %.1f %% largest %.1f %% -> %.1f %% and %.1f %%, %d within; "
+          "%d with own share >= 0,5 and uncovered < 0,1; mean |CorrCurto + CorrLongo| %.2f %% -> %.2f %%",
+          covered, 100 * startSum / covered, 100 * startLargest, 100 * endSum / covered, 100 * endLargest,
+          withinCount, centred, firstCorrection, lastCorrection);
     QVERIFY2(lastCorrection < firstCorrection / 3,
              qPrintable(QStringLiteral("%1 -> %2").arg(firstCorrection).arg(lastCorrection)));
 }
