@@ -237,7 +237,7 @@ QWidget *CorrectionDialog::buildFilters()
 
     auto *rules = new QGroupBox(QString::fromUtf8(" Sugestão "));
     auto *r = new QGridLayout(rules);
-    minHits_ = decimalBox(1, 1e6, 1);
+    minHits_ = decimalBox(1, 1e6, 0); // a count of rows: a whole number
     deadBand_ = decimalBox(0, 25, 1, QStringLiteral(" %"));
     maxChange_ = decimalBox(0, Settings::maxChangeLimit, 1, QStringLiteral(" %"));
     r->addWidget(caption(QString::fromUtf8("Acertos mínimos por célula"), minHits_), 0, 0);

@@ -1,10 +1,12 @@
 // Three closed-loop rounds against the simulator's engine with a known need, all with
 // the real velto-cli: log a drive cycle, suggest, write. Per round: the cells covered,
 // over them the mean and largest |map - need| / need before and after, and the mean
-// |CorrCurto + CorrLongo| of the next round's log.
+// |CorrCurto + CorrLongo| of the next round's log. Then, per covered cell, the need, the
+// map, the hits, the mean correction and where in the cell the rows fell.
 //   bench_closedloop [seconds per log, default 30] [speed-up, default 2] [rate, default 107]
 #include "simprocess.h"
 #include "tuning/recordedlogs.h"
+#include "tuning/tests/cellsight.h"
 #include "tuning/tests/closedloop.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,40 @@
 #include <cstdio>
 
 using namespace closedloop;
+
+namespace {
+
+// The covered cells after the last round: what the analysis of the log before the last
+// suggestion saw there (hits, mean, own share, share through uncovered cells) and what
+// the ECU said with the final map.
+void printCells(const Tune &map, const Tune &need, const correction::Analysis &seen,
+                const std::array<double, correction::cellCount> &uncovered, const correction::Analysis &after)
+{
+    const auto m = correction::injectionTenths(map), n = correction::injectionTenths(need);
+    std::printf("\ncell row col  need   map  map-need   hits  mean corr  own share  uncovered  within  mean corr with this "
+                "map\n");
+    int within[2] = {0, 0}, cells[2] = {0, 0};
+    for (int k = 0; k < correction::cellCount; ++k) {
+        const correction::CellSum &c = seen.cells[std::size_t(k)];
+        if (c.hits < correction::Settings{}.minHits)
+            continue;
+        const double need = n[std::size_t(k)], held = m[std::size_t(k)];
+        const bool ok = std::abs(held - need) <= std::max(1.0, 0.03 * need) + 1e-9;
+        const int centred = c.ownShare() >= 0.5 && uncovered[std::size_t(k)] < 0.1;
+        ++cells[centred];
+        within[centred] += ok;
+        std::printf("%4d %3d %3d  %4.1f  %4.1f  %+7.1f %%  %5.0f  %+7.2f %%  %9.2f  %9.2f  %6s  %+7.2f %%\n", k,
+                    k / 8 + 1, k % 8 + 1, need / 10, held / 10, 100 * (held - need) / need, c.hits, c.mean(),
+                    c.ownShare(), uncovered[std::size_t(k)], ok ? "yes" : "no", after.cells[std::size_t(k)].mean());
+    }
+    std::printf("own share = sum of the squared weights / sum of the weights: 1 when every row fell on the cell's "
+                "own position, small when they fell near its neighbours\n"
+                "uncovered = share of its hits whose rows also weighted cells below the hit minimum (never corrected)\n");
+    std::printf("own share >= 0,5 and uncovered < 0,1: %d of %d within; the others: %d of %d within\n", within[1],
+                cells[1], within[0], cells[0]);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -33,6 +69,9 @@ int main(int argc, char **argv)
     std::printf("log %s s per round, drive clock x%s, %s triples a second; need: start-up map changed by "
                 "round(15 sin(pi (row - column) / 8)) %%\n",
                 qPrintable(seconds), qPrintable(speedup), qPrintable(rate));
+    std::printf("covered: a cell to which the analysis of the round's log gave at least %g hits (the sum of the "
+                "bilinear weights of the rows that passed the filters)\n",
+                correction::Settings{}.minHits);
     std::printf("round  cells  before: mean  largest   after: mean  largest  within 0,1 ms/3 %%  "
                 "|CorrCurto+CorrLongo| this log -> next log\n");
     Tune held = startupTune();
@@ -40,6 +79,7 @@ int main(int argc, char **argv)
     writeTune(heldPath, held);
     double previousCorrection = -1;
     correction::Analysis previous;
+    std::array<double, correction::cellCount> previousUncovered{};
     Tune before;
     for (int round = 0; round <= 3; ++round) {
         const QString log = dir.filePath(QStringLiteral("round%1.msl").arg(round));
@@ -58,8 +98,11 @@ int main(int argc, char **argv)
                         a.covered, 100 * b.mean, 100 * b.largest, 100 * a.mean, 100 * a.largest, a.within,
                         previousCorrection, correctionNow);
         }
-        if (round == 3)
+        if (round == 3) {
+            printCells(held, need, previous, previousUncovered,
+                       correction::analyse(correction::readLogs({log}, heldPath), correction::Settings{}));
             break;
+        }
         const QString next = dir.filePath(QStringLiteral("round%1.txt").arg(round + 1));
         const Run s = cli({"suggest", log, "--map", heldPath, "-o", next});
         if (s.code != 0) {
@@ -73,6 +116,8 @@ int main(int argc, char **argv)
             return 1;
         }
         previous = correction::analyse(correction::readLogs({log}, heldPath), correction::Settings{});
+        previousUncovered =
+            cellsight::uncoveredShares(rows.rows, correction::Settings{}, correction::lambdaTemperature(held));
         before = held;
         held = MapFile::readTune(next);
         heldPath = next;

@@ -161,8 +161,10 @@ void Accumulator::add(const logformat::Row &row)
     const int n = weights(v.speedPosition, v.loadPosition, w);
     for (int i = 0; i < n; ++i) {
         CellSum &cell = analysis_.cells[std::size_t(w[std::size_t(i)].cell)];
-        cell.hits += w[std::size_t(i)].weight;
-        cell.sum += w[std::size_t(i)].weight * c;
+        const double weight = w[std::size_t(i)].weight;
+        cell.hits += weight;
+        cell.sum += weight * c;
+        cell.squares += weight * weight;
     }
 }
 

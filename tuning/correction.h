@@ -45,7 +45,11 @@ QString filterText(Filter filter, const Settings &settings, int lambdaTemperatur
 struct CellSum {
     double hits = 0; // sum of the weights
     double sum = 0;  // sum of weight times correction
+    double squares = 0; // sum of the squared weights
     double mean() const { return hits > 0 ? sum / hits : 0; }
+    // Where the rows fell in the cell: 1 when all of them at its own position, small
+    // when they fell near its neighbours, whose errors then make most of its mean.
+    double ownShare() const { return hits > 0 ? squares / hits : 0; }
 };
 
 struct Analysis {

@@ -120,6 +120,7 @@ void TestCorrectionWindow::dialogShowsTheSuggestionOnTheMapsAxes()
     // A hit threshold above 95 greys cell 17.
     auto *hits = d->findChild<QDoubleSpinBox *>("sbAcertos");
     QVERIFY(hits);
+    QCOMPARE(hits->text(), QStringLiteral("20"));
     hits->setValue(96);
     QCOMPARE(t->item(2, 1)->background().color(), QColor(175, 175, 175));
     QCOMPARE(t->item(2, 1)->text(), QStringLiteral("4\n0,0 %\n95"));

@@ -140,6 +140,7 @@ Analysis reference(const std::vector<Row> &rows, const Settings &s, int lambdaTe
         auto put = [&a, c](int k, double w) {
             a.cells[std::size_t(k)].hits += w;
             a.cells[std::size_t(k)].sum += w * c;
+            a.cells[std::size_t(k)].squares += w * w;
         };
         put(base, (1 - fr) * (1 - fc));
         if (R < 48)
@@ -272,6 +273,7 @@ void TestCorrection::analysisMatchesTheReference()
         for (int k = 0; k < cellCount; ++k) {
             QVERIFY(std::fabs(got.cells[std::size_t(k)].hits - want.cells[std::size_t(k)].hits) < 1e-6);
             QVERIFY(std::fabs(got.cells[std::size_t(k)].sum - want.cells[std::size_t(k)].sum) < 1e-6);
+            QVERIFY(std::fabs(got.cells[std::size_t(k)].squares - want.cells[std::size_t(k)].squares) < 1e-6);
         }
     }
 }

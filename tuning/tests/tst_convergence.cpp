@@ -1,0 +1,157 @@
+// Rounds of drive, analysis, suggestion and upload on the simulator's engine model, in
+// one process: each row is the model's live frames as the scanner decodes them, so the
+// analysis sees what a log holds. Every covered cell the rows reach mostly at its own
+// position, and not through cells below the hit minimum, ends within the larger of
+// 0,1 ms and 3 % of the need.
+#include "core/controller.h"
+#include "core/offlinecore.h"
+#include "link/scanner.h"
+#include "tuning/correction.h"
+#include "tuning/tests/cellsight.h"
+
+#include "engine.h"
+
+#include <QtTest>
+#include <cmath>
+
+using namespace correction;
+
+namespace {
+
+constexpr int kRounds = 3;
+
+struct Rig {
+    OfflineCore core;
+    Tune tune = core.controller().mapFile().screenTune();
+    ecusim::Image image = ecusim::defaultImage();
+    const ecusim::FuelMap need = ecusim::builtInNeed();
+    ecusim::EngineModel model{need, 1};
+
+    // The scanner's decoding of the model's live frames at drive time t.
+    logformat::Row row(double t, double msPerSecond)
+    {
+        model.advanceTo(image, t);
+        Scanner &s = core.controller().scanner();
+        const auto frames = ecusim::encodeLive(model.values(image, t));
+        auto payload = [](const ecusim::Bytes &f) {
+            std::array<std::uint8_t, 8> p;
+            std::copy(f.begin() + 3, f.begin() + 11, p.begin());
+            return p;
+        };
+        s.liveDataA(payload(frames[0]));
+        s.liveDataB(payload(frames[1]));
+        s.liveDataC(payload(frames[2]));
+        return logformat::Row{std::llround(t * msPerSecond), s.values()};
+    }
+
+    // The suggested texts into the tune and, as an upload, into the module.
+    void upload(const Suggestion &s)
+    {
+        tune = applied(tune, s);
+        for (int k = 0; k < cellCount; ++k)
+            image[std::size_t(72 + k)] = std::uint8_t(s.cells[std::size_t(k)].newTenths);
+        model.newImage();
+    }
+};
+
+double meanCorrection(const std::vector<logformat::Row> &rows)
+{
+    double sum = 0;
+    int n = 0;
+    for (const logformat::Row &r : rows)
+        if (r.values.temperature >= 70 && r.values.injectionTenths > 0) {
+            sum += std::abs(r.values.correctionShort + r.values.correctionLong);
+            ++n;
+        }
+    return n ? sum / n : 0;
+}
+
+} // namespace
+
+class TestConvergence : public QObject {
+    Q_OBJECT
+private slots:
+    void cellsSeenAtTheirPositionReachTheNeed_data();
+    void cellsSeenAtTheirPositionReachTheNeed();
+};
+
+void TestConvergence::cellsSeenAtTheirPositionReachTheNeed_data()
+{
+    QTest::addColumn<double>("rowStep");     // seconds of drive between rows
+    QTest::addColumn<double>("msPerSecond"); // log milliseconds per second of drive
+    QTest::newRow("107 rows a second, real time") << 1 / 107.0 << 1000.0;
+    QTest::newRow("drive clock twice as fast") << 2 / 107.0 << 500.0;
+}
+
+void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
+{
+    QFETCH(double, rowStep);
+    QFETCH(double, msPerSecond);
+    Rig rig;
+    // The module starts with the tool's start-up set.
+    const auto start = injectionTenths(rig.tune);
+    for (int k = 0; k < cellCount; ++k)
+        QCOMPARE(start[std::size_t(k)], int(rig.image[std::size_t(72 + k)]));
+
+    const Settings settings;
+    double t = ecusim::kWarmUp + 20;
+    Analysis last;
+    std::array<double, cellCount> uncovered{};
+    double firstCorrection = 0, lastCorrection = 0;
+    for (int round = 0; round <= kRounds; ++round) {
+        std::vector<logformat::Row> rows;
+        for (const double end = t + ecusim::kDriveCycle; t < end; t += rowStep)
+            rows.push_back(rig.row(t, msPerSecond));
+        (round == 0 ? firstCorrection : lastCorrection) = meanCorrection(rows);
+        if (round == kRounds)
+            break;
+        last = analyse(rows, settings, lambdaTemperature(rig.tune));
+        uncovered = cellsight::uncoveredShares(rows, settings, lambdaTemperature(rig.tune));
+        rig.upload(suggest(last, rig.tune, settings));
+    }
+
+    const auto map = injectionTenths(rig.tune);
+    int centred = 0, covered = 0, withinCount = 0;
+    double startSum = 0, startLargest = 0, endSum = 0, endLargest = 0;
+    QString report;
+    for (int k = 0; k < cellCount; ++k) {
+        const CellSum &c = last.cells[std::size_t(k)];
+        if (c.hits < settings.minHits)
+            continue;
+        const double need = rig.need[std::size_t(k)], off = std::abs(map[std::size_t(k)] - need);
+        const bool within = off <= std::max(1.0, 0.03 * need) + 1e-9;
+        const double startOff = std::abs(start[std::size_t(k)] - need) / need;
+        ++covered;
+        withinCount += within;
+        startSum += startOff;
+        startLargest = std::max(startLargest, startOff);
+        endSum += off / need;
+        endLargest = std::max(endLargest, off / need);
+        report += QStringLiteral(" cell %1: %2 for %3, mean %4 %, own share %5, uncovered %6;")
+                      .arg(k)
+                      .arg(map[std::size_t(k)])
+                      .arg(need)
+                      .arg(c.mean(), 0, 'f', 2)
+                      .arg(c.ownShare(), 0, 'f', 2)
+                      .arg(uncovered[std::size_t(k)], 0, 'f', 2);
+        // A cell seen mostly near its neighbours may stay off: their errors make most
+        // of its mean, which can fall inside the dead band while it is off by more. So
+        // may a cell whose rows lean on cells below the hit minimum, which no round
+        // corrects (the need departs from the start-up map by up to 17 %: a share of
+        // 0,1 of that stays within the dead band).
+        if (c.ownShare() >= 0.5 && uncovered[std::size_t(k)] < 0.1) {
+            ++centred;
+            QVERIFY2(within, qPrintable(report));
+        }
+    }
+    QVERIFY2(centred >= 4, qPrintable(report));
+    qInfo("%d covered cells, |map - need| / need mean %.1f %% largest %.1f %% -> %.1f %% and %.1f %%, %d within; "
+          "%d with own share >= 0,5 and uncovered < 0,1; mean |CorrCurto + CorrLongo| %.2f %% -> %.2f %%",
+          covered, 100 * startSum / covered, 100 * startLargest, 100 * endSum / covered, 100 * endLargest,
+          withinCount, centred, firstCorrection, lastCorrection);
+    QVERIFY2(lastCorrection < firstCorrection / 3,
+             qPrintable(QStringLiteral("%1 -> %2").arg(firstCorrection).arg(lastCorrection)));
+}
+
+QTEST_GUILESS_MAIN(TestConvergence)
+#include "tst_convergence.moc"
