@@ -163,7 +163,7 @@ void Controller::moduleRead(const Tune &module)
         return;
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
                                  QStringLiteral("Manter assim")};
-    switch (ctx_.prompt.question(moduleDifferenceText(differences), buttons)) {
+    switch (ctx_.prompt.differenceQuestion(moduleDifferenceText(differences), differences, buttons)) {
     case 0:
         btnEnviaClick();
         break;

@@ -149,11 +149,23 @@ private slots:
     }
 
     // The cable goes during an upload: one box, whose last line is the upload's; no end
-    // command; the module's content is unknown afterwards.
+    // command, so the module still holds its set; its content is unknown to the window
+    // afterwards. After the return the check lists the differing fields and offers the
+    // three choices; each does what it says and nothing else.
+    void unplugDuringUpload_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Enviar a tela ao módulo") << 0;
+        QTest::newRow("Carregar o módulo na tela") << 1;
+        QTest::newRow("Manter assim") << 2;
+    }
     void unplugDuringUpload()
     {
+        QFETCH(int, answer);
         Cable cable({});
         QVERIFY(cable.start());
+        const QByteArray before = cable.sim().dumpImage();
+        QCOMPARE(before.size(), 256);
         Window w(cable.link());
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
@@ -168,26 +180,60 @@ private slots:
         const QString box = w.prompt.messages.first();
         QVERIFY2(box.endsWith("\n" + interruptedLine), qPrintable(box));
         QVERIFY2(box.contains(vanished), qPrintable(box));
-        QCOMPARE(cable.sim().countEvents("command 48"), 0);
         QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
         QVERIFY(!w.enabled("btnEnvia"));
         QVERIFY(w.enabled("btnSalvar"));
+        QCOMPARE(cable.sim().dumpImage(), before); // the set was never ended
 
-        // The screen now differs from what the module holds in at least this cell.
+        // The screen now differs from what the module holds in this cell.
         w.screen().setText("e5", "77");
         w.form->guarded([&w] { w.form->controller().fieldLeft(); });
-        w.prompt.questionAnswers.push_back(2); // "Manter assim"
+        const QString moduleE5 = QString::number(quint8(before.at(5)));
+        QVERIFY(moduleE5 != "77");
+        const int steps = w.form->controller().history().count();
+        w.prompt.questionAnswers.push_back(answer);
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
         QCOMPARE(w.prompt.questionButtons.first(),
                  (QStringList{"Enviar a tela ao módulo", "Carregar o módulo na tela", "Manter assim"}));
-        QVERIFY2(w.prompt.questions.first().startsWith(" A tela e o módulo diferem em "),
+        const QList<tunediff::Difference> rows = w.prompt.questionDifferences.first();
+        QVERIFY2(w.prompt.questions.first().startsWith(QStringLiteral(" A tela e o módulo diferem em %1 ")
+                                                           .arg(rows.size())),
                  qPrintable(w.prompt.questions.first()));
-        QVERIFY(w.module().startsWith(QStringLiteral("Tela diferente do módulo (")));
-        QCOMPARE(w.text("e5"), QStringLiteral("77")); // nothing overwritten
+        const auto e5 = std::find_if(rows.begin(), rows.end(),
+                                     [](const tunediff::Difference &d) { return d.control == "e5"; });
+        QVERIFY(e5 != rows.end());
+        QCOMPARE(e5->a, QStringLiteral("77"));
+        QCOMPARE(e5->b, moduleE5);
+        QCOMPARE(cable.sim().countEvents("command 48"), 0);
+
+        switch (answer) {
+        case 0: // the upload ends this time, and the module holds the screen
+            QTRY_VERIFY_WITH_TIMEOUT(cable.sim().countEvents("command 48") == 1, 8000);
+            QTRY_COMPARE_WITH_TIMEOUT(w.module(), QStringLiteral("Tela igual ao módulo"), 3000);
+            QCOMPARE(quint8(cable.sim().dumpImage().at(5)), quint8(77));
+            QCOMPARE(w.text("e5"), QStringLiteral("77"));
+            break;
+        case 1: // one step that undo takes back
+            QCOMPARE(w.text("e5"), moduleE5);
+            QCOMPARE(w.module(), QStringLiteral("Tela igual ao módulo"));
+            QCOMPARE(w.form->controller().history().count(), steps + 1);
+            w.form->controller().undo();
+            QCOMPARE(w.text("e5"), QStringLiteral("77"));
+            break;
+        default: // nothing overwritten on either side
+            QCOMPARE(w.text("e5"), QStringLiteral("77"));
+            QCOMPARE(w.module(), QStringLiteral("Tela diferente do módulo (%1 %2)")
+                                     .arg(rows.size())
+                                     .arg(rows.size() == 1 ? "campo" : "campos"));
+            QTest::qWait(300);
+            QCOMPARE(cable.sim().dumpImage(), before);
+            break;
+        }
         QVERIFY(w.enabled("btnEnvia"));
         QCOMPARE(w.prompt.messages.size(), 1);
+        QCOMPARE(w.prompt.questions.size(), 1);
     }
 
     // Edits not saved nor sent survive the cable: texts, the unsaved flag, the history.
