@@ -8,10 +8,12 @@
 #include "core/undo.h"
 #include "datalog/datalog.h"
 #include "serial/comport.h"
+#include "session/portsession.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -297,6 +299,118 @@ private slots:
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
         QCOMPARE(w.status(), QStringLiteral("Conectado a %1").arg(cable.link()));
+    }
+
+    // The device comes back but another opener holds it: the refusal is told once, with
+    // the explanation "&Ativar" gives, and the watch goes on until the device is free.
+    void returnRefusedOnceAndWatchGoesOn_data()
+    {
+        QTest::addColumn<bool>("otherProcess");
+        QTest::newRow("flock in another process") << true;
+        QTest::newRow("TComPort of this process") << false;
+    }
+    void returnRefusedOnceAndWatchGoesOn()
+    {
+        QFETCH(bool, otherProcess);
+        Cable cable({});
+        QVERIFY(cable.start());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        w.prompt.messages.clear();
+        PortSession &session = w.form->session();
+        session.timerWatch().setEnabled(false); // the test ticks the watch itself
+        QVERIFY(cable.plugIn());
+
+        TComPort holder;
+        QProcess locker;
+        if (otherProcess) {
+            locker.start("sh", {"-c", "exec 9<\"$1\" && flock -x -n 9 && echo locked && exec sleep 60", "sh",
+                                cable.link()});
+            QVERIFY(locker.waitForStarted(3000));
+            QVERIFY(locker.waitForReadyRead(3000));
+            QCOMPARE(locker.readLine().trimmed(), QByteArray("locked"));
+        } else {
+            holder.setPort(cable.link());
+            holder.Open();
+            QVERIFY(holder.Connected());
+        }
+        QFile comm("/proc/self/comm"); // the kernel's name of this process, cut at 15 bytes
+        QVERIFY(comm.open(QIODevice::ReadOnly));
+        const QString holderName = otherProcess ? QStringLiteral("sleep") : QString::fromUtf8(comm.readAll().trimmed());
+        const qint64 holderPid = otherProcess ? locker.processId() : QCoreApplication::applicationPid();
+        const QString refused = QStringLiteral("Unable to open com port (win error code: 11)\n"
+                                               " A porta %1 está em uso por outro programa: %2 (processo %3). ")
+                                    .arg(TCustomComPort::devicePath(cable.link()), holderName)
+                                    .arg(holderPid);
+        for (int tick = 0; tick < 3; ++tick) {
+            w.form->guarded([&session] { session.watchTick(); });
+            QCOMPARE(w.prompt.messages, QStringList{refused});
+            QCOMPARE(w.status(), lostText(cable.link()));
+            QVERIFY(!w.form->ComPort1().Connected());
+            QVERIFY(w.enabled("btnDesativar"));
+            QVERIFY(!w.enabled("btnAtivar"));
+        }
+
+        if (otherProcess) {
+            locker.kill();
+            QVERIFY(locker.waitForFinished(3000));
+        } else {
+            holder.Close();
+        }
+        w.form->guarded([&session] { session.watchTick(); });
+        QCOMPARE(w.status(), reopenedText(cable.link()));
+        QVERIFY(w.form->ComPort1().Connected());
+        QTRY_VERIFY_WITH_TIMEOUT(!session.checkingModule(), 6000);
+        QCOMPARE(w.prompt.questions, QStringList()); // the module holds the screen's set
+        QCOMPARE(w.module(), QStringLiteral("Tela igual ao módulo"));
+        QCOMPARE(w.prompt.messages, QStringList{refused});
+    }
+
+    // The device comes back at its path but the module answers nothing: the check says
+    // "Módulo não responde" once, as the scanner's watchdog would, and the scanner that
+    // ran before the loss is not switched on to say it a second time.
+    void silentModuleAfterReturnToldOnce_data()
+    {
+        QTest::addColumn<bool>("scanning");
+        QTest::newRow("scanner on") << true;
+        QTest::newRow("scanner off") << false;
+    }
+    void silentModuleAfterReturnToldOnce()
+    {
+        QFETCH(bool, scanning);
+        Cable cable({"--rate", "50"});
+        QVERIFY(cable.start());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
+        if (scanning) {
+            w.click("Button3");
+            QTRY_VERIFY_WITH_TIMEOUT(w.form->ComPort1().comThread()->handOverCount() > 3, 3000);
+        }
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QVERIFY(cable.sim().command("silent on"));
+        w.prompt.messages.clear();
+        QVERIFY(cable.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.prompt.messages.isEmpty(), 8000);
+        QTest::qWait(2500); // longer than the scanner's watchdog
+        QCOMPARE(w.prompt.messages, QStringList{QStringLiteral("Módulo não responde")});
+        QCOMPARE(w.text("Button3"), QStringLiteral("Ativar &Scanner"));
+        QCOMPARE(w.status(), reopenedText(cable.link()));
+        QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
+        QVERIFY(w.enabled("btnEnvia"));
+        // Once it answers again, the scanner runs at a click.
+        QVERIFY(cable.sim().command("silent off"));
+        w.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") != "", 3000);
+        QTest::qWait(1000);
+        QCOMPARE(w.text("Button3"), QStringLiteral("Desativar &Scanner"));
+        QCOMPARE(w.prompt.messages.size(), 1);
     }
 
     // "&Ativar" sends nothing unless "Verificar o módulo ao conectar" is set; set, it
