@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -325,27 +324,12 @@ private slots:
         session.timerWatch().setEnabled(false); // the test ticks the watch itself
         QVERIFY(cable.plugIn());
 
-        TComPort holder;
-        QProcess locker;
-        if (otherProcess) {
-            locker.start("sh", {"-c", "exec 9<\"$1\" && flock -x -n 9 && echo locked && exec sleep 60", "sh",
-                                cable.link()});
-            QVERIFY(locker.waitForStarted(3000));
-            QVERIFY(locker.waitForReadyRead(3000));
-            QCOMPARE(locker.readLine().trimmed(), QByteArray("locked"));
-        } else {
-            holder.setPort(cable.link());
-            holder.Open();
-            QVERIFY(holder.Connected());
-        }
-        QFile comm("/proc/self/comm"); // the kernel's name of this process, cut at 15 bytes
-        QVERIFY(comm.open(QIODevice::ReadOnly));
-        const QString holderName = otherProcess ? QStringLiteral("sleep") : QString::fromUtf8(comm.readAll().trimmed());
-        const qint64 holderPid = otherProcess ? locker.processId() : QCoreApplication::applicationPid();
+        PortHolder holder;
+        QVERIFY(holder.hold(cable.link(), otherProcess));
         const QString refused = QStringLiteral("Unable to open com port (win error code: 11)\n"
                                                " A porta %1 está em uso por outro programa: %2 (processo %3). ")
-                                    .arg(TCustomComPort::devicePath(cable.link()), holderName)
-                                    .arg(holderPid);
+                                    .arg(TCustomComPort::devicePath(cable.link()), holder.name())
+                                    .arg(holder.pid());
         for (int tick = 0; tick < 3; ++tick) {
             w.form->guarded([&session] { session.watchTick(); });
             QCOMPARE(w.prompt.messages, QStringList{refused});
@@ -355,12 +339,7 @@ private slots:
             QVERIFY(!w.enabled("btnAtivar"));
         }
 
-        if (otherProcess) {
-            locker.kill();
-            QVERIFY(locker.waitForFinished(3000));
-        } else {
-            holder.Close();
-        }
+        holder.release();
         w.form->guarded([&session] { session.watchTick(); });
         QCOMPARE(w.status(), reopenedText(cable.link()));
         QVERIFY(w.form->ComPort1().Connected());
