@@ -9,6 +9,11 @@
 
 class QTableWidget;
 
+// The differences as rows (field, control, label or map position, text on screen, text
+// on the other side, headed otherSide).
+QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide,
+                              QWidget *parent);
+
 class CompareDialog : public QDialog
 {
     Q_OBJECT
@@ -24,4 +29,24 @@ private:
     QTableWidget *table_ = nullptr;
     QStringList controls_; // per row
     std::function<void(const QString &)> showField_;
+};
+
+// The check of the module after a reconnect (or on "&Ativar"): the fields in which the
+// screen and the module differ, as "Comparar" lists them, and one button per choice,
+// the first the default. Escape and closing the box choose the last one.
+class ModuleCheckDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    ModuleCheckDialog(const QString &text, const QList<tunediff::Difference> &differences, const QStringList &choices,
+                      QWidget *parent = nullptr);
+    QTableWidget *table() const { return table_; }
+    // The index of the choice made; -1 while none.
+    int chosen() const { return chosen_; }
+    void reject() override;
+
+private:
+    QTableWidget *table_ = nullptr;
+    int chosen_ = -1;
+    int escapeChoice_ = -1;
 };

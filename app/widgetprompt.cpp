@@ -1,5 +1,7 @@
 #include "app/widgetprompt.h"
 
+#include "app/comparedialog.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -108,4 +110,12 @@ int WidgetPrompt::question(const QString &text, const QStringList &buttons)
     auto box = prompt::questionBox(parent_, text, buttons);
     box->exec();
     return prompt::chosenButton(*box);
+}
+
+int WidgetPrompt::differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,
+                                     const QStringList &buttons)
+{
+    ModuleCheckDialog dialog(text, differences, buttons, parent_);
+    dialog.exec();
+    return dialog.chosen();
 }

@@ -37,6 +37,9 @@ public:
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
     std::optional<QStringList> openFileNames(const FileDialogSpec &setup) override;
     int question(const QString &text, const QStringList &buttons) override;
+    // The "Comparar" table and one button per choice.
+    int differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,
+                           const QStringList &buttons) override;
 
 private:
     std::optional<QString> run(const FileDialogSpec &setup, bool save);

@@ -27,6 +27,10 @@ public:
     virtual void stop() = 0;
 };
 
+namespace tunediff {
+struct Difference;
+}
+
 // The serial line as the core uses it. Both calls block until done and throw the
 // port's error on failure.
 class LinkPort {
@@ -75,6 +79,14 @@ public:
     // and the last one also chosen by Escape; returns the index of the button chosen,
     // or -1 when the box was closed without a choice.
     virtual int question(const QString &text, const QStringList &buttons) = 0;
+    // The same question about the fields in which the screen and another set differ:
+    // text tells them in words, a window may show them as a table instead.
+    virtual int differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,
+                                   const QStringList &buttons)
+    {
+        Q_UNUSED(differences);
+        return question(text, buttons);
+    }
     // Modal box asking for one line of text, its field holding initial; nothing when
     // cancelled. A prompt without such a box (the command line) cancels.
     virtual std::optional<QString> askText(const QString &question, const QString &initial)

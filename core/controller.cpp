@@ -152,7 +152,7 @@ void Controller::portWaiting()
 
 linkstatus::ModuleStatus Controller::moduleStatus() const
 {
-    return linkstatus::compare(undo_->moduleSet(), mapFile_->screenTune());
+    return moduleComparison_.status(undo_->moduleSet(), mapFile_->screenTune());
 }
 
 void Controller::moduleRead(const Tune &module)
@@ -163,7 +163,7 @@ void Controller::moduleRead(const Tune &module)
         return;
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
                                  QStringLiteral("Manter assim")};
-    switch (ctx_.prompt.question(moduleDifferenceText(differences), buttons)) {
+    switch (ctx_.prompt.differenceQuestion(moduleDifferenceText(differences), differences, buttons)) {
     case 0:
         btnEnviaClick();
         break;
@@ -195,7 +195,7 @@ QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &diff
 
 QStringList Controller::unsentControls() const
 {
-    return linkstatus::changedControls(undo_->moduleSet(), mapFile_->screenTune());
+    return moduleComparison_.changedControls(undo_->moduleSet(), mapFile_->screenTune());
 }
 
 void Controller::uploadInterrupted()

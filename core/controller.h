@@ -159,4 +159,5 @@ private:
     void uploadInterrupted();
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
+    mutable linkstatus::ModuleComparison moduleComparison_;
 };

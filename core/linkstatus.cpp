@@ -19,13 +19,6 @@ QString text(LinkState state, const QString &port)
     return QStringLiteral("Desconectado");
 }
 
-ModuleStatus compare(const std::optional<Tune> &module, const Tune &screen)
-{
-    if (!module)
-        return {};
-    return {true, int(tunediff::compare(screen, *module).size())};
-}
-
 QString text(const ModuleStatus &status)
 {
     if (!status.known)
@@ -37,11 +30,28 @@ QString text(const ModuleStatus &status)
         .arg(status.differences == 1 ? QStringLiteral("campo") : QStringLiteral("campos"));
 }
 
-QStringList changedControls(const std::optional<Tune> &module, const Tune &screen)
+const QList<tunediff::Difference> &ModuleComparison::differences(const Tune &module, const Tune &screen)
+{
+    if (module_ != module || screen_ != screen) {
+        differences_ = tunediff::compare(screen, module);
+        module_ = module;
+        screen_ = screen;
+    }
+    return differences_;
+}
+
+ModuleStatus ModuleComparison::status(const std::optional<Tune> &module, const Tune &screen)
+{
+    if (!module)
+        return {};
+    return {true, int(differences(*module, screen).size())};
+}
+
+QStringList ModuleComparison::changedControls(const std::optional<Tune> &module, const Tune &screen)
 {
     QStringList controls;
     if (module)
-        for (const tunediff::Difference &d : tunediff::compare(screen, *module))
+        for (const tunediff::Difference &d : differences(*module, screen))
             controls << d.control;
     return controls;
 }

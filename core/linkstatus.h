@@ -1,6 +1,7 @@
 #pragma once
 // What the status lines say about the link to the module: the port's state and
 // whether the screen's parameter set equals what the module holds.
+#include "core/tunediff.h"
 #include "files/mapfile.h"
 
 #include <QString>
@@ -28,11 +29,22 @@ struct ModuleStatus {
     int differences = 0; // fields of the screen that differ from the known set
     friend bool operator==(const ModuleStatus &, const ModuleStatus &) = default;
 };
-ModuleStatus compare(const std::optional<Tune> &module, const Tune &screen);
 // "Módulo: conteúdo desconhecido", "Tela igual ao módulo",
 // "Tela diferente do módulo (N campos)" (1 campo).
 QString text(const ModuleStatus &status);
-// The controls whose field differs from the module's known set (none while unknown).
-QStringList changedControls(const std::optional<Tune> &module, const Tune &screen);
+// The screen against the module's known set, with the field difference computed again
+// only when the set or the screen changed since the last question: the window asks
+// after every event, also twice a second while it waits for a lost device.
+class ModuleComparison {
+public:
+    ModuleStatus status(const std::optional<Tune> &module, const Tune &screen);
+    // The controls whose field differs from the module's known set (none while unknown).
+    QStringList changedControls(const std::optional<Tune> &module, const Tune &screen);
+
+private:
+    const QList<tunediff::Difference> &differences(const Tune &module, const Tune &screen);
+    std::optional<Tune> module_, screen_;
+    QList<tunediff::Difference> differences_;
+};
 
 } // namespace linkstatus

@@ -258,10 +258,13 @@ void PortSession::finishCheck()
         return;
     const std::optional<Tune> module = reader_->result();
     reader_.reset();
-    if (module)
-        controller_->moduleRead(*module); // may ask, and may start an upload
-    else
+    if (!module) {
+        // Told once, as the scanner's watchdog tells it; a scanner switched on now
+        // would only meet the same silence and say it again.
         prompt_.message(QStringLiteral("Módulo não responde"));
+        return;
+    }
+    controller_->moduleRead(*module); // may ask, and may start an upload
     if (scannerAfterCheck_ && !controller_->state().scannerActive && !timer2_->isEnabled() &&
         (state_ == LinkState::Open || state_ == LinkState::Reopened))
         controller_->Button3Click();

@@ -1,6 +1,7 @@
 // velto-cli cells end to end: the real program on logs written as the recorder writes
 // them: the table per cell of every statistic, as text and as JSON, and its refusals.
 #include "datalog/logformat.h"
+#include "tests/support/clirun.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -8,26 +9,8 @@
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
-
-Run cli(const QStringList &arguments)
-{
-    QProcess p;
-    p.start(QStringLiteral(VELTO_CLI), arguments);
-    Run r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using clirun::cli;
+using clirun::Run;
 
 QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {

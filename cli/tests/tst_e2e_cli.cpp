@@ -8,6 +8,7 @@
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 #include "link/tests/defaultimage.h"
+#include "tests/support/clirun.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -24,29 +25,8 @@
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
-
-Run cli(const QStringList &arguments, const QString &stdoutFile = {})
-{
-    QProcess p;
-    if (!stdoutFile.isEmpty())
-        p.setStandardOutputFile(stdoutFile);
-    p.start(QStringLiteral(VELTO_CLI), arguments);
-    Run r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("velto-cli did not end");
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using clirun::cli;
+using clirun::Run;
 
 // The fields of the start-up screen's map file, as the window saves it.
 QList<QByteArray> startupFields()
@@ -122,29 +102,14 @@ int exclusive(const QString &path)
     return value;
 }
 
-// velto-cli started in the background, for the signal tests.
-struct Background {
-    QProcess p;
-    explicit Background(const QStringList &arguments) { p.start(QStringLiteral(VELTO_CLI), arguments); }
-    ~Background()
-    {
-        if (p.state() != QProcess::NotRunning) {
-            p.kill();
-            p.waitForFinished();
-        }
-    }
-    Run signalAndWait(int number)
-    {
-        ::kill(pid_t(p.processId()), number);
-        Run r;
-        if (!p.waitForFinished(15000))
-            return r;
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
-};
+using clirun::Background;
+
+// For the signal tests: the signal to velto-cli in the background, then its end.
+Run signalAndWait(Background &b, int number)
+{
+    ::kill(pid_t(b.p.processId()), number);
+    return b.finish(15000);
+}
 
 const char *signalName(int number)
 {
@@ -570,7 +535,7 @@ private slots:
         Background b({"log", "--port", sim.devicePath(), "-o", log});
         QVERIFY(b.p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(readAll(log).split('\n').size() > 7, 10000);
-        const Run r = b.signalAndWait(signal);
+        const Run r = signalAndWait(b, signal);
         QCOMPARE(r.err, QString());
         QCOMPARE(r.code, 0);
         QVERIFY(readAll(log).endsWith('\n'));
@@ -596,7 +561,7 @@ private slots:
         Background b({"write", tune, "--port", sim.devicePath()});
         QVERIFY(b.p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(sim.uploadFrames().size() >= 3, 10000);
-        const Run r = b.signalAndWait(signal);
+        const Run r = signalAndWait(b, signal);
         QCOMPARE(r.err, QStringLiteral("velto-cli: interrompido por %1: o envio parou antes do comando de fim; o "
                                        "módulo mantém o conjunto que tinha.\nO envio foi interrompido: os dados não "
                                        "chegaram inteiros ao módulo. Envie novamente.\n")
@@ -643,7 +608,7 @@ private slots:
         QVERIFY(b.p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains(0x33), 10000);
         QTest::qWait(500);
-        const Run r = b.signalAndWait(SIGTERM);
+        const Run r = signalAndWait(b, SIGTERM);
         QCOMPARE(r.err, QString("velto-cli: interrompido por SIGTERM: a leitura do módulo não terminou. Nada foi "
                                 "gravado.\n"));
         QCOMPARE(r.code, 128 + SIGTERM);

@@ -7,6 +7,7 @@
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 #include "link/tests/defaultimage.h"
+#include "tests/support/clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,32 +20,8 @@
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString err;
-};
-
-// velto-cli started in the background; finish() waits for its end.
-struct Background {
-    QProcess p;
-    explicit Background(const QStringList &arguments) { p.start(QStringLiteral(VELTO_CLI), arguments); }
-    ~Background()
-    {
-        if (p.state() != QProcess::NotRunning) {
-            p.kill();
-            p.waitForFinished();
-        }
-    }
-    Run finish(int timeoutMs = 20000)
-    {
-        Run r;
-        if (!p.waitForFinished(timeoutMs))
-            return r;
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
-};
+using clirun::Background;
+using clirun::Run;
 
 QByteArray readAll(const QString &path)
 {

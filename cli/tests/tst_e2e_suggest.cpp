@@ -5,6 +5,7 @@
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "tuning/tests/drivelog.h"
+#include "tests/support/clirun.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -16,27 +17,8 @@
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
-
-Run cli(const QStringList &arguments)
-{
-    QProcess p;
-    p.start(QStringLiteral(VELTO_CLI), arguments);
-    Run r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("velto-cli did not end");
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using clirun::cli;
+using clirun::Run;
 
 QList<QByteArray> startupFields()
 {

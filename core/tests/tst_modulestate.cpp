@@ -5,6 +5,8 @@
 #include "fakecore.h"
 #include "core/tunediff.h"
 #include "core/undo.h"
+#include "core/offlinecore.h"
+#include "files/mapfilecodec.h"
 #include "link/transmitter.h"
 
 #include <QtTest>
@@ -40,9 +42,18 @@ void edit(CoreRig &rig, const QString &cell, const QString &text)
 
 using Step = std::function<void(CoreRig &)>;
 
+// One change to the module's set (module) or to the screen: a field's text, or back to
+// its start-up text when text is empty; no control forgets the module's set.
+struct Change {
+    bool module = false;
+    QString control;
+    QString text;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(QList<Change>)
 
 class TestModuleState : public QObject {
     Q_OBJECT
@@ -249,6 +260,52 @@ private slots:
                  (QStringList{"btnSalvar", "Button1", "btnCarregar", "Button2"}));
         QVERIFY(!rig.screen.isVisible("Panel1"));
         QVERIFY(!rig.screen.isVisible("pnAguarde"));
+    }
+
+    // The comparison is asked after every event: each answer is the field difference of
+    // the module's set and the screen as they are now, whichever of the two changed last.
+    void comparisonFollowsEitherSide_data()
+    {
+        QTest::addColumn<QList<Change>>("changes");
+        QTest::newRow("screen edited, then edited back")
+            << QList<Change>{{false, "e5", "33"}, {false, "e5", ""}, {false, "e7i", "4,5"}};
+        QTest::newRow("module changes under the same screen")
+            << QList<Change>{{true, "e5", "33"}, {true, "e5", ""}, {true, "eLimiteRpm", "7000"}};
+        QTest::newRow("both sides, alternating")
+            << QList<Change>{{false, "e5", "33"}, {true, "e5", "33"}, {true, "e9", "12"}, {false, "e9", "12"}};
+        QTest::newRow("module forgotten and known again")
+            << QList<Change>{{false, "e5", "33"}, {true, "", ""}, {true, "e5", "33"}};
+    }
+    void comparisonFollowsEitherSide()
+    {
+        QFETCH(QList<Change>, changes);
+        OfflineCore core;
+        const Tune start = core.controller().mapFile().screenTune();
+        Tune screen = start;
+        std::optional<Tune> module = start;
+        linkstatus::ModuleComparison comparison;
+        auto check = [&] {
+            QStringList expected;
+            if (module)
+                for (const tunediff::Difference &d : tunediff::compare(screen, *module))
+                    expected << d.control;
+            QCOMPARE(comparison.status(module, screen),
+                     (linkstatus::ModuleStatus{module.has_value(), int(expected.size())}));
+            QCOMPARE(comparison.changedControls(module, screen), expected);
+        };
+        check();
+        for (const Change &c : changes) {
+            Tune &side = c.module ? (module ? *module : module.emplace(start)) : screen;
+            if (c.control.isEmpty()) {
+                module.reset();
+            } else {
+                const int field = int(mapfile::fieldControls().indexOf(c.control));
+                side.texts[field] = c.text.isEmpty() ? start.texts[field] : c.text;
+            }
+            check();
+            if (QTest::currentTestFailed())
+                return;
+        }
     }
 };
 

@@ -7,11 +7,14 @@
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "fakes.h"
+#include "serial/comport.h"
 #include "simprocess.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QtTest>
 #include <memory>
 
@@ -63,4 +66,43 @@ struct E2E {
             return false;
         return sim.waitForEvents("command 48", commandsBefore + 1, 3000);
     }
+};
+
+// A port held by another opener, as the refusal to open names it: a flock taken by
+// another process (a shell that became sleep), or a TComPort of this process.
+struct PortHolder {
+    TComPort port;
+    QProcess locker;
+    bool otherProcess = false;
+
+    bool hold(const QString &path, bool byOtherProcess)
+    {
+        otherProcess = byOtherProcess;
+        if (!otherProcess) {
+            port.setPort(path);
+            port.Open();
+            return port.Connected();
+        }
+        locker.start("sh", {"-c", "exec 9<\"$1\" && flock -x -n 9 && echo locked && exec sleep 60", "sh", path});
+        return locker.waitForStarted(3000) && locker.waitForReadyRead(3000) &&
+               locker.readLine().trimmed() == QByteArray("locked");
+    }
+    void release()
+    {
+        if (otherProcess) {
+            locker.kill();
+            locker.waitForFinished(3000);
+        } else {
+            port.Close();
+        }
+    }
+    // The holder's name as the kernel keeps it (at most 15 bytes) and its process.
+    QString name() const
+    {
+        if (otherProcess)
+            return QStringLiteral("sleep");
+        QFile comm(QStringLiteral("/proc/self/comm"));
+        return comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll().trimmed()) : QString();
+    }
+    qint64 pid() const { return otherProcess ? locker.processId() : QCoreApplication::applicationPid(); }
 };

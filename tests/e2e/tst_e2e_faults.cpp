@@ -409,39 +409,22 @@ private slots:
         QVERIFY(e.start());
         const QString path = e.sim.devicePath();
 
-        TComPort holder;
-        QProcess locker;
-        if (otherProcess) {
-            locker.start("sh", {"-c", "exec 9<\"$1\" && flock -x -n 9 && echo locked && exec sleep 60", "sh", path});
-            QVERIFY(locker.waitForStarted(3000));
-            QVERIFY(locker.waitForReadyRead(3000));
-            QCOMPARE(locker.readLine().trimmed(), QByteArray("locked"));
-        } else {
-            holder.setPort(path);
-            holder.Open();
-            QVERIFY(holder.Connected());
-        }
+        PortHolder holder;
+        QVERIFY(holder.hold(path, otherProcess));
 
         e.click("btnAtivar");
         // The second line names the holder: the shell that became sleep, or this test.
-        const QString holderName = otherProcess ? QStringLiteral("sleep") : QStringLiteral("tst_e2e_faults");
-        const qint64 holderPid = otherProcess ? locker.processId() : QCoreApplication::applicationPid();
         QCOMPARE(e.prompt.messages,
                  QStringList{QStringLiteral("Unable to open com port (win error code: 11)\n"
                                             " A porta %1 está em uso por outro programa: %2 (processo %3). ")
-                                 .arg(path, holderName)
-                                 .arg(holderPid)});
+                                 .arg(path, holder.name())
+                                 .arg(holder.pid())});
         QVERIFY(e.enabled("btnAtivar"));
         QVERIFY(!e.enabled("btnDesativar"));
         QVERIFY(!e.enabled("btnEnvia"));
         QVERIFY(!e.form->ComPort1().Connected());
 
-        if (otherProcess) {
-            locker.kill();
-            QVERIFY(locker.waitForFinished(3000));
-        } else {
-            holder.Close();
-        }
+        holder.release();
         e.prompt.messages.clear();
         e.activate();
         const QString failure = uploadLands(e, e.sim, 31);

@@ -8,6 +8,7 @@
 #include "core/undo.h"
 #include "datalog/datalog.h"
 #include "serial/comport.h"
+#include "session/portsession.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,29 +24,21 @@ const QString interruptedLine =
 const QString vanished = QStringLiteral("\n O cabo ou o adaptador foi desconectado. ");
 const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)") + vanished;
 
-// A simulator behind a fixed link path that can be unplugged and plugged in again:
-// unplugging kills it (its side of the line closes at once) and removes the link;
-// plugging in starts a new one behind the same link.
+// The simulator behind a fixed link path, its cable pulled and put back with its
+// control lines: its side of the line closes and the link goes; on the return the
+// link points at a new pseudo-terminal and the module still holds its memory.
 class Cable {
 public:
-    explicit Cable(QStringList arguments) : arguments_(std::move(arguments)) {}
+    explicit Cable(const QStringList &arguments) : sim_(QStringList{"--link", link()} + arguments) {}
     QString link() const { return dir_.filePath("ecu"); }
-    SimProcess &sim() { return *sim_; }
-    bool plugIn()
-    {
-        sim_ = std::make_unique<SimProcess>(QStringList{"--link", link()} + arguments_);
-        return sim_->start();
-    }
-    void unplug()
-    {
-        sim_->kill();
-        QFile::remove(link());
-    }
+    SimProcess &sim() { return sim_; }
+    bool start() { return sim_.start(); }
+    bool unplug() { return sim_.command("unplug"); }
+    bool plugIn() { return sim_.command("replug"); }
 
 private:
-    QStringList arguments_;
     QTemporaryDir dir_;
-    std::unique_ptr<SimProcess> sim_;
+    SimProcess sim_;
 };
 
 struct Window {
@@ -95,7 +88,7 @@ private slots:
     void unplugWhileScanningAndRecording()
     {
         Cable cable({"--rate", "50", "--rpm", "3000"});
-        QVERIFY(cable.plugIn());
+        QVERIFY(cable.start());
         Window w(cable.link());
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
@@ -113,7 +106,7 @@ private slots:
         QVERIFY(w.form->datalog().isRecording());
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= 5, 4000);
 
-        cable.unplug();
+        QVERIFY(cable.unplug());
         QElapsedTimer clock;
         clock.start();
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
@@ -157,18 +150,29 @@ private slots:
     }
 
     // The cable goes during an upload: one box, whose last line is the upload's; no end
-    // command; the module's content is unknown afterwards.
+    // command, so the module still holds its set; its content is unknown to the window
+    // afterwards. After the return the check lists the differing fields and offers the
+    // three choices; each does what it says and nothing else.
+    void unplugDuringUpload_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Enviar a tela ao módulo") << 0;
+        QTest::newRow("Carregar o módulo na tela") << 1;
+        QTest::newRow("Manter assim") << 2;
+    }
     void unplugDuringUpload()
     {
+        QFETCH(int, answer);
         Cable cable({});
-        QVERIFY(cable.plugIn());
+        QVERIFY(cable.start());
+        const QByteArray before = cable.sim().dumpImage();
+        QCOMPARE(before.size(), 256);
         Window w(cable.link());
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
         w.click("btnEnvia");
         QTRY_VERIFY_WITH_TIMEOUT(w.screen().barPosition("pbCarregando") >= 4, 3000);
-        SimProcess &dead = cable.sim();
-        cable.unplug();
+        QVERIFY(cable.unplug());
 
         QTRY_VERIFY_WITH_TIMEOUT(!w.form->timer2().isEnabled() && w.prompt.messages.size() >= 1, 3000);
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
@@ -177,33 +181,67 @@ private slots:
         const QString box = w.prompt.messages.first();
         QVERIFY2(box.endsWith("\n" + interruptedLine), qPrintable(box));
         QVERIFY2(box.contains(vanished), qPrintable(box));
-        QCOMPARE(dead.countEvents("command 48"), 0);
         QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
         QVERIFY(!w.enabled("btnEnvia"));
         QVERIFY(w.enabled("btnSalvar"));
+        QCOMPARE(cable.sim().dumpImage(), before); // the set was never ended
 
-        // The screen now differs from what the module holds in at least this cell.
+        // The screen now differs from what the module holds in this cell.
         w.screen().setText("e5", "77");
         w.form->guarded([&w] { w.form->controller().fieldLeft(); });
-        w.prompt.questionAnswers.push_back(2); // "Manter assim"
+        const QString moduleE5 = QString::number(quint8(before.at(5)));
+        QVERIFY(moduleE5 != "77");
+        const int steps = w.form->controller().history().count();
+        w.prompt.questionAnswers.push_back(answer);
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
         QCOMPARE(w.prompt.questionButtons.first(),
                  (QStringList{"Enviar a tela ao módulo", "Carregar o módulo na tela", "Manter assim"}));
-        QVERIFY2(w.prompt.questions.first().startsWith(" A tela e o módulo diferem em "),
+        const QList<tunediff::Difference> rows = w.prompt.questionDifferences.first();
+        QVERIFY2(w.prompt.questions.first().startsWith(QStringLiteral(" A tela e o módulo diferem em %1 ")
+                                                           .arg(rows.size())),
                  qPrintable(w.prompt.questions.first()));
-        QVERIFY(w.module().startsWith(QStringLiteral("Tela diferente do módulo (")));
-        QCOMPARE(w.text("e5"), QStringLiteral("77")); // nothing overwritten
+        const auto e5 = std::find_if(rows.begin(), rows.end(),
+                                     [](const tunediff::Difference &d) { return d.control == "e5"; });
+        QVERIFY(e5 != rows.end());
+        QCOMPARE(e5->a, QStringLiteral("77"));
+        QCOMPARE(e5->b, moduleE5);
+        QCOMPARE(cable.sim().countEvents("command 48"), 0);
+
+        switch (answer) {
+        case 0: // the upload ends this time, and the module holds the screen
+            QTRY_VERIFY_WITH_TIMEOUT(cable.sim().countEvents("command 48") == 1, 8000);
+            QTRY_COMPARE_WITH_TIMEOUT(w.module(), QStringLiteral("Tela igual ao módulo"), 3000);
+            QCOMPARE(quint8(cable.sim().dumpImage().at(5)), quint8(77));
+            QCOMPARE(w.text("e5"), QStringLiteral("77"));
+            break;
+        case 1: // one step that undo takes back
+            QCOMPARE(w.text("e5"), moduleE5);
+            QCOMPARE(w.module(), QStringLiteral("Tela igual ao módulo"));
+            QCOMPARE(w.form->controller().history().count(), steps + 1);
+            w.form->controller().undo();
+            QCOMPARE(w.text("e5"), QStringLiteral("77"));
+            break;
+        default: // nothing overwritten on either side
+            QCOMPARE(w.text("e5"), QStringLiteral("77"));
+            QCOMPARE(w.module(), QStringLiteral("Tela diferente do módulo (%1 %2)")
+                                     .arg(rows.size())
+                                     .arg(rows.size() == 1 ? "campo" : "campos"));
+            QTest::qWait(300);
+            QCOMPARE(cable.sim().dumpImage(), before);
+            break;
+        }
         QVERIFY(w.enabled("btnEnvia"));
         QCOMPARE(w.prompt.messages.size(), 1);
+        QCOMPARE(w.prompt.questions.size(), 1);
     }
 
     // Edits not saved nor sent survive the cable: texts, the unsaved flag, the history.
     void unplugWithUnsavedEdits()
     {
         Cable cable({});
-        QVERIFY(cable.plugIn());
+        QVERIFY(cable.start());
         Window w(cable.link());
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
@@ -217,7 +255,7 @@ private slots:
         const int steps = w.form->controller().history().count();
         const int index = w.form->controller().history().index();
 
-        cable.unplug();
+        QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
@@ -242,11 +280,11 @@ private slots:
     void deactivateEndsTheWait()
     {
         Cable cable({});
-        QVERIFY(cable.plugIn());
+        QVERIFY(cable.start());
         Window w(cable.link());
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
-        cable.unplug();
+        QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
         QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
         w.click("btnDesativar");
@@ -262,12 +300,104 @@ private slots:
         QCOMPARE(w.status(), QStringLiteral("Conectado a %1").arg(cable.link()));
     }
 
+    // The device comes back but another opener holds it: the refusal is told once, with
+    // the explanation "&Ativar" gives, and the watch goes on until the device is free.
+    void returnRefusedOnceAndWatchGoesOn_data()
+    {
+        QTest::addColumn<bool>("otherProcess");
+        QTest::newRow("flock in another process") << true;
+        QTest::newRow("TComPort of this process") << false;
+    }
+    void returnRefusedOnceAndWatchGoesOn()
+    {
+        QFETCH(bool, otherProcess);
+        Cable cable({});
+        QVERIFY(cable.start());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        w.prompt.messages.clear();
+        PortSession &session = w.form->session();
+        session.timerWatch().setEnabled(false); // the test ticks the watch itself
+        QVERIFY(cable.plugIn());
+
+        PortHolder holder;
+        QVERIFY(holder.hold(cable.link(), otherProcess));
+        const QString refused = QStringLiteral("Unable to open com port (win error code: 11)\n"
+                                               " A porta %1 está em uso por outro programa: %2 (processo %3). ")
+                                    .arg(TCustomComPort::devicePath(cable.link()), holder.name())
+                                    .arg(holder.pid());
+        for (int tick = 0; tick < 3; ++tick) {
+            w.form->guarded([&session] { session.watchTick(); });
+            QCOMPARE(w.prompt.messages, QStringList{refused});
+            QCOMPARE(w.status(), lostText(cable.link()));
+            QVERIFY(!w.form->ComPort1().Connected());
+            QVERIFY(w.enabled("btnDesativar"));
+            QVERIFY(!w.enabled("btnAtivar"));
+        }
+
+        holder.release();
+        w.form->guarded([&session] { session.watchTick(); });
+        QCOMPARE(w.status(), reopenedText(cable.link()));
+        QVERIFY(w.form->ComPort1().Connected());
+        QTRY_VERIFY_WITH_TIMEOUT(!session.checkingModule(), 6000);
+        QCOMPARE(w.prompt.questions, QStringList()); // the module holds the screen's set
+        QCOMPARE(w.module(), QStringLiteral("Tela igual ao módulo"));
+        QCOMPARE(w.prompt.messages, QStringList{refused});
+    }
+
+    // The device comes back at its path but the module answers nothing: the check says
+    // "Módulo não responde" once, as the scanner's watchdog would, and the scanner that
+    // ran before the loss is not switched on to say it a second time.
+    void silentModuleAfterReturnToldOnce_data()
+    {
+        QTest::addColumn<bool>("scanning");
+        QTest::newRow("scanner on") << true;
+        QTest::newRow("scanner off") << false;
+    }
+    void silentModuleAfterReturnToldOnce()
+    {
+        QFETCH(bool, scanning);
+        Cable cable({"--rate", "50"});
+        QVERIFY(cable.start());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
+        if (scanning) {
+            w.click("Button3");
+            QTRY_VERIFY_WITH_TIMEOUT(w.form->ComPort1().comThread()->handOverCount() > 3, 3000);
+        }
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        QVERIFY(cable.sim().command("silent on"));
+        w.prompt.messages.clear();
+        QVERIFY(cable.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.prompt.messages.isEmpty(), 8000);
+        QTest::qWait(2500); // longer than the scanner's watchdog
+        QCOMPARE(w.prompt.messages, QStringList{QStringLiteral("Módulo não responde")});
+        QCOMPARE(w.text("Button3"), QStringLiteral("Ativar &Scanner"));
+        QCOMPARE(w.status(), reopenedText(cable.link()));
+        QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
+        QVERIFY(w.enabled("btnEnvia"));
+        // Once it answers again, the scanner runs at a click.
+        QVERIFY(cable.sim().command("silent off"));
+        w.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") != "", 3000);
+        QTest::qWait(1000);
+        QCOMPARE(w.text("Button3"), QStringLiteral("Desativar &Scanner"));
+        QCOMPARE(w.prompt.messages.size(), 1);
+    }
+
     // "&Ativar" sends nothing unless "Verificar o módulo ao conectar" is set; set, it
     // reads the module into its own image and asks when the screen differs.
     void checkOnActivateOnlyWhenSet()
     {
         Cable cable({});
-        QVERIFY(cable.plugIn());
+        QVERIFY(cable.start());
         Window w(cable.link());
         auto *check = w.screen().get<QAbstractButton>("ckVerificarModulo");
         QVERIFY(!check->isChecked());
@@ -298,14 +428,14 @@ private slots:
     void twentyCyclesLeakNothing()
     {
         Cable cable({"--rate", "50"});
-        QVERIFY(cable.plugIn());
+        QVERIFY(cable.start());
         Window w(cable.link());
         w.click("btnAtivar");
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button3"), 3000);
         w.click("Button3");
         QTRY_VERIFY_WITH_TIMEOUT(w.form->ComPort1().comThread()->handOverCount() > 3, 3000);
         // Once: the first cycle may create what Qt keeps for the rest of the run.
-        cable.unplug();
+        QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
@@ -315,7 +445,7 @@ private slots:
 
         QList<qint64> times;
         for (int i = 0; i < 20; ++i) {
-            cable.unplug();
+            QVERIFY(cable.unplug());
             QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
             QVERIFY(cable.plugIn());
             QElapsedTimer clock;

@@ -72,6 +72,13 @@ std::optional<QString> FakePrompt::saveFileName(const FileDialogSpec &setup)
 std::optional<QString> FakePrompt::openFileName(const FileDialogSpec &setup) { return saveFileName(setup); }
 
 
+int FakePrompt::differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,
+                                   const QStringList &buttons)
+{
+    questionDifferences << differences;
+    return question(text, buttons);
+}
+
 int FakePrompt::question(const QString &text, const QStringList &buttons)
 {
     questions << text;

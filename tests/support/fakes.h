@@ -7,6 +7,7 @@
 #include "common/screen.h"
 #include "core/offlinecore.h"
 #include "core/tablescreen.h"
+#include "core/tunediff.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -46,6 +47,9 @@ public:
     std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
     int question(const QString &text, const QStringList &buttons) override;
+    // Recorded, then asked as question().
+    int differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,
+                           const QStringList &buttons) override;
     std::optional<QString> askText(const QString &question, const QString &initial) override;
     QStringList messages;                 // every message shown, in order
     std::deque<std::optional<QString>> fileAnswers; // answers to the file dialogs (nullopt: cancel)
@@ -53,6 +57,7 @@ public:
     std::function<void(const QString &)> onMessage; // runs while a message is "open"
     QStringList questions;                // every question asked, in order
     QList<QStringList> questionButtons;   // the buttons of each question
+    QList<QList<tunediff::Difference>> questionDifferences; // the rows of each difference question
     std::deque<int> questionAnswers;      // the button chosen for each (none left: -1, closed)
     QStringList textQuestions;            // every text asked for, in order
     std::deque<std::optional<QString>> textAnswers; // the answer to each (none left: cancel)

@@ -7,6 +7,7 @@
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 #include "tuning/correction.h"
+#include "tests/support/clirun.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,27 +17,10 @@
 
 namespace closedloop {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
+using clirun::Run;
 
-inline Run cli(const QStringList &arguments, int timeoutMs = 120000)
-{
-    QProcess p;
-    p.start(QStringLiteral(VELTO_CLI), arguments);
-    Run r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("velto-cli did not end");
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+// A round's log runs for its seconds: the time-out leaves room for it.
+inline Run cli(const QStringList &arguments) { return clirun::cli(arguments, {}, 120000); }
 
 inline Tune startupTune()
 {

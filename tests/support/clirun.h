@@ -1,0 +1,57 @@
+#pragma once
+// Runs the real velto-cli (its path in VELTO_CLI, defined by the target that includes
+// this) for the end-to-end tests and benchmarks: exit code, standard output and
+// standard error.
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace clirun {
+
+struct Run {
+    int code = -1; // -1: did not end in time; -2: ended by a signal
+    QString out, err;
+};
+
+// Waits for the end of p, which runs velto-cli; one that does not end in time is killed.
+inline Run finish(QProcess &p, int timeoutMs)
+{
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("velto-cli did not end");
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// Runs velto-cli to its end; its standard output goes to stdoutFile when one is named.
+inline Run cli(const QStringList &arguments, const QString &stdoutFile = {}, int timeoutMs = 30000)
+{
+    QProcess p;
+    if (!stdoutFile.isEmpty())
+        p.setStandardOutputFile(stdoutFile);
+    p.start(QStringLiteral(VELTO_CLI), arguments);
+    return finish(p, timeoutMs);
+}
+
+// velto-cli started in the background, while the test acts on the simulator;
+// killed if the test ends before it.
+struct Background {
+    QProcess p;
+    explicit Background(const QStringList &arguments) { p.start(QStringLiteral(VELTO_CLI), arguments); }
+    ~Background()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    Run finish(int timeoutMs = 20000) { return clirun::finish(p, timeoutMs); }
+};
+
+} // namespace clirun
