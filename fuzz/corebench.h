@@ -113,16 +113,29 @@ public:
     QByteArray out;
 };
 
+inline void printScreen(Print &p, const TableScreen &screen)
+{
+    for (const ControlSpec &spec : controlTable()) {
+        const TableControl &c = screen.control(spec.name);
+        p << spec.name << c.text << c.items << c.itemIndex << c.enabled << c.visible << c.color << c.fontColor
+          << c.barMin << c.barMax << c.barPosition << c.focusCount;
+    }
+    p << screen.lastFocus;
+}
+
+// Every control of a screen.
+inline QByteArray screenPrint(const TableScreen &screen)
+{
+    Print p;
+    printScreen(p, screen);
+    return p.out;
+}
+
 // Every control, the state, the timers, the line and the prompts after an input.
 template <typename Rig> QByteArray fingerprint(Rig &rig)
 {
     Print p;
-    for (const ControlSpec &spec : controlTable()) {
-        const TableControl &c = rig.screen.control(spec.name);
-        p << spec.name << c.text << c.items << c.itemIndex << c.enabled << c.visible << c.color << c.fontColor
-          << c.barMin << c.barMax << c.barPosition << c.focusCount;
-    }
-    p << rig.screen.lastFocus;
+    printScreen(p, rig.screen);
     const State &s = rig.state();
     const WorkingValues &w = s.wv;
     p << w.lambdaLoadSource << w.mapCombination << w.quickAccelSource << w.lambdaActivity << w.lambdaType
