@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang into build-fuzz/, replays the kept regression
-# inputs (fuzz/regressions/<target>/) and runs each target for FUZZ_SECONDS seconds
-# (default 20) from the seeds that make_seeds writes. Prints the executions per target
+# inputs (fuzz/regressions/<target>/) and the seeds, each through the check that a
+# target's reused core runs it as a new one would (VELTO_FUZZ_RESET_CHECK, see
+# fuzz/corebench.h; the corpus goes through it after the run), and runs each target
+# for FUZZ_SECONDS seconds (default 20) from the seeds that make_seeds writes. Prints the executions per target
 # and per second; exits non-zero on any crash, sanitizer report, leak or hang.
 #   bash scripts/fuzz.sh --minutes 10          the long run: every target for 10 minutes
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh      the same in seconds
