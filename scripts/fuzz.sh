@@ -70,7 +70,7 @@ for t in "${targets[@]}"; do
     failed+=("$t")
     continue
   fi
-  echo "fuzz: $t: ${#regressions[@]} regression inputs and the seeds pass, the same on a reused and a new core"
+  echo "fuzz: $t: ${#regressions[@]} regression inputs and the seeds pass, the reset check included"
 
   start=$(date +%s)
   status=0
