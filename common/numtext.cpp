@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -33,13 +34,17 @@ Decimal toDecimal(long double magnitude, int significant)
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
                                       std::chars_format::scientific, significant - 1);
-    const std::string text(buffer, result.ptr);
-    const auto e = text.find('e');
+    // "d.ddde+XX": the digits without the point, then the exponent's sign and digits.
+    const char *e = std::find(buffer, result.ptr, 'e');
     Decimal d;
-    for (std::size_t i = 0; i < e; ++i)
-        if (text[i] != '.')
-            d.digits += text[i];
-    d.exponent = std::stoi(text.substr(e + 1));
+    d.digits.reserve(std::size_t(significant));
+    for (const char *c = buffer; c != e; ++c)
+        if (*c != '.')
+            d.digits += *c;
+    const bool negative = e[1] == '-';
+    std::from_chars(e + 2, result.ptr, d.exponent);
+    if (negative)
+        d.exponent = -d.exponent;
     return d;
 }
 
@@ -151,14 +156,14 @@ bool isPlaceholder(QChar c) { return c == u'0' || c == u'#'; }
 
 // One section of a format pattern: where its digit placeholders stand.
 struct Section {
-    QString text;
+    QStringView text;
     qsizetype point = -1;     // index of the first '.', -1 if none
     int integerPlaceholders = 0;
     int minIntegerDigits = 0; // placeholders from the first '0' up to the point
     int decimals = 0;         // placeholders after the point
     int minDecimals = 0;      // up to and including the last '0' after the point
 
-    explicit Section(const QString &pattern) : text(pattern)
+    explicit Section(QStringView pattern) : text(pattern)
     {
         point = text.indexOf(u'.');
         const qsizetype integerEnd = point < 0 ? text.size() : point;
@@ -195,18 +200,19 @@ struct Section {
         // placeholders all go to the first one.
         const int surplus = int(integer.size()) - integerPlaceholders;
         QString out;
+        out.reserve(text.size() + qsizetype(integer.size() + fraction.size()) + 1);
         int integerIndex = 0, fractionIndex = 0;
         for (qsizetype i = 0; i < text.size(); ++i) {
             const QChar c = text[i];
             if (i == point) {
                 if (integerPlaceholders == 0)
-                    out += QString::fromLatin1(integer);
+                    out += QLatin1String(integer.data(), qsizetype(integer.size()));
                 if (!fraction.empty())
                     out += u',';
             } else if (isPlaceholder(c) && (point < 0 || i < point)) {
                 const int digit = integerIndex++ + surplus;
                 if (integerIndex == 1 && surplus > 0)
-                    out += QString::fromLatin1(integer.substr(0, surplus + 1));
+                    out += QLatin1String(integer.data(), surplus + 1);
                 else if (digit >= 0)
                     out += QChar(integer[digit]);
             } else if (isPlaceholder(c)) {
@@ -308,10 +314,15 @@ QString formatFloat(const QString &pattern, long double value)
 {
     if (!std::isfinite(value))
         return nonFinite(value);
-    const QStringList parts = pattern.split(u';');
-    const QString positive = parts.value(0);
-    const QString negativePart = parts.value(1);
-    const QString zeroPart = parts.value(2);
+    // The positive, negative and zero sections: the first three pieces between ';'.
+    QStringView sections[3];
+    QStringView rest(pattern);
+    for (int i = 0; i < 3 && !rest.isNull(); ++i) {
+        const qsizetype end = rest.indexOf(u';');
+        sections[i] = end < 0 ? rest : rest.left(end);
+        rest = end < 0 ? QStringView() : rest.sliced(end + 1);
+    }
+    const QStringView positive = sections[0], negativePart = sections[1], zeroPart = sections[2];
 
     const bool negative = value < 0;
     const bool ownNegative = negative && !negativePart.isEmpty();

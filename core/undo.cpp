@@ -12,8 +12,12 @@ const QString toothField = QStringLiteral("cbDentesPms");
 const QString zeroPointField = QStringLiteral("cbPontoZero");
 const QString editGroup = QStringLiteral("GroupBox10"); // shown only in the map edit mode
 
-// A step without its last byte, the edit mode.
-QByteArrayView content(const QByteArray &step) { return QByteArrayView(step).chopped(1); }
+// Two states alike but for the edit mode, which is no change of its own.
+bool sameContent(const ScreenState &a, ScreenState b)
+{
+    b.editMode = a.editMode;
+    return a == b;
+}
 
 bool isCombo(const QString &control) { return control.startsWith(QLatin1String("cb")); }
 
@@ -39,9 +43,22 @@ public:
     void integer(qint64 v) { number((quint64(v) << 1) ^ quint64(v >> 63)); }
     void text(const QString &s)
     {
-        const QByteArray utf8 = s.toUtf8();
-        number(quint64(utf8.size()));
-        out.append(utf8);
+        // Nearly every text is ASCII, whose UTF-8 is its Latin-1: no copy on the way.
+        bool ascii = true;
+        for (const QChar c : s)
+            ascii = ascii && c.unicode() < 0x80;
+        if (!ascii) {
+            const QByteArray utf8 = s.toUtf8();
+            number(quint64(utf8.size()));
+            out.append(utf8);
+            return;
+        }
+        number(quint64(s.size()));
+        const qsizetype at = out.size();
+        out.resize(at + s.size());
+        char *to = out.data() + at;
+        for (const QChar c : s)
+            *to++ = char(c.unicode());
     }
     QByteArray out;
 };
@@ -89,7 +106,11 @@ ScreenState ScreenState::capture(Context &ctx)
     const Screen &s = ctx.screen;
     ScreenState state;
     state.tune = MapFile(ctx).screenTune();
-    for (const QString &control : mapfile::fieldControls()) {
+    const QStringList &controls = mapfile::fieldControls();
+    state.itemIndex.reserve(controls.size());
+    state.items.reserve(controls.size());
+    state.captions.reserve(captionNames().size());
+    for (const QString &control : controls) {
         const bool combo = isCombo(control);
         state.itemIndex << (combo ? s.itemIndex(control) : -1);
         state.items << (combo ? s.items(control) : QStringList());
@@ -163,21 +184,20 @@ void UndoHistory::reset()
     steps_.clear();
     steps_.push_back(now.encode());
     index_ = 0;
-    current_ = now.tune;
+    current_ = now;
     saved_ = now.tune;
     transferred_.reset();
 }
 
 bool UndoHistory::record()
 {
-    const ScreenState now = ScreenState::capture(ctx_);
-    QByteArray bytes = now.encode();
-    if (content(bytes) == content(steps_[std::size_t(index_)]))
+    ScreenState now = ScreenState::capture(ctx_);
+    if (sameContent(now, current_))
         return false;
     steps_.resize(std::size_t(index_) + 1);
-    steps_.push_back(std::move(bytes));
+    steps_.push_back(now.encode());
     ++index_;
-    current_ = now.tune;
+    current_ = std::move(now);
     return true;
 }
 
@@ -189,7 +209,7 @@ void UndoHistory::undo()
     const ScreenState target = ScreenState::decode(steps_[std::size_t(index_) - 1]);
     restore(target, false);
     --index_;
-    current_ = target.tune;
+    current_ = target;
 }
 
 void UndoHistory::redo()
@@ -201,7 +221,7 @@ void UndoHistory::redo()
     const ScreenState target = ScreenState::decode(steps_[std::size_t(index_) + 1]);
     restore(target, true);
     ++index_;
-    current_ = target.tune;
+    current_ = target;
 }
 
 void UndoHistory::restore(const ScreenState &target, bool forward)
@@ -246,7 +266,7 @@ void UndoHistory::restore(const ScreenState &target, bool forward)
 void UndoHistory::markSaved()
 {
     record();
-    saved_ = current_;
+    saved_ = current_.tune;
 }
 
 void UndoHistory::markTransferred(const Tune &tune)
@@ -255,7 +275,7 @@ void UndoHistory::markTransferred(const Tune &tune)
     module_ = tune;
 }
 
-bool UndoHistory::unsaved() const { return current_ != saved_; }
+bool UndoHistory::unsaved() const { return current_.tune != saved_; }
 
 bool UndoHistory::wouldLoseChanges() const
 {

@@ -89,7 +89,7 @@ private:
     ShowView showView_;
     std::vector<QByteArray> steps_;
     int index_ = 0;
-    Tune current_; // the parameter set of steps_[index_]
+    ScreenState current_; // steps_[index_], kept decoded: the screen is compared with it
     Tune saved_;
     std::optional<Tune> transferred_;
     std::optional<Tune> module_;

@@ -284,6 +284,7 @@ QStringList Tune::fields() const
 Tune MapFile::screenTune() const
 {
     Tune tune;
+    tune.texts.reserve(mapfile::fieldControls().size());
     for (const QString &control : mapfile::fieldControls())
         tune.texts << ctx_.screen.text(control);
     tune.tpsMin = ctx_.state.wv.tpsMin;

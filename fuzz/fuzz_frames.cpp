@@ -5,7 +5,7 @@
 // and what every receive event must leave: both progress bars at the kind and the link
 // activity flag set.
 #include "check.h"
-#include "fakecore.h"
+#include "corebench.h"
 #include "inputs.h"
 #include "link/frames.h"
 
@@ -56,7 +56,7 @@ void checkRecognised(const QByteArray &bytes)
     }
 }
 
-void runEvent(CoreRig &rig, Event e)
+template <typename Rig> void runEvent(Rig &rig, Event e)
 {
     Controller &c = rig.c();
     switch (e) {
@@ -74,7 +74,7 @@ void runEvent(CoreRig &rig, Event e)
     }
 }
 
-void setUp(CoreRig &rig, std::uint8_t setup)
+template <typename Rig> void setUp(Rig &rig, std::uint8_t setup)
 {
     Controller &c = rig.c();
     if (setup & PortOpen) {
@@ -89,13 +89,8 @@ void setUp(CoreRig &rig, std::uint8_t setup)
         rig.timerTps.tag = 1;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+template <typename Rig> void run(Rig &rig, const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0)
-        return 0;
-    CoreRig rig;
     setUp(rig, data[0]);
 
     std::size_t at = 1;
@@ -120,5 +115,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!error)
             fuzzcheck::require(rig.state().linkActivity, "link activity flag not set by a receive event");
     }
+}
+
+CoreBench *bench = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    bench = new CoreBench;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    fuzzbench::runOnBench(*bench, [&](auto &rig) { run(rig, data, size); });
     return 0;
 }

@@ -4,7 +4,7 @@
 // finite and survives its own copy text; a refused paste leaves every cell as it was;
 // an accepted one writes only numbers within the cells' ranges, and only inside the map.
 #include "check.h"
-#include "fakes.h"
+#include "corebench.h"
 #include "inputs.h"
 #include "common/numtext.h"
 #include "maps/cells.h"
@@ -108,5 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString text = QString::fromUtf8(bytes.mid(fuzzinput::mapblock::header));
     checkParse(text);
     checkPaste(*bench, setup, text);
+    if (fuzzbench::resetCheck()) {
+        // The cells put back leave the whole screen as a new one, and nothing else changed.
+        static const QByteArray startup = fuzzbench::screenPrint(FakeScreen());
+        fuzzcheck::require(fuzzbench::screenPrint(bench->rig.screen) == startup, "a paste left the screen changed");
+        fuzzcheck::require(bench->rig.prompt.messages.isEmpty() && bench->rig.port.writes.isEmpty(),
+                           "a paste left a message or a write behind");
+    }
     return 0;
 }

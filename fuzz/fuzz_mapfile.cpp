@@ -5,7 +5,7 @@
 // changes nothing; a save of a loaded map writes the same fields back.
 #include "check.h"
 #include "common/numtext.h"
-#include "fakecore.h"
+#include "corebench.h"
 #include "files/mapfilecodec.h"
 
 #include <QDir>
@@ -45,7 +45,7 @@ struct Snapshot {
     int tpsMin = 0, tpsMax = 0;
 };
 
-Snapshot snapshot(CoreRig &rig)
+template <typename Rig> Snapshot snapshot(Rig &rig)
 {
     Snapshot s;
     for (const QString &name : mapfile::fieldControls())
@@ -70,9 +70,8 @@ QByteArray readFile(const QString &path)
     return f.readAll();
 }
 
-void checkLoadAndSave(const QByteArray &bytes, const QStringList &slotTexts)
+template <typename Rig> void checkLoadAndSave(Rig &rig, const QByteArray &bytes, const QStringList &slotTexts)
 {
-    CoreRig rig;
     const Snapshot before = snapshot(rig);
     const QString in = tempFolder + "/in.txt";
     writeFile(in, bytes);
@@ -123,6 +122,8 @@ void checkEncodeRoundTrip(const QByteArray &bytes)
         fuzzcheck::require(slotTexts[i].isEmpty(), "a slot past the last field is not empty");
 }
 
+CoreBench *bench = nullptr;
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -135,6 +136,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     tempFolder = QFile::decodeName(pattern);
     std::atexit([] { QDir(tempFolder).removeRecursively(); });
     fuzzcheck::require(mapfile::fieldControls().size() == mapfile::fieldCount - 2, "not 200 field controls");
+    bench = new CoreBench;
     return 0;
 }
 
@@ -144,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString line;
     QStringList slotTexts;
     checkCodec(bytes, &line, &slotTexts);
-    checkLoadAndSave(bytes, slotTexts);
+    fuzzbench::runOnBench(*bench, [&](auto &rig) { checkLoadAndSave(rig, bytes, slotTexts); });
     checkEncodeRoundTrip(bytes);
     return 0;
 }

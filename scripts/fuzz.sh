@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang into build-fuzz/, replays the kept regression
-# inputs (fuzz/regressions/<target>/) and runs each target for FUZZ_SECONDS seconds
-# (default 20) from the seeds that make_seeds writes. Prints the executions per target
+# inputs (fuzz/regressions/<target>/) and the seeds, each through the check that a
+# target's reused core runs it as a new one would (VELTO_FUZZ_RESET_CHECK, see
+# fuzz/corebench.h; the corpus goes through it after the run), and runs each target
+# for FUZZ_SECONDS seconds (default 20) from the seeds that make_seeds writes. Prints the executions per target
 # and per second; exits non-zero on any crash, sanitizer report, leak or hang.
 #   bash scripts/fuzz.sh --minutes 10          the long run: every target for 10 minutes
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh      the same in seconds
@@ -30,9 +32,12 @@ export QT_QPA_PLATFORM=offscreen
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 # Most of an input's time went to the sanitizer's allocator, not to the parsing: with
 # the default 256 MB quarantine every allocation lands on fresh pages (a page fault and
-# a fill each), and every allocation records a 30-frame stack. A 16 MB quarantine still
-# holds far more than one input frees; reports keep their full access stack.
-export ASAN_OPTIONS="quarantine_size_mb=16:malloc_context_size=5:max_malloc_fill_size=0"
+# a fill each), and every allocation records its stack. A 16 MB quarantine still holds
+# far more than one input frees; the timed runs record no allocation stack (reports
+# keep the stack of the bad access), and a failing input is run once more with the
+# sanitizer's defaults so that its report shows where the memory came from too.
+fast_asan="quarantine_size_mb=16:malloc_context_size=0:max_malloc_fill_size=0"
+export ASAN_OPTIONS=$fast_asan
 
 echo "fuzz: building in $build"
 export CCACHE_BASEDIR=$root
@@ -56,15 +61,16 @@ for t in "${targets[@]}"; do
   shopt -s nullglob
   regressions=("$root/fuzz/regressions/$t"/*)
   shopt -u nullglob
-  if [ ${#regressions[@]} -gt 0 ]; then
-    if ! "$bin" -timeout=10 -rss_limit_mb=2048 "${regressions[@]}" >"$work/$t.replay.log" 2>&1; then
-      grep -E '\*\*\* velto fuzz|ERROR|SUMMARY|runtime error|Running:' "$work/$t.replay.log" | tail -n 20 || true
-      echo "fuzz: $t: a regression input fails again (log: $work/$t.replay.log)"
-      failed+=("$t")
-      continue
-    fi
-    echo "fuzz: $t: ${#regressions[@]} regression inputs pass"
+  # The regression inputs and the seeds, each run on the target's reused core twice and
+  # on one built for it alone: the three runs must leave the same behind.
+  if ! ASAN_OPTIONS= VELTO_FUZZ_RESET_CHECK=1 "$bin" -timeout=10 -rss_limit_mb=2048 \
+      "${regressions[@]}" "$work/seeds/$t"/* >"$work/$t.replay.log" 2>&1; then
+    grep -E '\*\*\* velto fuzz|ERROR|SUMMARY|runtime error|Running:' "$work/$t.replay.log" | tail -n 20 || true
+    echo "fuzz: $t: a seed or regression input fails (log: $work/$t.replay.log)"
+    failed+=("$t")
+    continue
   fi
+  echo "fuzz: $t: ${#regressions[@]} regression inputs and the seeds pass, the reset check included"
 
   start=$(date +%s)
   status=0
@@ -77,8 +83,24 @@ for t in "${targets[@]}"; do
   seeds=$(find "$work/seeds/$t" -type f | wc -l)
   echo "fuzz: $t: ${runs:-?} executions in ${elapsed} s ($(( ${runs:-0} / (elapsed > 0 ? elapsed : 1) )) a second)," \
     "corpus $inputs inputs (+ $seeds seeds)"
+  if [ "$status" -eq 0 ]; then
+    # What the run kept, through the same check of the reused core.
+    if ! ASAN_OPTIONS=$fast_asan VELTO_FUZZ_RESET_CHECK=1 "$bin" -runs=0 -timeout=10 -rss_limit_mb=2048 \
+        -max_len="${maxlen[$t]}" "$work/corpus/$t" >"$work/$t.corpus.log" 2>&1; then
+      grep -E '\*\*\* velto fuzz|ERROR|SUMMARY' "$work/$t.corpus.log" | head -n 5 || true
+      echo "fuzz: $t: an input of the corpus runs otherwise on a reused core (log: $work/$t.corpus.log)"
+      status=1
+    fi
+  fi
   if [ "$status" -ne 0 ]; then
     grep -E '\*\*\* velto fuzz|ERROR|SUMMARY|runtime error|Test unit written' "$log" | head -n 20 || true
+    # The report again with the allocation stacks that the timed run leaves out.
+    for a in "$work/artifacts/$t"/*; do
+      case $a in *.report) continue ;; esac
+      [ -f "$a" ] || continue
+      ASAN_OPTIONS= "$bin" "$a" >"$a.report" 2>&1 || true
+      echo "fuzz: full report of $(basename "$a"): $a.report"
+    done
     echo "fuzz: $t failed with status $status (log: $log); the input is in $work/artifacts/$t/"
     failed+=("$t")
   fi

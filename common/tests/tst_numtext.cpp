@@ -279,6 +279,12 @@ void TestNumText::formatFloatWrites_data()
     QTest::newRow("optional decimals shown") << "0.##" << 2.5L << "2,5";
     QTest::newRow("optional decimals dropped") << "0.##" << 2.0L << "2";
     QTest::newRow("zero integer digits") << "00.0" << 5.0L << "05,0";
+    QTest::newRow("empty negative section") << "0;;z" << -3.0L << "-3";
+    QTest::newRow("zero section without placeholders") << "0;;z" << 0.0L << "z";
+    QTest::newRow("a fourth section is no part of the zero one") << "0;-0;0;9" << 0.0L << "0";
+    QTest::newRow("exponent of three digits") << "0" << 1e300L << "1" + QString(300, u'0');
+    QTest::newRow("tiny rounds to zero") << "0.00" << 1e-300L << "0,00";
+    QTest::newRow("exponent of four digits below zero") << "0.0;-0.0" << -1e-4000L << "0,0";
 }
 
 void TestNumText::formatFloatWrites()

@@ -1,0 +1,183 @@
+#pragma once
+// The whole core over the fakes, input after input, without paying each time for what
+// does not change: the fakes live on, and the screen goes back to its start-up table by
+// putting back only the controls that the last input changed (copying the whole table
+// would cost more than most inputs). Each input still gets a new Controller and runs
+// FormCreate as the window does, and the Controller goes when the input ends, so
+// nothing of a previous input reaches the next one.
+//
+// fingerprint() writes down everything an input leaves behind; with
+// VELTO_FUZZ_RESET_CHECK set, the targets run each input on the bench twice and on a
+// core built from nothing, and stop when the three differ.
+#include "check.h"
+#include "common/controls.h"
+#include "fakecore.h"
+
+#include <QSet>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+// A screen that remembers which controls were changed since the last reset.
+class ResettableScreen : public FakeScreen {
+public:
+    void setText(const QString &n, const QString &t) override { touch(n), FakeScreen::setText(n, t); }
+    void setItemIndex(const QString &n, int i) override { touch(n), FakeScreen::setItemIndex(n, i); }
+    void setItems(const QString &n, const QStringList &i) override { touch(n), FakeScreen::setItems(n, i); }
+    void setEnabled(const QString &n, bool e) override { touch(n), FakeScreen::setEnabled(n, e); }
+    void setVisible(const QString &n, bool v) override { touch(n), FakeScreen::setVisible(n, v); }
+    void setColor(const QString &n, Rgb c) override { touch(n), FakeScreen::setColor(n, c); }
+    void setFontColor(const QString &n, Rgb c) override { touch(n), FakeScreen::setFontColor(n, c); }
+    void setBarMin(const QString &n, int v) override { touch(n), FakeScreen::setBarMin(n, v); }
+    void setBarMax(const QString &n, int v) override { touch(n), FakeScreen::setBarMax(n, v); }
+    void setBarPosition(const QString &n, int v) override { touch(n), FakeScreen::setBarPosition(n, v); }
+    void setFocus(const QString &n) override { touch(n), FakeScreen::setFocus(n); }
+
+    // Every control as at start-up again.
+    void reset()
+    {
+        static const TableScreen startup;
+        for (const QString &name : touched_)
+            control(name) = startup.control(name);
+        touched_.clear();
+        lastFocus.clear();
+    }
+
+private:
+    void touch(const QString &name) { touched_.insert(name); }
+    QSet<QString> touched_;
+};
+
+struct CoreBench {
+    ResettableScreen screen;
+    FakePort port;
+    FakePrompt prompt;
+    FakeTimer timer1, timer2, timerTps, timerReadBack;
+    std::unique_ptr<Controller> controller;
+
+    // The state of a CoreRig just built.
+    void start()
+    {
+        controller = std::make_unique<Controller>(screen, port, prompt, timer1, timer2, timerTps, timerReadBack);
+        controller->FormCreate({});
+    }
+    // Everything an input built is freed before it ends: libFuzzer takes an input that
+    // allocates more than it frees for a leak and runs it again to look for one.
+    void finish()
+    {
+        controller.reset();
+        screen.reset();
+        port = FakePort();
+        prompt = FakePrompt();
+        for (FakeTimer *t : {&timer1, &timer2, &timerTps, &timerReadBack})
+            *t = FakeTimer();
+    }
+    Controller &c() { return *controller; }
+    State &state() { return controller->state(); }
+};
+
+namespace fuzzbench {
+
+class Print {
+public:
+    template <typename T> Print &operator<<(const T &v)
+    {
+        if constexpr (std::is_same_v<T, QString>) {
+            *this << v.size();
+            out.append(reinterpret_cast<const char *>(v.constData()), v.size() * 2);
+        } else if constexpr (std::is_same_v<T, QStringList>) {
+            *this << v.size();
+            for (const QString &s : v)
+                *this << s;
+        } else if constexpr (std::is_same_v<T, QByteArray>) {
+            *this << v.size();
+            out.append(v);
+        } else if constexpr (std::is_same_v<T, Rgb>) {
+            *this << v.r << v.g << v.b;
+        } else if constexpr (std::is_same_v<T, long double>) {
+            out.append(reinterpret_cast<const char *>(&v), 10); // the bytes that hold the value
+        } else {
+            static_assert(std::is_arithmetic_v<T>, "no print for this type");
+            out.append(reinterpret_cast<const char *>(&v), sizeof v);
+        }
+        return *this;
+    }
+    template <typename T, std::size_t N> Print &operator<<(const std::array<T, N> &a)
+    {
+        for (const T &v : a)
+            *this << v;
+        return *this;
+    }
+    QByteArray out;
+};
+
+inline void printScreen(Print &p, const TableScreen &screen)
+{
+    for (const ControlSpec &spec : controlTable()) {
+        const TableControl &c = screen.control(spec.name);
+        p << spec.name << c.text << c.items << c.itemIndex << c.enabled << c.visible << c.color << c.fontColor
+          << c.barMin << c.barMax << c.barPosition << c.focusCount;
+    }
+    p << screen.lastFocus;
+}
+
+// Every control of a screen.
+inline QByteArray screenPrint(const TableScreen &screen)
+{
+    Print p;
+    printScreen(p, screen);
+    return p.out;
+}
+
+// Every control, the state, the timers, the line and the prompts after an input.
+template <typename Rig> QByteArray fingerprint(Rig &rig)
+{
+    Print p;
+    printScreen(p, rig.screen);
+    const State &s = rig.state();
+    const WorkingValues &w = s.wv;
+    p << w.lambdaLoadSource << w.mapCombination << w.quickAccelSource << w.lambdaActivity << w.lambdaType
+      << w.wheelCode << w.toothOffset << w.speedScaleIndex << w.fanIncrement << w.tiCurve << w.advanceCurve
+      << w.idleCurve << w.atmCurve << w.tpsMin << w.tpsMax;
+    p << s.portActive << s.linkActivity << s.scannerActive << s.percentView << s.wheelTypeIndex << s.tpsReading
+      << s.tpsVoltage;
+    for (const FakeTimer *t : {&rig.timer1, &rig.timer2, &rig.timerTps, &rig.timerReadBack})
+        p << t->interval() << t->isEnabled() << t->tag;
+    p << qsizetype(rig.port.writes.size()) << rig.port.allWritten() << qsizetype(rig.port.incoming.size());
+    p << rig.prompt.messages << rig.prompt.questions << qsizetype(rig.prompt.dialogs.size());
+    Controller &c = rig.c();
+    p << c.canUndo() << c.canRedo() << c.unsaved();
+    return p.out;
+}
+
+inline bool resetCheck()
+{
+    static const bool on = std::getenv("VELTO_FUZZ_RESET_CHECK") != nullptr;
+    return on;
+}
+
+// Runs one input on the bench, and in the reset check twice more: again on the bench
+// and on a CoreRig built for it alone; all three must leave the same.
+template <typename Run> void runOnBench(CoreBench &bench, Run &&run)
+{
+    bench.start();
+    run(bench);
+    if (!resetCheck()) {
+        bench.finish();
+        return;
+    }
+    const QByteArray first = fingerprint(bench);
+    bench.finish();
+    bench.start();
+    run(bench);
+    const QByteArray second = fingerprint(bench);
+    bench.finish();
+    fuzzcheck::require(second == first, "the same input on the bench ran otherwise the second time");
+    CoreRig fresh;
+    run(fresh);
+    fuzzcheck::require(fingerprint(fresh) == first, "the input ran otherwise on a core built from nothing");
+}
+
+} // namespace fuzzbench
