@@ -138,7 +138,7 @@ void PortSession::activate()
 
 void PortSession::deactivate()
 {
-    reader_.reset();
+    endCheck();
     if (state_ == LinkState::Lost) {
         timerWatch_->setEnabled(false);
         controller_->ComPort1AfterClose(); // the port is closed already
@@ -176,7 +176,7 @@ void PortSession::finishLoss()
 {
     lossPending_ = false;
     scannerAtLoss_ = controller_->state().scannerActive || (reader_ && scannerAfterCheck_);
-    reader_.reset();
+    endCheck();
     setState(LinkState::Lost); // before the scanner stops: a recording keeps going
     // An upload that met the loss itself has already said so.
     const bool shown = lossShown_ || (uploadAtLoss_ && !timer2_->isEnabled());
@@ -224,12 +224,22 @@ void PortSession::startCheck(bool scannerAfter)
     scannerAfterCheck_ = scannerAfter;
     checkEnding_ = false;
     reader_ = std::make_unique<ModuleReader>(anchor_.get(), *link_, [this] { checkProgressed(); });
+    // The check reads the module back: the window stays locked as for a read-back.
+    controller_->state().moduleCheck = true;
+    controller_->applyEnabled();
     try {
         reader_->start();
     } catch (...) {
-        reader_.reset();
+        endCheck();
         throw;
     }
+}
+
+void PortSession::endCheck()
+{
+    reader_.reset();
+    controller_->state().moduleCheck = false;
+    controller_->applyEnabled();
 }
 
 void PortSession::checkProgressed()
@@ -247,7 +257,7 @@ void PortSession::finishCheck()
     if (!reader_ || !checkEnding_)
         return;
     const std::optional<Tune> module = reader_->result();
-    reader_.reset();
+    endCheck();
     if (module)
         controller_->moduleRead(*module); // may ask, and may start an upload
     else
