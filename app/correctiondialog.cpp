@@ -339,9 +339,10 @@ void CorrectionDialog::refreshTick()
         live_->setChecked(false);
         showResult();
     }
-    live_->setEnabled(scanner);
     if (session_.refreshTick())
         showResult();
+    else
+        updateButtons(session_.hasSource() && session_.suggestion().changed > 0);
 }
 
 void CorrectionDialog::btnAplicarSelecionadasClick()
@@ -408,7 +409,14 @@ void CorrectionDialog::showResult()
                           : QString());
     sentence_->setText(session_.hasSource() ? s.sentence : QString());
     const bool any = session_.hasSource() && s.changed > 0;
-    applyAll_->setEnabled(any);
-    applySelected_->setEnabled(any && table_->selectionModel()->hasSelection());
+    updateButtons(any);
+}
+
+void CorrectionDialog::updateButtons(bool anyChange)
+{
+    // Apply refuses while a transfer or the TPS calibration holds the cells.
+    const bool free = !controller_.historyBusy();
+    applyAll_->setEnabled(anyChange && free);
+    applySelected_->setEnabled(anyChange && free && table_->selectionModel()->hasSelection());
     live_->setEnabled(controller_.context().state.scannerActive);
 }

@@ -43,6 +43,7 @@ public:
     void refreshTick();
     // Shows the session's result.
     void showResult();
+    void updateButtons(bool anyChange);
 
 private:
     void build();

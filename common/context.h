@@ -116,14 +116,27 @@ struct WorkingValues {
     std::int32_t tpsMax = 230;           // full-throttle reading / 4, 0..255
 };
 
+// Where a read-back stands: asked for, frames coming in (the window locked), or none.
+enum class ReadBackPhase { Idle, Requested, Receiving };
+
 // Program-wide state shared by several handlers. State private to one activity
-// lives in that activity's class.
+// lives in that activity's class. What can be pressed follows from it alone
+// (core/enabledset.h).
 struct State {
     WorkingValues wv;
     bool portActive = false;     // "&Ativar" opened the port
     bool linkActivity = false;   // set by every receive event, cleared by the watchdog
     bool scannerActive = false;
     bool percentView = false;    // injection map shows injector duty in percent
+    bool portWaiting = false;    // the device went away; its return is watched
+    // An upload, a read-back or the TPS calibration ended since the port opened and
+    // since the user last switched the scanner on: "Configurar &TPS" may start.
+    bool moduleKnown = false;
+    ReadBackPhase readBack = ReadBackPhase::Idle;
+    bool moduleCheck = false;    // the module is read back after the port opened or came back
+    bool editMode = false;       // "Alterar &Mapas" opened the map tools
+    bool recording = false;      // the datalog writes a log
+    bool logOpen = false;        // a log is open for playback
     std::uint16_t wheelTypeIndex = 0; // last wheel type decoded from the ECU
     // Live values of the scanner that the TPS calibration reads.
     std::int32_t tpsReading = 0;

@@ -40,6 +40,26 @@ private:
     UndoHistory &history_;
 };
 
+// Whatever a handler changed, also when it failed half-way, the enabled controls
+// follow the state it left.
+class EnabledRefresh {
+public:
+    explicit EnabledRefresh(Controller &c) : c_(c) {}
+    ~EnabledRefresh()
+    {
+        try {
+            c_.applyEnabled();
+        } catch (...) {
+            // Leaving the handler must not fail; the next handler applies the rule.
+        }
+    }
+    EnabledRefresh(const EnabledRefresh &) = delete;
+    EnabledRefresh &operator=(const EnabledRefresh &) = delete;
+
+private:
+    Controller &c_;
+};
+
 } // namespace
 
 Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &timer1, Timer &timer2,
@@ -73,15 +93,14 @@ Controller::~Controller() = default;
 
 void Controller::FormCreate(const QStringList &ports)
 {
+    EnabledRefresh refresh(*this);
     Screen &s = ctx_.screen;
     s.setItems("cbPorta", ports);
     if (!ports.isEmpty())
         s.setItemIndex("cbPorta", 0);
     state_.percentView = false;
     state_.portActive = false;
-    s.setEnabled("btnAtivar", true);
-    s.setEnabled("btnDesativar", false);
-    s.setEnabled("btnConfigurarTps", false);
+    state_.moduleKnown = false;
     state_.wv.lambdaLoadSource = 5;
     s.setItemIndex("cbTipoRodaFonica", 0);
     s.setItemIndex("cbEscalaRpm", 0);
@@ -92,37 +111,34 @@ void Controller::FormCreate(const QStringList &ports)
     undo_->reset();
 }
 
-void Controller::ComPort1AfterOpen()
-{
-    for (const char *b : {"btnAtivar", "btnDesativar", "Button3", "btnLerDados", "Button6", "btnEnvia", "Button8"})
-        ctx_.screen.setEnabled(b, true);
-}
-
-void Controller::ComPort1AfterClose()
-{
-    for (const char *b : {"btnDesativar", "Button3", "btnLerDados", "Button6", "btnEnvia", "Button8"})
-        ctx_.screen.setEnabled(b, false);
-}
+// The port's own events change no state: the steps after a successful open or close
+// (portActivated, portDeactivated) do.
+void Controller::ComPort1AfterOpen() { applyEnabled(); }
+void Controller::ComPort1AfterClose() { applyEnabled(); }
 
 void Controller::portActivated()
 {
+    EnabledRefresh refresh(*this);
     state_.portActive = true;
-    undo_->forgetModuleSet(); // whatever is behind the port now, nothing has been read from it
-    ctx_.screen.setEnabled("btnAtivar", false);
+    state_.portWaiting = false;
+    state_.moduleKnown = false; // whatever is behind the port now, nothing has been read from it
+    undo_->forgetModuleSet();
     ctx_.timerTps.tag = 0;
 }
 
 void Controller::portDeactivated()
 {
+    EnabledRefresh refresh(*this);
     state_.portActive = false;
+    state_.portWaiting = false;
+    state_.moduleKnown = false;
     // A read-back that waits for a closed port can never end by itself.
     receiver_->cancelReadBack();
-    ctx_.screen.setEnabled("btnConfigurarTps", false);
-    ctx_.screen.setEnabled("btnAtivar", true);
 }
 
 std::optional<QString> Controller::portLost(const QString &error, bool shown)
 {
+    EnabledRefresh refresh(*this);
     std::optional<QString> message;
     if (ctx_.timer2.isEnabled()) {
         try {
@@ -143,11 +159,10 @@ std::optional<QString> Controller::portLost(const QString &error, bool shown)
 
 void Controller::portWaiting()
 {
+    EnabledRefresh refresh(*this);
     state_.portActive = false;
-    ComPort1AfterClose();
-    for (const char *b : {"btnAtivar", "btnConfigurarTps"})
-        ctx_.screen.setEnabled(b, false);
-    ctx_.screen.setEnabled("btnDesativar", true);
+    state_.portWaiting = true;
+    state_.moduleKnown = false;
 }
 
 linkstatus::ModuleStatus Controller::moduleStatus() const
@@ -157,6 +172,7 @@ linkstatus::ModuleStatus Controller::moduleStatus() const
 
 void Controller::moduleRead(const Tune &module)
 {
+    EnabledRefresh refresh(*this);
     undo_->setModuleSet(module);
     const QList<tunediff::Difference> differences = tunediff::compare(mapFile_->screenTune(), module);
     if (differences.isEmpty())
@@ -207,6 +223,7 @@ void Controller::uploadInterrupted()
 
 void Controller::btnEnviaClick()
 {
+    EnabledRefresh refresh(*this);
     // The TPS calibration's upload carries limits that count only once it has ended
     // well: the calibration becomes one step at its end, or none.
     if (!calibrating())
@@ -217,6 +234,7 @@ void Controller::btnEnviaClick()
 
 void Controller::Timer2Timer()
 {
+    EnabledRefresh refresh(*this);
     try {
         transmitter_->Timer2Timer();
     } catch (...) {
@@ -229,14 +247,18 @@ void Controller::Timer2Timer()
 
 void Controller::btnLerDadosClick()
 {
+    EnabledRefresh refresh(*this);
     undo_->record(); // an edit still being typed is a step of its own, not part of the read-back
     receiver_->btnLerDadosClick();
 }
 
 void Controller::ComPort1RxChar()
 {
+    EnabledRefresh refresh(*this);
     const bool readingBack = receiver_->readBack() != Receiver::ReadBack::Idle;
     receiver_->ComPort1RxChar();
+    if (receiver_->lastKind() == 26)
+        state_.moduleKnown = true; // the end of a read-back, also of one not asked for
     if (receiver_->readBack() != Receiver::ReadBack::Idle)
         return; // a read-back becomes one step when it ends
     if (readingBack) {
@@ -253,16 +275,34 @@ void Controller::ComPort1RxChar()
 
 void Controller::TimerReadBackTimer()
 {
+    EnabledRefresh refresh(*this);
     const bool readingBack = receiver_->readBack() != Receiver::ReadBack::Idle;
     receiver_->TimerReadBackTimer();
     if (readingBack && receiver_->readBack() == Receiver::ReadBack::Idle)
         undo_->record(); // ended by silence: what came in is one step, and no transfer
 }
-void Controller::Button3Click() { scanner_->Button3Click(); }
-void Controller::Timer1Timer() { scanner_->Timer1Timer(); }
+void Controller::Button3Click()
+{
+    EnabledRefresh refresh(*this);
+    scanner_->Button3Click();
+    if (state_.scannerActive)
+        state_.moduleKnown = false; // "Configurar &TPS" waits for the next transfer's end
+}
+
+void Controller::Timer1Timer()
+{
+    EnabledRefresh refresh(*this);
+    scanner_->Timer1Timer();
+}
+
 void Controller::cbEscalaRpmChange() { axes_->cbEscalaRpmChange(); }
 void Controller::cbCombinacaoMapaExit() { axes_->cbCombinacaoMapaExit(); }
-void Controller::btnAlterarMapasClick() { edit_->btnAlterarMapasClick(); }
+void Controller::btnAlterarMapasClick()
+{
+    EnabledRefresh refresh(*this);
+    edit_->btnAlterarMapasClick();
+}
+
 void Controller::btnAlterarClick()
 {
     HistoryStep step(*undo_);
@@ -271,18 +311,21 @@ void Controller::btnAlterarClick()
 
 void Controller::btnVoltarTelaPrincipalClick()
 {
+    EnabledRefresh refresh(*this);
     HistoryStep step(*undo_);
     edit_->btnVoltarTelaPrincipalClick();
 }
 
 void Controller::btnPercentualClick()
 {
+    EnabledRefresh refresh(*this);
     HistoryStep step(*undo_);
     views_->btnPercentualClick();
 }
 
 void Controller::btnmSClick()
 {
+    EnabledRefresh refresh(*this);
     HistoryStep step(*undo_);
     views_->btnmSClick();
 }
@@ -305,9 +348,8 @@ void Controller::mapTool(MapTool tool, MapId map, const CellRect &selection)
 
 void Controller::refuseMapChangeWhileBusy() const
 {
-    // The same moments in which "Alterar &Mapas" cannot be pressed: the upload and the
-    // read-back take the cells block by block, the scanner marks them.
-    if (historyBusy() || state_.scannerActive)
+    // The upload and the read-back take the cells block by block, the scanner marks them.
+    if (!enabledset::mapChangesAllowed(programState()))
         throw std::runtime_error(" Atenção ! !  O mapa não pode ser alterado durante o envio, a leitura, o scanner "
                                  "ou a calibração do TPS.  ");
 }
@@ -321,6 +363,7 @@ void Controller::btnSalvarClick()
 
 void Controller::btnCarregarClick()
 {
+    EnabledRefresh refresh(*this);
     HistoryStep step(*undo_);
     if (mapFile_->btnCarregarClick())
         undo_->markSaved();
@@ -334,33 +377,36 @@ void Controller::fixedComboKeyPress(const QString &comboName) { config_->fixedCo
 void Controller::cbTipoRodaFonicaChange() { config_->cbTipoRodaFonicaChange(); }
 void Controller::btnConfigurarTpsClick()
 {
+    EnabledRefresh refresh(*this);
     undo_->record();
     tps_->btnConfigurarTpsClick();
 }
 
 void Controller::TimerTPSTimer()
 {
-    const bool calibrating = ctx_.timerTps.tag == 1;
+    EnabledRefresh refresh(*this);
+    const bool calibrating = this->calibrating();
     tps_->TimerTPSTimer();
-    if (calibrating && ctx_.timerTps.tag == 0)
+    if (calibrating && !this->calibrating()) {
+        state_.moduleKnown = true; // ended or cancelled: "Configurar &TPS" may start again
         undo_->record(); // the new limits, or nothing after a cancellation
+    }
 }
 
 bool Controller::calibrating() const { return ctx_.timerTps.tag == 1 || ctx_.timerTps.isEnabled(); }
 
-bool Controller::historyBusy() const
-{
-    return ctx_.timer2.isEnabled() || receiver_->readBack() != Receiver::ReadBack::Idle || calibrating();
-}
+bool Controller::historyBusy() const { return !enabledset::parameterTextsFree(programState()); }
 
 void Controller::undo()
 {
+    EnabledRefresh refresh(*this);
     if (!historyBusy())
         undo_->undo();
 }
 
 void Controller::redo()
 {
+    EnabledRefresh refresh(*this);
     if (!historyBusy())
         undo_->redo();
 }
@@ -399,6 +445,7 @@ void Controller::showViewForHistory(bool percent, bool leaveEditMode)
 
 void Controller::uploadEnded()
 {
+    state_.moduleKnown = true;
     // An edit made while the blocks went out may have reached the ECU in part: only
     // an unchanged screen counts as sent.
     if (uploadStart_ && mapFile_->screenTune() == *uploadStart_)

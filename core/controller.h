@@ -2,6 +2,7 @@
 // All handlers of the main window, free of widgets. The window forwards each widget
 // event to the method of the same name; the tests call them directly.
 #include "common/context.h"
+#include "core/enabledset.h"
 #include "core/linkstatus.h"
 #include "core/tunediff.h"
 #include "maps/maptools.h"
@@ -39,6 +40,10 @@ public:
     Controller &operator=(const Controller &) = delete;
 
     State &state() { return state_; }
+    // The program's state as the enabled-controls rule reads it, and the rule applied.
+    // Every handler below ends by applying it.
+    enabledset::ProgramState programState() const { return enabledset::fromContext(ctx_); }
+    void applyEnabled() { enabledset::apply(ctx_); }
     Context &context() { return ctx_; }
 
     // Start-up: the port list as enumerated, then the start-up steps of the window.

@@ -2,6 +2,7 @@
 
 #include "common/names.h"
 #include "common/numtext.h"
+#include "core/enabledset.h"
 #include "files/mapfile.h"
 #include "link/scanner.h"
 
@@ -414,15 +415,9 @@ void Datalog::TimerRegistroTimer()
 
 void Datalog::updateButtons()
 {
-    Screen &s = ctx_.screen;
-    const bool recording = recorder_.isRecording();
-    const bool open = log_ != nullptr;
-    s.setEnabled(QStringLiteral("btnGravar"), ctx_.state.scannerActive && !recording);
-    s.setEnabled(QStringLiteral("btnParar"), recording);
-    s.setEnabled(QStringLiteral("btnMarcar"), recording);
-    s.setEnabled(QStringLiteral("btnAbrirRegistro"), !ctx_.state.scannerActive && !recording);
-    for (const char *c : {"btnReproduzir", "tbPosicao", "cbVelocidade", "lbMarcas", "btnFecharRegistro"})
-        s.setEnabled(QString::fromLatin1(c), open);
+    ctx_.state.recording = recorder_.isRecording();
+    ctx_.state.logOpen = log_ != nullptr;
+    enabledset::apply(ctx_);
     updateStatus();
 }
 

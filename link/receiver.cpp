@@ -83,7 +83,7 @@ void Receiver::btnLerDadosClick()
     }
     s.setVisible(QStringLiteral("Panel1"), true);
     // The request is out: from now on a silent ECU ends the read-back after 3 s.
-    readBack_ = ReadBack::Requested;
+    ctx_.state.readBack = ReadBack::Requested;
     quietMs_ = 0;
     ctx_.timerReadBack.setInterval(readBackTickMs);
     ctx_.timerReadBack.setEnabled(true);
@@ -119,7 +119,7 @@ void Receiver::handle(const frames::Frame &frame)
 
 void Receiver::TimerReadBackTimer()
 {
-    if (readBack_ == ReadBack::Idle) {
+    if (ctx_.state.readBack == ReadBack::Idle) {
         ctx_.timerReadBack.setEnabled(false);
         return;
     }
@@ -132,7 +132,7 @@ void Receiver::TimerReadBackTimer()
 
 void Receiver::cancelReadBack()
 {
-    if (readBack_ == ReadBack::Idle && !ctx_.timerReadBack.isEnabled())
+    if (ctx_.state.readBack == ReadBack::Idle && !ctx_.timerReadBack.isEnabled())
         return;
     stopReadBack();
 }
@@ -159,7 +159,7 @@ void Receiver::stopReadBack()
         if (allowed)
             s.setEnabled(b, true);
     }
-    readBack_ = ReadBack::Idle;
+    ctx_.state.readBack = ReadBack::Idle;
     quietMs_ = 0;
     ctx_.timerReadBack.setEnabled(false);
 }
@@ -176,7 +176,7 @@ void Receiver::enterReadBack()
         ctx_.timerReadBack.setInterval(readBackTickMs);
         ctx_.timerReadBack.setEnabled(true);
     }
-    readBack_ = ReadBack::Receiving;
+    ctx_.state.readBack = ReadBack::Receiving;
     quietMs_ = 0;
 }
 
@@ -186,7 +186,7 @@ void Receiver::endReadBack()
     s.setVisible(QStringLiteral("pnAguarde"), false);
     s.setVisible(QStringLiteral("Panel1"), false);
     setTransferButtons(s, true);
-    readBack_ = ReadBack::Idle;
+    ctx_.state.readBack = ReadBack::Idle;
     quietMs_ = 0;
     ctx_.timerReadBack.setEnabled(false);
 }

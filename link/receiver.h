@@ -23,8 +23,8 @@ public:
     void cancelReadBack();
     // Acts on one frame already read (used by ComPort1RxChar).
     void handle(const frames::Frame &frame);
-    enum class ReadBack { Idle, Requested, Receiving };
-    ReadBack readBack() const { return readBack_; }
+    using ReadBack = ReadBackPhase;
+    ReadBack readBack() const { return ctx_.state.readBack; }
     // Receive events handled, and how many of them carried a recognised frame.
     std::uint64_t eventsHandled() const { return events_; }
     std::uint64_t framesRecognised() const { return recognised_; }
@@ -66,7 +66,6 @@ private:
     std::uint64_t events_ = 0;
     std::uint64_t recognised_ = 0;
     int lastKind_ = 0;
-    ReadBack readBack_ = ReadBack::Idle;
     int quietMs_ = 0;
     QString lastDiagnostic_;
 };

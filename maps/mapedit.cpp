@@ -50,6 +50,7 @@ void MapEdit::btnAlterarMapasClick()
     for (const char *b : {"Button3", "btnAlterarMapas", "btnAtivar", "btnDesativar"})
         s.setEnabled(b, false);
     s.setVisible("btnAlterarMapas", false);
+    ctx_.state.editMode = true;
 }
 
 void MapEdit::btnAlterarClick()
@@ -127,4 +128,5 @@ void MapEdit::btnVoltarTelaPrincipalClick()
     s.setEnabled("Button3", active);
     s.setEnabled("btnDesativar", active);
     s.setEnabled("btnAtivar", !active);
+    ctx_.state.editMode = false;
 }

@@ -148,7 +148,7 @@ void PortSession::activate()
 
 void PortSession::deactivate()
 {
-    reader_.reset();
+    endCheck();
     if (state_ == LinkState::Lost) {
         timerWatch_->setEnabled(false);
         controller_->ComPort1AfterClose(); // the port is closed already
@@ -186,7 +186,7 @@ void PortSession::finishLoss()
 {
     lossPending_ = false;
     scannerAtLoss_ = controller_->state().scannerActive || (reader_ && scannerAfterCheck_);
-    reader_.reset();
+    endCheck();
     setState(LinkState::Lost); // before the scanner stops: a recording keeps going
     // An upload that met the loss itself has already said so.
     const bool shown = lossShown_ || (uploadAtLoss_ && !timer2_->isEnabled());
@@ -234,12 +234,22 @@ void PortSession::startCheck(bool scannerAfter)
     scannerAfterCheck_ = scannerAfter;
     checkEnding_ = false;
     reader_ = std::make_unique<ModuleReader>(anchor_.get(), *link_, [this] { checkProgressed(); });
+    // The check reads the module back: the window stays locked as for a read-back.
+    controller_->state().moduleCheck = true;
+    controller_->applyEnabled();
     try {
         reader_->start();
     } catch (...) {
-        reader_.reset();
+        endCheck();
         throw;
     }
+}
+
+void PortSession::endCheck()
+{
+    reader_.reset();
+    controller_->state().moduleCheck = false;
+    controller_->applyEnabled();
 }
 
 void PortSession::checkProgressed()
@@ -257,7 +267,7 @@ void PortSession::finishCheck()
     if (!reader_ || !checkEnding_)
         return;
     const std::optional<Tune> module = reader_->result();
-    reader_.reset();
+    endCheck();
     if (!module) {
         // Told once, as the scanner's watchdog tells it; a scanner switched on now
         // would only meet the same silence and say it again.

@@ -84,6 +84,7 @@ private:
     void rememberDevice();
     QString returnedDevice() const;
     void startCheck(bool scannerAfter);
+    void endCheck();
     void checkProgressed();
     void finishCheck();
 
