@@ -73,6 +73,12 @@ Controller::~Controller() = default;
 
 void Controller::FormCreate(const QStringList &ports)
 {
+    FormCreateWithoutMaps(ports);
+    FormCreateMaps();
+}
+
+void Controller::FormCreateWithoutMaps(const QStringList &ports)
+{
     Screen &s = ctx_.screen;
     s.setItems("cbPorta", ports);
     if (!ports.isEmpty())
@@ -85,10 +91,14 @@ void Controller::FormCreate(const QStringList &ports)
     state_.wv.lambdaLoadSource = 5;
     s.setItemIndex("cbTipoRodaFonica", 0);
     s.setItemIndex("cbEscalaRpm", 0);
-    axes_->cbEscalaRpmChange();
     s.setItemIndex("cbPontoZero", 3);
     state_.wv.tpsMin = 130;
     state_.wv.tpsMax = 230;
+}
+
+void Controller::FormCreateMaps()
+{
+    axes_->cbEscalaRpmChange(); // the speed axis of the 6600 scale selected above
     undo_->reset();
 }
 
