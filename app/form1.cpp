@@ -38,6 +38,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace
 {
@@ -91,7 +92,8 @@ QString TForm1::caption()
                           "      Versão  VKX 2.02");
 }
 
-TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr<TComPort> port, QWidget *parent)
+TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr<TComPort> port, QWidget *parent,
+               MapPageBuild mapPage)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
@@ -108,19 +110,21 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     Mapas_ = new QTabWidget(this);
     Mapas_->setObjectName(QStringLiteral("Mapas"));
     Mapas_->setGeometry(0, 0, 972, 710);
-    auto *mapPage = new QWidget;
-    mapPage->setObjectName(QStringLiteral("TabSheet1"));
+    mapPage_ = new QWidget;
+    mapPage_->setObjectName(QStringLiteral("TabSheet1"));
     auto *configPage = new QWidget;
     configPage->setObjectName(QStringLiteral("TabSheet2"));
-    Mapas_->addTab(mapPage, QString());
+    Mapas_->addTab(mapPage_, QString());
     Mapas_->addTab(configPage, QString());
-    layout::buildMapPage(mapPage);
+    // The map page, not shown at start, is built last (buildMapPage): the same window
+    // whether that happens now or after the first paint.
     layout::buildConfigPage(configPage);
-    linkview::build(this, mapPage, configPage);
+    linkview::build(this, mapPage_, configPage);
     Mapas_->raise();
 
     screen_ = std::make_unique<WidgetScreen>(this, Mapas_);
-    applyStartupTable();
+    screen_->setIncomplete();
+    applyStartupTable(false);
     Mapas_->setCurrentWidget(configPage);
 
     if (prompt) {
@@ -141,19 +145,62 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     datalog_ = std::make_unique<Datalog>(controller_->context(), controller_->scanner(), controller_->mapFile(),
                                          *timerRegistro_);
 
-    wireButtons();
-    wireFields();
-    wireDatalog();
+    wireButtons(false);
+    wireFields(false);
     logViewerLink_ = std::make_unique<LogViewerLink>(*this);
-    wireHistory();
-    wireCorrection();
-    mapPageTools_ = new MapPageTools(*screen_, *controller_, [this](const std::function<void()> &h) { guarded(h); }, this);
+    wireHistory(false);
     loadPicture(picture::findPicture());
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), area));
 
-    guarded([&] { controller_->FormCreate(ports ? *ports : EnumComPorts()); });
+    guarded([&] { controller_->FormCreateWithoutMaps(ports ? *ports : EnumComPorts()); });
+    if (mapPage == MapPageBuild::Now) {
+        buildMapPage();
+        return;
+    }
+    mapPageWaits_ = true;
+    screen_->setBuildOnDemand([this] { buildMapPage(); });
+    connect(Mapas_, &QTabWidget::currentChanged, this, [this] { ensureMapPage(); });
+}
+
+void TForm1::ensureMapPage()
+{
+    if (!mapPageBuilt_)
+        buildMapPage();
+}
+
+void TForm1::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    if (mapPageWaits_ && !mapPageBuilt_ && !mapPageQueued_) {
+        mapPageQueued_ = true;
+        // Queued: the first paint reaches the screen before the map page is built.
+        QTimer::singleShot(0, this, [this] { ensureMapPage(); });
+    }
+}
+
+bool TForm1::onMapPage(const QWidget *w) const { return w != mapPage_ && mapPage_->isAncestorOf(w); }
+
+void TForm1::buildMapPage()
+{
+    mapPageBuilt_ = true;
+    mapPageWaits_ = false;
+    screen_->setBuildOnDemand(nullptr);
+    layout::buildMapPage(mapPage_);
+    // Drawn over the page as when it was made after the page's other controls.
+    screen_->widget(QStringLiteral("lbModulo"))->raise();
+    screen_->addControls(mapPage_);
+    screen_->setComplete();
+    applyStartupTable(true);
+    wireButtons(true);
+    wireFields(true);
+    wireDatalog();
+    wireHistory(true);
+    wireCorrection();
+    mapPageTools_ = new MapPageTools(*screen_, *controller_, [this](const std::function<void()> &h) { guarded(h); }, this);
+    showPicture();
+    guarded([this] { controller_->FormCreateMaps(); });
 }
 
 TForm1::~TForm1()
@@ -166,12 +213,16 @@ TForm1::~TForm1()
     session_.reset();
 }
 
-void TForm1::applyStartupTable()
+void TForm1::applyStartupTable(bool mapPage)
 {
     WidgetScreen &s = *screen_;
     const QStringList readOnly = layout::readouts();
     for (const ControlSpec &c : controlTable()) {
+        if (!s.contains(c.name))
+            continue; // on the map page, not built yet
         QWidget *w = s.widget(c.name);
+        if (onMapPage(w) != mapPage)
+            continue;
         switch (c.kind) {
         case ControlKind::ComboFixed:
         case ControlKind::ComboFree:
@@ -206,6 +257,8 @@ void TForm1::applyStartupTable()
         s.setEnabled(c.name, c.enabled);
         s.setVisible(c.name, c.visible);
     }
+    if (!mapPage)
+        return;
 
     // Read-outs and the change fields.
     QFont readoutFont(QStringLiteral("Arial"));
@@ -248,13 +301,20 @@ void TForm1::applyStartupTable()
 void TForm1::loadPicture(const QString &path)
 {
     const QImage image = path.isEmpty() ? QImage() : picture::loadJpeg(path);
-    const QPixmap pixmap = image.isNull() ? QPixmap() : QPixmap::fromImage(image);
+    picture_ = image.isNull() ? QPixmap() : QPixmap::fromImage(image);
+    showPicture();
+}
+
+void TForm1::showPicture()
+{
     for (const QString &box : layout::pictureBoxes()) {
+        if (!screen_->contains(box))
+            continue; // on the map page, shown when it is built
         auto *label = screen_->get<QLabel>(box);
-        if (pixmap.isNull())
+        if (picture_.isNull())
             label->clear();
         else
-            label->setPixmap(pixmap);
+            label->setPixmap(picture_);
     }
 }
 
@@ -269,6 +329,8 @@ void TForm1::showError(const QString &text)
 
 void TForm1::guarded(const std::function<void()> &handler)
 {
+    if (mapPageWaits_)
+        ensureMapPage(); // a handler may reach any control
     try {
         handler();
     } catch (const std::exception &e) {
@@ -287,6 +349,8 @@ void TForm1::tick(const QtTimer *timer, const std::function<void()> &handler)
     }
     if (tickErrorOpen_.contains(timer))
         return;
+    if (mapPageWaits_)
+        ensureMapPage();
     try {
         handler();
     } catch (const std::exception &e) {
@@ -376,10 +440,13 @@ void TForm1::showField(const QString &control)
         field->setFocus(Qt::OtherFocusReason);
 }
 
-void TForm1::wireButtons()
+void TForm1::wireButtons(bool mapPage)
 {
-    auto onClick = [this](const char *name, std::function<void()> handler) {
-        auto *button = screen_->get<QPushButton>(QString::fromLatin1(name));
+    auto onClick = [this, mapPage](const char *name, std::function<void()> handler) {
+        const QString control = QString::fromLatin1(name);
+        if (!screen_->contains(control) || onMapPage(screen_->widget(control)) != mapPage)
+            return;
+        auto *button = screen_->get<QPushButton>(control);
         connect(button, &QPushButton::clicked, this, [this, handler] { guarded(handler); });
     };
     Controller *c = controller_;
@@ -407,7 +474,7 @@ void TForm1::wireButtons()
     onClick("btnComparar", [this] { btnCompararClick(); });
 }
 
-void TForm1::wireHistory()
+void TForm1::wireHistory(bool mapPage)
 {
     Controller *c = controller_;
     const std::pair<QKeySequence, std::function<void()>> keys[] = {
@@ -416,16 +483,21 @@ void TForm1::wireHistory()
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [c] { c->redo(); }},
     };
     for (const auto &[key, handler] : keys) {
+        if (mapPage)
+            break;
         auto *shortcut = new QShortcut(key, this);
         connect(shortcut, &QShortcut::activated, this, [this, handler] { guarded(handler); });
     }
     // The fields' own undo would take the keys first.
-    for (QLineEdit *e : findChildren<QLineEdit *>())
+    QWidget *root = mapPage ? mapPage_ : this;
+    for (QLineEdit *e : root->findChildren<QLineEdit *>())
         e->installEventFilter(this);
-    for (QComboBox *combo : findChildren<QComboBox *>())
+    for (QComboBox *combo : root->findChildren<QComboBox *>())
         combo->installEventFilter(this);
 
     for (const QString &name : mapfile::fieldControls()) {
+        if (!screen_->contains(name) || onMapPage(screen_->widget(name)) != mapPage)
+            continue;
         QWidget *w = screen_->widget(name);
         historyFields_.insert(w);
         if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->lineEdit())
@@ -435,8 +507,8 @@ void TForm1::wireHistory()
 
 void TForm1::refreshHistory()
 {
-    if (!controller_)
-        return;
+    if (!controller_ || !mapPageBuilt_)
+        return; // the map page's build ends with a refresh
     const bool undo = controller_->canUndo(), redo = controller_->canRedo(), unsaved = controller_->unsaved();
     for (const QString &suffix : {QString(), QStringLiteral("1")}) {
         screen_->widget(QStringLiteral("btnDesfazer") + suffix)->setEnabled(undo);
@@ -484,8 +556,11 @@ void TForm1::wireDatalog()
     connect(markers, &QListWidget::itemActivated, this, [this, d] { guarded([d] { d->lbMarcasClick(); }); });
 }
 
-void TForm1::wireFields()
+void TForm1::wireFields(bool mapPage)
 {
+    auto here = [this, mapPage](const QString &name) {
+        return screen_->contains(name) && onMapPage(screen_->widget(name)) == mapPage;
+    };
     Controller *c = controller_;
     const std::pair<const char *, std::function<void()>> exits[] = {
         {"eDeslCutOff", [c] { c->eDeslCutOffExit(); }},       {"eLigaCutOff", [c] { c->eLigaCutOffExit(); }},
@@ -493,6 +568,8 @@ void TForm1::wireFields()
         {"eAvancoPartida", [c] { c->eAvancoPartidaExit(); }}, {"cbCombinacaoMapa", [c] { c->cbCombinacaoMapaExit(); }},
     };
     for (const auto &[name, check] : exits) {
+        if (!here(QString::fromLatin1(name)))
+            continue;
         QWidget *w = screen_->widget(QString::fromLatin1(name));
         exitChecks_.insert(w, check);
         w->installEventFilter(this);
@@ -503,6 +580,8 @@ void TForm1::wireFields()
     }
 
     for (const ControlSpec &setup : controlTable()) {
+        if (!here(setup.name))
+            continue;
         auto *combo = qobject_cast<QComboBox *>(screen_->widget(setup.name));
         if (!combo || !combo->isEditable())
             continue;
@@ -516,7 +595,9 @@ void TForm1::wireFields()
         }
     }
 
-    auto onUserChange = [this](const char *name, std::function<void()> handler) {
+    auto onUserChange = [this, here](const char *name, std::function<void()> handler) {
+        if (!here(QString::fromLatin1(name)))
+            return;
         auto *combo = screen_->get<QComboBox>(QString::fromLatin1(name));
         // A pick from the list runs the handler only when it changed the selection
         // (the index moves just before "activated"); re-picking the selected entry

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QPixmap>
 #include <QPointer>
 #include <QSet>
 #include <QStringList>
@@ -35,8 +36,13 @@ public:
     // prompt: who answers messages and file dialogs (a real one when null).
     // ports: the port list at start-up (the ports that can be opened when not given).
     // port: the port component (this program's TComPort when null).
+    // mapPage: when the map page (not shown at start) is built. AfterFirstPaint builds it
+    // right after the window's first paint, or before that as soon as anything reaches
+    // one of its controls or runs a handler; the window is then the same as with Now.
+    enum class MapPageBuild { Now, AfterFirstPaint };
     explicit TForm1(Prompt *prompt = nullptr, std::optional<QStringList> ports = std::nullopt,
-                    std::unique_ptr<TComPort> port = nullptr, QWidget *parent = nullptr);
+                    std::unique_ptr<TComPort> port = nullptr, QWidget *parent = nullptr,
+                    MapPageBuild mapPage = MapPageBuild::Now);
     ~TForm1() override;
 
     static QString caption();
@@ -75,16 +81,30 @@ public:
     // "Correção": the assisted correction of the injection map (one dialog at a time).
     void btnCorrecaoClick();
     CorrectionDialog *correctionDialog() const; // while it is open
-    MapPageTools &mapPageTools() { return *mapPageTools_; }
+    MapPageTools &mapPageTools()
+    {
+        ensureMapPage();
+        return *mapPageTools_;
+    }
+    // Builds the map page now if it is still to be built.
+    void ensureMapPage();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
-    void applyStartupTable();
-    void wireButtons();
-    void wireFields();
+    // The map page's controls with their start-up rows and wiring, and the start-up
+    // steps that draw on the maps.
+    void buildMapPage();
+    bool onMapPage(const QWidget *w) const;
+    void showPicture();
+    // The start-up rows and the wiring of the controls on the map page (mapPage) or of
+    // all the others.
+    void applyStartupTable(bool mapPage);
+    void wireButtons(bool mapPage);
+    void wireFields(bool mapPage);
     void wireDatalog();
     void wireCorrection();
     // A tick of timer (a receive event when null), guarded; while the error of an
@@ -92,13 +112,18 @@ private:
     void tick(const QtTimer *timer, const std::function<void()> &handler);
     void runExitChecks();
     void showError(const QString &text);
-    void wireHistory();
+    void wireHistory(bool mapPage);
     // Undo and redo buttons, the unsaved-changes label and the link's status line follow
     // the controller and the port session.
     void refreshHistory();
     void linkStateChanged(LinkState state);
 
     QTabWidget *Mapas_ = nullptr;
+    QWidget *mapPage_ = nullptr;
+    bool mapPageBuilt_ = false;
+    bool mapPageWaits_ = false; // the window is made, its map page still to be built
+    bool mapPageQueued_ = false;
+    QPixmap picture_;
     std::unique_ptr<WidgetScreen> screen_;
     std::unique_ptr<Prompt> ownPrompt_;
     Prompt *prompt_ = nullptr;

@@ -49,7 +49,9 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral(VELTO_APP_ID),
                          QIcon(QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("velto.png")))));
-    TForm1 form;
+    // The map page is not shown at start: built right after the first paint, the window
+    // appears sooner.
+    TForm1 form(nullptr, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
     const auto watch = endOnSignals(form);
     form.show();
     // velto LOG.msl: the log opens for replay with its viewer, as "Abrir registro" opens it.

@@ -85,14 +85,18 @@ void followTypedText(QComboBox *combo)
 
 } // namespace widgetcombo
 
-WidgetScreen::WidgetScreen(QWidget *root, QTabWidget *tabs) : tabs_(tabs)
+WidgetScreen::WidgetScreen(QWidget *root, QTabWidget *tabs) : tabs_(tabs) { addControls(root); }
+
+void WidgetScreen::addControls(QWidget *root)
 {
     const QList<QWidget *> all = root->findChildren<QWidget *>();
     for (QWidget *w : all) {
         const QString name = w->objectName();
         if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
             continue;
-        if (widgets_.contains(name))
+        if (const QWidget *known = widgets_.value(name, nullptr); known == w)
+            continue; // added before
+        else if (known)
             throw std::logic_error("two controls named " + name.toStdString());
         widgets_.insert(name, w);
     }
@@ -101,6 +105,12 @@ WidgetScreen::WidgetScreen(QWidget *root, QTabWidget *tabs) : tabs_(tabs)
 QWidget *WidgetScreen::widget(const QString &name) const
 {
     QWidget *w = widgets_.value(name, nullptr);
+    if (!w && buildOnDemand_) {
+        const std::function<void()> build = std::move(buildOnDemand_);
+        buildOnDemand_ = nullptr;
+        build();
+        w = widgets_.value(name, nullptr);
+    }
     if (!w)
         throw std::logic_error("unknown control " + name.toStdString());
     return w;

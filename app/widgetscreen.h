@@ -21,6 +21,17 @@ public:
     // are those of their tabs.
     WidgetScreen(QWidget *root, QTabWidget *tabs);
 
+    // Adds the named descendants of root, built after the screen was made.
+    void addControls(QWidget *root);
+    // While set, a name not known yet first runs build (once), which adds the controls
+    // that were still to be built; then the name is looked up again.
+    void setBuildOnDemand(std::function<void()> build) { buildOnDemand_ = std::move(build); }
+    // Controls still to be built (see Screen::complete()) until setComplete().
+    void setIncomplete() { complete_ = false; }
+    void setComplete() { complete_ = true; }
+    bool complete() const override { return complete_; }
+    bool built(const QString &name) const override { return widgets_.contains(name); }
+
     // The widget with that object name; throws std::logic_error for an unknown name.
     QWidget *widget(const QString &name) const;
     template <typename T> T *get(const QString &name) const;
@@ -63,6 +74,8 @@ private:
     QTabWidget *tabs_;
     ColorHook colorHook_;
     QHash<QString, Rgb> hookedColors_;
+    mutable std::function<void()> buildOnDemand_;
+    bool complete_ = true;
 };
 
 template <typename T> T *WidgetScreen::get(const QString &name) const { return qobject_cast<T *>(widget(name)); }

@@ -25,6 +25,12 @@ class Screen {
 public:
     virtual ~Screen() = default;
 
+    // False while some controls are still to be built (a window that builds a page
+    // after its first paint); what reads the whole screen waits until it is true.
+    virtual bool complete() const { return true; }
+    // Whether the control is already there; asking does not build it.
+    virtual bool built(const QString &name) const { (void)name; return true; }
+
     // Text of an edit box or combo box, caption of a label, button, panel or group.
     virtual QString text(const QString &name) const = 0;
     // Writing a text never runs a field check or a change handler. On a combo box with

@@ -93,6 +93,12 @@ Controller::~Controller() = default;
 
 void Controller::FormCreate(const QStringList &ports)
 {
+    FormCreateWithoutMaps(ports);
+    FormCreateMaps();
+}
+
+void Controller::FormCreateWithoutMaps(const QStringList &ports)
+{
     EnabledRefresh refresh(*this);
     Screen &s = ctx_.screen;
     s.setItems("cbPorta", ports);
@@ -104,10 +110,15 @@ void Controller::FormCreate(const QStringList &ports)
     state_.wv.lambdaLoadSource = 5;
     s.setItemIndex("cbTipoRodaFonica", 0);
     s.setItemIndex("cbEscalaRpm", 0);
-    axes_->cbEscalaRpmChange();
     s.setItemIndex("cbPontoZero", 3);
     state_.wv.tpsMin = 130;
     state_.wv.tpsMax = 230;
+}
+
+void Controller::FormCreateMaps()
+{
+    EnabledRefresh refresh(*this);
+    axes_->cbEscalaRpmChange(); // the speed axis of the 6600 scale selected above
     undo_->reset();
 }
 

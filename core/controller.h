@@ -48,6 +48,11 @@ public:
 
     // Start-up: the port list as enumerated, then the start-up steps of the window.
     void FormCreate(const QStringList &ports);
+    // FormCreate in two halves, for a window that builds its map page after the first
+    // paint: the first touches no control of the map page; the second draws the speed
+    // axis and starts the history, once the maps exist.
+    void FormCreateWithoutMaps(const QStringList &ports);
+    void FormCreateMaps();
 
     // Port activation. The window opens or closes the real port; the port's events
     // and the steps after a successful open or close come here.

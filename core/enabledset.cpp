@@ -70,8 +70,10 @@ ProgramState fromContext(const Context &ctx)
 
 void apply(Screen &screen, const EnabledSet &set)
 {
+    // A page still to be built gets the rule once it is there.
     for (const Entry &e : set)
-        screen.setEnabled(e.name, e.enabled);
+        if (screen.complete() || screen.built(e.name))
+            screen.setEnabled(e.name, e.enabled);
 }
 
 void apply(Context &ctx) { apply(ctx.screen, enabledSet(fromContext(ctx))); }

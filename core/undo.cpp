@@ -175,7 +175,9 @@ ScreenState ScreenState::decode(const QByteArray &bytes)
 UndoHistory::UndoHistory(Context &ctx, ShowView showView)
     : ctx_(ctx), showView_(std::move(showView))
 {
-    reset();
+    // A screen still being built is read by the start-up's reset (FormCreate).
+    if (ctx_.screen.complete())
+        reset();
 }
 
 void UndoHistory::reset()

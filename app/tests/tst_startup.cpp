@@ -1,0 +1,158 @@
+// The window that builds its map page after the first paint (as the program starts)
+// is the same window as one built at once: every control with its place, text, state,
+// hint, font, colours, label and keyboard order, and every page to the pixel. Anything
+// that reaches the map page before that paint finds it built as well.
+#include "app/form1.h"
+#include "app/widgetscreen.h"
+#include "core/controller.h"
+#include "fakes.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace
+{
+
+const QStringList ports = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyUSB0")};
+
+// Everything a person or a test could tell about one control.
+QString describe(WidgetScreen &s, const QString &name)
+{
+    QWidget *w = s.widget(name);
+    QStringList d;
+    d << QString::fromLatin1(w->metaObject()->className()) << w->parentWidget()->objectName();
+    const QRect r(w->mapTo(w->window(), QPoint(0, 0)), w->size());
+    d << QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    d << s.text(name) << QString::number(s.isEnabled(name)) << QString::number(s.isVisible(name))
+      << QString::number(w->isHidden()) << w->toolTip() << w->accessibleName() << w->font().toString()
+      << QString::number(int(w->focusPolicy()));
+    const QPalette p = w->palette();
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Base, QPalette::Text,
+                                     QPalette::Button, QPalette::ButtonText})
+        d << p.color(role).name();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        d << (l->buddy() ? l->buddy()->objectName() : QString()) << QString::number(l->pixmap().cacheKey() != 0);
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        d << QString::number(e->isReadOnly()) << QString::number(int(e->alignment()));
+    return d.join(QLatin1Char('|'));
+}
+
+// The named controls that Tab reaches, in the order it reaches them.
+QStringList tabOrder(QWidget *form)
+{
+    QStringList order;
+    QWidget *w = form;
+    do {
+        w = w->nextInFocusChain();
+        if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty())
+            order << w->objectName();
+    } while (w != form);
+    return order;
+}
+
+QImage page(TForm1 &form, int index)
+{
+    form.pages()->setCurrentIndex(index);
+    return form.grab().toImage();
+}
+
+} // namespace
+
+class TstStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void builtAfterFirstPaintAsAtOnce();
+    void reachedBeforeFirstPaint_data();
+    void reachedBeforeFirstPaint();
+};
+
+void TstStartup::builtAfterFirstPaintAsAtOnce()
+{
+    FakePrompt promptNow, promptLater;
+    TForm1 now(&promptNow, ports);
+    TForm1 later(&promptLater, ports, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
+    QVERIFY(now.findChild<QLineEdit *>(QStringLiteral("e0")));
+    QVERIFY(!later.findChild<QLineEdit *>(QStringLiteral("e0"))); // not built yet
+
+    // What the first paint shows is already the same.
+    QCOMPARE(later.grab().toImage(), now.grab().toImage());
+    QVERIFY(!later.findChild<QLineEdit *>(QStringLiteral("e0")));
+
+    now.show();
+    later.show();
+    QTRY_VERIFY(later.findChild<QLineEdit *>(QStringLiteral("e0")));
+
+    WidgetScreen &a = now.widgetScreen(), &b = later.widgetScreen();
+    QStringList names = a.names(), laterNames = b.names();
+    names.sort();
+    laterNames.sort();
+    QCOMPARE(laterNames, names);
+    for (const QString &name : names)
+        QCOMPARE(describe(b, name), describe(a, name));
+    QCOMPARE(tabOrder(&later), tabOrder(&now));
+    QCOMPARE(page(later, 0), page(now, 0));
+    QCOMPARE(page(later, 1), page(now, 1));
+
+    // The history starts from the start-up screen.
+    for (TForm1 *form : {&now, &later}) {
+        QVERIFY(!form->controller().canUndo());
+        QVERIFY(!form->controller().unsaved());
+    }
+    QVERIFY(promptNow.messages.isEmpty());
+    QVERIFY(promptLater.messages.isEmpty());
+}
+
+void TstStartup::reachedBeforeFirstPaint_data()
+{
+    QTest::addColumn<int>("way");
+    QTest::newRow("a cell's text") << 0;
+    QTest::newRow("a handler") << 1;
+    QTest::newRow("the map page's tab") << 2;
+    QTest::newRow("the map tools") << 3;
+}
+
+void TstStartup::reachedBeforeFirstPaint()
+{
+    QFETCH(int, way);
+    FakePrompt prompt;
+    TForm1 form(&prompt, ports, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
+    WidgetScreen &s = form.widgetScreen();
+    QVERIFY(!form.findChild<QLineEdit *>(QStringLiteral("e70i")));
+    QString cell;
+    switch (way) {
+    case 0:
+        cell = s.text(QStringLiteral("e70i"));
+        break;
+    case 1:
+        form.guarded([&] { cell = form.controller().context().screen.text(QStringLiteral("e70i")); });
+        break;
+    case 2:
+        form.pages()->setCurrentIndex(0);
+        break;
+    case 3:
+        form.mapPageTools();
+        break;
+    }
+    auto *e70i = form.findChild<QLineEdit *>(QStringLiteral("e70i"));
+    QVERIFY(e70i);
+    QCOMPARE(e70i->text(), QStringLiteral("8,1"));
+    if (way < 2)
+        QCOMPARE(cell, QStringLiteral("8,1"));
+    // A history that undoes to the start-up map.
+    QVERIFY(!form.controller().canUndo());
+    s.setText(QStringLiteral("e70i"), QStringLiteral("8,2"));
+    form.guarded([&] { form.controller().fieldLeft(); });
+    QVERIFY(form.controller().canUndo());
+    QVERIFY(!s.widget(QStringLiteral("btnDesfazer"))->isHidden());
+    QVERIFY(s.widget(QStringLiteral("btnDesfazer"))->isEnabled());
+    form.guarded([&] { form.controller().undo(); });
+    QCOMPARE(e70i->text(), QStringLiteral("8,1"));
+    QVERIFY(prompt.messages.isEmpty());
+}
+
+QTEST_MAIN(TstStartup)
+#include "tst_startup.moc"
