@@ -125,6 +125,7 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
     const auto map = injectionTenths(rig.tune);
     int centred = 0, covered = 0, withinCount = 0;
     double startSum = 0, startLargest = 0, endSum = 0, endLargest = 0;
+    double fewestHits = 1e9, mostHits = 0, leastShare = 1;
     QString report;
     for (int k = 0; k < cellCount; ++k) {
         const CellSum &c = last.cells[std::size_t(k)];
@@ -135,6 +136,9 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
         const double startOff = std::abs(start[std::size_t(k)] - need) / need;
         ++covered;
         withinCount += within;
+        fewestHits = std::min(fewestHits, c.hits);
+        mostHits = std::max(mostHits, c.hits);
+        leastShare = std::min(leastShare, c.ownShare());
         startSum += startOff;
         startLargest = std::max(startLargest, startOff);
         endSum += off / need;
@@ -163,9 +167,10 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
     if (everyCell)
         QVERIFY2(covered >= 50, qPrintable(report));
     qInfo("%d covered cells, |map - need| / need mean %.1f %% largest %.1f %% -> %.1f %% and %.1f %%, %d within; "
-          "%d with own share >= 0,5 and uncovered < 0,1; mean |CorrCurto + CorrLongo| %.2f %% -> %.2f %%",
+          "%d with own share >= 0,5 and uncovered < 0,1; hits %.0f to %.0f, own share at least %.2f; "
+          "mean |CorrCurto + CorrLongo| %.2f %% -> %.2f %%",
           covered, 100 * startSum / covered, 100 * startLargest, 100 * endSum / covered, 100 * endLargest,
-          withinCount, centred, firstCorrection, lastCorrection);
+          withinCount, centred, fewestHits, mostHits, leastShare, firstCorrection, lastCorrection);
     QVERIFY2(lastCorrection < firstCorrection / 3,
              qPrintable(QStringLiteral("%1 -> %2").arg(firstCorrection).arg(lastCorrection)));
 }
