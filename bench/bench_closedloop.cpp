@@ -4,6 +4,9 @@
 // |CorrCurto + CorrLongo| of the next round's log. Then, per covered cell, the need, the
 // map, the hits, the mean correction and where in the cell the rows fell.
 //   bench_closedloop [seconds per log, default 30] [speed-up, default 2] [rate, default 107]
+//                    [drive: free (default) or points]
+// The free drive starts warm, 200 s in; the steady points are warm from their start. A
+// log of the points' whole cycle takes 202 s of drive: 51 s at a speed-up of 4.
 #include "simprocess.h"
 #include "tuning/recordedlogs.h"
 #include "tuning/tests/cellsight.h"
@@ -57,18 +60,24 @@ int main(int argc, char **argv)
     const QString seconds = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("30");
     const QString speedup = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("2");
     const QString rate = argc > 3 ? QString::fromLatin1(argv[3]) : QStringLiteral("107");
+    const QString cycle = argc > 4 ? QString::fromLatin1(argv[4]) : QStringLiteral("free");
+    if (cycle != QLatin1String("free") && cycle != QLatin1String("points")) {
+        std::fprintf(stderr, "drive: free or points, not %s\n", qPrintable(cycle));
+        return 2;
+    }
     QTemporaryDir dir;
     const Tune need = needTune();
     writeTune(dir.filePath("need.txt"), need);
-    SimProcess sim({"--drive-at", "200", "--speedup", speedup, "--rate", rate, "--seed", "1", "--engine",
-                    dir.filePath("need.txt")});
+    const QString driveStart = cycle == QLatin1String("free") ? QStringLiteral("200") : QStringLiteral("0");
+    SimProcess sim({"--drive-at", driveStart, "--cycle", cycle, "--speedup", speedup, "--rate", rate, "--seed", "1",
+                    "--engine", dir.filePath("need.txt")});
     if (!sim.start()) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
-    std::printf("log %s s per round, drive clock x%s, %s triples a second; need: start-up map changed by "
+    std::printf("%s drive, log %s s per round, drive clock x%s, %s triples a second; need: start-up map changed by "
                 "round(15 sin(pi (row - column) / 8)) %%\n",
-                qPrintable(seconds), qPrintable(speedup), qPrintable(rate));
+                qPrintable(cycle), qPrintable(seconds), qPrintable(speedup), qPrintable(rate));
     std::printf("covered: a cell to which the analysis of the round's log gave at least %g hits (the sum of the "
                 "bilinear weights of the rows that passed the filters)\n",
                 correction::Settings{}.minHits);

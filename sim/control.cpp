@@ -173,7 +173,7 @@ const Simulator::ControlEntry Simulator::kControls[] = {
     {"diag", &Simulator::controlDiag},       {"dump", &Simulator::controlDump},
     {"rate", &Simulator::controlRate},       {"pace", &Simulator::controlPace},
     {"quit", &Simulator::controlQuit},       {"unplug", &Simulator::controlUnplug},
-    {"replug", &Simulator::controlReplug},
+    {"replug", &Simulator::controlReplug},   {"cycle", &Simulator::controlCycle},
 };
 
 bool Simulator::handleControlLine(std::string_view raw)
@@ -236,6 +236,16 @@ std::string Simulator::controlDrive(const ControlLine &l)
         startDrive(from);
     else
         return "drive needs on, off or at SECONDS";
+    return {};
+}
+
+// The drive's clock runs on: the other cycle takes over at the same second.
+std::string Simulator::controlCycle(const ControlLine &l)
+{
+    DriveCycle cycle = DriveCycle::Free;
+    if (l.words.size() != 2 || !parseCycle(l.words[1], cycle))
+        return "cycle needs free or points";
+    m_model.setCycle(cycle);
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "drive.h"
 
+#include "points.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -187,12 +189,25 @@ const char *phaseName(DrivePhase phase)
         return "full-throttle";
     case DrivePhase::LiftOff:
         return "lift-off";
+    case DrivePhase::Hold:
+        return "hold";
+    case DrivePhase::Move:
+        return "move";
     }
     return "idle";
 }
 
-DriveState driveState(const Image &image, double t)
+const char *cycleName(DriveCycle cycle) { return cycle == DriveCycle::Points ? "points" : "free"; }
+
+double cycleLength(DriveCycle cycle)
 {
+    return cycle == DriveCycle::Points ? pointsCycleLength() : kDriveCycle;
+}
+
+DriveState driveState(const Image &image, double t, DriveCycle cycle)
+{
+    if (cycle == DriveCycle::Points)
+        return pointsState(image, t);
     t = std::max(0.0, t);
     const Moment m = momentOf(t);
     DriveState d;
@@ -209,9 +224,9 @@ DriveState driveState(const Image &image, double t)
     return d;
 }
 
-LiveValues driveValues(const Image &image, double t)
+LiveValues driveValues(const Image &image, double t, DriveCycle cycle)
 {
-    return liveValues(image, driveState(image, t).point);
+    return liveValues(image, driveState(image, t, cycle).point);
 }
 
 } // namespace ecusim

@@ -10,8 +10,15 @@ namespace ecusim {
 constexpr double kDriveCycle = 60.0; // seconds of one cycle
 constexpr double kWarmUp = 180.0;    // the first three cycles warm the engine
 
-enum class DrivePhase { Idle, Pull, Shift, Cruise, Overrun, FullThrottle, LiftOff };
+enum class DrivePhase { Idle, Pull, Shift, Cruise, Overrun, FullThrottle, LiftOff, Hold, Move };
 const char *phaseName(DrivePhase phase);
+
+// Free: the drive above. Points: the engine held warm at steady points, one per
+// cell it reaches (points.h), for gathering correction data cell by cell.
+enum class DriveCycle { Free, Points };
+const char *cycleName(DriveCycle cycle);
+// Seconds of one cycle.
+double cycleLength(DriveCycle cycle);
 
 struct DriveState {
     DrivePhase phase = DrivePhase::Idle;
@@ -22,8 +29,8 @@ struct DriveState {
 // Where the engine runs t seconds after the drive began (t below 0 counts as 0).
 // The image gives the throttle sensor's limits, the overrun cut-off speeds, the
 // electro-fan temperatures and the probe's working temperature.
-DriveState driveState(const Image &image, double t);
+DriveState driveState(const Image &image, double t, DriveCycle cycle = DriveCycle::Free);
 // The live values at that moment.
-LiveValues driveValues(const Image &image, double t);
+LiveValues driveValues(const Image &image, double t, DriveCycle cycle = DriveCycle::Free);
 
 } // namespace ecusim

@@ -185,7 +185,7 @@ void EngineModel::advanceTo(const Image &image, double t)
 
 void EngineModel::step(const Image &image, double t)
 {
-    const OperatingPoint p = driveState(image, t).point;
+    const OperatingPoint p = driveState(image, t, m_cycle).point;
     const CellWeights w = cellWeights(p.speed, p.load);
     std::uniform_real_distribution<double> noise(-kProbeNoise, kProbeNoise);
     m_active = correcting(image, p);
@@ -215,7 +215,7 @@ void EngineModel::step(const Image &image, double t)
 
 LiveValues EngineModel::values(const Image &image, double t) const
 {
-    OperatingPoint p = driveState(image, t).point;
+    OperatingPoint p = driveState(image, t, m_cycle).point;
     const CellWeights w = cellWeights(p.speed, p.load);
     const bool on = correcting(image, p);
     const double shortCorr = on ? m_short : 0.0;

@@ -62,6 +62,9 @@ public:
     explicit EngineModel(const FuelMap &need, unsigned seed = 1);
 
     const FuelMap &need() const { return m_need; }
+    // The drive whose operating points the loop runs on.
+    void setCycle(DriveCycle cycle) { m_cycle = cycle; }
+    DriveCycle cycle() const { return m_cycle; }
     // A new image was taken over: the learned corrections start afresh.
     void newImage();
     // Runs the loop up to drive time t on the drive's operating points.
@@ -83,6 +86,7 @@ private:
 
     FuelMap m_need;
     FuelMap m_learned{};
+    DriveCycle m_cycle = DriveCycle::Free;
     std::mt19937 m_random;
     double m_time = -1;      // drive time of the last step, -1: none yet
     double m_short = 0;

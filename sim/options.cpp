@@ -64,6 +64,17 @@ bool parseFault(std::string_view text, Fault &out)
     return true;
 }
 
+bool parseCycle(std::string_view text, DriveCycle &out)
+{
+    if (text == "free")
+        out = DriveCycle::Free;
+    else if (text == "points")
+        out = DriveCycle::Points;
+    else
+        return false;
+    return true;
+}
+
 const char kUsage[] =
     "usage: velto-ecu-sim [options]\n"
     "  --link PATH          symlink PATH to the slave device\n"
@@ -78,6 +89,8 @@ const char kUsage[] =
     "                       full throttle) from a cold engine instead of holding\n"
     "                       the operating point\n"
     "  --drive-at S         the same, starting S seconds into the drive\n"
+    "  --cycle free|points  the drive: the free cycle above (default), or a warm\n"
+    "                       engine held for 3 s at each cell's point in turn\n"
     "  --engine FILE        the engine needs the injection map of this map file\n"
     "                       (default: the start-up map changed by a fixed pattern)\n"
     "  --speedup N          run the drive clock N times faster (default 1)\n"
@@ -85,7 +98,7 @@ const char kUsage[] =
     "  --silent             answer nothing\n"
     "  --seed N             seed of the garbage bytes and the probe noise\n"
     "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
-    "  ac on|off, drive on|off, drive at S, silent on|off,\n"
+    "  ac on|off, drive on|off, drive at S, cycle free|points, silent on|off,\n"
     "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
     "  rate N|max, pace MS, unplug [S], replug, quit\n";
 
@@ -210,6 +223,7 @@ const OptionEntry kOptions[] = {
     {"--speed", [](OptionReader &r, Options &o) { return r.number(0, 48, o.engine.speedOverride); }},
     {"--drive", [](OptionReader &, Options &o) { o.driveAt = 0; return true; }},
     {"--drive-at", [](OptionReader &r, Options &o) { return r.number(0, kMaxDriveStart, o.driveAt); }},
+    {"--cycle", [](OptionReader &r, Options &o) { return r.parsed(parseCycle, o.cycle, "cycle"); }},
     {"--engine", readEngine},
     {"--speedup", [](OptionReader &r, Options &o) { return r.number(1, kMaxSpeedup, o.speedup); }},
 };

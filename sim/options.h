@@ -28,6 +28,7 @@ struct Options {
     Fault fault = Fault::None;
     Engine engine;
     int driveAt = -1;        // seconds into the drive cycle at start, -1: steady engine
+    DriveCycle cycle = DriveCycle::Free;
     FuelMap need = builtInNeed(); // what the engine needs in drive mode
     int speedup = 1;         // drive seconds per second
 };
@@ -45,6 +46,7 @@ bool parseInt(std::string_view text, int lo, int hi, int &out);
 // A rate of live triples per second; "max" gives 0 (as fast as the line takes them).
 bool parseRate(std::string_view text, double &out);
 bool parseFault(std::string_view text, Fault &out);
+bool parseCycle(std::string_view text, DriveCycle &out);
 // Seconds from 0 to 3600, decimals allowed.
 bool parseSeconds(std::string_view text, double &out);
 

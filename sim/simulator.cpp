@@ -36,6 +36,7 @@ Simulator::Simulator(Options o)
     // A new set in the module: the loop learns afresh on it.
     m_protocol.onCommit([this] { m_model.newImage(); });
     m_speedup = m_opt.speedup;
+    m_model.setCycle(m_opt.cycle);
     if (m_opt.driveAt >= 0)
         startDrive(m_opt.driveAt);
 }
@@ -127,7 +128,7 @@ Engine Simulator::diagEngine() const
 {
     Engine engine = m_engine;
     if (m_driving) {
-        const OperatingPoint p = driveState(image(), driveTime()).point;
+        const OperatingPoint p = driveState(image(), driveTime(), m_model.cycle()).point;
         engine.rpm = p.rpm;
         engine.tps = p.tps;
         engine.temp = p.temp;

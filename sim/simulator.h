@@ -46,6 +46,7 @@ private:
     std::string setOrAuto(const ControlLine &line, int hi, int &target);
     std::string controlAc(const ControlLine &line);
     std::string controlDrive(const ControlLine &line);
+    std::string controlCycle(const ControlLine &line);
     std::string controlSilent(const ControlLine &line);
     std::string controlFault(const ControlLine &line);
     std::string controlGarbage(const ControlLine &line);

@@ -910,26 +910,39 @@ void TestEcuSim::driveStream()
 
 void TestEcuSim::driveControlLine_data()
 {
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("errors");
+    QTest::addColumn<QStringList>("control");
+    QTest::addColumn<QString>("error");
     QTest::addColumn<int>("tempLo");
     QTest::addColumn<int>("tempHi");
     QTest::addColumn<int>("rpmLo");
     QTest::addColumn<int>("rpmHi");
 
+    const QString drive = QStringLiteral("error drive needs on, off or at SECONDS");
     QTest::newRow("drive on: a cold engine at fast idle")
-        << "drive on" << 0 << 20 << 22 << 1150 << 1250;
-    QTest::newRow("drive at 200: warm, pulling") << "drive at 200" << 0 << 79 << 92 << 1300 << 4800;
-    QTest::newRow("drive off without a drive") << "drive off" << 0 << 85 << 85 << 900 << 900;
-    QTest::newRow("unknown word") << "drive sideways" << 1 << 85 << 85 << 900 << 900;
-    QTest::newRow("negative start") << "drive at -3" << 1 << 85 << 85 << 900 << 900;
-    QTest::newRow("no start") << "drive at" << 1 << 85 << 85 << 900 << 900;
+        << QStringList{"drive on"} << QString() << 20 << 22 << 1150 << 1250;
+    QTest::newRow("drive at 200: warm, pulling") << QStringList{"drive at 200"} << QString() << 79 << 92 << 1300 << 4800;
+    QTest::newRow("drive off without a drive") << QStringList{"drive off"} << QString() << 85 << 85 << 900 << 900;
+    QTest::newRow("unknown word") << QStringList{"drive sideways"} << drive << 85 << 85 << 900 << 900;
+    QTest::newRow("negative start") << QStringList{"drive at -3"} << drive << 85 << 85 << 900 << 900;
+    QTest::newRow("no start") << QStringList{"drive at"} << drive << 85 << 85 << 900 << 900;
+    // The steady points: warm from the start, idle at speed position 6 first, the
+    // middle of row 4 (3400 rpm and up) 100 s in.
+    QTest::newRow("cycle points, drive on: warm idle")
+        << QStringList{"cycle points", "drive on"} << QString() << 85 << 85 << 930 << 1020;
+    QTest::newRow("cycle points, drive at 100: row 4")
+        << QStringList{"cycle points", "drive at 100"} << QString() << 85 << 85 << 3400 << 3540;
+    QTest::newRow("back to the free cycle: cold idle")
+        << QStringList{"cycle points", "cycle free", "drive on"} << QString() << 20 << 22 << 1150 << 1250;
+    QTest::newRow("unknown cycle") << QStringList{"cycle uphill", "drive on"}
+                                   << QStringLiteral("error cycle needs free or points") << 20 << 22 << 1150 << 1250;
+    QTest::newRow("cycle without a word") << QStringList{"cycle"}
+                                          << QStringLiteral("error cycle needs free or points") << 85 << 85 << 900 << 900;
 }
 
 void TestEcuSim::driveControlLine()
 {
-    QFETCH(QString, control);
-    QFETCH(int, errors);
+    QFETCH(QStringList, control);
+    QFETCH(QString, error);
     QFETCH(int, tempLo);
     QFETCH(int, tempHi);
     QFETCH(int, rpmLo);
@@ -937,10 +950,11 @@ void TestEcuSim::driveControlLine()
     SimProcess sim({QStringLiteral("--rate"), QStringLiteral("50")});
     PtyLine line;
     START_SIM(sim, line);
-    QVERIFY(sim.command(control));
-    QCOMPARE(sim.countEvents(QStringLiteral("error ")), errors);
-    if (errors)
-        QVERIFY(sim.logEvents().contains(QStringLiteral("error drive needs on, off or at SECONDS")));
+    for (const QString &c : control)
+        QVERIFY(sim.command(c));
+    QCOMPARE(sim.countEvents(QStringLiteral("error ")), error.isEmpty() ? 0 : 1);
+    if (!error.isEmpty())
+        QVERIFY(sim.logEvents().contains(error));
     QVERIFY(line.write(command(0x7F)));
     const QList<QByteArray> triple = readTriples(line, 1);
     QCOMPARE(triple.size(), 3);

@@ -1,6 +1,7 @@
 // The simulator's drive cycle as a function of time: what the engine does in
 // each phase, that every value fits its frame, and that the cycle repeats.
 #include "drive.h"
+#include "points.h"
 
 #include <QSet>
 #include <QtTest>
@@ -14,6 +15,7 @@ Q_DECLARE_METATYPE(ecusim::DrivePhase)
 namespace {
 
 constexpr double W = kWarmUp;
+double kPointsCycle() { return pointsCycleLength(); }
 
 int u8(const Bytes &f, int i) { return f[3 + i]; }
 int s8(const Bytes &f, int i) { return std::int8_t(f[3 + i]); }
@@ -75,6 +77,9 @@ private slots:
     void warmUp();
     void imageSettings_data();
     void imageSettings();
+    void pointsHeld_data();
+    void pointsHeld();
+    void pointsCoverTheReachableCells();
 };
 
 void TestSimDrive::phases_data()
@@ -283,6 +288,116 @@ void TestSimDrive::imageSettings()
     else if (field == QLatin1String("shortCorrMoves"))
         actual = v.shortCorr != driveValues(image, t + 0.3).shortCorr;
     QCOMPARE(actual, expected);
+}
+
+void TestSimDrive::pointsHeld_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("speed"); // LinhaRPM
+    QTest::addColumn<int>("load");  // Carga
+    QTest::addColumn<double>("start");
+    QTest::addColumn<int>("speedScale");
+    QTest::addColumn<int>("tpsMin");
+    QTest::addColumn<int>("tpsMax"); // quarters of the reading, as in the image
+
+    QTest::newRow("idle, closed throttle") << 0 << 6 << 0 << 0.0 << 0 << 130 << 230;
+    QTest::newRow("idle speed, first load") << 1 << 6 << 6 << 4.0 << 0 << 130 << 230;
+    QTest::newRow("idle speed, full throttle") << 7 << 6 << 42 << 28.0 << 0 << 130 << 230;
+    QTest::newRow("row 2 starts at full throttle") << 8 << 12 << 42 << 32.0 << 0 << 130 << 230;
+    QTest::newRow("row 2 ends at load 6") << 14 << 12 << 6 << 56.0 << 0 << 130 << 230;
+    QTest::newRow("row 4, middle") << 25 << 24 << 24 << 100.0 << 0 << 130 << 230;
+    QTest::newRow("last point, 5800 rpm full throttle") << 49 << 42 << 42 << 196.0 << 0 << 130 << 230;
+    QTest::newRow("speed scale 2") << 25 << 24 << 24 << 100.0 << 2 << 130 << 230;
+    QTest::newRow("speed scale 2, last point") << 49 << 42 << 42 << 196.0 << 2 << 130 << 230;
+    QTest::newRow("throttle 60..800") << 14 << 12 << 6 << 56.0 << 0 << 60 << 200;
+    QTest::newRow("throttle 60..800, idle") << 0 << 6 << 0 << 0.0 << 0 << 60 << 200;
+    QTest::newRow("throttle 60..800, full") << 7 << 6 << 42 << 28.0 << 0 << 60 << 200;
+}
+
+// Over the whole hold the frames, decoded as the tool decodes them, mark the
+// point's own position; the throttle stays within what the analysis calls steady
+// (less than 51 of 1023 over half a second) and the injectors run. The hold lasts
+// its 3 s: moving before and after.
+void TestSimDrive::pointsHeld()
+{
+    QFETCH(int, index);
+    QFETCH(int, speed);
+    QFETCH(int, load);
+    QFETCH(double, start);
+    QFETCH(int, speedScale);
+    QFETCH(int, tpsMin);
+    QFETCH(int, tpsMax);
+    Image image = defaultImage();
+    image[kSpeedScale] = std::uint8_t(speedScale);
+    image[kTpsMin] = std::uint8_t(tpsMin);
+    image[kTpsMax] = std::uint8_t(tpsMax);
+    const SteadyPoint &p = steadyPoints().at(std::size_t(index));
+    QCOMPARE(p.speed, speed);
+    QCOMPARE(p.load, load);
+    QCOMPARE(p.start, start);
+    constexpr auto P = DriveCycle::Points;
+    for (const double t : {start, start + kPointsCycle()}) {
+        int tpsLo = 1023, tpsHi = 0;
+        for (double at = t; at < t + kPointHold - 1e-9; at += 0.05) {
+            const LiveValues v = decode(encodeLive(driveValues(image, at, P)));
+            const QString what = describe(at, v);
+            QCOMPARE(phaseName(driveState(image, at, P).phase), "hold");
+            QVERIFY2(v.speed == speed && v.load == load, qPrintable(what));
+            QVERIFY2(v.injection > 0 && v.temp == kPointsTemp && !v.fan && !v.ac, qPrintable(what));
+            tpsLo = std::min(tpsLo, v.tps);
+            tpsHi = std::max(tpsHi, v.tps);
+        }
+        QVERIFY2(tpsHi - tpsLo < 51, qPrintable(QStringLiteral("%1..%2").arg(tpsLo).arg(tpsHi)));
+        QCOMPARE(phaseName(driveState(image, t + kPointHold, P).phase), "move");
+        if (t > 0)
+            QCOMPARE(phaseName(driveState(image, t - 0.01, P).phase), "move");
+    }
+    // Full throttle is the image's top stop.
+    if (load == 42)
+        QCOMPARE(driveValues(image, start + 1, P).tps, 4 * tpsMax);
+}
+
+// One point at the node of every cell of rows 1 to 7 and columns 1 to 7, and idle;
+// each move goes to a neighbouring node; nothing leaves the frames' ranges, the
+// injectors never stop; the drive repeats.
+void TestSimDrive::pointsCoverTheReachableCells()
+{
+    const Image image = defaultImage();
+    const auto &points = steadyPoints();
+    QSet<int> cells;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const SteadyPoint &p = points[i];
+        QVERIFY(p.speed % 6 == 0 && p.load % 6 == 0);
+        cells << 8 * (p.speed / 6) + p.load / 6;
+        if (i > 0) {
+            const int step = std::abs(p.speed - points[i - 1].speed) + std::abs(p.load - points[i - 1].load);
+            QCOMPARE(step, 6);
+        }
+    }
+    QCOMPARE(points.size(), std::size_t(50));
+    QCOMPARE(cells.size(), 50);
+    QVERIFY(cells.contains(8));
+    for (int row = 1; row <= 7; ++row)
+        for (int column = 1; column <= 7; ++column)
+            QVERIFY(cells.contains(8 * row + column));
+    QCOMPARE(kPointsCycle(), 202.0);
+    QCOMPARE(cycleLength(DriveCycle::Points), kPointsCycle());
+    QCOMPARE(cycleLength(DriveCycle::Free), kDriveCycle);
+
+    const double length = kPointsCycle();
+    for (int i = 0; i < int(length * 20); ++i) {
+        const double t = i / 20.0;
+        const LiveValues v = driveValues(image, t, DriveCycle::Points);
+        const QString what = describe(t, v);
+        QVERIFY2(decode(encodeLive(v)) == v, qPrintable(what));
+        QVERIFY2(v.speed >= 6 && v.speed <= 42 && v.load >= 0 && v.load <= 42, qPrintable(what));
+        QVERIFY2(rpmOf(v) >= 900 && rpmOf(v) <= 6000, qPrintable(what));
+        QVERIFY2(v.injection > 0, qPrintable(what)); // the throttle closes at idle speed
+        QVERIFY(driveValues(image, t + 3 * length, DriveCycle::Points) == v);
+    }
+    // The free drive stays the default.
+    QVERIFY(driveValues(image, W + 22) == driveValues(image, W + 22, DriveCycle::Free));
+    QVERIFY(!(driveValues(image, W + 22) == driveValues(image, W + 22, DriveCycle::Points)));
 }
 
 QTEST_GUILESS_MAIN(TestSimDrive)
