@@ -115,9 +115,9 @@ public:
 
 inline void printScreen(Print &p, const TableScreen &screen)
 {
-    for (const ControlSpec &spec : controlTable()) {
-        const TableControl &c = screen.control(spec.name);
-        p << spec.name << c.text << c.items << c.itemIndex << c.enabled << c.visible << c.color << c.fontColor
+    for (const ControlSpec &row : controlTable()) {
+        const TableControl &c = screen.control(row.name);
+        p << row.name << c.text << c.items << c.itemIndex << c.enabled << c.visible << c.color << c.fontColor
           << c.barMin << c.barMax << c.barPosition << c.focusCount;
     }
     p << screen.lastFocus;

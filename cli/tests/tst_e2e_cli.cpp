@@ -27,6 +27,8 @@ namespace {
 
 using clirun::cli;
 using clirun::Run;
+using clirun::readAll;
+using clirun::writeTemp;
 
 // The fields of the start-up screen's map file, as the window saves it.
 QList<QByteArray> startupFields()
@@ -55,20 +57,7 @@ QByteArray tuneFile(const QList<QPair<QString, QByteArray>> &changes)
     return fields.join(';') + "\r\n";
 }
 
-QString writeTemp(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Start-up image with e0 = 12, e9i = 12,5 and e71 = 40.
 const QList<QPair<QString, QByteArray>> changedCells = {{"e0", "12"}, {"e9i", "12,5"}, {"e71", "40"}};

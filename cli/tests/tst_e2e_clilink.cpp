@@ -22,12 +22,8 @@ namespace {
 
 using clirun::Background;
 using clirun::Run;
+using clirun::readAll;
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QStringList lines(const QString &path) { return QString::fromUtf8(readAll(path)).split(u'\n'); }
 

@@ -19,6 +19,8 @@ namespace {
 
 using clirun::cli;
 using clirun::Run;
+using clirun::readAll;
+using clirun::writeTemp;
 
 QList<QByteArray> startupFields()
 {
@@ -37,20 +39,7 @@ QByteArray tuneWith(const QList<QPair<int, QByteArray>> &cells)
     return f.join(';') + "\r\n";
 }
 
-QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
 
 QString countsText(const QString &logs, int rows, int used, const QString &map, const QList<int> &rejected)
 {
@@ -83,8 +72,8 @@ private slots:
 void TestSuggestCli::suggestsAndWritesOnlyTheChangedCells()
 {
     QTemporaryDir dir;
-    const QString log = write(dir, "a.msl", driveLog());
-    const QString snapshot = write(dir, "a-mapa.txt", tuneWith({}));
+    const QString log = writeTemp(dir, "a.msl", driveLog());
+    const QString snapshot = writeTemp(dir, "a-mapa.txt", tuneWith({}));
     const QString out = dir.filePath("novo.txt");
     const Run r = cli({"suggest", log, "-o", out});
     QCOMPARE(r.code, 0);
@@ -139,16 +128,16 @@ void TestSuggestCli::refusals()
     QFETCH(int, code);
     QFETCH(QString, err);
     QTemporaryDir dir;
-    write(dir, "a.msl", driveLog());
-    write(dir, "b.msl", driveLog());
-    write(dir, "c.msl", driveLog());
+    writeTemp(dir, "a.msl", driveLog());
+    writeTemp(dir, "b.msl", driveLog());
+    writeTemp(dir, "c.msl", driveLog());
     QByteArray noCorr = driveLog();
     noCorr.replace("CorrCurto", "Outro");
-    write(dir, "semcorr.msl", noCorr);
-    write(dir, "semcorr-mapa.txt", tuneWith({}));
+    writeTemp(dir, "semcorr.msl", noCorr);
+    writeTemp(dir, "semcorr-mapa.txt", tuneWith({}));
     const QByteArray snapshot = tuneWith({});
-    write(dir, "a-mapa.txt", snapshot);
-    write(dir, "b-mapa.txt", tuneWith({{5, "7,9"}}));
+    writeTemp(dir, "a-mapa.txt", snapshot);
+    writeTemp(dir, "b-mapa.txt", tuneWith({{5, "7,9"}}));
     for (QString &a : arguments)
         a = a.arg(dir.path());
     const Run r = cli(QStringList{"suggest"} + arguments);
@@ -165,11 +154,11 @@ void TestSuggestCli::refusals()
 void TestSuggestCli::nothingToChangeStillWritesTheTune()
 {
     QTemporaryDir dir;
-    const QString log = write(dir, "a.msl", driveLog(0, 0));
+    const QString log = writeTemp(dir, "a.msl", driveLog(0, 0));
     // A snapshot as another program may have written it: LF only, "8,0" for "8".
     QByteArray snapshot = tuneWith({{6, "8,0"}});
     snapshot.chop(2);
-    write(dir, "a-mapa.txt", snapshot + "\n");
+    writeTemp(dir, "a-mapa.txt", snapshot + "\n");
     const QString out = dir.filePath("novo.txt");
     const Run r = cli({"suggest", log, "-o", out});
     QCOMPARE(r.code, 0);
@@ -180,8 +169,8 @@ void TestSuggestCli::nothingToChangeStillWritesTheTune()
              qPrintable(r.err));
     QCOMPARE(readAll(out), snapshot + "\r\n");
 
-    write(dir, "b.msl", driveLog(1, -1));
-    write(dir, "b-mapa.txt", tuneWith({}));
+    writeTemp(dir, "b.msl", driveLog(1, -1));
+    writeTemp(dir, "b-mapa.txt", tuneWith({}));
     const Run within = cli({"suggest", dir.filePath("b.msl"), "-o", out});
     QCOMPARE(within.code, 0);
     QVERIFY2(within.err.endsWith(QString::fromUtf8(
@@ -192,13 +181,13 @@ void TestSuggestCli::nothingToChangeStillWritesTheTune()
 void TestSuggestCli::mapNamedAndJson()
 {
     QTemporaryDir dir;
-    const QString log1 = write(dir, "a.msl", driveLog());
-    const QString log2 = write(dir, "b.msl", driveLog(5, -4));
+    const QString log1 = writeTemp(dir, "a.msl", driveLog());
+    const QString log2 = writeTemp(dir, "b.msl", driveLog(5, -4));
     // The tune the module held, with another RPM limit: written back with it.
     QList<QByteArray> fields = startupFields();
     fields[2] = "6500";
-    const QString map = write(dir, "oficina.txt", fields.join(';') + "\r\n");
-    write(dir, "b-mapa.txt", tuneWith({}));
+    const QString map = writeTemp(dir, "oficina.txt", fields.join(';') + "\r\n");
+    writeTemp(dir, "b-mapa.txt", tuneWith({}));
     const QString out = dir.filePath("novo.txt");
     const Run r = cli({"suggest", log1, log2, "--map", map, "-o", out, "--json"});
     QCOMPARE(r.code, 0);

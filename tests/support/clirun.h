@@ -2,11 +2,30 @@
 // Runs the real velto-cli (its path in VELTO_CLI, defined by the target that includes
 // this) for the end-to-end tests and benchmarks: exit code, standard output and
 // standard error.
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QString>
 #include <QStringList>
 
 namespace clirun {
+
+// A file of the test's own folder with these bytes; a test that cannot write it stops.
+inline QString writeTemp(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// A file's bytes; "<missing>" when there is none, so that a comparison names it.
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 
 struct Run {
     int code = -1; // -1: did not end in time; -2: ended by a signal
