@@ -7,6 +7,7 @@
 #include "app/linkview.h"
 #include "app/mappagetools.h"
 #include "app/picture.h"
+#include "app/startupprefetch.h"
 #include "core/qttimer.h"
 #include "app/tgauge.h"
 #include "app/typinglimit.h"
@@ -97,6 +98,8 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
+    // The first control measures its text.
+    StartupPrefetch::waitForFonts();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(caption());
     setFont(layout::windowFont());
@@ -154,7 +157,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), area));
 
-    guarded([&] { controller_->FormCreateWithoutMaps(ports ? *ports : EnumComPorts()); });
+    guarded([&] { controller_->FormCreateWithoutMaps(ports ? *ports : StartupPrefetch::ports()); });
     if (mapPage == MapPageBuild::Now) {
         buildMapPage();
         return;

@@ -74,11 +74,13 @@ public:
         e->setGeometry(r);
         return e;
     }
+    // c: a box of a special kind, already made inside the parent.
     QComboBox *combo(const QString &name, const QRect &r, QComboBox *c = nullptr)
     {
+        // Made inside its parent: a box made alone takes the application's font and
+        // palette first and redoes its text and list when it moves into the window.
         if (!c)
-            c = new QComboBox;
-        c->setParent(parent_);
+            c = new QComboBox(parent_);
         c->setObjectName(name);
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
@@ -436,7 +438,7 @@ void buildCommunication(Builder &b)
 {
     QGroupBox *g = b.group("GroupBoxComunicacao", QStringLiteral(" Comunicação "), QRect(8, 8, 310, 98));
     Builder in(g);
-    QComboBox *port = in.combo("cbPorta", QRect(12, 24, 286, 26), new TPortCombo);
+    QComboBox *port = in.combo("cbPorta", QRect(12, 24, 286, 26), new TPortCombo(g));
     port->setAccessibleName(QStringLiteral("Porta de comunicação"));
     in.button("btnAtivar", QRect(12, 58, 138, 30));
     in.button("btnDesativar", QRect(160, 58, 138, 30));

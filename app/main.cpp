@@ -1,6 +1,7 @@
 // Velto: sets up the ECU over the serial line.
 #include "app/endonsignals.h"
 #include "app/form1.h"
+#include "app/startupprefetch.h"
 #include "app/translations.h"
 #include "datalog/datalog.h"
 
@@ -38,6 +39,8 @@ int main(int argc, char *argv[])
         std::fputs("velto: no display available: set DISPLAY or QT_QPA_PLATFORM=offscreen\n", stderr);
         return 2;
     }
+    // Before the application object: the fonts and the port list load beside it.
+    const StartupPrefetch prefetch;
     QApplication app(argc, argv);
     installQtTranslations(app);
     // The display name follows the application name ("Velto"). Setting it explicitly

@@ -3,15 +3,21 @@
 // hint, font, colours, label and keyboard order, and every page to the pixel. Anything
 // that reaches the map page before that paint finds it built as well.
 #include "app/form1.h"
+#include "app/startupprefetch.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
 #include "fakes.h"
+#include "serial/portnames.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QtTest>
+
+#include <atomic>
+#include <stdexcept>
 
 namespace
 {
@@ -68,6 +74,8 @@ private slots:
     void builtAfterFirstPaintAsAtOnce();
     void reachedBeforeFirstPaint_data();
     void reachedBeforeFirstPaint();
+    void portsAndFontsLoadedBesideTheToolkit();
+    void portListThatFailsToRead();
 };
 
 void TstStartup::builtAfterFirstPaintAsAtOnce()
@@ -152,6 +160,52 @@ void TstStartup::reachedBeforeFirstPaint()
     form.guarded([&] { form.controller().undo(); });
     QCOMPARE(e70i->text(), QStringLiteral("8,1"));
     QVERIFY(prompt.messages.isEmpty());
+}
+
+// As the program starts: the port list read on the prefetch's thread is the window's,
+// taken once, and the window is the one built without a prefetch, to the pixel.
+void TstStartup::portsAndFontsLoadedBesideTheToolkit()
+{
+    std::atomic<int> reads = 0;
+    StartupPrefetch prefetch([&reads] {
+        ++reads;
+        return ports;
+    });
+    FakePrompt prompt, promptPlain, promptSecond;
+    TForm1 form(&prompt, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
+    WidgetScreen &s = form.widgetScreen();
+    QCOMPARE(s.items(QStringLiteral("cbPorta")), ports);
+    QCOMPARE(s.text(QStringLiteral("cbPorta")), ports.first());
+    QCOMPARE(reads.load(), 1);
+
+    TForm1 plain(&promptPlain, ports, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
+    QCOMPARE(form.grab().toImage(), plain.grab().toImage());
+    form.ensureMapPage();
+    plain.ensureMapPage();
+    QCOMPARE(page(form, 0), page(plain, 0));
+
+    // The list read at start goes to one window; another one reads the ports itself.
+    TForm1 second(&promptSecond, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
+    QCOMPARE(reads.load(), 1);
+    QCOMPARE(second.widgetScreen().items(QStringLiteral("cbPorta")), EnumComPorts());
+    QVERIFY(prompt.messages.isEmpty());
+    QVERIFY(promptSecond.messages.isEmpty());
+}
+
+// An error while the list is read on the other thread is the window's error, shown
+// when the window takes the list; the window starts without ports, as with any
+// error of its start-up steps.
+void TstStartup::portListThatFailsToRead()
+{
+    StartupPrefetch prefetch([]() -> QStringList { throw std::runtime_error("cannot read /sys/class/tty"); });
+    FakePrompt prompt;
+    TForm1 form(&prompt, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
+    QCOMPARE(prompt.messages, QStringList{QStringLiteral("cannot read /sys/class/tty")});
+    WidgetScreen &s = form.widgetScreen();
+    QVERIFY(s.items(QStringLiteral("cbPorta")).isEmpty());
+    QCOMPARE(s.text(QStringLiteral("cbPorta")), QStringLiteral("!!"));
+    QVERIFY(s.isEnabled(QStringLiteral("btnAtivar")));
+    QCOMPARE(form.pages()->currentWidget()->objectName(), QStringLiteral("TabSheet2"));
 }
 
 QTEST_MAIN(TstStartup)
