@@ -98,7 +98,9 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
-    // The first control measures its text.
+    // Decoded while the font configuration may still be loading; the first control
+    // measures its text.
+    picture_ = readPicture(picture::findPicture());
     StartupPrefetch::waitForFonts();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(caption());
@@ -152,7 +154,7 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     wireFields(false);
     logViewerLink_ = std::make_unique<LogViewerLink>(*this);
     wireHistory(false);
-    loadPicture(picture::findPicture());
+    showPicture();
 
     const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 972, 710);
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), area));
@@ -301,10 +303,15 @@ void TForm1::applyStartupTable(bool mapPage)
     }
 }
 
-void TForm1::loadPicture(const QString &path)
+QPixmap TForm1::readPicture(const QString &path)
 {
     const QImage image = path.isEmpty() ? QImage() : picture::loadJpeg(path);
-    picture_ = image.isNull() ? QPixmap() : QPixmap::fromImage(image);
+    return image.isNull() ? QPixmap() : QPixmap::fromImage(image);
+}
+
+void TForm1::loadPicture(const QString &path)
+{
+    picture_ = readPicture(path);
     showPicture();
 }
 

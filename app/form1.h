@@ -99,6 +99,7 @@ private:
     // steps that draw on the maps.
     void buildMapPage();
     bool onMapPage(const QWidget *w) const;
+    static QPixmap readPicture(const QString &path); // empty when it cannot be decoded
     void showPicture();
     // The start-up rows and the wiring of the controls on the map page (mapPage) or of
     // all the others.
