@@ -80,11 +80,14 @@ int main(int argc, char **argv)
     // The writer's own lateness: from each slot's deadline to its write, as the port
     // reports the slot (the simulator's stamps add the line and its own wake-up).
     QList<double> writerLate;
+    QList<int> lateSlots; // the slots whose write began more than 1 ms after the deadline
     int handedLate = 0; // frames the window built after their deadline
     auto told = rig.form->ComPort1().OnSlotPassed;
     rig.form->ComPort1().OnSlotPassed = [&](const PacedSlot &slot) {
         if (!slot.bytes.isEmpty()) {
             writerLate << std::chrono::duration<double, std::milli>(slot.late).count();
+            if (writerLate.last() > 1)
+                lateSlots << slot.slot;
             handedLate += slot.handedLate ? 1 : 0;
         }
         told(slot);
@@ -96,6 +99,7 @@ int main(int argc, char **argv)
     QList<double> frameDeviations; // frames 2 to 32 of every upload, ms from their slots
     QList<double> endOffsets;      // end command, ms from t + 1700
     writerLate.clear();
+    lateSlots.clear();
     handedLate = 0;
     for (int i = 1; i <= runs; ++i) {
         ++run;
@@ -167,6 +171,10 @@ int main(int argc, char **argv)
                 "writes; later than 1 ms: %d, than 3 ms: %d; handed over by the window after the deadline: %d\n",
                 label, median(writerLate), largest(writerLate), int(writerLate.size()), over(1), over(3),
                 handedLate);
+    QStringList lateNames;
+    for (int slot : lateSlots)
+        lateNames << QString::number(slot);
+    std::printf("%s: the slots later than 1 ms: %s\n", label, lateNames.isEmpty() ? "none" : qPrintable(lateNames.join(' ')));
     return rig.prompt.messages.isEmpty() ? 0 : 1;
     };
     std::printf("load average at the start: %s\n", qPrintable(loadAverage()));

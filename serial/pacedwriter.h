@@ -2,7 +2,10 @@
 // Byte strings written at absolute deadlines of the monotonic clock from a thread of
 // their own (the upload's frames), so that a busy GUI thread cannot delay them.
 //
-// Slot n is due at the start + (n - 1) x the period; slot 1 at once. The owner hands
+// Slot 1 is written as soon as its bytes are handed over, and that moment is the start:
+// slot n is due at the start + (n - 1) x the period. The thread runs before the
+// constructor returns, so that slot 1 does not wait for a new thread to get a core
+// (under load that took up to 57 ms). The owner hands
 // each slot's bytes over before its deadline (empty bytes: nothing is written in that
 // slot). Bytes handed over late are written at once, and the next slot keeps its own
 // deadline: a late slot never shifts the ones after it. After each slot `passed` is
@@ -46,7 +49,7 @@ public:
     using Write = std::function<int(const QByteArray &)>;
     using Passed = std::function<void(const PacedSlot &)>;
 
-    // Starts the thread; slot 1 is due now. Throws std::system_error when no thread can start.
+    // Starts the thread and returns once it runs. Throws std::system_error when no thread can start.
     PacedWriter(Write write, Passed passed, std::chrono::nanoseconds period, PaceClock &clock = PaceClock::monotonic());
     ~PacedWriter(); // stop()
     PacedWriter(const PacedWriter &) = delete;
@@ -54,6 +57,7 @@ public:
 
     void hand(int slot, const QByteArray &bytes);
     void stop();
+    // When slot 1 was written; before that, meaningless.
     PaceClock::Time start() const { return start_; }
 
 private:
@@ -65,9 +69,10 @@ private:
     const Passed passed_;
     const std::chrono::nanoseconds period_;
     PaceClock &clock_;
-    const PaceClock::Time start_;
+    PaceClock::Time start_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    bool running_ = false; // the thread waits for slot 1
     bool stop_ = false;
     std::map<int, QByteArray> handed_;
     std::thread thread_;

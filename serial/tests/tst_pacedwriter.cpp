@@ -75,26 +75,33 @@ void TstPacedWriter::deadlinesStayAbsolute_data()
 {
     QTest::addColumn<QList<int>>("slowSlots"); // handed over 70 ms after the slot before passed
     QTest::addColumn<QList<int>>("writeAt");   // ms from the start at which each written slot went
+    QTest::addColumn<int>("startAt");          // ms after the writer was made that slot 1 is handed over
     QList<int> onTime;
     for (int n = 1; n <= 35; ++n)
         if (n <= 32 || n == 35)
             onTime << 50 * (n - 1);
-    QTest::newRow("every hand-over in time") << QList<int>{} << onTime;
+    QTest::newRow("every hand-over in time") << QList<int>{} << onTime << 0;
     // Slot 5 is late by 20 ms (hand-over at 150 + 70); slot 6 keeps its own 250 ms.
     QList<int> oneLate = onTime;
     oneLate[4] = 220;
-    QTest::newRow("one late hand-over") << QList<int>{5} << oneLate;
+    QTest::newRow("one late hand-over") << QList<int>{5} << oneLate << 0;
     // Two late in a row: each goes at once when handed, the next one on its deadline.
     QList<int> twoLate = onTime;
     twoLate[9] = 470;  // slot 10: slot 9 passed at 400, +70 ms, deadline 450
     twoLate[10] = 540; // slot 11: slot 10 passed at 470, +70 ms, deadline 500
-    QTest::newRow("two late hand-overs in a row") << QList<int>{10, 11} << twoLate;
+    QTest::newRow("two late hand-overs in a row") << QList<int>{10, 11} << twoLate << 0;
+    // Slot 1 handed 70 ms after the writer was made: the schedule starts with it.
+    QList<int> laterStart;
+    for (int at : onTime)
+        laterStart << 70 + at;
+    QTest::newRow("slot 1 handed over late") << QList<int>{} << laterStart << 70;
 }
 
 void TstPacedWriter::deadlinesStayAbsolute()
 {
     QFETCH(QList<int>, slowSlots);
     QFETCH(QList<int>, writeAt);
+    QFETCH(int, startAt);
     constexpr int last = 35;
     TestClock clock(true);
     QList<QByteArray> written;
@@ -122,6 +129,7 @@ void TstPacedWriter::deadlinesStayAbsolute()
     };
     writer = std::make_unique<PacedWriter>(write, passed, Ms(50), clock);
     handTo.store(writer.get());
+    clock.advance(Ms(startAt));
     writer->hand(1, slotBytes(1, last));
     QVERIFY(ended.get_future().wait_for(10s) == std::future_status::ready);
     writer->stop();
@@ -136,7 +144,7 @@ void TstPacedWriter::deadlinesStayAbsolute()
             at << s.writeAtMs;
             expected += s.bytes;
         }
-        QCOMPARE(s.lateMs, std::max(0, s.writeAtMs - 50 * (s.slot - 1)));
+        QCOMPARE(s.lateMs, std::max(0, s.writeAtMs - startAt - 50 * (s.slot - 1)));
     }
     for (const QByteArray &w : written)
         sent += w;
