@@ -182,12 +182,26 @@ struct Line {
 // The names row: the line among the first ones that holds channel names.
 constexpr int namesWithin = 16;
 
-QByteArray trimmedName(QByteArray name)
+QByteArrayView trimmedName(QByteArrayView name)
 {
     name = name.trimmed();
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-        name = name.mid(1, name.size() - 2).trimmed();
+        name = name.sliced(1, name.size() - 2).trimmed();
     return name;
+}
+
+// Whether a field of the text between the separators is one that `is` takes; the
+// header lines are looked at in place, for most files are refused on them.
+template <typename Is> bool anyField(QByteArrayView text, char separator, Is &&is)
+{
+    for (;;) {
+        const qsizetype end = text.indexOf(separator);
+        if (is(text.first(end < 0 ? text.size() : end)))
+            return true;
+        if (end < 0)
+            return false;
+        text = text.sliced(end + 1);
+    }
 }
 
 QString joinedNames(const QStringList &names)
@@ -258,25 +272,23 @@ private:
     // the rows are one per sample.
     void headerLine(const Line &line)
     {
-        const QByteArray text(line.b, line.e - line.b);
+        const QByteArrayView text(line.b, line.e - line.b);
         static const QByteArray perSample = perSampleLine().trimmed();
         if (text == perSample)
             log_.rowPerSample = true;
-        const QList<QByteArray> names = text.split('\t');
         // The names row holds channel names; Time among them or not (then it is refused).
         // The names are ASCII: bytes beyond it match none, read as Latin-1 or as UTF-8.
-        if (std::any_of(names.begin(), names.end(),
-                        [](const QByteArray &n) { return channels().contains(QLatin1StringView(trimmedName(n))); })) {
-            namesRow(names);
+        const auto isChannel = [](QByteArrayView n) { return channels().contains(QLatin1StringView(trimmedName(n))); };
+        if (anyField(text, '\t', isChannel)) {
+            namesRow(text.toByteArray().split('\t'));
             return;
         }
         for (char separator : {';', ','})
-            for (const QByteArray &n : text.split(separator))
-                if (trimmedName(n) == "Time")
-                    refuse(QString::fromUtf8("separa os campos com \"%1\" na linha %2 (Velto lê campos separados por "
-                                             "tabulação)")
-                               .arg(QLatin1Char(separator))
-                               .arg(line.number));
+            if (anyField(text, separator, [](QByteArrayView n) { return trimmedName(n) == "Time"; }))
+                refuse(QString::fromUtf8("separa os campos com \"%1\" na linha %2 (Velto lê campos separados por "
+                                         "tabulação)")
+                           .arg(QLatin1Char(separator))
+                           .arg(line.number));
         if (line.number >= namesWithin || !line.complete)
             refuse(QString::fromUtf8("não tem a linha dos canais (Time ...)"));
     }
@@ -362,7 +374,8 @@ private:
                 return;
         }
         if (int(fields_.size()) != fieldCount_) {
-            bad(line, [this] { return QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_); });
+            bad(line,
+                [this] { return QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_); });
             return;
         }
         std::array<double, ChannelCount> val{};
@@ -390,7 +403,8 @@ private:
     {
         if (f.channel < 0)
             return QString::fromUtf8("tempo negativo");
-        return QString::fromUtf8(f.comma ? "vírgula decimal em %1" : "número inválido em %1").arg(channels()[f.channel]);
+        return QString::fromUtf8(f.comma ? "vírgula decimal em %1" : "número inválido em %1")
+            .arg(channels()[f.channel]);
     }
 
     // The numbers of the channels held; what is wrong when one is not a number.
