@@ -585,7 +585,6 @@ void TestDatalog::channelsByName()
     QFETCH(QStringList, absent);
     QFETCH(QStringList, readouts);
     QFETCH(QString, refusal);
-    QFETCH(int, badLines);
     QTemporaryDir dir;
     const QString path = dir.filePath("c.msl");
     writeText(path, body);
