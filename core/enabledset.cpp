@@ -2,14 +2,18 @@
 
 #include "common/context.h"
 
+using namespace Qt::StringLiterals;
+
 namespace enabledset {
 
 namespace {
 
-void add(EnabledSet &set, std::initializer_list<const char *> names, bool enabled)
+// The names are literals held in the program's data: every handler applies the rule on
+// leaving, and making 27 texts each time was most of its cost.
+void add(EnabledSet &set, std::initializer_list<QString> names, bool enabled)
 {
-    for (const char *n : names)
-        set.append(Entry{QString::fromLatin1(n), enabled});
+    for (const QString &n : names)
+        set.append(Entry{n, enabled});
 }
 
 } // namespace
@@ -24,22 +28,24 @@ EnabledSet enabledSet(const ProgramState &st)
     const bool inMs = !st.percentView;
 
     EnabledSet set;
-    add(set, {"btnAtivar"},
+    set.reserve(32); // room for every governed control
+    add(set, {u"btnAtivar"_s},
         st.port == Port::Closed && !st.editMode && inMs && st.transfer != Transfer::ReadBackReceiving);
-    add(set, {"btnDesativar"}, st.port == Port::Waiting || (open && free && !st.editMode));
-    add(set, {"Button3"}, open && !locked && !st.calibrating && !st.editMode);
-    add(set, {"btnLerDados", "Button6", "btnEnvia", "Button8"}, open && free && inMs);
-    add(set, {"btnSalvar", "Button1", "btnCarregar", "Button2"}, free && inMs);
-    add(set, {"btnAlterarMapas"}, free && !st.editMode);
+    add(set, {u"btnDesativar"_s}, st.port == Port::Waiting || (open && free && !st.editMode));
+    add(set, {u"Button3"_s}, open && !locked && !st.calibrating && !st.editMode);
+    add(set, {u"btnLerDados"_s, u"Button6"_s, u"btnEnvia"_s, u"Button8"_s}, open && free && inMs);
+    add(set, {u"btnSalvar"_s, u"Button1"_s, u"btnCarregar"_s, u"Button2"_s}, free && inMs);
+    add(set, {u"btnAlterarMapas"_s}, free && !st.editMode);
     // The calibration sends the whole screen and toggles the scanner: only from an idle,
     // known module, with the scanner off and the map in milliseconds.
-    add(set, {"btnConfigurarTps"}, open && st.moduleKnown && free && inMs);
-    add(set, {"btnPercentual"}, !st.percentView);
-    add(set, {"btnmS"}, st.percentView);
-    add(set, {"btnGravar"}, st.scanner && !st.recording);
-    add(set, {"btnParar", "btnMarcar"}, st.recording);
-    add(set, {"btnAbrirRegistro"}, !st.scanner && !st.recording);
-    add(set, {"btnReproduzir", "tbPosicao", "cbVelocidade", "lbMarcas", "btnFecharRegistro"}, st.logOpen);
+    add(set, {u"btnConfigurarTps"_s}, open && st.moduleKnown && free && inMs);
+    add(set, {u"btnPercentual"_s}, !st.percentView);
+    add(set, {u"btnmS"_s}, st.percentView);
+    add(set, {u"btnGravar"_s}, st.scanner && !st.recording);
+    add(set, {u"btnParar"_s, u"btnMarcar"_s}, st.recording);
+    add(set, {u"btnAbrirRegistro"_s}, !st.scanner && !st.recording);
+    add(set, {u"btnReproduzir"_s, u"tbPosicao"_s, u"cbVelocidade"_s, u"lbMarcas"_s, u"btnFecharRegistro"_s},
+        st.logOpen);
     return set;
 }
 

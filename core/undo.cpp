@@ -172,13 +172,9 @@ ScreenState ScreenState::decode(const QByteArray &bytes)
     return state;
 }
 
-UndoHistory::UndoHistory(Context &ctx, ShowView showView)
-    : ctx_(ctx), showView_(std::move(showView))
-{
-    // A screen still being built is read by the start-up's reset (FormCreate).
-    if (ctx_.screen.complete())
-        reset();
-}
+// The first state is the screen after the start-up (FormCreate resets the history):
+// reading it here as well took the whole screen once more for nothing.
+UndoHistory::UndoHistory(Context &ctx, ShowView showView) : ctx_(ctx), showView_(std::move(showView)) {}
 
 void UndoHistory::reset()
 {

@@ -182,12 +182,26 @@ struct Line {
 // The names row: the line among the first ones that holds channel names.
 constexpr int namesWithin = 16;
 
-QByteArray trimmedName(QByteArray name)
+QByteArrayView trimmedName(QByteArrayView name)
 {
     name = name.trimmed();
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-        name = name.mid(1, name.size() - 2).trimmed();
+        name = name.sliced(1, name.size() - 2).trimmed();
     return name;
+}
+
+// Whether a field of the text between the separators is one that `is` takes; the
+// header lines are looked at in place, for most files are refused on them.
+template <typename Is> bool anyField(QByteArrayView text, char separator, Is &&is)
+{
+    for (;;) {
+        const qsizetype end = text.indexOf(separator);
+        if (is(text.first(end < 0 ? text.size() : end)))
+            return true;
+        if (end < 0)
+            return false;
+        text = text.sliced(end + 1);
+    }
 }
 
 QString joinedNames(const QStringList &names)
@@ -214,7 +228,7 @@ public:
             if (fieldCount_ == 0)
                 headerLine(line);
             else if (!line.complete)
-                bad(line, QString::fromUtf8("linha incompleta"));
+                bad(line, [] { return QString::fromUtf8("linha incompleta"); });
             else if (line.startsWith("MARK "))
                 markerLine(line);
             else
@@ -239,11 +253,13 @@ private:
         return true;
     }
 
-    void bad(const Line &line, const QString &why)
+    // Only the first bad line's reason is kept: the others' are never written out (a
+    // torn or foreign file can have thousands).
+    template <typename Why> void bad(const Line &line, Why &&why)
     {
         if (log_.badLines++ == 0) {
             log_.firstBadLine = line.number;
-            log_.firstBadReason = why;
+            log_.firstBadReason = why();
         }
     }
 
@@ -256,23 +272,23 @@ private:
     // the rows are one per sample.
     void headerLine(const Line &line)
     {
-        const QByteArray text(line.b, line.e - line.b);
-        if (text == perSampleLine().trimmed())
+        const QByteArrayView text(line.b, line.e - line.b);
+        static const QByteArray perSample = perSampleLine().trimmed();
+        if (text == perSample)
             log_.rowPerSample = true;
-        const QList<QByteArray> names = text.split('\t');
         // The names row holds channel names; Time among them or not (then it is refused).
-        if (std::any_of(names.begin(), names.end(),
-                        [](const QByteArray &n) { return channels().contains(QString::fromUtf8(trimmedName(n))); })) {
-            namesRow(names);
+        // The names are ASCII: bytes beyond it match none, read as Latin-1 or as UTF-8.
+        const auto isChannel = [](QByteArrayView n) { return channels().contains(QLatin1StringView(trimmedName(n))); };
+        if (anyField(text, '\t', isChannel)) {
+            namesRow(text.toByteArray().split('\t'));
             return;
         }
         for (char separator : {';', ','})
-            for (const QByteArray &n : text.split(separator))
-                if (trimmedName(n) == "Time")
-                    refuse(QString::fromUtf8("separa os campos com \"%1\" na linha %2 (Velto lê campos separados por "
-                                             "tabulação)")
-                               .arg(QLatin1Char(separator))
-                               .arg(line.number));
+            if (anyField(text, separator, [](QByteArrayView n) { return trimmedName(n) == "Time"; }))
+                refuse(QString::fromUtf8("separa os campos com \"%1\" na linha %2 (Velto lê campos separados por "
+                                         "tabulação)")
+                           .arg(QLatin1Char(separator))
+                           .arg(line.number));
         if (line.number >= namesWithin || !line.complete)
             refuse(QString::fromUtf8("não tem a linha dos canais (Time ...)"));
     }
@@ -330,7 +346,7 @@ private:
             m.text = QString::fromUtf8(text.mid(first + 3, last - first - 3));
         }
         if (!okNumber || !okTime) {
-            bad(line, QString::fromUtf8("marcador ilegível"));
+            bad(line, [] { return QString::fromUtf8("marcador ilegível"); });
             return;
         }
         m.row = log_.rows.size();
@@ -358,26 +374,41 @@ private:
                 return;
         }
         if (int(fields_.size()) != fieldCount_) {
-            bad(line, QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_));
+            bad(line,
+                [this] { return QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_); });
             return;
         }
         std::array<double, ChannelCount> val{};
-        if (const QString why = rowValues(line, val); !why.isEmpty()) {
-            bad(line, why);
+        if (const auto fault = rowValues(line, val)) {
+            bad(line, [&] { return faultText(*fault); });
             return;
         }
         Row r;
         r.ms = std::llround(val[Time] * 1000);
         if (!log_.rows.empty() && r.ms < log_.rows.back().ms) {
-            bad(line, QString::fromUtf8("tempo fora de ordem"));
+            bad(line, [] { return QString::fromUtf8("tempo fora de ordem"); });
             return;
         }
         r.values = liveValues(val);
         log_.rows.push_back(r);
     }
 
-    // The numbers of the channels held; the reason when one is not a number.
-    QString rowValues(const Line &line, std::array<double, ChannelCount> &val) const
+    // Why a row's numbers were not taken: a channel that is no number (or holds a
+    // decimal comma), or a negative time (channel -1).
+    struct RowFault {
+        int channel = -1;
+        bool comma = false;
+    };
+    static QString faultText(const RowFault &f)
+    {
+        if (f.channel < 0)
+            return QString::fromUtf8("tempo negativo");
+        return QString::fromUtf8(f.comma ? "vírgula decimal em %1" : "número inválido em %1")
+            .arg(channels()[f.channel]);
+    }
+
+    // The numbers of the channels held; what is wrong when one is not a number.
+    std::optional<RowFault> rowValues(const Line &line, std::array<double, ChannelCount> &val) const
     {
         for (int c = 0; c < ChannelCount; ++c) {
             if (column_[std::size_t(c)] < 0)
@@ -387,13 +418,12 @@ private:
             const char *fe = fieldEnd(i, line.e);
             const auto v = number(fb, fe);
             if (!v || !fitsInt(*v * (c == Time ? 1000 : 10)))
-                return QString::fromUtf8(std::find(fb, fe, ',') != fe ? "vírgula decimal em %1" : "número inválido em %1")
-                    .arg(channels()[c]);
+                return RowFault{c, std::find(fb, fe, ',') != fe};
             val[std::size_t(c)] = *v;
         }
         if (val[Time] < 0)
-            return QString::fromUtf8("tempo negativo");
-        return {};
+            return RowFault{};
+        return std::nullopt;
     }
 
     LiveValues liveValues(const std::array<double, ChannelCount> &val) const

@@ -15,6 +15,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 #include <typeinfo>
 
 namespace fuzzcheck {
@@ -31,6 +32,15 @@ inline void require(bool condition, const char *what, const QString &detail = {}
 {
     if (!condition)
         fail(what, detail);
+}
+
+// The same with a detail that is made only when the property breaks: most details
+// cost more to write than the check itself.
+template <typename Detail, typename = std::enable_if_t<std::is_invocable_r_v<QString, Detail>>>
+void require(bool condition, const char *what, Detail &&detail)
+{
+    if (!condition)
+        fail(what, detail());
 }
 
 // Runs f as the window's guard does; returns the message of the error that escaped, or

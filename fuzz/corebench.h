@@ -19,35 +19,60 @@
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
-// A screen that remembers which controls were changed since the last reset.
+// A screen that remembers which controls were changed since the last reset. Most
+// writes put back the value a control already has (every handler applies the enabled
+// rule to all the controls it governs): those are no change and are not remembered.
 class ResettableScreen : public FakeScreen {
 public:
+    // The table is made the screen's own before any control is remembered by address.
+    ResettableScreen() { control(controlTable().front().name); }
+
     void setText(const QString &n, const QString &t) override { touch(n), FakeScreen::setText(n, t); }
     void setItemIndex(const QString &n, int i) override { touch(n), FakeScreen::setItemIndex(n, i); }
     void setItems(const QString &n, const QStringList &i) override { touch(n), FakeScreen::setItems(n, i); }
-    void setEnabled(const QString &n, bool e) override { touch(n), FakeScreen::setEnabled(n, e); }
-    void setVisible(const QString &n, bool v) override { touch(n), FakeScreen::setVisible(n, v); }
-    void setColor(const QString &n, Rgb c) override { touch(n), FakeScreen::setColor(n, c); }
-    void setFontColor(const QString &n, Rgb c) override { touch(n), FakeScreen::setFontColor(n, c); }
-    void setBarMin(const QString &n, int v) override { touch(n), FakeScreen::setBarMin(n, v); }
-    void setBarMax(const QString &n, int v) override { touch(n), FakeScreen::setBarMax(n, v); }
-    void setBarPosition(const QString &n, int v) override { touch(n), FakeScreen::setBarPosition(n, v); }
+    void setEnabled(const QString &n, bool e) override { assign(n, &TableControl::enabled, e); }
+    void setVisible(const QString &n, bool v) override { assign(n, &TableControl::visible, v); }
+    void setColor(const QString &n, Rgb c) override { assign(n, &TableControl::color, c); }
+    void setFontColor(const QString &n, Rgb c) override { assign(n, &TableControl::fontColor, c); }
+    void setBarMin(const QString &n, int v) override { assign(n, &TableControl::barMin, v); }
+    void setBarMax(const QString &n, int v) override { assign(n, &TableControl::barMax, v); }
+    void setBarPosition(const QString &n, int v) override { assign(n, &TableControl::barPosition, v); }
     void setFocus(const QString &n) override { touch(n), FakeScreen::setFocus(n); }
 
     // Every control as at start-up again.
     void reset()
     {
         static const TableScreen startup;
-        for (const QString &name : touched_)
-            control(name) = startup.control(name);
+        for (const auto &[c, name] : touched_)
+            *c = startup.control(name);
         touched_.clear();
+        touchedAt_.clear();
         lastFocus.clear();
     }
 
 private:
-    void touch(const QString &name) { touched_.insert(name); }
-    QSet<QString> touched_;
+    // A plain field of the control, as TableScreen sets it, remembered only when it changes.
+    template <typename T> void assign(const QString &name, T TableControl::*field, const T &value)
+    {
+        TableControl &c = control(name);
+        if (c.*field == value)
+            return;
+        remember(c, name);
+        c.*field = value;
+    }
+    void touch(const QString &name) { remember(control(name), name); }
+    void remember(TableControl &c, const QString &name)
+    {
+        if (!touchedAt_.contains(&c)) {
+            touchedAt_.insert(&c);
+            touched_.push_back({&c, name});
+        }
+    }
+    std::vector<std::pair<TableControl *, QString>> touched_;
+    QSet<const TableControl *> touchedAt_;
 };
 
 struct CoreBench {

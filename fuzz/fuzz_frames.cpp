@@ -43,17 +43,22 @@ frames::Frame expectedFrame(const QByteArray &s)
     return f;
 }
 
-void checkRecognised(const QByteArray &bytes)
+// The kind the frame rule gives the bytes of one read.
+int checkRecognised(const QByteArray &bytes)
 {
     const frames::Frame got = frames::recognise(bytes);
     const frames::Frame want = expectedFrame(bytes);
-    const QString hex = QString::fromLatin1(bytes.toHex(' '));
-    fuzzcheck::require(got.kind == want.kind, "frame kind differs from the frame rule", hex);
+    auto require = [&](bool condition, const char *what) {
+        if (!condition)
+            fuzzcheck::fail(what, QString::fromLatin1(bytes.toHex(' ')));
+    };
+    require(got.kind == want.kind, "frame kind differs from the frame rule");
     if (want.kind != 0 || want.hasPayload) {
-        fuzzcheck::require(got.hasPayload == want.hasPayload, "payload presence differs from the frame rule", hex);
+        require(got.hasPayload == want.hasPayload, "payload presence differs from the frame rule");
         if (want.hasPayload)
-            fuzzcheck::require(got.p == want.p, "payload differs from the frame rule", hex);
+            require(got.p == want.p, "payload differs from the frame rule");
     }
+    return got.kind;
 }
 
 template <typename Rig> void runEvent(Rig &rig, Event e)
@@ -103,15 +108,14 @@ template <typename Rig> void run(Rig &rig, const std::uint8_t *data, std::size_t
         const QByteArray bytes(reinterpret_cast<const char *>(data + at), qsizetype(length));
         at += length;
 
-        checkRecognised(bytes);
+        const int kind = checkRecognised(bytes);
         rig.port.incoming.push_back(bytes);
         rig.state().linkActivity = false;
         const auto error = fuzzcheck::guarded([&] { rig.c().ComPort1RxChar(); });
         fuzzcheck::require(rig.port.incoming.empty(), "the receive event left bytes of its read unread");
-        const int kind = frames::recognise(bytes).kind;
-        fuzzcheck::require(rig.screen.barPosition("pbCarregando") == kind &&
-                               rig.screen.barPosition("pbCarregando1") == kind,
-                           "progress bars not at the frame kind", QString::number(kind));
+        static const QString bar = QStringLiteral("pbCarregando"), bar1 = QStringLiteral("pbCarregando1");
+        if (rig.screen.barPosition(bar) != kind || rig.screen.barPosition(bar1) != kind)
+            fuzzcheck::fail("progress bars not at the frame kind", QString::number(kind));
         if (!error)
             fuzzcheck::require(rig.state().linkActivity, "link activity flag not set by a receive event");
     }

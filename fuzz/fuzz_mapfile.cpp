@@ -86,10 +86,11 @@ template <typename Rig> void checkLoadAndSave(Rig &rig, const QByteArray &bytes,
     }
     for (int i = 0; i < mapfile::fieldCount - 2; ++i)
         fuzzcheck::require(after.texts[i] == slotTexts[i], "a loaded field is not the file's field",
-                           mapfile::fieldControls()[i] + ": " + after.texts[i] + " / " + slotTexts[i]);
+                           [&] { return mapfile::fieldControls()[i] + ": " + after.texts[i] + " / " + slotTexts[i]; });
     int tpsMin = 0, tpsMax = 0;
     fuzzcheck::require(numtext::tryParseInt(slotTexts[200], &tpsMin) && numtext::tryParseInt(slotTexts[201], &tpsMax),
-                       "a load took TPS values that are not integers", slotTexts[200] + " / " + slotTexts[201]);
+                       "a load took TPS values that are not integers",
+                       [&] { return slotTexts[200] + " / " + slotTexts[201]; });
     fuzzcheck::require(after.tpsMin == tpsMin && after.tpsMax == tpsMax, "the loaded TPS values are not the file's");
 
     const QString out = tempFolder + "/out.txt";

@@ -1,6 +1,7 @@
 // Number texts: any text into parseInt, parseFloat and their try forms, and any
-// extended-precision value (infinities and NaN included) into formatGeneral and
-// formatFloat with each pattern the program uses (see inputs.h for the layout). The
+// extended-precision value (infinities and NaN included) into formatGeneral or
+// formatFloat with a pattern the program uses (see inputs.h for the layout: the first
+// byte chooses the text's encoding, the value and the format). The
 // results are compared with a second reading of the same rules built on the C library's
 // own decimal conversion (printf, strtold), and every text that the general format
 // writes for a finite value must parse back.
@@ -17,6 +18,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <locale.h>
 #include <optional>
 #include <string>
@@ -305,19 +308,25 @@ QString expectedFloat(const QString &pattern, long double v)
     return negative && !ownNegative ? u'-' + text : text;
 }
 
-void checkFormats(long double v, const QString &freePattern)
+static_assert(std::size(programPatterns) == fuzzinput::numtext::textPattern - 1);
+
+// The general format (0), one of the program's patterns (1 to 10), or any other
+// pattern (11): of that, only that it comes back, with no more than the digits of the
+// value and the pattern's own characters.
+void checkFormat(int format, long double v, const QString &freePattern)
 {
-    checkGeneral(v);
-    for (const char *p : programPatterns) {
-        const QString pattern = QString::fromLatin1(p);
+    using namespace fuzzinput::numtext;
+    if (format == generalFormat) {
+        checkGeneral(v);
+    } else if (format == textPattern) {
+        const QString got = numtext::formatFloat(freePattern, v);
+        fuzzcheck::require(got.size() <= freePattern.size() + 4960, "formatFloat writes more than the value's digits");
+    } else {
+        const QString pattern = QString::fromLatin1(programPatterns[format - 1]);
         const QString got = numtext::formatFloat(pattern, v);
         const QString want = expectedFloat(pattern, v);
         fuzzcheck::require(got == want, "formatFloat", pattern + ": " + got + " / " + want);
     }
-    // Any other pattern: only that it comes back, with no more than the digits of the
-    // value and the pattern's own characters.
-    const QString got = numtext::formatFloat(freePattern, v);
-    fuzzcheck::require(got.size() <= freePattern.size() + 4960, "formatFloat writes more than the value's digits");
 }
 
 QString utf16(const QByteArray &bytes)
@@ -332,27 +341,24 @@ QString utf16(const QByteArray &bytes)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using namespace fuzzinput::numtext;
-    std::uint8_t number[header] = {};
-    std::memcpy(number, data, std::min<std::size_t>(size, header));
+    std::uint8_t head[header] = {};
+    std::memcpy(head, data, std::min<std::size_t>(size, header));
+    const Choice choice = fuzzinput::numtext::choice(head[0]);
+    const std::uint8_t *number = head + numberAt;
     const char *textStart = reinterpret_cast<const char *>(data) + std::min<std::size_t>(size, header);
     const qsizetype textSize = qsizetype(size > std::size_t(header) ? size - header : 0);
-    const QByteArray textBytes(textStart, textSize);
+    const QByteArray textBytes = QByteArray::fromRawData(textStart, textSize);
 
-    const QString texts[] = {QString::fromUtf8(textBytes), QString::fromLatin1(textBytes),
-                             utf16(textBytes)};
-    std::optional<long double> parsed;
-    for (const QString &t : texts) {
-        checkInt(t);
-        const auto value = checkFloat(t);
-        if (!parsed)
-            parsed = value;
-    }
+    const QString text = choice.encoding == Utf8     ? QString::fromUtf8(textBytes)
+                         : choice.encoding == Latin1 ? QString::fromLatin1(textBytes)
+                                                     : utf16(textBytes);
+    checkInt(text);
+    const std::optional<long double> parsed = checkFloat(text);
 
-    const QString freePattern = texts[1].left(24);
-    checkFormats(fromBits(number), freePattern);
-    checkFormats(fromDecimal(number), freePattern);
-    if (parsed)
-        checkFormats(*parsed, freePattern);
+    const long double value = choice.source == Decimal           ? fromDecimal(number)
+                              : choice.source == Parsed && parsed ? *parsed
+                                                                  : fromBits(number);
+    checkFormat(choice.format, value, QString::fromLatin1(textBytes.left(24)));
     std::int64_t whole = 0;
     std::memcpy(&whole, number, 8);
     fuzzcheck::require(numtext::formatInt(whole) == QString::fromStdString(std::to_string(whole)), "formatInt");

@@ -38,11 +38,34 @@ constexpr int maxRead = 12;
 inline std::uint8_t control(Event e, int readLength) { return std::uint8_t(int(e) * 13 + readLength); }
 } // namespace frames
 
-// fuzz_numtext: the first ten bytes are a number (read twice: as the bits of an
-// extended-precision value, and as a 64-bit integer divided by a power of ten), the rest
-// is a text to parse, itself also formatted where it parses.
+// fuzz_numtext: byte 0 chooses what the input runs (see Choice), the next ten bytes are
+// a number (read as the bits of an extended-precision value, or as a 64-bit integer
+// divided by a power of ten), the rest is a text to parse. Each input runs one text
+// through both parsers and one value through one format: every conversion is checked
+// against printf's digits, and a few of them per input keep the inputs cheap.
 namespace numtext {
-constexpr int header = 10;
+constexpr int header = 11;
+constexpr int numberAt = 1, numberSize = 10;
+enum Encoding : int { Utf8, Latin1, Utf16 };
+enum Source : int { Bits, Decimal, Parsed }; // Parsed: the text's value, else the bits
+constexpr int encodingCount = 3, sourceCount = 3;
+constexpr int generalFormat = 0;  // formats 1 to 10 are the program's patterns,
+constexpr int textPattern = 11;   // 11 the text itself as a pattern
+constexpr int formatCount = 12;
+struct Choice {
+    Encoding encoding;
+    Source source;
+    int format;
+};
+inline Choice choice(std::uint8_t b)
+{
+    return {Encoding(b % encodingCount), Source(b / encodingCount % sourceCount),
+            b / (encodingCount * sourceCount) % formatCount};
+}
+inline std::uint8_t choiceByte(Encoding e, Source s, int format)
+{
+    return std::uint8_t(e + encodingCount * (s + sourceCount * format));
+}
 
 // Sign, exponent and fraction as an x87 extended value with its integer bit set as a
 // normal or subnormal number has it, so that no unsupported encoding comes out.

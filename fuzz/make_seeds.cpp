@@ -194,21 +194,31 @@ void mapFileSeeds()
 
 // --- number texts ----------------------------------------------------------------
 
+namespace nt = fuzzinput::numtext;
+
 QByteArray bitsOf(long double v)
 {
     unsigned char raw[sizeof(long double)];
     std::memcpy(raw, &v, sizeof v);
-    return QByteArray(reinterpret_cast<const char *>(raw), fuzzinput::numtext::header);
+    return QByteArray(reinterpret_cast<const char *>(raw), nt::numberSize);
 }
 
 QByteArray decimalOf(std::int64_t mantissa, int powerOfTen)
 {
-    QByteArray b(fuzzinput::numtext::header, '\0');
+    QByteArray b(nt::numberSize, '\0');
     std::memcpy(b.data(), &mantissa, 8);
     b[8] = char(powerOfTen);
     return b;
 }
 
+QByteArray numberInput(nt::Encoding e, nt::Source s, int format, const QByteArray &number, const QByteArray &text = {})
+{
+    return char(nt::choiceByte(e, s, format)) + number + text;
+}
+
+// Every value through every format, the decimal readings through every format, and
+// every text in each encoding, its value through a format in turn and the text itself
+// as a pattern.
 void numberSeeds()
 {
     const QString t = QStringLiteral("fuzz_numtext");
@@ -216,17 +226,33 @@ void numberSeeds()
                                   LDBL_MAX, LDBL_TRUE_MIN, LDBL_MIN, std::numeric_limits<long double>::infinity(),
                                   -std::numeric_limits<long double>::infinity(),
                                   std::numeric_limits<long double>::quiet_NaN(), 999999999999999.5L, 1023.0L / 5};
-    int i = 0;
-    for (long double v : values)
-        put(t, "value" + QString::number(i++), bitsOf(v));
-    put(t, "decimal-tie", decimalOf(25, 1) + "2,5");
-    put(t, "decimal-hundredths", decimalOf(-1005, 3) + "-1,005");
+    const std::pair<const char *, QByteArray> decimals[] = {{"decimal-tie", decimalOf(25, 1) + "2,5"},
+                                                            {"decimal-hundredths", decimalOf(-1005, 3) + "-1,005"}};
+    for (int f = 0; f < nt::formatCount; ++f) {
+        const QString format = "-f" + QString::number(f);
+        int i = 0;
+        for (long double v : values)
+            put(t, "value" + QString::number(i++) + format, numberInput(nt::Utf8, nt::Bits, f, bitsOf(v)));
+        for (const auto &[name, bytes] : decimals) {
+            put(t, name + format, numberInput(nt::Utf8, nt::Decimal, f, bytes));
+            put(t, name + QStringLiteral("-parsed") + format, numberInput(nt::Latin1, nt::Parsed, f, bytes));
+        }
+    }
     const char *const texts[] = {"0", "3,6", "-2", "+7", "1,5E3", " 12,5\t", "2147483647", "-2147483648",
                                  "2147483648", "0,05", "2,75", "1E4933", "1e-4950", "abc", "1.5", "5,", ",5",
                                  "", "-", "1E", "1,2,3", "0;-0;0", "0.00 ", "\xc3\xa7", "00012"};
-    i = 0;
-    for (const char *text : texts)
-        put(t, "text" + QString::number(i++), bitsOf(1.25L) + text);
+    int i = 0;
+    for (const char *text : texts) {
+        const QString name = "text" + QString::number(i);
+        const QString utf16 = QString::fromUtf8(text);
+        const QByteArray encoded[] = {text, QByteArray(text),
+                                      QByteArray(reinterpret_cast<const char *>(utf16.utf16()), utf16.size() * 2)};
+        for (nt::Encoding e : {nt::Utf8, nt::Latin1, nt::Utf16})
+            put(t, name + "-e" + QString::number(e),
+                numberInput(e, nt::Parsed, i % nt::formatCount, bitsOf(1.25L), encoded[e]));
+        put(t, name + "-pattern", numberInput(nt::Latin1, nt::Bits, nt::textPattern, bitsOf(1.25L), text));
+        ++i;
+    }
 }
 
 // --- datalogs ----------------------------------------------------------------------

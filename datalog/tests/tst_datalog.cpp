@@ -234,19 +234,41 @@ void TestDatalog::reader_data()
     QTest::addColumn<int>("badLine");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("refusal"); // empty: the log opens
+    QTest::addColumn<int>("badLines");
     const QByteArray head = "\"Velto 2.2\"\n\"Capture Date: 2024-01-02T03:04:05\"\n" + names + units;
     const QByteArray good = "0.010\t900\t10\t2.5\t3.75\t100\t0.49\t80\t5\t6\t7\t8\t9\t10\t100\t1000\t1\t2\t3\t4\t5\t1\t0\t1\n";
     const QByteArray later = "1.010\t900\t10\t2.5\t3.75\t100\t0.49\t80\t5\t6\t7\t8\t9\t10\t100\t1000\t1\t2\t3\t4\t5\t1\t0\t1\n";
-    QTest::newRow("good") << head + good + "MARK 001 - a - b - 0.500\n" + later << 2 << 0 << QString() << QString();
+    QTest::newRow("good") << head + good + "MARK 001 - a - b - 0.500\n" + later << 2 << 0 << QString() << QString() << 0;
     QTest::newRow("bad number") << head + good + QByteArray(good).replace("900", "9x0") + later << 2 << 6
-                                << "número inválido em RPM" << QString();
-    QTest::newRow("short row") << head + good + "1.0\t2\n" + later << 2 << 6 << "2 campos em vez de 24" << QString();
-    QTest::newRow("truncated last line") << head + good + later.left(20) << 1 << 6 << "linha incompleta" << QString();
-    QTest::newRow("time backwards") << head + later + good << 1 << 6 << "tempo fora de ordem" << QString();
+                                << "número inválido em RPM" << QString() << 1;
+    QTest::newRow("decimal comma") << head + good + QByteArray(good).replace("2.5", "2,5") + later << 2 << 6
+                                   << "vírgula decimal em Ti" << QString() << 1;
+    QTest::newRow("negative time") << head + good + QByteArray(good).replace("0.010", "-0.010") + later << 2 << 6
+                                   << "tempo negativo" << QString() << 1;
+    QTest::newRow("short row") << head + good + "1.0\t2\n" + later << 2 << 6 << "2 campos em vez de 24" << QString()
+                               << 1;
+    QTest::newRow("truncated last line") << head + good + later.left(20) << 1 << 6 << "linha incompleta" << QString()
+                                         << 1;
+    QTest::newRow("time backwards") << head + later + good << 1 << 6 << "tempo fora de ordem" << QString() << 1;
+    QTest::newRow("bad marker") << head + good + "MARK 001 - a\n" + later << 2 << 6 << "marcador ilegível" << QString()
+                                << 1;
+    // Only the first bad line's reason is told, with the count of all of them.
+    QTest::newRow("three bad lines") << head + good + "1.0\t2\n" + QByteArray(good).replace("900", "9x0") + "MARK x\n" +
+                                            later
+                                     << 2 << 6 << "2 campos em vez de 24" << QString() << 3;
     QTest::newRow("no rows") << head << 0 << 0 << QString()
-                             << "O registro %1 não tem nenhuma linha de dados que possa ser lida. Nada foi aberto.";
+                             << "O registro %1 não tem nenhuma linha de dados que possa ser lida. Nada foi aberto." << 0;
     QTest::newRow("no channel line") << QByteArray("hello\n") << 0 << 0 << QString()
-                                     << "O registro %1 não tem a linha dos canais (Time ...). Nada foi aberto.";
+                                     << "O registro %1 não tem a linha dos canais (Time ...). Nada foi aberto." << 0;
+    QTest::newRow("semicolons") << QByteArray("\"Velto 2.2\"\nRPM; \"Time\" ;Ti\n") << 0 << 0 << QString()
+                                << "O registro %1 separa os campos com \";\" na linha 2 (Velto lê campos separados por "
+                                   "tabulação). Nada foi aberto."
+                                << 0;
+    QTest::newRow("names among quotes and blanks")
+        << QByteArray("\"Velto 2.2\"\n") + QByteArray(names).replace("RPM", " \"RPM\" ") + units + good +
+               "MARK 001 - a - b - 0.500\n" + later
+        << 2 << 0
+        << QString() << QString() << 0;
 }
 
 void TestDatalog::reader()
@@ -256,6 +278,7 @@ void TestDatalog::reader()
     QFETCH(int, badLine);
     QFETCH(QString, reason);
     QFETCH(QString, refusal);
+    QFETCH(int, badLines);
     QTemporaryDir dir;
     const QString path = dir.filePath("x.msl");
     writeText(path, body);
@@ -282,8 +305,8 @@ void TestDatalog::reader()
         QCOMPARE(t.rig.screen.items("lbMarcas"), QStringList{"001 - a - b - 0,500 s"});
     } else {
         QCOMPARE(t.rig.prompt.messages,
-                 QStringList{QString("O registro %1 foi aberto sem 1 linha(s): a primeira é a linha %2 (%3).")
-                                 .arg(path).arg(badLine).arg(reason)});
+                 QStringList{QString("O registro %1 foi aberto sem %2 linha(s): a primeira é a linha %3 (%4).")
+                                 .arg(path).arg(badLines).arg(badLine).arg(reason)});
     }
     QCOMPARE(t.rig.screen.text("eRpm"), QString("900"));
     QCOMPARE(t.rig.screen.text("eTi"), QString("2,5  4"));
