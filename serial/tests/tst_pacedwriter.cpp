@@ -6,8 +6,11 @@
 #include "ptypair.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <future>
@@ -50,6 +53,23 @@ struct Seen {
     int lateMs;
     bool failed;
 };
+
+// The process's threads and the nice value of each (field 19 of its stat line).
+QList<int> threadNiceValues()
+{
+    QList<int> nice;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue; // a thread that ended meanwhile
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        nice << fields.value(16).toInt(); // field 19, counted from the state (field 3)
+    }
+    std::sort(nice.begin(), nice.end());
+    return nice;
+}
 
 QByteArray slotBytes(int slot, int last)
 {
@@ -226,8 +246,13 @@ void TstPacedWriter::portWritesSlotsAndStopsOnClose()
         if (s.slot < 3)
             port.PaceSlot(s.slot + 1, s.slot + 1 == 3 ? QByteArray() : QByteArray::fromHex("02000d11137f0300ff"));
     };
+    const QList<int> before = threadNiceValues();
     port.StartPacing(20);
     QVERIFY(port.Pacing());
+    // Beside the writer, a thread at the lowest priority keeps the cores awake while it runs.
+    QList<int> during = threadNiceValues();
+    QCOMPARE(during.size(), before.size() + 2);
+    QCOMPARE(during.count(19), before.count(19) + 1);
     port.PaceSlot(1, QByteArray::fromHex("0103110d137f000aff"));
     QTRY_COMPARE_WITH_TIMEOUT(passedSlots, (QList<int>{1, 2, 3}), 5000);
     QCOMPARE(onGuiThread, (QList<bool>{true, true, true}));
@@ -236,6 +261,10 @@ void TstPacedWriter::portWritesSlotsAndStopsOnClose()
     // The writer waits for slot 4; Close stops and joins it, and nothing more goes out.
     port.Close();
     QVERIFY(!port.Pacing());
+    // Both end with the writing (and the port's reader thread with the port).
+    const QList<int> after = threadNiceValues();
+    QCOMPARE(after.count(19), before.count(19));
+    QVERIFY(after.size() < during.size() - 1);
     int code = 0;
     try {
         port.PaceSlot(4, "late");
