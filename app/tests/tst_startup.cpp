@@ -224,6 +224,9 @@ void TstStartup::portsAndFontsLoadedBesideTheToolkit()
         ++reads;
         return ports;
     });
+    // As main() tells it; a second word changes nothing.
+    prefetch.applicationStarted();
+    prefetch.applicationStarted();
     FakePrompt prompt, promptPlain, promptSecond;
     TForm1 form(&prompt, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
     WidgetScreen &s = form.widgetScreen();
