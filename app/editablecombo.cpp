@@ -1,7 +1,7 @@
 #include "app/editablecombo.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QCompleter>
 #include <QLineEdit>
