@@ -101,6 +101,8 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     // Decoded while the font configuration may still be loading; the first control
     // measures its text.
     picture_ = readPicture(picture::findPicture());
+    // As the picture: made while the fonts may still be loading; the start-up steps read it.
+    controlTable();
     StartupPrefetch::waitForFonts();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(caption());

@@ -1,5 +1,6 @@
 #include "app/layout.h"
 
+#include "app/editablecombo.h"
 #include "app/mappagetools.h"
 #include "app/portcombo.h"
 #include "app/tgauge.h"
@@ -14,7 +15,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRegularExpression>
 
 namespace layout
 {
@@ -74,18 +74,25 @@ public:
         e->setGeometry(r);
         return e;
     }
-    // c: a box of a special kind, already made inside the parent.
-    QComboBox *combo(const QString &name, const QRect &r, QComboBox *c = nullptr)
+    // c: a box of a special kind, already made inside the parent. fixedLater: the box
+    // is made fixed again afterwards, and goes the toolkit's own way, so that its list
+    // keeps what that way gives it.
+    QComboBox *combo(const QString &name, const QRect &r, QComboBox *c = nullptr, bool fixedLater = false)
     {
         // Made inside its parent: a box made alone takes the application's font and
         // palette first and redoes its text and list when it moves into the window.
         if (!c)
             c = new QComboBox(parent_);
         c->setObjectName(name);
-        c->setEditable(true);
-        c->setInsertPolicy(QComboBox::NoInsert);
-        c->setCompleter(nullptr);
+        // Placed first: a box without a size of its own computes one when it turns editable.
         c->setGeometry(r);
+        if (fixedLater) {
+            c->setEditable(true);
+            c->setCompleter(nullptr);
+        } else {
+            makeEditable(c);
+        }
+        c->setInsertPolicy(QComboBox::NoInsert);
         return c;
     }
     QPushButton *button(const QString &name, const QRect &r)
@@ -146,12 +153,18 @@ Field *labelled(Builder &b, Field *field, const QString &labelText, int labelX, 
 QList<int> wordCentres(const QFontMetrics &fm, const QString &text)
 {
     QList<int> centres;
-    const QRegularExpression word(QStringLiteral("\\S+"));
-    for (auto it = word.globalMatch(text); it.hasNext();) {
-        const auto m = it.next();
-        const int left = fm.horizontalAdvance(text.left(m.capturedStart()));
-        const int width = fm.horizontalAdvance(m.captured());
+    for (qsizetype start = 0; start < text.size();) {
+        if (text.at(start).isSpace()) {
+            ++start;
+            continue;
+        }
+        qsizetype end = start;
+        while (end < text.size() && !text.at(end).isSpace())
+            ++end;
+        const int left = fm.horizontalAdvance(text.left(start));
+        const int width = fm.horizontalAdvance(text.mid(start, end - start));
         centres << left + width / 2;
+        start = end;
     }
     return centres;
 }
@@ -368,7 +381,7 @@ void buildDatalogGroup(Builder &b)
     in.button("btnAbrirRegistro", QRect(8, 52, 140, 26));
     in.button("btnFecharRegistro", QRect(152, 52, 140, 26));
     in.button("btnReproduzir", QRect(8, 84, 90, 26));
-    QComboBox *speed = in.combo("cbVelocidade", QRect(238, 84, 54, 26));
+    QComboBox *speed = in.combo("cbVelocidade", QRect(238, 84, 54, 26), nullptr, true);
     in.caption("Velocidade", QRect(164, 84, 70, 26), speed, Qt::AlignRight | Qt::AlignVCenter);
     auto *slider = new QSlider(Qt::Horizontal, g);
     slider->setObjectName(QStringLiteral("tbPosicao"));

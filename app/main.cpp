@@ -40,8 +40,9 @@ int main(int argc, char *argv[])
         return 2;
     }
     // Before the application object: the fonts and the port list load beside it.
-    const StartupPrefetch prefetch;
+    StartupPrefetch prefetch;
     QApplication app(argc, argv);
+    prefetch.applicationStarted();
     installQtTranslations(app);
     // The display name follows the application name ("Velto"). Setting it explicitly
     // would make Qt append " — Velto" to the title bar, which must show the caption

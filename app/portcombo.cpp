@@ -24,10 +24,9 @@ protected:
 
 } // namespace
 
-TPortCombo::TPortCombo(QWidget *parent) : QComboBox(parent), source_(listPorts)
-{
-    setItemDelegate(new PortEntryDelegate(this));
-}
+// The drop-down's entries get their drawing when the list is first read: setting it
+// makes the drop-down, which the window's start does not need.
+TPortCombo::TPortCombo(QWidget *parent) : QComboBox(parent), source_(listPorts) {}
 
 QString TPortCombo::entryText(const QString &path, const QString &description)
 {
@@ -36,6 +35,8 @@ QString TPortCombo::entryText(const QString &path, const QString &description)
 
 void TPortCombo::refresh()
 {
+    if (!dynamic_cast<PortEntryDelegate *>(itemDelegate()))
+        setItemDelegate(new PortEntryDelegate(this));
     const QString shown = currentText();
     const QList<SerialPortInfo> ports = source_ ? source_() : QList<SerialPortInfo>();
     {

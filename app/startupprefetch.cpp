@@ -2,6 +2,8 @@
 
 #include "serial/portnames.h"
 
+#include <QImageReader>
+
 #include <fontconfig/fontconfig.h>
 #include <locale.h>
 
@@ -49,6 +51,8 @@ StartupPrefetch::StartupPrefetch(std::function<QStringList()> listPorts)
 
 StartupPrefetch::~StartupPrefetch()
 {
+    if (!applicationTold_)
+        application_.set_value(false);
     thread_.join();
     if (running == this)
         running = nullptr;
@@ -66,6 +70,17 @@ void StartupPrefetch::run()
     } catch (...) {
         ports_.set_exception(std::current_exception());
     }
+    // The plugins are looked for in the application's folders too: only once it exists.
+    if (application_.get_future().get())
+        QImageReader::supportedImageFormats();
+}
+
+void StartupPrefetch::applicationStarted()
+{
+    if (applicationTold_)
+        return;
+    applicationTold_ = true;
+    application_.set_value(true);
 }
 
 void StartupPrefetch::waitForFonts()

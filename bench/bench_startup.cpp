@@ -71,6 +71,8 @@ int child(int argc, char **argv, const QByteArray &kind, const QElapsedTimer &cl
     if (kind != "bare")
         prefetch.emplace();
     QApplication app(argc, argv);
+    if (prefetch)
+        prefetch->applicationStarted();
     if (kind == "bare") {
         FirstPaint watch(clock);
         QWidget bare;

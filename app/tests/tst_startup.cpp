@@ -2,7 +2,9 @@
 // is the same window as one built at once: every control with its place, text, state,
 // hint, font, colours, label and keyboard order, and every page to the pixel. Anything
 // that reaches the map page before that paint finds it built as well.
+#include "app/editablecombo.h"
 #include "app/form1.h"
+#include "app/portcombo.h"
 #include "app/startupprefetch.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
@@ -10,6 +12,8 @@
 #include "serial/portnames.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QStyledItemDelegate>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,6 +63,53 @@ QStringList tabOrder(QWidget *form)
     return order;
 }
 
+// What a person, a test or the toolkit could tell about an editable box: its line
+// edit, its completer, its focus, its sizes and, once opened, its drop-down list.
+QString describeEditable(QComboBox *box)
+{
+    QStringList d;
+    QLineEdit *edit = box->lineEdit();
+    d << QString::number(box->isEditable()) << QString::number(edit != nullptr);
+    if (!edit)
+        return d.join(QLatin1Char('|'));
+    const QRect r = edit->geometry();
+    d << QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
+      << QString::number(edit->completer() != nullptr) << QString::number(int(box->focusPolicy()))
+      << QString::number(int(edit->focusPolicy())) << QString::number(edit->focusProxy() == box)
+      << QString::number(edit->hasFrame()) << QString::number(int(edit->contextMenuPolicy()))
+      << QString::number(box->testAttribute(Qt::WA_InputMethodEnabled)) << edit->text() << box->currentText()
+      << QString::number(box->currentIndex()) << QString::number(int(box->insertPolicy()));
+    const QSize hint = box->sizeHint(), least = box->minimumSizeHint();
+    d << QStringLiteral("%1x%2 %3x%4").arg(hint.width()).arg(hint.height()).arg(least.width()).arg(least.height());
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Text, QPalette::Highlight})
+        d << edit->palette().color(role).name();
+    QAbstractItemView *list = box->view();
+    d << QString::number(int(list->verticalScrollBarPolicy())) << QString::number(int(list->horizontalScrollBarPolicy()))
+      << QString::number(list->hasMouseTracking()) << QString::fromLatin1(list->itemDelegate()->metaObject()->className())
+      << QString::number(int(list->textElideMode())) << list->palette().color(QPalette::Base).name();
+    if (auto *frame = qobject_cast<QFrame *>(list->parentWidget()))
+        d << QString::number(frame->frameStyle()) << QString::number(frame->lineWidth());
+    return d.join(QLatin1Char('|'));
+}
+
+enum class BoxKind { Plain, WithEntries, ListMade, Port, OwnPalette };
+
+QComboBox *boxOf(BoxKind kind, QWidget *parent)
+{
+    QComboBox *box = kind == BoxKind::Port ? new TPortCombo(parent) : new QComboBox(parent);
+    box->setGeometry(10, 10, 132, 24);
+    if (kind == BoxKind::WithEntries || kind == BoxKind::ListMade)
+        box->addItems({QStringLiteral("Mapa 1"), QStringLiteral("Mapa 2 e 3"), QStringLiteral("Só ignição")});
+    if (kind == BoxKind::ListMade)
+        box->setItemDelegate(new QStyledItemDelegate(box));
+    if (kind == BoxKind::OwnPalette) {
+        QPalette p = box->palette();
+        p.setColor(QPalette::Base, QColor(255, 255, 200));
+        box->setPalette(p);
+    }
+    return box;
+}
+
 QImage page(TForm1 &form, int index)
 {
     form.pages()->setCurrentIndex(index);
@@ -76,6 +127,8 @@ private slots:
     void reachedBeforeFirstPaint();
     void portsAndFontsLoadedBesideTheToolkit();
     void portListThatFailsToRead();
+    void editableBoxAsTheToolkitMakesIt_data();
+    void editableBoxAsTheToolkitMakesIt();
 };
 
 void TstStartup::builtAfterFirstPaintAsAtOnce()
@@ -171,6 +224,9 @@ void TstStartup::portsAndFontsLoadedBesideTheToolkit()
         ++reads;
         return ports;
     });
+    // As main() tells it; a second word changes nothing.
+    prefetch.applicationStarted();
+    prefetch.applicationStarted();
     FakePrompt prompt, promptPlain, promptSecond;
     TForm1 form(&prompt, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
     WidgetScreen &s = form.widgetScreen();
@@ -206,6 +262,51 @@ void TstStartup::portListThatFailsToRead()
     QCOMPARE(s.text(QStringLiteral("cbPorta")), QStringLiteral("!!"));
     QVERIFY(s.isEnabled(QStringLiteral("btnAtivar")));
     QCOMPARE(form.pages()->currentWidget()->objectName(), QStringLiteral("TabSheet2"));
+}
+
+// makeEditable leaves a box as setEditable(true) and setCompleter(nullptr) leave it:
+// the same line edit, focus, sizes and picture, the same typing (no completion), and
+// the same drop-down list once it is opened.
+void TstStartup::editableBoxAsTheToolkitMakesIt_data()
+{
+    QTest::addColumn<BoxKind>("kind");
+    QTest::newRow("an empty box") << BoxKind::Plain;
+    QTest::newRow("a box with entries") << BoxKind::WithEntries;
+    QTest::newRow("a box whose list exists") << BoxKind::ListMade;
+    QTest::newRow("the port box") << BoxKind::Port;
+    QTest::newRow("a box with a palette of its own") << BoxKind::OwnPalette;
+}
+
+void TstStartup::editableBoxAsTheToolkitMakesIt()
+{
+    QFETCH(BoxKind, kind);
+    QWidget toolkitWindow, lightWindow;
+    for (QWidget *w : {&toolkitWindow, &lightWindow}) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::Window, Qt::white);
+        w->setPalette(p);
+        w->setFont(QFont(QStringLiteral("Arial"), 12));
+        w->resize(200, 60);
+    }
+    QComboBox *toolkit = boxOf(kind, &toolkitWindow);
+    toolkit->setEditable(true);
+    toolkit->setCompleter(nullptr);
+    QComboBox *light = boxOf(kind, &lightWindow);
+    makeEditable(light);
+    QVERIFY(light->lineEdit());
+    QVERIFY(!light->lineEdit()->completer());
+    QCOMPARE(lightWindow.grab().toImage(), toolkitWindow.grab().toImage());
+
+    // Typing: no completion fills in the rest of an entry, nothing is added.
+    for (QComboBox *box : {toolkit, light}) {
+        box->clearEditText();
+        QTest::keyClicks(box->lineEdit(), QStringLiteral("Mapa"));
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    }
+    QCOMPARE(light->lineEdit()->text(), QStringLiteral("Mapa"));
+    QCOMPARE(light->count(), toolkit->count());
+    QCOMPARE(describeEditable(light), describeEditable(toolkit));
+    QCOMPARE(lightWindow.grab().toImage(), toolkitWindow.grab().toImage());
 }
 
 QTEST_MAIN(TstStartup)
