@@ -84,8 +84,20 @@ struct PortHolder {
             return port.Connected();
         }
         locker.start("sh", {"-c", "exec 9<\"$1\" && flock -x -n 9 && echo locked && exec sleep 60", "sh", path});
-        return locker.waitForStarted(3000) && locker.waitForReadyRead(3000) &&
-               locker.readLine().trimmed() == QByteArray("locked");
+        if (!(locker.waitForStarted(3000) && locker.waitForReadyRead(3000) &&
+              locker.readLine().trimmed() == QByteArray("locked")))
+            return false;
+        // "locked" comes before the shell becomes sleep: wait for the name the refusal gives.
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(locker.processId()));
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000) {
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == QByteArray("sleep"))
+                return true;
+            comm.close();
+            QThread::msleep(5);
+        }
+        return false;
     }
     void release()
     {
