@@ -187,6 +187,16 @@ void UndoHistory::reset()
     transferred_.reset();
 }
 
+void UndoHistory::restore(const Snapshot &s)
+{
+    steps_ = s.steps;
+    index_ = s.index;
+    current_ = s.current;
+    saved_ = s.saved;
+    transferred_ = s.transferred;
+    module_ = s.module;
+}
+
 bool UndoHistory::record()
 {
     ScreenState now = ScreenState::capture(ctx_);

@@ -78,6 +78,17 @@ public:
     // the last completed transfer: closing would lose it.
     bool wouldLoseChanges() const;
 
+    // Everything the history holds, to start again from it.
+    struct Snapshot {
+        std::vector<QByteArray> steps;
+        int index = 0;
+        ScreenState current;
+        Tune saved;
+        std::optional<Tune> transferred, module;
+    };
+    Snapshot snapshot() const { return {steps_, index_, current_, saved_, transferred_, module_}; }
+    void restore(const Snapshot &s);
+
     int index() const { return index_; }
     int count() const { return int(steps_.size()); }
     qsizetype storedBytes() const; // bytes held by the encoded steps

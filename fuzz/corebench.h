@@ -1,10 +1,9 @@
 #pragma once
 // The whole core over the fakes, input after input, without paying each time for what
-// does not change: the fakes live on, and the screen goes back to its start-up table by
-// putting back only the controls that the last input changed (copying the whole table
-// would cost more than most inputs). Each input still gets a new Controller and runs
-// FormCreate as the window does, and the Controller goes when the input ends, so
-// nothing of a previous input reaches the next one.
+// does not change: the fakes and the core live on. After each input the core restarts
+// from what its start-up left (Controller::restart, no new start-up), and the fakes go
+// back to how the start-up left them: the screen puts back only the controls that the
+// input changed (copying the whole table would cost more than most inputs).
 //
 // fingerprint() writes down everything an input leaves behind; with
 // VELTO_FUZZ_RESET_CHECK set, the targets run each input on the bench twice and on a
@@ -15,6 +14,7 @@
 
 #include <QSet>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -29,6 +29,13 @@ class ResettableScreen : public FakeScreen {
 public:
     // The table is made the screen's own before any control is remembered by address.
     ResettableScreen() { control(controlTable().front().name); }
+    // The screen as it stands is what reset() puts back.
+    void markStartup()
+    {
+        base_ = *this;
+        touched_.clear();
+        touchedAt_.clear();
+    }
 
     void setText(const QString &n, const QString &t) override { touch(n), FakeScreen::setText(n, t); }
     void setItemIndex(const QString &n, int i) override { touch(n), FakeScreen::setItemIndex(n, i); }
@@ -42,15 +49,14 @@ public:
     void setBarPosition(const QString &n, int v) override { assign(n, &TableControl::barPosition, v); }
     void setFocus(const QString &n) override { touch(n), FakeScreen::setFocus(n); }
 
-    // Every control as at start-up again.
+    // Every control as markStartup() found it again.
     void reset()
     {
-        static const TableScreen startup;
         for (const auto &[c, name] : touched_)
-            *c = startup.control(name);
+            *c = base_.control(name);
         touched_.clear();
         touchedAt_.clear();
-        lastFocus.clear();
+        lastFocus = base_.lastFocus;
     }
 
 private:
@@ -73,6 +79,7 @@ private:
     }
     std::vector<std::pair<TableControl *, QString>> touched_;
     QSet<const TableControl *> touchedAt_;
+    TableScreen base_;
 };
 
 struct CoreBench {
@@ -82,25 +89,38 @@ struct CoreBench {
     FakeTimer timer1, timer2, timerTps, timerReadBack;
     std::unique_ptr<Controller> controller;
 
-    // The state of a CoreRig just built.
-    void start()
+    // The state of a CoreRig just built, kept to go back to after each input.
+    CoreBench()
     {
         controller = std::make_unique<Controller>(screen, port, prompt, timer1, timer2, timerTps, timerReadBack);
         controller->FormCreate({});
+        startup_ = controller->startup();
+        screen.markStartup();
+        portStart_ = port;
+        promptStart_ = prompt;
+        for (int i = 0; i < 4; ++i)
+            timersStart_[i] = *timers()[i];
     }
-    // Everything an input built is freed before it ends: libFuzzer takes an input that
-    // allocates more than it frees for a leak and runs it again to look for one.
+    // Back to that state. Nothing an input allocated outlives it: libFuzzer takes an
+    // input that allocates more than it frees for a leak and runs it again to look for one.
     void finish()
     {
-        controller.reset();
+        controller->restart(startup_);
         screen.reset();
-        port = FakePort();
-        prompt = FakePrompt();
-        for (FakeTimer *t : {&timer1, &timer2, &timerTps, &timerReadBack})
-            *t = FakeTimer();
+        port = portStart_;
+        prompt = promptStart_;
+        for (int i = 0; i < 4; ++i)
+            *timers()[i] = timersStart_[i];
     }
     Controller &c() { return *controller; }
     State &state() { return controller->state(); }
+
+private:
+    std::array<FakeTimer *, 4> timers() { return {&timer1, &timer2, &timerTps, &timerReadBack}; }
+    Controller::Startup startup_;
+    FakePort portStart_;
+    FakePrompt promptStart_;
+    std::array<FakeTimer, 4> timersStart_;
 };
 
 namespace fuzzbench {
@@ -187,7 +207,6 @@ inline bool resetCheck()
 // and on a CoreRig built for it alone; all three must leave the same.
 template <typename Run> void runOnBench(CoreBench &bench, Run &&run)
 {
-    bench.start();
     run(bench);
     if (!resetCheck()) {
         bench.finish();
@@ -195,7 +214,6 @@ template <typename Run> void runOnBench(CoreBench &bench, Run &&run)
     }
     const QByteArray first = fingerprint(bench);
     bench.finish();
-    bench.start();
     run(bench);
     const QByteArray second = fingerprint(bench);
     bench.finish();
