@@ -137,6 +137,15 @@ void Controller::restart(const Startup &startup)
     undo_->restore(startup.history);
     uploadStart_.reset();
     moduleComparison_ = {};
+    enabled_.reset();
+}
+
+void Controller::applyEnabled()
+{
+    const enabledset::ProgramState now = programState();
+    if (!enabled_ || enabled_->first != now)
+        enabled_.emplace(now, enabledset::enabledSet(now));
+    enabledset::apply(ctx_.screen, enabled_->second);
 }
 
 // The port's own events change no state: the steps after a successful open or close

@@ -43,7 +43,7 @@ public:
     // The program's state as the enabled-controls rule reads it, and the rule applied.
     // Every handler below ends by applying it.
     enabledset::ProgramState programState() const { return enabledset::fromContext(ctx_); }
-    void applyEnabled() { enabledset::apply(ctx_); }
+    void applyEnabled();
     Context &context() { return ctx_; }
 
     // Start-up: the port list as enumerated, then the start-up steps of the window.
@@ -178,6 +178,8 @@ private:
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
     mutable linkstatus::ModuleComparison moduleComparison_;
+    // The rule's last result: most handlers leave the state it reads as it was.
+    std::optional<std::pair<enabledset::ProgramState, enabledset::EnabledSet>> enabled_;
 };
 
 struct Controller::Startup {

@@ -2,13 +2,16 @@
 
 #include "common/controls.h"
 
+#include <QHash>
+
 #include <stdexcept>
 
 namespace {
 
-QHash<QString, TableControl> startupControls()
+QList<TableControl> startupControls()
 {
-    QHash<QString, TableControl> controls;
+    QList<TableControl> controls;
+    controls.reserve(qsizetype(controlTable().size()));
     for (const ControlSpec &setup : controlTable()) {
         TableControl c;
         c.text = setup.text;
@@ -21,9 +24,21 @@ QHash<QString, TableControl> startupControls()
         c.barMin = setup.barMin;
         c.barMax = setup.barMax;
         c.barPosition = setup.barPosition;
-        controls.insert(setup.name, c);
+        controls.append(c);
     }
     return controls;
+}
+
+const QHash<QString, int> &rows()
+{
+    static const QHash<QString, int> index = [] {
+        QHash<QString, int> h;
+        int row = 0;
+        for (const ControlSpec &setup : controlTable())
+            h.insert(setup.name, row++);
+        return h;
+    }();
+    return index;
 }
 
 } // namespace
@@ -31,25 +46,29 @@ QHash<QString, TableControl> startupControls()
 // Built once: each screen shares the start-up table until it changes a control.
 TableScreen::TableScreen()
 {
-    static const QHash<QString, TableControl> startup = startupControls();
+    static const QList<TableControl> startup = startupControls();
     controls_ = startup;
 }
 
-TableControl &TableScreen::control(const QString &name)
+int TableScreen::indexOf(const QString &name) const
 {
-    auto it = controls_.find(name);
-    if (it == controls_.end())
+    // The address's bits mixed (Fibonacci hashing): names lie a few dozen bytes apart.
+    const auto slot = std::size_t((quint64(quintptr(name.constData())) * 0x9E3779B97F4A7C15ull) >> 53);
+    Recent &r = recent_[slot];
+    // The same characters at the same place: still the same name unless they were
+    // rewritten since, which the one compare tells.
+    if (r.chars == name.constData() && r.size == name.size() && controlTable()[std::size_t(r.row)].name == name)
+        return r.row;
+    const int row = rows().value(name, -1);
+    if (row < 0)
         throw std::logic_error("unknown control " + name.toStdString());
-    return *it;
+    r = {name.constData(), name.size(), row};
+    return row;
 }
 
-const TableControl &TableScreen::control(const QString &name) const
-{
-    auto it = controls_.find(name);
-    if (it == controls_.end())
-        throw std::logic_error("unknown control " + name.toStdString());
-    return *it;
-}
+TableControl &TableScreen::control(const QString &name) { return controls_[indexOf(name)]; }
+
+const TableControl &TableScreen::control(const QString &name) const { return controls_[indexOf(name)]; }
 
 QString TableScreen::text(const QString &name) const { return control(name).text; }
 
@@ -57,9 +76,10 @@ void TableScreen::setText(const QString &name, const QString &text)
 {
     // Like an editable combo box: writing the text leaves the selected entry alone,
     // except on a box with fixed choices, whose entry follows the text.
-    TableControl &c = control(name);
+    const int row = indexOf(name);
+    TableControl &c = controls_[row];
     c.text = text;
-    if (const ControlSpec *setup = findControl(name); setup && setup->kind == ControlKind::ComboFixed)
+    if (controlTable()[std::size_t(row)].kind == ControlKind::ComboFixed)
         c.itemIndex = c.items.indexOf(text);
 }
 

@@ -4,9 +4,11 @@
 // on it with no window at all (the command line, the tests).
 #include "common/screen.h"
 
-#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <array>
 
 struct TableControl {
     QString text;
@@ -53,5 +55,15 @@ public:
     QString lastFocus;
 
 private:
-    QHash<QString, TableControl> controls_;
+    int indexOf(const QString &name) const; // the row of the start-up table; throws on an unknown name
+    QList<TableControl> controls_;          // by row of the start-up table
+    // Where the characters of a name asked for lately are, and its row. The core names
+    // its controls with literals and with lists that live as long as the program, so
+    // that most lookups find the name here and compare it once, without hashing it.
+    struct Recent {
+        const QChar *chars = nullptr;
+        qsizetype size = 0;
+        int row = -1;
+    };
+    mutable std::array<Recent, 2048> recent_{}; // a slot is 11 bits of the address's hash
 };

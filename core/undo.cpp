@@ -124,6 +124,32 @@ ScreenState ScreenState::capture(Context &ctx)
     return state;
 }
 
+bool ScreenState::shownOn(const Context &ctx) const
+{
+    const Screen &s = ctx.screen;
+    const QStringList &controls = mapfile::fieldControls();
+    const QStringList &captionList = captionNames();
+    if (percentView != ctx.state.percentView || tune.tpsMin != ctx.state.wv.tpsMin ||
+        tune.tpsMax != ctx.state.wv.tpsMax || tune.texts.size() != controls.size() ||
+        itemIndex.size() != controls.size() || items.size() != controls.size() ||
+        captions.size() != captionList.size())
+        return false;
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QString &control = controls[i];
+        if (s.text(control) != tune.texts[i])
+            return false;
+        const bool combo = isCombo(control);
+        if (itemIndex[i] != (combo ? s.itemIndex(control) : -1))
+            return false;
+        if (combo ? s.items(control) != items[i] : !items[i].isEmpty())
+            return false;
+    }
+    for (qsizetype i = 0; i < captionList.size(); ++i)
+        if (s.text(captionList[i]) != captions[i])
+            return false;
+    return toothFieldsEnabled == s.isEnabled(toothField) && unitCaption == s.text(unitCaptionName);
+}
+
 QByteArray ScreenState::encode() const
 {
     Writer w;
@@ -199,6 +225,8 @@ void UndoHistory::restore(const Snapshot &s)
 
 bool UndoHistory::record()
 {
+    if (current_.shownOn(ctx_))
+        return false;
     ScreenState now = ScreenState::capture(ctx_);
     if (sameContent(now, current_))
         return false;

@@ -32,6 +32,9 @@ struct ScreenState {
     friend bool operator==(const ScreenState &, const ScreenState &) = default;
 
     static ScreenState capture(Context &ctx);
+    // Whether capture() would give this state but for the edit mode, read control by
+    // control without a copy; nearly every step asked for finds nothing changed.
+    bool shownOn(const Context &ctx) const;
     // A compact form for the history (UTF-8 texts with their lengths, about 1 KB); the
     // edit mode is its last byte, left out when two steps are compared.
     QByteArray encode() const;

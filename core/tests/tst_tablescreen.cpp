@@ -1,0 +1,78 @@
+// The screen without widgets finds each control by its name, however the name's
+// characters are held and whatever was asked for before.
+#include "common/controls.h"
+#include "core/tablescreen.h"
+
+#include <QtTest>
+
+#include <stdexcept>
+
+class TestTableScreen : public QObject {
+    Q_OBJECT
+private slots:
+    // Every control of the start-up table under its own name, asked for twice (the
+    // second time through the names remembered).
+    void everyControlHasItsOwnStartupState()
+    {
+        TableScreen screen;
+        for (int pass = 0; pass < 2; ++pass)
+            for (const ControlSpec &setup : controlTable()) {
+                const QString copy = QString(setup.name.constData(), setup.name.size()); // other characters
+                for (const QString &name : {setup.name, copy}) {
+                    QCOMPARE(screen.text(name), setup.text);
+                    QCOMPARE(screen.items(name), setup.items);
+                    QCOMPARE(screen.isVisible(name), setup.visible);
+                }
+            }
+    }
+
+    // A name rewritten in place keeps its characters' address: it must still find
+    // the control it names now.
+    void aNameRewrittenInPlaceFindsItsNewControl_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("one letter") << "e5" << "e6";
+        QTest::newRow("same length, other control") << "e40i" << "e41i";
+        QTest::newRow("a known name becomes unknown") << "e5" << "x5";
+    }
+
+    void aNameRewrittenInPlaceFindsItsNewControl()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        TableScreen screen;
+        screen.setText(first, "first");
+        QString name = QString::fromLatin1(first.toLatin1()); // not shared: changed in place
+        const QChar *chars = name.constData();
+        QCOMPARE(screen.text(name), QString("first"));
+        for (qsizetype i = 0; i < name.size(); ++i)
+            name[i] = second[i];
+        QCOMPARE(name.constData(), chars);
+        if (!findControl(second)) {
+            QVERIFY_THROWS_EXCEPTION(std::logic_error, screen.text(name));
+            return;
+        }
+        QCOMPARE(screen.text(name), findControl(second)->text);
+        screen.setText(name, "second");
+        QCOMPARE(screen.text(first), QString("first"));
+        QCOMPARE(screen.text(second), QString("second"));
+    }
+
+    void unknownNamesThrowEachTime()
+    {
+        TableScreen screen;
+        const QString name = "eNoSuchControl";
+        for (int i = 0; i < 2; ++i) {
+            try {
+                screen.text(name);
+                QFAIL("no error for an unknown control");
+            } catch (const std::logic_error &e) {
+                QCOMPARE(QString(e.what()), QString("unknown control eNoSuchControl"));
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTableScreen)
+#include "tst_tablescreen.moc"
