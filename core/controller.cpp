@@ -138,14 +138,19 @@ void Controller::restart(const Startup &startup)
     uploadStart_.reset();
     moduleComparison_ = {};
     enabled_.reset();
+    enabledShown_.reset();
 }
 
 void Controller::applyEnabled()
 {
     const enabledset::ProgramState now = programState();
+    const std::optional<quint64> seen = ctx_.screen.enabledRevision();
+    if (enabled_ && enabled_->first == now && seen && seen == enabledShown_)
+        return; // no enabled state written since the same rule was applied
     if (!enabled_ || enabled_->first != now)
         enabled_.emplace(now, enabledset::enabledSet(now));
     enabledset::apply(ctx_.screen, enabled_->second);
+    enabledShown_ = ctx_.screen.enabledRevision();
 }
 
 // The port's own events change no state: the steps after a successful open or close

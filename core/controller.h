@@ -178,8 +178,10 @@ private:
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
     mutable linkstatus::ModuleComparison moduleComparison_;
-    // The rule's last result: most handlers leave the state it reads as it was.
+    // The rule's last result (most handlers leave the state it reads as it was), and
+    // the screen's enabled states as they were once it was applied.
     std::optional<std::pair<enabledset::ProgramState, enabledset::EnabledSet>> enabled_;
+    std::optional<quint64> enabledShown_;
 };
 
 struct Controller::Startup {

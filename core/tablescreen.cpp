@@ -4,6 +4,7 @@
 
 #include <QHash>
 
+#include <atomic>
 #include <stdexcept>
 
 namespace {
@@ -66,9 +67,22 @@ int TableScreen::indexOf(const QString &name) const
     return row;
 }
 
-TableControl &TableScreen::control(const QString &name) { return controls_[indexOf(name)]; }
+TableControl &TableScreen::control(const QString &name)
+{
+    changed(true);
+    return row(name);
+}
 
 const TableControl &TableScreen::control(const QString &name) const { return controls_[indexOf(name)]; }
+
+void TableScreen::changed(bool enabledState)
+{
+    // One count for all screens: a number once given names one look only.
+    static std::atomic<quint64> last{0};
+    revision_ = ++last;
+    if (enabledState)
+        enabledRevision_ = revision_;
+}
 
 QString TableScreen::text(const QString &name) const { return control(name).text; }
 
@@ -76,60 +90,82 @@ void TableScreen::setText(const QString &name, const QString &text)
 {
     // Like an editable combo box: writing the text leaves the selected entry alone,
     // except on a box with fixed choices, whose entry follows the text.
-    const int row = indexOf(name);
-    TableControl &c = controls_[row];
+    const int at = indexOf(name);
+    TableControl &c = controls_[at];
     c.text = text;
-    if (controlTable()[std::size_t(row)].kind == ControlKind::ComboFixed)
+    if (controlTable()[std::size_t(at)].kind == ControlKind::ComboFixed)
         c.itemIndex = c.items.indexOf(text);
+    changed(false);
 }
 
 int TableScreen::itemIndex(const QString &name) const { return control(name).itemIndex; }
 
 void TableScreen::setItemIndex(const QString &name, int index)
 {
-    TableControl &c = control(name);
+    TableControl &c = row(name);
     if (index >= 0 && index < c.items.size()) {
         c.itemIndex = index;
         c.text = c.items.at(index);
     } else {
         c.itemIndex = -1;
     }
+    changed(false);
 }
 
 QStringList TableScreen::items(const QString &name) const { return control(name).items; }
 
 void TableScreen::setItems(const QString &name, const QStringList &items)
 {
-    TableControl &c = control(name);
+    TableControl &c = row(name);
     c.items = items;
     c.itemIndex = -1;
+    changed(false);
 }
 
 bool TableScreen::isEnabled(const QString &name) const { return control(name).enabled; }
-void TableScreen::setEnabled(const QString &name, bool enabled) { control(name).enabled = enabled; }
+
+void TableScreen::setEnabled(const QString &name, bool enabled)
+{
+    TableControl &c = row(name);
+    if (c.enabled != enabled) {
+        c.enabled = enabled;
+        changed(true);
+    }
+}
+
 bool TableScreen::isVisible(const QString &name) const { return control(name).visible; }
-void TableScreen::setVisible(const QString &name, bool visible) { control(name).visible = visible; }
+
+void TableScreen::setVisible(const QString &name, bool visible)
+{
+    TableControl &c = row(name);
+    if (c.visible != visible) {
+        c.visible = visible;
+        changed(false);
+    }
+}
+
 Rgb TableScreen::color(const QString &name) const { return control(name).color; }
-void TableScreen::setColor(const QString &name, Rgb color) { control(name).color = color; }
+void TableScreen::setColor(const QString &name, Rgb color) { row(name).color = color; }
 Rgb TableScreen::fontColor(const QString &name) const { return control(name).fontColor; }
-void TableScreen::setFontColor(const QString &name, Rgb color) { control(name).fontColor = color; }
+void TableScreen::setFontColor(const QString &name, Rgb color) { row(name).fontColor = color; }
 int TableScreen::barMin(const QString &name) const { return control(name).barMin; }
 int TableScreen::barMax(const QString &name) const { return control(name).barMax; }
 int TableScreen::barPosition(const QString &name) const { return control(name).barPosition; }
-void TableScreen::setBarMin(const QString &name, int value) { control(name).barMin = value; }
-void TableScreen::setBarMax(const QString &name, int value) { control(name).barMax = value; }
-void TableScreen::setBarPosition(const QString &name, int value) { control(name).barPosition = value; }
+void TableScreen::setBarMin(const QString &name, int value) { row(name).barMin = value; }
+void TableScreen::setBarMax(const QString &name, int value) { row(name).barMax = value; }
+void TableScreen::setBarPosition(const QString &name, int value) { row(name).barPosition = value; }
 
 void TableScreen::setFocus(const QString &name)
 {
-    ++control(name).focusCount;
+    ++row(name).focusCount;
     lastFocus = name;
 }
 
 void TableScreen::type(const QString &name, const QString &text)
 {
-    TableControl &c = control(name);
+    TableControl &c = row(name);
     c.text = text;
     if (!c.items.isEmpty())
         c.itemIndex = c.items.indexOf(text);
+    changed(false);
 }

@@ -209,6 +209,7 @@ void UndoHistory::reset()
     steps_.push_back(now.encode());
     index_ = 0;
     current_ = now;
+    shownAt_ = ctx_.screen.revision();
     saved_ = now.tune;
     transferred_.reset();
 }
@@ -221,20 +222,30 @@ void UndoHistory::restore(const Snapshot &s)
     saved_ = s.saved;
     transferred_ = s.transferred;
     module_ = s.module;
+    shownAt_.reset();
 }
 
 bool UndoHistory::record()
 {
-    if (current_.shownOn(ctx_))
+    const std::optional<quint64> seen = ctx_.screen.revision();
+    const State &s = ctx_.state;
+    if (seen && seen == shownAt_ && current_.percentView == s.percentView && current_.tune.tpsMin == s.wv.tpsMin &&
+        current_.tune.tpsMax == s.wv.tpsMax)
+        return false; // nothing written on screen since it showed the current state
+    if (current_.shownOn(ctx_)) {
+        shownAt_ = seen;
         return false;
+    }
     ScreenState now = ScreenState::capture(ctx_);
-    if (sameContent(now, current_))
-        return false;
-    steps_.resize(std::size_t(index_) + 1);
-    steps_.push_back(now.encode());
-    ++index_;
-    current_ = std::move(now);
-    return true;
+    const bool step = !sameContent(now, current_);
+    if (step) {
+        steps_.resize(std::size_t(index_) + 1);
+        steps_.push_back(now.encode());
+        ++index_;
+        current_ = std::move(now);
+    }
+    shownAt_ = seen;
+    return step;
 }
 
 void UndoHistory::undo()
@@ -246,6 +257,7 @@ void UndoHistory::undo()
     restore(target, false);
     --index_;
     current_ = target;
+    shownAt_.reset(); // what was written back may show the step in a form of its own
 }
 
 void UndoHistory::redo()
@@ -258,6 +270,7 @@ void UndoHistory::redo()
     restore(target, true);
     ++index_;
     current_ = target;
+    shownAt_.reset();
 }
 
 void UndoHistory::restore(const ScreenState &target, bool forward)

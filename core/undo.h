@@ -104,6 +104,7 @@ private:
     std::vector<QByteArray> steps_;
     int index_ = 0;
     ScreenState current_; // steps_[index_], kept decoded: the screen is compared with it
+    std::optional<quint64> shownAt_; // the screen's revision when it last showed current_
     Tune saved_;
     std::optional<Tune> transferred_;
     std::optional<Tune> module_;

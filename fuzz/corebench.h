@@ -27,12 +27,12 @@
 // rule to all the controls it governs): those are no change and are not remembered.
 class ResettableScreen : public FakeScreen {
 public:
-    // The table is made the screen's own before any control is remembered by address.
-    ResettableScreen() { control(controlTable().front().name); }
+    ResettableScreen() { ownTable(); }
     // The screen as it stands is what reset() puts back.
     void markStartup()
     {
         base_ = *this;
+        ownTable();
         touched_.clear();
         touchedAt_.clear();
     }
@@ -40,44 +40,67 @@ public:
     void setText(const QString &n, const QString &t) override { touch(n), FakeScreen::setText(n, t); }
     void setItemIndex(const QString &n, int i) override { touch(n), FakeScreen::setItemIndex(n, i); }
     void setItems(const QString &n, const QStringList &i) override { touch(n), FakeScreen::setItems(n, i); }
-    void setEnabled(const QString &n, bool e) override { assign(n, &TableControl::enabled, e); }
-    void setVisible(const QString &n, bool v) override { assign(n, &TableControl::visible, v); }
-    void setColor(const QString &n, Rgb c) override { assign(n, &TableControl::color, c); }
-    void setFontColor(const QString &n, Rgb c) override { assign(n, &TableControl::fontColor, c); }
-    void setBarMin(const QString &n, int v) override { assign(n, &TableControl::barMin, v); }
-    void setBarMax(const QString &n, int v) override { assign(n, &TableControl::barMax, v); }
-    void setBarPosition(const QString &n, int v) override { assign(n, &TableControl::barPosition, v); }
+    void setEnabled(const QString &n, bool e) override
+    {
+        if (look(n).enabled != e)
+            touch(n), FakeScreen::setEnabled(n, e);
+    }
+    void setVisible(const QString &n, bool v) override
+    {
+        if (look(n).visible != v)
+            touch(n), FakeScreen::setVisible(n, v);
+    }
+    void setColor(const QString &n, Rgb c) override
+    {
+        if (look(n).color != c)
+            touch(n), FakeScreen::setColor(n, c);
+    }
+    void setFontColor(const QString &n, Rgb c) override
+    {
+        if (look(n).fontColor != c)
+            touch(n), FakeScreen::setFontColor(n, c);
+    }
+    void setBarMin(const QString &n, int v) override
+    {
+        if (look(n).barMin != v)
+            touch(n), FakeScreen::setBarMin(n, v);
+    }
+    void setBarMax(const QString &n, int v) override
+    {
+        if (look(n).barMax != v)
+            touch(n), FakeScreen::setBarMax(n, v);
+    }
+    void setBarPosition(const QString &n, int v) override
+    {
+        if (look(n).barPosition != v)
+            touch(n), FakeScreen::setBarPosition(n, v);
+    }
     void setFocus(const QString &n) override { touch(n), FakeScreen::setFocus(n); }
 
-    // Every control as markStartup() found it again.
+    // Every control as markStartup() found it again (a change the screen counts).
     void reset()
     {
-        for (const auto &[c, name] : touched_)
-            *c = base_.control(name);
+        for (const QString &name : touched_)
+            control(name) = std::as_const(base_).control(name);
         touched_.clear();
         touchedAt_.clear();
         lastFocus = base_.lastFocus;
     }
 
 private:
-    // A plain field of the control, as TableScreen sets it, remembered only when it changes.
-    template <typename T> void assign(const QString &name, T TableControl::*field, const T &value)
+    // The table made the screen's own (no longer shared with a copy): the addresses of
+    // its controls stay as they are from here on.
+    void ownTable() { control(controlTable().front().name); }
+    const TableControl &look(const QString &name) const { return TableScreen::control(name); }
+    void touch(const QString &name)
     {
-        TableControl &c = control(name);
-        if (c.*field == value)
-            return;
-        remember(c, name);
-        c.*field = value;
-    }
-    void touch(const QString &name) { remember(control(name), name); }
-    void remember(TableControl &c, const QString &name)
-    {
-        if (!touchedAt_.contains(&c)) {
-            touchedAt_.insert(&c);
-            touched_.push_back({&c, name});
+        const TableControl *c = &look(name);
+        if (!touchedAt_.contains(c)) {
+            touchedAt_.insert(c);
+            touched_.push_back(name);
         }
     }
-    std::vector<std::pair<TableControl *, QString>> touched_;
+    std::vector<QString> touched_;
     QSet<const TableControl *> touchedAt_;
     TableScreen base_;
 };

@@ -5,7 +5,12 @@
 
 #include <QtTest>
 
+#include <functional>
 #include <stdexcept>
+
+namespace {
+using Write = std::function<void(TableScreen &)>;
+}
 
 class TestTableScreen : public QObject {
     Q_OBJECT
@@ -57,6 +62,47 @@ private slots:
         screen.setText(name, "second");
         QCOMPARE(screen.text(first), QString("first"));
         QCOMPARE(screen.text(second), QString("second"));
+    }
+
+    // What a reader of the screen may skip rests on these numbers: each write that can
+    // change a text, list, selection, enabled or visible state gives a new one.
+    void revisionsFollowTheWrites_data()
+    {
+        QTest::addColumn<Write>("write");
+        QTest::addColumn<bool>("revision");
+        QTest::addColumn<bool>("enabledRevision");
+        QTest::newRow("text") << Write([](TableScreen &s) { s.setText("e5", "17"); }) << true << false;
+        QTest::newRow("same text again") << Write([](TableScreen &s) { s.setText("e5", "0"); }) << true << false;
+        QTest::newRow("typed") << Write([](TableScreen &s) { s.type("cbEscalaRpm", "x"); }) << true << false;
+        QTest::newRow("entry") << Write([](TableScreen &s) { s.setItemIndex("cbEscalaRpm", 1); }) << true << false;
+        QTest::newRow("entries") << Write([](TableScreen &s) { s.setItems("cbPorta", {"a"}); }) << true << false;
+        QTest::newRow("disabled") << Write([](TableScreen &s) { s.setEnabled("btnAtivar", false); }) << true << true;
+        QTest::newRow("enabled as it was") << Write([](TableScreen &s) { s.setEnabled("btnAtivar", true); }) << false
+                                          << false;
+        QTest::newRow("hidden") << Write([](TableScreen &s) { s.setVisible("btnAtivar", false); }) << true << false;
+        QTest::newRow("visible as it was") << Write([](TableScreen &s) { s.setVisible("btnAtivar", true); }) << false
+                                          << false;
+        QTest::newRow("through control()") << Write([](TableScreen &s) { s.control("e5").text = "3"; }) << true << true;
+        QTest::newRow("bar") << Write([](TableScreen &s) { s.setBarPosition("pbCarregando", 7); }) << false << false;
+        QTest::newRow("colour") << Write([](TableScreen &s) { s.setColor("e5", colors::red); }) << false << false;
+        QTest::newRow("focus") << Write([](TableScreen &s) { s.setFocus("e5"); }) << false << false;
+    }
+
+    void revisionsFollowTheWrites()
+    {
+        QFETCH(Write, write);
+        QFETCH(bool, revision);
+        QFETCH(bool, enabledRevision);
+        TableScreen screen, other;
+        QVERIFY(screen.revision().has_value() && screen.enabledRevision().has_value());
+        QCOMPARE(screen.revision(), other.revision()); // the same start-up table
+        other.setText("e5", "9");
+        const auto before = screen.revision(), enabledBefore = screen.enabledRevision();
+        write(screen);
+        QCOMPARE(screen.revision() != before, revision);
+        QCOMPARE(screen.enabledRevision() != enabledBefore, enabledRevision);
+        if (revision) // another screen's look never has the same number
+            QVERIFY(screen.revision() != other.revision());
     }
 
     void unknownNamesThrowEachTime()

@@ -1,5 +1,5 @@
 // What makes a new step of the history: every part of the parameter set on screen,
-// and nothing else.
+// and nothing else; and what the enabled rule leaves after each handler.
 #include "common/names.h"
 #include "core/undo.h"
 #include "fakecore.h"
@@ -61,6 +61,45 @@ private slots:
             CoreRig fresh;
             QVERIFY(ScreenState::capture(rig.c().context()) == ScreenState::capture(fresh.c().context()));
         }
+    }
+
+    // A screen put back from a copy shows the copy's look: the history sees it.
+    void aScreenAssignedFromACopyIsSeen()
+    {
+        CoreRig rig;
+        const FakeScreen startup = rig.screen;
+        rig.screen.setText("e5", "44");
+        QVERIFY(rig.c().history().record());
+        rig.screen = startup;
+        QVERIFY(rig.c().history().record());
+        QCOMPARE(rig.c().history().count(), 3);
+        QVERIFY(!rig.c().history().record());
+    }
+
+    // Whatever wrote an enabled state between two handlers, the next handler leaves the
+    // rule's states behind, also when the program's state did not change.
+    void theNextHandlerPutsBackTheRulesStates_data()
+    {
+        QTest::addColumn<Change>("write");
+        QTest::newRow("setEnabled") << Change([](CoreRig &r) { r.screen.setEnabled("btnEnvia", true); });
+        QTest::newRow("through control()") << Change([](CoreRig &r) { r.screen.control("btnEnvia").enabled = true; });
+        QTest::newRow("screen assigned from a copy") << Change([](CoreRig &r) {
+            FakeScreen copy = r.screen;
+            copy.setEnabled("btnEnvia", true);
+            r.screen = copy;
+        });
+    }
+
+    void theNextHandlerPutsBackTheRulesStates()
+    {
+        QFETCH(Change, write);
+        CoreRig rig;
+        rig.c().ComPort1AfterClose(); // changes no state
+        QVERIFY(!rig.screen.isEnabled("btnEnvia")); // no port
+        write(rig);
+        QVERIFY(rig.screen.isEnabled("btnEnvia"));
+        rig.c().ComPort1AfterClose(); // changes no state
+        QVERIFY(!rig.screen.isEnabled("btnEnvia"));
     }
 };
 
