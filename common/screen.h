@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 
 struct Rgb {
     std::uint8_t r = 0, g = 0, b = 0;
@@ -69,4 +70,12 @@ public:
     virtual void setBarPosition(const QString &name, int value) = 0;
 
     virtual void setFocus(const QString &name) = 0;
+
+    // Numbers that tell a reader whether the screen may have changed since it last
+    // looked: revision() changes with every text, entry list, selection, enabled or
+    // visible state written, enabledRevision() with every enabled state; two different
+    // looks never share a number. None when the screen does not count: a reader then
+    // takes it as changed.
+    virtual std::optional<quint64> revision() const { return std::nullopt; }
+    virtual std::optional<quint64> enabledRevision() const { return std::nullopt; }
 };

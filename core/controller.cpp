@@ -66,6 +66,11 @@ Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &ti
                        Timer &timerTps, Timer &timerReadBack)
     : ctx_{screen, port, prompt, timer1, timer2, timerTps, timerReadBack, state_, {}}
 {
+    build();
+}
+
+void Controller::build()
+{
     image_ = std::make_unique<ParameterImage>(ctx_);
     transmitter_ = std::make_unique<Transmitter>(ctx_, *image_);
     scanner_ = std::make_unique<Scanner>(ctx_);
@@ -120,6 +125,32 @@ void Controller::FormCreateMaps()
     EnabledRefresh refresh(*this);
     axes_->cbEscalaRpmChange(); // the speed axis of the 6600 scale selected above
     undo_->reset();
+}
+
+Controller::Startup Controller::startup() const { return {state_, undo_->snapshot()}; }
+
+void Controller::restart(const Startup &startup)
+{
+    // The start-up changes no part but the history: new parts are as it left them.
+    build();
+    state_ = startup.state;
+    undo_->restore(startup.history);
+    uploadStart_.reset();
+    moduleComparison_ = {};
+    enabled_.reset();
+    enabledShown_.reset();
+}
+
+void Controller::applyEnabled()
+{
+    const enabledset::ProgramState now = programState();
+    const std::optional<quint64> seen = ctx_.screen.enabledRevision();
+    if (enabled_ && enabled_->first == now && seen && seen == enabledShown_)
+        return; // no enabled state written since the same rule was applied
+    if (!enabled_ || enabled_->first != now)
+        enabled_.emplace(now, enabledset::enabledSet(now));
+    enabledset::apply(ctx_.screen, enabled_->second);
+    enabledShown_ = ctx_.screen.enabledRevision();
 }
 
 // The port's own events change no state: the steps after a successful open or close

@@ -5,6 +5,7 @@
 #include "core/enabledset.h"
 #include "core/linkstatus.h"
 #include "core/tunediff.h"
+#include "core/undo.h"
 #include "maps/maptools.h"
 
 #include <QList>
@@ -23,7 +24,6 @@ class MapTools;
 class MapFile;
 class ConfigFields;
 class TpsCalibration;
-class UndoHistory;
 
 // The differences between the screen and a map file ("Comparar").
 struct FileComparison {
@@ -43,7 +43,7 @@ public:
     // The program's state as the enabled-controls rule reads it, and the rule applied.
     // Every handler below ends by applying it.
     enabledset::ProgramState programState() const { return enabledset::fromContext(ctx_); }
-    void applyEnabled() { enabledset::apply(ctx_); }
+    void applyEnabled();
     Context &context() { return ctx_; }
 
     // Start-up: the port list as enumerated, then the start-up steps of the window.
@@ -53,6 +53,13 @@ public:
     // axis and starts the history, once the maps exist.
     void FormCreateWithoutMaps(const QStringList &ports);
     void FormCreateMaps();
+    // What FormCreate leaves inside the core. restart() brings the core back to it
+    // without running the start-up again (no read of the whole screen): the parts as
+    // new, the state and the history as taken. The screen, line, timers and prompts
+    // are the caller's to put back as they were when the snapshot was taken.
+    struct Startup;
+    Startup startup() const; // right after FormCreate
+    void restart(const Startup &startup);
 
     // Port activation. The window opens or closes the real port; the port's events
     // and the steps after a successful open or close come here.
@@ -161,6 +168,7 @@ private:
     std::unique_ptr<TpsCalibration> tps_;
     std::unique_ptr<UndoHistory> undo_;
 
+    void build(); // the parts, as new, and the hooks between them
     void showViewForHistory(bool percent, bool leaveEditMode);
     bool calibrating() const; // the TPS calibration runs
     void refuseMapChangeWhileBusy() const;
@@ -170,4 +178,13 @@ private:
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
     mutable linkstatus::ModuleComparison moduleComparison_;
+    // The rule's last result (most handlers leave the state it reads as it was), and
+    // the screen's enabled states as they were once it was applied.
+    std::optional<std::pair<enabledset::ProgramState, enabledset::EnabledSet>> enabled_;
+    std::optional<quint64> enabledShown_;
+};
+
+struct Controller::Startup {
+    State state;
+    UndoHistory::Snapshot history;
 };

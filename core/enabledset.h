@@ -23,6 +23,7 @@ struct ProgramState {
     bool percentView = false;
     bool recording = false;
     bool logOpen = false;
+    friend bool operator==(const ProgramState &, const ProgramState &) = default;
 };
 
 struct Entry {

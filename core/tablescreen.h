@@ -4,9 +4,11 @@
 // on it with no window at all (the command line, the tests).
 #include "common/screen.h"
 
-#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <array>
 
 struct TableControl {
     QString text;
@@ -44,14 +46,31 @@ public:
     void setBarMax(const QString &name, int value) override;
     void setBarPosition(const QString &name, int value) override;
     void setFocus(const QString &name) override;
+    std::optional<quint64> revision() const override { return revision_; }
+    std::optional<quint64> enabledRevision() const override { return enabledRevision_; }
 
     // Typing into a combo box: the text changes and no entry stays selected unless
     // the text is one of the entries.
     void type(const QString &name, const QString &text);
-    TableControl &control(const QString &name); // throws on an unknown name
+    // Throws on an unknown name. The control may be changed through it: the screen
+    // counts it as changed (revision()).
+    TableControl &control(const QString &name);
     const TableControl &control(const QString &name) const;
     QString lastFocus;
 
 private:
-    QHash<QString, TableControl> controls_;
+    TableControl &row(const QString &name) { return controls_[indexOf(name)]; } // a write that counts itself
+    void changed(bool enabledState);
+    quint64 revision_ = 0, enabledRevision_ = 0; // 0: the start-up table
+    int indexOf(const QString &name) const; // the row of the start-up table; throws on an unknown name
+    QList<TableControl> controls_;          // by row of the start-up table
+    // Where the characters of a name asked for lately are, and its row. The core names
+    // its controls with literals and with lists that live as long as the program, so
+    // that most lookups find the name here and compare it once, without hashing it.
+    struct Recent {
+        const QChar *chars = nullptr;
+        qsizetype size = 0;
+        int row = -1;
+    };
+    mutable std::array<Recent, 2048> recent_{}; // a slot is 11 bits of the address's hash
 };

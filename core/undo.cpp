@@ -124,6 +124,32 @@ ScreenState ScreenState::capture(Context &ctx)
     return state;
 }
 
+bool ScreenState::shownOn(const Context &ctx) const
+{
+    const Screen &s = ctx.screen;
+    const QStringList &controls = mapfile::fieldControls();
+    const QStringList &captionList = captionNames();
+    if (percentView != ctx.state.percentView || tune.tpsMin != ctx.state.wv.tpsMin ||
+        tune.tpsMax != ctx.state.wv.tpsMax || tune.texts.size() != controls.size() ||
+        itemIndex.size() != controls.size() || items.size() != controls.size() ||
+        captions.size() != captionList.size())
+        return false;
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QString &control = controls[i];
+        if (s.text(control) != tune.texts[i])
+            return false;
+        const bool combo = isCombo(control);
+        if (itemIndex[i] != (combo ? s.itemIndex(control) : -1))
+            return false;
+        if (combo ? s.items(control) != items[i] : !items[i].isEmpty())
+            return false;
+    }
+    for (qsizetype i = 0; i < captionList.size(); ++i)
+        if (s.text(captionList[i]) != captions[i])
+            return false;
+    return toothFieldsEnabled == s.isEnabled(toothField) && unitCaption == s.text(unitCaptionName);
+}
+
 QByteArray ScreenState::encode() const
 {
     Writer w;
@@ -183,20 +209,43 @@ void UndoHistory::reset()
     steps_.push_back(now.encode());
     index_ = 0;
     current_ = now;
+    shownAt_ = ctx_.screen.revision();
     saved_ = now.tune;
     transferred_.reset();
 }
 
+void UndoHistory::restore(const Snapshot &s)
+{
+    steps_ = s.steps;
+    index_ = s.index;
+    current_ = s.current;
+    saved_ = s.saved;
+    transferred_ = s.transferred;
+    module_ = s.module;
+    shownAt_.reset();
+}
+
 bool UndoHistory::record()
 {
-    ScreenState now = ScreenState::capture(ctx_);
-    if (sameContent(now, current_))
+    const std::optional<quint64> seen = ctx_.screen.revision();
+    const State &s = ctx_.state;
+    if (seen && seen == shownAt_ && current_.percentView == s.percentView && current_.tune.tpsMin == s.wv.tpsMin &&
+        current_.tune.tpsMax == s.wv.tpsMax)
+        return false; // nothing written on screen since it showed the current state
+    if (current_.shownOn(ctx_)) {
+        shownAt_ = seen;
         return false;
-    steps_.resize(std::size_t(index_) + 1);
-    steps_.push_back(now.encode());
-    ++index_;
-    current_ = std::move(now);
-    return true;
+    }
+    ScreenState now = ScreenState::capture(ctx_);
+    const bool step = !sameContent(now, current_);
+    if (step) {
+        steps_.resize(std::size_t(index_) + 1);
+        steps_.push_back(now.encode());
+        ++index_;
+        current_ = std::move(now);
+    }
+    shownAt_ = seen;
+    return step;
 }
 
 void UndoHistory::undo()
@@ -208,6 +257,7 @@ void UndoHistory::undo()
     restore(target, false);
     --index_;
     current_ = target;
+    shownAt_.reset(); // what was written back may show the step in a form of its own
 }
 
 void UndoHistory::redo()
@@ -220,6 +270,7 @@ void UndoHistory::redo()
     restore(target, true);
     ++index_;
     current_ = target;
+    shownAt_.reset();
 }
 
 void UndoHistory::restore(const ScreenState &target, bool forward)

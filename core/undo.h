@@ -32,6 +32,9 @@ struct ScreenState {
     friend bool operator==(const ScreenState &, const ScreenState &) = default;
 
     static ScreenState capture(Context &ctx);
+    // Whether capture() would give this state but for the edit mode, read control by
+    // control without a copy; nearly every step asked for finds nothing changed.
+    bool shownOn(const Context &ctx) const;
     // A compact form for the history (UTF-8 texts with their lengths, about 1 KB); the
     // edit mode is its last byte, left out when two steps are compared.
     QByteArray encode() const;
@@ -78,6 +81,17 @@ public:
     // the last completed transfer: closing would lose it.
     bool wouldLoseChanges() const;
 
+    // Everything the history holds, to start again from it.
+    struct Snapshot {
+        std::vector<QByteArray> steps;
+        int index = 0;
+        ScreenState current;
+        Tune saved;
+        std::optional<Tune> transferred, module;
+    };
+    Snapshot snapshot() const { return {steps_, index_, current_, saved_, transferred_, module_}; }
+    void restore(const Snapshot &s);
+
     int index() const { return index_; }
     int count() const { return int(steps_.size()); }
     qsizetype storedBytes() const; // bytes held by the encoded steps
@@ -90,6 +104,7 @@ private:
     std::vector<QByteArray> steps_;
     int index_ = 0;
     ScreenState current_; // steps_[index_], kept decoded: the screen is compared with it
+    std::optional<quint64> shownAt_; // the screen's revision when it last showed current_
     Tune saved_;
     std::optional<Tune> transferred_;
     std::optional<Tune> module_;

@@ -1,10 +1,9 @@
 #pragma once
 // The whole core over the fakes, input after input, without paying each time for what
-// does not change: the fakes live on, and the screen goes back to its start-up table by
-// putting back only the controls that the last input changed (copying the whole table
-// would cost more than most inputs). Each input still gets a new Controller and runs
-// FormCreate as the window does, and the Controller goes when the input ends, so
-// nothing of a previous input reaches the next one.
+// does not change: the fakes and the core live on. After each input the core restarts
+// from what its start-up left (Controller::restart, no new start-up), and the fakes go
+// back to how the start-up left them: the screen puts back only the controls that the
+// input changed (copying the whole table would cost more than most inputs).
 //
 // fingerprint() writes down everything an input leaves behind; with
 // VELTO_FUZZ_RESET_CHECK set, the targets run each input on the bench twice and on a
@@ -15,6 +14,7 @@
 
 #include <QSet>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -27,52 +27,82 @@
 // rule to all the controls it governs): those are no change and are not remembered.
 class ResettableScreen : public FakeScreen {
 public:
-    // The table is made the screen's own before any control is remembered by address.
-    ResettableScreen() { control(controlTable().front().name); }
+    ResettableScreen() { ownTable(); }
+    // The screen as it stands is what reset() puts back.
+    void markStartup()
+    {
+        base_ = *this;
+        ownTable();
+        touched_.clear();
+        touchedAt_.clear();
+    }
 
     void setText(const QString &n, const QString &t) override { touch(n), FakeScreen::setText(n, t); }
     void setItemIndex(const QString &n, int i) override { touch(n), FakeScreen::setItemIndex(n, i); }
     void setItems(const QString &n, const QStringList &i) override { touch(n), FakeScreen::setItems(n, i); }
-    void setEnabled(const QString &n, bool e) override { assign(n, &TableControl::enabled, e); }
-    void setVisible(const QString &n, bool v) override { assign(n, &TableControl::visible, v); }
-    void setColor(const QString &n, Rgb c) override { assign(n, &TableControl::color, c); }
-    void setFontColor(const QString &n, Rgb c) override { assign(n, &TableControl::fontColor, c); }
-    void setBarMin(const QString &n, int v) override { assign(n, &TableControl::barMin, v); }
-    void setBarMax(const QString &n, int v) override { assign(n, &TableControl::barMax, v); }
-    void setBarPosition(const QString &n, int v) override { assign(n, &TableControl::barPosition, v); }
+    void setEnabled(const QString &n, bool e) override
+    {
+        if (look(n).enabled != e)
+            touch(n), FakeScreen::setEnabled(n, e);
+    }
+    void setVisible(const QString &n, bool v) override
+    {
+        if (look(n).visible != v)
+            touch(n), FakeScreen::setVisible(n, v);
+    }
+    void setColor(const QString &n, Rgb c) override
+    {
+        if (look(n).color != c)
+            touch(n), FakeScreen::setColor(n, c);
+    }
+    void setFontColor(const QString &n, Rgb c) override
+    {
+        if (look(n).fontColor != c)
+            touch(n), FakeScreen::setFontColor(n, c);
+    }
+    void setBarMin(const QString &n, int v) override
+    {
+        if (look(n).barMin != v)
+            touch(n), FakeScreen::setBarMin(n, v);
+    }
+    void setBarMax(const QString &n, int v) override
+    {
+        if (look(n).barMax != v)
+            touch(n), FakeScreen::setBarMax(n, v);
+    }
+    void setBarPosition(const QString &n, int v) override
+    {
+        if (look(n).barPosition != v)
+            touch(n), FakeScreen::setBarPosition(n, v);
+    }
     void setFocus(const QString &n) override { touch(n), FakeScreen::setFocus(n); }
 
-    // Every control as at start-up again.
+    // Every control as markStartup() found it again (a change the screen counts).
     void reset()
     {
-        static const TableScreen startup;
-        for (const auto &[c, name] : touched_)
-            *c = startup.control(name);
+        for (const QString &name : touched_)
+            control(name) = std::as_const(base_).control(name);
         touched_.clear();
         touchedAt_.clear();
-        lastFocus.clear();
+        lastFocus = base_.lastFocus;
     }
 
 private:
-    // A plain field of the control, as TableScreen sets it, remembered only when it changes.
-    template <typename T> void assign(const QString &name, T TableControl::*field, const T &value)
+    // The table made the screen's own (no longer shared with a copy): the addresses of
+    // its controls stay as they are from here on.
+    void ownTable() { control(controlTable().front().name); }
+    const TableControl &look(const QString &name) const { return TableScreen::control(name); }
+    void touch(const QString &name)
     {
-        TableControl &c = control(name);
-        if (c.*field == value)
-            return;
-        remember(c, name);
-        c.*field = value;
-    }
-    void touch(const QString &name) { remember(control(name), name); }
-    void remember(TableControl &c, const QString &name)
-    {
-        if (!touchedAt_.contains(&c)) {
-            touchedAt_.insert(&c);
-            touched_.push_back({&c, name});
+        const TableControl *c = &look(name);
+        if (!touchedAt_.contains(c)) {
+            touchedAt_.insert(c);
+            touched_.push_back(name);
         }
     }
-    std::vector<std::pair<TableControl *, QString>> touched_;
+    std::vector<QString> touched_;
     QSet<const TableControl *> touchedAt_;
+    TableScreen base_;
 };
 
 struct CoreBench {
@@ -82,25 +112,38 @@ struct CoreBench {
     FakeTimer timer1, timer2, timerTps, timerReadBack;
     std::unique_ptr<Controller> controller;
 
-    // The state of a CoreRig just built.
-    void start()
+    // The state of a CoreRig just built, kept to go back to after each input.
+    CoreBench()
     {
         controller = std::make_unique<Controller>(screen, port, prompt, timer1, timer2, timerTps, timerReadBack);
         controller->FormCreate({});
+        startup_ = controller->startup();
+        screen.markStartup();
+        portStart_ = port;
+        promptStart_ = prompt;
+        for (int i = 0; i < 4; ++i)
+            timersStart_[i] = *timers()[i];
     }
-    // Everything an input built is freed before it ends: libFuzzer takes an input that
-    // allocates more than it frees for a leak and runs it again to look for one.
+    // Back to that state. Nothing an input allocated outlives it: libFuzzer takes an
+    // input that allocates more than it frees for a leak and runs it again to look for one.
     void finish()
     {
-        controller.reset();
+        controller->restart(startup_);
         screen.reset();
-        port = FakePort();
-        prompt = FakePrompt();
-        for (FakeTimer *t : {&timer1, &timer2, &timerTps, &timerReadBack})
-            *t = FakeTimer();
+        port = portStart_;
+        prompt = promptStart_;
+        for (int i = 0; i < 4; ++i)
+            *timers()[i] = timersStart_[i];
     }
     Controller &c() { return *controller; }
     State &state() { return controller->state(); }
+
+private:
+    std::array<FakeTimer *, 4> timers() { return {&timer1, &timer2, &timerTps, &timerReadBack}; }
+    Controller::Startup startup_;
+    FakePort portStart_;
+    FakePrompt promptStart_;
+    std::array<FakeTimer, 4> timersStart_;
 };
 
 namespace fuzzbench {
@@ -187,7 +230,6 @@ inline bool resetCheck()
 // and on a CoreRig built for it alone; all three must leave the same.
 template <typename Run> void runOnBench(CoreBench &bench, Run &&run)
 {
-    bench.start();
     run(bench);
     if (!resetCheck()) {
         bench.finish();
@@ -195,7 +237,6 @@ template <typename Run> void runOnBench(CoreBench &bench, Run &&run)
     }
     const QByteArray first = fingerprint(bench);
     bench.finish();
-    bench.start();
     run(bench);
     const QByteArray second = fingerprint(bench);
     bench.finish();
