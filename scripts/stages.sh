@@ -8,8 +8,9 @@ stage_started=$SECONDS
 stage() {
   local name=$1 start=$SECONDS status=0
   shift
-  echo "==> $name"
-  "$@" || status=$?
+  echo "==> $name (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  local TIMEFORMAT="==> $name: %0lR wall, %0lU user, %0lS sys (CPU time of its processes)"
+  time "$@" || status=$?
   local t=$(( SECONDS - start ))
   local line
   line=$(printf '%-10s %3d min %02d s' "$name" $(( t / 60 )) $(( t % 60 )))
@@ -19,7 +20,7 @@ stage() {
     stages_summary ""
     exit "$status"
   fi
-  echo "==> $name passed in $(( t / 60 )) min $(( t % 60 )) s"
+  echo "==> $name passed in $(( t / 60 )) min $(( t % 60 )) s (load average $(cut -d' ' -f1-3 /proc/loadavg))"
 }
 
 stages_summary() {
