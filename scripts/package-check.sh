@@ -60,7 +60,7 @@ else
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   status=0
-  if command -v unshare >/dev/null; then
+  if command -v unshare >/dev/null && "${sudo[@]}" unshare --mount --propagation private true 2>/dev/null; then
     "${sudo[@]}" unshare --mount --propagation private bash "$0" --in-throwaway-root "$build" "$deb" "$scratch" ||
       status=$?
   else
