@@ -16,7 +16,10 @@ run_tests() {
 }
 
 stage deps "$root/scripts/deps.sh"
-stage build "$root/scripts/build.sh" "$root/build"
+# Built for the prefix that the package installs to, as scripts/package.sh configures
+# it: the package stage then builds nothing again (the window's library names its data
+# folder, and a new prefix would compile it once more).
+stage build "$root/scripts/build.sh" "$root/build" -DCMAKE_INSTALL_PREFIX=/usr
 stage tests run_tests "$@"
 if [ $# -eq 0 ]; then
   stage package bash "$root/scripts/package-check.sh" "$root/build"
