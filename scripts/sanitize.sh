@@ -2,10 +2,21 @@
 # The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer (g++)
 # in build-asan/, then the serial component's tests with ThreadSanitizer in build-tsan/.
 # Any sanitizer report fails the test that shows it, and so this script.
+#   bash scripts/sanitize.sh                       both builds, every test of every tier
+#   bash scripts/sanitize.sh asan [ctest options]  only the ASan + UBSan build, for example
+#                                                  the tests of some tiers: -L '^(unit|gui)$'
+#   bash scripts/sanitize.sh tsan                  only the TSan build
 # VELTO_ASAN_DIR and VELTO_TSAN_DIR choose other build folders.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
+which=${1:-all}
+[ $# -gt 0 ] && shift
+case $which in
+  all | asan | tsan) ;;
+  *) echo "sanitize: unknown build $which (asan, tsan)" >&2; exit 2 ;;
+esac
+[ $# -eq 0 ] || [ "$which" = asan ] || { echo "sanitize: ctest options go with asan only" >&2; exit 2; }
 
 "$root/scripts/deps.sh"
 export QT_QPA_PLATFORM=offscreen
@@ -41,14 +52,18 @@ build_quietly() { # build folder, log name, cmake --build arguments...
   fi
 }
 
-# --- AddressSanitizer + UndefinedBehaviorSanitizer: every test ---------------------
-asan=${VELTO_ASAN_DIR:-$root/build-asan}
-echo "sanitize: ASan + UBSan build in $asan"
-start=$(date +%s)
-configure "$asan" -DVELTO_SANITIZE=ON -DVELTO_TSAN=OFF
-build_quietly "$asan" build.log
-(cd "$asan" && ctest --output-on-failure -j"$jobs" --timeout 600)
-echo "sanitize: ASan + UBSan suite passed in $(( $(date +%s) - start )) s"
+# --- AddressSanitizer + UndefinedBehaviorSanitizer: every test (or those chosen) ----
+if [ "$which" != tsan ]; then
+  asan=${VELTO_ASAN_DIR:-$root/build-asan}
+  echo "sanitize: ASan + UBSan build in $asan"
+  start=$(date +%s)
+  configure "$asan" -DVELTO_SANITIZE=ON -DVELTO_TSAN=OFF
+  build_quietly "$asan" build.log
+  echo "sanitize: built in $(( $(date +%s) - start )) s"
+  (cd "$asan" && ctest --output-on-failure -j"$jobs" --timeout 600 "$@")
+  echo "sanitize: ASan + UBSan tests ${*:+($*) }passed in $(( $(date +%s) - start )) s"
+fi
+[ "$which" = asan ] && exit 0
 
 # --- ThreadSanitizer: the serial component's tests -------------------------------
 # The names are those that serial/CMakeLists.txt registers.

@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs the whole test suite headless, then builds,
-# installs, runs and removes the Debian package (scripts/package-check.sh).
+# The test command: installs what is missing, builds, runs every test headless (all the
+# tiers: unit, gui, e2e, slow) and then builds, installs, runs and removes the Debian
+# package (scripts/package-check.sh). Prints each stage's time. The sanitizer builds and
+# the fuzz smoke run in CI after it (.ci/run).
+#   bash scripts/test.sh                  everything
+#   bash scripts/test.sh -L unit          only the tests of a tier (ctest's options), no package
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export QT_QPA_PLATFORM=offscreen
+source "$root/scripts/stages.sh"
 
-"$root/scripts/deps.sh"
-"$root/scripts/build.sh" "$root/build"
-cd "$root/build"
-ctest --output-on-failure -j2 --timeout 600
-bash "$root/scripts/package-check.sh" "$root/build"
-bash "$root/scripts/sanitize.sh"
-bash "$root/scripts/fuzz.sh"
+run_tests() {
+  cd "$root/build"
+  ctest --output-on-failure -j2 --timeout 600 "$@"
+}
+
+stage deps "$root/scripts/deps.sh"
+# Built for the prefix that the package installs to, as scripts/package.sh configures
+# it: the package stage then builds nothing again (the window's library names its data
+# folder, and a new prefix would compile it once more).
+stage build "$root/scripts/build.sh" "$root/build" -DCMAKE_INSTALL_PREFIX=/usr
+stage tests run_tests "$@"
+if [ $# -eq 0 ]; then
+  stage package bash "$root/scripts/package-check.sh" "$root/build"
+fi
+stages_summary 12
