@@ -206,6 +206,10 @@ QString explainPortError(int code, int osError, const QString &devicePath)
         if (opening)
             return QStringLiteral(" %1 não é uma porta serial. ").arg(devicePath);
         break;
+    case EBADF:
+        if (!opening)
+            return QStringLiteral(" A porta %1 não está aberta. ").arg(devicePath);
+        break;
     default:
         break;
     }

@@ -25,6 +25,7 @@ PortHolder findPortHolder(const QString &devicePath);
 //   EBUSY, EWOULDBLOCK at open   held by another program, named where it is known
 //   EIO, ENXIO, ENODEV           the device vanished
 //   ENOENT, ENOTTY at open       no such port, not a serial port
+//   EBADF after open             the port is not open
 //   anything else                the step that failed on the port and the system's error
 // Empty only for an error of no named device.
 // The text begins and ends with a blank, as the window's other messages.

@@ -124,6 +124,8 @@ void TestPortErrors::everyErrorNamesThePort_data()
     QTest::newRow("unknown number") << int(EComPort::ModemStatusFailed) << 9999 << "/dev/ttyS0"
                                     << QString::fromUtf8(" As linhas de controle da porta /dev/ttyS0 não puderam ser "
                                                          "lidas: erro do sistema número 9999. ");
+    QTest::newRow("port not open") << int(EComPort::WriteFailed) << EBADF << "/dev/ttyS0"
+                                   << QString::fromUtf8(" A porta /dev/ttyS0 não está aberta. ");
     QTest::newRow("no device") << int(EComPort::ReadFailed) << EAGAIN << "" << "";
 }
 
