@@ -9,3 +9,9 @@
 class TForm1;
 
 std::unique_ptr<SignalWatch> endOnSignals(TForm1 &form);
+
+// Called right before the application's event loop runs. Before it, a signal (while
+// the refusal box of a log given at start is open, say) closes the open box and makes
+// endRequested() true: the program then ends instead of starting its event loop.
+void eventLoopStarts();
+bool endRequested();

@@ -20,6 +20,7 @@
 #include "link/scanner.h"
 #include "common/controls.h"
 #include "common/names.h"
+#include "common/systemerror.h"
 #include "files/mapfilecodec.h"
 #include "serial/comport.h"
 
@@ -346,7 +347,7 @@ void TForm1::guarded(const std::function<void()> &handler)
     try {
         handler();
     } catch (const std::exception &e) {
-        showError(QString::fromUtf8(e.what()));
+        showError(systemerror::failureText(e));
     } catch (...) {
         showError(QStringLiteral("Erro desconhecido"));
     }
@@ -367,7 +368,7 @@ void TForm1::tick(const QtTimer *timer, const std::function<void()> &handler)
         handler();
     } catch (const std::exception &e) {
         tickErrorOpen_.insert(timer);
-        showError(QString::fromUtf8(e.what()));
+        showError(systemerror::failureText(e));
         tickErrorOpen_.remove(timer);
     } catch (...) {
         tickErrorOpen_.insert(timer);

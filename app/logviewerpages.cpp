@@ -113,6 +113,15 @@ CellPage::CellPage(const logview::LogColumns &columns, const std::vector<logform
     body->addWidget(sideHost);
     auto *page = new QVBoxLayout(this);
     page->addLayout(controls);
+    // A log without a position channel has no cell for any row: the table stays empty
+    // and says why.
+    const QString noCells = logview::noCellsReason(columns.missingPositions());
+    if (!noCells.isEmpty()) {
+        auto *note = new QLabel(noCells.left(1).toUpper() + noCells.mid(1) + QLatin1Char('.'));
+        note->setObjectName(QStringLiteral("lbSemCelula"));
+        note->setWordWrap(true);
+        page->addWidget(note);
+    }
     page->addLayout(body, 1);
 
     for (QComboBox *box : {channel_, stat_, from_, to_})

@@ -39,6 +39,7 @@ int main(int argc, char *argv[])
         std::fputs("velto: no display available: set DISPLAY or QT_QPA_PLATFORM=offscreen\n", stderr);
         return 2;
     }
+    usePortugueseLocale();
     // Before the application object: the fonts and the port list load beside it.
     StartupPrefetch prefetch;
     QApplication app(argc, argv);
@@ -62,8 +63,12 @@ int main(int argc, char *argv[])
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() > 1)
         form.guarded([&] { form.datalog().openLog(arguments.at(1)); });
+    // SIGTERM or SIGHUP while its refusal box was open: the program ends here.
+    if (endRequested())
+        return 0;
     const QString grab = qEnvironmentVariable("VELTO_GRAB");
     if (!grab.isEmpty())
         grabWhenShown(form, grab);
+    eventLoopStarts();
     return app.exec();
 }

@@ -70,6 +70,9 @@ int cells(const QStringList &arguments)
         throw Failure{FileOrConversion,
                       QStringLiteral("%1: o registro não tem o canal %2").arg(path, logformat::channels()[channel])};
     const logview::LogColumns columns(log);
+    if (!columns.missingPositions().isEmpty())
+        throw Failure{FileOrConversion,
+                      QStringLiteral("%1: %2.").arg(path, logview::noCellsReason(columns.missingPositions()))};
     const logview::CellTable table = logview::cellTable(columns, channel, 0, columns.size());
     out(cl.isSet(QStringLiteral("json")) ? json(table, stat, channel) : lines(table, stat, channel));
     return Done;

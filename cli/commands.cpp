@@ -6,9 +6,9 @@
 #include "cli/exitcodes.h"
 #include "cli/headless.h"
 #include "cli/steps.h"
+#include "common/numtext.h"
 #include "common/systemerror.h"
 #include "config/configfields.h"
-#include "common/systemerror.h"
 #include "core/controller.h"
 #include "core/offlinecore.h"
 #include "core/tunediff.h"
@@ -135,6 +135,13 @@ UploadImage fileImage(const QString &path, Controller &controller, bool checkFie
         return uploadImage(controller.image());
     } catch (const Failure &) {
         throw;
+    } catch (const numtext::ConvertError &e) {
+        // The command line names the file and the field itself.
+        const int field = fieldNumber(e.control());
+        if (field > 0)
+            throw Failure{FileOrConversion,
+                          QStringLiteral("%1: %2: %3").arg(path, fieldName(field), e.conversionMessage().trimmed())};
+        throw conversionFailure(path, tune, e.conversionMessage());
     } catch (const std::exception &e) {
         throw conversionFailure(path, tune, QString::fromUtf8(e.what()));
     }
@@ -381,18 +388,35 @@ QByteArray csvField(const QString &text, const CsvStyle &style)
     return '"' + bytes.replace('"', "\"\"") + '"';
 }
 
+// The channels the log holds leave their columns in the CSV; those it does not hold
+// are left out (their zeros were never read).
 QByteArray csvOf(const logformat::Log &log, const CsvStyle &style)
 {
     QList<QStringList> marks(qsizetype(log.rows.size()));
     for (const logformat::Marker &m : log.markers)
         if (m.row < log.rows.size())
             marks[qsizetype(m.row)] << QStringLiteral("MARK %1 - %2").arg(m.number, 3, 10, QLatin1Char('0')).arg(m.text);
+    QList<qsizetype> kept;
+    QStringList names, units;
+    for (qsizetype c = 0; c < logformat::channels().size(); ++c)
+        if (!log.absent.contains(logformat::channels()[c])) {
+            kept << c;
+            names << logformat::channels()[c];
+            units << logformat::units()[c];
+        }
     const QByteArray sep(1, style.separator);
-    QByteArray csv = logformat::channels().join(QLatin1Char(style.separator)).toUtf8() + sep + "Marca\n";
-    csv += logformat::units().join(QLatin1Char(style.separator)).toUtf8() + sep + '\n';
+    QByteArray csv = names.join(QLatin1Char(style.separator)).toUtf8() + sep + "Marca\n";
+    csv += units.join(QLatin1Char(style.separator)).toUtf8() + sep + '\n';
     for (std::size_t i = 0; i < log.rows.size(); ++i) {
         QByteArray line = logformat::row(log.rows[i].ms, log.rows[i].values);
         line.chop(1); // the line end
+        if (kept.size() != logformat::channels().size()) {
+            const QList<QByteArray> fields = line.split('\t');
+            QByteArrayList held;
+            for (qsizetype c : kept)
+                held << fields.value(c);
+            line = held.join('\t');
+        }
         line.replace('.', style.decimal).replace('\t', style.separator);
         csv += line + sep + csvField(marks[qsizetype(i)].join(QStringLiteral("; ")), style) + '\n';
     }
@@ -420,6 +444,12 @@ int convert(const QStringList &arguments)
     const logformat::Log log = readLog(path);
     const CsvStyle style = cl.isSet(QStringLiteral("br")) ? CsvStyle{';', ','} : CsvStyle{};
     writeOutput(output, csvOf(log, style));
+    if (!log.absent.isEmpty())
+        err(QStringLiteral("velto-cli: %1: o registro não tem %2 %3: %4 fora do CSV.\n")
+                .arg(path,
+                     log.absent.size() == 1 ? QStringLiteral("o canal") : QStringLiteral("os canais"),
+                     log.absent.join(QStringLiteral(", ")),
+                     log.absent.size() == 1 ? QStringLiteral("ficou") : QStringLiteral("ficaram")));
     return Done;
 }
 

@@ -58,10 +58,9 @@ QString portMessage(const EComPort &e, const QString &port)
 {
     QString text = trimmedLines(QString::fromUtf8(e.what()));
     const QString hint = QStringLiteral("Veja as portas com: velto-cli ports");
-    if (e.code() == EComPort::OpenFailed && e.osError() == ENOENT)
-        return text + QStringLiteral("\nA porta %1 não existe. %2").arg(port, hint);
-    if (e.code() == EComPort::OpenFailed && e.osError() == ENOTTY)
-        return text + QStringLiteral("\n%1 não é uma porta serial. %2").arg(port, hint);
+    // The second line says that the port does not exist, or is none.
+    if (e.code() == EComPort::OpenFailed && (e.osError() == ENOENT || e.osError() == ENOTTY))
+        return text + QLatin1Char(' ') + hint;
     if (!text.contains(port))
         text += QStringLiteral("\nPorta: %1").arg(port);
     return text;

@@ -2,6 +2,8 @@
 // Steps the subcommands share: the --port option, and the wrappers that turn what a
 // step throws into the command's exit code with the file's name in front.
 #include "cli/exitcodes.h"
+#include "common/systemerror.h"
+#include "files/mapfile.h"
 #include "serial/comport.h"
 
 #include <QCommandLineOption>
@@ -20,8 +22,12 @@ template <typename F> auto onFile(const QString &path, F step)
         return step();
     } catch (const Failure &) {
         throw;
+    } catch (const MapFileIoError &e) {
+        // The map file's own text, then the system's error in Portuguese.
+        throw Failure{FileOrConversion, QStringLiteral("%1: %2 (%3)")
+                                            .arg(path, QString::fromUtf8(e.what()).trimmed(), systemerror::text(e.error()))};
     } catch (const std::exception &e) {
-        throw Failure{FileOrConversion, path + QStringLiteral(": ") + QString::fromUtf8(e.what()).trimmed()};
+        throw Failure{FileOrConversion, path + QStringLiteral(": ") + systemerror::failureText(e).trimmed()};
     }
 }
 

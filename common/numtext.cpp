@@ -17,6 +17,27 @@ ConvertError::ConvertError(const QString &message)
 {
 }
 
+ConvertError ConvertError::inField(const ConvertError &error, const QString &control, const QString &description,
+                                   const QString &written, int decimals)
+{
+    const QString first = error.conversionMessage();
+    QString line;
+    if (written.trimmed().isEmpty())
+        line = QStringLiteral("O campo %1 está vazio: escreva um número.").arg(description);
+    else if (!tryParseFloat(written, nullptr))
+        line = QStringLiteral("O campo %1 contém \"%2\", que não é um número.").arg(description, written);
+    else if (decimals <= 0)
+        line = QStringLiteral("O campo %1 contém \"%2\": use um número inteiro.").arg(description, written);
+    else
+        line = QStringLiteral("O campo %1 contém \"%2\": use no máximo %3.")
+                   .arg(description, written,
+                        decimals == 1 ? QStringLiteral("uma casa decimal") : QStringLiteral("%1 casas decimais").arg(decimals));
+    ConvertError e(first + QLatin1Char('\n') + line);
+    e.control_ = control;
+    e.conversion_ = first;
+    return e;
+}
+
 namespace {
 
 bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }

@@ -11,6 +11,19 @@ class ConvertError : public std::runtime_error {
 public:
     explicit ConvertError(const QString &message);
     QString message() const { return QString::fromUtf8(what()); }
+
+    // The error of a field's text: the runtime's message, then a line in the window's
+    // language that names the field (description: "e12i (injeção linha 2 coluna 5)")
+    // and shows what was written there; decimals: how many the field takes.
+    static ConvertError inField(const ConvertError &error, const QString &control, const QString &description,
+                                const QString &written, int decimals);
+    // The field's control, empty when the error names none.
+    QString control() const { return control_; }
+    // The runtime's message alone ("'abc' is not a valid integer value").
+    QString conversionMessage() const { return conversion_.isEmpty() ? message() : conversion_; }
+
+private:
+    QString control_, conversion_;
 };
 
 // Decimal integer with optional sign; blanks are not allowed around it; the value

@@ -1,8 +1,12 @@
 #include "config/configfields.h"
 
 #include "common/numtext.h"
+#include "common/tpslimits.h"
+#include "core/tunediff.h"
+#include "files/mapfilecodec.h"
 
 #include <QStringList>
+#include <type_traits>
 
 namespace {
 
@@ -44,6 +48,34 @@ const UpperLimit *upperLimitOf(const QString &field)
     return nullptr;
 }
 
+// A field's number; its conversion error names the field by its caption and shows
+// what was written.
+template <typename T, typename Parse> T numberOf(const QString &control, const QString &text, Parse &&parse)
+{
+    try {
+        return parse(text);
+    } catch (const numtext::ConvertError &e) {
+        const int k = int(mapfile::fieldControls().indexOf(control));
+        QString label = k >= 0 ? tunediff::fieldLabel(k + 1) : QString();
+        if (control == QLatin1String("tpsMin"))
+            label = QStringLiteral("TPS mínimo");
+        if (control == QLatin1String("tpsMax"))
+            label = QStringLiteral("TPS máximo");
+        throw numtext::ConvertError::inField(e, control, label.isEmpty() ? control : label, text,
+                                             std::is_integral_v<T> ? 0 : 15);
+    }
+}
+
+long double floatOf(const QString &control, const configcheck::TextOf &textOf)
+{
+    return numberOf<long double>(control, textOf(control), [](const QString &t) { return numtext::parseFloat(t); });
+}
+
+long long intOf(const QString &control, const QString &text)
+{
+    return numberOf<long long>(control, text, [](const QString &t) { return numtext::parseInt(t); });
+}
+
 } // namespace
 
 namespace configcheck {
@@ -51,15 +83,11 @@ namespace configcheck {
 QString refusal(const QString &field, const TextOf &textOf)
 {
     if (const UpperLimit *u = upperLimitOf(field))
-        return numtext::parseFloat(textOf(field)) > u->limit ? u->message : QString();
+        return floatOf(field, textOf) > u->limit ? u->message : QString();
     if (field == QLatin1String("eDeslCutOff"))
-        return numtext::parseFloat(textOf(field)) < numtext::parseFloat(textOf(QStringLiteral("eLigaCutOff")))
-                   ? cutOffOffMessage
-                   : QString();
+        return floatOf(field, textOf) < floatOf(QStringLiteral("eLigaCutOff"), textOf) ? cutOffOffMessage : QString();
     if (field == QLatin1String("eLigaCutOff"))
-        return numtext::parseFloat(textOf(field)) > numtext::parseFloat(textOf(QStringLiteral("eDeslCutOff")))
-                   ? cutOffOnMessage
-                   : QString();
+        return floatOf(field, textOf) > floatOf(QStringLiteral("eDeslCutOff"), textOf) ? cutOffOnMessage : QString();
     return {};
 }
 
@@ -72,19 +100,22 @@ std::optional<Refusal> firstRefusal(const TextOf &textOf)
         if (!message.isEmpty())
             return Refusal{control, message};
     }
-    const struct {
-        const char *control;
-        int top;
-    } tps[] = {{"tpsMin", 1023}, {"tpsMax", 255}};
-    for (const auto &t : tps) {
-        const QString text = textOf(QLatin1String(t.control));
-        const long long value = numtext::parseInt(text);
-        if (value < 0 || value > t.top)
-            return Refusal{QLatin1String(t.control),
-                           QStringLiteral("%1 fora da escala do sensor (0 a %2): o módulo guardaria outro valor.")
-                               .arg(text)
-                               .arg(t.top)};
-    }
+    const QString minText = textOf(QStringLiteral("tpsMin"));
+    const long long min = intOf(QStringLiteral("tpsMin"), minText);
+    if (min < 0 || min > tpslimits::minTop)
+        return Refusal{QStringLiteral("tpsMin"),
+                       QStringLiteral("%1 fora da escala do sensor (0 a %2): o módulo guardaria outro valor.")
+                           .arg(minText)
+                           .arg(tpslimits::minTop)};
+    const QString maxText = textOf(QStringLiteral("tpsMax"));
+    const long long max = intOf(QStringLiteral("tpsMax"), maxText);
+    if (!tpslimits::maxTaken(max, min))
+        return Refusal{QStringLiteral("tpsMax"),
+                       QStringLiteral("%1 fora da faixa do TPS máximo (%2 a %3): lido de volta, o módulo daria o "
+                                      "TPS mínimo no lugar.")
+                           .arg(maxText)
+                           .arg(tpslimits::maxLow(min))
+                           .arg(tpslimits::maxTop)};
     return std::nullopt;
 }
 

@@ -20,8 +20,9 @@ struct Refusal {
     QString message;
 };
 // The first field of the page, in page order, whose text breaks its rule; then the
-// TPS limits (tpsMin and tpsMax), which no field shows, outside the converter's scale
-// (0 to 1023 and 0 to 255). Throws as refusal() does, control named in the text.
+// TPS limits (tpsMin and tpsMax), which no field shows: the minimum outside the
+// converter's scale (0 to 1023), the maximum outside what the read-back takes back
+// (tpslimits). Throws as refusal() does, control named in the text.
 std::optional<Refusal> firstRefusal(const TextOf &textOf);
 } // namespace configcheck
 

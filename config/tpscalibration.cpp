@@ -1,6 +1,9 @@
 #include "config/tpscalibration.h"
 
 #include "common/numtext.h"
+#include "common/tpslimits.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -154,9 +157,10 @@ void TpsCalibration::sample(int reading)
         closedSampled_ = true;
         ctx_.hooks.scannerToggle();
     } else if (samples_ == 8) {
-        // Full throttle, on the 0..255 scale of the bar.
+        // Full throttle, on the 0..255 scale of the bar, no higher than the read-back
+        // takes back.
         const int min = ctx_.state.wv.tpsMin;
-        ctx_.state.wv.tpsMax = reading > min ? reading / 4 : min + 1;
+        ctx_.state.wv.tpsMax = std::min(reading > min ? reading / 4 : min + 1, tpslimits::maxTop);
         ctx_.screen.setBarMax(bar, ctx_.state.wv.tpsMax);
         ctx_.screen.setText(QStringLiteral("Label90"), numtext::formatGeneral(ctx_.state.wv.tpsMax));
         fullSampled_ = true;

@@ -62,6 +62,28 @@ int baseCell(int speedPosition, int loadPosition)
     return 8 * row + column;
 }
 
+QStringList missingPositionChannels(const logformat::Log &log)
+{
+    QStringList missing;
+    for (int c : {SpeedRowChannel, LoadChannel})
+        if (log.absent.contains(logformat::channels()[c]))
+            missing << logformat::channels()[c];
+    return missing;
+}
+
+QString noCellsReason(const QStringList &missingPositions)
+{
+    if (missingPositions.isEmpty())
+        return {};
+    if (missingPositions.size() == 1)
+        return QStringLiteral("o registro não tem o canal de posição %1: sem ele, nenhuma leitura tem célula do "
+                              "mapa")
+            .arg(missingPositions.first());
+    return QStringLiteral("o registro não tem os canais de posição %1: sem eles, nenhuma leitura tem célula do "
+                          "mapa")
+        .arg(missingPositions.join(QStringLiteral(" e ")));
+}
+
 LogColumns::LogColumns(const logformat::Log &log)
 {
     const std::size_t n = log.rows.size();
@@ -70,12 +92,24 @@ LogColumns::LogColumns(const logformat::Log &log)
     cells_.resize(n);
     for (auto &col : columns_)
         col.resize(n);
+    missingPositions_ = missingPositionChannels(log);
+    // Without a position channel no row has a cell (its zeros are no position).
+    const bool positioned = missingPositions_.isEmpty();
     // One pass over the rows: they are large, the columns small.
     for (std::size_t i = 0; i < n; ++i) {
         const logformat::Row &r = log.rows[i];
         time_[i] = double(r.ms - first) / 1000.0;
-        cells_[i] = std::int8_t(baseCell(r.values.speedPosition, r.values.loadPosition));
-        const std::array<double, channelCount> v = channelValues(r, first);
+        cells_[i] = positioned ? std::int8_t(baseCell(r.values.speedPosition, r.values.loadPosition)) : -1;
+        std::array<double, channelCount> v = channelValues(r, first);
+        if (r.empty != 0) {
+            // A value the file left empty is none (NaN), as are those worked out from it.
+            const auto empty = [&r](int c) { return (r.empty >> c & 1u) != 0; };
+            for (int c = 1; c < channelCount; ++c)
+                if (empty(c) || (c == 4 && (empty(RpmChannel) || empty(3))) || (c == 6 && empty(5)))
+                    v[std::size_t(c)] = std::nan("");
+            if (empty(LoadChannel) || empty(SpeedRowChannel))
+                cells_[i] = -1;
+        }
         for (std::size_t c = 0; c < std::size_t(channelCount); ++c)
             columns_[c][i] = float(v[c]);
     }
@@ -83,11 +117,23 @@ LogColumns::LogColumns(const logformat::Log &log)
         present_[std::size_t(c)] = !log.absent.contains(logformat::channels()[c]);
         const std::vector<float> &col = columns_[std::size_t(c)];
         summaries_[std::size_t(c)] = BlockSummary(col);
-        const auto [lo, hi] = std::minmax_element(col.begin(), col.end());
-        min_[std::size_t(c)] = n ? *lo : 0;
-        max_[std::size_t(c)] = n ? *hi : 0;
+        float lo = 0, hi = 0;
+        bool any = false;
+        for (float x : col)
+            if (!std::isnan(x)) {
+                lo = any ? std::min(lo, x) : x;
+                hi = any ? std::max(hi, x) : x;
+                any = true;
+            }
+        min_[std::size_t(c)] = lo;
+        max_[std::size_t(c)] = hi;
     }
 }
+
+// a < b and a > b for the smallest and the largest value, where a value is always
+// taken over an absent one (NaN) and an absent one never over any.
+static bool below(float a, float b) { return !std::isnan(a) && (std::isnan(b) || a < b); }
+static bool above(float a, float b) { return !std::isnan(a) && (std::isnan(b) || a > b); }
 
 BlockSummary::BlockSummary(const std::vector<float> &values)
 {
@@ -97,9 +143,9 @@ BlockSummary::BlockSummary(const std::vector<float> &values)
     for (std::size_t b = 0; b < blocks; ++b) {
         std::uint32_t lo = std::uint32_t(b * blockRows), hi = lo;
         for (std::uint32_t i = lo + 1; i < (b + 1) * blockRows; ++i) {
-            if (values[i] < values[lo])
+            if (below(values[i], values[lo]))
                 lo = i;
-            if (values[i] > values[hi])
+            if (above(values[i], values[hi]))
                 hi = i;
         }
         minRow[b] = lo;
@@ -139,9 +185,9 @@ std::pair<std::size_t, std::size_t> extremes(const std::vector<float> &values, c
 {
     std::size_t lo = begin, hi = begin;
     auto take = [&](std::size_t l, std::size_t h) {
-        if (values[l] < values[lo])
+        if (below(values[l], values[lo]))
             lo = l;
-        if (values[h] > values[hi])
+        if (above(values[h], values[hi]))
             hi = h;
     };
     std::size_t i = begin + 1;
@@ -246,6 +292,8 @@ CellTable cellTable(const LogColumns &columns, int channel, std::size_t firstRow
             continue;
         const std::size_t k = std::size_t(cell);
         const double v = col[i];
+        if (std::isnan(v))
+            continue; // the file left it empty on this row
         if (t.count[k]++ == 0) {
             t.min[k] = t.max[k] = v;
         } else {

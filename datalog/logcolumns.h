@@ -32,6 +32,13 @@ struct BlockSummary {
     std::vector<std::uint32_t> minRow, maxRow;
 };
 
+// The position channels (LinhaRPM, Carga) the log does not hold: without either no
+// row has a map cell.
+QStringList missingPositionChannels(const logformat::Log &log);
+// The sentence that says why no row has a cell ("o registro não tem o canal de posição
+// Carga: ..."), empty when none is missing.
+QString noCellsReason(const QStringList &missingPositions);
+
 class LogColumns {
 public:
     explicit LogColumns(const logformat::Log &log);
@@ -53,7 +60,9 @@ public:
     std::size_t nearestRow(double t) const;
     // Base map cell of a row as the scanner marks it: 8 (LinhaRPM div 6) + Carga div 6,
     // -1 when the position lies outside the 9 x 8 grid.
+    // Every row's cell is -1 when a position channel is missing (these are named).
     int cell(std::size_t row) const { return cells_[row]; }
+    const QStringList &missingPositions() const { return missingPositions_; }
 
 private:
     std::vector<double> time_;
@@ -62,6 +71,7 @@ private:
     std::array<float, channelCount> min_{}, max_{};
     std::array<BlockSummary, channelCount> summaries_;
     std::vector<std::int8_t> cells_;
+    QStringList missingPositions_;
 };
 
 // Base cell of a position: row = speed div 6 and column = load div 6, truncating

@@ -61,9 +61,16 @@ void appendTwoDecimals(QByteArray &out, long double v)
     out.append(t);
 }
 
+// Blanks around a field ("  1000 ") are no part of it.
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 std::optional<double> number(const char *b, const char *e)
 {
     double v = 0;
+    while (b != e && b[0] == ' ')
+        ++b;
+    while (e != b && e[-1] == ' ')
+        --e;
     if (b != e && *b == '+')
         ++b;
     const auto r = std::from_chars(b, e, v);
@@ -181,6 +188,12 @@ struct Line {
 
 // The names row: the line among the first ones that holds channel names.
 constexpr int namesWithin = 16;
+// A names row of more fields is refused: a row is read no further than the names
+// row's fields, so a line of nothing but separators costs no memory.
+constexpr int namesAtMost = 1024;
+// A time from here on (seconds) is a clock time (seconds since 1970, say), not one
+// since the recording began: the rows' times are then taken from the first row's.
+constexpr double clockTimeFrom = 1e6;
 
 QByteArrayView trimmedName(QByteArrayView name)
 {
@@ -225,6 +238,8 @@ public:
     {
         Line line;
         while (nextLine(line)) {
+            if (fieldCount_ > 0 && std::all_of(line.b, line.e, blank))
+                continue; // a blank line between rows says nothing
             if (fieldCount_ == 0)
                 headerLine(line);
             else if (!line.complete)
@@ -280,6 +295,10 @@ private:
         // The names are ASCII: bytes beyond it match none, read as Latin-1 or as UTF-8.
         const auto isChannel = [](QByteArrayView n) { return channels().contains(QLatin1StringView(trimmedName(n))); };
         if (anyField(text, '\t', isChannel)) {
+            if (text.count('\t') >= namesAtMost)
+                refuse(QString::fromUtf8("tem mais de %1 campos na linha dos canais (linha %2)")
+                           .arg(namesAtMost)
+                           .arg(line.number));
             namesRow(text.toByteArray().split('\t'));
             return;
         }
@@ -294,8 +313,11 @@ private:
     }
 
     // Channels are taken by name, in any order; those missing are filled as not available.
-    void namesRow(const QList<QByteArray> &names)
+    void namesRow(QList<QByteArray> names)
     {
+        // Separators at the end of the row name nothing.
+        while (names.size() > 1 && names.back().trimmed().isEmpty())
+            names.removeLast();
         fieldCount_ = int(names.size());
         for (int i = fieldCount_ - 1; i >= 0; --i) {
             const int c = int(channels().indexOf(QString::fromUtf8(trimmedName(names[i]))));
@@ -361,35 +383,65 @@ private:
 
     void rowLine(const Line &line)
     {
+        // Split no further than one field past the names row: what follows the last
+        // field may be separators and blanks only (a trailing tab), else the row has
+        // fields that no name stands for.
         fields_.clear();
         fields_.push_back(line.b);
-        for (const char *q = line.b; q < line.e; ++q)
+        const char *q = line.b;
+        for (; q < line.e && int(fields_.size()) <= fieldCount_; ++q)
             if (*q == '\t')
                 fields_.push_back(q + 1);
+        const char *rowEnd = line.e;
+        if (int(fields_.size()) > fieldCount_) {
+            const char *extra = fields_.back();
+            if (std::all_of(extra - 1, line.e, blank)) {
+                fields_.pop_back();
+                rowEnd = extra - 1;
+            }
+        }
         if (expectUnits_) {
             // The units row follows the names; a file without one starts with a row.
             expectUnits_ = false;
             const std::size_t t = std::size_t(column_[Time]);
-            if (t >= fields_.size() || std::none_of(fields_[t], fieldEnd(t, line.e), [](char c) { return c >= '0' && c <= '9'; }))
+            if (t >= fields_.size() || std::none_of(fields_[t], fieldEnd(t, rowEnd), [](char c) { return c >= '0' && c <= '9'; }))
                 return;
         }
         if (int(fields_.size()) != fieldCount_) {
-            bad(line,
-                [this] { return QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_); });
+            const bool more = int(fields_.size()) > fieldCount_;
+            bad(line, [this, more] {
+                return more ? QString::fromUtf8("mais de %1 campos").arg(fieldCount_)
+                            : QString::fromUtf8("%1 campos em vez de %2").arg(fields_.size()).arg(fieldCount_);
+            });
             return;
         }
         std::array<double, ChannelCount> val{};
-        if (const auto fault = rowValues(line, val)) {
+        std::uint32_t empty = 0;
+        if (const auto fault = rowValues(rowEnd, val, empty)) {
             bad(line, [&] { return faultText(*fault); });
             return;
         }
         Row r;
-        r.ms = std::llround(val[Time] * 1000);
-        if (!log_.rows.empty() && r.ms < log_.rows.back().ms) {
-            bad(line, [] { return QString::fromUtf8("tempo fora de ordem"); });
+        double t = val[Time];
+        if (log_.rows.empty() && rawTimes_ == 0 && t >= clockTimeFrom)
+            timeBase_ = t; // a clock time: the rows count from the first
+        t -= timeBase_;
+        if (!fitsInt(t * 1000)) {
+            bad(line, [] { return QString::fromUtf8("número inválido em Time"); });
             return;
         }
+        const std::int64_t raw = std::llround(t * 1000);
+        ++rawTimes_;
+        if (!log_.rows.empty() && raw + segmentOffset_ < log_.rows.back().ms) {
+            // The time began again (a logger restarted): a new stretch, right after
+            // the last row, one step later.
+            segmentOffset_ = log_.rows.back().ms + lastStep_ - raw;
+        }
+        r.ms = raw + segmentOffset_;
+        if (!log_.rows.empty() && r.ms > log_.rows.back().ms)
+            lastStep_ = r.ms - log_.rows.back().ms;
         r.values = liveValues(val);
+        r.empty = empty;
         log_.rows.push_back(r);
     }
 
@@ -408,16 +460,23 @@ private:
     }
 
     // The numbers of the channels held; what is wrong when one is not a number.
-    std::optional<RowFault> rowValues(const Line &line, std::array<double, ChannelCount> &val) const
+    // An empty field (blanks only) of a channel other than Time is an absent value:
+    // its bit is set in empty and its value is 0.
+    std::optional<RowFault> rowValues(const char *rowEnd, std::array<double, ChannelCount> &val,
+                                      std::uint32_t &empty) const
     {
         for (int c = 0; c < ChannelCount; ++c) {
             if (column_[std::size_t(c)] < 0)
                 continue;
             const std::size_t i = std::size_t(column_[std::size_t(c)]);
             const char *fb = fields_[i];
-            const char *fe = fieldEnd(i, line.e);
+            const char *fe = fieldEnd(i, rowEnd);
+            if (c != Time && std::all_of(fb, fe, blank)) {
+                empty |= 1u << c;
+                continue;
+            }
             const auto v = number(fb, fe);
-            if (!v || !fitsInt(*v * (c == Time ? 1000 : 10)))
+            if (!v || (c != Time && !fitsInt(*v * 10)))
                 return RowFault{c, std::find(fb, fe, ',') != fe};
             val[std::size_t(c)] = *v;
         }
@@ -479,11 +538,23 @@ private:
     bool expectUnits_ = false;
     std::array<int, ChannelCount> column_;
     std::vector<const char *> fields_;
+    double timeBase_ = 0;            // subtracted from every time (a clock time's first row)
+    int rawTimes_ = 0;               // rows whose time was read
+    std::int64_t segmentOffset_ = 0; // added to the times after a time reset
+    std::int64_t lastStep_ = 0;      // ms between the last two rows apart
 };
 
 } // namespace
 
-Log parse(const QByteArray &bytes, const QString &path) { return Parser(bytes, path).run(); }
+Log parse(const QByteArray &bytes, const QString &path)
+{
+    try {
+        return Parser(bytes, path).run();
+    } catch (const std::bad_alloc &) {
+        throw LogRefused(QString::fromUtf8("O registro %1 não pôde ser lido: %2. Nada foi aberto.")
+                             .arg(path, systemerror::text(ENOMEM)));
+    }
+}
 
 Log read(const QString &path)
 {

@@ -32,6 +32,9 @@ QByteArray seconds(std::int64_t ms);
 struct Row {
     std::int64_t ms = 0;
     LiveValues values;
+    // Bit c set: the file left channel c (in channels() order) empty on this row; its
+    // value in values is 0 and means nothing.
+    std::uint32_t empty = 0;
 };
 struct Marker {
     int number = 0;
@@ -61,7 +64,10 @@ public:
 
 // Reads a log: channels are taken by name in any order, those missing are listed in
 // absent; every complete line that parses is taken; a line that does not (and an
-// unterminated last line) is counted as bad. Throws LogRefused, saying why, when the
+// unterminated last line) is counted as bad. Taken as they are: blank lines, blanks
+// around a field, separators at the end of a line, an empty field (an absent value,
+// see Row::empty); a clock time (seconds since 1970) counts from the first row; a time
+// that goes back begins a new stretch right after the last row. Throws LogRefused, saying why, when the
 // file cannot be read, has no Time or no channel Velto shows, or holds no usable row.
 Log read(const QString &path);
 // The same, from bytes already in memory.

@@ -1,6 +1,7 @@
 #include "files/mapfile.h"
 
 #include "common/numtext.h"
+#include "common/systemerror.h"
 #include "files/mapfilecodec.h"
 
 #include <QDir>
@@ -311,12 +312,32 @@ MapFileIoError::MapFileIoError(const QString &message, int err) : std::runtime_e
 
 void MapFile::saveTo(const QString &path) const { writeReplacing(path, screenBytes()); }
 
+namespace {
+
+// The map file's own text ("Disk full"), then what it means in the window's language,
+// with the file's name: "O arquivo ... não pôde ser gravado: disco cheio."
+template <typename F> void namingTheFile(const QString &path, bool saving, F &&step)
+{
+    try {
+        step();
+    } catch (const MapFileIoError &e) {
+        throw MapFileIoError(QString::fromUtf8(e.what()) +
+                                 QStringLiteral("\nO arquivo %1 não pôde ser %2: %3.")
+                                     .arg(QDir::toNativeSeparators(path),
+                                          saving ? QStringLiteral("gravado") : QStringLiteral("lido"),
+                                          systemerror::text(e.error())),
+                             e.error());
+    }
+}
+
+} // namespace
+
 bool MapFile::btnSalvarClick()
 {
     const std::optional<QString> path = ctx_.prompt.saveFileName(dialogSpec());
     if (!path)
         return false;
-    saveTo(*path);
+    namingTheFile(*path, true, [&] { saveTo(*path); });
     return true;
 }
 
@@ -348,7 +369,7 @@ bool MapFile::btnCarregarClick()
     const std::optional<QString> path = ctx_.prompt.openFileName(dialogSpec());
     if (!path)
         return false;
-    loadFrom(*path);
+    namingTheFile(*path, false, [&] { loadFrom(*path); });
     return true;
 }
 

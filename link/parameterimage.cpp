@@ -2,6 +2,9 @@
 
 #include "common/names.h"
 #include "common/numtext.h"
+#include "common/tpslimits.h"
+#include "core/tunediff.h"
+#include "files/mapfilecodec.h"
 
 #include <QStringList>
 #include <stdexcept>
@@ -60,6 +63,21 @@ template <std::size_t N> void interpolate(std::array<std::int8_t, N> &curve)
     }
 }
 
+// Runs the conversion of a control's text; its error names the field ("e12i (injeção
+// linha 2 coluna 5)") and shows the text; decimals: how many the field takes.
+template <typename F> auto namingField(const Screen &s, const QString &control, int decimals, F &&convert)
+{
+    try {
+        return convert();
+    } catch (const numtext::ConvertError &e) {
+        const int k = int(mapfile::fieldControls().indexOf(control));
+        const QString label = k >= 0 ? tunediff::fieldLabel(k + 1) : QString();
+        throw numtext::ConvertError::inField(
+            e, control, label.isEmpty() ? control : QStringLiteral("%1 (%2)").arg(control, label), s.text(control),
+            decimals);
+    }
+}
+
 } // namespace
 
 ParameterImage::ParameterImage(Context &ctx) : ctx_(ctx) {}
@@ -72,7 +90,7 @@ void ParameterImage::prepare()
     // 1. Electro-fan increment, tenths of a ms (kept whole; the image takes 8 bits).
     {
         const QString text = s.text("emSCorrecaoEletro");
-        wv.fanIncrement = scaled(text, 10);
+        wv.fanIncrement = namingField(s, QStringLiteral("emSCorrecaoEletro"), 1, [&] { return scaled(text, 10); });
         fanText_ = text;
     }
 
@@ -82,14 +100,14 @@ void ParameterImage::prepare()
         for (int i = 0; i < 8; ++i) {
             const QString field = curvePrefixes()[c] + temperatureSuffixes()[i];
             const QString text = s.text(field);
-            const int v = numtext::parseInt(text);
+            const int v = namingField(s, field, 0, [&] { return numtext::parseInt(text); });
             (*curves[c])[3 * i] = std::int8_t(low8(v));
             typedCurves_[c][i] = {field, text, v};
         }
     }
     for (int i = 0; i < 4; ++i) {
         const QString text = s.text(atmFields()[i]);
-        const int v = numtext::parseInt(text);
+        const int v = namingField(s, atmFields()[i], 0, [&] { return numtext::parseInt(text); });
         wv.atmCurve[3 * i] = std::int8_t(low8(v));
         typedAtm_[i] = {atmFields()[i], text, v};
     }
@@ -114,7 +132,7 @@ void ParameterImage::prepare()
     if (wheel == 0 || wheel == 1) {
         const int first = wheel == 0 ? 12 : 8;
         const QString text = s.text("cbDentesPms");
-        const int tooth = numtext::parseInt(text);
+        const int tooth = namingField(s, QStringLiteral("cbDentesPms"), 0, [&] { return numtext::parseInt(text); });
         wv.wheelCode = wheel == 0 ? 3 : 6;
         wv.toothOffset = std::uint16_t(tooth - first);
         toothText_ = text;
@@ -149,6 +167,7 @@ enum class ParameterImage::Range {
     Byte,     // -128 to 255: signed or unsigned, whichever the ECU makes of it
     Unsigned, // 0 to 255
     Curve,    // -128 to 127: a curve point is a signed byte
+    TpsMax,   // what the read-back takes back beside the TPS minimum (tpslimits)
 };
 
 namespace {
@@ -204,7 +223,7 @@ const StateRow stateRows[] = {
     {31, 3, "eTempoCarga", Encoding::ChargeTime, Range::None},
     {31, 4, "cbPontoZero", Encoding::ZeroPoint, Range::None},
     {31, 5, "tpsMin", Encoding::Working, Range::None}, // low 8 bits by design
-    {31, 6, "tpsMax", Encoding::Working, Range::None},
+    {31, 6, "tpsMax", Encoding::Working, Range::TpsMax},
     {31, 7, "", Encoding::Zero, Range::None},
     {32, 0, "eDeslCutOff", Encoding::IntegerDiv100, Range::Byte},
     {32, 1, "eLigaCutOff", Encoding::IntegerDiv100, Range::Byte},
@@ -222,6 +241,7 @@ std::pair<long long, long long> bounds(Range range)
     case Range::Byte: return {byteLo, byteHi};
     case Range::Unsigned: return {0, 255};
     case Range::Curve: return {curveLo, curveHi};
+    case Range::TpsMax: return {tpslimits::maxBottom, tpslimits::maxTop};
     case Range::None: break;
     }
     return {0, 0};
@@ -285,6 +305,14 @@ ParameterImage::Byte ParameterImage::curvePoint(const QString &curve, int p) con
 
 ParameterImage::Byte ParameterImage::convert(const QString &source, Encoding encoding, Range range) const
 {
+    // Decimals the field's text may carry: the bytes hold tenths, thousandths (the
+    // charge time) or whole numbers.
+    const int decimals = encoding == Encoding::Tenths ? 1 : encoding == Encoding::ChargeTime ? 3 : 0;
+    return namingField(ctx_.screen, source, decimals, [&] { return convertText(source, encoding, range); });
+}
+
+ParameterImage::Byte ParameterImage::convertText(const QString &source, Encoding encoding, Range range) const
+{
     const Screen &s = ctx_.screen;
     const WorkingValues &wv = ctx_.state.wv;
     const auto limits = bounds(range);
@@ -336,7 +364,14 @@ ParameterImage::Byte ParameterImage::convert(const QString &source, Encoding enc
         break;
     }
     case Encoding::ZeroPoint: b.value = s.itemIndex(source) - 3; break;
-    case Encoding::Working: b.value = workingValue(wv, source); break;
+    case Encoding::Working:
+        b.value = workingValue(wv, source);
+        if (range == Range::TpsMax) {
+            b.text = numtext::formatInt(b.value);
+            b.lo = tpslimits::maxLow(wv.tpsMin);
+            b.textLo = numtext::formatInt(b.lo);
+        }
+        break;
     case Encoding::Zero: b.value = 0; break;
     case Encoding::CurvePoint: break; // see curvePoint
     }

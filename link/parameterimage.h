@@ -42,7 +42,7 @@ private:
     // One byte of the image with where it came from, for the range check.
     struct Byte {
         long long value = 0;    // the converted value before it is cut to 8 bits
-        bool checked = false;   // false: copied by design (TPS limits) or always fits
+        bool checked = false;   // false: copied by design (TPS minimum) or always fits
         QString field, text;    // control and the text the value came from
         long long lo = 0, hi = 0; // allowed range of value
         QString textLo, textHi; // the same range in the field's own unit
@@ -57,7 +57,9 @@ private:
 
     // The bytes of block n, read row by row from the layout tables.
     Bytes encode(int n) const;
+    // A control's conversion error names the field and what was written in it.
     Byte convert(const QString &source, Encoding encoding, Range range) const;
+    Byte convertText(const QString &source, Encoding encoding, Range range) const;
     Byte curvePoint(const QString &curve, int p) const;
     const std::array<std::int8_t, 22> *temperatureCurve(int c) const;
     static QString notSentTail(int n); // "O bloco n não foi enviado." (n = 0: nothing was)

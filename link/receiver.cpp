@@ -2,6 +2,7 @@
 
 #include "common/names.h"
 #include "common/numtext.h"
+#include "common/tpslimits.h"
 #include "link/scanner.h"
 #include "maps/axes.h"
 
@@ -287,7 +288,7 @@ void Receiver::engineSetUp(int, const Payload &p)
     st.wv.tpsMin = p[5];
     s.setBarMin(QStringLiteral("BarraTps"), st.wv.tpsMin / 4);
     st.wv.tpsMax = p[6];
-    if (st.wv.tpsMax < 1 || st.wv.tpsMax > 250 || st.wv.tpsMax < st.wv.tpsMin / 4)
+    if (!tpslimits::maxTaken(st.wv.tpsMax, st.wv.tpsMin))
         st.wv.tpsMax = st.wv.tpsMin;
     s.setBarMax(QStringLiteral("BarraTps"), st.wv.tpsMax);
 

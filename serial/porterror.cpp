@@ -4,6 +4,8 @@
 #include "serial/comport.h"
 #include "serial/uucplock.h"
 
+#include "common/systemerror.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -158,20 +160,60 @@ PortHolder findPortHolder(const QString &devicePath)
     return found;
 }
 
+// What failed, in the words of a code, on the port: "A leitura da porta %1 falhou".
+QString failedStep(int code, const QString &path)
+{
+    switch (code) {
+    case EComPort::OpenFailed: return QStringLiteral("Não foi possível abrir a porta %1").arg(path);
+    case EComPort::WriteFailed: return QStringLiteral("A escrita na porta %1 falhou").arg(path);
+    case EComPort::ReadFailed: return QStringLiteral("A leitura da porta %1 falhou").arg(path);
+    case EComPort::PurgeFailed: return QStringLiteral("A porta %1 não pôde ser esvaziada ao fechar").arg(path);
+    case EComPort::SetStateFailed: return QStringLiteral("A porta %1 recusou a configuração da linha").arg(path);
+    case EComPort::SetTimeoutsFailed: return QStringLiteral("A porta %1 recusou os tempos de espera").arg(path);
+    case EComPort::SetupFailed: return QStringLiteral("A porta %1 recusou o tamanho dos buffers").arg(path);
+    case EComPort::ClearErrorFailed: return QStringLiteral("O estado da porta %1 não pôde ser lido").arg(path);
+    case EComPort::ModemStatusFailed:
+        return QStringLiteral("As linhas de controle da porta %1 não puderam ser lidas").arg(path);
+    default: return QStringLiteral("Erro na porta %1").arg(path);
+    }
+}
+
 QString explainPortError(int code, int osError, const QString &devicePath)
 {
     const bool opening = code == EComPort::OpenFailed;
     switch (osError) {
     case EACCES:
-        return opening ? noPermissionLine(devicePath) : QString();
+        if (opening)
+            return noPermissionLine(devicePath);
+        break;
     case EBUSY:
     case EWOULDBLOCK:
-        return opening ? heldLine(devicePath) : QString();
+        if (opening)
+            return heldLine(devicePath);
+        break;
     case EIO:
     case ENXIO:
     case ENODEV:
         return QStringLiteral(" O cabo ou o adaptador foi desconectado. ");
+    case ENOENT:
+        if (!opening)
+            break;
+        // "!!" stands in the port list when no port was found.
+        if (QFileInfo(devicePath).fileName() == QLatin1String("!!"))
+            return QStringLiteral(" Nenhuma porta serial foi encontrada: conecte o cabo do módulo e escolha a porta. ");
+        return QStringLiteral(" A porta %1 não existe. ").arg(devicePath);
+    case ENOTTY:
+        if (opening)
+            return QStringLiteral(" %1 não é uma porta serial. ").arg(devicePath);
+        break;
+    case EBADF:
+        if (!opening)
+            return QStringLiteral(" A porta %1 não está aberta. ").arg(devicePath);
+        break;
     default:
-        return {};
+        break;
     }
+    if (devicePath.isEmpty())
+        return {};
+    return QStringLiteral(" %1: %2. ").arg(failedStep(code, devicePath), systemerror::text(osError));
 }

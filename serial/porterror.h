@@ -19,10 +19,14 @@ qint64 procLocksHolder(quint64 fsDevice, quint64 inode);
 PortHolder findPortHolder(const QString &devicePath);
 
 // The explanation of the component's error code with the system's error number
-// on a device, read from the system at the moment of the call; empty when the
-// cause is not one of these:
+// on a device, read from the system at the moment of the call, in the window's
+// language:
 //   EACCES at open               no permission, with the device's group and the fix
 //   EBUSY, EWOULDBLOCK at open   held by another program, named where it is known
 //   EIO, ENXIO, ENODEV           the device vanished
+//   ENOENT, ENOTTY at open       no such port, not a serial port
+//   EBADF after open             the port is not open
+//   anything else                the step that failed on the port and the system's error
+// Empty only for an error of no named device.
 // The text begins and ends with a blank, as the window's other messages.
 QString explainPortError(int code, int osError, const QString &devicePath);

@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QSlider>
 #include <QTableWidget>
@@ -312,6 +313,28 @@ private slots:
         v.setPaneChannels(0, {4, 14});
         QCOMPARE(v.paneChannels(0), QList<int>{14});
         QCOMPARE(v.cellPage()->channelBox()->findText(QStringLiteral("TPSV")), -1);
+    }
+
+    // A log without the load position: no row has a cell, so the table stays empty
+    // and says why, rather than counting every row in the first cell.
+    void cellPageWithoutAPosition()
+    {
+        const logformat::Log log = logformat::parse("Time\tRPM\tTi\tLinhaRPM\n0.1\t900\t2.5\t0\n0.2\t950\t2.6\t7\n",
+                                                    QStringLiteral("outro.msl"));
+        LogViewer v(log, QStringLiteral("outro.msl"), MapAxes{});
+        CellPage *page = v.cellPage();
+        page->statBox()->setCurrentIndex(0); // amostras
+        for (int k = 0; k < 72; ++k)
+            QCOMPARE(page->table()->item(k / 8, k % 8)->text(), QStringLiteral("-"));
+        auto *note = page->findChild<QLabel *>(QStringLiteral("lbSemCelula"));
+        QVERIFY(note);
+        QCOMPARE(note->text(), QString::fromUtf8("O registro não tem o canal de posição Carga: sem ele, nenhuma leitura "
+                                                 "tem célula do mapa."));
+        // A log with both positions has no note.
+        logformat::Log full;
+        full.rows.push_back({0, valuesOf(1)});
+        LogViewer w(full, QStringLiteral("um.msl"), MapAxes{});
+        QVERIFY(!w.cellPage()->findChild<QLabel *>(QStringLiteral("lbSemCelula")));
     }
 
     // A log of one row: a second around it, its values in the legend.

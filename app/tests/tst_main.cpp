@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 namespace
 {
@@ -48,6 +49,8 @@ class TstMain : public QObject
     Q_OBJECT
 private slots:
     void noDisplay();
+    void signalEndsTheStartUpRefusal_data();
+    void signalEndsTheStartUpRefusal();
     void grabShowsThePicture();
     void grabCannotWrite();
     void pictureNotShown_data();
@@ -64,6 +67,55 @@ void TstMain::noDisplay()
     QCOMPARE(r.code, 2);
     QCOMPARE(r.err, QByteArray("velto: no display available: set DISPLAY or QT_QPA_PLATFORM=offscreen\n"));
     QCOMPARE(r.out, QByteArray());
+}
+
+// Whether the process catches the signal (its handler is installed).
+static bool catches(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// velto LOG.msl with a log it refuses shows the refusal before its event loop runs:
+// SIGTERM or SIGHUP then still ends the program, as it does once the window runs.
+void TstMain::signalEndsTheStartUpRefusal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TstMain::signalEndsTheStartUpRefusal()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString log = dir.filePath("outro.msl");
+    QFile f(log);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("RPM;Ti\n900;2.5\n");
+    f.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELTO_EXE), {log});
+    QVERIFY(p.waitForStarted());
+    // Once the program catches the signal; the box waits for an answer that never comes.
+    QTRY_VERIFY_WITH_TIMEOUT(catches(p.processId(), signal), 30000);
+    ::kill(pid_t(p.processId()), signal);
+    const bool ended = p.waitForFinished(30000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished();
+    }
+    QVERIFY(ended);
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
 }
 
 void TstMain::grabShowsThePicture()

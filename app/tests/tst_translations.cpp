@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +23,7 @@ private slots:
     void fileDialog_data();
     void fileDialog();
     void standardButtons();
+    void fileListInPortuguese();
 };
 
 void TstTranslations::initTestCase()
@@ -67,5 +70,33 @@ void TstTranslations::standardButtons()
     QCOMPARE(shown, QStringList({QString::fromUtf8("&Não"), "&Sim", "Cancelar", "Fechar", "OK", "Salvar"}));
 }
 
-QTEST_MAIN(TstTranslations)
+// The file list of the dialog: a folder's kind and the dates in Brazilian Portuguese.
+void TstTranslations::fileListInPortuguese()
+{
+    QCOMPARE(QLocale(), QLocale(QLocale::Portuguese, QLocale::Brazil));
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("mapas"));
+    const FileDialogSpec setup{"Todos os arquivos|*.*", "*.txt", dir.path(), {}};
+    auto d = prompt::fileDialog(nullptr, setup, false);
+    d->show();
+    auto *model = d->findChild<QFileSystemModel *>();
+    QVERIFY(model);
+    QModelIndex folder;
+    QTRY_VERIFY((folder = model->index(dir.filePath("mapas"))).isValid() && model->rowCount(folder.parent()) == 1);
+    QCOMPARE(model->type(folder), QStringLiteral("Pasta"));
+    const QString date = model->index(folder.row(), 3, folder.parent()).data().toString();
+    QVERIFY2(QRegularExpression("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d$").match(date).hasMatch(), qPrintable(date));
+    d->hide();
+}
+
+// The program sets its locale before the application object, as main does.
+int main(int argc, char *argv[])
+{
+    usePortugueseLocale();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TstTranslations test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_translations.moc"

@@ -14,9 +14,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 
 namespace
@@ -69,6 +71,7 @@ class TstWiring : public QObject
 private slots:
     void activationFails_data();
     void activationFails();
+    void activationFailsInTheRealBox();
     void activationOpensTheLine();
     void openPortWithoutModemLinesIsActive();
     void closingTheWindowClosesThePort();
@@ -96,24 +99,48 @@ private slots:
 void TstWiring::activationFails_data()
 {
     QTest::addColumn<QString>("port");
-    QTest::newRow("no port found: \"!!\"") << "!!";
-    QTest::newRow("typed name of no device") << "/dev/velto-no-such-port";
-    QTest::newRow("bare name of no device") << "ttyVELTO99";
+    QTest::addColumn<QString>("line"); // under the component's text: the port named in Portuguese
+    QTest::newRow("no port found: \"!!\"")
+        << "!!" << QString::fromUtf8(" Nenhuma porta serial foi encontrada: conecte o cabo do módulo e escolha a porta. ");
+    QTest::newRow("typed name of no device") << "/dev/velto-no-such-port"
+                                             << QString::fromUtf8(" A porta /dev/velto-no-such-port não existe. ");
+    QTest::newRow("bare name of no device") << "ttyVELTO99" << QString::fromUtf8(" A porta /dev/ttyVELTO99 não existe. ");
 }
 
 void TstWiring::activationFails()
 {
     QFETCH(QString, port);
+    QFETCH(QString, line);
     Window w;
     w.s.setText("cbPorta", port);
     w.click("btnAtivar");
-    QCOMPARE(w.prompt.messages, QStringList{"Unable to open com port (win error code: 2)"});
+    QCOMPARE(w.prompt.messages, QStringList{"Unable to open com port (win error code: 2)\n" + line});
     QVERIFY(!w.form.ComPort1().Connected());
     QVERIFY(!w.form.controller().state().portActive);
     QVERIFY(w.enabled("btnAtivar"));
     for (const QString &b : portButtons)
         QVERIFY2(!w.enabled(b), qPrintable(b));
     QVERIFY(!w.enabled("btnConfigurarTps"));
+}
+
+// The window's own box: the component's text, then the port named in Portuguese.
+void TstWiring::activationFailsInTheRealBox()
+{
+    TForm1 form(nullptr, QStringList{});
+    form.show();
+    form.widgetScreen().setText("cbPorta", "/dev/velto-no-such-port");
+    QString text;
+    QTimer::singleShot(0, &form, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    form.widgetScreen().get<QPushButton>("btnAtivar")->click();
+    QCOMPARE(text, QString::fromUtf8("Unable to open com port (win error code: 2)\n A porta /dev/velto-no-such-port não "
+                                     "existe. "));
+    QVERIFY(!form.ComPort1().Connected());
 }
 
 void TstWiring::activationOpensTheLine()
@@ -290,7 +317,10 @@ void TstWiring::fieldExit_data()
                                           << "";
     QTest::newRow("not a number: the guard shows the error")
         << "eTempoCarga"
-        << "abc" << Qt::TabFocusReason << QStringList{"'abc' is not a valid floating point value"} << "abc";
+        << "abc" << Qt::TabFocusReason
+        << QStringList{QString::fromUtf8("'abc' is not a valid floating point value\nO campo Tempo de Carga (mS) contém "
+                                         "\"abc\", que não é um número.")}
+        << "abc";
 }
 
 void TstWiring::fieldExit()

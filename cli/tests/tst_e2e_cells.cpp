@@ -115,6 +115,14 @@ private slots:
         QTest::newRow("a file the reader refuses") << QByteArray("RPM;Ti\n900;2.5\n") << QStringList{"RPM"} << 4
                                                    << "velto-cli: %1: O registro %1 não tem a linha dos canais "
                                                       "(Time ...). Nada foi aberto.\n";
+        // Without a position channel every row would fall in cell (0,0).
+        QTest::newRow("no LinhaRPM") << QByteArray("Time\tRPM\tTi\tCarga\n0.1\t900\t2.5\t5\n0.2\t950\t2.6\t7\n")
+                                     << QStringList{"RPM"} << 4
+                                     << "velto-cli: %1: o registro não tem o canal de posição LinhaRPM: sem ele, "
+                                        "nenhuma leitura tem célula do mapa.\n";
+        QTest::newRow("neither position") << QByteArray("Time\tRPM\tTi\n0.1\t900\t2.5\n") << QStringList{"Ti"} << 4
+                                          << "velto-cli: %1: o registro não tem os canais de posição LinhaRPM e "
+                                             "Carga: sem eles, nenhuma leitura tem célula do mapa.\n";
     }
     void refusals()
     {

@@ -138,11 +138,8 @@ private slots:
         QTest::addColumn<QString>("message");
         // The ECU keeps RPM in hundreds: the text comes back as 6000, the byte is the same.
         QTest::newRow("rounded text, same bytes") << "eLimiteRpm" << QByteArray("6050") << 0 << "";
-        // A TPS maximum above 250 is taken back as the minimum by the read-back.
-        QTest::newRow("TPS maximum refused on read-back")
-            << "tpsMax" << QByteArray("252") << 5
-            << "velto-cli: verificação: o módulo guardou outros bytes em 1 campo (enviado -> lido):\n"
-               "202  tpsMax  TPS máximo  \"252\" -> \"130\"\n";
+        // The highest TPS maximum the read-back takes back as it is.
+        QTest::newRow("TPS maximum 250 comes back") << "tpsMax" << QByteArray("250") << 0 << "";
     }
     void writeVerify()
     {
@@ -298,7 +295,7 @@ private slots:
         short201.replace(";130;230\r\n", ";130\r\n");
 
         QTest::newRow("missing map file") << QStringList{"write", "MISSING", "--port", "PORT"} << good
-                                          << QStringList{} << 4 << "velto-cli: MISSING: File not found\n";
+                                          << QStringList{} << 4 << "velto-cli: MISSING: File not found (arquivo ou pasta não encontrado)\n";
         QTest::newRow("201 fields")
             << QStringList{"write", "TUNE", "--port", "PORT"} << short201 << QStringList{} << 4
             << "velto-cli: TUNE: Atenção ! !  Arquivo de mapa inválido: 201 campos em vez de 202. Nada foi "
@@ -337,8 +334,14 @@ private slots:
         QTest::newRow("TPS maximum 2000")
             << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"tpsMax", "2000"}}) << QStringList{}
             << 4
-            << "velto-cli: TUNE: campo 202 tpsMax (TPS máximo): 2000 fora da escala do sensor (0 a 255): o módulo "
-               "guardaria outro valor. Nada foi enviado.\n";
+            << "velto-cli: TUNE: campo 202 tpsMax (TPS máximo): 2000 fora da faixa do TPS máximo (32 a 250): lido "
+               "de volta, o módulo daria o TPS mínimo no lugar. Nada foi enviado.\n";
+        // The read-back would give the TPS minimum for it: not sent, not blamed on the module.
+        QTest::newRow("TPS maximum 252")
+            << QStringList{"write", "TUNE", "--port", "PORT"} << tuneFile({{"tpsMax", "252"}})
+            << QStringList{} << 4
+            << "velto-cli: TUNE: campo 202 tpsMax (TPS máximo): 252 fora da faixa do TPS máximo (32 a 250): lido "
+               "de volta, o módulo daria o TPS mínimo no lugar. Nada foi enviado.\n";
         QTest::newRow("port that does not exist")
             << QStringList{"write", "TUNE", "--port", "/dev/velto-none"} << good << QStringList{} << 3
             << "velto-cli: Unable to open com port (win error code: 2)\nA porta /dev/velto-none não existe. Veja as "
@@ -370,14 +373,14 @@ private slots:
                                          << "velto-cli: comando desconhecido: flash\n(velto-cli --help mostra os "
                                             "comandos)\n";
         QTest::newRow("diff of a missing file") << QStringList{"diff", "TUNE", "MISSING"} << good << QStringList{}
-                                                << 4 << "velto-cli: MISSING: File not found\n";
+                                                << 4 << "velto-cli: MISSING: File not found (arquivo ou pasta não encontrado)\n";
         // The module falls silent after the log has begun: the files that were there stay.
         QTest::newRow("log --force --map, module silent while recording")
             << QStringList{"log", "--port", "PORT", "-o", "OUT", "--force", "--map", "TUNE", "--seconds", "10"} << good
             << QStringList{"--silent"} << 3 << "velto-cli: " + silent("PORT") + "\n";
         QTest::newRow("log --map of a missing file")
             << QStringList{"log", "--port", "PORT", "-o", "TUNEDIR/new.msl", "--map", "MISSING"} << good
-            << QStringList{} << 4 << "velto-cli: MISSING: File not found\n";
+            << QStringList{} << 4 << "velto-cli: MISSING: File not found (arquivo ou pasta não encontrado)\n";
     }
     void exitCodes()
     {
@@ -665,6 +668,20 @@ private slots:
                                 "0,250;1000;13;2,6;4,33;160;0,78;85;41;31;6;3;24;21;460;1000;1;0;0;0;0;1;0;1;"
                                 "MARK 001 - curva, forte\n";
         QCOMPARE(readAll(br), expectedBr);
+    }
+
+    // A log from another program: the channels it does not hold stay out of the CSV
+    // (no column of zeros), and the command says which.
+    void convertLeavesAbsentChannelsOut()
+    {
+        QTemporaryDir dir;
+        const QString in = writeTemp(dir, "foreign.msl", "Time\tRPM\tTi\n0.0\t900\t2.5\n0.1\t950\t2.6\n");
+        const Run r = cli({"convert", in, "-o", "-"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QString("Time,RPM,Ti,Abertura,Marca\ns,rpm,ms,%,\n0.000,900,2.5,3.75,\n0.100,950,2.6,4.12,\n"));
+        QCOMPARE(r.err, "velto-cli: " + in + ": o registro não tem os canais Avanco, TPS, TPSV, Temperatura, "
+                            "ColunaMAP, ColunaTPS, Carga, LinhaRPM, Celula, AtuadorML, Sonda, PressaoAtm, CorrCurto, "
+                            "CorrLongo, CorrTemp, CorrAtm, CorrAvanco, Bomba, Eletro, Ar: ficaram fora do CSV.\n");
     }
 
     void convertRefusesALogWithoutRows()

@@ -54,6 +54,18 @@ const QString cutOffOff = " Atenção ! !  Esse valor deve ser maior que o valor
 const QString cutOffOn = " Atenção ! !  Esse valor deve ser menor que o valor para Desligar os injetores .   ";
 const QString choose = " Atenção ! !  Selecione um dos Valores.  ";
 
+// A field's conversion error: the runtime's message, then the field and its text.
+QString notNumber(const QString &text, const QString &field)
+{
+    return QString::fromUtf8("'%1' is not a valid floating point value\nO campo %2 contém \"%1\", que não é um número.")
+        .arg(text, field);
+}
+QString emptyField(const QString &text, const QString &field)
+{
+    return QString::fromUtf8("'%1' is not a valid floating point value\nO campo %2 está vazio: escreva um número.")
+        .arg(text, field);
+}
+
 } // namespace
 
 class TestConfigFields : public QObject {
@@ -177,23 +189,21 @@ void TestConfigFields::conversionErrors_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("otherText"); // for the cut-off pair: the other box
     QTest::addColumn<QString>("message");
-    QTest::newRow("coil empty") << "eTempoCarga" << "eTempoCarga" << "" << "" << "'' is not a valid floating point value";
-    QTest::newRow("coil with point") << "eTempoCarga" << "eTempoCarga" << "3.6" << ""
-                                     << "'3.6' is not a valid floating point value";
-    QTest::newRow("rpm letters") << "eLimiteRpm" << "eLimiteRpm" << "abc" << ""
-                                 << "'abc' is not a valid floating point value";
-    QTest::newRow("advance empty") << "eAvancoPartida" << "eAvancoPartida" << "" << ""
-                                   << "'' is not a valid floating point value";
-    QTest::newRow("off empty") << "eDeslCutOff" << "eDeslCutOff" << "" << "1500"
-                               << "'' is not a valid floating point value";
-    QTest::newRow("off left, on empty") << "eDeslCutOff" << "eLigaCutOff" << "" << "2200"
-                                        << "'' is not a valid floating point value";
+    // The runtime's message, then the field named with what was written in it.
+    const QString coil = QString::fromUtf8("Tempo de Carga (mS)"), rpm = "Limite de RPM",
+                  advance = QString::fromUtf8("Avanço na Partida"), off = "Cut Off: Desl. os Injet. (RPM)",
+                  on = "Cut Off: Liga os Injet. (RPM)";
+    QTest::newRow("coil empty") << "eTempoCarga" << "eTempoCarga" << "" << "" << emptyField("", coil);
+    QTest::newRow("coil with point") << "eTempoCarga" << "eTempoCarga" << "3.6" << "" << notNumber("3.6", coil);
+    QTest::newRow("rpm letters") << "eLimiteRpm" << "eLimiteRpm" << "abc" << "" << notNumber("abc", rpm);
+    QTest::newRow("advance empty") << "eAvancoPartida" << "eAvancoPartida" << "" << "" << emptyField("", advance);
+    QTest::newRow("off empty") << "eDeslCutOff" << "eDeslCutOff" << "" << "1500" << emptyField("", off);
+    QTest::newRow("off left, on empty") << "eDeslCutOff" << "eLigaCutOff" << "" << "2200" << emptyField("", on);
     QTest::newRow("on left, off not a number") << "eLigaCutOff" << "eDeslCutOff" << "22OO" << "1500"
-                                               << "'22OO' is not a valid floating point value";
-    QTest::newRow("on left, both bad: on first") << "eLigaCutOff" << "eLigaCutOff" << "x" << "y"
-                                                 << "'x' is not a valid floating point value";
+                                               << notNumber("22OO", off);
+    QTest::newRow("on left, both bad: on first") << "eLigaCutOff" << "eLigaCutOff" << "x" << "y" << notNumber("x", on);
     QTest::newRow("off left, both bad: off first") << "eDeslCutOff" << "eDeslCutOff" << "y" << "x"
-                                                   << "'y' is not a valid floating point value";
+                                                   << notNumber("y", off);
 }
 
 void TestConfigFields::conversionErrors()
@@ -227,11 +237,12 @@ void TestConfigFields::emptiedCutOffFailsNextTime()
     r.run("eDeslCutOff");
     QCOMPARE(r.messages(), QStringList{cutOffOff});
     r.run("eDeslCutOff");
-    QCOMPARE(r.messages(), (QStringList{cutOffOff, "'' is not a valid floating point value"}));
+    const QString off = "Cut Off: Desl. os Injet. (RPM)";
+    QCOMPARE(r.messages(), (QStringList{cutOffOff, emptyField("", off)}));
     // And the other box now fails on the empty one.
     r.run("eLigaCutOff");
     QCOMPARE(r.messages().size(), 3);
-    QCOMPARE(r.messages().last(), QString("'' is not a valid floating point value"));
+    QCOMPARE(r.messages().last(), emptyField("", off));
 }
 
 void TestConfigFields::fixedComboKeyPress_data()
@@ -350,6 +361,8 @@ void TestConfigFields::wholeSetCheck_data()
     QTest::addColumn<QStringList>("changes"); // "control=text"
     QTest::addColumn<QString>("control");     // empty: accepted
     QTest::addColumn<QString>("message");
+    const QString maxRefused = QString::fromUtf8(
+        "%1 fora da faixa do TPS máximo (%2 a 250): lido de volta, o módulo daria o TPS mínimo no lugar.");
     QTest::newRow("start-up values") << QStringList{} << "" << "";
     QTest::newRow("limits themselves") << QStringList{"eLimiteRpm=12000", "eTempoCarga=4", "eAvancoPartida=15"}
                                        << "" << "";
@@ -363,14 +376,18 @@ void TestConfigFields::wholeSetCheck_data()
                                          << " Atenção ! !  Valor máximo 12.000 PRM   ";
     QTest::newRow("cut-off reversed") << QStringList{"eDeslCutOff=1400"} << "eDeslCutOff" << cutOffOff;
     QTest::newRow("cut-off equal") << QStringList{"eDeslCutOff=1500"} << "" << "";
-    QTest::newRow("TPS maximum 255") << QStringList{"tpsMax=255"} << "" << "";
-    QTest::newRow("TPS maximum 2000") << QStringList{"tpsMax=2000"} << "tpsMax"
-                                      << "2000 fora da escala do sensor (0 a 255): o módulo guardaria outro valor.";
+    // The read-back takes a TPS maximum from 1 to 250, not below the minimum / 4.
+    QTest::newRow("TPS maximum 250") << QStringList{"tpsMax=250"} << "" << "";
+    QTest::newRow("TPS maximum 251") << QStringList{"tpsMax=251"} << "tpsMax" << maxRefused.arg("251", "32");
+    QTest::newRow("TPS maximum 255") << QStringList{"tpsMax=255"} << "tpsMax" << maxRefused.arg("255", "32");
+    QTest::newRow("TPS maximum 2000") << QStringList{"tpsMax=2000"} << "tpsMax" << maxRefused.arg("2000", "32");
+    QTest::newRow("TPS maximum 31") << QStringList{"tpsMax=31"} << "tpsMax" << maxRefused.arg("31", "32");
+    QTest::newRow("TPS maximum 0, minimum 0") << QStringList{"tpsMin=0", "tpsMax=0"} << "tpsMax"
+                                              << maxRefused.arg("0", "1");
     QTest::newRow("TPS minimum 1023") << QStringList{"tpsMin=1023"} << "" << "";
     QTest::newRow("TPS minimum -1") << QStringList{"tpsMin=-1"} << "tpsMin"
                                     << "-1 fora da escala do sensor (0 a 1023): o módulo guardaria outro valor.";
-    QTest::newRow("not a number") << QStringList{"eLimiteRpm=abc"} << "throws"
-                                  << "'abc' is not a valid floating point value";
+    QTest::newRow("not a number") << QStringList{"eLimiteRpm=abc"} << "throws" << notNumber("abc", "Limite de RPM");
 }
 
 void TestConfigFields::wholeSetCheck()

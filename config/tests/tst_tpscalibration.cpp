@@ -147,7 +147,10 @@ void TestTpsCalibration::completeRun_data()
     QTest::newRow("closed 200, full 900") << 200 << 900 << 225 << "4,39882697947214";
     QTest::newRow("throttle not opened") << 200 << 200 << 201 << "0,977517106549365";
     QTest::newRow("full just above closed") << 200 << 201 << 50 << "0,982404692082111";
-    QTest::newRow("closed 255 (1,246 V) goes on") << 255 << 1023 << 255 << "5";
+    // The read-back takes no TPS maximum above 250: the calibration keeps to it.
+    QTest::newRow("closed 255 (1,246 V) goes on") << 255 << 1023 << 250 << "5";
+    QTest::newRow("full 1003: the highest maximum") << 200 << 1003 << 250 << "4,90224828934506";
+    QTest::newRow("full 1004: capped") << 200 << 1004 << 250 << "4,90713587487781";
 }
 
 void TestTpsCalibration::completeRun()

@@ -249,7 +249,9 @@ void TestDatalog::reader_data()
                                << 1;
     QTest::newRow("truncated last line") << head + good + later.left(20) << 1 << 6 << "linha incompleta" << QString()
                                          << 1;
-    QTest::newRow("time backwards") << head + later + good << 1 << 6 << "tempo fora de ordem" << QString() << 1;
+    // A time that goes back begins a new stretch (a logger that restarted).
+    QTest::newRow("time backwards") << head + later + "MARK 001 - a - b - 0.500\n" + good << 2 << 0 << QString()
+                                    << QString() << 0;
     QTest::newRow("bad marker") << head + good + "MARK 001 - a\n" + later << 2 << 6 << "marcador ilegível" << QString()
                                 << 1;
     // Only the first bad line's reason is told, with the count of all of them.

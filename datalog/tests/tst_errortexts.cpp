@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
+#include <new>
+#include <stdexcept>
 
 class TestErrorTexts : public QObject {
     Q_OBJECT
@@ -21,7 +23,17 @@ private slots:
     void recordStart_data();
     void recordStart();
     void mapFileKeepsItsOwnTexts();
+    void memoryFailure();
 };
+
+// The runtime's "std::bad_alloc" never reaches a box alone; Velto's own texts pass as they are.
+void TestErrorTexts::memoryFailure()
+{
+    QCOMPARE(systemerror::failureText(std::bad_alloc()),
+             QString::fromUtf8("Memória insuficiente: a última ação não terminou. Feche outros programas ou use um "
+                               "arquivo menor."));
+    QCOMPARE(systemerror::failureText(std::runtime_error("Disk full")), QString("Disk full"));
+}
 
 void TestErrorTexts::texts_data()
 {

@@ -4,8 +4,10 @@
 #include "datalog/logcolumns.h"
 
 #include <QtTest>
+#include <sys/resource.h>
 #include <cmath>
 #include <random>
+#include <stdexcept>
 
 using namespace logview;
 
@@ -54,6 +56,11 @@ private slots:
     void channelValuesAsTheFileWrites();
     void cellTexts_data();
     void cellTexts();
+    void foreignLogs_data();
+    void foreignLogs();
+    void emptyFieldIsNoValue();
+    void noPositionNoCell();
+    void longLineCostsNoMemory();
 };
 
 void TestLogColumns::spikeSurvivesEveryZoom_data()
@@ -259,3 +266,117 @@ void TestLogColumns::cellTexts()
 
 QTEST_GUILESS_MAIN(TestLogColumns)
 #include "tst_logcolumns.moc"
+
+// Logs of other programs: what is unambiguous is taken, only what is really bad counted.
+void TestLogColumns::foreignLogs_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QList<qint64>>("ms"); // the rows' times
+    QTest::addColumn<int>("badLines");
+    QTest::addColumn<QString>("reason");
+    const QByteArray names = "Time\tRPM\tTi\n";
+    QTest::newRow("plain") << names + "0.1\t900\t2.5\n0.2\t950\t2.6\n" << QList<qint64>{100, 200} << 0 << "";
+    QTest::newRow("trailing tab on the rows") << names + "0.1\t900\t2.5\t\n0.2\t950\t2.6\t \n"
+                                              << QList<qint64>{100, 200} << 0 << "";
+    QTest::newRow("trailing tab on the names") << QByteArray("Time\tRPM\tTi\t\n0.1\t900\t2.5\n0.2\t950\t2.6\t\n")
+                                               << QList<qint64>{100, 200} << 0 << "";
+    QTest::newRow("blank lines") << names + "\n0.1\t900\t2.5\n\n  \r\n0.2\t950\t2.6\n\n" << QList<qint64>{100, 200}
+                                 << 0 << "";
+    QTest::newRow("blanks around") << names + "0.1\t 900\t2.5 \n 0.2 \t950\t  2.6\r\n" << QList<qint64>{100, 200}
+                                   << 0 << "";
+    QTest::newRow("empty field") << names + "0.1\t\t2.5\n0.2\t950\t \n" << QList<qint64>{100, 200} << 0 << "";
+    QTest::newRow("epoch seconds") << names + "1733700000.250\t900\t2.5\n1733700001.500\t950\t2.6\n"
+                                   << QList<qint64>{0, 1250} << 0 << "";
+    QTest::newRow("time reset: a new stretch") << names + "5.0\t900\t2.5\n5.1\t900\t2.5\n0.0\t950\t2.6\n0.1\t950\t2.6\n"
+                                               << QList<qint64>{5000, 5100, 5200, 5300} << 0 << "";
+    // Still bad: a field no name stands for, a number that is none, an empty time.
+    QTest::newRow("a field too many") << names + "0.1\t900\t2.5\t7\n0.2\t950\t2.6\n" << QList<qint64>{200} << 1
+                                      << "mais de 3 campos";
+    QTest::newRow("not a number") << names + "0.1\t9x0\t2.5\n0.2\t950\t2.6\n" << QList<qint64>{200} << 1
+                                  << QString::fromUtf8("número inválido em RPM");
+    QTest::newRow("empty time") << names + "0.1\t900\t2.5\n\t950\t2.6\n" << QList<qint64>{100} << 1
+                                << QString::fromUtf8("número inválido em Time");
+}
+
+void TestLogColumns::foreignLogs()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QList<qint64>, ms);
+    QFETCH(int, badLines);
+    QFETCH(QString, reason);
+    const logformat::Log log = logformat::parse(file, QStringLiteral("outro.msl"));
+    QList<qint64> times;
+    for (const logformat::Row &r : log.rows)
+        times << r.ms;
+    QCOMPARE(times, ms);
+    QCOMPARE(log.badLines, badLines);
+    QCOMPARE(log.firstBadReason, reason);
+}
+
+// An empty field is no value: not a zero in the plots' range nor in a cell's statistic.
+void TestLogColumns::emptyFieldIsNoValue()
+{
+    const logformat::Log log = logformat::parse("Time\tRPM\tTi\tCarga\tLinhaRPM\n"
+                                                "0.1\t900\t2.5\t0\t0\n"
+                                                "0.2\t\t3.5\t0\t0\n"
+                                                "0.3\t1100\t4.5\t\t0\n",
+                                                QStringLiteral("outro.msl"));
+    QCOMPARE(int(log.rows.size()), 3);
+    const LogColumns columns(log);
+    QVERIFY(std::isnan(columns.column(RpmChannel)[1]));
+    QVERIFY(std::isnan(columns.column(4)[1])); // Abertura needs the RPM
+    QCOMPARE(columns.minimum(RpmChannel), 900.0f);
+    QCOMPARE(columns.maximum(RpmChannel), 1100.0f);
+    QCOMPARE(columns.cell(2), -1); // no load position on that row
+    const CellTable t = cellTable(columns, RpmChannel, 0, 3);
+    QCOMPARE(t.count[0], std::int64_t(1));
+    QCOMPARE(t.value(0, CellStat::Mean), 900.0);
+    QCOMPARE(cellTable(columns, 3, 0, 3).count[0], std::int64_t(2)); // Ti on rows 0 and 1
+}
+
+// Without LinhaRPM or Carga no row has a cell (their zeros are no position).
+void TestLogColumns::noPositionNoCell()
+{
+    const logformat::Log log = logformat::parse("Time\tRPM\tCarga\n0.1\t900\t5\n0.2\t950\t7\n",
+                                                QStringLiteral("outro.msl"));
+    const LogColumns columns(log);
+    QCOMPARE(columns.missingPositions(), QStringList{"LinhaRPM"});
+    const CellTable t = cellTable(columns, RpmChannel, 0, columns.size());
+    for (int k = 0; k < 72; ++k)
+        QCOMPARE(t.count[std::size_t(k)], std::int64_t(0));
+    QCOMPARE(noCellsReason(columns.missingPositions()),
+             QString::fromUtf8("o registro não tem o canal de posição LinhaRPM: sem ele, nenhuma leitura tem célula "
+                               "do mapa"));
+}
+
+static long peakKilobytes()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// A line of 16 million tabs is read no further than the names row's fields; a names
+// row of as many fields is refused.
+void TestLogColumns::longLineCostsNoMemory()
+{
+    const QByteArray tabs(16 * 1024 * 1024, '\t');
+    const QByteArray file = "Time\tRPM\n0.1\t900\n" + tabs + "\n0.2\t950\n";
+    const QByteArray crowded = "Time\tRPM\n0.1\t900\n0.15" + tabs + "7\n0.2\t950\n";
+    const long before = peakKilobytes();
+    const logformat::Log log = logformat::parse(file, QStringLiteral("linha.msl"));
+    QCOMPARE(int(log.rows.size()), 2); // the line of tabs alone holds no value: blank
+    const logformat::Log crowdedLog = logformat::parse(crowded, QStringLiteral("linha.msl"));
+    QCOMPARE(int(crowdedLog.rows.size()), 2);
+    QCOMPARE(crowdedLog.firstBadReason, QString("mais de 2 campos"));
+    const long grown = peakKilobytes() - before;
+    QVERIFY2(grown < 32 * 1024, qPrintable(QString("peak grew by %1 kB").arg(grown)));
+    try {
+        logformat::parse("RPM\t" + tabs + "Time\n", QStringLiteral("nomes.msl"));
+        QFAIL("a names row of 16 million fields was taken");
+    } catch (const logformat::LogRefused &e) {
+        QCOMPARE(QString::fromUtf8(e.what()),
+                 QString::fromUtf8("O registro nomes.msl tem mais de 1024 campos na linha dos canais (linha 1). Nada "
+                                   "foi aberto."));
+    }
+}

@@ -645,7 +645,10 @@ void TestMapFile::failedWriteKeepsOldFile()
         rig.guarded([&] { file.btnSalvarClick(); });
         std::signal(SIGXFSZ, previous);
     }
-    QCOMPARE(rig.prompt.messages, QStringList{QString("I/O error %1").arg(EFBIG)});
+    QCOMPARE(rig.prompt.messages,
+             QStringList{QString::fromUtf8("I/O error %1\nO arquivo %2 não pôde ser gravado: arquivo grande demais.")
+                             .arg(EFBIG)
+                             .arg(path)});
     QCOMPARE(readBytes(path), old);
     QCOMPARE(entries(dir.path()), QStringList{"mapa.txt"});
 }
@@ -673,7 +676,9 @@ void TestMapFile::unwritableFolderOrFileKeepsOldFile()
             QSKIP("this file system does not take the immutable attribute");
         rig.guarded([&] { file.btnSalvarClick(); });
     }
-    QCOMPARE(rig.prompt.messages, QStringList{"File access denied"});
+    QCOMPARE(rig.prompt.messages,
+             QStringList{QString::fromUtf8("File access denied\nO arquivo %1 não pôde ser gravado: permissão negada.")
+                             .arg(path)});
     QCOMPARE(readBytes(path), old);
     QCOMPARE(entries(dir.path()), QStringList{"mapa.txt"});
 }
@@ -683,17 +688,21 @@ void TestMapFile::ioErrors_data()
     QTest::addColumn<bool>("save");
     QTest::addColumn<QString>("relative"); // path inside the test folder; "/..." is absolute
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason"); // the system's error in Portuguese, after the file's name
     const QString longName = QString(300, u'a') + ".txt";
-    QTest::newRow("load: missing file") << false << "nao existe.txt" << "File not found";
-    QTest::newRow("load: folder missing") << false << "nada/mapa.txt" << "File not found";
-    QTest::newRow("load: path under a file") << false << "arquivo.txt/mapa.txt" << "File not found";
-    QTest::newRow("load: a folder") << false << "pasta" << "File access denied";
-    QTest::newRow("load: name too long") << false << longName << "Invalid filename";
-    QTest::newRow("save: folder missing") << true << "nada/mapa.txt" << "File not found";
-    QTest::newRow("save: path under a file") << true << "arquivo.txt/mapa.txt" << "File not found";
-    QTest::newRow("save: a folder") << true << "pasta" << "File access denied";
-    QTest::newRow("save: name too long") << true << longName << "Invalid filename";
-    QTest::newRow("save: full device") << true << "/dev/full" << "Disk full";
+    const QString missing = QString::fromUtf8("arquivo ou pasta não encontrado");
+    const QString notFolder = QString::fromUtf8("uma parte do caminho não é uma pasta");
+    const QString folder = QString::fromUtf8("é uma pasta");
+    QTest::newRow("load: missing file") << false << "nao existe.txt" << "File not found" << missing;
+    QTest::newRow("load: folder missing") << false << "nada/mapa.txt" << "File not found" << missing;
+    QTest::newRow("load: path under a file") << false << "arquivo.txt/mapa.txt" << "File not found" << notFolder;
+    QTest::newRow("load: a folder") << false << "pasta" << "File access denied" << folder;
+    QTest::newRow("load: name too long") << false << longName << "Invalid filename" << "nome de arquivo longo demais";
+    QTest::newRow("save: folder missing") << true << "nada/mapa.txt" << "File not found" << missing;
+    QTest::newRow("save: path under a file") << true << "arquivo.txt/mapa.txt" << "File not found" << notFolder;
+    QTest::newRow("save: a folder") << true << "pasta" << "File access denied" << folder;
+    QTest::newRow("save: name too long") << true << longName << "Invalid filename" << "nome de arquivo longo demais";
+    QTest::newRow("save: full device") << true << "/dev/full" << "Disk full" << "disco cheio";
 }
 
 void TestMapFile::ioErrors()
@@ -701,6 +710,7 @@ void TestMapFile::ioErrors()
     QFETCH(bool, save);
     QFETCH(QString, relative);
     QFETCH(QString, message);
+    QFETCH(QString, reason);
     if (relative.startsWith('/') && !QFileInfo::exists(relative))
         QSKIP("device not present");
     QTemporaryDir dir;
@@ -717,7 +727,9 @@ void TestMapFile::ioErrors()
     MapFile mapFile(rig.ctx);
     rig.prompt.fileAnswers = {path};
     rig.guarded([&] { save ? mapFile.btnSalvarClick() : mapFile.btnCarregarClick(); });
-    QCOMPARE(rig.prompt.messages, QStringList{message});
+    // The map file's own text, then the file named and the cause in Portuguese.
+    QCOMPARE(rig.prompt.messages, QStringList{QString::fromUtf8("%1\nO arquivo %2 não pôde ser %3: %4.")
+                                                  .arg(message, path, save ? "gravado" : "lido", reason)});
     QVERIFY(Snapshot::of(rig) == before);
     QCOMPARE(calls.speedScaleCalls, 0);
     // Nothing left behind, nothing else touched.
@@ -754,7 +766,13 @@ void TestMapFile::tooManyOpenFiles()
             ::close(fd);
         QCOMPARE(err, EMFILE);
     }
-    QCOMPARE(rig.prompt.messages, (QStringList{"Too many open files", "Too many open files"}));
+    QCOMPARE(rig.prompt.messages,
+             (QStringList{QString::fromUtf8("Too many open files\nO arquivo %1 não pôde ser gravado: arquivos abertos "
+                                            "demais.")
+                              .arg(path),
+                          QString::fromUtf8("Too many open files\nO arquivo %1 não pôde ser lido: arquivos abertos "
+                                            "demais.")
+                              .arg(path)}));
     QVERIFY(Snapshot::of(rig) == before);
     QCOMPARE(readBytes(path), old);
     QCOMPARE(entries(dir.path()), QStringList{"mapa.txt"});
@@ -777,7 +795,11 @@ void TestMapFile::permissionDenied()
     rig.prompt.fileAnswers = {locked, folder + "/mapa.txt"};
     rig.guarded([&] { file.btnCarregarClick(); });
     rig.guarded([&] { file.btnSalvarClick(); });
-    QCOMPARE(rig.prompt.messages, (QStringList{"File access denied", "File access denied"}));
+    QCOMPARE(rig.prompt.messages,
+             (QStringList{QString::fromUtf8("File access denied\nO arquivo %1 não pôde ser lido: permissão negada.")
+                              .arg(locked),
+                          QString::fromUtf8("File access denied\nO arquivo %1 não pôde ser gravado: permissão negada.")
+                              .arg(folder + "/mapa.txt")}));
     ::chmod(QFile::encodeName(folder).constData(), 0755);
 }
 

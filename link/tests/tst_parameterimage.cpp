@@ -83,6 +83,10 @@ private slots:
     void rangeLimitsAccepted_data();
     void rangeLimitsAccepted();
     void tpsLimitsKeepLowByte();
+    void fieldNamed_data();
+    void fieldNamed();
+    void tpsMaximumAsTheReadBackTakesIt_data();
+    void tpsMaximumAsTheReadBackTakesIt();
     void checkAllFindsConversionErrors();
 };
 
@@ -422,12 +426,13 @@ void TestParameterImage::conversionErrors()
     rig.screen.setText(field, text);
     ParameterImage image(rig.ctx);
     if (inPrepare) {
-        QCOMPARE(errorOf([&] { image.prepare(); }), message);
+        QCOMPARE(errorOf([&] { image.prepare(); }).section('\n', 0, 0), message);
         return;
     }
     image.prepare();
-    QCOMPARE(errorOf([&] { image.block(block); }), message);
-    QCOMPARE(errorOf([&] { image.checkAll(); }), message);
+    // The runtime's message first (the field and its text follow: fieldNamed).
+    QCOMPARE(errorOf([&] { image.block(block); }).section('\n', 0, 0), message);
+    QCOMPARE(errorOf([&] { image.checkAll(); }).section('\n', 0, 0), message);
     // Only that block fails.
     for (int n = 1; n <= 32; ++n)
         if (n != block)
@@ -444,7 +449,7 @@ void TestParameterImage::prepareStopsAtFirstFailure()
     rig.screen.setText("eCorrecaoMl0", "90");   // after it: not converted
     rig.screen.type("cbSondaCorrecao", "MAP");  // after it: not converted
     rig.screen.setItemIndex("cbEscalaRpm", 2);  // after it: not converted
-    QCOMPARE(errorOf([&] { image.prepare(); }), QString("'x' is not a valid integer value"));
+    QCOMPARE(errorOf([&] { image.prepare(); }).section('\n', 0, 0), QString("'x' is not a valid integer value"));
     const WorkingValues &wv = rig.state.wv;
     QCOMPARE(wv.fanIncrement, 15);
     QCOMPARE(int(wv.tiCurve[0]), 60);
@@ -583,13 +588,46 @@ void TestParameterImage::tpsLimitsKeepLowByte()
 {
     Rig rig;
     rig.state.wv.tpsMin = 1023; // a 0..1023 reading: the ECU takes its low byte
-    rig.state.wv.tpsMax = 300;
+    rig.state.wv.tpsMax = 250;
     ParameterImage image(rig.ctx);
     image.prepare();
     QCOMPARE(errorOf([&] { image.checkAll(); }), QString());
     const auto b = image.block(31);
     QCOMPARE(int(b[5]), 0xFF);
-    QCOMPARE(int(b[6]), 300 & 0xFF);
+    QCOMPARE(int(b[6]), 250);
+}
+
+void TestParameterImage::tpsMaximumAsTheReadBackTakesIt_data()
+{
+    // The read-back takes a maximum from 1 to 250, not below the kept minimum / 4.
+    QTest::addColumn<int>("min");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<QString>("error"); // empty: sent as it is
+    QTest::newRow("230 beside 130") << 130 << 230 << "";
+    QTest::newRow("250, the top") << 130 << 250 << "";
+    QTest::newRow("251") << 130 << 251 << rangeMessage("251", "tpsMax", "32", "250", "O bloco 31 não foi enviado.");
+    QTest::newRow("255") << 130 << 255 << rangeMessage("255", "tpsMax", "32", "250", "O bloco 31 não foi enviado.");
+    QTest::newRow("300") << 130 << 300 << rangeMessage("300", "tpsMax", "32", "250", "O bloco 31 não foi enviado.");
+    QTest::newRow("0") << 0 << 0 << rangeMessage("0", "tpsMax", "1", "250", "O bloco 31 não foi enviado.");
+    QTest::newRow("32 beside 130") << 130 << 32 << "";
+    QTest::newRow("31 beside 130") << 130 << 31 << rangeMessage("31", "tpsMax", "32", "250", "O bloco 31 não foi enviado.");
+    // 300 is kept as 44: 11 is the lowest maximum the read-back takes beside it.
+    QTest::newRow("11 beside 300") << 300 << 11 << "";
+}
+
+void TestParameterImage::tpsMaximumAsTheReadBackTakesIt()
+{
+    QFETCH(int, min);
+    QFETCH(int, max);
+    QFETCH(QString, error);
+    Rig rig;
+    rig.state.wv.tpsMin = min;
+    rig.state.wv.tpsMax = max;
+    ParameterImage image(rig.ctx);
+    image.prepare();
+    QCOMPARE(errorOf([&] { image.block(31); }), error);
+    if (error.isEmpty())
+        QCOMPARE(int(image.block(31)[6]), max);
 }
 
 void TestParameterImage::checkAllFindsConversionErrors()
@@ -602,7 +640,46 @@ void TestParameterImage::checkAllFindsConversionErrors()
     image.prepare();
     QCOMPARE(errorOf([&] { image.checkAll(); }), rangeMessage("900", "e70", "0", "255"));
     rig.screen.setText("e70", "27");
-    QCOMPARE(errorOf([&] { image.checkAll(); }), QString("'' is not a valid floating point value"));
+    QCOMPARE(errorOf([&] { image.checkAll(); }).section('\n', 0, 0), QString("'' is not a valid floating point value"));
+}
+
+void TestParameterImage::fieldNamed_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a cell of two decimals") << "e12i" << "8,04" << 11
+                                            << QString::fromUtf8("'80,4' is not a valid integer value\nO campo e12i (injeção "
+                                                                 "linha 2 coluna 5) contém \"8,04\": use no máximo uma "
+                                                                 "casa decimal.");
+    QTest::newRow("letters") << "e3i" << "abc" << 10
+                             << QString::fromUtf8("'abc' is not a valid floating point value\nO campo e3i (injeção linha "
+                                                  "1 coluna 4) contém \"abc\", que não é um número.");
+    QTest::newRow("empty") << "e9i" << "" << 11
+                           << QString::fromUtf8("'' is not a valid floating point value\nO campo e9i (injeção linha 2 "
+                                                "coluna 2) está vazio: escreva um número.");
+    QTest::newRow("a whole number field") << "e70" << "3,5" << 9
+                                          << QString::fromUtf8("'3,5' is not a valid integer value\nO campo e70 (ignição "
+                                                               "linha 9 coluna 7) contém \"3,5\": use um número inteiro.");
+    QTest::newRow("thousandths") << "eTempoCarga" << "3,6005" << 31
+                                 << QString::fromUtf8("'3600,5' is not a valid integer value\nO campo eTempoCarga (Tempo "
+                                                      "de Carga (mS)) contém \"3,6005\": use no máximo 3 casas "
+                                                      "decimais.");
+}
+
+// The runtime's message, then the field named and what the user wrote in it.
+void TestParameterImage::fieldNamed()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(int, block);
+    QFETCH(QString, message);
+    Rig rig;
+    rig.screen.setText(field, text);
+    ParameterImage image(rig.ctx);
+    image.prepare();
+    QCOMPARE(errorOf([&] { image.block(block); }), message);
 }
 
 QTEST_GUILESS_MAIN(TestParameterImage)

@@ -229,12 +229,17 @@ void TestComPort::failedOpenLeavesPortClosedWithoutEvents_data()
     QTest::addColumn<QString>("name"); // "" = the pseudo-terminal, held by another port
     QTest::addColumn<int>("osError");
     QTest::addColumn<QString>("message");
+    // Under the component's text, the port named in the window's language.
     QTest::newRow("missing path") << "/dev/velto-no-such-tty" << ENOENT
-                                  << "Unable to open com port (win error code: 2)";
+                                  << QString::fromUtf8("Unable to open com port (win error code: 2)\n A porta "
+                                                       "/dev/velto-no-such-tty não existe. ");
     QTest::newRow("the list's placeholder") << "!!" << ENOENT
-                                            << "Unable to open com port (win error code: 2)";
+                                            << QString::fromUtf8("Unable to open com port (win error code: 2)\n Nenhuma "
+                                                                 "porta serial foi encontrada: conecte o cabo do módulo "
+                                                                 "e escolha a porta. ");
     QTest::newRow("not a terminal") << "/dev/null" << ENOTTY
-                                    << "Unable to open com port (win error code: 25)";
+                                    << QString::fromUtf8("Unable to open com port (win error code: 25)\n /dev/null não "
+                                                         "é uma porta serial. ");
     // Root gets past TIOCEXCL and is stopped by the lock; others by TIOCEXCL.
     const int held = geteuid() == 0 ? EWOULDBLOCK : EBUSY;
     // The second line names the holder: this test, through its lock.
@@ -284,16 +289,20 @@ void TestComPort::refusedSettingClosesDeviceAgain_data()
 {
     QTest::addColumn<int>("setting");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unsupported speed")
-        << int(Speed) << "SetCommState function failed (win error code: 22)";
-    QTest::newRow("nine data bits")
-        << int(DataBits) << "SetCommState function failed (win error code: 22)";
-    QTest::newRow("DSR output flow")
-        << int(DsrFlow) << "SetCommState function failed (win error code: 22)";
+    // Under the component's text, the step named on the port ("%1": its path).
+    const QString state = QString::fromUtf8("SetCommState function failed (win error code: 22)\n A porta %1 recusou a "
+                                            "configuração da linha: argumento inválido. ");
+    QTest::newRow("unsupported speed") << int(Speed) << state;
+    QTest::newRow("nine data bits") << int(DataBits) << state;
+    QTest::newRow("DSR output flow") << int(DsrFlow) << state;
     QTest::newRow("empty input buffer")
-        << int(InputBuffer) << "SetupComm function failed (win error code: 22)";
+        << int(InputBuffer)
+        << QString::fromUtf8("SetupComm function failed (win error code: 22)\n A porta %1 recusou o tamanho dos buffers: "
+                             "argumento inválido. ");
     QTest::newRow("time-out below -1")
-        << int(Timeout) << "SetCommTimeouts failed (win error code: 22)";
+        << int(Timeout)
+        << QString::fromUtf8("SetCommTimeouts failed (win error code: 22)\n A porta %1 recusou os tempos de espera: "
+                             "argumento inválido. ");
 }
 
 void TestComPort::refusedSettingClosesDeviceAgain()
@@ -319,7 +328,7 @@ void TestComPort::refusedSettingClosesDeviceAgain()
     case InputBuffer: port.setBuffer({0, 1024}); break;
     case Timeout: port.setTimeouts({-2, 0, 0, 0, 0}); break;
     }
-    QCOMPARE(ecomPortOf([&] { port.Open(); }), message);
+    QCOMPARE(ecomPortOf([&] { port.Open(); }), message.arg(pty.slaveName()));
     QVERIFY(!port.Connected());
     QCOMPARE(log.events, QStringList());
     QCOMPARE(pty.exclusive(), 0);
@@ -423,9 +432,11 @@ void TestComPort::operationsOnClosedPortFail_data()
 {
     QTest::addColumn<int>("operation");
     QTest::addColumn<QString>("message");
-    QTest::newRow("write") << 0 << "WriteFile function failed (win error code: 9)";
-    QTest::newRow("read") << 1 << "ReadFile function failed (win error code: 9)";
-    QTest::newRow("pending count") << 2 << "ClearCommError function failed (win error code: 9)";
+    // The port that was never opened is named (the default, ttyS0).
+    const QString closed = QString::fromUtf8("\n A porta /dev/ttyS0 não está aberta. ");
+    QTest::newRow("write") << 0 << "WriteFile function failed (win error code: 9)" + closed;
+    QTest::newRow("read") << 1 << "ReadFile function failed (win error code: 9)" + closed;
+    QTest::newRow("pending count") << 2 << "ClearCommError function failed (win error code: 9)" + closed;
 }
 
 void TestComPort::operationsOnClosedPortFail()

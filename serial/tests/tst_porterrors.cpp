@@ -6,6 +6,7 @@
 #include "ptypair.h"
 
 #include <QtTest>
+#include <cerrno>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -81,6 +82,9 @@ class TestPortErrors : public QObject {
 private slots:
     void cleanup() { qunsetenv("VELTO_LOCK_DIR"); }
     void deviceGone();
+    void everyErrorNamesThePort_data();
+    void everyErrorNamesThePort();
+    void openingNoSuchPort();
     void heldByAnotherProgram();
     void heldByALockFile();
     void exclusiveOpenRefusedToAnotherUser();
@@ -89,6 +93,69 @@ private slots:
     void lockFileWhileOpen_data();
     void lockFileWhileOpen();
 };
+
+// Under the component's fixed text, the window's language says what failed on which
+// port and why (the system's error in Portuguese).
+void TestPortErrors::everyErrorNamesThePort_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("osError");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("no such port") << int(EComPort::OpenFailed) << ENOENT << "/dev/ttyUSB9"
+                                  << QString::fromUtf8(" A porta /dev/ttyUSB9 não existe. ");
+    QTest::newRow("no port found") << int(EComPort::OpenFailed) << ENOENT << "/dev/!!"
+                                   << QString::fromUtf8(" Nenhuma porta serial foi encontrada: conecte o cabo do módulo "
+                                                        "e escolha a porta. ");
+    QTest::newRow("not a serial port") << int(EComPort::OpenFailed) << ENOTTY << "/home/ana/mapa.txt"
+                                       << QString::fromUtf8(" /home/ana/mapa.txt não é uma porta serial. ");
+    QTest::newRow("open, other cause") << int(EComPort::OpenFailed) << ELOOP << "/dev/ttyUSB0"
+                                       << QString::fromUtf8(" Não foi possível abrir a porta /dev/ttyUSB0: links "
+                                                            "simbólicos demais no caminho. ");
+    QTest::newRow("line settings") << int(EComPort::SetStateFailed) << EINVAL << "/dev/ttyUSB0"
+                                   << QString::fromUtf8(" A porta /dev/ttyUSB0 recusou a configuração da linha: "
+                                                        "argumento inválido. ");
+    QTest::newRow("read") << int(EComPort::ReadFailed) << EAGAIN << "/dev/ttyACM0"
+                          << QString::fromUtf8(" A leitura da porta /dev/ttyACM0 falhou: recurso temporariamente "
+                                               "indisponível. ");
+    QTest::newRow("write, no permission") << int(EComPort::WriteFailed) << EACCES << "/dev/ttyACM0"
+                                          << QString::fromUtf8(" A escrita na porta /dev/ttyACM0 falhou: permissão "
+                                                               "negada. ");
+    QTest::newRow("unknown number") << int(EComPort::ModemStatusFailed) << 9999 << "/dev/ttyS0"
+                                    << QString::fromUtf8(" As linhas de controle da porta /dev/ttyS0 não puderam ser "
+                                                         "lidas: erro do sistema número 9999. ");
+    QTest::newRow("port not open") << int(EComPort::WriteFailed) << EBADF << "/dev/ttyS0"
+                                   << QString::fromUtf8(" A porta /dev/ttyS0 não está aberta. ");
+    QTest::newRow("no device") << int(EComPort::ReadFailed) << EAGAIN << "" << "";
+}
+
+void TestPortErrors::everyErrorNamesThePort()
+{
+    QFETCH(int, code);
+    QFETCH(int, osError);
+    QFETCH(QString, path);
+    QFETCH(QString, line);
+    QCOMPARE(explainPortError(code, osError, path), line);
+    const EComPort e(code, osError, path);
+    QCOMPARE(QString::fromUtf8(e.what()),
+             EComPort::codeText(code) + QStringLiteral(" (win error code: %1)").arg(osError) +
+                 (line.isEmpty() ? QString() : "\n" + line));
+}
+
+// The port component itself on a name that is no device: its fixed text, then the port.
+void TestPortErrors::openingNoSuchPort()
+{
+    TComPort port;
+    port.setPort(QStringLiteral("/dev/velto-no-such-port"));
+    try {
+        port.Open();
+        QFAIL("a port that does not exist opened");
+    } catch (const EComPort &e) {
+        QCOMPARE(QString::fromUtf8(e.what()),
+                 QString::fromUtf8("Unable to open com port (win error code: 2)\n A porta /dev/velto-no-such-port não "
+                                   "existe. "));
+    }
+}
 
 // The cable pulled: the master of the pseudo-terminal closed under an open port.
 void TestPortErrors::deviceGone()

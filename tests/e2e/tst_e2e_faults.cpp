@@ -438,12 +438,23 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("message");
-        const QString prefix = "Unable to open com port (win error code: %1)";
-        QTest::newRow("start-up text !!") << "!!" << prefix.arg(ENOENT);
-        QTest::newRow("missing device") << "/dev/ttyUSB97" << prefix.arg(ENOENT);
-        QTest::newRow("path below a regular file") << "@file/ttyUSB0" << prefix.arg(ENOTDIR);
-        QTest::newRow("directory") << "@dir" << prefix.arg(EISDIR);
-        QTest::newRow("regular file") << "@file" << prefix.arg(ENOTTY);
+        // The component's text, then the port named and the cause in Portuguese ("%2":
+        // the port's path).
+        const QString prefix = "Unable to open com port (win error code: %1)\n";
+        QTest::newRow("start-up text !!")
+            << "!!"
+            << prefix.arg(ENOENT) +
+                   QString::fromUtf8(" Nenhuma porta serial foi encontrada: conecte o cabo do módulo e escolha a porta. ");
+        QTest::newRow("missing device") << "/dev/ttyUSB97"
+                                        << prefix.arg(ENOENT) + QString::fromUtf8(" A porta %2 não existe. ");
+        QTest::newRow("path below a regular file")
+            << "@file/ttyUSB0"
+            << prefix.arg(ENOTDIR) +
+                   QString::fromUtf8(" Não foi possível abrir a porta %2: uma parte do caminho não é uma pasta. ");
+        QTest::newRow("directory") << "@dir"
+                                   << prefix.arg(EISDIR) +
+                                          QString::fromUtf8(" Não foi possível abrir a porta %2: é uma pasta. ");
+        QTest::newRow("regular file") << "@file" << prefix.arg(ENOTTY) + QString::fromUtf8(" %2 não é uma porta serial. ");
     }
     void portThatCannotBeOpened()
     {
@@ -455,6 +466,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("dir"));
         if (name.startsWith('@'))
             name = dir.filePath(name.mid(1));
+        message.replace("%2", name);
 
         E2E e;
         QVERIFY(e.start());
@@ -540,7 +552,8 @@ private slots:
         e.screen().setText("e0", "33");
         e.prompt.fileAnswers.push_back(target);
         e.click("Button1");
-        QCOMPARE(e.prompt.messages, QStringList{"Disk full"});
+        QCOMPARE(e.prompt.messages,
+                 QStringList{QString::fromUtf8("Disk full\nO arquivo %1 não pôde ser gravado: disco cheio.").arg(target)});
         QCOMPARE(readAll(target), old);
         QCOMPARE(QDir(mount).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
                  (QStringList{"filler", "mapa.txt"}));
@@ -558,16 +571,19 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("message");
-        QTest::newRow("/dev/full") << "/dev/full" << "Disk full";
-        QTest::newRow("directory") << "@dir" << "File access denied";
-        QTest::newRow("below a regular file") << "@file/mapa.txt" << "File not found";
+        QTest::addColumn<QString>("reason"); // in Portuguese, after the file's name
+        QTest::newRow("/dev/full") << "/dev/full" << "Disk full" << "disco cheio";
+        QTest::newRow("directory") << "@dir" << "File access denied" << QString::fromUtf8("é uma pasta");
+        QTest::newRow("below a regular file") << "@file/mapa.txt" << "File not found"
+                                              << QString::fromUtf8("uma parte do caminho não é uma pasta");
         // Nobody reads the pipe: the save must not wait for a reader for ever.
-        QTest::newRow("FIFO without reader") << "@fifo" << "I/O error 6";
+        QTest::newRow("FIFO without reader") << "@fifo" << "I/O error 6" << QString::fromUtf8("dispositivo não encontrado");
     }
     void saveOntoADeviceOrPipe()
     {
         QFETCH(QString, target);
         QFETCH(QString, message);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(QDir(dir.path()).mkdir("dir"));
@@ -582,7 +598,8 @@ private slots:
         FifoRescuer rescuer(target, O_RDONLY);
         e.click("Button1");
         QVERIFY2(!rescuer.finish(), "the save blocked the window until a reader came");
-        QCOMPARE(e.prompt.messages, QStringList{message});
+        QCOMPARE(e.prompt.messages,
+                 QStringList{QString::fromUtf8("%1\nO arquivo %2 não pôde ser gravado: %3.").arg(message, target, reason)});
         struct stat st{};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &st) == 0, !message.startsWith("File not"));
         if (target == "/dev/full")
@@ -604,10 +621,15 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no read permission") << "unreadable" << "File access denied";
-        QTest::newRow("below a regular file") << "belowfile" << "File not found";
-        QTest::newRow("missing") << "missing" << "File not found";
-        QTest::newRow("directory") << "dir" << "File access denied";
+        // The map file's own text, then the file and the cause in Portuguese.
+        const QString named = QString::fromUtf8("%1\nO arquivo %2 não pôde ser lido: %3.");
+        QTest::newRow("no read permission")
+            << "unreadable" << named.arg("File access denied", "%1", QString::fromUtf8("permissão negada"));
+        QTest::newRow("below a regular file")
+            << "belowfile" << named.arg("File not found", "%1", QString::fromUtf8("uma parte do caminho não é uma pasta"));
+        QTest::newRow("missing") << "missing"
+                                 << named.arg("File not found", "%1", QString::fromUtf8("arquivo ou pasta não encontrado"));
+        QTest::newRow("directory") << "dir" << named.arg("File access denied", "%1", QString::fromUtf8("é uma pasta"));
         QTest::newRow("empty") << "empty" << refusedLoad("o arquivo está vazio");
         QTest::newRow("binary") << "binary" << QString(); // message computed from the bytes
         QTest::newRow("a million ;") << "semicolons" << refusedLoad("1000001 campos em vez de 202");
@@ -651,6 +673,8 @@ private slots:
         } else if (kind == "fifo") {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
         }
+        if (message.contains("%1"))
+            message = message.arg(path);
 
         E2E e;
         QVERIFY(e.start());
