@@ -103,6 +103,7 @@ struct TextBoxAnswer {
             return;
         }
         found = true;
+        box->grab().save(QDir(pagesFolder()).filePath("maps-tool-question.png"));
         modal = box->isModal();
         title = box->windowTitle();
         initial = field->text();
