@@ -104,7 +104,7 @@ std::unique_ptr<QDialog> textBox(QWidget *parent, const QString &question, const
     layout->addWidget(label);
     layout->addWidget(field);
     layout->addWidget(buttons);
-    box->setMinimumWidth(420);
+    box->setMinimumWidth(480); // the three lines of a tool's question without a stray break
     field->setFocus();
     return box;
 }
