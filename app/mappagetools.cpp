@@ -60,7 +60,11 @@ MapPageTools::~MapPageTools() = default;
 
 int MapPageTools::markedCell() const
 {
-    // The base of the scanner's marks, while the cells show them (live or in playback).
+    // The base of the scanner's marks, while the cells show them (live or in playback);
+    // once the scanner stopped the cells keep their last marks, the view none.
+    const State &state = controller_.state();
+    if (!state.scannerActive && !state.logOpen)
+        return -1;
     const int k = controller_.scanner().marked()[0];
     if (k < 0 || k >= mapRows * mapColumns)
         return -1;

@@ -71,8 +71,13 @@ void MapFrames::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     for (int k : marks_) {
+        // A white line on both sides keeps the red frame visible on every colour, the
+        // red of the hottest cells too.
+        const QRectF r = QRectF(cellRect(k / mapColumns, k % mapColumns)).adjusted(2.5, 2.5, -2.5, -2.5);
+        p.setPen(QPen(Qt::white, markFrame + 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        p.drawRect(r);
         p.setPen(QPen(Qt::red, markFrame, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-        p.drawRect(QRectF(cellRect(k / mapColumns, k % mapColumns)).adjusted(1.5, 1.5, -1.5, -1.5));
+        p.drawRect(r);
     }
     if (selection_) {
         const QRect r =
@@ -153,12 +158,27 @@ void MapSheet::runTool(MapTool tool)
 QMenu *MapSheet::contextMenu(QLineEdit *cell)
 {
     QMenu *menu = cell->createStandardContextMenu();
+    // Ctrl+C and Ctrl+V act on the cells or on the field's text, as keyPress decides:
+    // each key is shown once, beside the entry it triggers.
+    const bool cellsCopy = selection_ && selection_->count() > 1;
+    const bool cellsPaste = selection_ && (selection_->count() > 1 || clipboardHoldsBlock());
+    for (QAction *a : menu->actions()) {
+        const qsizetype tab = a->text().indexOf(u'\t');
+        if (tab < 0)
+            continue;
+        const QKeySequence key(a->text().mid(tab + 1), QKeySequence::NativeText);
+        if ((cellsCopy && key == QKeySequence(QKeySequence::Copy)) ||
+            (cellsPaste && key == QKeySequence(QKeySequence::Paste)))
+            a->setText(a->text().left(tab));
+    }
     menu->addSeparator();
     menu->addAction(QStringLiteral("Selecionar todo o mapa"), this, [this] { selectAll(); });
     QAction *copyCells = menu->addAction(QStringLiteral("Copiar células"), this, [this] { copy(); });
-    copyCells->setShortcut(QKeySequence::Copy);
+    if (cellsCopy)
+        copyCells->setShortcut(QKeySequence::Copy);
     QAction *pasteCells = menu->addAction(QStringLiteral("Colar células"), this, [this] { paste(); });
-    pasteCells->setShortcut(QKeySequence::Paste);
+    if (cellsPaste)
+        pasteCells->setShortcut(QKeySequence::Paste);
     QMenu *toolMenu = menu->addMenu(QStringLiteral(" Ferramentas "));
     for (const ToolEntry &entry : tools()) {
         QAction *a = toolMenu->addAction(entry.caption, this, [this, tool = entry.tool] { runTool(tool); });
@@ -174,8 +194,9 @@ bool MapSheet::clipboardHoldsBlock() const
     // A spreadsheet's single cell comes with a line end: it replaces the cell's value,
     // as a block does, instead of going into the text.
     const QString text = QGuiApplication::clipboard()->text();
+    // A no-break space comes from a spreadsheet's number format, never from typing.
     return text.contains(u'\t') || text.contains(u'\n') || text.contains(u'\r') || text.contains(u';') ||
-           text.trimmed().contains(u' ');
+           text.trimmed().contains(u' ') || text.contains(QChar(0x00a0));
 }
 
 std::optional<int> MapSheet::cellAt(const QPoint &globalPos) const
@@ -287,10 +308,11 @@ bool MapSheet::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     case QEvent::ContextMenu: {
-        QMenu *menu = contextMenu(cell);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
+        // The selection first: the menu shows the keys where they act on it.
         if (!selection_ || !selection_->contains(k / mapColumns, k % mapColumns))
             select(CellRect{k / mapColumns, k % mapColumns, k / mapColumns, k % mapColumns});
+        QMenu *menu = contextMenu(cell);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }

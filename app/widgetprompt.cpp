@@ -2,10 +2,14 @@
 
 #include "app/comparedialog.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace prompt
 {
@@ -75,6 +79,36 @@ std::unique_ptr<QMessageBox> questionBox(QWidget *parent, const QString &text, c
     return box;
 }
 
+std::unique_ptr<QDialog> textBox(QWidget *parent, const QString &question, const QString &initial)
+{
+    auto box = std::make_unique<QDialog>(parent);
+    box->setWindowTitle(messageTitle);
+    box->setModal(true);
+    auto *label = new QLabel(question, box.get());
+    label->setObjectName(QStringLiteral("lbPergunta"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    auto *field = new QLineEdit(initial, box.get());
+    field->setObjectName(QStringLiteral("eResposta"));
+    field->selectAll();
+    label->setBuddy(field);
+    auto *buttons = new QDialogButtonBox(box.get());
+    QPushButton *ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    QPushButton *cancel = buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    ok->setAutoDefault(true);
+    cancel->setAutoDefault(false);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, box.get(), &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, box.get(), &QDialog::reject);
+    auto *layout = new QVBoxLayout(box.get());
+    layout->addWidget(label);
+    layout->addWidget(field);
+    layout->addWidget(buttons);
+    box->setMinimumWidth(480); // the three lines of a tool's question without a stray break
+    field->setFocus();
+    return box;
+}
+
 int chosenButton(const QMessageBox &box) { return int(box.buttons().indexOf(box.clickedButton())); }
 
 } // namespace prompt
@@ -110,6 +144,14 @@ int WidgetPrompt::question(const QString &text, const QStringList &buttons)
     auto box = prompt::questionBox(parent_, text, buttons);
     box->exec();
     return prompt::chosenButton(*box);
+}
+
+std::optional<QString> WidgetPrompt::askText(const QString &question, const QString &initial)
+{
+    auto box = prompt::textBox(parent_, question, initial);
+    if (box->exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box->findChild<QLineEdit *>(QStringLiteral("eResposta"))->text();
 }
 
 int WidgetPrompt::differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,

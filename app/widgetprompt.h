@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <memory>
 
+class QDialog;
 class QFileDialog;
 class QMessageBox;
 class QWidget;
@@ -24,6 +25,10 @@ std::unique_ptr<QMessageBox> messageBox(QWidget *parent, const QString &text);
 // A question with the buttons in the order given, the first the default and the last
 // also answered by Escape.
 std::unique_ptr<QMessageBox> questionBox(QWidget *parent, const QString &text, const QStringList &buttons);
+// The box that asks for one line of text: the question (a label, the field's buddy),
+// the field eResposta holding initial, all of it selected, and "OK" (the default) and
+// "Cancelar" (also Escape).
+std::unique_ptr<QDialog> textBox(QWidget *parent, const QString &question, const QString &initial);
 // The index of the button the user chose in a question box, or -1.
 int chosenButton(const QMessageBox &box);
 } // namespace prompt
@@ -37,6 +42,7 @@ public:
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
     std::optional<QStringList> openFileNames(const FileDialogSpec &setup) override;
     int question(const QString &text, const QStringList &buttons) override;
+    std::optional<QString> askText(const QString &question, const QString &initial) override;
     // The "Comparar" table and one button per choice.
     int differenceQuestion(const QString &text, const QList<tunediff::Difference> &differences,
                            const QStringList &buttons) override;

@@ -44,15 +44,23 @@ QString place(MapId map, int row, int column)
         .arg(map == MapId::Ignition ? QStringLiteral("ignição") : QStringLiteral("injeção"));
 }
 
-Scale scale(MapId map, int row, bool percentView)
+Limits limits(MapId map)
 {
     if (map == MapId::Ignition)
-        return {0, 50, 0};
+        return {0, 50};
+    return {0, 25};
+}
+
+Scale scale(MapId map, int row, bool percentView)
+{
+    const Limits l = limits(map);
+    if (map == MapId::Ignition)
+        return {l.min, l.max, 0};
     if (!percentView)
-        return {0, 25, 1};
-    // The largest whole percent that still comes back as at most 25 ms.
-    const long double top = std::floor(25 * views::dutyFactor(row) + 1e-9L);
-    return {0, top, 0};
+        return {l.min, l.max, 1};
+    // The largest tenth of a percent that still comes back as at most the limit in ms.
+    const long double top = std::floor(l.max * views::dutyFactor(row) * 10 + 1e-9L) / 10;
+    return {l.min, top, 1};
 }
 
 long double rounded(const Scale &s, long double value)

@@ -33,9 +33,21 @@ QString cellName(MapId map, int row, int column); // "e12" / "e12i"
 // "linha 2, coluna 5 do mapa de injeção" (rows and columns counted from 1).
 QString place(MapId map, int row, int column);
 
+// The one range of every value the program writes into a cell of that map, in the
+// map's own unit: ignition 0 to 50 degrees, injection 0 to 25 ms. The bulk change caps
+// the ms view at it, and the paste, the tools and the correction keep within it. (A
+// byte of the parameter image carries up to 25,5 ms, so a read-back may show more; no
+// edit writes it.)
+struct Limits {
+    long double min = 0;
+    long double max = 0;
+};
+Limits limits(MapId map);
+
 // What a value written into a cell of that map and row is rounded to and limited to:
-// ignition whole degrees 0 to 50 (the bulk change's limits); injection 0,1 ms from 0
-// to 25 ms, or in the percent view whole percent from 0 to what 25 ms is in that row.
+// ignition whole degrees and injection 0,1 ms within limits(), or in the percent view
+// 0,1 % (what the view shows) from 0 to the largest such figure that is still at most
+// the upper limit in ms in that row.
 struct Scale {
     long double min = 0;
     long double max = 0;

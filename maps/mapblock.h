@@ -11,6 +11,7 @@ struct Fault {
     enum class Kind {
         Empty,      // no value at all
         NotANumber, // the field at row, column
+        EmptyCell,  // the field at row, column holds nothing (blanks at most)
         Ragged,     // row has another number of values than the first row
     };
     Kind kind = Kind::Empty;
@@ -28,8 +29,10 @@ struct Block {
 
 // Rows end with LF, CRLF or CR; an empty last line (or several) is ignored. Values are
 // separated by tabs when the text holds one, else by semicolons when it holds one, else
-// by runs of blanks; one tab or semicolon closing a row is ignored. A value has the
-// decimal comma or the decimal point and may have blanks around it.
+// by runs of blanks; one tab or semicolon closing every row is ignored (a spreadsheet
+// may add it), but where only some rows end with one it is an empty cell. A value has
+// the decimal comma or the decimal point and may have blanks around it (a no-break
+// space too).
 Block parse(const QString &text);
 
 // The cells' texts as a block: a tab between cells, a line end between rows, each

@@ -2,6 +2,7 @@
 
 #include "common/names.h"
 #include "common/numtext.h"
+#include "maps/cells.h"
 
 #include <QStringList>
 
@@ -65,6 +66,7 @@ void MapEdit::btnAlterarClick()
 
     // The 25 ms cap belongs to the ms view only (btnPercentual is enabled there).
     const bool msView = s.isEnabled("btnPercentual");
+    const long double injectionMax = cells::limits(MapId::Injection).max;
     for (int k = 0; k < 72; ++k) {
         const int r = k / 8, c = k % 8;
         const long double v = valueOf(s, names::injectionCell(k));
@@ -74,8 +76,8 @@ void MapEdit::btnAlterarClick()
         // The percentages add up before they scale the cell.
         const long double value = (row + (a + col) + 100.0L) / 100.0L * v;
         QString text = numtext::formatFloat("0.0; -0.0; 0.0", value);
-        if (msView && numtext::parseFloat(text) > 25)
-            text = QStringLiteral("25");
+        if (msView && numtext::parseFloat(text) > injectionMax)
+            text = numtext::formatGeneral(injectionMax);
         injection << text;
     }
     for (int k = 0; k < 72; ++k) {

@@ -34,12 +34,13 @@ public:
     // A block lands with its first value on the selection's top-left cell; a single
     // value fills the whole selection.
     void paste(MapId map, const CellRect &selection, const QString &text);
-    // Set, add and multiply ask their amount through the prompt; a cancelled question
-    // changes nothing.
+    // Set, add and multiply ask their amount through the prompt, the question naming the
+    // unit, the range of the selected cells and the decimal comma; a cancelled question
+    // changes nothing. A cell whose value does not change keeps its text.
     void run(MapTool tool, MapId map, const CellRect &selection);
 
 private:
-    std::optional<long double> askAmount(MapTool tool, MapId map);
+    std::optional<long double> askAmount(MapTool tool, MapId map, const CellRect &selection);
     // The values rounded and limited to each cell's scale, written.
     void write(MapId map, const CellRect &rect, const maptools::Values &values);
     void writeTexts(MapId map, const CellRect &rect, const QStringList &texts);

@@ -1,6 +1,7 @@
 #include "tuning/correction.h"
 
 #include "common/numtext.h"
+#include "maps/cells.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +15,6 @@ namespace {
 // The ECU holds each correction within a byte; larger values are not corrections.
 constexpr int maxCorrection = 100;
 constexpr int maxSpeedPosition = 48, maxLoadPosition = 42, maxTps = 1023;
-constexpr int maxTenths = 255; // 25,5 ms, what a byte of the image carries
 
 int baseCell(const LiveValues &v) { return 8 * (v.speedPosition / 6) + v.loadPosition / 6; }
 
@@ -265,7 +265,10 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
         int t = int(std::lround(wanted));
         const int step = int(std::floor(bound + 1e-9));
         t = std::clamp(t, int(std::lround(oldT)) - step, int(std::lround(oldT)) + step);
-        t = std::clamp(t, 0, maxTenths);
+        // Within the range every edit of a cell keeps (a cell already above it, as a
+        // read-back may show, is not raised further).
+        const int maxTenths = int(std::lround(cells::limits(MapId::Injection).max * 10));
+        t = std::clamp(t, 0, std::max(maxTenths, cell.oldTenths));
         if (t == cell.oldTenths)
             continue;
         cell.newTenths = t;

@@ -10,12 +10,19 @@
 #include "core/undo.h"
 #include "fakes.h"
 #include "link/scanner.h"
+#include "realdialog.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QTimer>
 #include <QClipboard>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
@@ -38,7 +45,8 @@ const QString busy = QStringLiteral(
     " Atenção ! !  O mapa não pode ser alterado durante o envio, a leitura, o scanner ou a calibração do TPS.  ");
 
 struct Window {
-    Window() : form(&prompt, QStringList{})
+    // realDialogs: the window's own prompt (real boxes), not the test's.
+    explicit Window(bool realDialogs = false) : form(realDialogs ? nullptr : &prompt, QStringList{})
     {
         form.pages()->setCurrentWidget(s.widget("TabSheet1"));
         form.show();
@@ -68,6 +76,54 @@ struct Window {
 };
 
 QPoint centre(QWidget *w) { return w->rect().center(); }
+
+// Answers the next modal box the window opens with a text field, as a user does: types
+// into the field (empty: leaves it) and presses the button with that caption. Looks for
+// the box from the event loop the box runs, until it shows.
+struct TextBoxAnswer {
+    QString typed;
+    QString button;
+    // Seen in the box:
+    QString title, question, initial, buddyOf;
+    QStringList buttons;
+    bool found = false, modal = false;
+    int looks = 0;
+
+    void arm()
+    {
+        QTimer::singleShot(0, [this] { look(); });
+    }
+    void look()
+    {
+        auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        auto *field = box ? box->findChild<QLineEdit *>() : nullptr;
+        if (!field) {
+            if (++looks < 200)
+                QTimer::singleShot(5, [this] { look(); });
+            return;
+        }
+        found = true;
+        box->grab().save(QDir(pagesFolder()).filePath("maps-tool-question.png"));
+        modal = box->isModal();
+        title = box->windowTitle();
+        initial = field->text();
+        for (QLabel *l : box->findChildren<QLabel *>()) {
+            if (l->buddy() == field) {
+                question = l->text();
+                buddyOf = field->objectName();
+            }
+        }
+        for (QAbstractButton *b : box->findChildren<QAbstractButton *>())
+            buttons << b->text();
+        if (!typed.isEmpty()) {
+            field->selectAll();
+            QTest::keyClicks(field, typed);
+        }
+        for (QAbstractButton *b : box->findChildren<QAbstractButton *>())
+            if (b->text() == button)
+                QTest::mouseClick(b, Qt::LeftButton);
+    }
+};
 
 // WCAG contrast of two colours.
 double luminance(const QColor &c)
@@ -246,7 +302,10 @@ private slots:
         QCOMPARE(w.sheet(MapId::Ignition).selection(), std::optional(CellRect::whole()));
         w.prompt.textAnswers = {QString("2")};
         tools->menu<QMenu *>()->actions().at(1)->trigger();
-        QCOMPARE(w.prompt.textQuestions, QStringList("Somar às células selecionadas (graus; negativo subtrai):"));
+        QCOMPARE(w.prompt.textQuestions,
+                 QStringList("Somar às células selecionadas (graus; negativo subtrai).\nCada célula fica na faixa de 0 a "
+                             "50 graus.\nUse a vírgula decimal (ex.: 8,5); o resultado é arredondado a graus "
+                             "inteiros."));
         QCOMPARE(w.c().mapCopy(MapId::Ignition, CellRect{0, 0, 0, 7}), QString("12\t12\t8\t8\t8\t8\t8\t8"));
 
         // The keys: Interpolar on row 2, one step.
@@ -426,6 +485,7 @@ private slots:
 
         // The other map, and the scanner's cell while it runs.
         view->showMap(MapId::Injection);
+        w.c().state().scannerActive = true;
         showLiveData(w.c());
         view->refresh();
         const int k = w.c().scanner().marked()[0];
@@ -437,6 +497,15 @@ private slots:
         const QImage picture = surface->grab().toImage();
         picture.save(QDir(pagesFolder()).filePath("maps-3d.png"));
         QCOMPARE(picture.pixelColor(surface->cellPoint(k / 8, k % 8).toPoint()), QColor(Qt::red));
+        // "Desativar Scanner": the cells keep the last marks (the next run clears them),
+        // the view drops its red dot.
+        w.s.setText("Button3", "Desativar &Scanner");
+        w.c().scanner().Button3Click();
+        QVERIFY(!w.c().state().scannerActive);
+        QCOMPARE(w.s.color(cells::cellName(MapId::Injection, k / 8, k % 8)), colors::red);
+        view->refresh();
+        QCOMPARE(surface->data().marked, -1);
+        QVERIFY(surface->grab().toImage().pixelColor(surface->cellPoint(k / 8, k % 8).toPoint()) != QColor(Qt::red));
         // Marks gone: nothing marked.
         for (int i = 0; i < 72; ++i) {
             w.s.setColor(cells::cellName(MapId::Ignition, i / 8, i % 8), colors::black);
@@ -444,6 +513,211 @@ private slots:
         }
         view->refresh();
         QCOMPARE(surface->data().marked, -1);
+    }
+
+    // "Definir valor…", "Somar…" and "Multiplicar por %…" in the real window, from the
+    // cells' context menu and from their keys, answered in the real box it opens.
+    void toolsAskInTheRealBox_data()
+    {
+        QTest::addColumn<bool>("fromMenu");
+        QTest::addColumn<int>("tool"); // index in the menu
+        QTest::addColumn<bool>("injection");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("initial");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>("result"); // row 0, columns 0..2 afterwards
+        const QString setMs = "Valor para as células selecionadas (mS; faixa de 0 a 25 mS).\nUse a vírgula decimal "
+                              "(ex.: 8,5); o resultado é arredondado a 0,1 mS.";
+        const QString addDegrees = "Somar às células selecionadas (graus; negativo subtrai).\nCada célula fica na faixa "
+                                   "de 0 a 50 graus.\nUse a vírgula decimal (ex.: 8,5); o resultado é arredondado a "
+                                   "graus inteiros.";
+        const QString multiplyMs = "Multiplicar as células selecionadas por (%; 110 aumenta 10 %).\nCada célula fica na "
+                                   "faixa de 0 a 25 mS.\nUse a vírgula decimal (ex.: 8,5); o resultado é arredondado a "
+                                   "0,1 mS.";
+        QTest::newRow("Definir valor… from the menu") << true << 0 << true << "12,34" << "OK" << "" << setMs
+                                                      << "12,3\t12,3\t12,3";
+        QTest::newRow("Definir valor… by Ctrl+Shift+D") << false << 0 << true << "30" << "OK" << "" << setMs
+                                                        << "25\t25\t25";
+        QTest::newRow("Somar… from the menu") << true << 1 << false << "-2,5" << "OK" << "0" << addDegrees
+                                              << "8\t8\t4";
+        QTest::newRow("Somar… by Ctrl+Shift+S") << false << 1 << false << "3" << "OK" << "0" << addDegrees
+                                                << "13\t13\t9";
+        QTest::newRow("Multiplicar por %… from the menu") << true << 2 << true << "110" << "OK" << "100"
+                                                          << multiplyMs << "3,9\t5,7\t6,4";
+        QTest::newRow("Multiplicar por %… by Ctrl+Shift+M") << false << 2 << true << "50" << "OK" << "100"
+                                                            << multiplyMs << "1,8\t2,6\t2,9";
+        QTest::newRow("Cancelar from the menu") << true << 0 << true << "9" << "Cancelar" << "" << setMs
+                                                << "3,5\t5,2\t5,8";
+        QTest::newRow("Cancelar by the keys") << false << 2 << true << "200" << "Cancelar" << "100" << multiplyMs
+                                              << "3,5\t5,2\t5,8";
+    }
+    void toolsAskInTheRealBox()
+    {
+        QFETCH(bool, fromMenu);
+        QFETCH(int, tool);
+        QFETCH(bool, injection);
+        QFETCH(QString, button);
+        const MapId map = injection ? MapId::Injection : MapId::Ignition;
+        Window w(true);
+        QLineEdit *e = w.cell(map, 0, 0);
+        QTest::mouseClick(e, Qt::LeftButton, {}, centre(e));
+        QTest::mouseClick(w.cell(map, 0, 2), Qt::LeftButton, Qt::ShiftModifier);
+        const int steps = w.c().history().count();
+        const QStringList before = w.texts(map);
+        TextBoxAnswer answer;
+        QFETCH(QString, typed);
+        answer.typed = typed;
+        answer.button = button;
+        answer.arm();
+        if (fromMenu) {
+            // The right button's menu over the selection, as the cell opens it.
+            QContextMenuEvent event(QContextMenuEvent::Mouse, centre(e), e->mapToGlobal(centre(e)));
+            QApplication::sendEvent(e, &event);
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QMenu *tools = nullptr;
+            for (QAction *a : menu->actions())
+                if (a->text() == " Ferramentas ")
+                    tools = a->menu<QMenu *>();
+            QVERIFY(tools);
+            QAction *entry = tools->actions().at(tool);
+            QCOMPARE(entry->text(), MapSheet::tools().at(tool).caption);
+            tools->popup(menu->mapToGlobal(menu->actionGeometry(tools->menuAction()).topRight()));
+            QVERIFY(QTest::qWaitForWindowExposed(tools));
+            QTest::mouseClick(tools, Qt::LeftButton, {}, tools->actionGeometry(entry).center());
+        } else {
+            QTest::keyClick(e, Qt::Key(MapSheet::tools().at(tool).key[0].key()), Qt::ControlModifier | Qt::ShiftModifier);
+        }
+        QVERIFY(answer.found);
+        QVERIFY(answer.modal);
+        QCOMPARE(answer.title, QString("Velto"));
+        QTEST(answer.question, "question");
+        QCOMPARE(answer.buddyOf, QString("eResposta"));
+        QTEST(answer.initial, "initial");
+        QCOMPARE(answer.buttons, QStringList({"OK", "Cancelar"}));
+        QTEST(w.c().mapCopy(map, CellRect{0, 0, 0, 2}), "result");
+        QVERIFY(!QApplication::activeModalWidget()); // no message box after it
+        if (button == "Cancelar") {
+            QCOMPARE(w.texts(map), before);
+            QCOMPARE(w.c().history().count(), steps);
+            QVERIFY(!w.c().unsaved());
+        } else {
+            QCOMPARE(w.c().history().count(), steps + 1);
+        }
+    }
+
+    // A word typed into the real box: one message box, in Portuguese, nothing changed.
+    void toolRefusesAWordInTheRealBox()
+    {
+        Window w(true);
+        QLineEdit *e = w.cell(MapId::Injection, 4, 4);
+        QTest::mouseClick(e, Qt::LeftButton, {}, centre(e));
+        const QStringList before = w.texts(MapId::Injection);
+        TextBoxAnswer answer;
+        answer.typed = "abc";
+        answer.button = "OK";
+        answer.arm();
+        QString message;
+        // After the question: the message box that follows it.
+        RealDialog::answerNext<QMessageBox>([&message](QMessageBox *box) {
+            message = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        QTest::keyClick(e, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(answer.found);
+        QTRY_COMPARE(message, QString(" Atenção ! !  'abc' não é um número: nada mudou.  "));
+        QCOMPARE(w.texts(MapId::Injection), before);
+    }
+
+    // The percent view shows 0,1 %: a copy then paste of the whole map, and the paste of
+    // a value the cell holds ("8" over "8,0"), change nothing: no step, no unsaved mark.
+    void pasteOfWhatTheCellsHoldIsNoChange()
+    {
+        Window w;
+        QLineEdit *e = w.cell(MapId::Injection, 0, 0);
+        for (bool percent : {false, true}) {
+            if (percent)
+                w.c().btnPercentualClick();
+            w.c().history().markSaved();
+            const int steps = w.c().history().count();
+            const QStringList before = w.texts(MapId::Injection);
+            QTest::mouseClick(e, Qt::LeftButton, {}, centre(e));
+            w.sheet(MapId::Injection).selectAll();
+            QTest::keyClick(e, Qt::Key_C, Qt::ControlModifier);
+            QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(w.prompt.messages, QStringList());
+            QCOMPARE(w.texts(MapId::Injection), before);
+            QCOMPARE(w.c().history().count(), steps);
+            QVERIFY(!w.c().unsaved());
+        }
+        // "8" over "8,0" in the percent view.
+        w.s.setText("e9i", "8,0");
+        w.c().history().markSaved();
+        const int steps = w.c().history().count();
+        QLineEdit *cell = w.cell(MapId::Injection, 1, 1);
+        QTest::mouseClick(cell, Qt::LeftButton, {}, centre(cell));
+        QGuiApplication::clipboard()->setText("8\r\n");
+        QTest::keyClick(cell, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(cell->text(), QString("8,0"));
+        QCOMPARE(w.c().history().count(), steps);
+        QVERIFY(!w.c().unsaved());
+    }
+
+    // Ctrl+C and Ctrl+V shown once each in the cell's menu, beside the entry they trigger.
+    void menuShowsEachKeyOnce()
+    {
+        Window w;
+        auto keysShown = [&](MapId map, int row, int column) {
+            QLineEdit *cell = w.cell(map, row, column);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, centre(cell), cell->mapToGlobal(centre(cell)));
+            QApplication::sendEvent(cell, &event);
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QStringList shown;
+            for (QAction *a : menu ? menu->actions() : QList<QAction *>()) {
+                const QString text = a->text();
+                const QString key = text.contains('\t') ? text.section('\t', 1) : a->shortcut().toString();
+                const bool cells = text.endsWith(" células"); // the field's own entries are Qt's
+                if (key == "Ctrl+C" || key == "Ctrl+V")
+                    shown << (cells ? text : QString("campo")) + " = " + key;
+            }
+            if (menu)
+                menu->close();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return shown;
+        };
+        QLineEdit *e = w.cell(MapId::Ignition, 0, 0);
+        QTest::mouseClick(e, Qt::LeftButton, {}, centre(e));
+        e->selectAll();
+        QGuiApplication::clipboard()->setText("7");
+        QCOMPARE(keysShown(MapId::Ignition, 0, 0), QStringList({"campo = Ctrl+C", "campo = Ctrl+V"}));
+        QGuiApplication::clipboard()->setText("1\t2\r\n");
+        QCOMPARE(keysShown(MapId::Ignition, 0, 0), QStringList({"campo = Ctrl+C", "Colar células = Ctrl+V"}));
+        QTest::mouseClick(w.cell(MapId::Ignition, 1, 1), Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(keysShown(MapId::Ignition, 0, 0), QStringList({"Copiar células = Ctrl+C", "Colar células = Ctrl+V"}));
+    }
+
+    // With "Cores por valor" the scanner's frame stays visible on the hottest (red) cell:
+    // a light line on both sides of the red one.
+    void markFrameVisibleOnTheHottestCell()
+    {
+        Window w;
+        w.s.get<QCheckBox>("cbCoresPorValor")->click();
+        showLiveData(w.c());
+        const int k = redCells(w.s).first();
+        w.s.setText(cells::cellName(MapId::Injection, k / 8, k % 8), "25");
+        w.tools().colours().recolour();
+        QLineEdit *cell = w.cell(MapId::Injection, k / 8, k % 8);
+        QCOMPARE(cell->palette().color(QPalette::Base), MapColours::valueColour(1));
+        MapFrames *frames = w.sheet(MapId::Injection).frames();
+        QWidget *page = w.s.widget("TabSheet1");
+        const QImage picture = page->grab().toImage();
+        picture.save(QDir(pagesFolder()).filePath("maps-colours-hottest-mark.png"));
+        const int cw = frames->width() / 8, ch = frames->height() / 9;
+        const QPoint left = frames->mapTo(page, QPoint((k % 8) * cw, (k / 8) * ch + ch / 2));
+        QCOMPARE(picture.pixelColor(left), QColor(Qt::white));
+        QCOMPARE(picture.pixelColor(left + QPoint(2, 0)), QColor(Qt::red));
+        QCOMPARE(picture.pixelColor(left + QPoint(4, 0)), QColor(Qt::white));
     }
 };
 

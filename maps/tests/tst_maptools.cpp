@@ -5,6 +5,7 @@
 #include "maps/cells.h"
 #include "maps/mapblock.h"
 #include "maps/maptools.h"
+#include "maps/views.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -91,13 +92,22 @@ private slots:
         QTest::newRow("several empty last lines") << "7\n\n\r\n" << "7" << -1 << 0 << 0 << "";
         QTest::newRow("blanks around tab-separated values") << " 1 \t -2,5 " << "1 -2.5" << -1 << 0 << 0 << "";
         QTest::newRow("one value") << "12" << "12" << -1 << 0 << 0 << "";
+        QTest::newRow("no-break space after values") << QString::fromUtf8("8,5\u00a0\t3\u00a0\r\n") << "8.5 3" << -1
+                                                     << 0 << 0 << "";
+        QTest::newRow("no-break space between values") << QString::fromUtf8("1\u00a02\n3 4") << "1 2;3 4" << -1 << 0
+                                                       << 0 << "";
+        QTest::newRow("semicolon closing some rows") << "1;2;\n3;4\n" << "" << int(mapblock::Fault::Kind::EmptyCell)
+                                                     << 0 << 2 << "";
 
         const int empty = int(mapblock::Fault::Kind::Empty), nan = int(mapblock::Fault::Kind::NotANumber),
-                  ragged = int(mapblock::Fault::Kind::Ragged);
+                  ragged = int(mapblock::Fault::Kind::Ragged), blank = int(mapblock::Fault::Kind::EmptyCell);
         QTest::newRow("nothing") << "" << "" << empty << 0 << 0 << "";
         QTest::newRow("only line ends") << "\r\n\r\n" << "" << empty << 0 << 0 << "";
         QTest::newRow("a word") << "1\t2\n3\tabc\n" << "" << nan << 1 << 1 << "abc";
-        QTest::newRow("empty field between tabs") << "1\t\t3" << "" << nan << 0 << 1 << "";
+        QTest::newRow("empty field between tabs") << "1\t\t3" << "" << blank << 0 << 1 << "";
+        QTest::newRow("blank field") << "1\t \t3" << "" << blank << 0 << 1 << "";
+        // A tab closing only the first row is a real empty cell there, not a ragged row 2.
+        QTest::newRow("empty last cell of row 1") << "1\t2\t\r\n4\t5\t6\r\n" << "" << blank << 0 << 2 << "";
         QTest::newRow("comma and point in one value") << "1.234,5" << "" << nan << 0 << 0 << "1.234,5";
         QTest::newRow("two points") << "1.2.3" << "" << nan << 0 << 0 << "1.2.3";
         QTest::newRow("short second row") << "1\t2\t3\n4\t5\n" << "" << ragged << 1 << 2 << "";
@@ -154,6 +164,77 @@ private slots:
         QCOMPARE(allTexts(rig.screen), before);
     }
 
+    // In either view a copy then paste of any block leaves every cell exactly as it was
+    // ("8,0" stays "8,0", a percent figure keeps its tenth, a read-back's 25,5 ms stays),
+    // and so do the tools that change no value.
+    void copyThenPasteOfAnyBlockInEitherView_data()
+    {
+        QTest::addColumn<bool>("percent");
+        QTest::newRow("ms view") << false;
+        QTest::newRow("percent view") << true;
+    }
+    void copyThenPasteOfAnyBlockInEitherView()
+    {
+        QFETCH(bool, percent);
+        QRandomGenerator rng(2804);
+        for (int round = 0; round < 300; ++round) {
+            Rig rig;
+            // As a read-back writes them: one decimal always, up to 25,5 ms.
+            for (int k = 0; k < mapRows * mapColumns; ++k)
+                rig.screen.setText(cells::cellName(MapId::Injection, k / mapColumns, k % mapColumns),
+                                   numtext::formatFloat("0.0", rng.bounded(0, 256) / 10.0L));
+            rig.screen.setText(cells::cellName(MapId::Injection, 8, 7), "25,5");
+            if (percent)
+                MapViews(rig.ctx).btnPercentualClick();
+            MapTools tools(rig.ctx);
+            const QStringList before = allTexts(rig.screen);
+            const CellRect rect = randomRect(rng);
+            const QString block = tools.copy(MapId::Injection, rect);
+            rig.guarded([&] { tools.paste(MapId::Injection, CellRect{rect.top, rect.left, rect.top, rect.left}, block); });
+            QCOMPARE(rig.prompt.messages, QStringList());
+            QVERIFY2(allTexts(rig.screen) == before, qPrintable(QString("round %1: %2").arg(round).arg(block)));
+            rig.prompt.textAnswers = {QString("100"), QString("0")};
+            tools.run(MapTool::Multiply, MapId::Injection, rect);
+            tools.run(MapTool::Add, MapId::Injection, rect);
+            QVERIFY2(allTexts(rig.screen) == before, qPrintable(QString("round %1").arg(round)));
+        }
+    }
+
+    void percentViewRoundsToWhatItShows()
+    {
+        Rig rig;
+        MapViews(rig.ctx).btnPercentualClick();
+        MapTools tools(rig.ctx);
+        QCOMPARE(rig.screen.text("e0i"), QString("2,9")); // 3,5 ms x 5/6
+        tools.paste(MapId::Injection, CellRect{0, 0, 0, 0}, "3,14");
+        QCOMPARE(rig.screen.text("e0i"), QString("3,1"));
+        // The range in the question grows with the row: 25 ms is 20,8 % in row 1, 300 % in row 9.
+        rig.prompt.textAnswers = {std::nullopt};
+        tools.run(MapTool::SetValue, MapId::Injection, CellRect::whole());
+        QCOMPARE(rig.prompt.textQuestions,
+                 QStringList("Valor para as células selecionadas (%; faixa de 0 a 20,8 % na linha 1, até 300 % na "
+                             "linha 9).\nUse a vírgula decimal (ex.: 8,5); o resultado é arredondado a 0,1 %."));
+        rig.guarded([&] { tools.paste(MapId::Injection, CellRect{0, 0, 0, 0}, "20,9"); });
+        QCOMPARE(rig.prompt.messages, QStringList(" Atenção ! !  Colar: 20,9 para a linha 1, coluna 1 do mapa de "
+                                                  "injeção está fora da faixa de 0 a 20,8 %.  "));
+    }
+
+    // Every change the program makes to an injection cell keeps within one range.
+    void oneUpperLimitForInjectionCells()
+    {
+        Rig rig;
+        MapTools tools(rig.ctx);
+        QCOMPARE(double(cells::limits(MapId::Injection).max), 25.0);
+        tools.paste(MapId::Injection, CellRect{0, 0, 0, 0}, "25");
+        QCOMPARE(rig.screen.text("e0i"), QString("25"));
+        rig.guarded([&] { tools.paste(MapId::Injection, CellRect{0, 1, 0, 1}, "25,1"); });
+        QCOMPARE(rig.prompt.messages, QStringList(" Atenção ! !  Colar: 25,1 para a linha 1, coluna 2 do mapa de "
+                                                  "injeção está fora da faixa de 0 a 25 mS.  "));
+        rig.prompt.textAnswers = {QString("25,5")};
+        tools.run(MapTool::SetValue, MapId::Injection, CellRect{0, 2, 0, 2});
+        QCOMPARE(rig.screen.text("e2i"), QString("25"));
+    }
+
     void portugueseSpreadsheetBlockPastesExactly()
     {
         Rig rig;
@@ -198,8 +279,15 @@ private slots:
                                       << " Atenção ! !  Colar: 'x1' para a linha 3, coluna 4 do mapa de injeção não é "
                                          "um número.  ";
         QTest::newRow("empty field") << ign << false << "10\t\t12"
-                                     << " Atenção ! !  Colar: '' para a linha 2, coluna 4 do mapa de ignição não é um "
-                                        "número.  ";
+                                     << " Atenção ! !  Colar: a célula da linha 1, coluna 2 do bloco está vazia (iria "
+                                        "para a linha 2, coluna 4 do mapa de ignição).  ";
+        QTest::newRow("empty last cell of row 1") << ign << false << "10\t11\t\r\n12\t13\t14\r\n"
+                                                  << " Atenção ! !  Colar: a célula da linha 1, coluna 3 do bloco está "
+                                                     "vazia (iria para a linha 2, coluna 5 do mapa de ignição).  ";
+        QTest::newRow("no-break space then a letter") << inj << false << QString::fromUtf8("8,5\u00a0x\t1")
+                                                      << QString::fromUtf8(" Atenção ! !  Colar: '8,5\u00a0x' para a "
+                                                                           "linha 2, coluna 3 do mapa de injeção não "
+                                                                           "é um número.  ");
         QTest::newRow("ignition above 50") << ign << false << "10 51"
                                            << " Atenção ! !  Colar: 51 para a linha 2, coluna 4 do mapa de ignição "
                                               "está fora da faixa de 0 a 50 graus.  ";
@@ -261,8 +349,8 @@ private slots:
         QTest::newRow("multiply ms by 110 %") << inj << false << MapTool::Multiply << "110" << "3,9\t5,7\t6,4";
         QTest::newRow("multiply ms, limited to 25") << inj << false << MapTool::Multiply << "500" << "17,5\t25\t25";
         QTest::newRow("multiply below zero gives 0") << inj << false << MapTool::Multiply << "-10" << "0\t0\t0";
-        QTest::newRow("set percent, whole") << inj << true << MapTool::SetValue << "12,4" << "12\t12\t12";
-        QTest::newRow("set percent, limited in row 0") << inj << true << MapTool::SetValue << "25" << "20\t20\t20";
+        QTest::newRow("set percent, to 0,1 %") << inj << true << MapTool::SetValue << "12,46" << "12,5\t12,5\t12,5";
+        QTest::newRow("set percent, limited in row 0") << inj << true << MapTool::SetValue << "25" << "20,8\t20,8\t20,8";
     }
     void toolsRoundAndLimit()
     {
@@ -290,11 +378,16 @@ private slots:
         rig.guarded([&] { tools.run(MapTool::Multiply, MapId::Injection, CellRect::whole()); });
         rig.guarded([&] { tools.run(MapTool::SetValue, MapId::Injection, CellRect::whole()); });
         QCOMPARE(rig.prompt.textQuestions,
-                 QStringList({"Somar às células selecionadas (graus; negativo subtrai):",
-                              "Multiplicar as células selecionadas por (%; 110 aumenta 10 %):",
-                              "Valor para as células selecionadas (mS):"}));
-        QCOMPARE(rig.prompt.messages,
-                 QStringList({" Atenção ! !  '1,2,3' não é um número.  ", " Atenção ! !  '' não é um número.  "}));
+                 QStringList({"Somar às células selecionadas (graus; negativo subtrai).\nCada célula fica na faixa de 0 "
+                              "a 50 graus.\nUse a vírgula decimal (ex.: 8,5); o resultado é arredondado a graus "
+                              "inteiros.",
+                              "Multiplicar as células selecionadas por (%; 110 aumenta 10 %).\nCada célula fica na "
+                              "faixa de 0 a 25 mS.\nUse a vírgula decimal (ex.: 8,5); o resultado é arredondado a 0,1 "
+                              "mS.",
+                              "Valor para as células selecionadas (mS; faixa de 0 a 25 mS).\nUse a vírgula decimal "
+                              "(ex.: 8,5); o resultado é arredondado a 0,1 mS."}));
+        QCOMPARE(rig.prompt.messages, QStringList({" Atenção ! !  '1,2,3' não é um número: nada mudou.  ",
+                                                   " Atenção ! !  Nenhum número foi digitado: nada mudou.  "}));
         QCOMPARE(allTexts(rig.screen), before);
 
         // A cell that holds no number stops a tool that reads it, before any change.

@@ -373,7 +373,9 @@ void TestCorrection::suggestionHitsDeadBandLimitRounding_data()
     QTest::newRow("whole text gets a decimal") << "8" << 20.0 << 15.0 << 10.0 << "8,8" << more;
     QTest::newRow("limit of 25 %") << "8" << 20.0 << 30.0 << 25.0 << "10,0" << more;
     QTest::newRow("limit above 25 % is 25 %") << "8" << 20.0 << 40.0 << 40.0 << "10,0" << more;
-    QTest::newRow("kept within 25,5 ms") << "24" << 20.0 << 10.0 << 10.0 << "25,5" << more;
+    QTest::newRow("kept within 25 ms, as every edit") << "24" << 20.0 << 10.0 << 10.0 << "25,0" << more;
+    QTest::newRow("a read-back's 25,5 ms is not raised") << "25,5" << 20.0 << 10.0 << 10.0 << "25,5" << same;
+    QTest::newRow("a read-back's 25,5 ms may come down") << "25,5" << 20.0 << -4.0 << 10.0 << "24,5" << less;
     QTest::newRow("a change that rounds away") << "0,5" << 20.0 << 9.0 << 10.0 << "0,5" << same;
     QTest::newRow("zero stays zero") << "0" << 50.0 << 10.0 << 10.0 << "0" << same;
     QTest::newRow("rounding half away from zero") << "2" << 20.0 << 2.5 << 10.0 << "2,1" << more;
