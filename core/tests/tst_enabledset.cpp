@@ -91,8 +91,8 @@ void TestEnabledSet::rule_data()
     QTest::newRow("upload") << s << QStringList{"btnAbrirRegistro"};
     s.transfer = Transfer::ReadBackRequested;
     QTest::newRow("read-back asked, nothing came yet")
-        << s << QStringList{"btnDesativar", "Button3"} + readSend + saveLoad + map + QStringList{"btnConfigurarTps"}
-                    + logClosed;
+        << s << QStringList{"btnDesativar", "Button3"} + readSend + saveLoad + map
+                    + QStringList{"btnConfigurarTps", "btnAbrirRegistro"};
     s.transfer = Transfer::ReadBackReceiving;
     QTest::newRow("read-back receiving") << s << QStringList{"btnAbrirRegistro"};
 
