@@ -176,6 +176,9 @@ void Controller::portDeactivated()
     state_.moduleKnown = false;
     // A read-back that waits for a closed port can never end by itself.
     receiver_->cancelReadBack();
+    // The scanner's stop command that Timer1 still had to send: closing the port ended
+    // the stream, and nothing may be written to a closed port.
+    ctx_.timer1.setEnabled(false);
 }
 
 std::optional<QString> Controller::portLost(const QString &error, bool shown)
