@@ -41,6 +41,8 @@ public:
     virtual QByteArray read(int count) = 0;
     // The line's pacer when it has one and can write now; null: Timer2's ticks write.
     virtual LinkPacer *pacer() { return nullptr; }
+    // The device went away before: every write fails before a byte goes out.
+    virtual bool refusing() const { return false; }
 };
 
 // A timer of the window. The core sets interval and enabled state; the window calls
@@ -134,6 +136,7 @@ struct State {
     bool moduleKnown = false;
     ReadBackPhase readBack = ReadBackPhase::Idle;
     bool moduleCheck = false;    // the module is read back after the port opened or came back
+    bool tpsCalibrating = false; // "Configurar &TPS" was pressed and the calibration has not ended
     bool editMode = false;       // "Alterar &Mapas" opened the map tools
     bool recording = false;      // the datalog writes a log
     bool logOpen = false;        // a log is open for playback

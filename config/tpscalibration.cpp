@@ -1,12 +1,11 @@
 #include "config/tpscalibration.h"
 
 #include "common/numtext.h"
+#include "core/enabledset.h"
 
 namespace {
 
 const QString bar = QStringLiteral("BarraTps");
-const QString scannerButton = QStringLiteral("Button3");
-const QString startButton = QStringLiteral("btnConfigurarTps");
 
 constexpr int stepPeriodMs = 500;
 constexpr long double closedVoltageLimit = 1.25L;
@@ -24,17 +23,21 @@ TpsCalibration::TpsCalibration(Context &ctx) : ctx_(ctx) {}
 
 void TpsCalibration::btnConfigurarTpsClick()
 {
-    ctx_.screen.setEnabled(scannerButton, false);
-    ctx_.prompt.message(QString::fromUtf8(
-        " Deixar  a  borboleta  Fechada  e  Seguir  as  instruções,  teclar Enter ou \" OK \" para continuar...  "));
-    samples_ = 1;
-    steps_ = 0;
-    closedSampled_ = false;
-    fullSampled_ = false;
+    ctx_.state.tpsCalibrating = true;
+    const unsigned run = ++run_;
     savedMin_ = ctx_.state.wv.tpsMin;
     savedMax_ = ctx_.state.wv.tpsMax;
     savedBarMin_ = ctx_.screen.barMin(bar);
     savedBarMax_ = ctx_.screen.barMax(bar);
+    enabledset::apply(ctx_); // the scanner's button and the others, as the calibration wants them
+    ctx_.prompt.message(QString::fromUtf8(
+        " Deixar  a  borboleta  Fechada  e  Seguir  as  instruções,  teclar Enter ou \" OK \" para continuar...  "));
+    if (run != run_)
+        return; // ended while the message was open (the port went away)
+    samples_ = 1;
+    steps_ = 0;
+    closedSampled_ = false;
+    fullSampled_ = false;
     ctx_.timerTps.setInterval(stepPeriodMs);
     ctx_.timerTps.setEnabled(true);
 }
@@ -45,6 +48,8 @@ void TpsCalibration::cancel()
     // open must not take samples of a calibration that has ended.
     ctx_.timerTps.setEnabled(false);
     ctx_.timerTps.tag = 0;
+    ctx_.state.tpsCalibrating = false;
+    ++run_;
     steps_ = 0;
     if (ctx_.state.scannerActive)
         ctx_.hooks.scannerToggle();
@@ -59,8 +64,21 @@ void TpsCalibration::cancelWith(const QStringList &messages)
     cancel();
     for (const QString &m : messages)
         ctx_.prompt.message(m);
-    ctx_.screen.setEnabled(startButton, true);
-    ctx_.screen.setEnabled(scannerButton, true);
+    enabledset::apply(ctx_);
+}
+
+bool TpsCalibration::portLost()
+{
+    if (!ctx_.state.tpsCalibrating && ctx_.timerTps.tag == 0 && !ctx_.timerTps.isEnabled())
+        return false;
+    cancel();
+    return true;
+}
+
+QString TpsCalibration::lostMessage()
+{
+    return QString::fromUtf8(" Atenção ! !  A configuração do TPS foi cancelada: os limites do TPS voltaram aos de antes "
+                             "e nada dela foi enviado ao módulo.  ");
 }
 
 void TpsCalibration::TimerTPSTimer()
@@ -85,12 +103,14 @@ void TpsCalibration::TimerTPSTimer()
             ctx_.prompt.message(QString::fromUtf8("  ATENÇÃO ! ! !    A tensão do Tps esta muito alta para borboleta "
                                                   "fechada, favor ver manual Pág. 13 "));
             ctx_.prompt.message(QString::fromUtf8(" A configuração foi cancelada ! ! ! "));
-            ctx_.screen.setEnabled(startButton, true);
-            ctx_.screen.setEnabled(scannerButton, true);
+            enabledset::apply(ctx_);
             return;
         }
+        const unsigned run = run_;
         ctx_.prompt.message(
             QString::fromUtf8(" Abrir  totalmente  a  Borboleta,  teclar Enter ou \" OK \" para continuar.... "));
+        if (run != run_)
+            return; // ended while the message was open (the port went away)
         ctx_.hooks.scannerToggle();
         ctx_.timerTps.setEnabled(true);
     }
@@ -132,11 +152,12 @@ void TpsCalibration::TimerTPSTimer()
         ctx_.screen.setText(QStringLiteral("Label54"), numtext::formatGeneral(ctx_.state.tpsVoltage));
         ctx_.timerTps.setEnabled(false);
         ctx_.timerTps.tag = 0;
+        ctx_.state.tpsCalibrating = false; // the limits are sent: a loss from now on keeps them
         ctx_.prompt.message(QString::fromUtf8("  CONFIGURAÇÃO  CONCLUIDA . . .  Abrir toda a borboleta e conferir se o "
                                               "sinal do TPS esta de 0 a 100% "));
-        ctx_.hooks.scannerToggle();
-        ctx_.screen.setEnabled(startButton, true);
-        ctx_.screen.setEnabled(scannerButton, true);
+        if (ctx_.state.portActive) // not onto a port that went away while the message was open
+            ctx_.hooks.scannerToggle();
+        enabledset::apply(ctx_);
     }
 }
 

@@ -13,6 +13,12 @@ public:
     void btnConfigurarTpsClick();
     void TimerTPSTimer();
     void sample(int reading);
+    // The port went away: a calibration that runs (also one whose first message is
+    // still open) ends at once, its limits back to what they were before it began,
+    // without a message of its own. Returns whether one ran.
+    bool portLost();
+    // What the window adds to the loss's message then.
+    static QString lostMessage();
     int sampleCounter() const { return samples_; }
     int stepCounter() const { return steps_; }
     // True when the last upload ran to its end command; the calibration ends with
@@ -29,6 +35,9 @@ private:
     Context &ctx_;
     int samples_ = 0;
     int steps_ = 0;
+    // Counts the calibrations started and ended: a step that showed a message finds out
+    // from it whether its calibration ended while the message was open.
+    unsigned run_ = 0;
     bool closedSampled_ = false; // the closed-throttle sample (count 2) was taken
     bool fullSampled_ = false;   // the full-throttle sample (count 8) was taken
     // TPS limits and throttle bar range as they were when the calibration started.

@@ -3,7 +3,9 @@
 #include "config/configfields.h"
 #include "config/tpscalibration.h"
 #include "core/undo.h"
+#include "common/names.h"
 #include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 #include "link/parameterimage.h"
 #include "link/receiver.h"
 #include "link/scanner.h"
@@ -174,6 +176,9 @@ void Controller::portDeactivated()
     state_.portActive = false;
     state_.portWaiting = false;
     state_.moduleKnown = false;
+    // Whatever is sent to the module from now on (another program, velto-cli) is not
+    // seen here: what it holds is not known any more.
+    undo_->forgetModuleSet();
     // A read-back that waits for a closed port can never end by itself.
     receiver_->cancelReadBack();
     // The scanner's stop command that Timer1 still had to send: closing the port ended
@@ -184,6 +189,9 @@ void Controller::portDeactivated()
 std::optional<QString> Controller::portLost(const QString &error, bool shown)
 {
     EnabledRefresh refresh(*this);
+    // A TPS calibration ends at once: its limits go back to what they were before it
+    // began, and nothing of it is sent (its upload, if it runs, is interrupted below).
+    const bool calibration = tps_->portLost();
     std::optional<QString> message;
     if (ctx_.timer2.isEnabled()) {
         try {
@@ -192,9 +200,11 @@ std::optional<QString> Controller::portLost(const QString &error, bool shown)
             message = QString::fromUtf8(e.what());
         }
         uploadInterrupted();
-    } else if (!shown && !state_.scannerActive) {
+    } else if (!shown && (!state_.scannerActive || calibration)) {
         message = error;
     }
+    if (calibration) // one box tells both
+        message = (message ? *message + QLatin1Char('\n') : QString()) + TpsCalibration::lostMessage();
     if (state_.scannerActive)
         scanner_->Button3Click();
     ctx_.timer1.setEnabled(false); // no stop command onto a device that is gone
@@ -212,30 +222,61 @@ void Controller::portWaiting()
 
 linkstatus::ModuleStatus Controller::moduleStatus() const
 {
-    return moduleComparison_.status(undo_->moduleSet(), mapFile_->screenTune());
+    return moduleComparison_.status(undo_->moduleSet(), screenInModuleUnit());
+}
+
+Tune Controller::screenInModuleUnit() const
+{
+    Tune tune = mapFile_->screenTune();
+    if (!state_.percentView)
+        return tune;
+    const QStringList &controls = mapfile::fieldControls();
+    for (int k = 0; k < 72; ++k) {
+        const qsizetype i = controls.indexOf(names::injectionCell(k));
+        try {
+            tune.texts[i] = views::convertedCell(tune.texts[i], k, false);
+        } catch (const std::exception &) {
+            // No number: the text as it is, which no upload can send either.
+        }
+    }
+    return tune;
 }
 
 void Controller::moduleRead(const Tune &module)
 {
     EnabledRefresh refresh(*this);
     undo_->setModuleSet(module);
-    const QList<tunediff::Difference> differences = tunediff::compare(mapFile_->screenTune(), module);
+    const QList<tunediff::Difference> differences = tunediff::compare(screenInModuleUnit(), module);
     if (differences.isEmpty())
         return;
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
                                  QStringLiteral("Manter assim")};
     switch (ctx_.prompt.differenceQuestion(moduleDifferenceText(differences), differences, buttons)) {
     case 0:
-        btnEnviaClick();
+        sendCheckedScreen();
         break;
     case 1: {
         HistoryStep step(*undo_);
         mapFile_->apply(module);
+        // The cells hold the module's milliseconds now: the view says so. Shown in
+        // percent again they would not convert back to the same values in every row.
+        if (state_.percentView)
+            views_->showView(false);
         break;
     }
     default:
         break;
     }
+}
+
+void Controller::sendCheckedScreen()
+{
+    // The module holds milliseconds: the map goes back to them first, as "Ti mS" does.
+    if (state_.percentView)
+        btnmSClick();
+    if (!enabledset::sendingAllowed(programState()))
+        throw std::runtime_error(" Atenção ! !  A tela não pode ser enviada ao módulo agora: nada foi enviado.  ");
+    btnEnviaClick();
 }
 
 QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &differences)
@@ -256,7 +297,7 @@ QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &diff
 
 QStringList Controller::unsentControls() const
 {
-    return moduleComparison_.changedControls(undo_->moduleSet(), mapFile_->screenTune());
+    return moduleComparison_.changedControls(undo_->moduleSet(), screenInModuleUnit());
 }
 
 void Controller::uploadInterrupted()
@@ -273,7 +314,7 @@ void Controller::btnEnviaClick()
     // well: the calibration becomes one step at its end, or none.
     if (!calibrating())
         undo_->record();
-    uploadStart_ = mapFile_->screenTune();
+    uploadStart_ = screenInModuleUnit();
     transmitter_->btnEnviaClick();
 }
 
@@ -283,7 +324,10 @@ void Controller::Timer2Timer()
     try {
         transmitter_->Timer2Timer();
     } catch (...) {
-        uploadInterrupted();
+        if (transmitter_->reachedLine())
+            uploadInterrupted();
+        else
+            uploadStart_.reset(); // refused before its first byte: the module holds what it held
         throw;
     }
     if (!ctx_.timer2.isEnabled())
@@ -309,7 +353,7 @@ void Controller::ComPort1RxChar()
     if (readingBack) {
         // Kind 26 ended it: the screen is what the ECU holds.
         undo_->record();
-        undo_->markTransferred(mapFile_->screenTune());
+        undo_->markTransferred(screenInModuleUnit());
         return;
     }
     // Kinds 1 to 26 write parameters.
@@ -433,12 +477,15 @@ void Controller::TimerTPSTimer()
     const bool calibrating = this->calibrating();
     tps_->TimerTPSTimer();
     if (calibrating && !this->calibrating()) {
-        state_.moduleKnown = true; // ended or cancelled: "Configurar &TPS" may start again
+        // Ended or cancelled: "Configurar &TPS" may start again, unless the port went
+        // away meanwhile (its return makes the module unknown).
+        if (state_.portActive)
+            state_.moduleKnown = true;
         undo_->record(); // the new limits, or nothing after a cancellation
     }
 }
 
-bool Controller::calibrating() const { return ctx_.timerTps.tag == 1 || ctx_.timerTps.isEnabled(); }
+bool Controller::calibrating() const { return programState().calibrating; }
 
 bool Controller::historyBusy() const { return !enabledset::parameterTextsFree(programState()); }
 
@@ -493,7 +540,7 @@ void Controller::uploadEnded()
     state_.moduleKnown = true;
     // An edit made while the blocks went out may have reached the ECU in part: only
     // an unchanged screen counts as sent.
-    if (uploadStart_ && mapFile_->screenTune() == *uploadStart_)
+    if (uploadStart_ && screenInModuleUnit() == *uploadStart_)
         undo_->markTransferred(*uploadStart_);
     else
         undo_->forgetModuleSet(); // a mix of the set before and after the edit

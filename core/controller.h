@@ -81,8 +81,16 @@ public:
     // its own: equal, it is known; different, the user chooses which side wins
     // ("Enviar a tela ao módulo", "Carregar o módulo na tela" as one undo step,
     // "Manter assim"); nothing is overwritten without that choice.
+    // Every comparison with the module, every load of its set and every upload takes
+    // the injection map in the module's unit, milliseconds, whatever the view shows:
+    // from the percent view "Carregar" puts the module's set on screen in milliseconds
+    // and the view with it, and "Enviar" converts the map back to milliseconds first
+    // (as "Ti mS" does); it sends only when the enabled rule allows sending.
     void moduleRead(const Tune &module);
     QStringList unsentControls() const;
+    // The parameter set on screen in the module's unit: the injection cells in
+    // milliseconds also in the percent view (a cell that is no number keeps its text).
+    Tune screenInModuleUnit() const;
 
     // Upload.
     void btnEnviaClick();
@@ -175,6 +183,7 @@ private:
     bool saveBeforeClose();
     void uploadEnded();
     void uploadInterrupted();
+    void sendCheckedScreen();
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
     mutable linkstatus::ModuleComparison moduleComparison_;

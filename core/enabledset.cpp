@@ -33,14 +33,17 @@ EnabledSet enabledSet(const ProgramState &st)
         st.port == Port::Closed && !st.editMode && inMs && st.transfer != Transfer::ReadBackReceiving);
     add(set, {u"btnDesativar"_s}, st.port == Port::Waiting || (open && free && !st.editMode));
     add(set, {u"Button3"_s}, open && !locked && !st.calibrating && !st.editMode);
-    add(set, {u"btnLerDados"_s, u"Button6"_s, u"btnEnvia"_s, u"Button8"_s}, open && free && inMs);
+    add(set, {u"btnLerDados"_s, u"Button6"_s}, open && free && inMs);
+    add(set, {u"btnEnvia"_s, u"Button8"_s}, sendingAllowed(st));
     add(set, {u"btnSalvar"_s, u"Button1"_s, u"btnCarregar"_s, u"Button2"_s}, free && inMs);
     add(set, {u"btnAlterarMapas"_s}, free && !st.editMode);
     // The calibration sends the whole screen and toggles the scanner: only from an idle,
     // known module, with the scanner off and the map in milliseconds.
     add(set, {u"btnConfigurarTps"_s}, open && st.moduleKnown && free && inMs);
-    add(set, {u"btnPercentual"_s}, !st.percentView);
-    add(set, {u"btnmS"_s}, st.percentView);
+    // A conversion rewrites every injection cell: not while a transfer or the TPS
+    // calibration reads or writes them (an upload builds each frame as it goes).
+    add(set, {u"btnPercentual"_s}, !st.percentView && parameterTextsFree(st));
+    add(set, {u"btnmS"_s}, st.percentView && parameterTextsFree(st));
     add(set, {u"btnGravar"_s}, st.scanner && !st.recording);
     add(set, {u"btnParar"_s, u"btnMarcar"_s}, st.recording);
     add(set, {u"btnAbrirRegistro"_s}, !st.scanner && !st.recording);
@@ -50,6 +53,12 @@ EnabledSet enabledSet(const ProgramState &st)
 }
 
 bool parameterTextsFree(const ProgramState &st) { return st.transfer == Transfer::None && !st.calibrating; }
+
+bool sendingAllowed(const ProgramState &st)
+{
+    const bool locked = st.transfer == Transfer::Upload || st.transfer == Transfer::ReadBackReceiving;
+    return st.port == Port::Open && !locked && !st.scanner && !st.calibrating && !st.percentView;
+}
 
 bool mapChangesAllowed(const ProgramState &st) { return parameterTextsFree(st) && !st.scanner; }
 
@@ -64,7 +73,7 @@ ProgramState fromContext(const Context &ctx)
         p.transfer = Transfer::ReadBackReceiving;
     else if (s.readBack == ReadBackPhase::Requested)
         p.transfer = Transfer::ReadBackRequested;
-    p.calibrating = ctx.timerTps.tag == 1 || ctx.timerTps.isEnabled();
+    p.calibrating = s.tpsCalibrating || ctx.timerTps.tag == 1 || ctx.timerTps.isEnabled();
     p.scanner = s.scannerActive;
     p.moduleKnown = s.moduleKnown;
     p.editMode = s.editMode;

@@ -37,6 +37,8 @@ EnabledSet enabledSet(const ProgramState &state);
 // No transfer and no TPS calibration holds the parameter texts: undo, redo and the
 // correction's apply may change them.
 bool parameterTextsFree(const ProgramState &state);
+// "Enviar" may send the screen: every path that sends it asks this rule.
+bool sendingAllowed(const ProgramState &state);
 // Paste and the map tools besides: not while the scanner marks the cells.
 bool mapChangesAllowed(const ProgramState &state);
 

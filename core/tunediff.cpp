@@ -4,6 +4,7 @@
 #include "files/mapfilecodec.h"
 
 #include <QHash>
+#include <utility>
 
 namespace tunediff {
 
@@ -130,11 +131,21 @@ QList<Difference> compare(const Tune &a, const Tune &b)
     if (texts.isEmpty())
         return texts;
     OfflineCore dry;
-    QByteArray base;
+    // The bytes of an upload of base, and of base with one field taken from other.
+    // A set that cannot be sent has no bytes to compare: the other one is the base
+    // then, so that a field written another way ("4" and "4,0") still counts as equal.
+    const auto bytesOf = [&dry](const Tune &tune) { return imageBytes(dry.imageOf(tune)); };
+    const Tune *base = &a, *other = &b;
+    QByteArray baseBytes;
     try {
-        base = imageBytes(dry.imageOf(a));
+        baseBytes = bytesOf(a);
     } catch (const std::exception &) {
-        return texts; // a set that cannot be sent has no bytes to compare
+        try {
+            baseBytes = bytesOf(b);
+            std::swap(base, other);
+        } catch (const std::exception &) {
+            return texts; // neither set can be sent
+        }
     }
     QList<Difference> out;
     for (const Difference &d : texts) {
@@ -144,10 +155,10 @@ QList<Difference> compare(const Tune &a, const Tune &b)
             continue;
         }
         try {
-            if (imageBytes(dry.imageOf(withField(a, d.field, b))) != base)
+            if (bytesOf(withField(*base, d.field, *other)) != baseBytes)
                 out.append(d);
         } catch (const std::exception &) {
-            out.append(d); // B's text cannot be sent at all
+            out.append(d); // the other set's text cannot be sent at all
         }
     }
     return out;

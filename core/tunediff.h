@@ -25,8 +25,9 @@ struct Difference {
 
 // Every field whose value differs: a field differs when B's text, put in A's place,
 // changes a byte of what an upload of A sends (the rule of write --verify), so "4" and
-// "4,0" are equal; the TPS rest value, which is never sent, is compared as text, and so
-// is every field when A itself cannot be sent. The map cells first (ignition, then
+// "4,0" are equal; the TPS rest value, which is never sent, is compared as text. When A
+// cannot be sent, A's text is put in B's place instead (a field that cannot be sent
+// differs); only when neither set can be sent is every field compared as text. The map cells first (ignition, then
 // injection), then the configuration in file order, then the TPS limits.
 QList<Difference> compare(const Tune &a, const Tune &b);
 // Every field whose text differs, in the same order.

@@ -59,6 +59,7 @@ void Transmitter::btnEnviaClick()
     // range-checked once before the first frame. On failure the screen is given back
     // and the error goes to the window's guard; nothing has been written.
     outcome_ = Outcome::Refused;
+    reachedLine_ = false;
     try {
         image_.prepare();
         image_.checkAll();
@@ -139,6 +140,7 @@ void Transmitter::Timer2Timer()
     if (tick_ == endTick) {
         ctx_.timer2.setEnabled(false);
         try {
+            reachedLine_ = reachedLine_ || !ctx_.port.refusing();
             ctx_.port.write(frames::command(frames::EndOfUpload));
         } catch (const std::exception &e) {
             interrupt(e);
@@ -150,7 +152,9 @@ void Transmitter::Timer2Timer()
         // A frame that cannot be built or written ends the upload before the end
         // command: the ECU then keeps its previous complete set instead of a mix.
         try {
-            ctx_.port.write(frame(tick_));
+            const QByteArray bytes = frame(tick_);
+            reachedLine_ = reachedLine_ || !ctx_.port.refusing();
+            ctx_.port.write(bytes);
         } catch (const std::exception &e) {
             interrupt(e);
         }
@@ -191,6 +195,7 @@ void Transmitter::handOver(int slot)
         bytes = frames::command(frames::EndOfUpload);
     }
     try {
+        reachedLine_ = reachedLine_ || (!bytes.isEmpty() && !ctx_.port.refusing());
         pacer_->hand(slot, bytes); // slots 33 and 34 write nothing
     } catch (const std::exception &e) {
         interrupt(e);

@@ -25,6 +25,9 @@ public:
     // or the end command could not be written; the ECU did not take the set over.
     enum class Outcome { None, Refused, Running, Interrupted, Completed };
     Outcome outcome() const { return outcome_; }
+    // Bytes of the last upload may have reached the line: a frame was handed to a
+    // line that did not refuse it. An upload interrupted before that sent nothing.
+    bool reachedLine() const { return reachedLine_; }
     // Second line of the message of an interrupted upload.
     static QString interruptedMessage();
     // Ends a running upload whose port went away, as a frame that could not be
@@ -50,6 +53,7 @@ private:
     ParameterImage &image_;
     std::uint16_t tick_ = 0;
     Outcome outcome_ = Outcome::None;
+    bool reachedLine_ = false;
     bool tpsButtonBefore_ = false; // "Configurar &TPS" enabled when the upload started
     LinkPacer *pacer_ = nullptr;   // the running upload's, if its line has one
 };

@@ -12,6 +12,15 @@ long double views::dutyFactor(int row)
     return 1.5L * row;
 }
 
+QString views::convertedCell(const QString &text, int k, bool toPercent)
+{
+    const long double v = numtext::parseFloat(text);
+    const long double factor = views::dutyFactor(k / 8);
+    const long double converted = toPercent ? v * factor : v / factor;
+    const long double readBack = numtext::parseFloat(numtext::formatGeneral(converted));
+    return numtext::formatFloat("0.0", readBack);
+}
+
 namespace {
 
 // The 72 new injection texts of a conversion, all computed before any cell is
@@ -23,13 +32,8 @@ QStringList convertedCells(const Screen &screen, bool toPercent)
 {
     QStringList texts;
     texts.reserve(72);
-    for (int k = 0; k < 72; ++k) {
-        const long double v = numtext::parseFloat(screen.text(names::injectionCell(k)));
-        const long double factor = views::dutyFactor(k / 8);
-        const long double converted = toPercent ? v * factor : v / factor;
-        const long double readBack = numtext::parseFloat(numtext::formatGeneral(converted));
-        texts << numtext::formatFloat("0.0", readBack);
-    }
+    for (int k = 0; k < 72; ++k)
+        texts << views::convertedCell(screen.text(names::injectionCell(k)), k, toPercent);
     return texts;
 }
 

@@ -20,6 +20,7 @@ public:
     int write(const QByteArray &bytes) override;
     QByteArray read(int count) override;
     LinkPacer *pacer() override;
+    bool refusing() const override { return refusal_.has_value(); }
     void start(int periodMs) override;
     void hand(int slot, const QByteArray &bytes) override;
     void passed(int slot) override;

@@ -8,6 +8,7 @@
 #include "core/offlinecore.h"
 #include "files/mapfilecodec.h"
 #include "link/transmitter.h"
+#include "config/tpscalibration.h"
 
 #include <QtTest>
 
@@ -38,6 +39,31 @@ void edit(CoreRig &rig, const QString &cell, const QString &text)
 {
     rig.screen.setText(cell, text);
     rig.c().fieldLeft();
+}
+
+// An injection map of 0,6 to 2,0 ms across each row, as a read-back of a small engine's.
+void smallMap(CoreRig &rig)
+{
+    for (int k = 0; k < 72; ++k)
+        rig.screen.setText(QStringLiteral("e%1i").arg(k), QString::number(0.6 + 0.2 * (k % 8), 'f', 1).replace('.', ','));
+    rig.c().fieldLeft();
+}
+
+void toPercent(CoreRig &rig)
+{
+    rig.c().btnAlterarMapasClick();
+    rig.guarded([&] { rig.c().btnPercentualClick(); });
+    QVERIFY(rig.state().percentView);
+}
+
+// The 32 blocks of the last upload, as the module stores them.
+QByteArray uploadedImage(const CoreRig &rig)
+{
+    QByteArray image;
+    for (const QByteArray &w : rig.port.writes)
+        if (w.size() == 9)
+            image += w.mid(1);
+    return image.right(256);
 }
 
 using Step = std::function<void(CoreRig &)>;
@@ -118,6 +144,44 @@ private slots:
                    });
                })
             << unknown << QStringList();
+        QTest::newRow("the injection map converted to percent after the upload")
+            << Step([](CoreRig &r) {
+                   smallMap(r);
+                   upload(r);
+                   toPercent(r);
+               })
+            << equal << QStringList();
+        QTest::newRow("an injection cell edited in the percent view")
+            << Step([](CoreRig &r) {
+                   smallMap(r);
+                   upload(r);
+                   toPercent(r);
+                   edit(r, "e16i", "7,5"); // 2,5 ms in row 2
+               })
+            << QStringLiteral("Tela diferente do módulo (1 campo)") << QStringList{"e16i"};
+        QTest::newRow("the port closed with Desativar after an upload")
+            << Step([](CoreRig &r) {
+                   upload(r);
+                   r.c().portDeactivated();
+               })
+            << unknown << QStringList();
+        QTest::newRow("an upload refused before its first byte")
+            << Step([](CoreRig &r) {
+                   upload(r);
+                   edit(r, "e5", "33");
+                   r.port.refuseWrites = true;
+                   upload(r);
+                   QCOMPARE(r.prompt.messages.size(), 1); // the refusal's own
+               })
+            << QStringLiteral("Tela diferente do módulo (1 campo)") << QStringList{"e5"};
+        QTest::newRow("one field that cannot be sent and one written another way")
+            << Step([](CoreRig &r) {
+                   smallMap(r);
+                   upload(r);
+                   edit(r, "e5", "abc");
+                   edit(r, "e7i", "2,00"); // 2,0 on the module
+               })
+            << QStringLiteral("Tela diferente do módulo (1 campo)") << QStringList{"e5"};
         QTest::newRow("the port was lost after an upload")
             << Step([](CoreRig &r) {
                    upload(r);
@@ -163,6 +227,7 @@ private slots:
         QFETCH(QString, status);
         QFETCH(bool, uploading);
         CoreRig rig;
+        rig.c().portActivated(); // "Enviar" needs an open port
         Tune module = rig.c().mapFile().screenTune();
         const QString e5Before = rig.screen.text("e5");
         edit(rig, "e5", "33");
@@ -203,6 +268,178 @@ private slots:
             QCOMPARE(rig.c().mapFile().screenTune(), screen);
             QCOMPARE(rig.c().history().count(), steps);
         }
+    }
+
+    // The check's three choices in each view of the injection map: the comparison, the
+    // load and the upload all take the cells in milliseconds, the module's unit.
+    void moduleCheckInEachView_data()
+    {
+        QTest::addColumn<bool>("percent");
+        QTest::addColumn<int>("answer");
+        for (const bool percent : {false, true}) {
+            const char *view = percent ? "percent view" : "ms view";
+            QTest::addRow("%s, Enviar a tela ao módulo", view) << percent << 0;
+            QTest::addRow("%s, Carregar o módulo na tela", view) << percent << 1;
+            QTest::addRow("%s, Manter assim", view) << percent << 2;
+        }
+    }
+
+    void moduleCheckInEachView()
+    {
+        QFETCH(bool, percent);
+        QFETCH(int, answer);
+        CoreRig rig;
+        rig.c().portActivated();
+        smallMap(rig);
+        upload(rig);
+        const Tune module = rig.c().mapFile().screenTune(); // 0,6..2,0 ms
+        QCOMPARE(module.texts.value(mapfile::fieldControls().indexOf("e16i")), QStringLiteral("0,6"));
+        edit(rig, "e5", "33");
+        if (percent)
+            toPercent(rig);
+        edit(rig, "e16i", percent ? "7,5" : "2,5"); // 2,5 ms either way
+        Tune screenMs = module;
+        screenMs.texts[mapfile::fieldControls().indexOf("e5")] = "33";
+        screenMs.texts[mapfile::fieldControls().indexOf("e16i")] = "2,5";
+        rig.port.writes.clear();
+        const int steps = rig.c().history().count();
+
+        rig.prompt.questionAnswers.push_back(answer);
+        rig.guarded([&] { rig.c().moduleRead(module); });
+        for (int tick = 0; rig.timer2.isEnabled() && tick < 100; ++tick)
+            rig.guarded([&] { rig.c().Timer2Timer(); });
+
+        QCOMPARE(rig.prompt.messages, QStringList());
+        QCOMPARE(rig.prompt.questions.size(), 1);
+        QVERIFY2(rig.prompt.questions.first().startsWith(" A tela e o módulo diferem em 2 campos:\n\n"),
+                 qPrintable(rig.prompt.questions.first()));
+        QVERIFY2(rig.prompt.questions.first().contains(": tela 2,5, módulo 0,6\n"), qPrintable(rig.prompt.questions.first()));
+        OfflineCore dry;
+        switch (answer) {
+        case 0: // the map goes back to ms, then out whole
+            QVERIFY(!rig.state().percentView);
+            QVERIFY(rig.screen.text("Label46").contains("\" mS \""));
+            QCOMPARE(rig.c().mapFile().screenTune(), screenMs);
+            QCOMPARE(rig.port.writes.size(), 33);
+            QCOMPARE(uploadedImage(rig), imageBytes(dry.imageOf(screenMs)));
+            QCOMPARE(linkstatus::text(rig.c().moduleStatus()), equal);
+            break;
+        case 1: // the module's ms, in the ms view, as one step
+            QVERIFY(rig.port.writes.isEmpty());
+            QVERIFY(!rig.state().percentView);
+            QVERIFY(rig.screen.text("Label46").contains("\" mS \""));
+            QCOMPARE(rig.c().mapFile().screenTune(), module);
+            QCOMPARE(linkstatus::text(rig.c().moduleStatus()), equal);
+            QCOMPARE(rig.c().history().count(), steps + 1);
+            rig.c().undo();
+            QCOMPARE(rig.state().percentView, percent);
+            QCOMPARE(rig.screen.text("e16i"), percent ? QStringLiteral("7,5") : QStringLiteral("2,5"));
+            break;
+        default: // both sides as they were
+            QVERIFY(rig.port.writes.isEmpty());
+            QCOMPARE(rig.state().percentView, percent);
+            QCOMPARE(rig.screen.text("e16i"), percent ? QStringLiteral("7,5") : QStringLiteral("2,5"));
+            QCOMPARE(linkstatus::text(rig.c().moduleStatus()), QStringLiteral("Tela diferente do módulo (2 campos)"));
+            break;
+        }
+    }
+
+    // The check's "Enviar" sends only when the enabled rule allows sending.
+    void checkSendsOnlyWhenSendingIsAllowed()
+    {
+        CoreRig rig; // the port closed
+        const Tune module = rig.c().mapFile().screenTune();
+        edit(rig, "e5", "33");
+        rig.prompt.questionAnswers.push_back(0);
+        rig.guarded([&] { rig.c().moduleRead(module); });
+        QVERIFY(!rig.timer2.isEnabled());
+        QVERIFY(rig.port.writes.isEmpty());
+        QCOMPARE(rig.prompt.messages,
+                 QStringList{" Atenção ! !  A tela não pode ser enviada ao módulo agora: nada foi enviado.  "});
+        QCOMPARE(linkstatus::text(rig.c().moduleStatus()), QStringLiteral("Tela diferente do módulo (1 campo)"));
+    }
+
+    // A lost port ends a TPS calibration at once, wherever it is: the limits from
+    // before it began, one message, nothing sent, and nothing of it goes on afterwards.
+    void tpsCalibrationEndsWithTheLostPort_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<bool>("uploading");
+        QTest::newRow("first message open") << "Deixar" << false;
+        QTest::newRow("closed-throttle sample taken") << "sampled" << false;
+        QTest::newRow("full-throttle message open") << "Abrir" << false;
+        QTest::newRow("its upload running") << "upload" << true;
+    }
+
+    void tpsCalibrationEndsWithTheLostPort()
+    {
+        QFETCH(QString, when);
+        QFETCH(bool, uploading);
+        CoreRig rig;
+        Controller &c = rig.c();
+        c.portActivated();
+        upload(rig);
+        QCOMPARE(rig.state().wv.tpsMin, 130);
+        QCOMPARE(rig.state().wv.tpsMax, 230);
+        int writes = -1;
+        QStringList before;
+        auto lose = [&] {
+            writes = int(rig.port.writes.size());
+            before = rig.prompt.messages;
+            const std::optional<QString> message = c.portLost(gone, false);
+            c.portWaiting();
+            if (message)
+                rig.prompt.message(*message);
+        };
+        rig.prompt.onMessage = [&](const QString &text) {
+            if (writes < 0 && text.contains(when))
+                lose();
+        };
+        auto liveData = [&](int reading) {
+            if (writes < 0)
+                rig.receive(29, {90, 0, 0, 0, std::uint8_t(reading & 0xFF), std::uint8_t(reading >> 8), 0, 0});
+        };
+        auto tick = [&] { // TimerTPS, while it runs
+            if (rig.timerTps.isEnabled())
+                rig.guarded([&] { c.TimerTPSTimer(); });
+        };
+        rig.guarded([&] { c.btnConfigurarTpsClick(); });
+        tick();        // step 1: scanner on
+        liveData(200); // closed throttle
+        if (when == "sampled")
+            lose();
+        for (int step = 2; step <= 4; ++step)
+            tick();
+        for (int i = 0; i < 6; ++i)
+            liveData(900);
+        for (int step = 5; step <= 11; ++step)
+            tick();
+        for (int i = 0; i < 5 && rig.timer2.isEnabled(); ++i)
+            rig.guarded([&] { c.Timer2Timer(); });
+        if (when == "upload") {
+            QVERIFY(rig.timer2.isEnabled());
+            lose();
+        }
+        // Whatever the timers would still tick.
+        for (int i = 0; i < 40; ++i) {
+            if (rig.timer2.isEnabled())
+                rig.guarded([&] { c.Timer2Timer(); });
+            if (rig.timerTps.isEnabled())
+                rig.guarded([&] { c.TimerTPSTimer(); });
+        }
+
+        QVERIFY(writes >= 0);
+        QCOMPARE(rig.port.writes.size(), writes);
+        QCOMPARE(rig.state().wv.tpsMin, 130);
+        QCOMPARE(rig.state().wv.tpsMax, 230);
+        QVERIFY(!rig.timerTps.isEnabled());
+        QCOMPARE(rig.timerTps.tag, 0);
+        QVERIFY(!rig.timer1.isEnabled());
+        QVERIFY(!rig.state().scannerActive);
+        const QString first = uploading ? gone + "\n" + Transmitter::interruptedMessage() : gone;
+        QCOMPARE(rig.prompt.messages.mid(before.size()), QStringList{first + "\n" + TpsCalibration::lostMessage()});
+        QVERIFY(!c.history().canRedo());
+        QCOMPARE(c.history().count(), 1); // no step of the calibration
     }
 
     // The loss of the port while something runs: one message at most, no write after it.

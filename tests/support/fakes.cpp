@@ -22,7 +22,7 @@ QStringList FakeScreen::visibleOf(const QStringList &names) const
 
 int FakePort::write(const QByteArray &bytes)
 {
-    if (failWrites)
+    if (failWrites || refuseWrites)
         throw std::runtime_error("WriteFile function failed (win error code: 5)");
     if (!bytes.isEmpty())
         writes.append(bytes);

@@ -35,6 +35,8 @@ public:
     QList<QByteArray> writes; // every write, in order
     std::deque<QByteArray> incoming; // each read takes up to count bytes from the front
     bool failWrites = false;  // writes throw the port's write error
+    bool refuseWrites = false; // the device went away before: writes throw, nothing goes out
+    bool refusing() const override { return refuseWrites; }
     QByteArray allWritten() const;
 };
 
