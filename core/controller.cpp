@@ -222,6 +222,10 @@ void Controller::portWaiting()
 
 linkstatus::ModuleStatus Controller::moduleStatus() const
 {
+    // While the device is away nobody can know what it holds: it may come back without
+    // power, or be another module.
+    if (state_.portWaiting)
+        return {};
     return moduleComparison_.status(undo_->moduleSet(), screenInModuleUnit());
 }
 
@@ -297,6 +301,8 @@ QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &diff
 
 QStringList Controller::unsentControls() const
 {
+    if (state_.portWaiting)
+        return {};
     return moduleComparison_.changedControls(undo_->moduleSet(), screenInModuleUnit());
 }
 
@@ -394,6 +400,7 @@ void Controller::btnAlterarMapasClick()
 
 void Controller::btnAlterarClick()
 {
+    refuseMapChangeWhileBusy();
     HistoryStep step(*undo_);
     edit_->btnAlterarClick();
 }

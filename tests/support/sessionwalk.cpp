@@ -348,8 +348,10 @@ private:
     {
         const QStringList &fields = mapfile::fieldControls();
         const QString name = fields[(s.a + 256 * (s.b & 1)) % fields.size()];
-        if (!rig_.screen.isEnabled(name) || uploading())
-            return; // the texts at the moment each block is sent are the upload's, by design
+        // The texts at the moment each block is sent are the upload's, by design; while a
+        // read-back receives, the busy panel covers the page.
+        if (!rig_.screen.isEnabled(name) || uploading() || c().state().readBack == ReadBackPhase::Receiving)
+            return;
         if (!rig_.screen.items(name).isEmpty()) {
             const int n = int(rig_.screen.items(name).size());
             rig_.screen.setItemIndex(name, s.c % n);

@@ -62,6 +62,15 @@ void TstSessionWalk::regressions_data()
     // is not written to the closed port.
     QTest::newRow("scanner off, then deactivated")
         << (step(Op::Activate) + step(Op::Scanner) + step(Op::Scanner) + step(Op::Deactivate) + step(Op::Ticks, 1));
+    // "&Enviar  Dados" pressed while a read-back was asked for: the read-back's frames
+    // would rewrite the texts of the blocks still to be sent.
+    QTest::newRow("send while a read-back is asked")
+        << (step(Op::Tool, 52, 53, 51) + step(Op::Activate) + step(Op::ReadBack) + step(Op::Send) +
+            step(Op::Frames, 153) + step(Op::Ticks, 0, 5) + step(Op::Ticks, 0, 30));
+    // A bulk change while the read-back's frames come in.
+    QTest::newRow("bulk change during a read-back")
+        << (step(Op::Activate) + step(Op::ReadBack) + step(Op::EditMode) + step(Op::Frames, 180) +
+            step(Op::Bulk, 191, 159, 72) + step(Op::Frames, 6));
     QTest::newRow("deactivated after an upload")
         << (step(Op::Activate) + step(Op::Send) + step(Op::Ticks, 0, 39) + step(Op::Deactivate));
 }
