@@ -250,7 +250,7 @@ void Controller::moduleRead(const Tune &module)
 {
     EnabledRefresh refresh(*this);
     undo_->setModuleSet(module);
-    const QList<tunediff::Difference> differences = tunediff::compare(screenInModuleUnit(), module);
+    const QList<tunediff::Difference> differences = tunediff::compareWithModule(screenInModuleUnit(), module);
     if (differences.isEmpty())
         return;
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),

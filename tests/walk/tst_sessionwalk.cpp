@@ -71,6 +71,9 @@ void TstSessionWalk::regressions_data()
     QTest::newRow("bulk change during a read-back")
         << (step(Op::Activate) + step(Op::ReadBack) + step(Op::EditMode) + step(Op::Frames, 180) +
             step(Op::Bulk, 191, 159, 72) + step(Op::Frames, 6));
+    // "Repouso do TPS" is kept in the map file only: the module cannot differ in it.
+    QTest::newRow("a field the module does not hold")
+        << (step(Op::Activate) + step(Op::Type, 3, 60, 109) + step(Op::Lost) + step(Op::Returned, 0, 0, 2));
     QTest::newRow("deactivated after an upload")
         << (step(Op::Activate) + step(Op::Send) + step(Op::Ticks, 0, 39) + step(Op::Deactivate));
 }
