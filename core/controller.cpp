@@ -181,6 +181,9 @@ void Controller::portDeactivated()
     undo_->forgetModuleSet();
     // A read-back that waits for a closed port can never end by itself.
     receiver_->cancelReadBack();
+    // The scanner's stop command that Timer1 still had to send: closing the port ended
+    // the stream, and nothing may be written to a closed port.
+    ctx_.timer1.setEnabled(false);
 }
 
 std::optional<QString> Controller::portLost(const QString &error, bool shown)
@@ -219,6 +222,10 @@ void Controller::portWaiting()
 
 linkstatus::ModuleStatus Controller::moduleStatus() const
 {
+    // While the device is away nobody can know what it holds: it may come back without
+    // power, or be another module.
+    if (state_.portWaiting)
+        return {};
     return moduleComparison_.status(undo_->moduleSet(), screenInModuleUnit());
 }
 
@@ -243,7 +250,7 @@ void Controller::moduleRead(const Tune &module)
 {
     EnabledRefresh refresh(*this);
     undo_->setModuleSet(module);
-    const QList<tunediff::Difference> differences = tunediff::compare(screenInModuleUnit(), module);
+    const QList<tunediff::Difference> differences = tunediff::compareWithModule(screenInModuleUnit(), module);
     if (differences.isEmpty())
         return;
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
@@ -294,6 +301,8 @@ QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &diff
 
 QStringList Controller::unsentControls() const
 {
+    if (state_.portWaiting)
+        return {};
     return moduleComparison_.changedControls(undo_->moduleSet(), screenInModuleUnit());
 }
 
@@ -391,6 +400,7 @@ void Controller::btnAlterarMapasClick()
 
 void Controller::btnAlterarClick()
 {
+    refuseMapChangeWhileBusy();
     HistoryStep step(*undo_);
     edit_->btnAlterarClick();
 }

@@ -56,8 +56,10 @@ bool parameterTextsFree(const ProgramState &st) { return st.transfer == Transfer
 
 bool sendingAllowed(const ProgramState &st)
 {
-    const bool locked = st.transfer == Transfer::Upload || st.transfer == Transfer::ReadBackReceiving;
-    return st.port == Port::Open && !locked && !st.scanner && !st.calibrating && !st.percentView;
+    // Not while a read-back was asked for either: its frames, coming in during the upload,
+    // would rewrite the texts that the later blocks are built from.
+    return st.port == Port::Open && st.transfer == Transfer::None && !st.scanner && !st.calibrating &&
+           !st.percentView;
 }
 
 bool mapChangesAllowed(const ProgramState &st) { return parameterTextsFree(st) && !st.scanner; }

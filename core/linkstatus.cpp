@@ -33,7 +33,7 @@ QString text(const ModuleStatus &status)
 const QList<tunediff::Difference> &ModuleComparison::differences(const Tune &module, const Tune &screen)
 {
     if (module_ != module || screen_ != screen) {
-        differences_ = tunediff::compare(screen, module);
+        differences_ = tunediff::compareWithModule(screen, module);
         module_ = module;
         screen_ = screen;
     }

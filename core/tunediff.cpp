@@ -164,4 +164,11 @@ QList<Difference> compare(const Tune &a, const Tune &b)
     return out;
 }
 
+QList<Difference> compareWithModule(const Tune &screen, const Tune &module)
+{
+    QList<Difference> out = compare(screen, module);
+    out.removeIf([](const Difference &d) { return d.control == QLatin1String("eRepousoTps"); });
+    return out;
+}
+
 } // namespace tunediff

@@ -32,6 +32,9 @@ struct Difference {
 QList<Difference> compare(const Tune &a, const Tune &b);
 // Every field whose text differs, in the same order.
 QList<Difference> compareTexts(const Tune &a, const Tune &b);
+// The screen against what the module holds: as compare, without the fields that the
+// module does not hold (the TPS rest value lives in the map file only).
+QList<Difference> compareWithModule(const Tune &screen, const Tune &module);
 // tune with field 1..202 taken from `from`.
 Tune withField(const Tune &tune, int field, const Tune &from);
 

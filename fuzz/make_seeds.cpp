@@ -14,6 +14,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -352,6 +353,21 @@ void mapBlockSeeds()
         put(t, QString::fromLatin1(s.name), s.header + s.text);
 }
 
+// --- sessions of actions and link events -----------------------------------------
+
+void sessionSeeds()
+{
+    const QString t = QStringLiteral("fuzz_session");
+    // Four bytes a step: random walks of several lengths, each from its own seed.
+    for (int i = 0; i < 8; ++i) {
+        std::mt19937 random(std::uint32_t(1000 + i));
+        QByteArray bytes;
+        for (int n = 0; n < 64 * (1 + i % 4); ++n)
+            bytes.append(char(random()));
+        put(t, QStringLiteral("walk-%1").arg(i), bytes);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -370,6 +386,7 @@ int main(int argc, char **argv)
     numberSeeds();
     mslSeeds();
     mapBlockSeeds();
+    sessionSeeds();
     std::printf("make_seeds: %d seeds in %s\n", written, argv[1]);
     return 0;
 }

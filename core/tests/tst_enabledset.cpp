@@ -90,8 +90,9 @@ void TestEnabledSet::rule_data()
     // No conversion of the injection map while a transfer takes its cells.
     QTest::newRow("upload") << s << QStringList{"btnAbrirRegistro"};
     s.transfer = Transfer::ReadBackRequested;
+    // No upload while the read-back's frames may still come and rewrite its texts.
     QTest::newRow("read-back asked, nothing came yet")
-        << s << QStringList{"btnDesativar", "Button3"} + readSend + saveLoad + map
+        << s << QStringList{"btnDesativar", "Button3", "btnLerDados", "Button6"} + saveLoad + map
                     + QStringList{"btnConfigurarTps", "btnAbrirRegistro"};
     s.transfer = Transfer::ReadBackReceiving;
     QTest::newRow("read-back receiving") << s << QStringList{"btnAbrirRegistro"};
