@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTemporaryDir>
 
@@ -150,6 +151,7 @@ private slots:
             QCOMPARE(w.text(readout), QString());
         for (const char *device : {"eScannerBomba", "eScannerEletro", "eScannerAr"})
             QCOMPARE(w.screen().fontColor(device), colors::silver);
+        QVERIFY(w.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-lost.png"));
         QVERIFY(w.form->datalog().isRecording());
         QVERIFY(w.enabled("btnDesativar"));
         QVERIFY(!w.enabled("btnAtivar"));
@@ -470,6 +472,10 @@ private slots:
             QCOMPARE(openBoxes(), both);
             QCOMPARE(status(), lostText(cable.link()));
         }
+        QVERIFY(form.grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-refused-window.png"));
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible() && box->text() == refused)
+                QVERIFY(box->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-refused-box.png"));
         holder.release();
         form.guarded([&session] { session.watchTick(); });
         QCOMPARE(status(), reopenedText(cable.link()));
