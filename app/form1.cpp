@@ -24,6 +24,7 @@
 #include "files/mapfilecodec.h"
 #include "serial/comport.h"
 
+#include <utility>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFocusEvent>
@@ -143,7 +144,17 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     }
     session_ = std::make_unique<PortSession>(
         this, *screen_, *prompt_, [this](const QtTimer *timer, const std::function<void()> &handler) { tick(timer, handler); },
-        [this](const EComPort &error) { showError(QString::fromUtf8(error.what())); }, std::move(port));
+        [this](const EComPort &error) {
+            // A returned device that refuses to open: the watch goes on under a box that
+            // closes itself once the device opens.
+            if (session_ && session_->linkState() == LinkState::Lost) {
+                prompt_->closeNotice(refusalNotice_);
+                refusalNotice_ = prompt_->notice(QString::fromUtf8(error.what()));
+            } else {
+                showError(QString::fromUtf8(error.what()));
+            }
+        },
+        std::move(port));
     controller_ = &session_->controller();
     session_->setReconnect(true);
     session_->onLinkState = [this](LinkState state) { linkStateChanged(state); };
@@ -533,6 +544,10 @@ void TForm1::refreshHistory()
 
 void TForm1::linkStateChanged(LinkState state)
 {
+    if (state == LinkState::Lost && controller_->state().scannerActive && mapPageBuilt_)
+        linkview::dimReadouts(*screen_);
+    if (state == LinkState::Reopened)
+        prompt_->closeNotice(std::exchange(refusalNotice_, 0));
     if (datalog_) {
         if (state == LinkState::Lost)
             datalog_->linkLost();
@@ -548,6 +563,9 @@ void TForm1::wireDatalog()
 {
     Datalog *d = datalog_.get();
     d->moduleTune = [this] { return controller_->history().moduleSet(); };
+    d->readModuleTune = [this](std::function<void(const std::optional<Tune> &)> done) {
+        session_->readForRecording(std::move(done));
+    };
     const std::pair<const char *, void (Datalog::*)()> buttons[] = {
         {"btnGravar", &Datalog::btnGravarClick},
         {"btnParar", &Datalog::btnPararClick},

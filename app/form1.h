@@ -148,6 +148,7 @@ private:
     MapPageTools *mapPageTools_ = nullptr; // selection, tools, colours and 3D view of the maps
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;
+    int refusalNotice_ = 0; // a returned device refused to open: closed once it opens
     // Combo boxes whose selected entry moved in the event being handled.
     QSet<QObject *> indexMoved_;
 };

@@ -1,5 +1,6 @@
 #include "app/linkview.h"
 
+#include "app/layout.h"
 #include "app/widgetscreen.h"
 #include "common/names.h"
 #include "session/portsession.h"
@@ -57,6 +58,16 @@ void wireCheckSetting(WidgetScreen &screen, PortSession &session)
         session.setCheckOnActivate(on);
         settings().setValue(checkSettingKey, on);
     });
+}
+
+void dimReadouts(WidgetScreen &screen)
+{
+    for (const QString &r : layout::readouts()) {
+        if (r.startsWith(QLatin1String("eScanner")))
+            screen.setFontColor(r, colors::silver);
+        else
+            screen.setText(r, QString());
+    }
 }
 
 void setUnsent(QWidget *cell, bool unsent)

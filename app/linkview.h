@@ -25,6 +25,9 @@ void show(WidgetScreen &screen, const QString &linkText, const linkstatus::Modul
 // "Verificar o módulo ao conectar" (ckVerificarModulo): remembered between runs, off
 // at first; the session follows it.
 void wireCheckSetting(WidgetScreen &screen, PortSession &session);
+// The link is lost while the scanner ran: the read-outs show nothing (the devices the
+// colour before any frame) until the live frames come back.
+void dimReadouts(WidgetScreen &screen);
 // A map cell's font tells whether its value is still to be sent.
 void setUnsent(QWidget *cell, bool unsent);
 

@@ -119,6 +119,28 @@ void WidgetPrompt::message(const QString &text)
     box->exec();
 }
 
+int WidgetPrompt::notice(const QString &text)
+{
+    QMessageBox *box = prompt::messageBox(parent_, text).release();
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    // Closed boxes are forgotten: the map holds only those still open.
+    std::erase_if(notices_, [](const auto &n) { return n.second.isNull(); });
+    notices_[++lastNotice_] = box;
+    return lastNotice_;
+}
+
+void WidgetPrompt::closeNotice(int id)
+{
+    const auto it = notices_.find(id);
+    if (it == notices_.end())
+        return;
+    if (QMessageBox *box = it->second.data())
+        box->close();
+    notices_.erase(it);
+}
+
 std::optional<QString> WidgetPrompt::run(const FileDialogSpec &setup, bool save)
 {
     auto dialog = prompt::fileDialog(parent_, setup, save);

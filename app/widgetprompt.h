@@ -2,8 +2,10 @@
 // Real modal boxes and file dialogs for the core's questions.
 #include "common/context.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <memory>
 
 class QDialog;
@@ -38,6 +40,9 @@ class WidgetPrompt : public Prompt
 public:
     explicit WidgetPrompt(QWidget *parent) : parent_(parent) {}
     void message(const QString &text) override;
+    // A box that is not modal; it deletes itself when closed.
+    int notice(const QString &text) override;
+    void closeNotice(int id) override;
     std::optional<QString> saveFileName(const FileDialogSpec &setup) override;
     std::optional<QString> openFileName(const FileDialogSpec &setup) override;
     std::optional<QStringList> openFileNames(const FileDialogSpec &setup) override;
@@ -50,4 +55,6 @@ public:
 private:
     std::optional<QString> run(const FileDialogSpec &setup, bool save);
     QWidget *parent_;
+    std::map<int, QPointer<QMessageBox>> notices_;
+    int lastNotice_ = 0;
 };

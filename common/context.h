@@ -69,6 +69,15 @@ class Prompt {
 public:
     virtual ~Prompt() = default;
     virtual void message(const QString &text) = 0; // modal box with an OK button
+    // A box with an OK button that does not wait for it: the caller goes on, and closes
+    // the box with closeNotice (by its number) once what it tells is over. A prompt
+    // without such boxes shows a message (then the number is 0 and closing does nothing).
+    virtual int notice(const QString &text)
+    {
+        message(text);
+        return 0;
+    }
+    virtual void closeNotice(int id) { Q_UNUSED(id); }
     virtual std::optional<QString> saveFileName(const FileDialogSpec &setup) = 0;
     virtual std::optional<QString> openFileName(const FileDialogSpec &setup) = 0;
     // One or more existing files; by default the one file of openFileName.

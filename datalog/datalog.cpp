@@ -111,11 +111,9 @@ QString Datalog::positionText(std::int64_t ms, std::int64_t totalMs) { return cl
 
 void Datalog::btnGravarClick()
 {
-    if (!ctx_.state.scannerActive || recorder_.isRecording())
+    if (!ctx_.state.scannerActive || recorder_.isRecording() || readingModule_)
         return;
-    const std::optional<QByteArray> tune = tuneToRecord();
-    if (!tune)
-        return;
+    const std::optional<QByteArray> tune = knownTune();
     FileDialogSpec setup = dialogSpec();
     setup.suggestedName = Recorder::suggestedName();
     const std::optional<QString> path = ctx_.prompt.saveFileName(setup);
@@ -123,43 +121,66 @@ void Datalog::btnGravarClick()
         return;
     // The dialog asked about the log; the tune beside it is asked about here.
     const QString tunePath = Recorder::tunePath(*path);
-    if (QFileInfo::exists(tunePath) &&
+    if ((tune || readModuleTune) && QFileInfo::exists(tunePath) &&
         ctx_.prompt.question(QString::fromUtf8("O mapa %1 já existe ao lado do registro. Deseja substituí-lo pelo "
                                                "mapa do módulo?")
                                  .arg(tunePath),
                              {QStringLiteral("Substituir"), QStringLiteral("Cancelar")}) != 0)
         return;
-    startRecording(*path, *tune);
+    if (tune || !readModuleTune) {
+        startRecording(*path, tune);
+        return;
+    }
+    // Which set the module holds is unknown: it is read back first.
+    readingModule_ = true;
+    updateButtons();
+    try {
+        readModuleTune([this, p = *path](const std::optional<Tune> &read) { moduleTuneRead(p, read); });
+    } catch (...) {
+        readingModule_ = false;
+        updateButtons();
+        throw;
+    }
+}
+
+void Datalog::moduleTuneRead(const QString &path, const std::optional<Tune> &tune)
+{
+    readingModule_ = false;
+    // The scanner did not come back (the link went, "&Desativar"): nothing to record.
+    if (!ctx_.state.scannerActive || recorder_.isRecording()) {
+        updateButtons();
+        return;
+    }
+    startRecording(path, tune ? std::optional(MapFile::bytesOf(*tune)) : std::nullopt);
 }
 
 void Datalog::recordTo(const QString &path)
 {
     if (!ctx_.state.scannerActive || recorder_.isRecording())
         return;
-    if (const std::optional<QByteArray> tune = tuneToRecord())
-        startRecording(path, *tune);
+    startRecording(path, knownTune());
 }
 
 // The tune written beside a log is the set the module holds: the screen may differ from
-// it. Unknown: the user is told how to make it known, and nothing is recorded.
-std::optional<QByteArray> Datalog::tuneToRecord()
+// it. Nothing when it is unknown.
+std::optional<QByteArray> Datalog::knownTune()
 {
     if (!moduleTune)
         return mapFile_.screenBytes();
     const std::optional<Tune> held = moduleTune();
-    if (!held) {
-        ctx_.prompt.message(QString::fromUtf8(
-            "Não se sabe que mapa o módulo tem: envie os mapas (\"Enviar  Dados\") ou leia-os do módulo "
-            "(\"Lêr  Dados\") antes de gravar, para que o registro guarde ao lado o mapa com que foi feito. "
-            "Nada foi gravado."));
+    if (!held)
         return std::nullopt;
-    }
     return MapFile::bytesOf(*held);
 }
 
-void Datalog::startRecording(const QString &path, const QByteArray &tune)
+void Datalog::startRecording(const QString &path, const std::optional<QByteArray> &tune)
 {
-    recorder_.start(path, tune);
+    try {
+        recorder_.start(path, tune);
+    } catch (...) {
+        updateButtons();
+        throw;
+    }
     timer_.setInterval(syncMs);
     timer_.setEnabled(true);
     updateButtons();

@@ -32,7 +32,8 @@ public:
     void TimerRegistroTimer();
 
     // Without a dialog: records with the tune from moduleTune (or the screen's when
-    // it is not set) written beside the log.
+    // it is not set) written beside the log; none, and the header saying so, when
+    // moduleTune has nothing.
     void recordTo(const QString &path);
     void openLog(const QString &path);
 
@@ -46,9 +47,16 @@ public:
     // whether or not it is recorded.
     std::function<void(const logformat::Row &)> onLiveRow;
     // What the module holds (the last set sent or read back in full), nothing when
-    // unknown. Set by the window: "Gravar" then writes that set beside the log, and
-    // records nothing while it is unknown.
+    // unknown. Set by the window: "Gravar" then writes that set beside the log. While
+    // it is unknown "Gravar" reads it back first through readModuleTune (when set) and
+    // records; a set still unknown then is recorded without a tune beside the log,
+    // the log's header saying so.
     std::function<std::optional<Tune>()> moduleTune;
+    // Reads the module's set back (the scanner pausing for it) and calls done with it,
+    // or with nothing when it could not be read; done records when the scanner runs.
+    std::function<void(std::function<void(const std::optional<Tune> &)> done)> readModuleTune;
+    // "Gravar" waits for readModuleTune.
+    bool isReadingModule() const { return readingModule_; }
     // The group's read-out: "● Gravando mm:ss — <file>", "Reproduzindo <file>".
     static constexpr const char *statusReadout = "lbEstadoRegistro";
     // The last marker set during this recording: "Marca N".
@@ -83,8 +91,9 @@ private:
     void updateButtons();
     void updateStatus();
     void showAbsent(const LiveValues &v);
-    std::optional<QByteArray> tuneToRecord();
-    void startRecording(const QString &path, const QByteArray &tune);
+    std::optional<QByteArray> knownTune();
+    void startRecording(const QString &path, const std::optional<QByteArray> &tune);
+    void moduleTuneRead(const QString &path, const std::optional<Tune> &tune);
 
     Context &ctx_;
     Scanner &scanner_;
@@ -99,6 +108,7 @@ private:
     Recorder::Clock clock_;
     std::int64_t liveStartNs_ = 0;
     bool riding_ = false; // recording through a lost link
+    bool readingModule_ = false;
     QString logPath_;
     SampleGate liveGate_; // restarted when the scanner is switched
 };

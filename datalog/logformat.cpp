@@ -101,12 +101,21 @@ const QStringList &units()
 
 QByteArray perSampleLine() { return "\"Rows: one per sample\"\n"; }
 
-QByteArray header(const QString &version, const QString &captureDate)
+QByteArray moduleSetUnknownLine()
+{
+    return QString::fromUtf8("\"Mapa do módulo: desconhecido (o módulo não pôde ser lido; nenhum mapa foi gravado ao "
+                             "lado)\"\n")
+        .toUtf8();
+}
+
+QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown)
 {
     QByteArray h;
     h += "\"Velto " + version.toUtf8() + "\"\n";
     h += "\"Capture Date: " + captureDate.toUtf8() + "\"\n";
     h += perSampleLine();
+    if (moduleSetUnknown)
+        h += moduleSetUnknownLine();
     h += channels().join('\t').toUtf8() + '\n';
     h += units().join('\t').toUtf8() + '\n';
     return h;
@@ -289,8 +298,11 @@ private:
     {
         const QByteArrayView text(line.b, line.e - line.b);
         static const QByteArray perSample = perSampleLine().trimmed();
+        static const QByteArray setUnknown = moduleSetUnknownLine().trimmed();
         if (text == perSample)
             log_.rowPerSample = true;
+        if (text == setUnknown)
+            log_.moduleSetUnknown = true;
         // The names row holds channel names; Time among them or not (then it is refused).
         // The names are ASCII: bytes beyond it match none, read as Latin-1 or as UTF-8.
         const auto isChannel = [](QByteArrayView n) { return channels().contains(QLatin1StringView(trimmedName(n))); };

@@ -20,8 +20,11 @@ const QStringList &units();
 
 // The header line that says the rows are one per sample.
 QByteArray perSampleLine();
-// The five lines before the first row.
-QByteArray header(const QString &version, const QString &captureDate);
+// The header line that says which set the module held was unknown when the recording
+// began (no tune was written beside the log).
+QByteArray moduleSetUnknownLine();
+// The five lines before the first row (six with moduleSetUnknownLine).
+QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown = false);
 // One row: time in milliseconds since recording began, and the values shown.
 QByteArray row(std::int64_t ms, const LiveValues &v);
 // "MARK 001 - text - 12.345"
@@ -50,6 +53,8 @@ struct Log {
     QStringList absent;
     // One row per sample (kinds 29, 30, 31); false for logs written with a row per frame.
     bool rowPerSample = false;
+    // The header says the module's set was unknown: no tune beside the log is its own.
+    bool moduleSetUnknown = false;
     // Lines that could not be read: the first one (1-based) and why, and how many.
     int firstBadLine = 0;
     QString firstBadReason;

@@ -63,12 +63,13 @@ QString Recorder::suggestedName()
     return QDateTime::currentDateTime().toString(QStringLiteral("'velto-'yyyyMMdd-HHmmss'.msl'"));
 }
 
-void Recorder::start(const QString &path, const QByteArray &tune)
+void Recorder::start(const QString &path, const std::optional<QByteArray> &tune)
 {
     close();
     const QString tuneFile = tunePath(path);
     try {
-        MapFile::writeFile(tuneFile, tune);
+        if (tune)
+            MapFile::writeFile(tuneFile, *tune);
     } catch (const MapFileIoError &e) {
         throw RecordError(QString::fromUtf8("O mapa do registro %1 não pôde ser gravado: %2")
                               .arg(tuneFile, systemerror::text(e.error())));
@@ -81,7 +82,8 @@ void Recorder::start(const QString &path, const QByteArray &tune)
         throw RecordError(QString::fromUtf8("O registro %1 não pôde ser criado: %2").arg(path, systemerror::text(errno)));
     fd_ = fd;
     path_ = path;
-    pending_ = logformat::header(QStringLiteral(VELTO_VERSION), QDateTime::currentDateTime().toString(Qt::ISODate));
+    pending_ = logformat::header(QStringLiteral(VELTO_VERSION), QDateTime::currentDateTime().toString(Qt::ISODate),
+                                 !tune.has_value());
     gate_.restart();
     rows_ = 0;
     markers_ = 0;

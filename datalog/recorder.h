@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 // A recording that could not go on; what() names the file and the error. The
@@ -33,8 +34,10 @@ public:
     static QString suggestedName();
 
     // Writes the tune (the bytes a map file save writes) beside the log, creates the
-    // log with its header and starts the clock. Throws RecordError.
-    void start(const QString &path, const QByteArray &tune);
+    // log with its header and starts the clock. Without a tune (the module's set is
+    // unknown) nothing is written beside the log and the header says so. Throws
+    // RecordError.
+    void start(const QString &path, const std::optional<QByteArray> &tune);
     bool isRecording() const { return fd_ >= 0; }
     QString path() const { return path_; }
 

@@ -243,3 +243,28 @@ QString portListText(const SerialPortInfo &port)
         return QStringLiteral("(sem permissão)");
     return port.description + QStringLiteral(" (sem permissão)");
 }
+
+QString byIdFolder() { return devRoot() + QStringLiteral("/serial/by-id"); }
+
+QString byIdNameOf(const QString &device)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QDir dir(byIdFolder());
+    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFileInfo(dir.filePath(name)).canonicalFilePath() == target)
+            return name;
+    return {};
+}
+
+QString returningDevice(const QString &oldPath, const QString &byIdName)
+{
+    if (!byIdName.isEmpty()) {
+        const QFileInfo link(QDir(byIdFolder()).filePath(byIdName));
+        return link.exists() ? link.canonicalFilePath() : QString();
+    }
+    if (!oldPath.isEmpty() && QFileInfo::exists(oldPath))
+        return oldPath;
+    return {};
+}

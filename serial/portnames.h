@@ -35,3 +35,13 @@ QStringList EnumComPorts();
 // The text shown beside a path in the drop-down and by the command line:
 // the description, with " (sem permissão)" for a device the user may not open.
 QString portListText(const SerialPortInfo &port);
+
+// A USB adapter's stable names: the links in /dev/serial/by-id (under VELTO_DEV_ROOT
+// when it is set) that lead to the device whatever number it gets.
+QString byIdFolder();
+// The by-id name (the link's file name) that leads to device, or empty.
+QString byIdNameOf(const QString &device);
+// The device to open again after a device went away: the device the by-id name leads
+// to when a name is known (empty while the link is absent), else the old path while it
+// exists. A different device at the old path never wins over the adapter's own name.
+QString returningDevice(const QString &oldPath, const QString &byIdName);

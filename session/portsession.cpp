@@ -3,30 +3,18 @@
 #include "core/controller.h"
 #include "core/qttimer.h"
 #include "serial/comport.h"
+#include "serial/portnames.h"
 #include "session/comportlink.h"
 #include "session/modulereader.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QObject>
+#include <utility>
 
 namespace {
 
-const QString byIdFolder = QStringLiteral("/dev/serial/by-id");
 constexpr int watchIntervalMs = 500;
-
-// The /dev/serial/by-id name that leads to device, if any.
-QString byIdNameOf(const QString &device)
-{
-    const QString target = QFileInfo(device).canonicalFilePath();
-    if (target.isEmpty())
-        return {};
-    const QDir dir(byIdFolder);
-    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        if (QFileInfo(dir.filePath(name)).canonicalFilePath() == target)
-            return name;
-    return {};
-}
 
 } // namespace
 
@@ -48,6 +36,8 @@ PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard
     ticking(timerReadBack_, &Controller::TimerReadBackTimer, Qt::CoarseTimer);
     timerWatch_ = std::make_unique<QtTimer>(context, [this] { guard_(timerWatch_.get(), [this] { watchTick(); }); });
     timerWatch_->setInterval(watchIntervalMs);
+    timerSettle_ = std::make_unique<QtTimer>(context, [this] { guard_(timerSettle_.get(), [this] { settleTick(); }); });
+    timerSettle_->setInterval(settleMs);
     controller_ = std::make_unique<Controller>(screen, *link_, prompt, *timer1_, *timer2_, *timerTps_, *timerReadBack_);
 
     port_->OnAfterOpen = [this] { controller_->ComPort1AfterOpen(); };
@@ -64,7 +54,13 @@ PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard
     };
     // The upload's slots pass on the port's own thread; each one is Timer2's tick.
     link_->pacingStarted = [this] { timer2_->holdForRun(); };
-    timer2_->onDisabled = [this] { link_->stop(); };
+    timer2_->onDisabled = [this] {
+        link_->stop();
+        if (scannerAfterUpload_)
+            QMetaObject::invokeMethod(
+                anchor_.get(), [this] { guard_(nullptr, [this] { resumeScannerAfterUpload(); }); },
+                Qt::QueuedConnection);
+    };
     port_->OnSlotPassed = [this](const PacedSlot &slot) {
         link_->slotPassed(slot);
         if (timer2_->isEnabled())
@@ -98,7 +94,8 @@ PortSession::~PortSession()
     } catch (const std::exception &) {
         // The owner is going away; there is nobody left to tell.
     }
-    for (QtTimer *t : {timer1_.get(), timer2_.get(), timerTps_.get(), timerReadBack_.get(), timerWatch_.get()})
+    for (QtTimer *t :
+         {timer1_.get(), timer2_.get(), timerTps_.get(), timerReadBack_.get(), timerWatch_.get(), timerSettle_.get()})
         t->setEnabled(false);
 }
 
@@ -149,6 +146,9 @@ void PortSession::activate()
 void PortSession::deactivate()
 {
     endCheck();
+    scannerAfterUpload_ = false;
+    if (auto done = std::exchange(recordingRead_, nullptr))
+        done(std::nullopt); // the scanner is off: nothing is recorded
     if (state_ == LinkState::Lost) {
         timerWatch_->setEnabled(false);
         controller_->ComPort1AfterClose(); // the port is closed already
@@ -156,6 +156,7 @@ void PortSession::deactivate()
         port_->Close(); // OnAfterClose runs inside
     }
     controller_->portDeactivated();
+    lossNotice_ = 0; // the box stays until its OK: the device did not come back
     setState(LinkState::Closed);
 }
 
@@ -164,6 +165,7 @@ QString PortSession::linkText() const { return linkstatus::text(state_, port_->p
 void PortSession::setState(LinkState state)
 {
     state_ = state;
+    timerSettle_->setEnabled(state == LinkState::Reopened);
     if (onLinkState)
         onLinkState(state);
 }
@@ -185,7 +187,12 @@ void PortSession::noticeLoss(const EComPort &error, bool shown)
 void PortSession::finishLoss()
 {
     lossPending_ = false;
-    scannerAtLoss_ = controller_->state().scannerActive || (reader_ && scannerAfterCheck_);
+    scannerAtLoss_ =
+        controller_->state().scannerActive || (reader_ && scannerAfterCheck_) || scannerAfterUpload_;
+    scannerAfterUpload_ = false;
+    // The recording does not start ("Gravar" again once back): the scanner is off.
+    if (auto done = std::exchange(recordingRead_, nullptr))
+        done(std::nullopt);
     endCheck();
     setState(LinkState::Lost); // before the scanner stops: a recording keeps going
     // An upload that met the loss itself has already said so.
@@ -195,8 +202,16 @@ void PortSession::finishLoss()
     controller_->portWaiting();
     refusalShown_ = false;
     timerWatch_->setEnabled(reconnect_);
+    // Not modal: the watch goes on under it, and the box closes itself on the return.
     if (message)
-        prompt_.message(*message);
+        lossNotice_ = prompt_.notice(*message);
+}
+
+void PortSession::settleTick()
+{
+    timerSettle_->setEnabled(false);
+    if (state_ == LinkState::Reopened && !lossPending_)
+        setState(LinkState::Open);
 }
 
 void PortSession::watchTick()
@@ -224,9 +239,34 @@ void PortSession::watchTick()
     timerWatch_->setEnabled(false);
     controller_->portActivated();
     rememberDevice();
+    prompt_.closeNotice(std::exchange(lossNotice_, 0));
     setState(LinkState::Reopened);
     // The module may have lost power, or be another one: read it before anything else.
     startCheck(scannerAtLoss_);
+}
+
+void PortSession::readForRecording(std::function<void(const std::optional<Tune> &)> done)
+{
+    if (reader_ || timer2_->isEnabled() || (state_ != LinkState::Open && state_ != LinkState::Reopened)) {
+        done(std::nullopt);
+        return;
+    }
+    const bool scanning = controller_->state().scannerActive;
+    if (scanning) {
+        controller_->Button3Click();
+        runEvent(timer1_.get(), [this] { controller_->Timer1Timer(); }); // the stop command, now
+    }
+    if (linkLost()) {
+        done(std::nullopt); // the loss is told by itself; the scanner is off
+        return;
+    }
+    recordingRead_ = std::move(done);
+    try {
+        startCheck(scanning);
+    } catch (...) {
+        recordingRead_ = nullptr;
+        throw;
+    }
 }
 
 void PortSession::startCheck(bool scannerAfter)
@@ -268,6 +308,18 @@ void PortSession::finishCheck()
         return;
     const std::optional<Tune> module = reader_->result();
     endCheck();
+    if (module)
+        controller_->state().moduleKnown = true; // a read-back ended: "Configurar &TPS" may start
+    if (auto done = std::exchange(recordingRead_, nullptr)) {
+        if (module)
+            controller_->history().setModuleSet(*module);
+        if (scannerAfterCheck_ && !controller_->state().scannerActive &&
+            (state_ == LinkState::Open || state_ == LinkState::Reopened))
+            controller_->Button3Click();
+        controller_->applyEnabled();
+        done(module);
+        return;
+    }
     if (!module) {
         // Told once, as the scanner's watchdog tells it; a scanner switched on now
         // would only meet the same silence and say it again.
@@ -275,8 +327,25 @@ void PortSession::finishCheck()
         return;
     }
     controller_->moduleRead(*module); // may ask, and may start an upload
-    if (scannerAfterCheck_ && !controller_->state().scannerActive && !timer2_->isEnabled() &&
+    if (timer2_->isEnabled()) {
+        // The scanner (and a recording riding on it) goes on once the upload has ended.
+        scannerAfterUpload_ = scannerAfterCheck_;
+        return;
+    }
+    if (scannerAfterCheck_ && !controller_->state().scannerActive &&
         (state_ == LinkState::Open || state_ == LinkState::Reopened))
+        controller_->Button3Click();
+}
+
+void PortSession::resumeScannerAfterUpload()
+{
+    if (!scannerAfterUpload_ || timer2_->isEnabled())
+        return;
+    scannerAfterUpload_ = false;
+    // A loss during the upload keeps its own wish for the scanner (scannerAtLoss_).
+    if (linkLost() || (state_ != LinkState::Open && state_ != LinkState::Reopened))
+        return;
+    if (!controller_->state().scannerActive)
         controller_->Button3Click();
 }
 
@@ -290,14 +359,4 @@ void PortSession::rememberDevice()
     byIdName_ = byIdNameOf(path);
 }
 
-QString PortSession::returnedDevice() const
-{
-    if (!watchedPath_.isEmpty() && QFileInfo::exists(watchedPath_))
-        return watchedPath_;
-    if (!byIdName_.isEmpty()) {
-        const QFileInfo link(QDir(byIdFolder).filePath(byIdName_));
-        if (link.exists())
-            return link.canonicalFilePath();
-    }
-    return {};
-}
+QString PortSession::returnedDevice() const { return returningDevice(watchedPath_, byIdName_); }

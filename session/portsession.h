@@ -10,14 +10,17 @@
 // away the port is closed at once, nothing more is written, and, when reconnecting is
 // on, a look every 0,5 s at /dev (never an open) waits for the same device to come
 // back: the same path, or a USB adapter's /dev/serial/by-id name under another
-// number. It is then opened again with the same settings and the scanner, if it ran,
-// is switched on again.
+// number (that name, once known, wins over another device at the old path). It is
+// then opened again with the same settings and the scanner, if it ran,
+// is switched on again. A box that told the loss closes itself then, and after a few
+// seconds the status line says "Conectado a …" again.
 #include "common/context.h"
 #include "core/linkstatus.h"
 
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ComPortLink;
 class Controller;
@@ -26,6 +29,7 @@ class EComPort;
 class QObject;
 class QtTimer;
 class TComPort;
+struct Tune;
 
 class PortSession {
 public:
@@ -50,6 +54,7 @@ public:
     QtTimer &timerTps() { return *timerTps_; }
     QtTimer &timerReadBack() { return *timerReadBack_; }
     QtTimer &timerWatch() { return *timerWatch_; }
+    QtTimer &timerSettle() { return *timerSettle_; }
 
     // "&Ativar": opens the port that cbPorta names. Throws the port's error; a port that
     // opened and then could not read its modem lines stays open and counts as active.
@@ -69,12 +74,23 @@ public:
     void setCheckOnActivate(bool on) { checkOnActivate_ = on; }
     // The check's read-back runs (the scanner waits for it).
     bool checkingModule() const { return reader_ != nullptr; }
+    // Reads the module's set back for a recording that is to start while it is unknown:
+    // the scanner pauses for it (its stop command goes out first) and runs again
+    // afterwards; then done gets the set (now the module's known set), or nothing when
+    // the module did not send it whole. After a loss or "&Desativar" on the way, done
+    // gets nothing while the scanner is off. Throws the port's error (the scanner then
+    // stays off).
+    void readForRecording(std::function<void(const std::optional<Tune> &)> done);
     // Told of every change of the link's state: Lost before the scanner stops,
     // Reopened once the scanner runs again, Closed when "&Desativar" ended a wait.
     std::function<void(LinkState)> onLinkState;
 
     // The look at /dev while the link is lost (timerWatch ticks it every 0,5 s).
     void watchTick();
+    // "Reconectado a …" has been shown long enough (timerSettle, once, settleMs after
+    // the return): the link is told as "Conectado a …" again.
+    void settleTick();
+    static constexpr int settleMs = 5000;
 
 private:
     void runEvent(const QtTimer *timer, const std::function<void()> &handler);
@@ -87,6 +103,7 @@ private:
     void endCheck();
     void checkProgressed();
     void finishCheck();
+    void resumeScannerAfterUpload();
 
     Screen &screen_;
     Prompt &prompt_;
@@ -95,7 +112,7 @@ private:
     std::unique_ptr<QObject> anchor_; // queued calls die with the session
     std::unique_ptr<TComPort> port_;
     std::unique_ptr<ComPortLink> link_;
-    std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_, timerWatch_;
+    std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_, timerWatch_, timerSettle_;
     std::unique_ptr<Controller> controller_;
 
     LinkState state_ = LinkState::Closed;
@@ -113,4 +130,7 @@ private:
     std::unique_ptr<ModuleReader> reader_;
     bool scannerAfterCheck_ = false;
     bool checkEnding_ = false;
+    std::function<void(const std::optional<Tune> &)> recordingRead_; // the read is a recording's
+    int lossNotice_ = 0; // the loss's box, closed when the device is back
+    bool scannerAfterUpload_ = false; // the check's upload runs; the scanner ran before the loss
 };

@@ -85,7 +85,14 @@ RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tu
             throw Refused(QString::fromUtf8(e.what()));
         }
         const QString snapshot = Recorder::tunePath(path);
-        if (!tunePath || QFileInfo::exists(snapshot)) {
+        if (log.moduleSetUnknown && !tunePath)
+            throw Refused(QString::fromUtf8("O registro %1 foi gravado sem que se soubesse que mapa o módulo tinha "
+                                            "(o módulo não pôde ser lido ao começar a gravação): não há mapa ao "
+                                            "lado dele, e a correção só vale em relação ao mapa com que o motor "
+                                            "rodou. Nada a sugerir.")
+                              .arg(path));
+        // A tune beside such a log is not its own: only the one the user names counts.
+        if (!log.moduleSetUnknown && (!tunePath || QFileInfo::exists(snapshot))) {
             const Tune t = readTune(snapshot, QString::fromUtf8("O mapa do registro %1,").arg(path));
             if (out.tunePath.isEmpty()) {
                 out.tune = t;

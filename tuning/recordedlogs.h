@@ -35,7 +35,7 @@ struct RecordedLogs {
 // Reads the logs and the tune they were recorded with. tunePath: the tune the user
 // says the module held; a snapshot beside a log must then hold the same injection
 // map. Without it every log needs its snapshot, and all snapshots the same injection
-// map. Throws Refused.
+// map; a log whose header says the module's set was unknown is refused. Throws Refused.
 RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tunePath = std::nullopt);
 
 // The analysis of every row of every log, each log its own run.

@@ -98,6 +98,8 @@ private slots:
     void groupReadouts();
     void tuneOfTheModule_data();
     void tuneOfTheModule();
+    void unknownSetIsReadBackFirst_data();
+    void unknownSetIsReadBackFirst();
     void killedRecorder();
     void diskFull();
 };
@@ -656,7 +658,8 @@ void TestDatalog::tuneOfTheModule_data()
     QTest::addColumn<QByteArray>("tuneBefore"); // empty: no tune file beside the log
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("records");
-    QTest::newRow("module unknown") << false << QByteArray() << -1 << false;
+    QTest::newRow("module unknown") << false << QByteArray() << -1 << true;
+    QTest::newRow("module unknown, a tune beside") << false << QByteArray("old\r\n") << -1 << true;
     QTest::newRow("module known") << true << QByteArray() << -1 << true;
     QTest::newRow("tune exists, replace") << true << QByteArray("old\r\n") << 0 << true;
     QTest::newRow("tune exists, cancel") << true << QByteArray("old\r\n") << 1 << false;
@@ -689,14 +692,24 @@ void TestDatalog::tuneOfTheModule()
     QCOMPARE(t.datalog.isRecording(), records);
     QCOMPARE(QFile::exists(path), records);
     if (!known) {
-        QCOMPARE(t.rig.prompt.messages,
-                 QStringList{"Não se sabe que mapa o módulo tem: envie os mapas (\"Enviar  Dados\") ou leia-os do "
-                             "módulo (\"Lêr  Dados\") antes de gravar, para que o registro guarde ao lado o mapa com "
-                             "que foi feito. Nada foi gravado."});
-        QCOMPARE(t.rig.prompt.dialogs.size(), 0); // told before a file is chosen
-        QVERIFY(!QFile::exists(tunePath));
+        // Recorded all the same, without a tune of its own: the header says so, and a
+        // tune that was beside the name stays as it was (no question about it).
+        QCOMPARE(t.rig.prompt.messages, QStringList());
+        QCOMPARE(t.rig.prompt.questions, QStringList());
+        t.frames(payload({}), payload({0, 0, 0, 0, 0, 1, 0, 0}), payload({}));
+        t.datalog.TimerRegistroTimer();
+        t.datalog.btnPararClick();
+        const QList<QByteArray> head = readAll(path).split('\n').mid(0, 5);
+        QCOMPARE(head.at(3), QByteArray("\"Mapa do módulo: desconhecido (o módulo não pôde ser lido; nenhum mapa foi "
+                                        "gravado ao lado)\""));
+        QCOMPARE(head.at(4), logformat::channels().join('\t').toUtf8());
+        QVERIFY(logformat::read(path).moduleSetUnknown);
+        QCOMPARE(readAll(tunePath), tuneBefore);
+        QCOMPARE(QFile::exists(tunePath), !tuneBefore.isEmpty());
         return;
     }
+    if (records)
+        QVERIFY(!readAll(path).contains(logformat::moduleSetUnknownLine()));
     QCOMPARE(t.rig.prompt.messages, QStringList());
     if (!tuneBefore.isEmpty()) {
         QCOMPARE(t.rig.prompt.questions,
@@ -708,6 +721,83 @@ void TestDatalog::tuneOfTheModule()
     }
     QCOMPARE(readAll(tunePath), records ? MapFile::bytesOf(module) : tuneBefore);
     QVERIFY(MapFile::bytesOf(module) != t.mapFile.screenBytes());
+}
+
+// "Gravar" while the module's set is unknown: the read-back runs first, the recording
+// starts when it ends: with the set read beside the log, or, when it could not be read,
+// without a tune and the header saying so; nothing when the scanner did not come back.
+void TestDatalog::unknownSetIsReadBackFirst_data()
+{
+    QTest::addColumn<bool>("read");         // the module sent its set
+    QTest::addColumn<bool>("scannerBack");  // the scanner runs when the read ends
+    QTest::addColumn<QByteArray>("tuneBefore");
+    QTest::addColumn<int>("answer");        // to "O mapa … já existe" (-1: not asked)
+    QTest::newRow("read") << true << true << QByteArray() << -1;
+    QTest::newRow("read, a tune beside replaced") << true << true << QByteArray("old\r\n") << 0;
+    QTest::newRow("a tune beside kept: nothing read") << true << true << QByteArray("old\r\n") << 1;
+    QTest::newRow("not read") << false << true << QByteArray() << -1;
+    QTest::newRow("scanner not back") << true << false << QByteArray() << -1;
+}
+
+void TestDatalog::unknownSetIsReadBackFirst()
+{
+    QFETCH(bool, read);
+    QFETCH(bool, scannerBack);
+    QFETCH(QByteArray, tuneBefore);
+    QFETCH(int, answer);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("m.msl");
+    const QString tunePath = dir.filePath("m-mapa.txt");
+    if (!tuneBefore.isEmpty())
+        writeText(tunePath, tuneBefore);
+    Bench t;
+    Tune module = t.mapFile.screenTune();
+    module.texts[5] = "23";
+    std::optional<Tune> held;
+    t.datalog.moduleTune = [&] { return held; };
+    std::function<void(const std::optional<Tune> &)> pending;
+    int reads = 0;
+    t.datalog.readModuleTune = [&](std::function<void(const std::optional<Tune> &)> done) {
+        ++reads;
+        t.scanner.Button3Click(); // paused for the read
+        pending = std::move(done);
+    };
+    t.scannerOn();
+    t.rig.prompt.fileAnswers.push_back(path);
+    if (answer >= 0)
+        t.rig.prompt.questionAnswers.push_back(answer);
+    t.rig.guarded([&] { t.datalog.btnGravarClick(); });
+    if (answer == 1) {
+        QCOMPARE(reads, 0);
+        QVERIFY(!t.datalog.isReadingModule() && !t.datalog.isRecording());
+        QCOMPARE(readAll(tunePath), tuneBefore);
+        return;
+    }
+    QCOMPARE(reads, 1);
+    QVERIFY(t.datalog.isReadingModule());
+    QVERIFY(!t.datalog.isRecording());
+    QVERIFY(!QFile::exists(path));
+    t.rig.guarded([&] { t.datalog.btnGravarClick(); }); // a second press meanwhile does nothing
+    QCOMPARE(reads, 1);
+
+    if (read)
+        held = module;
+    if (scannerBack)
+        t.scanner.Button3Click();
+    t.rig.guarded([&] { pending(held); });
+    QVERIFY(!t.datalog.isReadingModule());
+    QCOMPARE(t.rig.prompt.messages, QStringList());
+    QCOMPARE(t.datalog.isRecording(), scannerBack);
+    QCOMPARE(QFile::exists(path), scannerBack);
+    if (!scannerBack) {
+        QCOMPARE(readAll(tunePath), tuneBefore);
+        return;
+    }
+    t.frames(payload({}), payload({0, 0, 0, 0, 0, 1, 0, 0}), payload({}));
+    t.datalog.TimerRegistroTimer();
+    t.datalog.btnPararClick();
+    QCOMPARE(logformat::read(path).moduleSetUnknown, !read);
+    QCOMPARE(readAll(tunePath), read ? MapFile::bytesOf(module) : tuneBefore);
 }
 
 } // namespace

@@ -126,6 +126,8 @@ private slots:
     void deviceTheUserMayNotOpenIsMarked();
     void kernelConsoleLeftOut_data();
     void kernelConsoleLeftOut();
+    void returnFollowsTheByIdName_data();
+    void returnFollowsTheByIdName();
 };
 
 // One tree with every kind of entry: the list's order, its descriptions, the
@@ -387,6 +389,45 @@ void TestEnumPorts::kernelConsoleLeftOut()
     for (QString &name : expected)
         name = sys.path(QStringLiteral("dev/") + name);
     QCOMPARE(EnumComPorts(), expected);
+}
+
+// The device opened again after it went away: the adapter's by-id name, once known,
+// wins over whatever device now sits at the old path; the old path only without a name.
+void TestEnumPorts::returnFollowsTheByIdName_data()
+{
+    QTest::addColumn<QString>("byIdTarget"); // where the adapter's link leads now ("": no link)
+    QTest::addColumn<bool>("nameKnown");     // the link named the device when it was opened
+    QTest::addColumn<QString>("expected");   // relative to the fake root ("": wait)
+    QTest::newRow("adapter back under another number") << "../../ttyUSB1" << true << "dev/ttyUSB1";
+    QTest::newRow("adapter back at its old number") << "../../ttyUSB0" << true << "dev/ttyUSB0";
+    QTest::newRow("adapter not back, another device at the old path") << "" << true << "";
+    QTest::newRow("no by-id name: the old path") << "" << false << "dev/ttyUSB0";
+}
+
+void TestEnumPorts::returnFollowsTheByIdName()
+{
+    QFETCH(QString, byIdTarget);
+    QFETCH(bool, nameKnown);
+    QFETCH(QString, expected);
+    FakeSystem sys;
+    const QString adapter = QStringLiteral("usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+    sys.file("dev/ttyUSB0", "");
+    sys.file("dev/ttyUSB1", "");
+    // When the port was opened the adapter was ttyUSB0 and its link said so.
+    sys.link("dev/serial/by-id/" + adapter, "../../ttyUSB0");
+    const QString oldPath = sys.path("dev/ttyUSB0");
+    QCOMPARE(byIdFolder(), sys.path("dev/serial/by-id"));
+    QCOMPARE(byIdNameOf(oldPath), adapter);
+    QCOMPARE(byIdNameOf(sys.path("dev/ttyUSB1")), QString());
+    const QString name = nameKnown ? byIdNameOf(oldPath) : QString();
+
+    // Unplugged: the link goes; plugged again, udev makes it anew where the adapter is.
+    QVERIFY(QFile::remove(sys.path("dev/serial/by-id/" + adapter)));
+    if (!byIdTarget.isEmpty())
+        sys.link("dev/serial/by-id/" + adapter, byIdTarget);
+    const QString want = expected.isEmpty() ? QString() : QFileInfo(sys.path(expected)).canonicalFilePath();
+    QCOMPARE(QFileInfo(returningDevice(oldPath, name)).canonicalFilePath(), want);
+    QCOMPARE(returningDevice(oldPath, name).isEmpty(), expected.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestEnumPorts)

@@ -3,6 +3,8 @@
 // on the screen with the line untouched.
 #include "datalog/datalog.h"
 #include "datalog/logformat.h"
+#include "datalog/recorder.h"
+#include "session/portsession.h"
 #include "e2ewindow.h"
 #include "core/undo.h"
 #include "files/mapfile.h"
@@ -59,17 +61,36 @@ void TestE2EDatalog::recordAndPlayBack()
     e.click("Button3");
     QTRY_VERIFY_WITH_TIMEOUT(e.text("eRpm").toInt() > 0, 4000);
     QVERIFY(e.enabled("btnGravar"));
-    // Nothing sent or read back yet: which set the module holds is unknown, and no log
-    // is made with a tune beside it that may be wrong.
+    // Nothing sent or read back yet: which set the module holds is unknown. "Gravar"
+    // reads it back first, the scanner pausing for it (its stop command goes out before
+    // the read request), and records with that set beside the log.
+    QVERIFY(!e.form->controller().history().moduleSet().has_value());
+    const QString first = dir.filePath("first.msl");
+    e.prompt.fileAnswers.push_back(first);
     e.click("btnGravar");
-    QCOMPARE(e.prompt.messages,
-             QStringList{"Não se sabe que mapa o módulo tem: envie os mapas (\"Enviar  Dados\") ou leia-os do módulo "
-                         "(\"Lêr  Dados\") antes de gravar, para que o registro guarde ao lado o mapa com que foi "
-                         "feito. Nada foi gravado."});
+    QVERIFY(e.form->datalog().isReadingModule());
+    QVERIFY(e.form->session().checkingModule());
+    QCOMPARE(e.text("Button3"), QStringLiteral("Ativar &Scanner"));
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->datalog().isRecording(), 8000);
+    QCOMPARE(e.text("Button3"), QStringLiteral("Desativar &Scanner"));
+    const QList<quint8> commands = e.sim.commands();
+    const qsizetype read = commands.indexOf(quint8(0x33));
+    QVERIFY(read > 0);
+    QCOMPARE(commands.at(read - 1), quint8(0xD9));
+    QVERIFY(e.form->controller().history().moduleSet().has_value());
+    const QByteArray firstTune = [&] {
+        QFile f(Recorder::tunePath(first));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QCOMPARE(firstTune, MapFile::bytesOf(*e.form->controller().history().moduleSet()));
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->datalog().recorder().rows() >= 3, 4000);
+    e.click("btnParar");
     QVERIFY(!e.form->datalog().isRecording());
-    e.prompt.messages.clear();
+    QVERIFY(!logformat::read(first).moduleSetUnknown);
+    QCOMPARE(e.prompt.messages, QStringList());
     e.click("Button3");
     QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer1().isEnabled(), 3000);
+    e.form->controller().history().forgetModuleSet(); // known again through the read below
     e.click("Button6");
     QTRY_VERIFY_WITH_TIMEOUT(e.form->controller().history().moduleSet().has_value(), 6000);
     QTRY_VERIFY_WITH_TIMEOUT(!e.screen().isVisible("pnAguarde") && e.enabled("Button6"), 6000);

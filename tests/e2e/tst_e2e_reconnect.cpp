@@ -12,7 +12,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -77,6 +81,35 @@ QStringList lines(const QString &path)
 
 bool isRow(const QString &line) { return !line.isEmpty() && line.at(0).isDigit(); }
 
+// The message boxes of the window that are open, by their text.
+QStringList openBoxes()
+{
+    QStringList texts;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+            texts << box->text();
+    texts.sort();
+    return texts;
+}
+
+// Closes every modal box that opens while it lives, and keeps their texts: a handler
+// that waits on a modal box is caught here instead of hanging the test.
+struct ModalCatcher {
+    QStringList caught;
+    QTimer timer;
+    ModalCatcher()
+    {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                caught << box->text();
+                box->close();
+            }
+        });
+        timer.start();
+    }
+};
+
 } // namespace
 
 class TestE2EReconnect : public QObject {
@@ -113,6 +146,12 @@ private slots:
         qInfo("loss shown after %lld ms", clock.elapsed());
         QVERIFY(!w.form->ComPort1().Connected());
         QCOMPARE(w.text("Button3"), QStringLiteral("Ativar &Scanner"));
+        // Nothing on the read-outs looks live while the link is lost.
+        for (const char *readout : {"eRpm", "eAvanco", "eTi", "eTemperatura", "eValorSonda"})
+            QCOMPARE(w.text(readout), QString());
+        for (const char *device : {"eScannerBomba", "eScannerEletro", "eScannerAr"})
+            QCOMPARE(w.screen().fontColor(device), colors::silver);
+        QVERIFY(w.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-lost.png"));
         QVERIFY(w.form->datalog().isRecording());
         QVERIFY(w.enabled("btnDesativar"));
         QVERIFY(!w.enabled("btnAtivar"));
@@ -130,6 +169,7 @@ private slots:
         QVERIFY(w.form->session().checkingModule());
         QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
         qInfo("scanner running again %lld ms after the device came back", clock.elapsed());
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") == "3000", 4000); // live again
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= rowsAtLoss + 5, 4000);
         QVERIFY(w.form->datalog().isRecording());
         QCOMPARE(w.prompt.messages, QStringList());
@@ -235,6 +275,50 @@ private slots:
         QVERIFY(w.enabled("btnEnvia"));
         QCOMPARE(w.prompt.messages.size(), 1);
         QCOMPARE(w.prompt.questions.size(), 1);
+    }
+
+    // Scanning and recording when the cable goes; an edit made while it is out; on the
+    // return the check offers the choices and "Enviar a tela ao módulo" sends the screen:
+    // once the upload has ended the scanner runs again and the same file gets rows.
+    void checkUploadAfterReturnResumesScannerAndRecording()
+    {
+        Cable cable({"--rate", "50", "--rpm", "3000"});
+        QVERIFY(cable.start());
+        Window w(cable.link());
+        w.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(w.enabled("Button6"), 3000);
+        w.click("Button6");
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->controller().history().moduleSet().has_value(), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.screen().isVisible("pnAguarde") && w.enabled("Button3"), 6000);
+        w.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") == "3000", 4000);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("run.msl");
+        w.prompt.fileAnswers.push_back(log);
+        w.click("btnGravar");
+        QVERIFY(w.form->datalog().isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= 3, 4000);
+
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
+        w.screen().setText("e5", "77");
+        w.form->guarded([&w] { w.form->controller().fieldLeft(); });
+        w.prompt.questionAnswers.push_back(0); // "Enviar a tela ao módulo"
+        QVERIFY(cable.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.questions.size(), 1, 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(cable.sim().countEvents("command 48") == 1, 8000);
+        QCOMPARE(quint8(cable.sim().dumpImage().at(5)), quint8(77));
+        QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 3000);
+        QVERIFY(w.form->datalog().isRecording());
+        const qint64 rowsAfterUpload = w.form->datalog().recorder().rows();
+        QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= rowsAfterUpload + 5, 4000);
+        QCOMPARE(w.prompt.messages, QStringList());
+        w.form->datalog().btnPararClick();
+
+        const QStringList file = lines(log);
+        const auto back = std::find_if(file.begin(), file.end(), [](const QString &l) { return l.contains("Reconectado"); });
+        QVERIFY2(back != file.end(), qPrintable(file.join('\n').right(600)));
+        QVERIFY(std::count_if(back, file.end(), isRow) >= 5);
     }
 
     // Edits not saved nor sent survive the cable: texts, the unsaved flag, the history.
@@ -349,6 +433,70 @@ private slots:
         QCOMPARE(w.prompt.messages, QStringList{refused});
     }
 
+    // The real window and its real boxes. The loss and a refused return are told in
+    // boxes that do not wait for OK: the watch goes on under them, each box closes itself
+    // once the device is open again, and the status line says the return; after a while
+    // it says "Conectado a …" again. "Configurar TPS" follows the read-back of the check.
+    void boxesOfTheLossCloseThemselvesOnTheReturn()
+    {
+        Cable cable({});
+        QVERIFY(cable.start());
+        TForm1 form(nullptr, QStringList{cable.link()});
+        form.show();
+        WidgetScreen &screen = form.widgetScreen();
+        auto status = [&screen] { return screen.get<QLabel>("lbConexao")->text(); };
+        ModalCatcher modal;
+        QTest::mouseClick(screen.get<QAbstractButton>("btnAtivar"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(screen.isEnabled("Button6"), 3000);
+        QTest::mouseClick(screen.get<QAbstractButton>("Button6"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(form.controller().history().moduleSet().has_value(), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(screen.isEnabled("btnConfigurarTps"), 3000);
+
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(status(), lostText(cable.link()), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(openBoxes(), QStringList{deviceGone}, 1000);
+        QVERIFY(!screen.isEnabled("btnConfigurarTps"));
+        PortSession &session = form.session();
+        session.timerWatch().setEnabled(false); // the test ticks the watch itself
+        QVERIFY(cable.plugIn());
+        PortHolder holder;
+        QVERIFY(holder.hold(cable.link(), true));
+        const QString refused = QStringLiteral("Unable to open com port (win error code: 11)\n"
+                                               " A porta %1 está em uso por outro programa: %2 (processo %3). ")
+                                    .arg(TCustomComPort::devicePath(cable.link()), holder.name())
+                                    .arg(holder.pid());
+        for (int tick = 0; tick < 3; ++tick) {
+            form.guarded([&session] { session.watchTick(); });
+            QStringList both{deviceGone, refused};
+            both.sort();
+            QCOMPARE(openBoxes(), both);
+            QCOMPARE(status(), lostText(cable.link()));
+        }
+        QVERIFY(form.grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-refused-window.png"));
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible() && box->text() == refused)
+                QVERIFY(box->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-refused-box.png"));
+        holder.release();
+        form.guarded([&session] { session.watchTick(); });
+        QCOMPARE(status(), reopenedText(cable.link()));
+        QCOMPARE(openBoxes(), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(!session.checkingModule(), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(screen.isEnabled("btnConfigurarTps"), 3000);
+        QCOMPARE(screen.get<QLabel>("lbModulo")->text(), QStringLiteral("Tela igual ao módulo"));
+        QCOMPARE(modal.caught, QStringList());
+
+        QVERIFY(session.timerSettle().isEnabled());
+        session.settleTick();
+        QCOMPARE(status(), QStringLiteral("Conectado a %1").arg(cable.link()));
+        QVERIFY(!session.timerSettle().isEnabled());
+        // Lost again: the status line tells the loss, not the settled link.
+        QVERIFY(cable.unplug());
+        QTRY_COMPARE_WITH_TIMEOUT(status(), lostText(cable.link()), 1000);
+        session.settleTick();
+        QCOMPARE(status(), lostText(cable.link()));
+        QCOMPARE(modal.caught, QStringList());
+    }
+
     // The device comes back at its path but the module answers nothing: the check says
     // "Módulo não responde" once, as the scanner's watchdog would, and the scanner that
     // ran before the loss is not switched on to say it a second time.
@@ -376,6 +524,7 @@ private slots:
         w.prompt.messages.clear();
         QVERIFY(cable.plugIn());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), reopenedText(cable.link()), 3000);
+        w.form->session().timerSettle().setEnabled(false); // "Reconectado" stays: the test waits longer
         QTRY_VERIFY_WITH_TIMEOUT(!w.prompt.messages.isEmpty(), 8000);
         QTest::qWait(2500); // longer than the scanner's watchdog
         QCOMPARE(w.prompt.messages, QStringList{QStringLiteral("Módulo não responde")});

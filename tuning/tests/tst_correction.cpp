@@ -499,6 +499,14 @@ void TestCorrection::logsAndTheirTunes_data()
         << QStringList{"broken"} << QString()
         << QString::fromUtf8("O mapa do registro %1/broken.msl, %1/broken-mapa.txt não serve para a correção: "
                              "Célula e5i do mapa de injeção: 'x' is not a valid floating point value. Nada a sugerir.");
+    // Recorded while the module's set was unknown: a tune found beside it is not its own.
+    const QString unknownSet =
+        QString::fromUtf8("O registro %1/unknown.msl foi gravado sem que se soubesse que mapa o módulo tinha (o módulo "
+                          "não pôde ser lido ao começar a gravação): não há mapa ao lado dele, e a correção só vale "
+                          "em relação ao mapa com que o motor rodou. Nada a sugerir.");
+    QTest::newRow("module's set unknown") << QStringList{"unknown"} << QString() << unknownSet;
+    QTest::newRow("module's set unknown, after a good log") << QStringList{"a", "unknown"} << QString() << unknownSet;
+    QTest::newRow("module's set unknown, the map named") << QStringList{"unknown"} << "tune.txt" << QString();
 }
 
 void TestCorrection::logsAndTheirTunes()
@@ -520,6 +528,11 @@ void TestCorrection::logsAndTheirTunes()
     const QByteArray log = logBytes(rows) + "torn";
     for (const char *name : {"a", "same", "other", "bare", "broken"})
         writeFile(dir, QString::fromLatin1(name) + ".msl", log);
+    QByteArray unknown = log;
+    unknown.replace(logformat::perSampleLine(), logformat::perSampleLine() + logformat::moduleSetUnknownLine());
+    QVERIFY(unknown != log);
+    writeFile(dir, "unknown.msl", unknown);
+    writeFile(dir, "unknown-mapa.txt", tuneBytes(other)); // left from an older log of that name
     writeFile(dir, "a-mapa.txt", tuneBytes(t));
     writeFile(dir, "same-mapa.txt", tuneBytes(sameValues));
     writeFile(dir, "other-mapa.txt", tuneBytes(other));
