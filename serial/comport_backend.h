@@ -51,7 +51,8 @@ public:
     // Reads up to length bytes within the limits. A device that has gone away
     // gives EIO unless some bytes came before.
     // The limits are counted on clock, which also does the waiting.
-    int read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received, ComReadClock &clock);
+    int read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received,
+             ComReadClock &clock = ComReadClock::monotonic());
 
 private:
     struct Saved;
