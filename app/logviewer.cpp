@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -27,6 +28,24 @@ const QColor channelColors[] = {QColor(0, 90, 200), QColor(210, 40, 30), QColor(
                                 QColor(220, 120, 0), QColor(0, 150, 160), QColor(120, 80, 40), QColor(90, 90, 90)};
 
 QColor colorOf(int index) { return channelColors[index % int(std::size(channelColors))]; }
+
+} // namespace
+
+QLocale plotLocale()
+{
+    QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator); // "6500" as in the legend
+    return locale;
+}
+
+namespace {
+
+// The pixel columns a pane's curves are reduced to: its plotting area's width.
+int plotColumns(const QCustomPlot *plot)
+{
+    const QMargins m = plot->axisRect()->margins();
+    return std::max(200, plot->width() - m.left() - m.right());
+}
 
 } // namespace
 
@@ -53,6 +72,7 @@ struct LogViewer::Pane {
     QList<std::pair<float, float>> inView; // min and max in view, per channel
     QCPItemStraightLine *cursor = nullptr;
     QCPItemText *empty = nullptr;
+    int columns = 0; // the pixel columns the curves were reduced to
     QPoint pressAt;
     double pressFrom = 0, pressTo = 0;
     bool pressed = false, dragged = false;
@@ -109,7 +129,14 @@ QWidget *LogViewer::buildPlotsPage()
     paneBox_ = new QVBoxLayout(paneHost);
     paneBox_->setContentsMargins(0, 0, 0, 0);
     paneBox_->setSpacing(2);
-    row->addWidget(paneHost, 1);
+    // Panes that do not fit at their least height scroll.
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("sbPaineis"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(paneHost);
+    row->addWidget(scroll, 1);
 
     auto *side = new QVBoxLayout;
     cursorLabel_ = new QLabel;
@@ -192,6 +219,7 @@ void LogViewer::buildPane(Pane &pane)
     QCustomPlot *plot = pane.plot = new QCustomPlot;
     plot->setObjectName(pane.name);
     plot->setMinimumHeight(90);
+    plot->setLocale(plotLocale());
     column->addWidget(plot, 1);
     plot->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     plot->setNotAntialiasedElements(QCP::aeAll);
@@ -307,6 +335,9 @@ void LogViewer::rebuildGraphs(Pane &pane)
         axis->setSubTickPen(QPen(color));
         axis->setTickLabels(true);
         axis->setVisible(true);
+        // The third and later axes stand to the right of the one before, each in a
+        // margin of its own (alignPanes leaves room for them).
+        axis->setOffset(i >= 2 ? axisMargin * (i - 1) : 0);
         double lo = columns_->minimum(c), hi = columns_->maximum(c);
         if (hi - lo < 1e-9) { // a constant channel: a flat line in the middle
             lo -= 1;
@@ -363,8 +394,7 @@ void LogViewer::setPaneChannels(int index, const QList<int> &channels)
 
 void LogViewer::refreshPane(Pane &pane)
 {
-    const int width = pane.plot->axisRect()->width();
-    const int pixels = width > 10 ? width : std::max(200, pane.plot->width() - 2 * axisMargin);
+    const int pixels = pane.columns = plotColumns(pane.plot);
     pane.plot->xAxis->setRange(from_, to_);
     for (int i = 0; i < pane.channels.size(); ++i) {
         const std::vector<float> &values = columns_->column(pane.channels[i]);
@@ -385,6 +415,9 @@ void LogViewer::refreshPane(Pane &pane)
             lo = hi = values[r];
         }
         pane.graphs[i]->data()->set(points, true);
+        // A lone point has no line to draw: it is drawn as a dot.
+        pane.graphs[i]->setScatterStyle(points.size() == 1 ? QCPScatterStyle(QCPScatterStyle::ssDisc, 7)
+                                                           : QCPScatterStyle());
         pane.inView[i] = std::pair(lo, hi);
     }
 }
@@ -529,6 +562,11 @@ bool LogViewer::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Wheel:
         paneMouse(*pane, event);
         return true;
+    case QEvent::Resize:
+        // The plot has its new size already: its curves are reduced to its new width.
+        if (plotColumns(pane->plot) != pane->columns)
+            refreshPane(*pane);
+        return false;
     default:
         return QWidget::eventFilter(watched, event);
     }

@@ -182,16 +182,27 @@ void CellPage::refresh()
         item->setBackground(std::isnan(v) ? QColor(235, 235, 235) : heat(hi > lo ? (v - lo) / (hi - lo) : 0.5));
         item->setToolTip(QStringLiteral("%1 leitura(s)").arg(t.count[std::size_t(k)]));
     }
+    listSpans(); // the stays of the chosen cell within the rows counted now
+}
+
+// The chosen cell's stays within the rows counted.
+void CellPage::listSpans()
+{
+    shownSpans_.clear();
+    spans_->clear();
+    if (spanCell_ < 0)
+        return;
+    const auto [first, end] = rowRange();
+    shownSpans_ = logview::cellSpans(columns_, spanCell_, first, end);
+    for (const logview::Span &s : shownSpans_)
+        spans_->addItem(QString::fromUtf8("%1 – %2  (%3 s)")
+                            .arg(clockText(s.from), clockText(s.to), displayNumber(s.to - s.from, 1)));
 }
 
 void CellPage::cellClicked(int row, int column)
 {
-    const auto [first, end] = rowRange();
-    shownSpans_ = logview::cellSpans(columns_, 8 * row + column, first, end);
-    spans_->clear();
-    for (const logview::Span &s : shownSpans_)
-        spans_->addItem(QString::fromUtf8("%1 – %2  (%3 s)")
-                            .arg(clockText(s.from), clockText(s.to), displayNumber(s.to - s.from, 1)));
+    spanCell_ = 8 * row + column;
+    listSpans();
     if (!shownSpans_.empty() && seekRequested)
         seekRequested(shownSpans_.front().row);
 }
@@ -218,6 +229,7 @@ ScatterPage::ScatterPage(const logview::LogColumns &columns, QWidget *parent) : 
     controls->addStretch(1);
     plot_ = new QCustomPlot;
     plot_->setObjectName(QStringLiteral("plotDispersao"));
+    plot_->setLocale(plotLocale());
     scale_ = new QCPColorScale(plot_);
     plot_->plotLayout()->addElement(0, 1, scale_);
     auto *page = new QVBoxLayout(this);

@@ -2,6 +2,7 @@
 // The viewer's pages beside the plots: the table per map cell and the XY plot.
 #include "app/logviewer.h"
 
+#include <QLocale>
 #include <QWidget>
 #include <functional>
 
@@ -16,6 +17,8 @@ class QTableWidget;
 QString displayNumber(double value, int decimals);
 // "mm:ss,s" of seconds since the first row.
 QString clockText(double seconds);
+// The plots' numbers: pt-BR (a decimal comma, as the legends), without group separators.
+QLocale plotLocale();
 
 // " Por célula ": a channel's statistic per base cell on the map's axes, coloured by
 // value; clicking a cell lists its time spans and jumps to the first.
@@ -53,6 +56,8 @@ private:
     QTableWidget *table_;
     QListWidget *spans_;
     std::vector<logview::Span> shownSpans_;
+    int spanCell_ = -1; // the cell whose stays are listed
+    void listSpans();
 };
 
 // " Dispersão ": one channel against another for every row, coloured by a third.

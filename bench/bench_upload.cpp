@@ -110,12 +110,15 @@ int main(int argc, char **argv)
     // The writer's own lateness: from each slot's deadline to its write, as the port
     // reports the slot (the simulator's stamps add the line and its own wake-up).
     QList<double> writerLate;
+    QList<double> wakeLate; // the writes whose bytes were there before their deadline
     QList<int> lateSlots; // the slots whose write began more than 1 ms after the deadline
     int handedLate = 0; // frames the window built after their deadline
     auto told = rig.form->ComPort1().OnSlotPassed;
     rig.form->ComPort1().OnSlotPassed = [&](const PacedSlot &slot) {
         if (!slot.bytes.isEmpty()) {
             writerLate << std::chrono::duration<double, std::milli>(slot.late).count();
+            if (!slot.handedLate && slot.slot > 1)
+                wakeLate << writerLate.last();
             if (writerLate.last() > 1)
                 lateSlots << slot.slot;
             handedLate += slot.handedLate ? 1 : 0;
@@ -129,6 +132,7 @@ int main(int argc, char **argv)
     QList<double> frameDeviations; // frames 2 to 32 of every upload, ms from their slots
     QList<double> endOffsets;      // end command, ms from t + 1700
     writerLate.clear();
+    wakeLate.clear();
     lateSlots.clear();
     handedLate = 0;
     for (int i = 1; i <= runs; ++i) {
@@ -201,6 +205,11 @@ int main(int argc, char **argv)
                 "writes; later than 1 ms: %d, than 3 ms: %d; handed over by the window after the deadline: %d\n",
                 label, median(writerLate), largest(writerLate), int(writerLate.size()), over(1), over(3),
                 handedLate);
+    // The writer's own wake-up: the frames that were there in time. None may go early.
+    const int early = int(std::count_if(wakeLate.begin(), wakeLate.end(), [](double v) { return v < 0; }));
+    std::printf("%s: of the %d writes whose frame was there before its deadline: %.3f ms after it (median), "
+                "%.3f ms at worst; before the deadline: %d\n",
+                label, int(wakeLate.size()), median(wakeLate), largest(wakeLate), early);
     QStringList lateNames;
     for (int slot : lateSlots)
         lateNames << QString::number(slot);

@@ -536,7 +536,7 @@ int TCustomComPort::Read(QByteArray &s, int count)
         return 0;
     s.resize(count);
     qsizetype received = 0;
-    const int err = m_device->read(s.data(), count, readLimits(m_timeouts, count), &received);
+    const int err = m_device->read(s.data(), count, readLimits(m_timeouts, count), &received, *m_readClock);
     s.resize(received);
     m_bytesRead += received;
     if (err)

@@ -33,6 +33,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <exception>
@@ -166,6 +167,21 @@ struct TComTimeouts {
     friend bool operator==(const TComTimeouts &, const TComTimeouts &) = default;
 };
 
+// The clock of a read's time-outs and of its wait for the device's bytes. Tests give
+// their own, whose time passes only when they say so.
+class ComReadClock {
+public:
+    using Time = std::chrono::steady_clock::time_point;
+    virtual ~ComReadClock() = default;
+    virtual Time now() = 0;
+    // Waits until fd is readable or timeoutMs of this clock have passed (-1: no limit),
+    // as poll() on fd with POLLIN does, and returns what poll() returns; *revents gets
+    // its events. May return early (0, or -1 with errno EINTR).
+    virtual int waitReadable(int fd, int timeoutMs, short *revents) = 0;
+    // The monotonic clock and poll() itself.
+    static ComReadClock &monotonic();
+};
+
 class TCustomComPort;
 class ComDevice;
 class ComWaiter;
@@ -297,6 +313,9 @@ public:
     TComTimeouts timeouts() const { return m_timeouts; }
     void setTimeouts(const TComTimeouts &timeouts);
 
+    // The clock of Read's time-outs (null: the monotonic clock). Tests set their own.
+    void setReadClock(ComReadClock *clock) { m_readClock = clock ? clock : &ComReadClock::monotonic(); }
+
     // The event thread while the port is open, else null.
     const TComThread *comThread() const { return m_thread.get(); }
 
@@ -350,6 +369,7 @@ private:
     TComFlowControl m_flowControl;
     TComBuffer m_buffer;
     TComTimeouts m_timeouts;
+    ComReadClock *m_readClock = &ComReadClock::monotonic();
 
     std::unique_ptr<ComDevice> m_device;
     std::unique_ptr<TComThread> m_thread;

@@ -50,7 +50,9 @@ public:
     int write(const char *data, qsizetype length, int totalMs, qsizetype *written);
     // Reads up to length bytes within the limits. A device that has gone away
     // gives EIO unless some bytes came before.
-    int read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received);
+    // The limits are counted on clock, which also does the waiting.
+    int read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received,
+             ComReadClock &clock = ComReadClock::monotonic());
 
 private:
     struct Saved;

@@ -45,27 +45,39 @@ bool speedFor(int baud, speed_t *speed)
     return false;
 }
 
-// Milliseconds left until a deadline, rounded up so that poll() does not wake
-// just before it; 0 when it has passed.
-int msLeft(Clock::time_point deadline)
+// Milliseconds left from now until a deadline, rounded up so that poll() does not
+// wake just before it; 0 when it has passed.
+int msLeft(Clock::time_point deadline, Clock::time_point now)
 {
-    const auto left = deadline - Clock::now();
+    const auto left = deadline - now;
     if (left <= Clock::duration::zero())
         return 0;
     return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 // The sooner of two optional deadlines as a poll() time-out (-1: none).
-int pollTimeout(bool hasA, Clock::time_point a, bool hasB, Clock::time_point b)
+int pollTimeout(bool hasA, Clock::time_point a, bool hasB, Clock::time_point b, Clock::time_point now = Clock::now())
 {
     if (hasA && hasB)
-        return msLeft(std::min(a, b));
+        return msLeft(std::min(a, b), now);
     if (hasA)
-        return msLeft(a);
+        return msLeft(a, now);
     if (hasB)
-        return msLeft(b);
+        return msLeft(b, now);
     return -1;
 }
+
+class MonotonicReadClock : public ComReadClock {
+public:
+    Time now() override { return Clock::now(); }
+    int waitReadable(int fd, int timeoutMs, short *revents) override
+    {
+        pollfd p{fd, POLLIN, 0};
+        const int rc = ::poll(&p, 1, timeoutMs);
+        *revents = p.revents;
+        return rc;
+    }
+};
 
 // flock keeps out every other opener, root included; TIOCEXCL keeps out
 // openers that do not use flock (except root). A device already marked
@@ -316,16 +328,16 @@ int ComDevice::write(const char *data, qsizetype length, int totalMs, qsizetype 
     return 0;
 }
 
-int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received)
+int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received, ComReadClock &clock)
 {
     *received = 0;
     if (m_fd < 0)
         return EBADF;
     const bool idleLimited = limits.idleMs >= 0;
     const bool totalLimited = limits.totalMs >= 0;
-    auto idleDeadline = Clock::now() + std::chrono::milliseconds(idleLimited ? limits.idleMs : 0);
-    const auto totalDeadline =
-        Clock::now() + std::chrono::milliseconds(totalLimited ? limits.totalMs : 0);
+    const auto start = clock.now();
+    auto idleDeadline = start + std::chrono::milliseconds(idleLimited ? limits.idleMs : 0);
+    const auto totalDeadline = start + std::chrono::milliseconds(totalLimited ? limits.totalMs : 0);
     const auto gone = [&] { return *received > 0 ? 0 : EIO; };
     bool readable = false;
     while (*received < length) {
@@ -333,7 +345,7 @@ int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetyp
         if (n > 0) {
             *received += n;
             readable = false;
-            idleDeadline = Clock::now() + std::chrono::milliseconds(idleLimited ? limits.idleMs : 0);
+            idleDeadline = clock.now() + std::chrono::milliseconds(idleLimited ? limits.idleMs : 0);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -343,21 +355,27 @@ int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetyp
         // A read of 0 right after poll() said "readable" means the device is gone.
         if (n == 0 && readable)
             return gone();
-        const int timeout = pollTimeout(idleLimited, idleDeadline, totalLimited, totalDeadline);
+        const int timeout = pollTimeout(idleLimited, idleDeadline, totalLimited, totalDeadline, clock.now());
         if (timeout == 0)
             break;
-        pollfd p{m_fd, POLLIN, 0};
-        const int rc = ::poll(&p, 1, timeout);
+        short revents = 0;
+        const int rc = clock.waitReadable(m_fd, timeout, &revents);
         if (rc < 0 && errno != EINTR)
             return *received > 0 ? 0 : errno;
         if (rc <= 0)
             continue;
-        if (p.revents & POLLIN)
+        if (revents & POLLIN)
             readable = true;
-        else if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+        else if (revents & (POLLERR | POLLHUP | POLLNVAL))
             return gone();
     }
     return 0;
+}
+
+ComReadClock &ComReadClock::monotonic()
+{
+    static MonotonicReadClock clock;
+    return clock;
 }
 
 int comPendingCount(int fd, int *count)

@@ -1,58 +1,79 @@
 #include "serial/pacedwriter.h"
 
+#include <cerrno>
+#include <ctime>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <sys/prctl.h>
 
 namespace {
+
+using std::chrono::nanoseconds;
+
+timespec timespecOf(PaceClock::Time t)
+{
+    const auto ns = std::chrono::duration_cast<nanoseconds>(t.time_since_epoch()).count();
+    return timespec{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+}
+
+// Sleeps until the absolute time t of CLOCK_MONOTONIC (what steady_clock reads on
+// Linux): a late wake-up never pushes the deadline back, and a signal resumes the wait.
+void sleepUntil(PaceClock::Time t)
+{
+    const timespec at = timespecOf(t);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+// A hint to the core that this is a wait loop, where the processor has one.
+inline void relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_ARCH) && __ARM_ARCH >= 7)
+    __asm__ __volatile__("yield" ::: "memory");
+#endif
+}
 
 class MonotonicClock : public PaceClock {
 public:
     Time now() override { return std::chrono::steady_clock::now(); }
-    // libstdc++ waits on a steady_clock deadline with pthread_cond_clockwait on
-    // CLOCK_MONOTONIC: an absolute deadline that a late wake-up does not push back.
-    //
-    // The last stretch before a deadline is spent awake: a thread woken by a timer
-    // can still wait for its core to come out of an idle state (on a virtual machine
-    // for the host to run it), which made a write up to a few ms late. Spinning costs
-    // at most `awake` of a core per slot; a stop is seen when the stretch ends.
+    // Far from the deadline the wait is on the condition variable (libstdc++ waits on a
+    // steady_clock deadline with pthread_cond_clockwait on CLOCK_MONOTONIC, absolute),
+    // so that a hand-over or a stop wakes it. The last `near` is slept with
+    // clock_nanosleep on the absolute deadline less `spin`, and only that last `spin`
+    // is spent awake: a woken thread can still wait for its core to come out of an
+    // idle state (on a virtual machine for the host to run it). A stop is seen when the
+    // stretch ends, at most `near` later.
     void waitUntil(std::unique_lock<std::mutex> &lock, std::condition_variable &wake, Time deadline) override
     {
-        constexpr auto awake = std::chrono::microseconds(1500);
-        if (deadline - now() > awake) {
-            wake.wait_until(lock, deadline - awake);
+        constexpr auto near = std::chrono::milliseconds(1);
+        constexpr auto spin = std::chrono::microseconds(200);
+        if (deadline - now() > near) {
+            wake.wait_until(lock, deadline - near);
             return;
         }
         lock.unlock();
+        if (deadline - now() > spin)
+            sleepUntil(deadline - spin);
         while (now() < deadline)
-            __builtin_ia32_pause();
+            relax();
         lock.lock();
     }
-    bool keepCoresAwake() const override { return true; }
+    bool punctual() const override { return true; }
 };
 
-// A thread that only sleeps to its deadlines and writes a few bytes gains from the
-// real-time class where the system allows it (root, or an RLIMIT_RTPRIO above 0):
-// busy processes beside it then cannot delay it. Elsewhere it stays as it is.
-void preferRealTime()
+// The writer's thread wakes as close to its deadlines as the system lets it: a timer
+// slack of 1 ns (the default 50 us lets the kernel merge its wake-up with later ones),
+// and the real-time class where the system allows it (root, or an RLIMIT_RTPRIO above
+// 0), so that busy processes beside it cannot delay it. Elsewhere it stays as it is.
+// The thread sleeps between its slots: it takes no core from other programs.
+void makePunctual()
 {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     sched_param param{};
     param.sched_priority = 1;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-}
-
-// A core with nothing to run goes idle, and on a virtual machine the host may wake an
-// idle core some ms after its timer is due: on the idle machine one write in a few
-// hundred was up to 29 ms late, while beside two busy processes none was later than
-// 0.08 ms. A thread at the lowest priority keeps the cores busy for the upload's 1,7 s;
-// the real-time writer, or anything else that needs the core, runs before it.
-void spinUntilStopped(const std::atomic<bool> &runs)
-{
-    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
-    while (runs.load(std::memory_order_relaxed))
-        __builtin_ia32_pause();
 }
 
 } // namespace
@@ -66,16 +87,7 @@ PaceClock &PaceClock::monotonic()
 PacedWriter::PacedWriter(Write write, Passed passed, std::chrono::nanoseconds period, PaceClock &clock)
     : write_(std::move(write)), passed_(std::move(passed)), period_(period), clock_(clock)
 {
-    if (clock_.keepCoresAwake()) {
-        companionRuns_ = true;
-        companion_ = std::thread([this] { spinUntilStopped(companionRuns_); });
-    }
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (...) {
-        stop(); // ends the companion
-        throw;
-    }
+    thread_ = std::thread([this] { run(); });
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait(lock, [this] { return running_; });
 }
@@ -100,9 +112,6 @@ void PacedWriter::stop()
     wake_.notify_all();
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
         thread_.join();
-    companionRuns_ = false;
-    if (companion_.joinable() && companion_.get_id() != std::this_thread::get_id())
-        companion_.join();
 }
 
 bool PacedWriter::awaitSlot(std::unique_lock<std::mutex> &lock, int slot, PacedSlot *due)
@@ -128,7 +137,8 @@ bool PacedWriter::awaitSlot(std::unique_lock<std::mutex> &lock, int slot, PacedS
 
 void PacedWriter::run()
 {
-    preferRealTime();
+    if (clock_.punctual())
+        makePunctual();
     std::unique_lock<std::mutex> lock(mutex_);
     running_ = true;
     wake_.notify_all();

@@ -13,7 +13,6 @@
 // more is written. stop() joins the thread: nothing is written after it returns.
 #include <QByteArray>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -40,8 +39,9 @@ public:
     virtual Time now() = 0;
     // Waits with lock released until deadline, or until wake is notified; may return early.
     virtual void waitUntil(std::unique_lock<std::mutex> &lock, std::condition_variable &wake, Time deadline) = 0;
-    // Whether the writer keeps the machine's cores from going idle while it runs.
-    virtual bool keepCoresAwake() const { return false; }
+    // Whether the writer's thread is set up for punctual wake-ups (timer slack of 1 ns,
+    // real-time priority where the system allows it). Tests' clocks say no.
+    virtual bool punctual() const { return false; }
     // The monotonic clock with an absolute wait on it (CLOCK_MONOTONIC).
     static PaceClock &monotonic();
 };
@@ -79,6 +79,4 @@ private:
     bool stop_ = false;
     std::map<int, QByteArray> handed_;
     std::thread thread_;
-    std::atomic<bool> companionRuns_{false};
-    std::thread companion_; // spins at the lowest priority while the writer runs
 };

@@ -17,6 +17,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -350,6 +352,145 @@ private slots:
         QCOMPARE(v.viewTo(), 0.5);
         QCOMPARE(v.legendText(0, 0), QString::fromUtf8("RPM  1070 rpm   mín 1070  máx 1070"));
         QCOMPARE(v.panePlot(0)->graph(0)->dataCount(), 1);
+        // Its point is drawn: a dot of the channel's colour where it lies.
+        v.resize(800, 600);
+        v.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&v));
+        v.replotAll();
+        QCustomPlot *plot = v.panePlot(0);
+        const QImage image = plot->grab().toImage();
+        const QPoint at(int(std::lround(plot->xAxis->coordToPixel(0))), int(std::lround(plot->yAxis->coordToPixel(1070))));
+        int dot = 0;
+        for (int dx = -3; dx <= 3; ++dx)
+            for (int dy = -3; dy <= 3; ++dy)
+                dot += image.pixelColor(at + QPoint(dx, dy)) == plot->graph(0)->pen().color();
+        QVERIFY2(dot >= 9, qPrintable(QStringLiteral("%1 pixels of the dot").arg(dot)));
+    }
+
+    // Every value axis of a pane stands clear of the others: the third and later ones to
+    // the right of the one before, and the pane's margin holds the last one.
+    void valueAxesStandApart()
+    {
+        open();
+        viewer()->setPaneChannels(1, {3, 4, 14, 7}); // Ti, Abertura, Sonda, Temperatura
+        viewer()->replotAll();
+        QCustomPlot *plot = viewer()->panePlot(1);
+        const QList<QCPAxis *> right = plot->axisRect()->axes(QCPAxis::atRight);
+        QCOMPARE(right.size(), 3);
+        int clearFrom = 0; // the first pixel right of the plotting area clear of the axes before
+        for (QCPAxis *axis : right) {
+            QVERIFY2(axis->offset() >= clearFrom, qPrintable(QStringLiteral("%1 < %2").arg(axis->offset()).arg(clearFrom)));
+            const QFontMetrics metrics(axis->tickLabelFont());
+            int widest = 0;
+            for (const QString &label : axis->tickVectorLabels())
+                widest = std::max(widest, metrics.horizontalAdvance(label));
+            QVERIFY(widest > 0);
+            clearFrom = axis->offset() + axis->tickLengthOut() + axis->tickLabelPadding() + widest;
+        }
+        QVERIFY(plot->axisRect()->margins().right() >= clearFrom);
+        // One moment still lies at the same x in every pane.
+        for (int p = 0; p < 4; ++p)
+            QCOMPARE(viewer()->panePlot(p)->xAxis->coordToPixel(33.3), plot->xAxis->coordToPixel(33.3));
+    }
+
+    // The plots write numbers as the legends do: a decimal comma, no group separator.
+    void plotsWriteADecimalComma()
+    {
+        open();
+        viewer()->setView(10, 10.5);
+        viewer()->replotAll();
+        const QList<QString> time = viewer()->panePlot(0)->xAxis->tickVectorLabels();
+        QVERIFY(std::any_of(time.begin(), time.end(), [](const QString &t) { return t.contains(u','); }));
+        QList<QString> all = time + viewer()->panePlot(0)->yAxis->tickVectorLabels();
+        for (const QString &t : all)
+            QVERIFY2(!t.contains(u'.'), qPrintable(t));
+        QVERIFY(std::any_of(all.begin(), all.end(), [](const QString &t) { return t.toInt() >= 1000; }));
+        viewer()->pages()->setCurrentWidget(viewer()->scatterPage());
+        viewer()->scatterPage()->plot()->replot();
+        QCOMPARE(viewer()->scatterPage()->plot()->locale().decimalPoint(), QStringLiteral(","));
+    }
+
+    // A wider window draws the curves with as many columns as the panes have now.
+    void curvesFollowTheWidth()
+    {
+        logformat::Log log;
+        for (int i = 0; i < 20000; ++i)
+            log.rows.push_back({std::int64_t(i) * 10, valuesOf(i)});
+        LogViewer v(log, QStringLiteral("longo.msl"), MapAxes{});
+        v.resize(900, 700);
+        v.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&v));
+        QCoreApplication::processEvents();
+        QCustomPlot *plot = v.panePlot(0);
+        const auto reduced = [&] {
+            v.replotAll();
+            return int(logview::reduce(v.columns(), 1, v.viewFrom(), v.viewTo(), plot->axisRect()->width()).x.size());
+        };
+        const int narrow = plot->graph(0)->dataCount();
+        QCOMPARE(narrow, reduced());
+        v.resize(1800, 700);
+        QCoreApplication::processEvents();
+        QVERIFY(plot->graph(0)->dataCount() > narrow);
+        QCOMPARE(plot->graph(0)->dataCount(), reduced());
+    }
+
+    // The stays listed for a cell are those within the rows counted: they follow "De:"
+    // and "Até:" (without moving the replay); a click on one still goes there.
+    void cellStaysFollowTheRowsCounted()
+    {
+        open();
+        CellPage *page = viewer()->cellPage();
+        viewer()->pages()->setCurrentWidget(page);
+        const logview::LogColumns &columns = viewer()->columns();
+        int cell = -1; // a cell the engine visits before the marker (row 120) and after it
+        for (int k = 0; k < 72 && cell < 0; ++k)
+            if (!logview::cellSpans(columns, k, 0, 120).empty() && !logview::cellSpans(columns, k, 120, 500).empty())
+                cell = k;
+        QVERIFY(cell >= 0);
+        const auto listed = [&] {
+            QStringList texts;
+            for (int i = 0; i < page->spanList()->count(); ++i)
+                texts << page->spanList()->item(i)->text();
+            return texts;
+        };
+        const auto stays = [&](std::size_t first, std::size_t end) {
+            QStringList texts;
+            for (const logview::Span &s : logview::cellSpans(columns, cell, first, end))
+                texts << QString::fromUtf8("%1 – %2  (%3 s)")
+                             .arg(clockText(s.from), clockText(s.to), displayNumber(s.to - s.from, 1));
+            return texts;
+        };
+        page->cellClicked(cell / 8, cell % 8);
+        QCOMPARE(listed(), stays(0, 500));
+        const std::size_t cursor = viewer()->cursorRow();
+        page->fromBox()->setCurrentIndex(1); // De: Marca 1
+        QCOMPARE(listed(), stays(120, 500));
+        page->fromBox()->setCurrentIndex(0);
+        page->toBox()->setCurrentIndex(0); // Até: Marca 1
+        QCOMPARE(listed(), stays(0, 120));
+        QVERIFY(stays(0, 120) != stays(0, 500));
+        QCOMPARE(viewer()->cursorRow(), cursor);
+        QListWidget *list = page->spanList();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(0)).center());
+        QCOMPARE(form->datalog().row(), logview::cellSpans(columns, cell, 0, 120).front().row);
+    }
+
+    // Panes that do not fit at their least height scroll; the window keeps its size.
+    void panesScrollWhenTheyDoNotFit()
+    {
+        open();
+        viewer()->resize(1000, 720);
+        for (int i = 0; i < 8; ++i)
+            viewer()->addPane({1});
+        QCoreApplication::processEvents();
+        QCOMPARE(viewer()->paneCount(), 12);
+        auto *scroll = viewer()->findChild<QScrollArea *>(QStringLiteral("sbPaineis"));
+        QVERIFY(scroll);
+        QVERIFY(scroll->isAncestorOf(viewer()->panePlot(11)));
+        QCOMPARE(viewer()->height(), 720);
+        QTRY_VERIFY(scroll->verticalScrollBar()->maximum() > 0); // laid out at the next turn of the event loop
+        for (int p = 0; p < 12; ++p)
+            QVERIFY(viewer()->panePlot(p)->height() >= 90);
     }
 };
 

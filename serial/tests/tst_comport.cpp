@@ -8,6 +8,8 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -75,6 +77,66 @@ qint64 cpuMicroseconds()
     return (qint64(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000
            + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
 }
+
+// The ECU's side of a read, on a clock whose time passes only while the read waits:
+// each piece of the script goes on the line once the read has waited its gap of this
+// clock's time, and the wait returns when the whole piece can be read. A read that
+// would wait less than the gap times out first (the gap shrinks by what it waited).
+// Bytes the line delivers late therefore never look like a time-out.
+class ScriptedLine : public ComReadClock {
+public:
+    struct Piece {
+        int gapMs;
+        QByteArray bytes;
+    };
+    ScriptedLine(PtyPair &pty, QList<Piece> script) : pty_(pty), script_(std::move(script)) {}
+
+    Time now() override { return Time(std::chrono::milliseconds(ms_)); }
+    int waitReadable(int fd, int timeoutMs, short *revents) override
+    {
+        *revents = 0;
+        if (script_.isEmpty() || (timeoutMs >= 0 && script_.first().gapMs > timeoutMs)) {
+            if (timeoutMs < 0)
+                return 0; // nothing more comes: a read without limits would wait for ever
+            if (!script_.isEmpty())
+                script_.first().gapMs -= timeoutMs;
+            ms_ += timeoutMs;
+            return 0;
+        }
+        const Piece piece = script_.takeFirst();
+        ms_ += piece.gapMs;
+        if (!pty_.send(piece.bytes) || !arrived(fd, int(piece.bytes.size())))
+            return -1;
+        *revents = POLLIN;
+        return 1;
+    }
+    int elapsedMs() const { return ms_; }
+
+private:
+    // Waits (in real time, bounded) until the line has delivered count bytes to fd:
+    // the pseudo-terminal hands them over asynchronously.
+    static bool arrived(int fd, int count)
+    {
+        for (int i = 0; i < 10000; ++i) {
+            pollfd p{fd, POLLIN, 0};
+            int pending = 0;
+            if (::poll(&p, 1, 1000) > 0 && ::ioctl(fd, FIONREAD, &pending) == 0 && pending >= count)
+                return true;
+            QThread::usleep(200);
+        }
+        return false;
+    }
+
+    PtyPair &pty_;
+    QList<Piece> script_;
+    int ms_ = 0;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(TComTimeouts)
+
+namespace {
 
 enum RefusedSetting { Speed, DataBits, DsrFlow, InputBuffer, Timeout };
 enum CloseMoment { WhileWaiting, FromHandler, WhileWaitingThenReopen };
@@ -529,52 +591,69 @@ void TestComPort::shortReadReturnsWhatArrived_data()
     QTest::newRow("eleven of twelve") << QByteArray("HP\x1A" "12345678");
 }
 
+// With the program's time-outs a read ends ReadIdleLimitMs after the last byte (or
+// the call), with what arrived.
 void TestComPort::shortReadReturnsWhatArrived()
 {
     QFETCH(QByteArray, sent);
     PtyPair pty;
     QVERIFY(pty.isValid());
     TComPort port;
+    QList<ScriptedLine::Piece> script;
+    if (!sent.isEmpty())
+        script << ScriptedLine::Piece{0, sent};
+    ScriptedLine line(pty, script);
+    port.setReadClock(&line);
     port.setPort(pty.slaveName());
     port.Open();
-    QVERIFY(pty.send(sent));
     QByteArray got("stale");
     QCOMPARE(port.Read(got, 12), int(sent.size()));
     QCOMPARE(got, sent);
+    QCOMPARE(line.elapsedMs(), TCustomComPort::ReadIdleLimitMs);
     QVERIFY(port.Connected());
 }
 
 void TestComPort::readGathersBytesArrivingInPieces_data()
 {
-    QTest::addColumn<int>("readInterval");
+    QTest::addColumn<TComTimeouts>("timeouts");
     QTest::addColumn<int>("gapMs");
-    // Every gap is well below the limit, the whole frame takes longer than it.
-    QTest::newRow("program time-outs, 40 ms gaps") << 0 << 40;
-    QTest::newRow("read interval 300 ms, 120 ms gaps") << 300 << 120;
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("endsAtMs"); // of the script's clock
+    const QByteArray frame("HP\x1E" "abcdefghF");
+    // Every gap below the limit: the whole frame, though it takes longer than the limit.
+    QTest::newRow("program time-outs, 40 ms gaps") << TComTimeouts{0, 0, 0, 0, 0} << 40 << frame << 160;
+    QTest::newRow("read interval 300 ms, 120 ms gaps") << TComTimeouts{300, 0, 0, 0, 0} << 120 << frame << 480;
+    // A gap above the limit ends the read at the limit with what came before it.
+    QTest::newRow("program time-outs, 120 ms gaps") << TComTimeouts{0, 0, 0, 0, 0} << 120 << QByteArray("HP") << 100;
+    QTest::newRow("read interval 300 ms, 310 ms gaps") << TComTimeouts{300, 0, 0, 0, 0} << 310 << QByteArray("HP") << 300;
+    // A total limit ends it in the middle, however short the gaps.
+    QTest::newRow("total 150 ms, 40 ms gaps") << TComTimeouts{0, 0, 150, 0, 0} << 40 << QByteArray("HP\x1E" "abcdefg")
+                                              << 150;
+    QTest::newRow("total 20 ms a byte, 40 ms gaps") << TComTimeouts{0, 20, 0, 0, 0} << 40 << frame << 160;
 }
 
 void TestComPort::readGathersBytesArrivingInPieces()
 {
-    QFETCH(int, readInterval);
+    QFETCH(TComTimeouts, timeouts);
     QFETCH(int, gapMs);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, endsAtMs);
     PtyPair pty;
     QVERIFY(pty.isValid());
     TComPort port;
-    port.setTimeouts({readInterval, 0, 0, 0, 0});
+    port.setTimeouts(timeouts);
+    QList<ScriptedLine::Piece> script;
+    for (const QByteArray &piece : QList<QByteArray>{"HP", "\x1E" "ab", "cde", "fg", "hF"})
+        script << ScriptedLine::Piece{script.isEmpty() ? 0 : gapMs, piece};
+    ScriptedLine line(pty, script);
+    port.setReadClock(&line);
     port.setPort(pty.slaveName());
     port.Open();
-    const QList<QByteArray> pieces{"HP", "\x1E" "ab", "cde", "fg", "hF"};
-    std::thread ecu([&] {
-        for (const QByteArray &piece : pieces) {
-            pty.send(piece);
-            QThread::msleep(gapMs);
-        }
-    });
     QByteArray got;
     const int n = port.Read(got, 12);
-    ecu.join();
-    QCOMPARE(n, 12);
-    QCOMPARE(got, QByteArray("HP\x1E" "abcdefghF"));
+    QCOMPARE(n, int(expected.size()));
+    QCOMPARE(got, expected);
+    QCOMPARE(line.elapsedMs(), endsAtMs);
 }
 
 void TestComPort::exceptionInRxCharReachesOnError_data()

@@ -240,22 +240,28 @@ void TstPacedWriter::portWritesSlotsAndStopsOnClose()
     port.Open();
     QList<int> passedSlots;
     QList<bool> onGuiThread;
+    QList<qint64> lateNs;
     port.OnSlotPassed = [&](const PacedSlot &s) {
         passedSlots << s.slot;
         onGuiThread << (QThread::currentThread() == qApp->thread());
+        lateNs << qint64(s.late.count());
         if (s.slot < 3)
             port.PaceSlot(s.slot + 1, s.slot + 1 == 3 ? QByteArray() : QByteArray::fromHex("02000d11137f0300ff"));
     };
     const QList<int> before = threadNiceValues();
     port.StartPacing(20);
     QVERIFY(port.Pacing());
-    // Beside the writer, a thread at the lowest priority keeps the cores awake while it runs.
+    // The writer is the only thread the writing adds: nothing spins beside it to keep
+    // the cores awake (it would take a core from other programs for the whole upload).
     QList<int> during = threadNiceValues();
-    QCOMPARE(during.size(), before.size() + 2);
-    QCOMPARE(during.count(19), before.count(19) + 1);
+    QCOMPARE(during.size(), before.size() + 1);
+    QCOMPARE(during.count(19), before.count(19));
     port.PaceSlot(1, QByteArray::fromHex("0103110d137f000aff"));
     QTRY_COMPARE_WITH_TIMEOUT(passedSlots, (QList<int>{1, 2, 3}), 5000);
     QCOMPARE(onGuiThread, (QList<bool>{true, true, true}));
+    // On the real clock no slot leaves before its deadline, however the machine is loaded.
+    for (qint64 ns : lateNs)
+        QVERIFY2(ns >= 0, qPrintable(QStringLiteral("%1 ns early").arg(-ns)));
     // Raw bytes as handed, the empty slot writing nothing.
     QCOMPARE(pty.receive(18, 2000).toHex(' '), QByteArray::fromHex("0103110d137f000aff02000d11137f0300ff").toHex(' '));
     // The writer waits for slot 4; Close stops and joins it, and nothing more goes out.
@@ -264,7 +270,7 @@ void TstPacedWriter::portWritesSlotsAndStopsOnClose()
     // Both end with the writing (and the port's reader thread with the port).
     const QList<int> after = threadNiceValues();
     QCOMPARE(after.count(19), before.count(19));
-    QVERIFY(after.size() < during.size() - 1);
+    QVERIFY(after.size() <= before.size());
     int code = 0;
     try {
         port.PaceSlot(4, "late");
