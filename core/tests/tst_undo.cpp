@@ -719,7 +719,9 @@ void TestUndo::closeQuestion()
         QCOMPARE(MapFile::readTune(file), c.mapFile().screenTune());
         QVERIFY(!c.unsaved());
     }
-    QCOMPARE(rig.prompt.messages, before.contains('f') ? QStringList{"File access denied"} : QStringList());
+    QCOMPARE(rig.prompt.messages, before.contains('f') ? QStringList{"File access denied\nO arquivo " + folder.path() +
+                                                                              " não pôde ser gravado: é uma pasta."}
+                                                : QStringList());
 }
 
 void TestUndo::saveBeforeClosingInThePercentViewIsRefused()

@@ -122,7 +122,7 @@ void TestPacedUpload::stopsBeforeTheEndCommand_data()
                                         << "WriteFile function failed (win error code: 5)";
     // Frame 11 is built at tick 10: an edit after tick 9 is caught before it is handed.
     QTest::newRow("frame 11 cannot be built") << 0 << "e9i" << "" << 9 << 10 << 11
-                                              << "'' is not a valid floating point value";
+                                              << "'' is not a valid floating point value\nO campo e9i (injeção linha 2 coluna 2) está vazio: escreva um número.";
     QTest::newRow("box emptied before frame 31")
         << 0 << "cbPontoZero" << "05" << 25 << 30 << 31
         << QString::fromUtf8(" Atenção ! !  O valor \"05\" do campo Ponto  Zero não é um dos valores da lista. "

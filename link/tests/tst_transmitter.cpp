@@ -201,14 +201,18 @@ void TestTransmitter::refusedBeforeFirstFrame_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("flag");
     QTest::addColumn<QString>("message");
-    QTest::newRow("Prepare: curve point") << "eCorrecaoTi30" << "3x" << 0 << "'3x' is not a valid integer value";
+    QTest::newRow("Prepare: curve point") << "eCorrecaoTi30" << "3x" << 0
+                                          << "'3x' is not a valid integer value\nO campo eCorrecaoTi30 (Correção Ti a 30 °C) contém \"3x\", que não é um número.";
     QTest::newRow("Prepare: fan increment") << "emSCorrecaoEletro" << "" << 0
-                                            << "'' is not a valid floating point value";
-    QTest::newRow("Prepare, calibration running") << "cbDentesPms" << "" << 1 << "'' is not a valid integer value";
+                                            << "'' is not a valid floating point value\nO campo emSCorrecaoEletro (Eletro Ventilador: mS Ti) está vazio: escreva um número.";
+    QTest::newRow("Prepare, calibration running") << "cbDentesPms" << "" << 1
+                                                  << "'' is not a valid integer value\nO campo cbDentesPms (Dente PMS) está vazio: escreva um número.";
     QTest::newRow("block 11: empty injection cell") << "e12i" << "" << 0
-                                                    << "'' is not a valid floating point value";
-    QTest::newRow("block 32: last field") << "ePercentualAr" << "7O" << 0 << "'7O' is not a valid integer value";
-    QTest::newRow("block 30, calibration running") << "eBasico" << "3,55" << 1 << "'35,5' is not a valid integer value";
+                                                    << "'' is not a valid floating point value\nO campo e12i (injeção linha 2 coluna 5) está vazio: escreva um número.";
+    QTest::newRow("block 32: last field") << "ePercentualAr" << "7O" << 0
+                                          << "'7O' is not a valid integer value\nO campo ePercentualAr (Ar Condic.: Abre Atuador (%)) contém \"7O\", que não é um número.";
+    QTest::newRow("block 30, calibration running") << "eBasico" << "3,55" << 1
+                                                   << "'35,5' is not a valid integer value\nO campo eBasico (Aceler. Rápida: Curta) contém \"3,55\": use no máximo uma casa decimal.";
     QTest::newRow("range: ignition 300")
         << "e12" << "300" << 0
         << " Atenção ! !  O valor \"300\" do campo e12 está fora da faixa de 0 a 255. Nada foi enviado.  ";
@@ -252,13 +256,17 @@ void TestTransmitter::blockFailsEndsTheUpload_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("block");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty injection cell, second row") << "e9i" << "" << 11 << "'' is not a valid floating point value";
-    QTest::newRow("ignition cell") << "e0" << "x" << 1 << "'x' is not a valid integer value";
-    QTest::newRow("short quick acceleration") << "eBasico" << "3,55" << 30 << "'35,5' is not a valid integer value";
+    QTest::newRow("empty injection cell, second row") << "e9i" << "" << 11
+        << "'' is not a valid floating point value\nO campo e9i (injeção linha 2 coluna 2) está vazio: escreva um número.";
+    QTest::newRow("ignition cell") << "e0" << "x" << 1
+        << "'x' is not a valid integer value\nO campo e0 (ignição linha 1 coluna 1) contém \"x\", que não é um número.";
+    QTest::newRow("short quick acceleration") << "eBasico" << "3,55" << 30
+        << "'35,5' is not a valid integer value\nO campo eBasico (Aceler. Rápida: Curta) contém \"3,55\": use no máximo uma casa decimal.";
     QTest::newRow("out of range at its tick")
         << "e12" << "300" << 2
         << " Atenção ! !  O valor \"300\" do campo e12 está fora da faixa de 0 a 255. O bloco 2 não foi enviado.  ";
-    QTest::newRow("last block") << "eLigaEletro" << "" << 32 << "'' is not a valid integer value";
+    QTest::newRow("last block") << "eLigaEletro" << "" << 32
+        << "'' is not a valid integer value\nO campo eLigaEletro (Eletro Ventilador: °C Liga) está vazio: escreva um número.";
 }
 
 void TestTransmitter::blockFailsEndsTheUpload()
@@ -322,7 +330,7 @@ void TestTransmitter::gaugeLimitsAfterBlock31EvenIfLaterBlockFails()
     rig.ticksTo(31);
     rig.screen.setText("eDeslCutOff", "");
     rig.ticksTo(32);
-    QCOMPARE(rig.prompt.messages, QStringList{"'' is not a valid integer value\n" + interrupted});
+    QCOMPARE(rig.prompt.messages, QStringList{"'' is not a valid integer value\nO campo eDeslCutOff (Cut Off: Desl. os Injet. (RPM)) está vazio: escreva um número.\n" + interrupted});
     QCOMPARE(rig.screen.barMin("BarraTps"), 50);
     QCOMPARE(rig.screen.barMax("BarraTps"), 225);
     QCOMPARE(rig.port.writes.size(), 31);

@@ -59,6 +59,15 @@ public:
 private:
     void look()
     {
+        // A box that does not stop the window (the loss's, which closes itself when the
+        // device is back) is read, not answered.
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(top);
+            if (box && box->isVisible() && !box->isModal() && !box->property("seen").toBool()) {
+                box->setProperty("seen", true);
+                messages << box->text();
+            }
+        }
         QWidget *w = QApplication::activeModalWidget();
         if (!w || w->property("answered").toBool())
             return;
