@@ -90,7 +90,7 @@ void TstSessionWalk::regressions()
 void TstSessionWalk::randomWalk()
 {
     const int steps = qEnvironmentVariableIsSet("VELTO_WALK_STEPS") ? qEnvironmentVariableIntValue("VELTO_WALK_STEPS")
-                                                                    : 20000;
+                                                                    : 12000;
     const std::uint64_t seed = qEnvironmentVariableIsSet("VELTO_WALK_SEED")
                                    ? std::strtoull(qgetenv("VELTO_WALK_SEED").constData(), nullptr, 10)
                                    : 20261209;
