@@ -6,6 +6,9 @@ build=${1:-$root/build}
 shift || true
 # Compiler cache: paths relative to the tree, so a fresh clone hits what another built.
 export CCACHE_BASEDIR=$root
+# With debug information the cache hashes the working folder unless told not to: a
+# clone in another folder would then miss every object another clone built.
+export CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null

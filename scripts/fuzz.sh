@@ -41,6 +41,9 @@ export ASAN_OPTIONS=$fast_asan
 
 echo "fuzz: building in $build"
 export CCACHE_BASEDIR=$root
+# With debug information the cache hashes the working folder unless told not to: a
+# clone in another folder would then miss every object another clone built.
+export CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \

@@ -22,6 +22,9 @@ esac
 export QT_QPA_PLATFORM=offscreen
 export CC=gcc CXX=g++
 export CCACHE_BASEDIR=$root
+# With debug information the cache hashes the working folder unless told not to: a
+# clone in another folder would then miss every object another clone built.
+export CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
