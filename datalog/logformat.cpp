@@ -443,13 +443,21 @@ private:
             return;
         }
         const std::int64_t raw = std::llround(t * 1000);
-        ++rawTimes_;
-        if (!log_.rows.empty() && raw + segmentOffset_ < log_.rows.back().ms) {
+        std::int64_t offset = segmentOffset_;
+        if (!log_.rows.empty() && raw + offset < log_.rows.back().ms) {
             // The time began again (a logger restarted): a new stretch, right after
             // the last row, one step later.
-            segmentOffset_ = log_.rows.back().ms + lastStep_ - raw;
+            offset = log_.rows.back().ms + lastStep_ - raw;
         }
-        r.ms = raw + segmentOffset_;
+        // Stretches that carry the time past what a row's Time holds: the row could
+        // not be written again as it reads, so it is not taken.
+        if (!fitsInt(double(raw + offset))) {
+            bad(line, [] { return QString::fromUtf8("número inválido em Time"); });
+            return;
+        }
+        ++rawTimes_;
+        segmentOffset_ = offset;
+        r.ms = raw + offset;
         if (!log_.rows.empty() && r.ms > log_.rows.back().ms)
             lastStep_ = r.ms - log_.rows.back().ms;
         r.values = liveValues(val);

@@ -254,6 +254,13 @@ void TestDatalog::reader_data()
     // A time that goes back begins a new stretch (a logger that restarted).
     QTest::newRow("time backwards") << head + later + "MARK 001 - a - b - 0.500\n" + good << 2 << 0 << QString()
                                     << QString() << 0;
+    // Restarted stretches that would carry the time past 2147483.647 s: that row is
+    // not taken (it could not be written again as it reads).
+    const QByteArray at = QByteArray(good).replace("0.010", "999998.000"),
+                     next = QByteArray(good).replace("0.010", "999999.000"),
+                     zero = QByteArray(good).replace("0.010", "0.000");
+    QTest::newRow("stretches past the time's range")
+        << head + at + next + zero + next + zero + later << 4 << 9 << "número inválido em Time" << QString() << 2;
     QTest::newRow("bad marker") << head + good + "MARK 001 - a\n" + later << 2 << 6 << "marcador ilegível" << QString()
                                 << 1;
     // Only the first bad line's reason is told, with the count of all of them.
