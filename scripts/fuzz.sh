@@ -46,7 +46,8 @@ export CCACHE_BASEDIR=$root
 export CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" "${launcher[@]}" \
   -DVELTO_FUZZ=ON -DVELTO_BENCH=OFF -DVELTO_SANITIZE=OFF -DVELTO_TSAN=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}" make_seeds >"$build/fuzz-build.log" 2>&1 ||
   { tail -n 50 "$build/fuzz-build.log"; echo "fuzz: build failed (log: $build/fuzz-build.log)"; exit 1; }
