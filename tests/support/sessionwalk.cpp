@@ -5,6 +5,10 @@
 #include "core/enabledset.h"
 #include "core/linkstatus.h"
 #include "core/offlinecore.h"
+#include "core/tunediff.h"
+#include "datalog/datalog.h"
+#include "datalog/logformat.h"
+#include "datalog/recorder.h"
 #include "ecu.h"
 #include "fakecore.h"
 #include "files/mapfile.h"
@@ -14,6 +18,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -28,7 +33,8 @@ namespace {
 const char *const opNames[] = {"ativar",  "desativar", "ler",      "enviar",   "scanner", "digitar",
                                "alterar mapas", "alterar", "percentual", "ms", "voltar", "colar",
                                "ferramenta", "desfazer", "refazer", "salvar", "carregar", "tps",
-                               "tps tick", "quadros", "cabo solto", "voltou", "voltou outro", "tempo"};
+                               "tps tick", "quadros", "cabo solto", "voltou", "voltou outro", "tempo",
+                               "registro"};
 static_assert(std::size(opNames) == std::size_t(Op::Count));
 
 // Texts a tuner types, right and wrong.
@@ -115,9 +121,18 @@ Tune decodeImage(const ecusim::Image &image)
 
 class Walk {
 public:
-    Walk() : files_(std::make_unique<QTemporaryDir>())
+    Walk()
+        : files_(std::make_unique<QTemporaryDir>()),
+          datalog_(rig_.c().context(), rig_.c().scanner(), rig_.c().mapFile(), timerRegistro_,
+                   [this] { return nowNs_; })
     {
         rig_.prompt.onMessage = nullptr;
+        // As the window wires the group: the set the core believes the module holds, and
+        // a read-back of the module (the scanner paused for it) when that is unknown.
+        datalog_.moduleTune = [this] { return c().history().moduleSet(); };
+        datalog_.readModuleTune = [this](std::function<void(const std::optional<Tune> &)> done) {
+            readForRecording(std::move(done));
+        };
         start_ = rig_.c().mapFile().screenTune();
         const Tune other = [&] {
             Tune t = start_;
@@ -201,6 +216,7 @@ private:
         checkCommits();
         checkStatus();
         checkEnabled();
+        checkRecording();
         const bool calibrationStep = s.op == Op::TpsStart || s.op == Op::TpsTick || s.op == Op::Frames ||
                                      calibratingBefore || calibrating();
         if (rig_.prompt.messages.size() - messagesBefore > 1 && !calibrationStep)
@@ -223,9 +239,12 @@ private:
             break;
         case Op::Deactivate:
             if (enabled("btnDesativar") && link_ != LinkState::Closed) {
+                const bool given = link_ == LinkState::Lost;
                 guarded([&] { c().ComPort1AfterClose(); });
                 guarded([&] { c().portDeactivated(); });
                 link_ = LinkState::Closed;
+                if (given)
+                    datalog_.linkGivenUp();
             }
             break;
         case Op::ReadBack:
@@ -326,6 +345,7 @@ private:
             }
             break;
         case Op::Ticks: ticks(s); break;
+        case Op::Record: record(s); break;
         case Op::Count: break;
         }
     }
@@ -408,6 +428,7 @@ private:
         guarded([&] { c().ComPort1AfterClose(); });
         guarded([&] { c().portWaiting(); });
         link_ = LinkState::Lost;
+        datalog_.linkLost();
         if (message)
             rig_.prompt.message(*message);
     }
@@ -420,6 +441,7 @@ private:
         guarded([&] { c().portActivated(); });
         link_ = LinkState::Reopened;
         wasOpen_ = true;
+        datalog_.linkRestored();
         c().state().moduleCheck = true;
         c().applyEnabled();
         const Tune module = decodeImage(module_.memory.image());
@@ -429,6 +451,57 @@ private:
         guarded([&] { c().moduleRead(module); });
         if (scannerAtLoss_ && !c().state().scannerActive && !uploading())
             guarded([&] { c().Button3Click(); });
+    }
+
+    void record(const Step &s)
+    {
+        nowNs_ += 100'000'000;
+        switch (s.a % 4) {
+        case 0:
+            if (enabled("btnGravar")) {
+                const QString path =
+                    QDir(files_->path()).filePath(s.b & 1 ? QStringLiteral("b.msl") : QStringLiteral("a.msl"));
+                rig_.prompt.fileAnswers.clear();
+                rig_.prompt.fileAnswers.push_back(path);
+                logPath_ = path;
+                guarded([&] { datalog_.btnGravarClick(); });
+                recordingChecked_ = false;
+            }
+            break;
+        case 1:
+            if (enabled("btnParar"))
+                guarded([&] { datalog_.btnPararClick(); });
+            break;
+        case 2:
+            if (enabled("btnMarcar"))
+                guarded([&] { datalog_.btnMarcarClick(); });
+            break;
+        default:
+            if (timerRegistro_.isEnabled())
+                guarded([&] { datalog_.TimerRegistroTimer(); });
+            break;
+        }
+    }
+
+    // As the port session reads the module for a recording: nothing while the link is
+    // not open or another transfer runs; else the scanner paused, the module's set read
+    // back, the scanner on again.
+    void readForRecording(std::function<void(const std::optional<Tune> &)> done)
+    {
+        if (!open() || uploading() || c().state().readBack != ReadBackPhase::Idle) {
+            done(std::nullopt);
+            return;
+        }
+        const bool scanning = c().state().scannerActive;
+        if (scanning) {
+            guarded([&] { c().Button3Click(); });
+            if (rig_.timer1.isEnabled())
+                guarded([&] { c().Timer1Timer(); });
+        }
+        const Tune module = decodeImage(module_.memory.image());
+        if (scanning)
+            guarded([&] { c().Button3Click(); });
+        done(module);
     }
 
     void ticks(const Step &s)
@@ -497,6 +570,72 @@ private:
                  screen ? firstDifference(*screen, module) : QStringLiteral("a tela não se pode enviar"));
         if (status.differences != 0 && same)
             fail(QStringLiteral("\"Tela diferente do módulo\" com conjuntos iguais"), linkstatus::text(status));
+        if (status.differences != 0 && screen)
+            checkCount(status.differences, *screen, module);
+    }
+
+    // "(N campos)" counts exactly the fields that differ: the module's values of the N
+    // fields put on the screen's set make it the module's bytes (none missing), and each
+    // of them is needed for that (none counted whose bytes agree). One field of the N is
+    // tried a step, in turn.
+    void checkCount(int shown, const QByteArray &screen, const QByteArray &module)
+    {
+        if (moduleImage_ != module) {
+            moduleImage_ = module;
+            moduleTune_ = decodeImage(module_.memory.image());
+        }
+        const Tune screenTune = c().mapFile().screenTune();
+        const QList<tunediff::Difference> listed = tunediff::compareWithModule(screenTune, moduleTune_);
+        Tune all = screenTune;
+        for (const tunediff::Difference &d : listed)
+            all = tunediff::withField(all, d.field, moduleTune_);
+        const std::optional<QByteArray> allBytes = encode(dry_, all);
+        if (!allBytes || *allBytes != module) {
+            fail(QStringLiteral("\"(N campos)\" não conta todos os campos diferentes"),
+                 allBytes ? firstDifference(module, *allBytes) : QStringLiteral("o conjunto não se pode enviar"));
+            return;
+        }
+        if (int(listed.size()) != shown) {
+            fail(QStringLiteral("\"(N campos)\" não é o número de campos diferentes"),
+                 QStringLiteral("%1 mostrados, %2 diferentes").arg(shown).arg(listed.size()));
+            return;
+        }
+        const tunediff::Difference &tried = listed[index_ % listed.size()];
+        Tune without = screenTune;
+        for (const tunediff::Difference &d : listed)
+            if (d.field != tried.field)
+                without = tunediff::withField(without, d.field, moduleTune_);
+        if (encode(dry_, without) == module && screen != module)
+            fail(QStringLiteral("\"(N campos)\" conta um campo igual ao do módulo"),
+                 QStringLiteral("%1: \"%2\" e \"%3\"").arg(tried.label, tried.a, tried.b));
+    }
+
+    // A recording that begins writes beside the log the set the module holds, or none
+    // (the log's header saying the set is unknown); never another set.
+    void checkRecording()
+    {
+        if (!datalog_.isRecording() || recordingChecked_)
+            return;
+        recordingChecked_ = true;
+        QFile log(logPath_);
+        if (!log.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("o registro não existe"), logPath_);
+            return;
+        }
+        if (log.read(4096).contains(logformat::moduleSetUnknownLine()))
+            return;
+        Tune beside;
+        try {
+            beside = MapFile::readTune(Recorder::tunePath(logPath_));
+        } catch (const std::exception &e) {
+            fail(QStringLiteral("o mapa ao lado do registro não se lê"), QString::fromUtf8(e.what()));
+            return;
+        }
+        const std::optional<QByteArray> bytes = encode(dry_, beside);
+        const QByteArray module = bytesOf(module_.memory.image());
+        if (!bytes || *bytes != module)
+            fail(QStringLiteral("o mapa ao lado do registro não é o do módulo"),
+                 bytes ? firstDifference(module, *bytes) : QStringLiteral("o mapa não se pode enviar"));
     }
 
     void checkEnabled()
@@ -545,6 +684,13 @@ private:
     OfflineCore dry_;
     Module module_;
     std::unique_ptr<QTemporaryDir> files_;
+    FakeTimer timerRegistro_;
+    std::int64_t nowNs_ = 1'000'000'000;
+    Datalog datalog_;
+    QString logPath_;
+    bool recordingChecked_ = true;
+    QByteArray moduleImage_;
+    Tune moduleTune_;
     Tune start_;
     ecusim::Image otherImage_{};
     LinkState link_ = LinkState::Closed;

@@ -40,6 +40,7 @@ enum class Op : std::uint8_t {
     Returned,      // the same module back (the check runs, its question answered)
     ReturnedOther, // another module back, holding another set
     Ticks,         // time passing: the upload's slots, the watchdogs
+    Record,        // " Registro ": "Gravar" to one of two files, "Parar", "Marcar", its sync tick
     Count
 };
 
