@@ -15,7 +15,7 @@ std::array<double, channelCount> channelValues(const logformat::Row &row, std::i
             v.injectionTenths / 10.0,
             double(v.opening()),
             double(v.tpsReading),
-            v.tpsReading * 5 / 1023.0,
+            double(v.tpsVolts()),
             double(v.temperature),
             double(v.columnMap),
             double(v.columnTps),
@@ -52,15 +52,6 @@ int channelDecimals(int channel)
 }
 
 int channelIndex(const QString &name) { return int(logformat::channels().indexOf(name)); }
-
-int baseCell(int speedPosition, int loadPosition)
-{
-    const int row = speedPosition / 6;
-    const int column = loadPosition / 6;
-    if (row < 0 || row > 8 || column < 0 || column > 7)
-        return -1;
-    return 8 * row + column;
-}
 
 QStringList missingPositionChannels(const logformat::Log &log)
 {

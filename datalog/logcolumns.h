@@ -74,11 +74,6 @@ private:
     QStringList missingPositions_;
 };
 
-// Base cell of a position: row = speed div 6 and column = load div 6, truncating
-// towards zero as the scanner does; -1 outside rows 0..8 and columns 0..7 (a load past
-// column 7 would otherwise count in the next row).
-int baseCell(int speedPosition, int loadPosition);
-
 // At most two points (the smallest and the largest value, in row order) per pixel
 // column of [t0, t1], computed from every row in view, plus the row on each side of the
 // range so that the line reaches the edges. Where the view holds no more than two rows

@@ -145,7 +145,7 @@ QByteArray row(std::int64_t ms, const LiveValues &v)
     appendTwoDecimals(out, v.opening());
     field(v.tpsReading);
     out.append('\t');
-    appendTwoDecimals(out, v.tpsReading * 5 / 1023.0L);
+    appendTwoDecimals(out, v.tpsVolts());
     field(v.temperature);
     field(v.columnMap);
     field(v.columnTps);

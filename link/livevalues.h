@@ -4,6 +4,22 @@
 // is Scanner::show; the datalog records and replays the same set.
 #include <cstdint>
 
+// A reading of the module's converter (steps of 1/1023 of its 5 V reference: the TPS,
+// the MAP sensor's supply) in volts.
+inline long double converterVolts(int reading) { return reading * 5 / 1023.0L; }
+
+// The map cell of the engine's position (speed 0..48, load 0..42: six steps a cell):
+// row = speed div 6 and column = load div 6, truncating towards zero; -1 outside rows
+// 0..8 and columns 0..7 (a load past column 7 would otherwise count in the next row).
+inline int baseCell(int speedPosition, int loadPosition)
+{
+    const int row = speedPosition / 6;
+    const int column = loadPosition / 6;
+    if (row < 0 || row > 8 || column < 0 || column > 7)
+        return -1;
+    return 8 * row + column;
+}
+
 struct LiveValues {
     // Kind 29.
     int temperature = 0;  // engine temperature, °C (p0)
@@ -34,5 +50,7 @@ struct LiveValues {
     {
         return static_cast<long double>(rpm) / 30 * 20 * (injectionTenths / 10.0L) / 100 / 4;
     }
+    // The TPS's voltage as "TPS V" and the log's TPSV show it.
+    long double tpsVolts() const { return converterVolts(tpsReading); }
     friend bool operator==(const LiveValues &, const LiveValues &) = default;
 };

@@ -3,6 +3,7 @@
 #include "common/names.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
+#include "link/livevalues.h"
 #include "link/scanner.h"
 #include "maps/axes.h"
 
@@ -308,7 +309,7 @@ void Receiver::chargeZeroPoint(int, const Payload &p)
 void Receiver::mapSupply(int, const Payload &p)
 {
     const int raw = p[0] + 256 * p[1];
-    const QString volts = numtext::formatFloat(QStringLiteral("0.00;-0.00;0.00"), raw * 5 / 1023.0L);
+    const QString volts = numtext::formatFloat(QStringLiteral("0.00;-0.00;0.00"), converterVolts(raw));
     ctx_.screen.setText(QStringLiteral("Label51"), QStringLiteral("Vcc MAP = ") + volts + QStringLiteral(" = ") + plain(raw));
     appendDiagnostic(p, 2);
 }

@@ -107,7 +107,7 @@ void Scanner::liveDataA(const std::array<std::uint8_t, 8> &p)
     v.tpsReading = p[4] + 256 * p[5];
     v.columnTps = p[6];
     ctx_.state.tpsReading = v.tpsReading;
-    ctx_.state.tpsVoltage = v.tpsReading * 5 / 1023.0L;
+    ctx_.state.tpsVoltage = v.tpsVolts();
     // The TPS calibration samples the reading before the bar moves.
     if (ctx_.timerTps.tag == 1 && ctx_.hooks.tpsSample)
         ctx_.hooks.tpsSample(v.tpsReading);
@@ -173,7 +173,7 @@ void Scanner::show(const LiveValues &v, unsigned parts)
         s.setText(QStringLiteral("eValorSonda"), plain(v.probeMv));
         s.setBarPosition(QStringLiteral("BarraTps"), v.tpsReading / 4);
         s.setText(QStringLiteral("eValorTps"),
-                  numtext::formatFloat(QStringLiteral("0.00 "), v.tpsReading * 5 / 1023.0L));
+                  numtext::formatFloat(QStringLiteral("0.00 "), v.tpsVolts()));
         s.setText(QStringLiteral("eColunaTps"), plain(v.columnTps));
         for (const QString &g : names::loadBars())
             s.setBarPosition(g, v.loadPosition);
@@ -209,15 +209,6 @@ void Scanner::show(const LiveValues &v, unsigned parts)
     }
 }
 
-int Scanner::baseCell(int speedPosition, int loadPosition)
-{
-    const int row = speedPosition / 6;
-    const int column = loadPosition / 6;
-    if (row < 0 || row > 8 || column < 0 || column > 7)
-        return -1;
-    return 8 * row + column;
-}
-
 void Scanner::markCells(int speedPosition, int loadPosition)
 {
     const int R = speedPosition;
@@ -226,10 +217,9 @@ void Scanner::markCells(int speedPosition, int loadPosition)
     const int column = C / 6;
 
     int base = none, lower = none, right = none, diagonal = none;
-    // A position off the map marks nothing; without this check a load position from
-    // 48 on would wrap into column 0 of the next row.
-    if (row >= 0 && row <= 8 && column >= 0 && column <= 7) {
-        base = 8 * row + column;
+    // A position off the map marks nothing.
+    if (const int cell = baseCell(R, C); cell >= 0) {
+        base = cell;
         const long double rowFraction = (R / 6.0L - row) * 100;
         const long double columnFraction = (C / 6.0L - column) * 100;
         if (rowFraction > 20 && R < 48)

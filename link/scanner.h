@@ -29,9 +29,6 @@ public:
     void show(const LiveValues &v, unsigned parts);
     // The live values as the last frames left them.
     const LiveValues &values() const { return values_; }
-    // The cell that holds the position (base of the marks), or -1 when off the map.
-    static int baseCell(int speedPosition, int loadPosition);
-
     // Called after each decoded live frame (kind, the values now shown), and after the
     // scanner was switched on or off (true: on). Set by the datalog.
     std::function<void(int kind, const LiveValues &)> onLiveFrame;

@@ -104,6 +104,8 @@ private slots:
     void liveDataB_data();
     void liveDataB();
     void periodZeroKeepsReadouts();
+    void baseCellOfPosition_data();
+    void baseCellOfPosition();
     void marking_data();
     void marking();
     void moveAndStay();
@@ -580,4 +582,31 @@ void TestScanner::liveDataC()
 }
 
 QTEST_GUILESS_MAIN(TestScanner)
+// The one rule from the engine's position to its cell, shared by the marks, the log
+// viewer's table and the correction.
+void TestScanner::baseCellOfPosition_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("load");
+    QTest::addColumn<int>("cell");
+    QTest::newRow("origin") << 0 << 0 << 0;
+    QTest::newRow("inside the first cell") << 5 << 5 << 0;
+    QTest::newRow("next row and column") << 6 << 6 << 9;
+    QTest::newRow("last cell") << 48 << 42 << 71;
+    QTest::newRow("load 47, still column 7") << 48 << 47 << 71;
+    QTest::newRow("load 48 does not wrap into the next row") << 0 << 48 << -1;
+    QTest::newRow("speed past row 8") << 54 << 0 << -1;
+    QTest::newRow("negative speed, truncated to row 0") << -1 << 0 << 0;
+    QTest::newRow("speed -6") << -6 << 0 << -1;
+    QTest::newRow("load -6") << 0 << -6 << -1;
+}
+
+void TestScanner::baseCellOfPosition()
+{
+    QFETCH(int, speed);
+    QFETCH(int, load);
+    QFETCH(int, cell);
+    QCOMPARE(baseCell(speed, load), cell);
+}
+
 #include "tst_scanner.moc"
