@@ -1,5 +1,7 @@
 #include "app/logviewer.h"
 
+#include "common/numtext.h"
+
 #include "app/logviewerpages.h"
 #include "datalog/datalog.h"
 
@@ -49,13 +51,7 @@ int plotColumns(const QCustomPlot *plot)
 
 } // namespace
 
-QString displayNumber(double value, int decimals)
-{
-    QString t = QString::number(value, 'f', decimals);
-    if (t.startsWith(u'-') && t.toDouble() == 0)
-        t.remove(0, 1);
-    return t.replace(u'.', u',');
-}
+QString displayNumber(double value, int decimals) { return numtext::formatFixed(value, decimals); }
 
 QString clockText(double seconds)
 {

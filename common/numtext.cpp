@@ -358,6 +358,14 @@ QString formatFloat(const QString &pattern, long double value)
     return negative && !ownNegative ? u'-' + text : text;
 }
 
+QString formatFixed(long double value, int decimals)
+{
+    QString section = QStringLiteral("0");
+    if (decimals > 0)
+        section += u'.' + QString(decimals, u'0');
+    return formatFloat(section + QStringLiteral(";-") + section + QLatin1Char(';') + section, value);
+}
+
 QString formatInt(long long value) { return QString::number(value); }
 
 } // namespace numtext

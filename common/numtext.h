@@ -52,6 +52,10 @@ QString formatGeneral(long double value);
 // "0.0;-0.0", "0.0;-0.0;0.0", "0.0; -0.0; 0.0", "0.00;-0.00;0.00".
 QString formatFloat(const QString &pattern, long double value);
 
+// A fixed number of decimals with the decimal comma, no thousands separator, no minus
+// on what rounds to zero (formatFloat's "0.00;-0.00;0.00" for two): "1234,50", "-3,142".
+QString formatFixed(long double value, int decimals);
+
 // Plain decimal integer text ("1500", "-3").
 QString formatInt(long long value);
 

@@ -279,7 +279,7 @@ void Datalog::openLog(const QString &path)
     for (const logformat::Marker &m : log_->markers)
         items << QStringLiteral("%1 - %2 - %3 s")
                      .arg(m.number, 3, 10, QLatin1Char('0'))
-                     .arg(m.text, QString::fromLatin1(logformat::seconds(m.ms).replace('.', ',')));
+                     .arg(m.text, numtext::formatFixed(m.ms / 1000.0L, 3));
     s.setItems(markerList, items);
     row_ = std::size_t(-1);
     seek(0);

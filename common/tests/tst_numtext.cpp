@@ -29,6 +29,8 @@ private slots:
     void formatGeneralWrites();
     void formatFloatWrites_data();
     void formatFloatWrites();
+    void formatFixedWrites_data();
+    void formatFixedWrites();
     void formatIntWrites_data();
     void formatIntWrites();
     void screenRoundTrips_data();
@@ -366,6 +368,28 @@ void TestNumText::commaLocaleChangesNothing()
     QCOMPARE(general, QStringLiteral("12,5"));
     QCOMPARE(fixed, QStringLiteral("2,68 "));
     QVERIFY(pointRejected);
+}
+
+// Every decimal-comma text outside the cells (the viewer's numbers, a marker's time).
+void TestNumText::formatFixedWrites_data()
+{
+    QTest::addColumn<long double>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("two decimals, no grouping") << 1234.5L << 2 << "1234,50";
+    QTest::newRow("three decimals") << -3.14159L << 3 << "-3,142";
+    QTest::newRow("none") << 7.6L << 0 << "8";
+    QTest::newRow("a marker's time") << 83456 / 1000.0L << 3 << "83,456";
+    QTest::newRow("rounds to zero: no minus") << -0.001L << 2 << "0,00";
+    QTest::newRow("half away from zero") << -0.25L << 1 << "-0,3";
+}
+
+void TestNumText::formatFixedWrites()
+{
+    QFETCH(long double, value);
+    QFETCH(int, decimals);
+    QFETCH(QString, expected);
+    QCOMPARE(formatFixed(value, decimals), expected);
 }
 
 QTEST_APPLESS_MAIN(TestNumText)
