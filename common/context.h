@@ -132,7 +132,7 @@ enum class ReadBackPhase { Idle, Requested, Receiving };
 
 // Program-wide state shared by several handlers. State private to one activity
 // lives in that activity's class. What can be pressed follows from it alone
-// (core/enabledset.h).
+// (common/enabledset.h).
 struct State {
     WorkingValues wv;
     bool portActive = false;     // "&Ativar" opened the port

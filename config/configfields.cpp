@@ -2,7 +2,6 @@
 
 #include "common/numtext.h"
 #include "common/tpslimits.h"
-#include "core/tunediff.h"
 #include "files/mapfilecodec.h"
 
 #include <QStringList>
@@ -56,7 +55,7 @@ template <typename T, typename Parse> T numberOf(const QString &control, const Q
         return parse(text);
     } catch (const numtext::ConvertError &e) {
         const int k = int(mapfile::fieldControls().indexOf(control));
-        QString label = k >= 0 ? tunediff::fieldLabel(k + 1) : QString();
+        QString label = k >= 0 ? mapfile::fieldLabel(k + 1) : QString();
         if (control == QLatin1String("tpsMin"))
             label = QStringLiteral("TPS mínimo");
         if (control == QLatin1String("tpsMax"))

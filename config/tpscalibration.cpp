@@ -2,7 +2,7 @@
 
 #include "common/numtext.h"
 #include "common/tpslimits.h"
-#include "core/enabledset.h"
+#include "common/enabledset.h"
 
 #include <algorithm>
 

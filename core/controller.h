@@ -2,7 +2,7 @@
 // All handlers of the main window, free of widgets. The window forwards each widget
 // event to the method of the same name; the tests call them directly.
 #include "common/context.h"
-#include "core/enabledset.h"
+#include "common/enabledset.h"
 #include "core/linkstatus.h"
 #include "core/tunediff.h"
 #include "core/undo.h"

@@ -3,102 +3,23 @@
 #include "core/offlinecore.h"
 #include "files/mapfilecodec.h"
 
-#include <QHash>
 #include <utility>
 
 namespace tunediff {
 
 namespace {
 
-constexpr int firstCell = 9;   // field of ignition cell 0
-constexpr int cellCount = 72;
-constexpr int tpsMinField = 201;
-constexpr int tpsMaxField = 202;
-
-const QHash<QString, QString> &captions()
-{
-    static const QHash<QString, QString> table = [] {
-        QHash<QString, QString> t{
-            {"cbCombinacaoMapa", "Combinação dos Mapas"},
-            {"cbDentesPms", "Dente PMS"},
-            {"eLimiteRpm", "Limite de RPM"},
-            {"eRepousoTps", "Repouso do TPS"},
-            {"emSAr", "Ar Condic.: Incrementa Ti (ms)"},
-            {"ePercentualAr", "Ar Condic.: Abre Atuador (%)"},
-            {"eLigaCutOff", "Cut Off: Liga os Injet. (RPM)"},
-            {"eDeslCutOff", "Cut Off: Desl. os Injet. (RPM)"},
-            {"cbSondaTipo", "Sonda Lambda: Tipo de sensor"},
-            {"eSondaLenta", "Sonda Lambda: Valor Alvo Lenta (mV)"},
-            {"eSondaParcial", "Sonda Lambda: Valor Alvo Parcial (mV)"},
-            {"eSondaPlena", "Sonda Lambda: Valor Alvo Plena (mV)"},
-            {"cbSondaCorrecao", "Sonda Lambda: Definido por:"},
-            {"eSondaTemp", "Sonda Lambda: °C"},
-            {"cbSondaAtiva", "Sonda Lambda: Atividade"},
-            {"cbRapidaTpsxMap", "Aceler. Rápida: Definido por:"},
-            {"eBasico", "Aceler. Rápida: Curta"},
-            {"eGanho", "Aceler. Rápida: Longa"},
-            {"eDecremento", "Aceler. Rápida: Decremento"},
-            {"eLigaEletro", "Eletro Ventilador: °C Liga"},
-            {"eDesligaEletro", "Eletro Ventilador: °C Desliga"},
-            {"emSCorrecaoEletro", "Eletro Ventilador: mS Ti"},
-            {"ePercEletro", "Eletro Ventilador: %  Atuador M. Lenta"},
-            {"cbTipoRodaFonica", "Tipo de Roda Fônica"},
-            {"cbEscalaRpm", "Escala de RPM Mapa"},
-            {"eTempoCarga", "Tempo de Carga (mS)"},
-            {"cbPontoZero", "Ponto  Zero"},
-            {"eAvancoPartida", "Avanço na Partida"},
-        };
-        for (const char *p : {"820", "880", "940", "1000"})
-            t.insert(QStringLiteral("eAtm") + QLatin1String(p),
-                     QStringLiteral("Pressão Atmosférica: % do Ti a %1 mbar").arg(QLatin1String(p)));
-        const struct {
-            const char *prefix;
-            const char *caption;
-        } rows[] = {{"eCorrecaoTi", "Correção Ti"}, {"eCorrecaoIg", "Correção Avanço"}, {"eCorrecaoMl", "Atuador de M. lenta"}};
-        for (const auto &row : rows)
-            for (const char *temp : {"0", "15", "30", "45", "60", "75", "90", "105"})
-                t.insert(QLatin1String(row.prefix) + QLatin1String(temp),
-                         QString::fromUtf8(row.caption) + QStringLiteral(" a %1 °C").arg(QLatin1String(temp)));
-        return t;
-    }();
-    return table;
-}
-
-bool isCell(int field) { return field >= firstCell && field < firstCell + 2 * cellCount; }
+bool isCell(int field) { return mapfile::isCellField(field); }
 
 // Maps first, then configuration, then the TPS limits; file order within each.
 int rank(int field)
 {
     if (isCell(field))
         return 0;
-    return field >= tpsMinField ? 2 : 1;
+    return field >= mapfile::tpsMinField ? 2 : 1;
 }
 
 } // namespace
-
-QString fieldControl(int field)
-{
-    if (field == tpsMinField)
-        return QStringLiteral("tpsMin");
-    if (field == tpsMaxField)
-        return QStringLiteral("tpsMax");
-    return mapfile::fieldControls().value(field - 1);
-}
-
-QString fieldLabel(int field)
-{
-    if (isCell(field)) {
-        const int index = field - firstCell;
-        const int cell = index % cellCount;
-        const QString map = index < cellCount ? QString::fromUtf8("ignição") : QString::fromUtf8("injeção");
-        return QStringLiteral("%1 linha %2 coluna %3").arg(map).arg(cell / 8 + 1).arg(cell % 8 + 1);
-    }
-    if (field == tpsMinField)
-        return QString::fromUtf8("TPS mínimo");
-    if (field == tpsMaxField)
-        return QString::fromUtf8("TPS máximo");
-    return captions().value(fieldControl(field));
-}
 
 QList<Difference> compareTexts(const Tune &a, const Tune &b)
 {
@@ -116,9 +37,9 @@ QList<Difference> compareTexts(const Tune &a, const Tune &b)
 Tune withField(const Tune &tune, int field, const Tune &from)
 {
     Tune out = tune;
-    if (field == tpsMinField)
+    if (field == mapfile::tpsMinField)
         out.tpsMin = from.tpsMin;
-    else if (field == tpsMaxField)
+    else if (field == mapfile::tpsMaxField)
         out.tpsMax = from.tpsMax;
     else
         out.texts[field - 1] = from.texts.value(field - 1);

@@ -2,18 +2,16 @@
 // The field-by-field difference of two parameter sets, as the compare dialog and
 // `velto-cli diff` list it.
 #include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 
 #include <QList>
 #include <QString>
 
 namespace tunediff {
 
-// Field 1..202 of the map file: the control that shows it ("e12i", "eLimiteRpm"; the
-// TPS limits, which no control shows, are "tpsMin" and "tpsMax") and what a tuner
-// calls it: the caption of its label, or its place in a map ("ignição linha 3 coluna 5",
-// rows and columns counted from 1, row 1 the lowest speed, column 1 the lowest load).
-QString fieldControl(int field);
-QString fieldLabel(int field);
+// A field's control and what a tuner calls it (see mapfile::fieldLabel).
+using mapfile::fieldControl;
+using mapfile::fieldLabel;
 
 struct Difference {
     int field = 0; // 1..202

@@ -2,7 +2,7 @@
 
 #include "common/names.h"
 #include "common/numtext.h"
-#include "core/enabledset.h"
+#include "common/enabledset.h"
 #include "files/mapfile.h"
 #include "link/scanner.h"
 

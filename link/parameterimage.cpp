@@ -3,7 +3,6 @@
 #include "common/names.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
-#include "core/tunediff.h"
 #include "files/mapfilecodec.h"
 
 #include <QStringList>
@@ -71,7 +70,7 @@ template <typename F> auto namingField(const Screen &s, const QString &control, 
         return convert();
     } catch (const numtext::ConvertError &e) {
         const int k = int(mapfile::fieldControls().indexOf(control));
-        const QString label = k >= 0 ? tunediff::fieldLabel(k + 1) : QString();
+        const QString label = k >= 0 ? mapfile::fieldLabel(k + 1) : QString();
         throw numtext::ConvertError::inField(
             e, control, label.isEmpty() ? control : QStringLiteral("%1 (%2)").arg(control, label), s.text(control),
             decimals);

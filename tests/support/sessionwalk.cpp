@@ -2,7 +2,7 @@
 
 #include "common/controls.h"
 #include "common/names.h"
-#include "core/enabledset.h"
+#include "common/enabledset.h"
 #include "core/linkstatus.h"
 #include "core/offlinecore.h"
 #include "core/tunediff.h"

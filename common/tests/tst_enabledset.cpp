@@ -1,7 +1,7 @@
 // The rule from the program's state to the controls that can be pressed: one row per
 // state, with every governed control that is enabled in it; and the combinations of
 // activities in which the buttons each activity switched used to disagree with it.
-#include "core/enabledset.h"
+#include "common/enabledset.h"
 #include "fakecore.h"
 
 #include <QtTest>

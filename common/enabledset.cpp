@@ -1,4 +1,4 @@
-#include "core/enabledset.h"
+#include "common/enabledset.h"
 
 #include "common/context.h"
 

@@ -1,0 +1,27 @@
+# Run as a script (cmake -P) by the build: every folder of the code includes headers
+# only from the folders below it in VELTO_LAYERS, lowest first. A test's own code
+# (tests/ within a folder) may reach higher, as it links the whole program.
+#   cmake -DSOURCE_DIR=... -DLAYERS="common;serial;..." -DSTAMP=... -P checklayers.cmake
+set(bad "")
+list(LENGTH LAYERS count)
+math(EXPR last "${count} - 1")
+foreach(rank RANGE ${last})
+  list(GET LAYERS ${rank} folder)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
+  list(FILTER files EXCLUDE REGEX "/${folder}/tests/")
+  foreach(f ${files})
+    file(STRINGS "${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z]+/")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([a-z]+)/.*" "\\1" target "${line}")
+      list(FIND LAYERS "${target}" to)
+      if(to GREATER rank)
+        file(RELATIVE_PATH rel "${SOURCE_DIR}" "${f}")
+        string(APPEND bad "\n  ${rel}: ${line} (${folder} may include only folders below it: ${target} is above)")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "An include reaches up a layer (lowest first: ${LAYERS}):${bad}")
+endif()
+file(TOUCH "${STAMP}")
