@@ -25,8 +25,12 @@ namespace {
 
 const QString interruptedLine =
     QStringLiteral(" O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
-const QString vanished = QStringLiteral("\n O cabo ou o adaptador foi desconectado. ");
-const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)") + vanished;
+// The loss's box: the port's error, then the line that names the port.
+QString vanished(const QString &port)
+{
+    return QStringLiteral("\n O cabo ou o adaptador da porta %1 foi desconectado. ").arg(port);
+}
+QString deviceGone(const QString &port) { return QStringLiteral("ReadFile function failed (win error code: 5)") + vanished(port); }
 
 // The simulator behind a fixed link path, its cable pulled and put back with its
 // control lines: its side of the line closes and the link goes; on the return the
@@ -220,7 +224,7 @@ private slots:
         QCOMPARE(w.prompt.messages.size(), 1);
         const QString box = w.prompt.messages.first();
         QVERIFY2(box.endsWith("\n" + interruptedLine), qPrintable(box));
-        QVERIFY2(box.contains(vanished), qPrintable(box));
+        QVERIFY2(box.contains(vanished(cable.link())), qPrintable(box));
         QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
         QVERIFY(!w.enabled("btnEnvia"));
         QVERIFY(w.enabled("btnSalvar"));
@@ -356,7 +360,7 @@ private slots:
         QCOMPARE(w.text("e9i"), e9iBefore);
         QCOMPARE(w.text("e5"), QStringLiteral("33"));
         // Lost while idle: the one box of the loss, nothing for the return.
-        QCOMPARE(w.prompt.messages, QStringList{deviceGone});
+        QCOMPARE(w.prompt.messages, QStringList{deviceGone(cable.link())});
     }
 
     // "&Desativar" while waiting ends the wait: the port stays closed when the device
@@ -370,7 +374,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
         QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone(cable.link())}, 1000);
         w.click("btnDesativar");
         QCOMPARE(w.status(), QStringLiteral("Desconectado"));
         QVERIFY(w.enabled("btnAtivar"));
@@ -402,7 +406,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
         QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone(cable.link())}, 1000);
         w.prompt.messages.clear();
         PortSession &session = w.form->session();
         session.timerWatch().setEnabled(false); // the test ticks the watch itself
@@ -454,7 +458,7 @@ private slots:
 
         QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(status(), lostText(cable.link()), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(openBoxes(), QStringList{deviceGone}, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(openBoxes(), QStringList{deviceGone(cable.link())}, 1000);
         QVERIFY(!screen.isEnabled("btnConfigurarTps"));
         PortSession &session = form.session();
         session.timerWatch().setEnabled(false); // the test ticks the watch itself
@@ -467,7 +471,7 @@ private slots:
                                     .arg(holder.pid());
         for (int tick = 0; tick < 3; ++tick) {
             form.guarded([&session] { session.watchTick(); });
-            QStringList both{deviceGone, refused};
+            QStringList both{deviceGone(cable.link()), refused};
             both.sort();
             QCOMPARE(openBoxes(), both);
             QCOMPARE(status(), lostText(cable.link()));
