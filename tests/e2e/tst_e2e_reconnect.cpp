@@ -5,6 +5,9 @@
 // the scanner, the recording, the edits and the undo history.
 #include "e2ewindow.h"
 
+#include "app/mappagetools.h"
+#include "app/mapview3d.h"
+
 #include "core/undo.h"
 #include "datalog/datalog.h"
 #include "serial/comport.h"
@@ -85,6 +88,17 @@ QStringList lines(const QString &path)
 
 bool isRow(const QString &line) { return !line.isEmpty() && line.at(0).isDigit(); }
 
+// The cells of both maps the scanner marks red.
+QStringList redCells(WidgetScreen &s)
+{
+    QStringList red;
+    for (int k = 0; k < 72; ++k)
+        for (const QString &cell : {QStringLiteral("e%1").arg(k), QStringLiteral("e%1i").arg(k)})
+            if (s.color(cell) == colors::red)
+                red << cell;
+    return red;
+}
+
 // The message boxes of the window that are open, by their text.
 QStringList openBoxes()
 {
@@ -142,6 +156,14 @@ private slots:
         w.click("btnGravar");
         QVERIFY(w.form->datalog().isRecording());
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= 5, 4000);
+        // Live: the marks on both maps, the throttle bar, the 3D view's dot.
+        QVERIFY(!redCells(w.screen()).isEmpty());
+        QVERIFY(w.enabled("BarraTps"));
+        w.click("btnVista3D");
+        MapView3D *view = w.form->mapPageTools().view3D();
+        QVERIFY(view);
+        view->refresh();
+        QVERIFY(view->surface()->data().marked >= 0);
 
         QVERIFY(cable.unplug());
         QElapsedTimer clock;
@@ -155,6 +177,14 @@ private slots:
             QCOMPARE(w.text(readout), QString());
         for (const char *device : {"eScannerBomba", "eScannerEletro", "eScannerAr"})
             QCOMPARE(w.screen().fontColor(device), colors::silver);
+        // Nor do the cell marks, the throttle bar (empty and greyed) or the 3D view's dot.
+        QCOMPARE(redCells(w.screen()), QStringList());
+        QCOMPARE(w.screen().barPosition("BarraTps"),
+                 std::min(w.screen().barMin("BarraTps"), w.screen().barMax("BarraTps")));
+        QVERIFY(!w.enabled("BarraTps"));
+        view->refresh();
+        QCOMPARE(view->surface()->data().marked, -1);
+        QVERIFY(view->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-lost-3d.png"));
         QVERIFY(w.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-lost.png"));
         QVERIFY(w.form->datalog().isRecording());
         QVERIFY(w.enabled("btnDesativar"));
@@ -174,6 +204,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
         qInfo("scanner running again %lld ms after the device came back", clock.elapsed());
         QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") == "3000", 4000); // live again
+        QTRY_VERIFY_WITH_TIMEOUT(!redCells(w.screen()).isEmpty(), 3000);
+        QVERIFY(w.enabled("BarraTps"));
+        view->refresh();
+        QVERIFY(view->surface()->data().marked >= 0);
+        QVERIFY(w.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-back.png"));
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= rowsAtLoss + 5, 4000);
         QVERIFY(w.form->datalog().isRecording());
         QCOMPARE(w.prompt.messages, QStringList());
