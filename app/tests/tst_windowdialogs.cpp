@@ -106,6 +106,26 @@ private slots:
         QVERIFY(!w.form.isVisible());
     }
 
+    // "Salvar" in the close question, then "Cancel" in the save dialog: nothing is
+    // written and the window stays open with its changes.
+    void closeKeepsTheWindowWhenTheSaveIsCancelled()
+    {
+        RealWindow w;
+        w.s.setText("e0", "35");
+        QString text;
+        answerBox("Salvar", &text);
+        answerFileDialog(QString());
+        w.form.close();
+        QVERIFY(!text.isEmpty());
+        QVERIFY(w.form.isVisible());
+        QVERIFY(w.form.controller().unsaved());
+        QCOMPARE(w.s.text("e0"), QString("35"));
+        QVERIFY(!QApplication::activeModalWidget());
+        answerBox("Sair sem salvar", &text);
+        w.form.close();
+        QVERIFY(!w.form.isVisible());
+    }
+
     // A refusal reaches the user in the real message box, in Portuguese, with OK.
     void refusalInTheRealMessageBox()
     {
