@@ -205,8 +205,10 @@ std::optional<QString> Controller::portLost(const QString &error, bool shown)
     }
     if (calibration) // one box tells both
         message = (message ? *message + QLatin1Char('\n') : QString()) + TpsCalibration::lostMessage();
-    if (state_.scannerActive)
+    if (state_.scannerActive) {
+        scanner_->linkLost();
         scanner_->Button3Click();
+    }
     ctx_.timer1.setEnabled(false); // no stop command onto a device that is gone
     receiver_->cancelReadBack();
     return message;

@@ -4,6 +4,8 @@
 #include "common/numtext.h"
 #include "link/frames.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString captionOn = QStringLiteral("Ativar &Scanner");   // shown while the scanner is off
@@ -96,6 +98,18 @@ void Scanner::Timer1Timer()
     ctx_.port.write(frames::command(polling ? frames::ScannerPoll : frames::ScannerStop));
 }
 
+void Scanner::linkLost()
+{
+    Screen &s = ctx_.screen;
+    for (int &m : marked_) {
+        paintCell(s, m, colors::black);
+        m = none;
+    }
+    const QString bar = QStringLiteral("BarraTps");
+    s.setBarPosition(bar, std::min(s.barMin(bar), s.barMax(bar)));
+    s.setEnabled(bar, false);
+}
+
 void Scanner::liveDataA(const std::array<std::uint8_t, 8> &p)
 {
     LiveValues &v = values_;
@@ -172,6 +186,7 @@ void Scanner::show(const LiveValues &v, unsigned parts)
         s.setText(QStringLiteral("eAtuadorML"), plain(v.idleActuator));
         s.setText(QStringLiteral("eValorSonda"), plain(v.probeMv));
         s.setBarPosition(QStringLiteral("BarraTps"), v.tpsReading / 4);
+        s.setEnabled(QStringLiteral("BarraTps"), true); // greyed while the link was lost
         s.setText(QStringLiteral("eValorTps"),
                   numtext::formatFloat(QStringLiteral("0.00 "), v.tpsVolts()));
         s.setText(QStringLiteral("eColunaTps"), plain(v.columnTps));

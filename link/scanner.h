@@ -13,6 +13,10 @@ public:
     explicit Scanner(Context &ctx);
     void Button3Click();
     void Timer1Timer();
+    // The link went while the scanner ran: the red marks leave the cells and the
+    // throttle bar empties and greys, so that nothing on the map page looks live. The
+    // first live frames put them back.
+    void linkLost();
     // Decoders of the live-data frames. hasPayload false: a short read, nothing decoded.
     void liveDataA(const std::array<std::uint8_t, 8> &p); // kind 29
     void liveDataB(const std::array<std::uint8_t, 8> &p); // kind 30

@@ -8,7 +8,6 @@
 #include <array>
 #include <cmath>
 #include <QStringList>
-#include <stdexcept>
 
 CellRect CellRect::spanning(int row1, int column1, int row2, int column2)
 {
@@ -92,14 +91,27 @@ bool parseUserNumber(const QString &text, long double *value)
     return numtext::tryParseFloat(t, value);
 }
 
+QString fieldName(MapId map, int row, int column)
+{
+    return QStringLiteral("%1 (%2 linha %3 coluna %4)")
+        .arg(cellName(map, row, column), map == MapId::Ignition ? QStringLiteral("ignição") : QStringLiteral("injeção"))
+        .arg(row + 1)
+        .arg(column + 1);
+}
+
+long double cellNumber(MapId map, int row, int column, const QString &text)
+{
+    try {
+        return numtext::parseFloat(text);
+    } catch (const numtext::ConvertError &e) {
+        throw numtext::ConvertError::inField(e, cellName(map, row, column), fieldName(map, row, column), text,
+                                             map == MapId::Ignition ? 0 : 1);
+    }
+}
+
 long double cellValue(const Screen &screen, MapId map, int row, int column)
 {
-    const QString text = screen.text(cellName(map, row, column));
-    long double v = 0;
-    if (!numtext::tryParseFloat(text, &v))
-        throw std::runtime_error(
-            QStringLiteral(" Atenção ! !  A %1 não tem um número: '%2'.  ").arg(place(map, row, column), text).toStdString());
-    return v;
+    return cellNumber(map, row, column, screen.text(cellName(map, row, column)));
 }
 
 } // namespace cells

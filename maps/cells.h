@@ -67,8 +67,12 @@ QString toolText(const Scale &s, long double value);
 // around it; false for anything else.
 bool parseUserNumber(const QString &text, long double *value);
 
-// The value a cell's text holds; throws the one message naming the cell when it is
-// no number.
+// How a message names a cell: its control and place ("e12i (injeção linha 2 coluna 5)").
+QString fieldName(MapId map, int row, int column);
+// The number a cell's text holds. A text that is no number throws the conversion's
+// own error with a line under it that names the cell and shows what it holds.
+long double cellNumber(MapId map, int row, int column, const QString &text);
+// The value a cell's text holds, as cellNumber.
 long double cellValue(const Screen &screen, MapId map, int row, int column);
 
 } // namespace cells

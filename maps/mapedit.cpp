@@ -30,7 +30,32 @@ QStringList changeFields()
     return list;
 }
 
-long double valueOf(const Screen &s, const QString &name) { return numtext::parseFloat(s.text(name)); }
+// A number of the bulk change. A text that is no number throws the conversion's own
+// error with a line under it naming the field ("eC3inj (alteração da coluna 4 do mapa
+// de injeção)") and showing what it holds.
+long double valueOf(const Screen &s, const QString &name, const QString &description)
+{
+    const QString text = s.text(name);
+    try {
+        return numtext::parseFloat(text);
+    } catch (const numtext::ConvertError &e) {
+        throw numtext::ConvertError::inField(e, name, QStringLiteral("%1 (%2)").arg(name, description), text, 1);
+    }
+}
+
+QString mapName(MapId map) { return map == MapId::Ignition ? QStringLiteral("ignição") : QStringLiteral("injeção"); }
+
+long double columnChange(const Screen &s, MapId map, int c)
+{
+    const QString name = map == MapId::Ignition ? names::ignitionColumnField(c) : names::injectionColumnField(c);
+    return valueOf(s, name, QStringLiteral("alteração da coluna %1 do mapa de %2").arg(c + 1).arg(mapName(map)));
+}
+
+long double rowChange(const Screen &s, MapId map, int r)
+{
+    const QString name = map == MapId::Ignition ? names::ignitionRowField(r) : names::injectionRowField(r);
+    return valueOf(s, name, QStringLiteral("alteração da linha %1 do mapa de %2").arg(r + 1).arg(mapName(map)));
+}
 
 } // namespace
 
@@ -69,10 +94,10 @@ void MapEdit::btnAlterarClick()
     const long double injectionMax = cells::limits(MapId::Injection).max;
     for (int k = 0; k < 72; ++k) {
         const int r = k / 8, c = k % 8;
-        const long double v = valueOf(s, names::injectionCell(k));
-        const long double a = valueOf(s, "eAlterar");
-        const long double col = valueOf(s, names::injectionColumnField(c));
-        const long double row = valueOf(s, names::injectionRowField(r));
+        const long double v = cells::cellValue(s, MapId::Injection, r, c);
+        const long double a = valueOf(s, "eAlterar", QStringLiteral("Alterar todo o Mapa de Injeção"));
+        const long double col = columnChange(s, MapId::Injection, c);
+        const long double row = rowChange(s, MapId::Injection, r);
         // The percentages add up before they scale the cell.
         const long double value = (row + (a + col) + 100.0L) / 100.0L * v;
         QString text = numtext::formatFloat("0.0; -0.0; 0.0", value);
@@ -82,10 +107,10 @@ void MapEdit::btnAlterarClick()
     }
     for (int k = 0; k < 72; ++k) {
         const int r = k / 8, c = k % 8;
-        const long double v = valueOf(s, names::ignitionCell(k));
-        const long double a = valueOf(s, "eAltera");
-        const long double col = valueOf(s, names::ignitionColumnField(c));
-        const long double row = valueOf(s, names::ignitionRowField(r));
+        const long double v = cells::cellValue(s, MapId::Ignition, r, c);
+        const long double a = valueOf(s, "eAltera", QStringLiteral("Alterar todo o Mapa de Ignição"));
+        const long double col = columnChange(s, MapId::Ignition, c);
+        const long double row = rowChange(s, MapId::Ignition, r);
         const long double value = ((a + col) + row) + v;
         QString text = numtext::formatGeneral(value);
         const long double x = numtext::parseFloat(text);

@@ -2,6 +2,7 @@
 
 #include "common/names.h"
 #include "common/numtext.h"
+#include "maps/cells.h"
 
 #include <QStringList>
 
@@ -14,7 +15,7 @@ long double views::dutyFactor(int row)
 
 QString views::convertedCell(const QString &text, int k, bool toPercent)
 {
-    const long double v = numtext::parseFloat(text);
+    const long double v = cells::cellNumber(MapId::Injection, k / 8, k % 8, text);
     const long double factor = views::dutyFactor(k / 8);
     const long double converted = toPercent ? v * factor : v / factor;
     const long double readBack = numtext::parseFloat(numtext::formatGeneral(converted));

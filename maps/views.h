@@ -20,6 +20,6 @@ namespace views {
 // one crankshaft revolution at 500, 900, 1800, 2700, ... 7200 rpm (rpm / 600).
 long double dutyFactor(int row);
 // Injection cell k's text in the other view, as a conversion writes it; throws the
-// number's own error for a text that is no number.
+// number's own error for a text that is no number, with the line naming the cell.
 QString convertedCell(const QString &text, int k, bool toPercent);
 } // namespace views

@@ -194,7 +194,10 @@ QString explainPortError(int code, int osError, const QString &devicePath)
     case EIO:
     case ENXIO:
     case ENODEV:
-        return QStringLiteral(" O cabo ou o adaptador foi desconectado. ");
+        // The port is named: with two adapters on the car a tuner must know which went.
+        if (devicePath.isEmpty())
+            return QStringLiteral(" O cabo ou o adaptador foi desconectado. ");
+        return QStringLiteral(" O cabo ou o adaptador da porta %1 foi desconectado. ").arg(devicePath);
     case ENOENT:
         if (!opening)
             break;

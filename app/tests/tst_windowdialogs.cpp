@@ -1,9 +1,12 @@
 // The window's dialog paths end to end: the real window with its own prompt, each box
 // or file dialog it opens found and answered as a user answers it (typing into it,
 // pressing its buttons), and what the window did afterwards.
+#include "app/comparedialog.h"
 #include "app/form1.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
+#include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 #include "realdialog.h"
 
 #include <QAbstractButton>
@@ -15,6 +18,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -32,48 +36,6 @@ struct RealWindow {
     WidgetScreen &s = form.widgetScreen();
     void click(const char *name) { QTest::mouseClick(s.get<QAbstractButton>(name), Qt::LeftButton); }
 };
-
-// Types path into the file dialog's name field and presses its accept button ("Save",
-// "Open"), or presses its "Cancel" button when path is empty.
-void answerFileDialog(const QString &path)
-{
-    RealDialog::answerNext<QFileDialog>([path](QFileDialog *d) {
-        auto *buttons = d->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-        QVERIFY(buttons);
-        if (path.isEmpty()) {
-            QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
-            return;
-        }
-        auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        QVERIFY(name);
-        // The whole name at once: typed key by key, the folder completer adds to it.
-        name->setFocus();
-        name->setText(path);
-        QAbstractButton *accept = nullptr;
-        for (QAbstractButton *b : buttons->buttons())
-            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole)
-                accept = b;
-        QVERIFY(accept);
-        accept->click();
-    });
-}
-
-// Records the message box's text and buttons and presses the one with that caption.
-void answerBox(const QString &button, QString *text, QStringList *buttons = nullptr)
-{
-    RealDialog::answerNext<QMessageBox>([button, text, buttons](QMessageBox *box) {
-        *text = box->text();
-        QAbstractButton *chosen = nullptr;
-        for (QAbstractButton *b : box->buttons()) {
-            if (buttons)
-                *buttons << b->text();
-            if (b->text() == button)
-                chosen = b;
-        }
-        QVERIFY(chosen);
-        QTest::mouseClick(chosen, Qt::LeftButton);
-    });
-}
 
 } // namespace
 
@@ -144,6 +106,26 @@ private slots:
         QVERIFY(!w.form.isVisible());
     }
 
+    // "Salvar" in the close question, then "Cancel" in the save dialog: nothing is
+    // written and the window stays open with its changes.
+    void closeKeepsTheWindowWhenTheSaveIsCancelled()
+    {
+        RealWindow w;
+        w.s.setText("e0", "35");
+        QString text;
+        answerBox("Salvar", &text);
+        answerFileDialog(QString());
+        w.form.close();
+        QVERIFY(!text.isEmpty());
+        QVERIFY(w.form.isVisible());
+        QVERIFY(w.form.controller().unsaved());
+        QCOMPARE(w.s.text("e0"), QString("35"));
+        QVERIFY(!QApplication::activeModalWidget());
+        answerBox("Sair sem salvar", &text);
+        w.form.close();
+        QVERIFY(!w.form.isVisible());
+    }
+
     // A refusal reaches the user in the real message box, in Portuguese, with OK.
     void refusalInTheRealMessageBox()
     {
@@ -162,6 +144,64 @@ private slots:
         QCOMPARE(buttons, QStringList("OK"));
         QCOMPARE(w.s.text("e0"), before);
         bad.remove();
+    }
+
+    // "Comparar" through the real open dialog: "Cancel" opens nothing; a map file opens
+    // the compare dialog with the fields that differ, and a double-click on a row shows
+    // that field; a file that does not load is told in the real box and the open
+    // compare dialog stays as it was.
+    void compareThroughTheRealDialogs()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("outro mapa.txt");
+        RealWindow w;
+        Tune other = w.form.controller().mapFile().screenTune();
+        other.texts[mapfile::fieldControls().indexOf("e21")] = "19";
+        other.tpsMin = 150;
+        MapFile::writeFile(path, mapfile::encodeLine(other.fields()));
+        w.form.pages()->setCurrentWidget(w.s.widget("TabSheet2"));
+
+        answerFileDialog(QString());
+        w.click("btnComparar");
+        QVERIFY(!w.form.compareDialog());
+        QVERIFY(!QApplication::activeModalWidget());
+
+        answerFileDialog(path);
+        w.click("btnComparar");
+        CompareDialog *dialog = w.form.compareDialog();
+        QVERIFY(dialog);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QCOMPARE(dialog->windowTitle(), QString("Comparar com outro mapa.txt"));
+        QTableWidget *table = dialog->table();
+        QStringList rows;
+        for (int r = 0; r < table->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < table->columnCount(); ++c)
+                cells << table->item(r, c)->text();
+            rows << cells.join(" | ");
+        }
+        QCOMPARE(rows, QStringList({"30 | e21 | ignição linha 3 coluna 6 | 28 | 19",
+                                    "201 | tpsMin | TPS mínimo | 130 | 150"}));
+        QVERIFY(!w.form.controller().unsaved()); // comparing changes nothing
+        const QPoint row0 = table->visualItemRect(table->item(0, 2)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, row0);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, row0);
+        QTRY_COMPARE(w.form.pages()->currentWidget(), w.s.widget("TabSheet1"));
+        QCOMPARE(w.form.focusWidget(), w.s.widget("e21"));
+
+        const QString bad = dir.filePath("ruim.txt");
+        MapFile::writeFile(bad, "TPS X RPM;20\r\n");
+        w.form.pages()->setCurrentWidget(w.s.widget("TabSheet2"));
+        QString text;
+        QStringList buttons;
+        answerFileDialog(bad);
+        answerBox("OK", &text, &buttons); // after the file dialog
+        w.click("btnComparar");
+        QTRY_VERIFY(!text.isEmpty());
+        QCOMPARE(text, QString(" Atenção ! !  Arquivo de mapa inválido: 2 campos em vez de 202. Nada foi carregado.  "));
+        QCOMPARE(buttons, QStringList("OK"));
+        QCOMPARE(w.form.compareDialog(), dialog);
+        QVERIFY(!QApplication::activeModalWidget());
     }
 };
 

@@ -221,20 +221,17 @@ private slots:
         QTest::addColumn<QString>("message"); // %1: the port
         QTest::newRow("write") << "write"
                                << "velto-cli: ReadFile function failed (win error code: 5)\n"
-                                  "O cabo ou o adaptador foi desconectado.\n"
-                                  "Porta: %1\n"
+                                  "O cabo ou o adaptador da porta %1 foi desconectado.\n"
                                   "O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente.\n"
                                   "O comando de fim não foi enviado: o módulo mantém o conjunto que tinha.\n";
         QTest::newRow("write --verify") << "verify"
                                         << "velto-cli: ReadFile function failed (win error code: 5)\n"
-                                           "O cabo ou o adaptador foi desconectado.\n"
-                                           "Porta: %1\n"
+                                           "O cabo ou o adaptador da porta %1 foi desconectado.\n"
                                            "A leitura foi interrompida. O envio tinha terminado com o comando de "
                                            "fim; a verificação não terminou.\n";
         QTest::newRow("read") << "read"
                               << "velto-cli: ReadFile function failed (win error code: 5)\n"
-                                 "O cabo ou o adaptador foi desconectado.\n"
-                                 "Porta: %1\n"
+                                 "O cabo ou o adaptador da porta %1 foi desconectado.\n"
                                  "A leitura foi interrompida. Nada foi gravado.\n";
     }
     void cutByUnplug()

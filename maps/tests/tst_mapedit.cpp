@@ -236,15 +236,34 @@ void TestMapEdit::failedChangeChangesNothing_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty eAlterar") << "eAlterar" << "" << "'' is not a valid floating point value";
-    QTest::newRow("injection row field") << "eL8inj" << "--" << "'--' is not a valid floating point value";
-    QTest::newRow("injection column field") << "eC7inj" << "1.5" << "'1.5' is not a valid floating point value";
-    QTest::newRow("last injection cell") << "e71i" << "8,1a" << "'8,1a' is not a valid floating point value";
-    QTest::newRow("eAltera") << "eAltera" << "x" << "'x' is not a valid floating point value";
-    QTest::newRow("ignition column field") << "eC0ig" << " " << "' ' is not a valid floating point value";
-    QTest::newRow("ignition row field") << "eL4ig" << "1,,5" << "'1,,5' is not a valid floating point value";
-    QTest::newRow("last ignition cell") << "e71" << "" << "'' is not a valid floating point value";
-    QTest::newRow("middle ignition cell") << "e33" << "3O" << "'3O' is not a valid floating point value";
+    // The conversion's own line, then the field and what it holds.
+    QTest::newRow("empty eAlterar") << "eAlterar" << ""
+                                    << "'' is not a valid floating point value\nO campo eAlterar (Alterar todo o Mapa "
+                                       "de Injeção) está vazio: escreva um número.";
+    QTest::newRow("injection row field") << "eL8inj" << "--"
+                                         << "'--' is not a valid floating point value\nO campo eL8inj (alteração da "
+                                            "linha 9 do mapa de injeção) contém \"--\", que não é um número.";
+    QTest::newRow("injection column field") << "eC7inj" << "1.5"
+                                            << "'1.5' is not a valid floating point value\nO campo eC7inj (alteração "
+                                               "da coluna 8 do mapa de injeção) contém \"1.5\", que não é um número.";
+    QTest::newRow("last injection cell") << "e71i" << "8,1a"
+                                         << "'8,1a' is not a valid floating point value\nO campo e71i (injeção linha "
+                                            "9 coluna 8) contém \"8,1a\", que não é um número.";
+    QTest::newRow("eAltera") << "eAltera" << "x"
+                             << "'x' is not a valid floating point value\nO campo eAltera (Alterar todo o Mapa de "
+                                "Ignição) contém \"x\", que não é um número.";
+    QTest::newRow("ignition column field") << "eC0ig" << " "
+                                           << "' ' is not a valid floating point value\nO campo eC0ig (alteração da "
+                                              "coluna 1 do mapa de ignição) está vazio: escreva um número.";
+    QTest::newRow("ignition row field") << "eL4ig" << "1,,5"
+                                        << "'1,,5' is not a valid floating point value\nO campo eL4ig (alteração da "
+                                           "linha 5 do mapa de ignição) contém \"1,,5\", que não é um número.";
+    QTest::newRow("last ignition cell") << "e71" << ""
+                                        << "'' is not a valid floating point value\nO campo e71 (ignição linha 9 "
+                                           "coluna 8) está vazio: escreva um número.";
+    QTest::newRow("middle ignition cell") << "e33" << "3O"
+                                          << "'3O' is not a valid floating point value\nO campo e33 (ignição linha 5 "
+                                             "coluna 2) contém \"3O\", que não é um número.";
 }
 
 // A bulk change applies to every cell of both maps or to none.
@@ -368,7 +387,8 @@ void TestMapEdit::leaveEditModeWithBadPercentCell()
     views.btnPercentualClick();
     rig.screen.setText("e20i", "");
     rig.guarded([&] { edit.btnVoltarTelaPrincipalClick(); });
-    QCOMPARE(rig.prompt.messages, QStringList{"'' is not a valid floating point value"});
+    QCOMPARE(rig.prompt.messages, QStringList{"'' is not a valid floating point value\nO campo e20i (injeção linha 3 "
+                                              "coluna 5) está vazio: escreva um número."});
     QVERIFY(rig.state.percentView);
     QVERIFY(rig.screen.isVisible("GroupBox10"));
     QVERIFY(rig.screen.isVisible("btnVoltarTelaPrincipal"));

@@ -393,13 +393,56 @@ private slots:
         // A cell that holds no number stops a tool that reads it, before any change.
         rig.screen.setText("e13", "1a");
         rig.guarded([&] { tools.run(MapTool::Smooth, MapId::Ignition, CellRect{0, 0, 0, 7}); });
-        QCOMPARE(rig.prompt.messages.last(),
-                 QString(" Atenção ! !  A linha 2, coluna 6 do mapa de ignição não tem um número: '1a'.  "));
+        QCOMPARE(rig.prompt.messages.last(), QString("'1a' is not a valid floating point value\nO campo e13 (ignição "
+                                                     "linha 2 coluna 6) contém \"1a\", que não é um número."));
         QCOMPARE(rig.screen.text("e0"), QString("10"));
         // Setting a value reads no cell: it mends one.
         rig.prompt.textAnswers = {QString("12")};
         tools.run(MapTool::SetValue, MapId::Ignition, CellRect{1, 5, 1, 5});
         QCOMPARE(rig.screen.text("e13"), QString("12"));
+    }
+
+    // Each tool that reads a cell holding no number stops before any change; its message
+    // is the conversion's line, then the cell named with what it holds.
+    void cellWithoutNumberNamedByEveryTool_data()
+    {
+        QTest::addColumn<MapTool>("tool");
+        QTest::addColumn<MapId>("map");
+        QTest::addColumn<bool>("percent");
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        const QString notNumber = QStringLiteral("'%1' is not a valid floating point value\nO campo %2 contém \"%1\", "
+                                                 "que não é um número.");
+        const QString empty =
+            QStringLiteral("'%1' is not a valid floating point value\nO campo %2 está vazio: escreva um número.");
+        QTest::newRow("interpolate, corner of the ignition map")
+            << MapTool::Interpolate << MapId::Ignition << false << "e71" << "5O"
+            << notNumber.arg("5O", "e71 (ignição linha 9 coluna 8)");
+        QTest::newRow("smooth, injection neighbour") << MapTool::Smooth << MapId::Injection << false << "e9i" << "8.5"
+                                                     << notNumber.arg("8.5", "e9i (injeção linha 2 coluna 2)");
+        QTest::newRow("add, empty ignition cell")
+            << MapTool::Add << MapId::Ignition << false << "e0" << "" << empty.arg("", "e0 (ignição linha 1 coluna 1)");
+        QTest::newRow("multiply, percent view") << MapTool::Multiply << MapId::Injection << true << "e63i" << "12 %"
+                                                << notNumber.arg("12 %", "e63i (injeção linha 8 coluna 8)");
+    }
+    void cellWithoutNumberNamedByEveryTool()
+    {
+        QFETCH(MapTool, tool);
+        QFETCH(MapId, map);
+        QFETCH(bool, percent);
+        QFETCH(QString, cell);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.state.percentView = percent;
+        MapTools tools(rig.ctx);
+        rig.screen.setText(cell, text);
+        const QStringList before = allTexts(rig.screen);
+        rig.prompt.textAnswers = {QString("2")};
+        rig.guarded([&] { tools.run(tool, map, CellRect::whole()); });
+        QCOMPARE(rig.prompt.messages, QStringList{message});
+        QCOMPARE(allTexts(rig.screen), before);
     }
 
     // Against the exact bilinear value in whole units, rounded half away from zero.

@@ -212,16 +212,22 @@ void TestViews::failedConversionChangesNothing_data()
     QTest::addColumn<QString>("repaired");
     QTest::addColumn<QString>("repairedResult");
     QTest::addColumn<QString>("message");
+    // The conversion's own line, then the cell and what it holds.
     QTest::newRow("percent, empty first cell") << true << true << 0 << "" << "3,5" << "2,9"
-                                               << "'' is not a valid floating point value";
+                                               << "'' is not a valid floating point value\nO campo e0i (injeção "
+                                                  "linha 1 coluna 1) está vazio: escreva um número.";
     QTest::newRow("percent, last cell") << true << false << 71 << "8,1x" << "8,1" << "97,2"
-                                        << "'8,1x' is not a valid floating point value";
+                                        << "'8,1x' is not a valid floating point value\nO campo e71i (injeção linha 9 "
+                                           "coluna 8) contém \"8,1x\", que não é um número.";
     QTest::newRow("percent, point for comma") << true << true << 40 << "7.6" << "7,6" << "57,0"
-                                              << "'7.6' is not a valid floating point value";
+                                              << "'7.6' is not a valid floating point value\nO campo e40i (injeção "
+                                                 "linha 6 coluna 1) contém \"7.6\", que não é um número.";
     QTest::newRow("ms, empty middle cell") << false << true << 36 << "" << "44,4" << "7,4"
-                                           << "'' is not a valid floating point value";
+                                           << "'' is not a valid floating point value\nO campo e36i (injeção linha 5 "
+                                              "coluna 5) está vazio: escreva um número.";
     QTest::newRow("ms, last cell") << false << false << 71 << "abc" << "97,2" << "8,1"
-                                   << "'abc' is not a valid floating point value";
+                                   << "'abc' is not a valid floating point value\nO campo e71i (injeção linha 9 "
+                                      "coluna 8) contém \"abc\", que não é um número.";
 }
 
 // A cell that does not convert leaves the map in the units it had and every other

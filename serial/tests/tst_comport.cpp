@@ -802,7 +802,7 @@ void TestComPort::deviceGoneIsReportedOnceWithoutSpinning()
     pty.closeMaster();
     QTRY_COMPARE(log.errorCodes.size(), 1);
     QCOMPARE(log.events,
-             QStringList({"open", "error ReadFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. "}));
+             QStringList({"open", "error ReadFile function failed (win error code: 5)\n O cabo ou o adaptador da porta " + pty.slaveName() + " foi desconectado. "}));
 
     // The thread has stopped watching the device: no more hand-overs, no CPU.
     const int handOvers = port.comThread()->handOverCount();
@@ -815,10 +815,10 @@ void TestComPort::deviceGoneIsReportedOnceWithoutSpinning()
     QVERIFY(port.Connected());
 
     QCOMPARE(ecomPortOf([&] { port.Write("x"); }),
-             QStringLiteral("WriteFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. "));
+             "WriteFile function failed (win error code: 5)\n O cabo ou o adaptador da porta " + pty.slaveName() + " foi desconectado. ");
     QByteArray s;
     QCOMPARE(ecomPortOf([&] { port.Read(s, 12); }),
-             QStringLiteral("ReadFile function failed (win error code: 5)\n O cabo ou o adaptador foi desconectado. "));
+             "ReadFile function failed (win error code: 5)\n O cabo ou o adaptador da porta " + pty.slaveName() + " foi desconectado. ");
 
     port.Close();
     QVERIFY(!port.Connected());

@@ -160,9 +160,10 @@ void TestPortErrors::openingNoSuchPort()
 // The cable pulled: the master of the pseudo-terminal closed under an open port.
 void TestPortErrors::deviceGone()
 {
-    const QString gone = QStringLiteral(" O cabo ou o adaptador foi desconectado. ");
     PtyPair pty;
     QVERIFY(pty.isValid());
+    // The line names the port, as the user chose it.
+    const QString gone = QStringLiteral(" O cabo ou o adaptador da porta %1 foi desconectado. ").arg(pty.slaveName());
     TComPort port;
     port.setPort(pty.slaveName());
     port.Open();

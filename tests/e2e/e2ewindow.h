@@ -21,6 +21,9 @@
 struct E2E {
     SimProcess sim;
     FakePrompt prompt;
+    // True: the window shows its own boxes and file dialogs (answered with realdialog.h),
+    // prompt stays unused.
+    bool realDialogs = false;
     std::unique_ptr<TForm1> form;
 
     explicit E2E(const QStringList &simArguments = {}) : sim(simArguments) {}
@@ -29,7 +32,7 @@ struct E2E {
     {
         if (!sim.start())
             return false;
-        form = std::make_unique<TForm1>(&prompt, QStringList{sim.devicePath()});
+        form = std::make_unique<TForm1>(realDialogs ? nullptr : &prompt, QStringList{sim.devicePath()});
         form->show();
         return true;
     }

@@ -6,6 +6,7 @@
 #include "datalog/recorder.h"
 #include "session/portsession.h"
 #include "e2ewindow.h"
+#include "realdialog.h"
 #include "core/undo.h"
 #include "files/mapfile.h"
 
@@ -43,12 +44,19 @@ QString channel(const logformat::Log &, const QList<QByteArray> &row, const QStr
     return QString::fromUtf8(row[logformat::channels().indexOf(name)]).replace('.', ',');
 }
 
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestE2EDatalog : public QObject {
     Q_OBJECT
 private slots:
     void recordAndPlayBack();
+    void recordAndOpenThroughTheRealDialogs();
 };
 
 void TestE2EDatalog::recordAndPlayBack()
@@ -191,6 +199,106 @@ void TestE2EDatalog::recordAndPlayBack()
     e.click("btnFecharRegistro");
     QVERIFY(!e.screen().isVisible("Gauge1"));
     QVERIFY(e.screen().isVisible("GroupBox3"));
+}
+
+// "Gravar" and "Abrir registro" in the real window, answered in its real dialogs:
+// "Cancel" in the save dialog records nothing; a map already beside the log is asked
+// about in the real box ("Cancelar" records nothing and leaves that map, "Substituir"
+// records and writes the module's set there); the open dialog plays the log, and a log
+// with a bad line opens with the real box that names the line.
+void TestE2EDatalog::recordAndOpenThroughTheRealDialogs()
+{
+    QTemporaryDir dir;
+    E2E e({"--rate", "50"});
+    e.realDialogs = true;
+    QVERIFY(e.start());
+    e.activate();
+    e.form->pages()->setCurrentIndex(0);
+    // The module's set read back: "Gravar" writes it beside the log at once.
+    e.click("Button6");
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->controller().history().moduleSet().has_value(), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(!e.screen().isVisible("pnAguarde") && e.enabled("Button3"), 6000);
+    e.click("Button3");
+    QTRY_VERIFY_WITH_TIMEOUT(e.enabled("btnGravar"), 4000);
+
+    const QString path = dir.filePath("volta.msl");
+    answerFileDialog(QString());
+    e.click("btnGravar");
+    QVERIFY(!e.form->datalog().isRecording());
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!QApplication::activeModalWidget());
+
+    const QString tunePath = Recorder::tunePath(path);
+    {
+        QFile old(tunePath);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("antigo");
+    }
+    QString text;
+    QStringList buttons;
+    answerFileDialog(path);
+    answerBox("Cancelar", &text, &buttons); // after the file dialog
+    e.click("btnGravar");
+    QCOMPARE(text, QString("O mapa %1 já existe ao lado do registro. Deseja substituí-lo pelo mapa do módulo?")
+                       .arg(tunePath));
+    QCOMPARE(buttons, QStringList({"Substituir", "Cancelar"}));
+    QVERIFY(!e.form->datalog().isRecording());
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(contents(tunePath), QByteArray("antigo"));
+
+    answerFileDialog(path);
+    answerBox("Substituir", &text);
+    e.click("btnGravar");
+    QVERIFY(e.form->datalog().isRecording());
+    QCOMPARE(e.text("lbEstadoRegistro"), QString("● Gravando 00:00 — volta.msl"));
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->datalog().recorder().rows() >= 5, 8000);
+    e.click("btnParar");
+    QVERIFY(!e.form->datalog().isRecording());
+    QCOMPARE(contents(tunePath), MapFile::bytesOf(*e.form->controller().history().moduleSet()));
+    const logformat::Log recorded = logformat::read(path);
+    QCOMPARE(recorded.badLines, 0);
+    QVERIFY(recorded.rows.size() >= 5);
+    e.click("Button3");
+    QTRY_VERIFY_WITH_TIMEOUT(!e.form->timer1().isEnabled(), 3000);
+
+    // "Abrir registro": "Cancel" opens nothing; the log chosen plays.
+    answerFileDialog(QString());
+    e.click("btnAbrirRegistro");
+    QVERIFY(!e.form->datalog().isOpen());
+    QVERIFY(!QApplication::activeModalWidget());
+    answerFileDialog(path);
+    e.click("btnAbrirRegistro");
+    QVERIFY(e.form->datalog().isOpen());
+    QCOMPARE(e.text("lbEstadoRegistro"), QString("Reproduzindo volta.msl"));
+    QCOMPARE(e.screen().barMax("tbPosicao"), int(recorded.rows.size()) - 1);
+    QVERIFY(!QApplication::activeModalWidget());
+    e.click("btnFecharRegistro");
+    QVERIFY(!e.form->datalog().isOpen());
+
+    // A row that is no row: the log opens without it, and the real box names the line.
+    const QString damaged = dir.filePath("danificado.msl");
+    QVERIFY(QFile::copy(path, damaged));
+    {
+        QFile f(damaged);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("12x\tlixo\n");
+    }
+    const logformat::Log read = logformat::read(damaged);
+    QCOMPARE(read.badLines, 1);
+    answerFileDialog(damaged);
+    answerBox("OK", &text, &buttons);
+    buttons.clear();
+    text.clear();
+    e.click("btnAbrirRegistro");
+    QTRY_VERIFY(!text.isEmpty());
+    QCOMPARE(text, QString("O registro %1 foi aberto sem 1 linha(s): a primeira é a linha %2 (%3).")
+                       .arg(damaged)
+                       .arg(read.firstBadLine)
+                       .arg(read.firstBadReason));
+    QCOMPARE(buttons, QStringList("OK"));
+    QVERIFY(e.form->datalog().isOpen());
+    QCOMPARE(e.text("lbEstadoRegistro"), QString("Reproduzindo danificado.msl"));
+    QCOMPARE(e.screen().barMax("tbPosicao"), int(recorded.rows.size()) - 1);
 }
 
 QTEST_MAIN(TestE2EDatalog)

@@ -30,9 +30,13 @@
 
 namespace {
 
-const QString vanished = QStringLiteral("\n O cabo ou o adaptador foi desconectado. ");
-const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)") + vanished;
-const QString writeGone = QStringLiteral("WriteFile function failed (win error code: 5)") + vanished;
+// The line under the port's error names the port.
+QString vanished(const QString &port)
+{
+    return QStringLiteral("\n O cabo ou o adaptador da porta %1 foi desconectado. ").arg(port);
+}
+QString deviceGone(const QString &port) { return QStringLiteral("ReadFile function failed (win error code: 5)") + vanished(port); }
+QString writeGone(const QString &port) { return QStringLiteral("WriteFile function failed (win error code: 5)") + vanished(port); }
 const QString interruptedLine =
     QStringLiteral(" O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
 const QString attention = QStringLiteral(" Atenção ! !  ");
@@ -344,7 +348,8 @@ private slots:
         const QStringList seen = e.prompt.messages;
         qInfo("killed after frame %d; messages: %s", writtenBefore, qPrintable(seen.join(" | ")));
         QCOMPARE(seen.size(), 1);
-        QVERIFY2(seen.first() == writeGone + "\n" + interruptedLine || seen.first() == deviceGone + "\n" + interruptedLine,
+        QVERIFY2(seen.first() == writeGone(e.sim.devicePath()) + "\n" + interruptedLine ||
+                     seen.first() == deviceGone(e.sim.devicePath()) + "\n" + interruptedLine,
                  qPrintable(seen.first()));
         const int bar = e.screen().barPosition("pbCarregando");
         QVERIFY2(bar == writtenBefore || bar == writtenBefore + 1, qPrintable(QString::number(bar)));
@@ -384,9 +389,10 @@ private slots:
         QTest::qWait(3500); // longer than the read-back's watchdog
         // Whichever call of the receive event meets the vanished device first names
         // itself: the read, or the count of waiting bytes before it.
-        const QString countGone = QStringLiteral("ClearCommError function failed (win error code: 5)") + vanished;
+        const QString countGone =
+            QStringLiteral("ClearCommError function failed (win error code: 5)") + vanished(e.sim.devicePath());
         QCOMPARE(e.prompt.messages.size(), 1);
-        QVERIFY2(e.prompt.messages.first() == deviceGone || e.prompt.messages.first() == countGone,
+        QVERIFY2(e.prompt.messages.first() == deviceGone(e.sim.devicePath()) || e.prompt.messages.first() == countGone,
                  qPrintable(e.prompt.messages.first()));
         QVERIFY(!e.screen().isVisible("Panel1"));
         QVERIFY(!e.screen().isVisible("pnAguarde"));

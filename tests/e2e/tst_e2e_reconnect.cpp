@@ -5,6 +5,9 @@
 // the scanner, the recording, the edits and the undo history.
 #include "e2ewindow.h"
 
+#include "app/mappagetools.h"
+#include "app/mapview3d.h"
+
 #include "core/undo.h"
 #include "datalog/datalog.h"
 #include "serial/comport.h"
@@ -25,8 +28,12 @@ namespace {
 
 const QString interruptedLine =
     QStringLiteral(" O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
-const QString vanished = QStringLiteral("\n O cabo ou o adaptador foi desconectado. ");
-const QString deviceGone = QStringLiteral("ReadFile function failed (win error code: 5)") + vanished;
+// The loss's box: the port's error, then the line that names the port.
+QString vanished(const QString &port)
+{
+    return QStringLiteral("\n O cabo ou o adaptador da porta %1 foi desconectado. ").arg(port);
+}
+QString deviceGone(const QString &port) { return QStringLiteral("ReadFile function failed (win error code: 5)") + vanished(port); }
 
 // The simulator behind a fixed link path, its cable pulled and put back with its
 // control lines: its side of the line closes and the link goes; on the return the
@@ -80,6 +87,17 @@ QStringList lines(const QString &path)
 }
 
 bool isRow(const QString &line) { return !line.isEmpty() && line.at(0).isDigit(); }
+
+// The cells of both maps the scanner marks red.
+QStringList redCells(WidgetScreen &s)
+{
+    QStringList red;
+    for (int k = 0; k < 72; ++k)
+        for (const QString &cell : {QStringLiteral("e%1").arg(k), QStringLiteral("e%1i").arg(k)})
+            if (s.color(cell) == colors::red)
+                red << cell;
+    return red;
+}
 
 // The message boxes of the window that are open, by their text.
 QStringList openBoxes()
@@ -138,6 +156,14 @@ private slots:
         w.click("btnGravar");
         QVERIFY(w.form->datalog().isRecording());
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= 5, 4000);
+        // Live: the marks on both maps, the throttle bar, the 3D view's dot.
+        QVERIFY(!redCells(w.screen()).isEmpty());
+        QVERIFY(w.enabled("BarraTps"));
+        w.click("btnVista3D");
+        MapView3D *view = w.form->mapPageTools().view3D();
+        QVERIFY(view);
+        view->refresh();
+        QVERIFY(view->surface()->data().marked >= 0);
 
         QVERIFY(cable.unplug());
         QElapsedTimer clock;
@@ -151,6 +177,14 @@ private slots:
             QCOMPARE(w.text(readout), QString());
         for (const char *device : {"eScannerBomba", "eScannerEletro", "eScannerAr"})
             QCOMPARE(w.screen().fontColor(device), colors::silver);
+        // Nor do the cell marks, the throttle bar (empty and greyed) or the 3D view's dot.
+        QCOMPARE(redCells(w.screen()), QStringList());
+        QCOMPARE(w.screen().barPosition("BarraTps"),
+                 std::min(w.screen().barMin("BarraTps"), w.screen().barMax("BarraTps")));
+        QVERIFY(!w.enabled("BarraTps"));
+        view->refresh();
+        QCOMPARE(view->surface()->data().marked, -1);
+        QVERIFY(view->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-lost-3d.png"));
         QVERIFY(w.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-lost.png"));
         QVERIFY(w.form->datalog().isRecording());
         QVERIFY(w.enabled("btnDesativar"));
@@ -170,6 +204,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.text("Button3"), QStringLiteral("Desativar &Scanner"), 6000);
         qInfo("scanner running again %lld ms after the device came back", clock.elapsed());
         QTRY_VERIFY_WITH_TIMEOUT(w.text("eRpm") == "3000", 4000); // live again
+        QTRY_VERIFY_WITH_TIMEOUT(!redCells(w.screen()).isEmpty(), 3000);
+        QVERIFY(w.enabled("BarraTps"));
+        view->refresh();
+        QVERIFY(view->surface()->data().marked >= 0);
+        QVERIFY(w.form->pages()->widget(0)->grab().save(qEnvironmentVariable("VELTO_BUILD") + "/reconnect-back.png"));
         QTRY_VERIFY_WITH_TIMEOUT(w.form->datalog().recorder().rows() >= rowsAtLoss + 5, 4000);
         QVERIFY(w.form->datalog().isRecording());
         QCOMPARE(w.prompt.messages, QStringList());
@@ -220,7 +259,7 @@ private slots:
         QCOMPARE(w.prompt.messages.size(), 1);
         const QString box = w.prompt.messages.first();
         QVERIFY2(box.endsWith("\n" + interruptedLine), qPrintable(box));
-        QVERIFY2(box.contains(vanished), qPrintable(box));
+        QVERIFY2(box.contains(vanished(cable.link())), qPrintable(box));
         QCOMPARE(w.module(), QStringLiteral("Módulo: conteúdo desconhecido"));
         QVERIFY(!w.enabled("btnEnvia"));
         QVERIFY(w.enabled("btnSalvar"));
@@ -356,7 +395,7 @@ private slots:
         QCOMPARE(w.text("e9i"), e9iBefore);
         QCOMPARE(w.text("e5"), QStringLiteral("33"));
         // Lost while idle: the one box of the loss, nothing for the return.
-        QCOMPARE(w.prompt.messages, QStringList{deviceGone});
+        QCOMPARE(w.prompt.messages, QStringList{deviceGone(cable.link())});
     }
 
     // "&Desativar" while waiting ends the wait: the port stays closed when the device
@@ -370,7 +409,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
         QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone(cable.link())}, 1000);
         w.click("btnDesativar");
         QCOMPARE(w.status(), QStringLiteral("Desconectado"));
         QVERIFY(w.enabled("btnAtivar"));
@@ -402,7 +441,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.enabled("btnEnvia"), 3000);
         QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lostText(cable.link()), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone}, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompt.messages, QStringList{deviceGone(cable.link())}, 1000);
         w.prompt.messages.clear();
         PortSession &session = w.form->session();
         session.timerWatch().setEnabled(false); // the test ticks the watch itself
@@ -454,7 +493,7 @@ private slots:
 
         QVERIFY(cable.unplug());
         QTRY_COMPARE_WITH_TIMEOUT(status(), lostText(cable.link()), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(openBoxes(), QStringList{deviceGone}, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(openBoxes(), QStringList{deviceGone(cable.link())}, 1000);
         QVERIFY(!screen.isEnabled("btnConfigurarTps"));
         PortSession &session = form.session();
         session.timerWatch().setEnabled(false); // the test ticks the watch itself
@@ -467,7 +506,7 @@ private slots:
                                     .arg(holder.pid());
         for (int tick = 0; tick < 3; ++tick) {
             form.guarded([&session] { session.watchTick(); });
-            QStringList both{deviceGone, refused};
+            QStringList both{deviceGone(cable.link()), refused};
             both.sort();
             QCOMPARE(openBoxes(), both);
             QCOMPARE(status(), lostText(cable.link()));
