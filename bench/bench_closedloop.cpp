@@ -69,7 +69,7 @@ int main(int argc, char **argv)
     const Tune need = needTune();
     writeTune(dir.filePath("need.txt"), need);
     const QString driveStart = cycle == QLatin1String("free") ? QStringLiteral("200") : QStringLiteral("0");
-    SimProcess sim({"--drive-at", driveStart, "--cycle", cycle, "--speedup", speedup, "--rate", rate, "--seed", "1",
+    SimProcess sim({"--kind-engine", "--drive-at", driveStart, "--cycle", cycle, "--speedup", speedup, "--rate", rate, "--seed", "1",
                     "--engine", dir.filePath("need.txt")});
     if (!sim.start()) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));

@@ -21,7 +21,7 @@ void TestClosedLoop::oneRoundMovesTheMapTowardsTheNeed()
     QTemporaryDir dir;
     const Tune need = needTune(), start = startupTune();
     writeTune(dir.filePath("need.txt"), need);
-    SimProcess sim({"--drive-at", "200", "--speedup", "3", "--rate", "max", "--seed", "3", "--engine",
+    SimProcess sim({"--kind-engine", "--drive-at", "200", "--speedup", "3", "--rate", "max", "--seed", "3", "--engine",
                     dir.filePath("need.txt")});
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     const QString log = dir.filePath("a.msl"), next = dir.filePath("next.txt");
