@@ -19,6 +19,12 @@ QString CorrectionSession::liveWithoutTuneMessage()
                              "módulo e ative o Scanner de novo.");
 }
 
+QString CorrectionSession::scannerMessage()
+{
+    return QString::fromUtf8("Desative o Scanner para aplicar: o mapa não pode ser alterado com o Scanner ativo. Nada "
+                             "foi aplicado.");
+}
+
 QString CorrectionSession::busyMessage()
 {
     return QString::fromUtf8("Aguarde o fim do envio, da leitura ou da calibração do TPS. Nada foi aplicado.");
@@ -28,9 +34,19 @@ int CorrectionSession::lambdaTemperature() const { return tune_ ? correction::la
 
 void CorrectionSession::setSettings(const Settings &settings)
 {
+    if (!logs_.empty()) {
+        RecordedLogs check;
+        check.paths = logNames_;
+        for (const logformat::Log &log : logs_) {
+            logformat::Log shape;
+            shape.absent = log.absent;
+            check.logs.push_back(shape);
+        }
+        requireRuleChannels(check, settings);
+    }
     settings_ = settings;
     if (live_) {
-        liveAccumulator_ = std::make_unique<Accumulator>(settings_, lambdaTemperature());
+        liveAccumulator_ = std::make_unique<Accumulator>(settings_, tuneFacts(*tune_));
         for (const logformat::Row &r : liveRows_)
             liveAccumulator_->add(r);
     }
@@ -40,6 +56,12 @@ void CorrectionSession::setSettings(const Settings &settings)
 void CorrectionSession::openLogs(const QStringList &paths)
 {
     RecordedLogs logs = readLogs(paths);
+    requireRuleChannels(logs, settings_);
+    try {
+        tuneFacts(logs.tune);
+    } catch (const std::exception &e) {
+        throw Refused(QString::fromUtf8("O mapa %1 não serve para a correção: %2").arg(logs.tunePath, asSentence(e)));
+    }
     stopLive();
     tune_ = logs.tune;
     tuneName_ = logs.tunePath;
@@ -55,7 +77,7 @@ void CorrectionSession::startLive()
     if (!sent)
         throw Refused(liveWithoutTuneMessage());
     try {
-        correction::lambdaTemperature(*sent);
+        tuneFacts(*sent);
         suggest(Analysis{}, *sent, settings_);
     } catch (const std::exception &e) {
         throw Refused(QString::fromUtf8("O mapa do módulo não serve para a correção: %1").arg(asSentence(e)));
@@ -66,7 +88,7 @@ void CorrectionSession::startLive()
     logs_.clear();
     liveRows_.clear();
     live_ = true;
-    liveAccumulator_ = std::make_unique<Accumulator>(settings_, lambdaTemperature());
+    liveAccumulator_ = std::make_unique<Accumulator>(settings_, tuneFacts(*tune_));
     recompute();
 }
 
@@ -106,7 +128,7 @@ void CorrectionSession::recompute()
     if (liveAccumulator_ && logNames_.isEmpty()) {
         analysis_ = liveAccumulator_->analysis();
     } else {
-        Accumulator a(settings_, lambdaTemperature());
+        Accumulator a(settings_, tuneFacts(*tune_));
         for (const logformat::Log &log : logs_) {
             a.beginRun();
             for (const logformat::Row &r : log.rows)
@@ -141,6 +163,8 @@ int CorrectionSession::apply(const QList<int> &cells)
     if (controller_.historyBusy())
         throw Refused(busyMessage());
     Context &ctx = controller_.context();
+    if (ctx.state.scannerActive)
+        throw Refused(scannerMessage());
     if (ctx.state.percentView) {
         // Every cell must convert, or the return to ms would stop half way.
         for (int k = 0; k < cellCount; ++k)

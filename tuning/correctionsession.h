@@ -53,6 +53,7 @@ public:
 
     static QString liveWithoutTuneMessage();
     static QString busyMessage();
+    static QString scannerMessage();
 
 private:
     void recompute();

@@ -80,7 +80,7 @@ RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tu
             throw Refused(QString::fromUtf8(e.what()));
         }
         try {
-            requireChannels(log, path);
+            requireChannels(log, path, Settings{.warmRowsOnly = false});
         } catch (const std::exception &e) {
             throw Refused(QString::fromUtf8(e.what()));
         }
@@ -109,9 +109,20 @@ RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tu
     return out;
 }
 
+void requireRuleChannels(const RecordedLogs &logs, const Settings &settings)
+{
+    for (std::size_t i = 0; i < logs.logs.size(); ++i)
+        try {
+            requireChannels(logs.logs[i], logs.paths.value(int(i)), settings);
+        } catch (const std::exception &e) {
+            throw Refused(QString::fromUtf8(e.what()));
+        }
+}
+
 Analysis analyse(const RecordedLogs &logs, const Settings &settings)
 {
-    Accumulator a(settings, lambdaTemperature(logs.tune));
+    requireRuleChannels(logs, settings);
+    Accumulator a(settings, tuneFacts(logs.tune));
     for (const logformat::Log &log : logs.logs) {
         a.beginRun();
         for (const logformat::Row &r : log.rows)
