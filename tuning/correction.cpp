@@ -164,6 +164,7 @@ void Accumulator::add(const logformat::Row &row)
 {
     const LiveValues &v = row.values;
     ++analysis_.rows;
+    lastUsed_ = false;
     if (v.speedPosition < 0 || v.speedPosition > maxSpeedPosition || v.loadPosition < 0 ||
         v.loadPosition > maxLoadPosition || v.tpsReading < 0 || v.tpsReading > maxTps ||
         std::abs(v.correctionShort) > maxCorrection || std::abs(v.correctionLong) > maxCorrection || row.ms < 0) {
@@ -181,6 +182,7 @@ void Accumulator::add(const logformat::Row &row)
         return;
     }
     ++analysis_.used;
+    lastUsed_ = true;
     const int c = v.correctionShort + v.correctionLong;
     if (v.correctionShort != 0 || v.correctionLong != 0)
         ++analysis_.corrected;

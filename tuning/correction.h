@@ -107,6 +107,8 @@ public:
     // Lines of a log that could not be read: counted as bad values.
     void addUnreadable(std::int64_t lines);
     const Analysis &analysis() const { return analysis_; }
+    // Whether the last row added passed every filter.
+    bool lastUsed() const { return lastUsed_; }
     int minTemperature() const { return minTemperature_; }
 
 private:
@@ -119,6 +121,7 @@ private:
     int minTemperature_;
     Analysis analysis_;
     bool inRun_ = false;
+    bool lastUsed_ = false;
     std::int64_t lastMs_ = 0;
     int cell_ = -1;             // base cell of the last row
     std::int64_t cellSince_ = 0; // time of the first row in that cell

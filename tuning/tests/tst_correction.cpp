@@ -7,6 +7,7 @@
 #include "files/mapfile.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
+#include "tuning/warmup.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -234,6 +235,7 @@ private slots:
     void logsAndTheirTunes();
     void honestRules_data();
     void honestRules();
+    void warmUpPointsOnAColdLog();
 };
 
 void TestCorrection::weightsFollowTheInterpolation_data()
@@ -652,6 +654,56 @@ void TestCorrection::honestRules()
     QCOMPARE(got.cells[std::size_t(cell)].newText, newText);
     QCOMPARE(int(got.cells[std::size_t(cell)].state), state);
     QCOMPARE(got.sentence, sentence);
+}
+
+// A cold start by hand: from 25 to 95 °C, 50 steady rows a degree. The tune's curve
+// (55, 40, 30, 20, 12, 5, 0, 0 %) as CorrTemp, the ECU's whole percents between the
+// typed points; the engine needs 6, 5, 4, 4, 3, 2, 0, 0 points more, which the loop's
+// corrections make up.
+void TestCorrection::warmUpPointsOnAColdLog()
+{
+    const double curve[8] = {55, 40, 30, 20, 12, 5, 0, 0}, extra[8] = {6, 5, 4, 4, 3, 2, 0, 0};
+    auto along = [](const double *p, double t) {
+        const double x = std::clamp(t, 0.0, 105.0) / 15;
+        const int i = std::min(6, int(x));
+        return p[i] + (p[i + 1] - p[i]) * (x - i);
+    };
+    std::vector<Row> rows;
+    std::int64_t ms = 0;
+    for (int temp = 25; temp <= 95; ++temp)
+        for (int i = 0; i < 50; ++i, ms += 100) {
+            const int tempCorr = int(along(curve, 5 * (temp / 5))); // the ECU reads the curve in 5 °C steps
+            const double need = along(curve, temp) + along(extra, temp);
+            const int loop = int(std::lround(((1 + need / 100) / (1 + tempCorr / 100.0) - 1) * 100));
+            Row r = goodRow(ms, 14, 9, loop - loop / 2, loop / 2);
+            r.values.temperature = temp;
+            r.values.correctionTemperature = tempCorr;
+            rows.push_back(r);
+        }
+    const Tune t = startupTune();
+    WarmUpAccumulator acc(Settings{}, tuneFacts(t));
+    for (const Row &r : rows)
+        acc.add(r);
+    const WarmUpSuggestion s = suggestWarmUp(acc, t, Settings{});
+    const PointState expected[8] = {PointState::NoClosedLoop, PointState::NoClosedLoop, PointState::Added,
+                                    PointState::Added,        PointState::Added,        PointState::Unchanged,
+                                    PointState::Unchanged,    PointState::Unchanged};
+    for (int i = 0; i < 8; ++i) {
+        const WarmUpPoint &p = s.points[std::size_t(i)];
+        const QString what = QStringLiteral("%1 °C: %2 -> %3, need %4").arg(p.temperature).arg(p.oldText, p.newText).arg(p.need);
+        QVERIFY2(p.state == expected[i], qPrintable(what));
+        if (i >= 2)
+            QVERIFY2(std::abs(p.newText.toInt() - (curve[i] + extra[i])) <= 1 || p.state == PointState::Unchanged,
+                     qPrintable(what));
+    }
+    QCOMPARE(pointMark(s.points[0].state), QString::fromUtf8("sem malha fechada"));
+    QCOMPARE(s.points[0].newText, QStringLiteral("55"));
+    // Only the changed points are written.
+    const Tune out = appliedWarmUp(t, s);
+    for (int f = 0; f < t.texts.size(); ++f)
+        if (out.texts[f] != t.texts[f])
+            QVERIFY(f == warmUpField(2) || f == warmUpField(3) || f == warmUpField(4));
+    QCOMPARE(out.texts[warmUpField(3)], QStringLiteral("24"));
 }
 
 QTEST_GUILESS_MAIN(TestCorrection)
