@@ -16,6 +16,22 @@ QString asSentence(const std::exception &e)
 
 namespace {
 
+// The map file's own system messages (which its load button shows as they are) in the
+// correction's sentences.
+QString inPortuguese(const QString &sentence)
+{
+    static const std::pair<const char *, const char *> texts[] = {
+        {"File not found.", "o arquivo não existe."},
+        {"File access denied.", "o acesso ao arquivo foi negado."},
+        {"Invalid filename.", "o nome do arquivo é inválido."},
+        {"Too many open files.", "há arquivos abertos demais."},
+    };
+    for (const auto &[english, portuguese] : texts)
+        if (sentence == QLatin1String(english))
+            return QString::fromUtf8(portuguese);
+    return sentence;
+}
+
 // A tune that loads and whose lambda temperature and injection cells convert.
 Tune readTune(const QString &path, const QString &what)
 {
@@ -24,10 +40,10 @@ Tune readTune(const QString &path, const QString &what)
         t = MapFile::readTune(path);
     } catch (const std::exception &e) {
         throw Refused(QString::fromUtf8("%1 %2 não pôde ser lido: %3 Nada a sugerir.")
-                          .arg(what, path, asSentence(e)));
+                          .arg(what, path, inPortuguese(asSentence(e))));
     }
     try {
-        lambdaTemperature(t);
+        tuneFacts(t);
         suggest(Analysis{}, t, Settings{});
     } catch (const std::exception &e) {
         throw Refused(QString::fromUtf8("%1 %2 não serve para a correção: %3 Nada a sugerir.")

@@ -237,8 +237,8 @@ void TestCorrectionWindow::refusedLogLeavesEverything()
     w.prompt.fileAnswers.push_back(log);
     w.button(d, "btnAbrirRegistros")->click();
     QCOMPARE(w.prompt.messages,
-             QStringList{QString::fromUtf8("O mapa do registro %1, %2 não pôde ser lido: File not found. Nada a "
-                                           "sugerir.")
+             QStringList{QString::fromUtf8("O mapa do registro %1, %2 não pôde ser lido: o arquivo não existe. "
+                                           "Nada a sugerir.")
                              .arg(log, w.dir.filePath("b-mapa.txt"))});
     QVERIFY(!d->session().hasSource());
     QCOMPARE(d->findChild<QLabel *>("lbFonte")->text(), QString::fromUtf8("Nenhum registro aberto."));

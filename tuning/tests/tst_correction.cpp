@@ -524,8 +524,8 @@ void TestCorrection::logsAndTheirTunes_data()
                              "em separado. Nada a sugerir.");
     QTest::newRow("no snapshot")
         << QStringList{"a", "bare"} << QString()
-        << QString::fromUtf8("O mapa do registro %1/bare.msl, %1/bare-mapa.txt não pôde ser lido: File not found. "
-                             "Nada a sugerir.");
+        << QString::fromUtf8("O mapa do registro %1/bare.msl, %1/bare-mapa.txt não pôde ser lido: o arquivo não "
+                             "existe. Nada a sugerir.");
     QTest::newRow("no snapshot, the map named") << QStringList{"bare"} << "tune.txt" << QString();
     QTest::newRow("snapshot differs from the map named")
         << QStringList{"other"} << "tune.txt"
