@@ -5,6 +5,7 @@
 #include "common/names.h"
 #include "common/numtext.h"
 #include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -123,8 +124,21 @@ void CorrectionSession::recompute()
     if (!tune_) {
         analysis_ = Analysis{};
         suggestion_ = Suggestion{};
+        warmUp_ = WarmUpSuggestion{};
         return;
     }
+    WarmUpAccumulator warm(settings_, tuneFacts(*tune_));
+    if (logNames_.isEmpty()) {
+        for (const logformat::Row &r : liveRows_)
+            warm.add(r);
+    } else {
+        for (const logformat::Log &log : logs_) {
+            warm.beginRun();
+            for (const logformat::Row &r : log.rows)
+                warm.add(r);
+        }
+    }
+    warmUp_ = suggestWarmUp(warm, *tune_, settings_);
     if (liveAccumulator_ && logNames_.isEmpty()) {
         analysis_ = liveAccumulator_->analysis();
     } else {
@@ -203,6 +217,32 @@ int CorrectionSession::apply(const QList<int> &cells)
     history.record(); // an edit still being typed is a step of its own
     for (int k : chosen)
         ctx.screen.setText(names::injectionCell(k), suggestion_.cells[std::size_t(k)].newText);
+    history.record();
+    return int(chosen.size());
+}
+
+int CorrectionSession::applyWarmUp()
+{
+    if (!tune_)
+        return 0;
+    if (controller_.historyBusy())
+        throw Refused(busyMessage());
+    Context &ctx = controller_.context();
+    if (ctx.state.scannerActive)
+        throw Refused(scannerMessage());
+    QList<int> chosen;
+    for (int i = 0; i < warmUpPoints; ++i) {
+        const PointState state = warmUp_.points[std::size_t(i)].state;
+        if (state == PointState::Added || state == PointState::Removed)
+            chosen << i;
+    }
+    if (chosen.isEmpty())
+        return 0;
+    const QStringList &controls = mapfile::fieldControls();
+    UndoHistory &history = controller_.history();
+    history.record();
+    for (int i : chosen)
+        ctx.screen.setText(controls.value(warmUpField(i)), warmUp_.points[std::size_t(i)].newText);
     history.record();
     return int(chosen.size());
 }
