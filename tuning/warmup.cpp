@@ -33,7 +33,7 @@ QString pointMark(PointState state)
 }
 
 WarmUpAccumulator::WarmUpAccumulator(const Settings &settings, const TuneFacts &facts)
-    : filters_(warmUpFilters(settings), facts)
+    : filters_(warmUpFilters(settings), facts), fullLoadFrom_(settings.fullLoadFrom)
 {
 }
 
@@ -41,7 +41,9 @@ void WarmUpAccumulator::add(const logformat::Row &row)
 {
     filters_.add(row);
     const LiveValues &v = row.values;
-    if (!filters_.lastUsed() || v.fan != 0 || v.airConditioning != 0)
+    // Where the full-load column weighs the probe cannot measure: no row from there.
+    const bool fullLoad = v.loadPosition > 6 * (fullLoadFrom_ - 1);
+    if (!filters_.lastUsed() || v.fan != 0 || v.airConditioning != 0 || fullLoad)
         return;
     ++used_;
     const double need =
@@ -52,6 +54,10 @@ void WarmUpAccumulator::add(const logformat::Row &row)
     const std::size_t a = std::size_t(i), b = a + 1;
     weight_[a] += 1 - f;
     weight_[b] += f;
+    if (f <= 1.0 / 3)
+        near_[a] += 1 - f;
+    if (f >= 2.0 / 3)
+        near_[b] += f;
     diagonal_[a] += (1 - f) * (1 - f);
     diagonal_[b] += f * f;
     upper_[a] += (1 - f) * f;
@@ -74,31 +80,45 @@ WarmUpSuggestion suggestWarmUp(const WarmUpAccumulator &rows, const Tune &record
             throw numtext::ConvertError(QString::fromUtf8("Correção Ti a %1 °C: %2").arg(warmUpStep * i).arg(e.message()));
         }
     // The fit: minimise the rows' squared misses plus, per point, a pull of one row's
-    // weight towards its old value; points below eSondaTemp are held. A tridiagonal
-    // system, solved by elimination.
+    // weight towards its old value. Points below eSondaTemp and points without rows
+    // near them are held at their old values. A tridiagonal system, by elimination.
     constexpr double hold = 1;
-    std::array<double, warmUpPoints> d{}, u{}, r{}, fitted{};
+    std::array<bool, warmUpPoints> held{};
+    for (int i = 0; i < warmUpPoints; ++i)
+        held[std::size_t(i)] = warmUpStep * i < lambdaTemp || rows.nearWeights()[std::size_t(i)] < settings.minHits ||
+                               rows.weights()[std::size_t(i)] <= 0;
+    std::array<double, warmUpPoints> sub{}, d{}, sup{}, r{}, fitted{};
     for (int i = 0; i < warmUpPoints; ++i) {
         const std::size_t k = std::size_t(i);
-        const bool held = warmUpStep * i < lambdaTemp;
-        d[k] = held ? 1 : rows.diagonal()[k] + hold;
-        u[k] = held || i == warmUpPoints - 1 || warmUpStep * (i + 1) < lambdaTemp ? 0 : rows.upper()[k];
-        r[k] = held ? olds[k] : rows.rhs()[k] + hold * olds[k];
-        // Next to a held point the rows' share of it is known: it moves to the right.
-        if (!held && i > 0 && warmUpStep * (i - 1) < lambdaTemp)
-            r[k] -= rows.upper()[k - 1] * olds[k - 1];
+        if (held[k]) {
+            d[k] = 1;
+            r[k] = olds[k];
+            continue;
+        }
+        d[k] = rows.diagonal()[k] + hold;
+        r[k] = rows.rhs()[k] + hold * olds[k];
+        if (i > 0) {
+            if (held[k - 1])
+                r[k] -= rows.upper()[k - 1] * olds[k - 1]; // its share is known
+            else
+                sub[k] = rows.upper()[k - 1];
+        }
+        if (i < warmUpPoints - 1) {
+            if (held[k + 1])
+                r[k] -= rows.upper()[k] * olds[k + 1];
+            else
+                sup[k] = rows.upper()[k];
+        }
     }
-    // Symmetric: the entry below the diagonal in row i is u[i - 1] (0 next to a held point).
     for (int i = 1; i < warmUpPoints; ++i) {
         const std::size_t k = std::size_t(i);
-        const double below = warmUpStep * i < lambdaTemp ? 0 : u[k - 1];
-        const double m = below / d[k - 1];
-        d[k] -= m * u[k - 1];
+        const double m = sub[k] / d[k - 1];
+        d[k] -= m * sup[k - 1];
         r[k] -= m * r[k - 1];
     }
     for (int i = warmUpPoints - 1; i >= 0; --i) {
         const std::size_t k = std::size_t(i);
-        fitted[k] = (r[k] - (i < warmUpPoints - 1 ? u[k] * fitted[k + 1] : 0)) / d[k];
+        fitted[k] = (r[k] - (i < warmUpPoints - 1 ? sup[k] * fitted[k + 1] : 0)) / d[k];
     }
     for (int i = 0; i < warmUpPoints; ++i) {
         WarmUpPoint &p = s.points[std::size_t(i)];
@@ -112,7 +132,7 @@ WarmUpSuggestion suggestWarmUp(const WarmUpAccumulator &rows, const Tune &record
             p.state = PointState::NoClosedLoop;
             continue;
         }
-        if (p.weight < settings.minHits || p.weight <= 0) {
+        if (rows.nearWeights()[std::size_t(i)] < settings.minHits || p.weight <= 0) {
             p.state = PointState::TooFew;
             continue;
         }

@@ -6,7 +6,8 @@
 // counts towards the two typed points around its temperature, shared linearly as the
 // curve is read between them; the points are the least-squares fit of all rows (held
 // towards the tune's own values where rows are few), and a point with enough rows
-// gets its fitted value as whole percent, limited per round as the map is. Points below eSondaTemp, which the loop never sees, stay as they are.
+// near it gets its fitted value as whole percent, limited per round as the map is.
+// Points below eSondaTemp, which the loop never sees, stay as they are.
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "tuning/correction.h"
@@ -47,7 +48,8 @@ struct WarmUpSuggestion {
 
 // Rows accumulated with the filters of the map's analysis that do not concern the
 // temperature (speed, cut-off, throttle, position, probe), at or above eSondaTemp,
-// the loop in control and the electro-fan and air conditioning off. Throws the
+// the loop in control, the electro-fan and air conditioning off, and away from the
+// full-load column (where the probe cannot measure). Throws the
 // conversion error of a point that is no number.
 class WarmUpAccumulator {
 public:
@@ -56,6 +58,9 @@ public:
     void add(const logformat::Row &row);
 
     const std::array<double, warmUpPoints> &weights() const { return weight_; }
+    // The shares of rows within a third of the step (5 °C) of each point: a point
+    // whose rows all lie far from it is extrapolated, not measured.
+    const std::array<double, warmUpPoints> &nearWeights() const { return near_; }
     // The normal equations of the fit: diagonal, the one above it, right-hand side.
     const std::array<double, warmUpPoints> &diagonal() const { return diagonal_; }
     const std::array<double, warmUpPoints> &upper() const { return upper_; }
@@ -65,7 +70,8 @@ public:
 
 private:
     Accumulator filters_;
-    std::array<double, warmUpPoints> weight_{}, diagonal_{}, upper_{}, rhs_{};
+    int fullLoadFrom_;
+    std::array<double, warmUpPoints> weight_{}, near_{}, diagonal_{}, upper_{}, rhs_{};
     std::int64_t used_ = 0;
 };
 
