@@ -307,6 +307,23 @@ QWidget *CorrectionDialog::buildFilters()
     for (const auto &[w, name] : named)
         w->setObjectName(QString::fromLatin1(name));
 
+    showSettings(d);
+    for (QSpinBox *b :
+         {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_, fullLoadColumn_})
+        connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
+    for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_, minOwnShare_})
+        connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
+    for (QCheckBox *b : {leanFullLoad_, warmRowsOnly_, loopInControl_})
+        connect(b, &QCheckBox::toggled, this, [this] { settingsChanged(); });
+
+    column->addWidget(filters);
+    column->addWidget(rules);
+    column->addStretch();
+    return box;
+}
+
+void CorrectionDialog::showSettings(const Settings &d)
+{
     updating_ = true;
     minTemperature_->setValue(d.minTemperature);
     minRpm_->setValue(d.minRpm);
@@ -324,18 +341,6 @@ QWidget *CorrectionDialog::buildFilters()
     warmRowsOnly_->setChecked(d.warmRowsOnly);
     loopInControl_->setChecked(d.loopInControl);
     updating_ = false;
-    for (QSpinBox *b :
-         {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_, fullLoadColumn_})
-        connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
-    for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_, minOwnShare_})
-        connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
-    for (QCheckBox *b : {leanFullLoad_, warmRowsOnly_, loopInControl_})
-        connect(b, &QCheckBox::toggled, this, [this] { settingsChanged(); });
-
-    column->addWidget(filters);
-    column->addWidget(rules);
-    column->addStretch();
-    return box;
 }
 
 void CorrectionDialog::settingsChanged()
@@ -362,6 +367,9 @@ void CorrectionDialog::settingsChanged()
         session_.setSettings(s);
         showResult();
     });
+    // Refused (a log lacks the channels a rule reads): the fields show what still holds.
+    if (!(session_.settings() == s))
+        showSettings(session_.settings());
 }
 
 void CorrectionDialog::btnAbrirRegistrosClick()

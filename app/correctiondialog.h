@@ -53,6 +53,7 @@ private:
     QWidget *buildWarmUpPage();
     void showWarmUp();
     void settingsChanged();
+    void showSettings(const correction::Settings &settings);
     QString cellText(int cell) const;
     void showAxes();
 
