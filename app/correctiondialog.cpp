@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -36,7 +37,27 @@ QColor background(CellState state)
         return QColor(220, 55, 55);
     case CellState::TooFewHits:
         return QColor(175, 175, 175);
+    case CellState::FullLoad:
+        return QColor(250, 215, 120);
+    case CellState::Neighbours:
+        return QColor(225, 215, 245);
     case CellState::Unchanged:
+        break;
+    }
+    return QColor(Qt::white);
+}
+
+QColor pointBackground(PointState state)
+{
+    switch (state) {
+    case PointState::Added:
+        return background(CellState::Added);
+    case PointState::Removed:
+        return background(CellState::Removed);
+    case PointState::TooFew:
+    case PointState::NoClosedLoop:
+        return background(CellState::TooFewHits);
+    case PointState::Unchanged:
         break;
     }
     return QColor(Qt::white);
@@ -126,13 +147,15 @@ void CorrectionDialog::build()
     const int frame = 2 * table_->frameWidth();
     table_->setFixedSize(rowCaptionWidth + 8 * columnWidth + frame,
                          table_->horizontalHeader()->sizeHint().height() + 9 * rowHeight + frame);
-    table_->setToolTip(QString::fromUtf8("Cada célula: valor sugerido (mS), mudança em %, acertos."));
+    table_->setToolTip(QString::fromUtf8("Cada célula: valor sugerido (mS), mudança em %, amostras."));
 
     auto *legend = new QHBoxLayout;
     const std::pair<CellState, const char *> keys[] = {{CellState::Added, "mais combustível"},
                                                        {CellState::Removed, "menos combustível"},
-                                                       {CellState::TooFewHits, "poucos acertos"},
-                                                       {CellState::Unchanged, "sem mudança"}};
+                                                       {CellState::TooFewHits, "poucas amostras"},
+                                                       {CellState::Unchanged, "sem mudança"},
+                                                       {CellState::FullLoad, "plena: a sonda não mede"},
+                                                       {CellState::Neighbours, "dados de vizinhas"}};
     for (const auto &[state, text] : keys) {
         auto *l = new QLabel(QString::fromUtf8(text));
         l->setAutoFillBackground(true);
@@ -153,12 +176,15 @@ void CorrectionDialog::build()
     sentence_->setFont(bold);
     summary_ = new QLabel;
     summary_->setObjectName(QStringLiteral("lbResumo"));
+    applied_ = new QLabel;
+    applied_->setObjectName(QStringLiteral("lbAplicadas"));
 
     auto *left = new QVBoxLayout;
     left->addWidget(table_);
     left->addLayout(legend);
     left->addWidget(summary_);
     left->addWidget(sentence_);
+    left->addWidget(applied_);
     left->addStretch();
 
     auto *middle = new QHBoxLayout;
@@ -184,9 +210,16 @@ void CorrectionDialog::build()
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { showResult(); });
 
+    auto *mapPage = new QWidget;
+    mapPage->setLayout(middle);
+    auto *pages = new QTabWidget;
+    pages->setObjectName(QStringLiteral("tabCorrecao"));
+    pages->addTab(mapPage, QString::fromUtf8(" Mapa de injeção "));
+    pages->addTab(buildWarmUpPage(), QString::fromUtf8(" Aquecimento "));
+
     auto *all = new QVBoxLayout(this);
     all->addLayout(top);
-    all->addLayout(middle);
+    all->addWidget(pages);
     all->addLayout(buttons);
 }
 
@@ -231,6 +264,8 @@ QWidget *CorrectionDialog::buildFilters()
     line(caption(QString::fromUtf8("TPS move menos de"), maxTpsMove_), maxTpsMove_, tpsWindow_, Throttle);
     line(caption(QString::fromUtf8("Na mesma célula há"), steadyCell_), steadyCell_, nullptr, Position);
     line(caption(QStringLiteral("Sonda entre"), minProbe_), minProbe_, maxProbe_, Probe);
+    line(new QLabel(QString::fromUtf8("Motor aquecendo, eletro ou ar")), nullptr, nullptr, Warming);
+    line(new QLabel(QString::fromUtf8("Correção da sonda desligada")), nullptr, nullptr, LoopOff);
     line(new QLabel(QString::fromUtf8("Valores inválidos")), nullptr, nullptr, BadValues);
     tpsWindow_->setToolTip(QString::fromUtf8("Tempo em que o TPS deve mover menos que o valor ao lado."));
     maxProbe_->setToolTip(QString::fromUtf8("Tensão máxima da sonda."));
@@ -240,21 +275,55 @@ QWidget *CorrectionDialog::buildFilters()
     minHits_ = decimalBox(1, 1e6, 0); // a count of rows: a whole number
     deadBand_ = decimalBox(0, 25, 1, QStringLiteral(" %"));
     maxChange_ = decimalBox(0, Settings::maxChangeLimit, 1, QStringLiteral(" %"));
-    r->addWidget(caption(QString::fromUtf8("Acertos mínimos por célula"), minHits_), 0, 0);
+    r->addWidget(caption(QString::fromUtf8("Amostras mínimas por célula"), minHits_), 0, 0);
     r->addWidget(minHits_, 0, 1);
     r->addWidget(caption(QString::fromUtf8("Faixa morta (±)"), deadBand_), 1, 0);
     r->addWidget(deadBand_, 1, 1);
     r->addWidget(caption(QString::fromUtf8("Mudança máxima por rodada (±)"), maxChange_), 2, 0);
     r->addWidget(maxChange_, 2, 1);
+    minOwnShare_ = decimalBox(0, 1, 2);
+    minOwnShare_->setToolTip(QString::fromUtf8("Abaixo disto as linhas da célula caíram perto das vizinhas: sem "
+                                               "mudança, ela fica marcada \"dados de vizinhas\"."));
+    r->addWidget(caption(QString::fromUtf8("Parte própria mínima"), minOwnShare_), 3, 0);
+    r->addWidget(minOwnShare_, 3, 1);
+    fullLoadColumn_ = intBox(1, 9);
+    fullLoadColumn_->setToolTip(QString::fromUtf8("Da coluna de carga indicada em diante a sonda comum não mede: "
+                                                  "ali nada perde combustível (9: nenhuma coluna)."));
+    r->addWidget(caption(QString::fromUtf8("Carga plena a partir da coluna"), fullLoadColumn_), 4, 0);
+    r->addWidget(fullLoadColumn_, 4, 1);
+    leanFullLoad_ = new QCheckBox(QString::fromUtf8("Tirar combustível da carga plena nesta rodada"));
+    r->addWidget(leanFullLoad_, 5, 0, 1, 2);
+    warmRowsOnly_ = new QCheckBox(QString::fromUtf8("Só motor quente (CorrTemp quente, eletro e ar desligados)"));
+    r->addWidget(warmRowsOnly_, 6, 0, 1, 2);
+    loopInControl_ = new QCheckBox(QString::fromUtf8("Só com a correção da sonda atuando"));
+    r->addWidget(loopInControl_, 7, 0, 1, 2);
 
     const std::pair<QWidget *, const char *> named[] = {
         {minTemperature_, "sbTemperatura"}, {minRpm_, "sbRpm"},           {maxTpsMove_, "sbTps"},
         {tpsWindow_, "sbTempoTps"},         {steadyCell_, "sbCelula"},   {minProbe_, "sbSondaMin"},
         {maxProbe_, "sbSondaMax"},          {minHits_, "sbAcertos"},     {deadBand_, "sbFaixaMorta"},
-        {maxChange_, "sbMudancaMaxima"}};
+        {maxChange_, "sbMudancaMaxima"},    {minOwnShare_, "sbPartePropria"}, {fullLoadColumn_, "sbColunaPlena"},
+        {leanFullLoad_, "cbPlenaPobre"},    {warmRowsOnly_, "cbSoQuente"},  {loopInControl_, "cbMalhaAtiva"}};
     for (const auto &[w, name] : named)
         w->setObjectName(QString::fromLatin1(name));
 
+    showSettings(d);
+    for (QSpinBox *b :
+         {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_, fullLoadColumn_})
+        connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
+    for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_, minOwnShare_})
+        connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
+    for (QCheckBox *b : {leanFullLoad_, warmRowsOnly_, loopInControl_})
+        connect(b, &QCheckBox::toggled, this, [this] { settingsChanged(); });
+
+    column->addWidget(filters);
+    column->addWidget(rules);
+    column->addStretch();
+    return box;
+}
+
+void CorrectionDialog::showSettings(const Settings &d)
+{
     updating_ = true;
     minTemperature_->setValue(d.minTemperature);
     minRpm_->setValue(d.minRpm);
@@ -266,16 +335,12 @@ QWidget *CorrectionDialog::buildFilters()
     minHits_->setValue(d.minHits);
     deadBand_->setValue(d.deadBand);
     maxChange_->setValue(d.maxChange);
+    minOwnShare_->setValue(d.minOwnShare);
+    fullLoadColumn_->setValue(d.fullLoadFrom + 1);
+    leanFullLoad_->setChecked(d.leanFullLoad);
+    warmRowsOnly_->setChecked(d.warmRowsOnly);
+    loopInControl_->setChecked(d.loopInControl);
     updating_ = false;
-    for (QSpinBox *b : {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_})
-        connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
-    for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_})
-        connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
-
-    column->addWidget(filters);
-    column->addWidget(rules);
-    column->addStretch();
-    return box;
 }
 
 void CorrectionDialog::settingsChanged()
@@ -293,10 +358,18 @@ void CorrectionDialog::settingsChanged()
     s.minHits = minHits_->value();
     s.deadBand = deadBand_->value();
     s.maxChange = maxChange_->value();
+    s.minOwnShare = minOwnShare_->value();
+    s.fullLoadFrom = fullLoadColumn_->value() - 1;
+    s.leanFullLoad = leanFullLoad_->isChecked();
+    s.warmRowsOnly = warmRowsOnly_->isChecked();
+    s.loopInControl = loopInControl_->isChecked();
     guard_([this, s] {
         session_.setSettings(s);
         showResult();
     });
+    // Refused (a log lacks the channels a rule reads): the fields show what still holds.
+    if (!(session_.settings() == s))
+        showSettings(session_.settings());
 }
 
 void CorrectionDialog::btnAbrirRegistrosClick()
@@ -352,10 +425,99 @@ void CorrectionDialog::btnAplicarSelecionadasClick()
         cells << 8 * i.row() + i.column();
     if (cells.isEmpty())
         throw Refused(QString::fromUtf8("Selecione as células a aplicar."));
-    session_.apply(cells);
+    const int n = session_.apply(cells);
+    applied_->setText(n > 0 ? QString::fromUtf8("%1 célula(s) aplicada(s) ao mapa da tela.").arg(n) : QString());
 }
 
-void CorrectionDialog::btnAplicarTodasClick() { session_.apply(); }
+void CorrectionDialog::btnAplicarTodasClick()
+{
+    const int n = session_.apply();
+    applied_->setText(n > 0 ? QString::fromUtf8("%1 célula(s) aplicada(s) ao mapa da tela.").arg(n) : QString());
+}
+
+void CorrectionDialog::btnAplicarAquecimentoClick()
+{
+    const int n = session_.applyWarmUp();
+    applied_->setText(n > 0 ? QString::fromUtf8("%1 ponto(s) da curva de aquecimento aplicado(s) à tela.").arg(n)
+                            : QString());
+    warmSentence_->setText(session_.hasSource() ? session_.warmUp().sentence : QString());
+    if (n > 0)
+        warmSentence_->setText(applied_->text());
+}
+
+QWidget *CorrectionDialog::buildWarmUpPage()
+{
+    auto *page = new QWidget;
+    auto *v = new QVBoxLayout(page);
+    auto *intro = new QLabel(QString::fromUtf8(
+        "O que o motor precisou a cada temperatura, com a sonda em malha fechada: (1 + CorrTemp/100)(1 + "
+        "(CorrCurto + CorrLongo)/100) - 1, repartido entre os dois pontos da \"Correção Ti\" em volta. Pontos "
+        "abaixo da temperatura de ativação da sonda ficam como estão."));
+    intro->setWordWrap(true);
+    warmTable_ = new QTableWidget(4, 8);
+    warmTable_->setObjectName(QStringLiteral("twAquecimento"));
+    warmTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    warmTable_->setSelectionMode(QAbstractItemView::NoSelection);
+    QStringList columns;
+    for (int i = 0; i < warmUpPoints; ++i)
+        columns << QString::fromUtf8("%1 °C").arg(warmUpStep * i);
+    warmTable_->setHorizontalHeaderLabels(columns);
+    warmTable_->setVerticalHeaderLabels({QStringLiteral("Atual (%)"), QStringLiteral("Sugerido (%)"),
+                                         QString::fromUtf8("Necessidade (%)"), QStringLiteral("Amostras")});
+    warmTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    warmTable_->horizontalHeader()->setDefaultSectionSize(78);
+    warmTable_->verticalHeader()->setDefaultSectionSize(40);
+    warmTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    warmTable_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < warmUpPoints; ++c) {
+            auto *item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignCenter);
+            warmTable_->setItem(r, c, item);
+        }
+    warmTable_->setFixedHeight(warmTable_->horizontalHeader()->sizeHint().height() + 4 * 40 +
+                               2 * warmTable_->frameWidth());
+    warmSentence_ = new QLabel;
+    warmSentence_->setObjectName(QStringLiteral("lbFraseAquecimento"));
+    warmSentence_->setWordWrap(true);
+    QFont bold = warmSentence_->font();
+    bold.setBold(true);
+    warmSentence_->setFont(bold);
+    applyWarmUp_ = new QPushButton(QStringLiteral("Aplicar aquecimento"));
+    applyWarmUp_->setObjectName(QStringLiteral("btnAplicarAquecimento"));
+    applyWarmUp_->setAutoDefault(false);
+    connect(applyWarmUp_, &QPushButton::clicked, this, [this] { guard_([this] { btnAplicarAquecimentoClick(); }); });
+    auto *row = new QHBoxLayout;
+    row->addWidget(warmSentence_, 1);
+    row->addWidget(applyWarmUp_);
+    v->addWidget(intro);
+    v->addWidget(warmTable_);
+    v->addLayout(row);
+    v->addStretch();
+    return page;
+}
+
+void CorrectionDialog::showWarmUp()
+{
+    const WarmUpSuggestion &w = session_.warmUp();
+    const bool has = session_.hasSource();
+    for (int i = 0; i < warmUpPoints; ++i) {
+        const WarmUpPoint &p = w.points[std::size_t(i)];
+        const bool changed = p.state == PointState::Added || p.state == PointState::Removed;
+        const QString texts[4] = {
+            has ? p.oldText : QString(),
+            !has ? QString() : p.state == PointState::NoClosedLoop ? pointMark(p.state) : p.newText,
+            has && p.weight > 0 && p.state != PointState::NoClosedLoop ? decimal(p.need, 1) : QString(),
+            has ? decimal(p.weight, 0) : QString()};
+        for (int r = 0; r < 4; ++r)
+            warmTable_->item(r, i)->setText(texts[r]);
+        QTableWidgetItem *suggested = warmTable_->item(1, i);
+        suggested->setBackground(has ? pointBackground(p.state) : QColor(Qt::white));
+        suggested->setForeground(changed ? QColor(Qt::white) : QColor(Qt::black));
+    }
+    warmSentence_->setText(has ? w.sentence : QString());
+    applyWarmUp_->setEnabled(has && w.changed > 0 && !controller_.historyBusy());
+}
 
 QString CorrectionDialog::cellText(int k) const
 {
@@ -364,7 +526,10 @@ QString CorrectionDialog::cellText(int k) const
         return {};
     const double change = c.changePercent();
     const QString percent = (change > 0 ? QStringLiteral("+") : QString()) + decimal(change, 1) + QStringLiteral(" %");
-    return c.newText + u'\n' + percent + u'\n' + QString::number(std::lround(c.hits));
+    const QString mark = c.state == CellState::FullLoad ? QStringLiteral("plena")
+                         : c.state == CellState::Neighbours ? QStringLiteral("vizinhas")
+                                                             : QString::number(std::lround(c.hits));
+    return c.newText + u'\n' + percent + u'\n' + mark;
 }
 
 void CorrectionDialog::showAxes()
@@ -389,13 +554,21 @@ void CorrectionDialog::showResult()
         const CellSuggestion &c = s.cells[std::size_t(k)];
         const CellState state = session_.hasSource() ? c.state : CellState::Unchanged;
         item->setText(cellText(k));
-        item->setBackground(background(state));
-        item->setForeground(state == CellState::Added || state == CellState::Removed ? QColor(Qt::white)
-                                                                                     : QColor(Qt::black));
+        // A selected cell shows it also on the colours: darker, in bold.
+        const bool selected = item->isSelected();
+        item->setBackground(selected ? background(state).darker(170) : background(state));
+        QFont font = table_->font();
+        font.setBold(selected);
+        item->setFont(font);
+        item->setForeground(selected || state == CellState::Added || state == CellState::Removed
+                                ? QColor(Qt::white)
+                                : QColor(Qt::black));
+        const QString mark = stateMark(state);
         item->setToolTip(session_.hasSource()
-                             ? QString::fromUtf8("e%1i: %2 -> %3 mS, correção média %4 %, %5 acertos")
+                             ? QString::fromUtf8("e%1i: %2 -> %3 mS, correção média %4 %, %5 amostras%6")
                                    .arg(k)
-                                   .arg(c.oldText, c.newText, decimal(c.mean, 1), decimal(c.hits, 1))
+                                   .arg(c.oldText, c.newText, decimal(c.mean, 1), decimal(c.hits, 1),
+                                        mark.isEmpty() ? QString() : QStringLiteral("; ") + mark)
                              : QString());
     }
     source_->setText(session_.sourceText());
@@ -408,6 +581,7 @@ void CorrectionDialog::showResult()
                                 .arg(s.changed)
                           : QString());
     sentence_->setText(session_.hasSource() ? s.sentence : QString());
+    showWarmUp();
     const bool any = session_.hasSource() && s.changed > 0;
     updateButtons(any);
 }
@@ -418,5 +592,6 @@ void CorrectionDialog::updateButtons(bool anyChange)
     const bool free = !controller_.historyBusy();
     applyAll_->setEnabled(anyChange && free);
     applySelected_->setEnabled(anyChange && free && table_->selectionModel()->hasSelection());
+    applyWarmUp_->setEnabled(session_.hasSource() && session_.warmUp().changed > 0 && free);
     live_->setEnabled(controller_.context().state.scannerActive);
 }

@@ -30,6 +30,7 @@ public:
     static QString title();
     CorrectionSession &session() { return session_; }
     QTableWidget *table() const { return table_; }
+    QTableWidget *warmUpTable() const { return warmTable_; }
 
     // Handlers, also called by the tests.
     void btnAbrirRegistrosClick();
@@ -37,6 +38,7 @@ public:
     void cbAoVivoClick();
     void btnAplicarSelecionadasClick();
     void btnAplicarTodasClick();
+    void btnAplicarAquecimentoClick();
     // The live row of the scanner (forwarded by the window while the dialog is open).
     void liveRow(const logformat::Row &row);
     // The refresh tick (every 200 ms): new live rows, the scanner switched on or off.
@@ -48,7 +50,10 @@ public:
 private:
     void build();
     QWidget *buildFilters();
+    QWidget *buildWarmUpPage();
+    void showWarmUp();
     void settingsChanged();
+    void showSettings(const correction::Settings &settings);
     QString cellText(int cell) const;
     void showAxes();
 
@@ -62,7 +67,12 @@ private:
     QCheckBox *live_ = nullptr;
     QSpinBox *minTemperature_ = nullptr, *minRpm_ = nullptr, *maxTpsMove_ = nullptr, *tpsWindow_ = nullptr,
              *steadyCell_ = nullptr, *minProbe_ = nullptr, *maxProbe_ = nullptr;
-    QDoubleSpinBox *minHits_ = nullptr, *deadBand_ = nullptr, *maxChange_ = nullptr;
+    QDoubleSpinBox *minHits_ = nullptr, *deadBand_ = nullptr, *maxChange_ = nullptr, *minOwnShare_ = nullptr;
+    QSpinBox *fullLoadColumn_ = nullptr;
+    QCheckBox *leanFullLoad_ = nullptr, *warmRowsOnly_ = nullptr, *loopInControl_ = nullptr;
+    QTableWidget *warmTable_ = nullptr;
+    QLabel *warmSentence_ = nullptr, *applied_ = nullptr;
+    QPushButton *applyWarmUp_ = nullptr;
     QList<QLabel *> rejected_; // per filter
     QTimer *refresh_ = nullptr;
     bool updating_ = false;

@@ -20,6 +20,16 @@ using namespace closedloop;
 
 namespace {
 
+// The kind engine (--kind-engine): its need scales with the temperature correction and
+// the fan's and A/C's fuel, and its probe measures at full load.
+correction::Settings kindSettings()
+{
+    correction::Settings s;
+    s.warmRowsOnly = false;
+    s.leanFullLoad = true;
+    return s;
+}
+
 // The covered cells after the last round: what the analysis of the log before the last
 // suggestion saw there (hits, mean, own share, share through uncovered cells) and what
 // the ECU said with the final map.
@@ -69,7 +79,7 @@ int main(int argc, char **argv)
     const Tune need = needTune();
     writeTune(dir.filePath("need.txt"), need);
     const QString driveStart = cycle == QLatin1String("free") ? QStringLiteral("200") : QStringLiteral("0");
-    SimProcess sim({"--drive-at", driveStart, "--cycle", cycle, "--speedup", speedup, "--rate", rate, "--seed", "1",
+    SimProcess sim({"--kind-engine", "--drive-at", driveStart, "--cycle", cycle, "--speedup", speedup, "--rate", rate, "--seed", "1",
                     "--engine", dir.filePath("need.txt")});
     if (!sim.start()) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
@@ -109,11 +119,11 @@ int main(int argc, char **argv)
         }
         if (round == 3) {
             printCells(held, need, previous, previousUncovered,
-                       correction::analyse(correction::readLogs({log}, heldPath), correction::Settings{}));
+                       correction::analyse(correction::readLogs({log}, heldPath), kindSettings()));
             break;
         }
         const QString next = dir.filePath(QStringLiteral("round%1.txt").arg(round + 1));
-        const Run s = cli({"suggest", log, "--map", heldPath, "-o", next});
+        const Run s = cli({"suggest", log, "--map", heldPath, "-o", next, "--warming-rows", "--full-load-column", "9"});
         if (s.code != 0) {
             std::fprintf(stderr, "suggest: %d %s\n", s.code, qPrintable(s.err));
             return 1;
@@ -124,9 +134,9 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "write: %d %s\n", w.code, qPrintable(w.err));
             return 1;
         }
-        previous = correction::analyse(correction::readLogs({log}, heldPath), correction::Settings{});
+        previous = correction::analyse(correction::readLogs({log}, heldPath), kindSettings());
         previousUncovered =
-            cellsight::uncoveredShares(rows.rows, correction::Settings{}, correction::lambdaTemperature(held));
+            cellsight::uncoveredShares(rows.rows, kindSettings(), correction::lambdaTemperature(held));
         before = held;
         held = MapFile::readTune(next);
         heldPath = next;

@@ -8,6 +8,7 @@
 #include "files/mapfile.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
+#include "tuning/warmup.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,6 +49,20 @@ Settings settingsOf(const CommandLine &cl)
     s.minHits = numberOption(cl, QStringLiteral("min-hits"), s.minHits, 1, 1e9);
     s.maxChange = numberOption(cl, QStringLiteral("max-change"), s.maxChange, 0, Settings::maxChangeLimit);
     s.minTemperature = int(numberOption(cl, QStringLiteral("min-temp"), s.minTemperature, -40, 150));
+    s.minRpm = int(numberOption(cl, QStringLiteral("min-rpm"), s.minRpm, 0, 20000));
+    s.maxTpsMove = int(numberOption(cl, QStringLiteral("tps-move"), s.maxTpsMove, 1, 1023));
+    s.tpsWindowMs = int(numberOption(cl, QStringLiteral("tps-window"), s.tpsWindowMs, 0, 10000));
+    s.steadyCellMs = int(numberOption(cl, QStringLiteral("cell-ms"), s.steadyCellMs, 0, 10000));
+    s.minProbeMv = int(numberOption(cl, QStringLiteral("probe-min"), s.minProbeMv, 0, 2550));
+    s.maxProbeMv = int(numberOption(cl, QStringLiteral("probe-max"), s.maxProbeMv, 0, 2550));
+    s.deadBand = numberOption(cl, QStringLiteral("dead-band"), s.deadBand, 0, 25);
+    s.minOwnShare = numberOption(cl, QStringLiteral("min-own-share"), s.minOwnShare, 0, 1);
+    s.fullLoadFrom = int(numberOption(cl, QStringLiteral("full-load-column"), s.fullLoadFrom + 1, 1, 9)) - 1;
+    s.leanFullLoad = cl.isSet(QStringLiteral("lean-full-load"));
+    s.warmRowsOnly = !cl.isSet(QStringLiteral("warming-rows"));
+    s.loopInControl = !cl.isSet(QStringLiteral("loop-off-rows"));
+    if (s.minProbeMv > s.maxProbeMv)
+        throw Failure{Usage, QStringLiteral("--probe-min (%1) passa de --probe-max (%2)").arg(s.minProbeMv).arg(s.maxProbeMv)};
     return s;
 }
 
@@ -87,6 +102,10 @@ QString stateName(CellState state)
         return QStringLiteral("mais");
     case CellState::Removed:
         return QStringLiteral("menos");
+    case CellState::FullLoad:
+        return QStringLiteral("plena");
+    case CellState::Neighbours:
+        return QStringLiteral("vizinhas");
     }
     return {};
 }
@@ -102,6 +121,7 @@ QJsonObject json(const RecordedLogs &logs, const Analysis &a, const Suggestion &
                                  {QStringLiteral("column"), k % 8 + 1},
                                  {QStringLiteral("hits"), c.hits},
                                  {QStringLiteral("mean"), c.mean},
+                                 {QStringLiteral("ownShare"), c.ownShare},
                                  {QStringLiteral("old"), c.oldText},
                                  {QStringLiteral("new"), c.newText},
                                  {QStringLiteral("state"), stateName(c.state)}});
@@ -120,20 +140,95 @@ QJsonObject json(const RecordedLogs &logs, const Analysis &a, const Suggestion &
                        {QStringLiteral("cells"), cells}};
 }
 
+QString pointStateName(PointState state)
+{
+    switch (state) {
+    case PointState::TooFew:
+        return QStringLiteral("poucos");
+    case PointState::Unchanged:
+        return QStringLiteral("igual");
+    case PointState::Added:
+        return QStringLiteral("mais");
+    case PointState::Removed:
+        return QStringLiteral("menos");
+    case PointState::NoClosedLoop:
+        return QStringLiteral("sem malha fechada");
+    }
+    return {};
+}
+
+// The warm-up curve of the logs: the tune with only its changed points written.
+int suggestWarmUp(const CommandLine &cl, const RecordedLogs &logs, const Settings &settings, const QString &output)
+{
+    WarmUpAccumulator acc(settings, tuneFacts(logs.tune));
+    for (const logformat::Log &log : logs.logs) {
+        acc.beginRun();
+        for (const logformat::Row &r : log.rows)
+            acc.add(r);
+    }
+    const WarmUpSuggestion s = correction::suggestWarmUp(acc, logs.tune, settings);
+    try {
+        MapFile::writeFile(output, mapfile::encodeLine(appliedWarmUp(logs.tune, s).fields()));
+    } catch (const std::exception &e) {
+        throw Failure{FileOrConversion, output + QStringLiteral(": ") + QString::fromUtf8(e.what())};
+    }
+    err(QStringLiteral("velto-cli: %1 registro(s), %2 linha(s), %3 usada(s) no aquecimento, mapa de referência %4\n")
+            .arg(logs.paths.size())
+            .arg(s.rows)
+            .arg(s.used)
+            .arg(logs.tunePath));
+    if (!s.sentence.isEmpty())
+        err(QStringLiteral("velto-cli: ") + s.sentence + u'\n');
+    if (cl.isSet(QStringLiteral("json"))) {
+        QJsonArray points;
+        for (const WarmUpPoint &p : s.points)
+            points.append(QJsonObject{{QStringLiteral("temperature"), p.temperature},
+                                      {QStringLiteral("samples"), p.weight},
+                                      {QStringLiteral("need"), p.need},
+                                      {QStringLiteral("old"), p.oldText},
+                                      {QStringLiteral("new"), p.newText},
+                                      {QStringLiteral("state"), pointStateName(p.state)}});
+        out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("logs"), QJsonArray::fromStringList(logs.paths)},
+                                                        {QStringLiteral("map"), logs.tunePath},
+                                                        {QStringLiteral("output"), output},
+                                                        {QStringLiteral("rows"), double(s.rows)},
+                                                        {QStringLiteral("used"), double(s.used)},
+                                                        {QStringLiteral("changed"), s.changed},
+                                                        {QStringLiteral("sentence"), s.sentence},
+                                                        {QStringLiteral("points"), points}})
+                                  .toJson(QJsonDocument::Indented)));
+        return Done;
+    }
+    // One line per point: temperature, samples, fitted need, old -> new or its state.
+    for (const WarmUpPoint &p : s.points) {
+        const bool changed = p.state == PointState::Added || p.state == PointState::Removed;
+        out(QString::fromUtf8("%1 °C %2 %3% %4 %5\n")
+                .arg(p.temperature)
+                .arg(decimal(p.weight, 1), signedDecimal(p.need), p.oldText,
+                     changed ? QStringLiteral("-> ") + p.newText : pointStateName(p.state)));
+    }
+    return Done;
+}
+
 } // namespace
 
 int suggest(const QStringList &arguments)
 {
     CommandLine cl(
-        QStringLiteral("suggest REGISTRO.msl [REGISTRO.msl ...] [--map MAPA.txt] -o NOVO.txt [--min-hits N] "
-                       "[--max-change P] [--min-temp C] [--json]"),
+        QStringLiteral("suggest REGISTRO.msl [REGISTRO.msl ...] [--map MAPA.txt] -o NOVO.txt [--warmup] [--min-hits N] "
+                       "[--max-change P] [--min-temp C] [--min-rpm N] [--tps-move N] [--tps-window MS] [--cell-ms MS] "
+                       "[--probe-min MV] [--probe-max MV] [--dead-band P] [--min-own-share S] "
+                       "[--full-load-column N] [--lean-full-load] [--warming-rows] [--loop-off-rows] [--json]"),
         QStringLiteral(
             "Sugere o mapa de injeção a partir das correções da sonda (CorrCurto + CorrLongo) dos registros, "
             "relativo ao mapa com que foram gravados (REGISTRO-mapa.txt ao lado de cada um, ou --map). Grava "
             "esse mapa com as células corrigidas em NOVO.txt; os demais campos ficam byte a byte como estão. Na "
-            "saída, uma linha por célula alterada: célula (0 a 71, e0i a e71i), linha e coluna (contadas de 1), "
-            "acertos, correção média, valor antigo -> novo. As contagens dos filtros vão para stderr. Registros "
-            "gravados com mapas de injeção diferentes são recusados."));
+            "saída, uma linha por célula alterada ou marcada: célula (0 a 71, e0i a e71i), linha e coluna (contadas "
+            "de 1), amostras, correção média, valor antigo -> novo (ou a marca \"plena: a sonda não mede\" ou "
+            "\"dados de vizinhas\"). As contagens dos filtros vão para stderr. Registros gravados com mapas de "
+            "injeção diferentes são recusados. Uma sonda comum (banda estreita) só diz rica ou pobre: na carga plena, "
+            "onde o mapa é rico de propósito, nenhuma célula perde combustível sem --lean-full-load. Com --warmup, "
+            "sugere em vez do mapa a curva \"Correção Ti\" (0 a 105 °C) e grava só esses pontos."));
     cl.add(QCommandLineOption(QStringLiteral("map"),
                               QStringLiteral("O mapa que o módulo tinha durante os registros (em vez de "
                                              "REGISTRO-mapa.txt); também é o mapa gravado em NOVO.txt."),
@@ -141,8 +236,32 @@ int suggest(const QStringList &arguments)
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O mapa a gravar."),
                               QStringLiteral("NOVO")));
     cl.add(QCommandLineOption(QStringLiteral("min-hits"),
-                              QStringLiteral("Acertos (soma dos pesos) que uma célula precisa (padrão 20)."),
+                              QStringLiteral("Amostras (soma dos pesos) que uma célula precisa (padrão 20)."),
                               QStringLiteral("N")));
+    const std::pair<const char *, const char *> more[] = {
+        {"min-rpm", "RPM mínima (padrão 500)."},
+        {"tps-move", "O TPS deve mover menos que isto (passos de 1023) em --tps-window (padrão 51)."},
+        {"tps-window", "Tempo em ms em que o TPS deve ficar parado (padrão 500)."},
+        {"cell-ms", "Tempo em ms na mesma célula antes de a linha contar (padrão 300)."},
+        {"probe-min", "Sonda mínima em mV (padrão 50)."},
+        {"probe-max", "Sonda máxima em mV (padrão 950)."},
+        {"dead-band", "Faixa morta em %: correção média menor não muda a célula (padrão 2)."},
+        {"min-own-share", "Parte própria mínima (0 a 1) para uma célula sem mudança contar como confirmada; "
+                          "abaixo dela fica \"dados de vizinhas\" (padrão 0,5)."},
+        {"full-load-column", "Primeira coluna de carga (1 a 8) da carga plena, onde a sonda não mede (padrão 8; 9: "
+                             "nenhuma)."},
+    };
+    for (const auto &[name, help] : more)
+        cl.add(QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help), QStringLiteral("N")));
+    cl.add(QCommandLineOption(QStringLiteral("lean-full-load"),
+                              QString::fromUtf8("Permite tirar combustível da carga plena nesta rodada.")));
+    cl.add(QCommandLineOption(QStringLiteral("warming-rows"),
+                              QString::fromUtf8("Usa também linhas com o motor aquecendo (CorrTemp fora do valor "
+                                                "quente), eletroventilador ou ar-condicionado ligado.")));
+    cl.add(QCommandLineOption(QStringLiteral("loop-off-rows"),
+                              QString::fromUtf8("Usa também linhas em que a correção da sonda está desligada.")));
+    cl.add(QCommandLineOption(QStringLiteral("warmup"),
+                              QString::fromUtf8("Sugere a curva de aquecimento (Correção Ti) em vez do mapa.")));
     cl.add(QCommandLineOption(QStringLiteral("max-change"),
                               QStringLiteral("Mudança máxima por rodada, em % do valor antigo, até 25 (padrão 10)."),
                               QStringLiteral("P")));
@@ -171,7 +290,14 @@ int suggest(const QStringList &arguments)
     } catch (const Refused &e) {
         throw Failure{FileOrConversion, QString::fromUtf8(e.what())};
     }
-    const Analysis analysis = analyse(logs, settings);
+    if (cl.isSet(QStringLiteral("warmup")))
+        return suggestWarmUp(cl, logs, settings, output);
+    Analysis analysis;
+    try {
+        analysis = analyse(logs, settings);
+    } catch (const Refused &e) {
+        throw Failure{FileOrConversion, QString::fromUtf8(e.what())};
+    }
     const Suggestion s = correction::suggest(analysis, logs.tune, settings);
     const Tune result = applied(logs.tune, s);
     try {
@@ -195,6 +321,12 @@ int suggest(const QStringList &arguments)
                     .arg(k / 8 + 1)
                     .arg(k % 8 + 1)
                     .arg(decimal(c.hits, 1), signedDecimal(c.mean), c.oldText, c.newText));
+        else if (!stateMark(c.state).isEmpty())
+            out(QStringLiteral("%1 %2 %3 %4 %5% %6 %7\n")
+                    .arg(k)
+                    .arg(k / 8 + 1)
+                    .arg(k % 8 + 1)
+                    .arg(decimal(c.hits, 1), signedDecimal(c.mean), c.oldText, stateMark(c.state)));
     }
     return Done;
 }

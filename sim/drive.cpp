@@ -40,9 +40,6 @@ constexpr Segment kCycle[] = {
     {DrivePhase::LiftOff, 0, 6.0, 6000, 0, 0, 0, true},
 };
 
-constexpr int kColdTemp = 20;   // °C at the start
-constexpr int kWarmTemp = 79;   // °C at the end of the warm-up
-constexpr int kHotTemp = 92;    // °C at the top of each warm cycle
 constexpr double kRising = 0.6; // share of a warm cycle in which the engine heats
 
 constexpr double kProbePeriod = 1.2; // seconds of one lean-rich swing
@@ -66,33 +63,33 @@ Moment momentOf(double t)
 
 double lerp(double a, double b, double s) { return a + (b - a) * s; }
 
-int engineTemp(double t)
+int engineTemp(double t, const WarmUp &w)
 {
-    if (t < kWarmUp) {
-        const double x = 1.0 - t / kWarmUp;
-        return int(std::lround(lerp(kColdTemp, kWarmTemp, 1.0 - x * x)));
+    if (t < w.length) {
+        const double x = 1.0 - t / w.length;
+        return int(std::lround(lerp(w.coldTemp, w.warmTemp, 1.0 - x * x)));
     }
-    const double u = std::fmod(t - kWarmUp, kDriveCycle) / kDriveCycle;
+    const double u = std::fmod(t - w.length, kDriveCycle) / kDriveCycle;
     if (u < kRising)
-        return int(std::lround(lerp(kWarmTemp, kHotTemp, u / kRising)));
-    return int(std::lround(lerp(kHotTemp, kWarmTemp, (u - kRising) / (1.0 - kRising))));
+        return int(std::lround(lerp(w.warmTemp, w.hotTemp, u / kRising)));
+    return int(std::lround(lerp(w.hotTemp, w.warmTemp, (u - kRising) / (1.0 - kRising))));
 }
 
 // The electro-fan with the image's switching temperatures: on from the on
 // temperature while heating, off again once the engine has cooled to the off
 // temperature.
-bool fanRunning(const Image &image, double t, int temp)
+bool fanRunning(const Image &image, double t, int temp, const WarmUp &w)
 {
     if (temp >= image[kFanOn])
         return true;
-    const bool cooling = t >= kWarmUp
-        && std::fmod(t - kWarmUp, kDriveCycle) / kDriveCycle >= kRising;
-    return cooling && kHotTemp >= image[kFanOn] && temp > image[kFanOff];
+    const bool cooling = t >= w.length
+        && std::fmod(t - w.length, kDriveCycle) / kDriveCycle >= kRising;
+    return cooling && w.hotTemp >= image[kFanOn] && temp > image[kFanOff];
 }
 
 int idleRpm(int temp)
 {
-    const double cold = std::clamp(double(kWarmTemp - temp) / (kWarmTemp - kColdTemp), 0.0, 1.0);
+    const double cold = std::clamp(double(kWarmTemp - temp) / (kWarmTemp - kColdStart), 0.0, 1.0);
     return 900 + int(std::lround(300 * cold));
 }
 
@@ -144,11 +141,11 @@ bool injectionCut(const Image &image, const Segment &s, int rpm)
 // The narrow-band probe and its corrections: swinging lean and rich around the
 // mixture while the loop is closed, rich at full throttle, lean while the
 // injectors are cut, and a cold probe's middle reading otherwise.
-void setProbe(const Image &image, DrivePhase phase, double t, OperatingPoint &p)
+void setProbe(const Image &image, DrivePhase phase, double t, double warmUp, OperatingPoint &p)
 {
     const bool closedLoop = !p.cut && p.temp >= image[kLambdaTemp]
         && (phase == DrivePhase::Idle || phase == DrivePhase::Pull || phase == DrivePhase::Cruise);
-    p.longCorr = int(std::lround(2.0 * std::min(t, kWarmUp) / kWarmUp));
+    p.longCorr = int(std::lround(2.0 * std::min(t, warmUp) / warmUp));
     p.shortCorr = 0;
     if (p.cut)
         p.probe = 5;
@@ -204,7 +201,7 @@ double cycleLength(DriveCycle cycle)
     return cycle == DriveCycle::Points ? pointsCycleLength() : kDriveCycle;
 }
 
-DriveState driveState(const Image &image, double t, DriveCycle cycle)
+DriveState driveState(const Image &image, double t, DriveCycle cycle, const WarmUp &warmUp)
 {
     if (cycle == DriveCycle::Points)
         return pointsState(image, t);
@@ -214,13 +211,13 @@ DriveState driveState(const Image &image, double t, DriveCycle cycle)
     d.phase = m.segment->phase;
     d.gear = m.segment->gear;
     OperatingPoint &p = d.point;
-    p.temp = engineTemp(t);
+    p.temp = engineTemp(t, warmUp);
     setSpeedAndThrottle(image, m, p.temp, p);
     p.atm = 1000;
-    p.fan = fanRunning(image, t, p.temp);
-    p.ac = t >= kWarmUp && (d.phase == DrivePhase::Idle || d.phase == DrivePhase::Cruise);
+    p.fan = fanRunning(image, t, p.temp, warmUp);
+    p.ac = warmUp.ac && t >= warmUp.length && (d.phase == DrivePhase::Idle || d.phase == DrivePhase::Cruise);
     p.cut = injectionCut(image, *m.segment, p.rpm);
-    setProbe(image, d.phase, t, p);
+    setProbe(image, d.phase, t, warmUp.length, p);
     return d;
 }
 

@@ -151,13 +151,87 @@ double probeMillivolts(double ratio)
     return kProbeSwitch + kProbeSwing * std::tanh(kProbeSlope * (ratio - 1.0));
 }
 
-EngineModel::EngineModel(const FuelMap &need, unsigned seed) : m_need(need), m_random(seed) {}
+namespace {
+constexpr double kStartUpCurve[8] = {55, 40, 30, 20, 12, 5, 0, 0}; // percent at 0, 15, ... 105 °C
+constexpr double kRichRail = 410, kLeanRail = 380;                  // mV from 450 to either rail
+
+// A curve of eight points at 0, 15, ... 105 °C read linearly at temp.
+double alongCurve(const double *points, double temp)
+{
+    const double x = std::clamp(temp, 0.0, 105.0) / 15.0;
+    const int i = std::min(6, int(x));
+    return points[i] + (points[i + 1] - points[i]) * (x - i);
+}
+} // namespace
+
+double startUpWarmUp(double temp) { return alongCurve(kStartUpCurve, temp); }
+
+double warmUpNeedPercent(const Realism &realism, double temp)
+{
+    return startUpWarmUp(temp) + alongCurve(realism.warmUpError.data(), temp);
+}
+
+int probeTarget(const Image &image, int load, bool realistic)
+{
+    if (!realistic)
+        return int(kProbeSwitch);
+    if (load <= 0)
+        return 10 * image[kLambdaIdle];
+    if (load >= kFullLoadPosition)
+        return 10 * image[kLambdaFull];
+    return 10 * image[kLambdaPart];
+}
+
+double narrowBandMillivolts(double lambda)
+{
+    const double rich = lambda > 0 ? 1.0 / lambda - 1.0 : 1.0;
+    return kProbeSwitch + (rich > 0 ? kRichRail : kLeanRail) * std::tanh(kProbeSlope * rich);
+}
+
+EngineModel::EngineModel(const FuelMap &need, unsigned seed, const Realism &realism)
+    : m_need(need), m_realism(realism), m_random(seed)
+{
+    for (int k = 0; k < kCells; ++k)
+        m_stoichiometric[std::size_t(k)] = m_need[std::size_t(k)] * (k % 8 == 7 ? m_realism.powerLambda : 1.0);
+    m_seen.fill(kProbeSwitch);
+}
+
+DriveState EngineModel::state(const Image &image, double t) const
+{
+    return driveState(image, t, m_cycle, m_warmUp);
+}
+
+double EngineModel::mixture(const Image &image, const OperatingPoint &p, const CellWeights &w,
+                            double correction) const
+{
+    if (!m_realism.on) {
+        const double delivered = interpolate(injectionMapOf(image), w) * (1 + correction / 100);
+        const double needed = interpolate(m_need, w);
+        return needed > 0 ? delivered / needed : 2.0;
+    }
+    // The fuel as the ECU delivers it, against what the engine burns at lambda 1
+    // at this temperature with the fan and the air conditioning as they run.
+    const LiveValues v = liveValues(image, p);
+    double delivered = interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0
+        * (1 + correction / 100);
+    double needed = interpolate(m_stoichiometric, w) * (1 + warmUpNeedPercent(m_realism, p.temp) / 100);
+    if (p.fan) {
+        delivered += image[kFanTi];
+        needed += m_realism.fanNeed;
+    }
+    if (p.ac) {
+        delivered += image[kAcTi];
+        needed += m_realism.acNeed;
+    }
+    return needed > 0 ? delivered / needed : 2.0;
+}
 
 void EngineModel::newImage()
 {
     m_learned.fill(0);
     m_short = 0;
 }
+
 
 bool EngineModel::correcting(const Image &image, const OperatingPoint &p)
 {
@@ -185,26 +259,36 @@ void EngineModel::advanceTo(const Image &image, double t)
 
 void EngineModel::step(const Image &image, double t)
 {
-    const OperatingPoint p = driveState(image, t, m_cycle).point;
+    const OperatingPoint p = state(image, t).point;
     const CellWeights w = cellWeights(p.speed, p.load);
     std::uniform_real_distribution<double> noise(-kProbeNoise, kProbeNoise);
     m_active = correcting(image, p);
+    double fresh = kProbeSwitch;
     if (p.rpm <= 0) {
-        m_probe = 0;
+        fresh = 0;
     } else if (p.cut) {
-        m_probe = std::max(0.0, 50.0 + noise(m_random)); // no fuel: lean
+        fresh = std::max(0.0, 50.0 + noise(m_random)); // no fuel: lean
     } else if (p.temp < image[kLambdaTemp]) {
-        m_probe = kProbeSwitch; // a cold probe's middle reading
+        fresh = kProbeSwitch; // a cold probe's middle reading
     } else {
         const double correction = m_active ? m_short + learnedAt(w) : 0.0;
-        const double delivered = interpolate(injectionMapOf(image), w) * (1 + correction / 100);
-        const double needed = interpolate(m_need, w);
-        const double ratio = needed > 0 ? delivered / needed : 2.0;
-        m_probe = std::clamp(probeMillivolts(ratio) + noise(m_random), 0.0, 1000.0);
+        const double ratio = mixture(image, p, w, correction);
+        const double mv = m_realism.on ? narrowBandMillivolts(1.0 / ratio) : probeMillivolts(ratio);
+        fresh = std::clamp(mv + noise(m_random), 0.0, 1000.0);
+    }
+    if (m_realism.on) {
+        // The exhaust reaches the probe late: the ECU sees what burnt steps ago.
+        const int size = int(m_seen.size());
+        const int late = std::clamp(int(std::lround(m_realism.probeDelay / kControlStep)), 0, size - 1);
+        m_seen[std::size_t(m_seenAt)] = fresh;
+        m_probe = m_seen[std::size_t((m_seenAt - late + size) % size)];
+        m_seenAt = (m_seenAt + 1) % size;
+    } else {
+        m_probe = fresh;
     }
     if (!m_active)
         return; // held, not applied: the loop resumes where it left off
-    m_short += m_probe > kProbeSwitch ? -kShortStep : kShortStep;
+    m_short += m_probe > probeTarget(image, p.load, m_realism.on) ? -kShortStep : kShortStep;
     m_short = std::clamp(m_short, -kShortLimit, kShortLimit);
     for (int i = 0; i < w.count; ++i) {
         double &learned = m_learned[std::size_t(w.cell[i])];
@@ -215,7 +299,7 @@ void EngineModel::step(const Image &image, double t)
 
 LiveValues EngineModel::values(const Image &image, double t) const
 {
-    OperatingPoint p = driveState(image, t, m_cycle).point;
+    OperatingPoint p = state(image, t).point;
     const CellWeights w = cellWeights(p.speed, p.load);
     const bool on = correcting(image, p);
     const double shortCorr = on ? m_short : 0.0;

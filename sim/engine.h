@@ -16,6 +16,7 @@
 #include "ecu.h"
 
 #include <array>
+#include <deque>
 #include <random>
 #include <string>
 
@@ -34,6 +35,40 @@ constexpr int kLambdaOn = 5, kLambdaOff = 10, kLambdaOffAtIdle = 15; // activity
 
 // Tenths of a millisecond per cell, cell k = 8 x row + column.
 using FuelMap = std::array<double, kCells>;
+
+// What makes the engine as unkind as a real one with a narrow-band probe. Off
+// (the kind engine): the need scales with every correction of the tune, the
+// probe is seen at once and the loop aims at 450 mV everywhere. On (the
+// default of the program):
+// - the probe follows a steep curve of lambda (450 mV at lambda 1, towards
+//   860 mV rich and 70 mV lean) and is seen probeDelay seconds late;
+// - the loop aims at the tune's own targets: eSondaLenta at a closed throttle,
+//   eSondaPlena at full load (load position 39 and above), eSondaParcial between;
+// - the need map is what a right map holds: fuel for lambda 1, but for lambda
+//   powerLambda (power-rich) in the last load column, which the probe reads as
+//   rich;
+// - the engine needs, at each temperature, the start-up temperature curve plus
+//   warmUpError (percent at 0, 15, ... 105 °C, linear between), and fanNeed and
+//   acNeed tenths of a millisecond for the electro-fan and the air conditioning,
+//   against which the tune's curve and increments are delivered.
+struct Realism {
+    bool on = false;
+    double probeDelay = 0.15;    // seconds
+    double powerLambda = 0.88;   // the engine's lambda at full load
+    std::array<double, 8> warmUpError{6, 5, 4, 4, 3, 2, 0, 0};
+    double fanNeed = 5;          // tenths of a millisecond (the start-up tune adds 7)
+    double acNeed = 12;          // tenths of a millisecond (the start-up tune adds 10)
+};
+// The full-load zone of the loop's targets: load position from here on.
+constexpr int kFullLoadPosition = 39;
+// The start-up temperature curve (percent at 0, 15, ... 105 °C).
+double startUpWarmUp(double temp);
+// What the realistic engine needs on top of its warm need at temp, percent.
+double warmUpNeedPercent(const Realism &realism, double temp);
+// The loop's target (mV) at a load position: the tune's own.
+int probeTarget(const Image &image, int load, bool realistic);
+// The realistic probe's reading at a lambda, before noise.
+double narrowBandMillivolts(double lambda);
 
 // The four cells the ECU interpolates between and their bilinear weights.
 struct CellWeights {
@@ -59,12 +94,17 @@ double probeMillivolts(double ratio);
 
 class EngineModel {
 public:
-    explicit EngineModel(const FuelMap &need, unsigned seed = 1);
+    explicit EngineModel(const FuelMap &need, unsigned seed = 1, const Realism &realism = {});
 
     const FuelMap &need() const { return m_need; }
     // The drive whose operating points the loop runs on.
     void setCycle(DriveCycle cycle) { m_cycle = cycle; }
     DriveCycle cycle() const { return m_cycle; }
+    // How the free drive warms the engine (a cold start, or the drive's own).
+    void setWarmUp(const WarmUp &warmUp) { m_warmUp = warmUp; }
+    const Realism &realism() const { return m_realism; }
+    // Where the engine runs at drive time t.
+    DriveState state(const Image &image, double t) const;
     // A new image was taken over: the learned corrections start afresh.
     void newImage();
     // Runs the loop up to drive time t on the drive's operating points.
@@ -83,8 +123,16 @@ private:
     static bool correcting(const Image &image, const OperatingPoint &p);
     double learnedAt(const CellWeights &w) const;
     void step(const Image &image, double t);
+    // The mixture (delivered over needed; above 1 rich) at the point with the
+    // loop's correction: the kind engine's or the realistic one's.
+    double mixture(const Image &image, const OperatingPoint &p, const CellWeights &w, double correction) const;
 
     FuelMap m_need;
+    FuelMap m_stoichiometric{}; // fuel for lambda 1 per cell (the realistic engine)
+    Realism m_realism;
+    WarmUp m_warmUp;
+    std::array<double, 16> m_seen{}; // the realistic probe's past readings, a ring
+    int m_seenAt = 0;
     FuelMap m_learned{};
     DriveCycle m_cycle = DriveCycle::Free;
     std::mt19937 m_random;

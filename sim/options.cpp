@@ -94,6 +94,19 @@ const char kUsage[] =
     "  --engine FILE        the engine needs the injection map of this map file\n"
     "                       (default: the start-up map changed by a fixed pattern)\n"
     "  --speedup N          run the drive clock N times faster (default 1)\n"
+    "  --cold               drive from a cold start: 25 degC to the warm cycle over 480 s\n"
+    "  --cold-from C        ... from C degC instead (-40 to 120)\n"
+    "  --thermostat LOW:HIGH  the warm cycle's temperatures (default 79:92)\n"
+    "  --drive-ac on|off    air conditioning at idle and in cruise once warm (default on)\n"
+    "  --cold-length S      ... over S seconds instead (10 to 3600)\n"
+    "  --kind-engine        the kind engine: need scales with every correction, the\n"
+    "                       probe is seen at once, the loop aims at 450 mV\n"
+    "  --probe-delay S      the probe's transport delay (default 0.15, up to 0.75)\n"
+    "  --power-lambda L     the engine's lambda at full load (default 0.88)\n"
+    "  --fan-need MS        fuel the electro-fan's load needs (default 0.5)\n"
+    "  --ac-need MS         fuel the air conditioning needs (default 1.2)\n"
+    "  --warmup-error LIST  percent the engine needs beyond the start-up temperature\n"
+    "                       curve at 0,15,...105 degC (default 6:5:4:4:3:2:0:0)\n"
     "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
     "  --silent             answer nothing\n"
     "  --seed N             seed of the garbage bytes and the probe noise\n"
@@ -197,6 +210,84 @@ bool readSeed(OptionReader &r, Options &o)
     return true;
 }
 
+// A decimal number within [lo, hi].
+bool readDecimal(OptionReader &r, double lo, double hi, double &out)
+{
+    std::string text;
+    if (!r.text(text))
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !(v >= lo) || !(v <= hi)) {
+        std::fprintf(stderr, "velto-ecu-sim: bad value: %s (%g to %g)\n", text.c_str(), lo, hi);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+bool readTenths(OptionReader &r, double &tenths)
+{
+    double ms = 0;
+    if (!readDecimal(r, 0, 25.5, ms))
+        return false;
+    tenths = ms * 10;
+    return true;
+}
+
+// Eight percentages separated by ':'.
+bool readWarmUpError(OptionReader &r, Options &o)
+{
+    std::string text;
+    if (!r.text(text))
+        return false;
+    std::array<double, 8> points{};
+    std::size_t from = 0;
+    for (int i = 0; i < 8; ++i) {
+        const std::size_t at = text.find(':', from);
+        const std::string part = text.substr(from, at == std::string::npos ? std::string::npos : at - from);
+        char *end = nullptr;
+        const double v = std::strtod(part.c_str(), &end);
+        if (part.empty() || *end != '\0' || !(v >= -50 && v <= 50) || (i < 7) == (at == std::string::npos)) {
+            std::fprintf(stderr, "velto-ecu-sim: bad --warmup-error: %s (eight percentages from -50 to 50 "
+                                 "separated by ':')\n", text.c_str());
+            return false;
+        }
+        points[std::size_t(i)] = v;
+        from = at + 1;
+    }
+    o.realism.warmUpError = points;
+    return true;
+}
+
+bool readCold(OptionReader &, Options &o)
+{
+    o.warmUp.coldTemp = kColdStartTemp;
+    o.warmUp.length = kColdStartLength;
+    if (o.driveAt < 0)
+        o.driveAt = 0;
+    return true;
+}
+
+// "LOW:HIGH", the warm cycle's temperatures.
+bool readThermostat(OptionReader &r, Options &o)
+{
+    std::string text;
+    if (!r.text(text))
+        return false;
+    const std::size_t at = text.find(':');
+    int low = 0, high = 0;
+    if (at == std::string::npos || !parseInt(std::string_view(text).substr(0, at), 40, 120, low)
+        || !parseInt(std::string_view(text).substr(at + 1), 40, 120, high) || high < low) {
+        std::fprintf(stderr, "velto-ecu-sim: bad --thermostat: %s (LOW:HIGH, 40 to 120 degC)\n", text.c_str());
+        return false;
+    }
+    o.warmUp.warmTemp = low;
+    o.warmUp.hotTemp = high;
+    return true;
+}
+
 struct OptionEntry {
     std::string_view name;
     bool (*read)(OptionReader &, Options &);
@@ -226,6 +317,27 @@ const OptionEntry kOptions[] = {
     {"--cycle", [](OptionReader &r, Options &o) { return r.parsed(parseCycle, o.cycle, "cycle"); }},
     {"--engine", readEngine},
     {"--speedup", [](OptionReader &r, Options &o) { return r.number(1, kMaxSpeedup, o.speedup); }},
+    {"--cold", readCold},
+    {"--cold-from", [](OptionReader &r, Options &o) { return r.number(-40, 120, o.warmUp.coldTemp); }},
+    {"--thermostat", readThermostat},
+    {"--drive-ac", [](OptionReader &r, Options &o) {
+         std::string_view v;
+         if (!r.text(v))
+             return false;
+         if (v != "on" && v != "off") {
+             std::fprintf(stderr, "velto-ecu-sim: bad --drive-ac: %.*s (on or off)\n", int(v.size()), v.data());
+             return false;
+         }
+         o.warmUp.ac = v == "on";
+         return true;
+     }},
+    {"--cold-length", [](OptionReader &r, Options &o) { return readDecimal(r, 10, 3600, o.warmUp.length); }},
+    {"--kind-engine", [](OptionReader &, Options &o) { o.realism.on = false; return true; }},
+    {"--probe-delay", [](OptionReader &r, Options &o) { return readDecimal(r, 0, 0.75, o.realism.probeDelay); }},
+    {"--power-lambda", [](OptionReader &r, Options &o) { return readDecimal(r, 0.6, 1.2, o.realism.powerLambda); }},
+    {"--fan-need", [](OptionReader &r, Options &o) { return readTenths(r, o.realism.fanNeed); }},
+    {"--ac-need", [](OptionReader &r, Options &o) { return readTenths(r, o.realism.acNeed); }},
+    {"--warmup-error", readWarmUpError},
 };
 
 } // namespace

@@ -8,6 +8,14 @@
 
 namespace ecusim {
 
+// The program's engine: a real narrow-band engine unless --kind-engine.
+inline Realism realisticEngine()
+{
+    Realism r;
+    r.on = true;
+    return r;
+}
+
 struct Options {
     std::string link;
     std::string log;
@@ -31,6 +39,8 @@ struct Options {
     DriveCycle cycle = DriveCycle::Free;
     FuelMap need = builtInNeed(); // what the engine needs in drive mode
     int speedup = 1;         // drive seconds per second
+    Realism realism = realisticEngine();
+    WarmUp warmUp;           // the drive's own, or a cold start (--cold)
 };
 
 inline constexpr int kMaxDriveStart = 1000000; // seconds

@@ -25,7 +25,7 @@ void onSignal(int sig)
 } // namespace
 
 Simulator::Simulator(Options o)
-    : m_opt(std::move(o)), m_engine(m_opt.engine), m_model(m_opt.need, m_opt.seed),
+    : m_opt(std::move(o)), m_engine(m_opt.engine), m_model(m_opt.need, m_opt.seed, m_opt.realism),
       m_protocol(m_log, m_opt.logSent, [this](double now) { return liveTriple(now); }),
       m_control(m_log), m_random(m_opt.seed)
 {
@@ -37,6 +37,7 @@ Simulator::Simulator(Options o)
     m_protocol.onCommit([this] { m_model.newImage(); });
     m_speedup = m_opt.speedup;
     m_model.setCycle(m_opt.cycle);
+    m_model.setWarmUp(m_opt.warmUp);
     if (m_opt.driveAt >= 0)
         startDrive(m_opt.driveAt);
 }
@@ -128,7 +129,7 @@ Engine Simulator::diagEngine() const
 {
     Engine engine = m_engine;
     if (m_driving) {
-        const OperatingPoint p = driveState(image(), driveTime(), m_model.cycle()).point;
+        const OperatingPoint p = m_model.state(image(), driveTime()).point;
         engine.rpm = p.rpm;
         engine.tps = p.tps;
         engine.temp = p.temp;

@@ -37,6 +37,10 @@ QString filterText(Filter filter, const Settings &s, int lambdaTemperature)
         return QString::fromUtf8("menos de %1 ms na mesma célula").arg(s.steadyCellMs);
     case Probe:
         return QString::fromUtf8("sonda fora de %1 a %2 mV").arg(s.minProbeMv).arg(s.maxProbeMv);
+    case Warming:
+        return QString::fromUtf8("motor aquecendo, eletroventilador ou ar-condicionado ligado");
+    case LoopOff:
+        return QString::fromUtf8("correção da sonda desligada");
     case FilterCount:
         break;
     }
@@ -65,8 +69,26 @@ int weights(int speedPosition, int loadPosition, std::array<Weight, 4> &out)
 }
 
 Accumulator::Accumulator(const Settings &settings, int lambdaTemperature)
-    : settings_(settings), minTemperature_(std::max(settings.minTemperature, lambdaTemperature))
+    : Accumulator(settings, TuneFacts{lambdaTemperature, 0, false, false})
 {
+}
+
+Accumulator::Accumulator(const Settings &settings, const TuneFacts &facts)
+    : settings_(settings), facts_(facts), minTemperature_(std::max(settings.minTemperature, facts.lambdaTemperature))
+{
+}
+
+TuneFacts tuneFacts(const Tune &tune)
+{
+    const QStringList &controls = mapfile::fieldControls();
+    auto text = [&](const char *name) { return tune.texts.value(int(controls.indexOf(QLatin1String(name)))); };
+    TuneFacts f;
+    f.lambdaTemperature = numtext::parseInt(text("eSondaTemp"));
+    f.warmTempCorrection = numtext::parseInt(text("eCorrecaoTi90"));
+    const QString activity = text("cbSondaAtiva").trimmed();
+    f.loopOff = activity == QStringLiteral("Desativada");
+    f.loopOffAtIdle = activity == QStringLiteral("Des em Marcha Lenta");
+    return f;
 }
 
 void Accumulator::beginRun()
@@ -130,6 +152,11 @@ Filter Accumulator::check(const LiveValues &v, std::int64_t ms)
         return Position;
     if (v.probeMv < settings_.minProbeMv || v.probeMv > settings_.maxProbeMv)
         return Probe;
+    if (settings_.warmRowsOnly &&
+        (v.correctionTemperature != facts_.warmTempCorrection || v.fan != 0 || v.airConditioning != 0))
+        return Warming;
+    if (settings_.loopInControl && (facts_.loopOff || (facts_.loopOffAtIdle && v.loadPosition == 0)))
+        return LoopOff;
     return FilterCount;
 }
 
@@ -137,6 +164,7 @@ void Accumulator::add(const logformat::Row &row)
 {
     const LiveValues &v = row.values;
     ++analysis_.rows;
+    lastUsed_ = false;
     if (v.speedPosition < 0 || v.speedPosition > maxSpeedPosition || v.loadPosition < 0 ||
         v.loadPosition > maxLoadPosition || v.tpsReading < 0 || v.tpsReading > maxTps ||
         std::abs(v.correctionShort) > maxCorrection || std::abs(v.correctionLong) > maxCorrection || row.ms < 0) {
@@ -154,6 +182,7 @@ void Accumulator::add(const logformat::Row &row)
         return;
     }
     ++analysis_.used;
+    lastUsed_ = true;
     const int c = v.correctionShort + v.correctionLong;
     if (v.correctionShort != 0 || v.correctionLong != 0)
         ++analysis_.corrected;
@@ -170,7 +199,12 @@ void Accumulator::add(const logformat::Row &row)
 
 Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, int lambdaTemperature)
 {
-    Accumulator a(settings, lambdaTemperature);
+    return analyse(rows, settings, TuneFacts{lambdaTemperature, 0, false, false});
+}
+
+Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, const TuneFacts &facts)
+{
+    Accumulator a(settings, facts);
     for (const logformat::Row &r : rows)
         a.add(r);
     return a.analysis();
@@ -183,10 +217,15 @@ const QStringList &neededChannels()
     return c;
 }
 
-void requireChannels(const logformat::Log &log, const QString &path)
+QStringList ruleChannels(const Settings &settings)
+{
+    return settings.warmRowsOnly ? QStringList{"CorrTemp", "Eletro", "Ar"} : QStringList{};
+}
+
+void requireChannels(const logformat::Log &log, const QString &path, const Settings &settings)
 {
     QStringList missing;
-    for (const QString &c : neededChannels())
+    for (const QString &c : neededChannels() + ruleChannels(settings))
         if (log.absent.contains(c))
             missing << c;
     if (missing.isEmpty())
@@ -226,6 +265,25 @@ QString noCorrectionSentence()
                              "não ativa): nada a sugerir.");
 }
 
+QString fewDataSentence(const Settings &settings)
+{
+    return QString::fromUtf8("Há poucos dados: nenhuma célula chegou a %1 amostras. Nada a sugerir; grave mais tempo "
+                             "com o motor quente.")
+        .arg(settings.minHits);
+}
+
+QString stateMark(CellState state)
+{
+    switch (state) {
+    case CellState::FullLoad:
+        return QString::fromUtf8("plena: a sonda não mede");
+    case CellState::Neighbours:
+        return QString::fromUtf8("dados de vizinhas");
+    default:
+        return {};
+    }
+}
+
 QString noChangeSentence()
 {
     return QString::fromUtf8("Nenhuma célula precisa de correção: o mapa de injeção fica como está.");
@@ -240,6 +298,7 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
         const CellSum &sum = analysis.cells[std::size_t(k)];
         cell.hits = sum.hits;
         cell.mean = sum.mean();
+        cell.ownShare = sum.ownShare();
         cell.oldText = recordedWith.texts.value(injectionField(k));
         long double old = 0;
         try {
@@ -254,17 +313,29 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
             cell.state = CellState::TooFewHits;
             continue;
         }
-        cell.state = CellState::Unchanged;
+        // Where the probe cannot measure, and where the rows fell near the neighbours,
+        // "no change" is no confirmation.
+        const bool fullLoad = k % 8 >= settings.fullLoadFrom;
+        const CellState plain = fullLoad                            ? CellState::FullLoad
+                                : cell.ownShare < settings.minOwnShare ? CellState::Neighbours
+                                                                    : CellState::Unchanged;
+        cell.state = plain;
         if (std::fabs(cell.mean) < settings.deadBand)
+            continue;
+        if (fullLoad && cell.mean < 0 && !settings.leanFullLoad)
             continue;
         // Limited to the change allowed per round, and the rounding to 0,1 ms may not
         // carry it past that limit.
         const double oldT = double(old) * 10;
-        const double bound = oldT * limit / 100;
+        const double bound = std::fabs(oldT) * limit / 100; // never reversed bounds
         const double wanted = std::clamp(oldT * (1 + cell.mean / 100), oldT - bound, oldT + bound);
         int t = int(std::lround(wanted));
         const int step = int(std::floor(bound + 1e-9));
         t = std::clamp(t, int(std::lround(oldT)) - step, int(std::lround(oldT)) + step);
+        // A cell of 0,1 to 0,9 ms moves by no less than 0,1 ms when its change asks
+        // for it: no limit of a few percent could otherwise ever move it.
+        if (t == cell.oldTenths && cell.oldTenths >= 1 && cell.oldTenths <= 9 && limit > 0)
+            t = cell.oldTenths + (cell.mean > 0 ? 1 : -1);
         // Within the range every edit of a cell keeps (a cell already above it, as a
         // read-back may show, is not raised further).
         const int maxTenths = int(std::lround(cells::limits(MapId::Injection).max * 10));
@@ -276,9 +347,12 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
         cell.state = t > cell.oldTenths ? CellState::Added : CellState::Removed;
         ++s.changed;
     }
+    const bool anyCovered = std::any_of(s.cells.begin(), s.cells.end(),
+                                        [](const CellSuggestion &c) { return c.state != CellState::TooFewHits; });
     if (s.changed == 0)
         s.sentence = analysis.used == 0        ? noRowsSentence()
                      : analysis.corrected == 0 ? noCorrectionSentence()
+                     : !anyCovered             ? fewDataSentence(settings)
                                                : noChangeSentence();
     return s;
 }

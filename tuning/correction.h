@@ -33,14 +33,40 @@ struct Settings {
     double deadBand = 2;      // |mean correction| below this (percent) changes nothing
     double maxChange = 10;    // percent of the old value per round
     static constexpr double maxChangeLimit = 25;
+    // A narrow-band probe reads every mixture richer than about lambda 0,97 as the
+    // same "rich": where the tune rightly runs power-rich the loop pulls fuel out.
+    // No fuel is removed from load column fullLoadFrom (0-based) onwards unless
+    // leanFullLoad is set for this run.
+    int fullLoadFrom = 7;
+    bool leanFullLoad = false;
+    // Only rows of the warm engine feed the map: the temperature correction at its
+    // warm value (the tune's "Correção Ti" at 90 °C), the electro-fan and the air
+    // conditioning off. Rows still warming belong to the warm-up curve.
+    bool warmRowsOnly = true;
+    // Only rows where the lambda correction can act: not with "Desativada", nor at
+    // a closed throttle with "Des em Marcha Lenta".
+    bool loopInControl = true;
+    // A cell whose rows fell mostly near its neighbours (own share below this) shows
+    // their error rather than its own: it is never shown as confirmed.
+    double minOwnShare = 0.5;
     friend bool operator==(const Settings &, const Settings &) = default;
 };
 
 // The filters, in the order they are tried: a rejected row counts for the first one
 // that rejects it.
-enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, FilterCount };
+enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, Warming, LoopOff, FilterCount };
 // "temperatura do motor abaixo de 70 °C": what a row rejected by the filter had.
 QString filterText(Filter filter, const Settings &settings, int lambdaTemperature);
+
+// What the analysis takes from the tune the rows were recorded with.
+struct TuneFacts {
+    int lambdaTemperature = 0;  // eSondaTemp
+    int warmTempCorrection = 0; // "Correção Ti" at 90 °C: CorrTemp of the warm engine
+    bool loopOff = false;       // cbSondaAtiva "Desativada"
+    bool loopOffAtIdle = false; // cbSondaAtiva "Des em Marcha Lenta"
+};
+// Throws the conversion error of a field that is no number.
+TuneFacts tuneFacts(const Tune &tune);
 
 struct CellSum {
     double hits = 0; // sum of the weights
@@ -75,11 +101,14 @@ class Accumulator {
 public:
     // lambdaTemperature: the tune's eSondaTemp, a floor for the temperature filter.
     Accumulator(const Settings &settings, int lambdaTemperature);
+    Accumulator(const Settings &settings, const TuneFacts &facts);
     void beginRun();
     void add(const logformat::Row &row);
     // Lines of a log that could not be read: counted as bad values.
     void addUnreadable(std::int64_t lines);
     const Analysis &analysis() const { return analysis_; }
+    // Whether the last row added passed every filter.
+    bool lastUsed() const { return lastUsed_; }
     int minTemperature() const { return minTemperature_; }
 
 private:
@@ -88,9 +117,11 @@ private:
     bool throttleSteady(std::int64_t ms) const;
 
     Settings settings_;
+    TuneFacts facts_;
     int minTemperature_;
     Analysis analysis_;
     bool inRun_ = false;
+    bool lastUsed_ = false;
     std::int64_t lastMs_ = 0;
     int cell_ = -1;             // base cell of the last row
     std::int64_t cellSince_ = 0; // time of the first row in that cell
@@ -105,11 +136,14 @@ private:
 };
 
 Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, int lambdaTemperature);
+Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, const TuneFacts &facts);
 
 // Channels the analysis reads from a log.
 const QStringList &neededChannels();
+// Those the rules of settings read besides (the warm rows: CorrTemp, Eletro, Ar).
+QStringList ruleChannels(const Settings &settings);
 // Refuses a log that lacks one of them, naming the file and the channels.
-void requireChannels(const logformat::Log &log, const QString &path);
+void requireChannels(const logformat::Log &log, const QString &path, const Settings &settings = {});
 // The tune's lambda activation temperature (eSondaTemp); throws its conversion error.
 int lambdaTemperature(const Tune &tune);
 
@@ -118,11 +152,16 @@ enum class CellState {
     Unchanged,  // plain: within the dead band, or the change rounds away
     Added,      // blue: more fuel
     Removed,    // red: less fuel
+    FullLoad,   // full load: fuel is not removed where the probe cannot measure
+    Neighbours, // within the dead band, but its rows fell mostly near its neighbours
 };
+// "plena: a sonda não mede", "dados de vizinhas".
+QString stateMark(CellState state);
 
 struct CellSuggestion {
     double hits = 0;
     double mean = 0; // percent
+    double ownShare = 0;
     QString oldText, newText;
     CellState state = CellState::TooFewHits;
     int oldTenths = 0, newTenths = 0;
@@ -150,5 +189,6 @@ constexpr int injectionField(int cell) { return 80 + cell; }
 QString noRowsSentence();
 QString noCorrectionSentence();
 QString noChangeSentence();
+QString fewDataSentence(const Settings &settings);
 
 } // namespace correction

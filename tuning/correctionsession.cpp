@@ -5,6 +5,7 @@
 #include "common/names.h"
 #include "common/numtext.h"
 #include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -19,6 +20,12 @@ QString CorrectionSession::liveWithoutTuneMessage()
                              "módulo e ative o Scanner de novo.");
 }
 
+QString CorrectionSession::scannerMessage()
+{
+    return QString::fromUtf8("Desative o Scanner para aplicar: o mapa não pode ser alterado com o Scanner ativo. Nada "
+                             "foi aplicado.");
+}
+
 QString CorrectionSession::busyMessage()
 {
     return QString::fromUtf8("Aguarde o fim do envio, da leitura ou da calibração do TPS. Nada foi aplicado.");
@@ -28,9 +35,19 @@ int CorrectionSession::lambdaTemperature() const { return tune_ ? correction::la
 
 void CorrectionSession::setSettings(const Settings &settings)
 {
+    if (!logs_.empty()) {
+        RecordedLogs check;
+        check.paths = logNames_;
+        for (const logformat::Log &log : logs_) {
+            logformat::Log shape;
+            shape.absent = log.absent;
+            check.logs.push_back(shape);
+        }
+        requireRuleChannels(check, settings);
+    }
     settings_ = settings;
     if (live_) {
-        liveAccumulator_ = std::make_unique<Accumulator>(settings_, lambdaTemperature());
+        liveAccumulator_ = std::make_unique<Accumulator>(settings_, tuneFacts(*tune_));
         for (const logformat::Row &r : liveRows_)
             liveAccumulator_->add(r);
     }
@@ -40,6 +57,12 @@ void CorrectionSession::setSettings(const Settings &settings)
 void CorrectionSession::openLogs(const QStringList &paths)
 {
     RecordedLogs logs = readLogs(paths);
+    requireRuleChannels(logs, settings_);
+    try {
+        tuneFacts(logs.tune);
+    } catch (const std::exception &e) {
+        throw Refused(QString::fromUtf8("O mapa %1 não serve para a correção: %2").arg(logs.tunePath, asSentence(e)));
+    }
     stopLive();
     tune_ = logs.tune;
     tuneName_ = logs.tunePath;
@@ -55,7 +78,7 @@ void CorrectionSession::startLive()
     if (!sent)
         throw Refused(liveWithoutTuneMessage());
     try {
-        correction::lambdaTemperature(*sent);
+        tuneFacts(*sent);
         suggest(Analysis{}, *sent, settings_);
     } catch (const std::exception &e) {
         throw Refused(QString::fromUtf8("O mapa do módulo não serve para a correção: %1").arg(asSentence(e)));
@@ -66,7 +89,7 @@ void CorrectionSession::startLive()
     logs_.clear();
     liveRows_.clear();
     live_ = true;
-    liveAccumulator_ = std::make_unique<Accumulator>(settings_, lambdaTemperature());
+    liveAccumulator_ = std::make_unique<Accumulator>(settings_, tuneFacts(*tune_));
     recompute();
 }
 
@@ -101,12 +124,25 @@ void CorrectionSession::recompute()
     if (!tune_) {
         analysis_ = Analysis{};
         suggestion_ = Suggestion{};
+        warmUp_ = WarmUpSuggestion{};
         return;
     }
+    WarmUpAccumulator warm(settings_, tuneFacts(*tune_));
+    if (logNames_.isEmpty()) {
+        for (const logformat::Row &r : liveRows_)
+            warm.add(r);
+    } else {
+        for (const logformat::Log &log : logs_) {
+            warm.beginRun();
+            for (const logformat::Row &r : log.rows)
+                warm.add(r);
+        }
+    }
+    warmUp_ = suggestWarmUp(warm, *tune_, settings_);
     if (liveAccumulator_ && logNames_.isEmpty()) {
         analysis_ = liveAccumulator_->analysis();
     } else {
-        Accumulator a(settings_, lambdaTemperature());
+        Accumulator a(settings_, tuneFacts(*tune_));
         for (const logformat::Log &log : logs_) {
             a.beginRun();
             for (const logformat::Row &r : log.rows)
@@ -141,6 +177,8 @@ int CorrectionSession::apply(const QList<int> &cells)
     if (controller_.historyBusy())
         throw Refused(busyMessage());
     Context &ctx = controller_.context();
+    if (ctx.state.scannerActive)
+        throw Refused(scannerMessage());
     if (ctx.state.percentView) {
         // Every cell must convert, or the return to ms would stop half way.
         for (int k = 0; k < cellCount; ++k)
@@ -179,6 +217,32 @@ int CorrectionSession::apply(const QList<int> &cells)
     history.record(); // an edit still being typed is a step of its own
     for (int k : chosen)
         ctx.screen.setText(names::injectionCell(k), suggestion_.cells[std::size_t(k)].newText);
+    history.record();
+    return int(chosen.size());
+}
+
+int CorrectionSession::applyWarmUp()
+{
+    if (!tune_)
+        return 0;
+    if (controller_.historyBusy())
+        throw Refused(busyMessage());
+    Context &ctx = controller_.context();
+    if (ctx.state.scannerActive)
+        throw Refused(scannerMessage());
+    QList<int> chosen;
+    for (int i = 0; i < warmUpPoints; ++i) {
+        const PointState state = warmUp_.points[std::size_t(i)].state;
+        if (state == PointState::Added || state == PointState::Removed)
+            chosen << i;
+    }
+    if (chosen.isEmpty())
+        return 0;
+    const QStringList &controls = mapfile::fieldControls();
+    UndoHistory &history = controller_.history();
+    history.record();
+    for (int i : chosen)
+        ctx.screen.setText(controls.value(warmUpField(i)), warmUp_.points[std::size_t(i)].newText);
     history.record();
     return int(chosen.size());
 }

@@ -5,6 +5,7 @@
 #include "datalog/logformat.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
+#include "tuning/warmup.h"
 
 #include <QList>
 #include <QString>
@@ -39,6 +40,8 @@ public:
     bool hasSource() const { return tune_.has_value(); }
     const correction::Analysis &analysis() const { return analysis_; }
     const correction::Suggestion &suggestion() const { return suggestion_; }
+    // The warm-up curve the same rows suggest.
+    const correction::WarmUpSuggestion &warmUp() const { return warmUp_; }
     const Tune *tune() const { return tune_ ? &*tune_ : nullptr; }
     // "2 registros (a.msl, b.msl), mapa a-mapa.txt" or the live source.
     QString sourceText() const;
@@ -51,8 +54,13 @@ public:
     // (0 when the user declined); throws when it cannot apply (nothing changed then).
     int apply(const QList<int> &cells = {});
 
+    // Writes the changed warm-up points ("Correção Ti") into the screen as one undo
+    // step; returns how many. Refused as apply is.
+    int applyWarmUp();
+
     static QString liveWithoutTuneMessage();
     static QString busyMessage();
+    static QString scannerMessage();
 
 private:
     void recompute();
@@ -69,4 +77,5 @@ private:
     bool dirty_ = false;
     correction::Analysis analysis_;
     correction::Suggestion suggestion_;
+    correction::WarmUpSuggestion warmUp_;
 };

@@ -16,6 +16,22 @@ QString asSentence(const std::exception &e)
 
 namespace {
 
+// The map file's own system messages (which its load button shows as they are) in the
+// correction's sentences.
+QString inPortuguese(const QString &sentence)
+{
+    static const std::pair<const char *, const char *> texts[] = {
+        {"File not found.", "o arquivo não existe."},
+        {"File access denied.", "o acesso ao arquivo foi negado."},
+        {"Invalid filename.", "o nome do arquivo é inválido."},
+        {"Too many open files.", "há arquivos abertos demais."},
+    };
+    for (const auto &[english, portuguese] : texts)
+        if (sentence == QLatin1String(english))
+            return QString::fromUtf8(portuguese);
+    return sentence;
+}
+
 // A tune that loads and whose lambda temperature and injection cells convert.
 Tune readTune(const QString &path, const QString &what)
 {
@@ -24,10 +40,10 @@ Tune readTune(const QString &path, const QString &what)
         t = MapFile::readTune(path);
     } catch (const std::exception &e) {
         throw Refused(QString::fromUtf8("%1 %2 não pôde ser lido: %3 Nada a sugerir.")
-                          .arg(what, path, asSentence(e)));
+                          .arg(what, path, inPortuguese(asSentence(e))));
     }
     try {
-        lambdaTemperature(t);
+        tuneFacts(t);
         suggest(Analysis{}, t, Settings{});
     } catch (const std::exception &e) {
         throw Refused(QString::fromUtf8("%1 %2 não serve para a correção: %3 Nada a sugerir.")
@@ -80,7 +96,7 @@ RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tu
             throw Refused(QString::fromUtf8(e.what()));
         }
         try {
-            requireChannels(log, path);
+            requireChannels(log, path, Settings{.warmRowsOnly = false});
         } catch (const std::exception &e) {
             throw Refused(QString::fromUtf8(e.what()));
         }
@@ -109,9 +125,20 @@ RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tu
     return out;
 }
 
+void requireRuleChannels(const RecordedLogs &logs, const Settings &settings)
+{
+    for (std::size_t i = 0; i < logs.logs.size(); ++i)
+        try {
+            requireChannels(logs.logs[i], logs.paths.value(int(i)), settings);
+        } catch (const std::exception &e) {
+            throw Refused(QString::fromUtf8(e.what()));
+        }
+}
+
 Analysis analyse(const RecordedLogs &logs, const Settings &settings)
 {
-    Accumulator a(settings, lambdaTemperature(logs.tune));
+    requireRuleChannels(logs, settings);
+    Accumulator a(settings, tuneFacts(logs.tune));
     for (const logformat::Log &log : logs.logs) {
         a.beginRun();
         for (const logformat::Row &r : log.rows)

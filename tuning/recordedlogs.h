@@ -38,6 +38,10 @@ struct RecordedLogs {
 // map; a log whose header says the module's set was unknown is refused. Throws Refused.
 RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tunePath = std::nullopt);
 
+// Refuses logs that lack a channel the rules of settings read (Refused, naming the
+// first such log and its channels).
+void requireRuleChannels(const RecordedLogs &logs, const Settings &settings);
+
 // The analysis of every row of every log, each log its own run.
 Analysis analyse(const RecordedLogs &logs, const Settings &settings);
 

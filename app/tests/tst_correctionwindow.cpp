@@ -237,8 +237,8 @@ void TestCorrectionWindow::refusedLogLeavesEverything()
     w.prompt.fileAnswers.push_back(log);
     w.button(d, "btnAbrirRegistros")->click();
     QCOMPARE(w.prompt.messages,
-             QStringList{QString::fromUtf8("O mapa do registro %1, %2 não pôde ser lido: File not found. Nada a "
-                                           "sugerir.")
+             QStringList{QString::fromUtf8("O mapa do registro %1, %2 não pôde ser lido: o arquivo não existe. "
+                                           "Nada a sugerir.")
                              .arg(log, w.dir.filePath("b-mapa.txt"))});
     QVERIFY(!d->session().hasSource());
     QCOMPARE(d->findChild<QLabel *>("lbFonte")->text(), QString::fromUtf8("Nenhum registro aberto."));
@@ -269,6 +269,11 @@ void TestCorrectionWindow::liveRowsFeedTheAnalysis()
     d->refreshTick();
     QCOMPARE(d->table()->item(2, 1)->text(), QStringLiteral("4,2\n+5,0 %\n95"));
     QCOMPARE(d->findChild<QLabel *>("lbResumo")->text(), QString::fromUtf8("200 linhas, 192 usadas; 2 células a mudar."));
+    // While the scanner runs the map is not changed, as by the map tools.
+    w.prompt.messages.clear();
+    w.button(d, "btnAplicarTodas")->click();
+    QCOMPARE(w.prompt.messages, QStringList{CorrectionSession::scannerMessage()});
+    QCOMPARE(w.cell(17), QStringLiteral("4"));
 
     c.context().state.scannerActive = false; // the scanner went off: the run stays
     d->refreshTick();

@@ -21,7 +21,7 @@ void TestClosedLoop::oneRoundMovesTheMapTowardsTheNeed()
     QTemporaryDir dir;
     const Tune need = needTune(), start = startupTune();
     writeTune(dir.filePath("need.txt"), need);
-    SimProcess sim({"--drive-at", "200", "--speedup", "3", "--rate", "max", "--seed", "3", "--engine",
+    SimProcess sim({"--kind-engine", "--drive-at", "200", "--speedup", "3", "--rate", "max", "--seed", "3", "--engine",
                     dir.filePath("need.txt")});
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     const QString log = dir.filePath("a.msl"), next = dir.filePath("next.txt");
@@ -30,12 +30,18 @@ void TestClosedLoop::oneRoundMovesTheMapTowardsTheNeed()
     // The module held the start-up set, and so does the snapshot beside the log.
     QVERIFY(!dropWrongSnapshot(log, start));
 
-    const Run s = cli({"suggest", log, "-o", next});
+    // The kind engine's need scales with the temperature correction and the fan's and
+    // A/C's fuel, and its probe measures at full load: every row tells the map's error,
+    // no column is full load, no cell marked (stdout holds the changed cells alone).
+    const Run s = cli({"suggest", log, "-o", next, "--warming-rows", "--full-load-column", "9", "--min-own-share", "0"});
     QVERIFY2(s.code == 0, qPrintable(s.err));
     const QStringList lines = s.out.split(u'\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.size() >= 4, qPrintable(s.out + s.err));
     const Tune suggested = MapFile::readTune(next);
-    const correction::Analysis a = correction::analyse(correction::readLogs({log}), correction::Settings{});
+    correction::Settings kind;
+    kind.warmRowsOnly = false;
+    kind.leanFullLoad = true;
+    const correction::Analysis a = correction::analyse(correction::readLogs({log}), kind);
     const Error before = error(start, need, a), after = error(suggested, need, a);
     QVERIFY(before.covered >= 6);
     QVERIFY2(after.mean < before.mean / 2,

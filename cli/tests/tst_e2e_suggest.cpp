@@ -4,6 +4,7 @@
 #include "core/offlinecore.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
+#include "files/mapfilecodec.h"
 #include "tuning/tests/drivelog.h"
 #include "tests/support/clirun.h"
 
@@ -45,15 +46,17 @@ QString countsText(const QString &logs, int rows, int used, const QString &map, 
 {
     const char *names[] = {"valores inválidos ou linha ilegível", "motor abaixo de 70 °C", "abaixo de 500 RPM",
                            "injeção cortada (Ti 0)", "TPS moveu 51 ou mais em 500 ms",
-                           "menos de 300 ms na mesma célula", "sonda fora de 50 a 950 mV"};
+                           "menos de 300 ms na mesma célula", "sonda fora de 50 a 950 mV",
+                           "motor aquecendo, eletroventilador ou ar-condicionado ligado",
+                           "correção da sonda desligada"};
     QString t = QStringLiteral("velto-cli: %1, %2 linha(s), %3 usada(s), mapa de referência %4\n"
                                "velto-cli: linhas rejeitadas por filtro:\n")
                     .arg(logs)
                     .arg(rows)
                     .arg(used)
                     .arg(map);
-    for (int f = 0; f < 7; ++f)
-        t += QStringLiteral("  %1  %2\n").arg(rejected[f], 9).arg(QString::fromUtf8(names[f]));
+    for (int f = 0; f < 9; ++f) // the last two rules reject nothing unless given
+        t += QStringLiteral("  %1  %2\n").arg(rejected.value(f), 9).arg(QString::fromUtf8(names[f]));
     return t;
 }
 
@@ -67,6 +70,7 @@ private slots:
     void refusals();
     void nothingToChangeStillWritesTheTune();
     void mapNamedAndJson();
+    void fullLoadAndWarmUp();
 };
 
 void TestSuggestCli::suggestsAndWritesOnlyTheChangedCells()
@@ -107,8 +111,8 @@ void TestSuggestCli::refusals_data()
                              "Abra-os em separado. Nada a sugerir.\n");
     QTest::newRow("no snapshot")
         << QStringList{"%1/c.msl", "-o", "%1/novo.txt"} << 4
-        << QString::fromUtf8("velto-cli: O mapa do registro %1/c.msl, %1/c-mapa.txt não pôde ser lido: File not "
-                             "found. Nada a sugerir.\n");
+        << QString::fromUtf8("velto-cli: O mapa do registro %1/c.msl, %1/c-mapa.txt não pôde ser lido: o arquivo não "
+                             "existe. Nada a sugerir.\n");
     QTest::newRow("log without CorrCurto")
         << QStringList{"%1/semcorr.msl", "-o", "%1/novo.txt"} << 4
         << QString::fromUtf8("velto-cli: O registro %1/semcorr.msl não tem o canal CorrCurto, de que a correção precisa: nada a sugerir.\n");
@@ -202,6 +206,63 @@ void TestSuggestCli::mapNamedAndJson()
     fields[80 + 17] = "4,2";
     fields[80 + 40] = "2,3";
     QCOMPARE(readAll(out), fields.join(';') + "\r\n");
+}
+
+// A power-rich full-load column read as rich is not leaned unless asked for; a cold
+// start teaches the warm-up curve's points above eSondaTemp, and nothing else.
+void TestSuggestCli::fullLoadAndWarmUp()
+{
+    QTemporaryDir dir;
+    QByteArray rich = logformat::header(QStringLiteral("2.2"), QStringLiteral("2026-01-01T10:00:00"));
+    for (int i = 0; i < 100; ++i)
+        rich += logformat::row(100 * i, driveRow(0, 18, 42, -6, -4).values);
+    const QString log = writeTemp(dir, "plena.msl", rich);
+    writeTemp(dir, "plena-mapa.txt", tuneWith({}));
+    const QString out = dir.filePath("novo.txt");
+    const Run kept = cli({"suggest", log, "-o", out});
+    QCOMPARE(kept.code, 0);
+    QCOMPARE(kept.out, QString::fromUtf8("31 4 8 95,0 -10,0% 8,2 plena: a sonda não mede\n"));
+    QCOMPARE(readAll(out), tuneWith({}));
+    const Run leaned = cli({"suggest", log, "-o", out, "--lean-full-load"});
+    QCOMPARE(leaned.out, QStringLiteral("31 4 8 95,0 -10,0% 8,2 -> 7,4\n"));
+    QCOMPARE(readAll(out), tuneWith({{31, "7,4"}}));
+    const Run moved = cli({"suggest", log, "-o", out, "--full-load-column", "9"});
+    QCOMPARE(moved.out, QStringLiteral("31 4 8 95,0 -10,0% 8,2 -> 7,4\n"));
+
+    // From 25 to 95 °C at 50 rows a degree: CorrTemp as the tune's curve, and a loop
+    // that finds 4 points more than the curve gives at 45 °C (20 %).
+    QByteArray cold = logformat::header(QStringLiteral("2.2"), QStringLiteral("2026-01-01T10:00:00"));
+    std::int64_t ms = 0;
+    const int curve[8] = {55, 40, 30, 20, 12, 5, 0, 0};
+    for (int temp = 25; temp <= 95; ++temp)
+        for (int i = 0; i < 50; ++i, ms += 100) {
+            const int x = std::min(temp, 105) / 15, ct = temp >= 105 ? 0 : curve[x] + (curve[std::min(x + 1, 7)] - curve[x]) * (temp - 15 * x) / 15;
+            const int loop = temp >= 40 && temp < 50 ? 3 : 0;
+            logformat::Row r = driveRow(ms, 14, 9, loop, 0, temp);
+            r.values.correctionTemperature = ct;
+            cold += logformat::row(r.ms, r.values);
+        }
+    const QString coldLog = writeTemp(dir, "frio.msl", cold);
+    writeTemp(dir, "frio-mapa.txt", tuneWith({}));
+    const Run w = cli({"suggest", coldLog, "-o", out, "--warmup"});
+    QCOMPARE(w.code, 0);
+    QVERIFY2(w.out.startsWith(QString::fromUtf8("0 °C 0,0 +55,0% 55 sem malha fechada\n"
+                                                "15 °C 0,0 +40,0% 40 sem malha fechada\n")),
+             qPrintable(w.out));
+    QVERIFY2(w.out.contains(QString::fromUtf8("45 °C ")) && w.out.contains(QStringLiteral("20 -> 2")), qPrintable(w.out));
+    // Only the warm-up points changed; the injection map is as it was.
+    QList<QByteArray> written = readAll(out).split(';'), before = tuneWith({}).split(';');
+    QCOMPARE(written.size(), before.size());
+    QStringList changed;
+    for (int f = 0; f < before.size(); ++f)
+        if (written[f] != before[f])
+            changed << QString::number(f);
+    const int field45 = int(mapfile::fieldControls().indexOf(QStringLiteral("eCorrecaoTi45")));
+    QVERIFY2(changed.contains(QString::number(field45)), qPrintable(changed.join(',')));
+    for (const QString &f : changed) {
+        const QString name = mapfile::fieldControls().value(f.toInt());
+        QVERIFY2(name.startsWith(QStringLiteral("eCorrecaoTi")), qPrintable(name));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSuggestCli)

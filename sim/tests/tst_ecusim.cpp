@@ -1018,7 +1018,7 @@ void TestEcuSim::engineNeedAndUpload()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(needFileTenPercentMore());
     }
-    SimProcess sim({"--engine", needPath, "--drive-at", "190", "--speedup", "20", "--rate", "50"});
+    SimProcess sim({"--kind-engine", "--engine", needPath, "--drive-at", "190", "--speedup", "20", "--rate", "50"});
     PtyLine line;
     START_SIM(sim, line);
     QVERIFY(line.write(command(0x7F)));

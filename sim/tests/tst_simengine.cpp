@@ -84,6 +84,10 @@ private slots:
     void noCorrection_data();
     void noCorrection();
     void newImageForgetsTheLearned();
+    void narrowBand_data();
+    void narrowBand();
+    void realisticDrive_data();
+    void realisticDrive();
 };
 
 void TestSimEngine::weights_data()
@@ -331,6 +335,74 @@ void TestSimEngine::newImageForgetsTheLearned()
     for (int k = 0; k < kCells; ++k)
         QCOMPARE(model.learned(k), 0.0);
     QCOMPARE(model.shortCorrection(), 0.0);
+}
+
+void TestSimEngine::narrowBand_data()
+{
+    QTest::addColumn<double>("lambda");
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::newRow("lambda 1") << 1.0 << 449.0 << 451.0;
+    QTest::newRow("power-rich 0,88") << 0.88 << 800.0 << 900.0;
+    QTest::newRow("0,95 reads as rich as 0,88") << 0.95 << 800.0 << 900.0;
+    QTest::newRow("lean 1,1") << 1.1 << 50.0 << 100.0;
+    QTest::newRow("1 % rich") << 0.99 << 600.0 << 750.0;
+}
+
+// The probe cannot tell lambda 0,95 from 0,85: both read near its rich rail.
+void TestSimEngine::narrowBand()
+{
+    QFETCH(double, lambda);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    const double mv = narrowBandMillivolts(lambda);
+    QVERIFY2(mv >= low && mv <= high, qPrintable(QString::number(mv)));
+}
+
+void TestSimEngine::realisticDrive_data()
+{
+    QTest::addColumn<bool>("realistic");
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("target");
+    // The need uploaded, warm: the map is right everywhere.
+    QTest::newRow("kind: full throttle reads right") << false << int(DrivePhase::FullThrottle) << -2.0 << 2.0 << 450;
+    QTest::newRow("real: full throttle, power-rich map pulled lean")
+        << true << int(DrivePhase::FullThrottle) << -14.0 << -6.0 << 820;
+    QTest::newRow("real: part load near right") << true << int(DrivePhase::Pull) << -3.0 << 3.5 << 700;
+    // At idle the A/C needs 1,2 ms where the tune gives 1,0 on 3,3 ms.
+    QTest::newRow("real: idle with the A/C lean") << true << int(DrivePhase::Idle) << 3.0 << 10.0 << 550;
+}
+
+// Over the second warm cycle, the mean of CorrCurto + CorrLongo in a phase, and
+// the loop's target there.
+void TestSimEngine::realisticDrive()
+{
+    QFETCH(bool, realistic);
+    QFETCH(int, phase);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, target);
+    Realism r;
+    r.on = realistic;
+    const FuelMap need = ecusim::builtInNeed();
+    const Image image = withInjection(defaultImage(), need);
+    EngineModel model(need, 1, r);
+    double sum = 0;
+    int n = 0;
+    for (double t = W; t < W + 2 * kDriveCycle; t += kControlStep) {
+        model.advanceTo(image, t);
+        const DriveState d = model.state(image, t);
+        if (t < W + kDriveCycle || int(d.phase) != phase || d.point.cut)
+            continue;
+        const LiveValues v = model.values(image, t);
+        QCOMPARE(probeTarget(image, d.point.load, realistic), target);
+        sum += v.shortCorr + v.longCorr;
+        ++n;
+    }
+    QVERIFY(n > 50);
+    QVERIFY2(sum / n >= low && sum / n <= high, qPrintable(QString::number(sum / n)));
 }
 
 QTEST_GUILESS_MAIN(TestSimEngine)

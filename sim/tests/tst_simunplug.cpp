@@ -198,7 +198,7 @@ void TestSimUnplug::unplugKeepsWhatTheLoopLearned()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ecu"));
-    SimProcess sim({"--link", link, "--drive-at", "205", "--speedup", "2", "--rate", "20"});
+    SimProcess sim({"--kind-engine", "--link", link, "--drive-at", "205", "--speedup", "2", "--rate", "20"});
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     ComDevice device;
     QCOMPARE(openLine(device, link), 0);

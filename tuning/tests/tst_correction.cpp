@@ -7,6 +7,7 @@
 #include "files/mapfile.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
+#include "tuning/warmup.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -70,10 +71,10 @@ Filter lastVerdict(const std::vector<Row> &rows, const Settings &s = {}, int lam
 }
 
 // The reference: every filter from its definition, scanning back over the rows.
-Analysis reference(const std::vector<Row> &rows, const Settings &s, int lambdaTemp)
+Analysis reference(const std::vector<Row> &rows, const Settings &s, const TuneFacts &facts)
 {
     Analysis a;
-    const int minTemp = std::max(s.minTemperature, lambdaTemp);
+    const int minTemp = std::max(s.minTemperature, facts.lambdaTemperature);
     auto bad = [](const LiveValues &v) {
         return v.speedPosition < 0 || v.speedPosition > 48 || v.loadPosition < 0 || v.loadPosition > 42 ||
                v.tpsReading < 0 || v.tpsReading > 1023 || std::abs(v.correctionShort) > 100 ||
@@ -126,6 +127,11 @@ Analysis reference(const std::vector<Row> &rows, const Settings &s, int lambdaTe
         }
         if (f == FilterCount && (v.probeMv < s.minProbeMv || v.probeMv > s.maxProbeMv))
             f = Probe;
+        if (f == FilterCount && s.warmRowsOnly &&
+            (v.correctionTemperature != facts.warmTempCorrection || v.fan || v.airConditioning))
+            f = Warming;
+        if (f == FilterCount && s.loopInControl && (facts.loopOff || (facts.loopOffAtIdle && v.loadPosition == 0)))
+            f = LoopOff;
         if (f != FilterCount) {
             ++a.rejected[f];
             continue;
@@ -166,6 +172,8 @@ std::vector<Row> generatedRows(int count, quint32 seed)
             r = std::clamp(r + int(g.bounded(7)) - 3, 0, 48);
         if (g.bounded(8) == 0)
             c = std::clamp(c + int(g.bounded(5)) - 2, 0, 42);
+        if (g.bounded(300) == 0)
+            c = c == 0 ? 20 : 0; // the throttle closed or opened again
         tps = std::clamp(tps + int(g.bounded(41)) - 20, 0, 1023);
         if (g.bounded(50) == 0)
             temp = std::clamp(temp + int(g.bounded(5)) - 1, 20, 110);
@@ -180,6 +188,10 @@ std::vector<Row> generatedRows(int count, quint32 seed)
             v.speedPosition = 49;
         if (g.bounded(300) == 0)
             v.correctionLong = 120;
+        // Still warming, the fan or the air conditioning on.
+        v.correctionTemperature = g.bounded(40) == 0 ? 2 : 0;
+        v.fan = g.bounded(60) == 0 ? 1 : 0;
+        v.airConditioning = g.bounded(60) == 0 ? 1 : 0;
         rows.push_back(row);
     }
     return rows;
@@ -221,6 +233,9 @@ private slots:
     void logWithoutNeededChannelsIsRefused();
     void logsAndTheirTunes_data();
     void logsAndTheirTunes();
+    void honestRules_data();
+    void honestRules();
+    void warmUpPointsOnAColdLog();
 };
 
 void TestCorrection::weightsFollowTheInterpolation_data()
@@ -261,7 +276,8 @@ void TestCorrection::analysisMatchesTheReference()
         const std::vector<Row> rows = generatedRows(6000, seed);
         Settings s;
         s.minTemperature = 65;
-        const Analysis got = analyse(rows, s, 62), want = reference(rows, s, 62);
+        const TuneFacts facts{62, 0, false, true}; // the loop off at idle
+        const Analysis got = analyse(rows, s, facts), want = reference(rows, s, facts);
         QCOMPARE(got.rows, want.rows);
         QCOMPARE(got.used, want.used);
         QCOMPARE(got.corrected, want.corrected);
@@ -314,6 +330,13 @@ void TestCorrection::eachFilterRejectsAtItsThreshold_data()
                                        << int(BadValues);
     QTest::newRow("correction 101 %") << list(steadyThen(last([](LiveValues &v) { v.correctionShort = 101; })))
                                       << 30 << int(BadValues);
+    // Only the warm engine, without the fan's or the air conditioning's fuel, feeds the map.
+    QTest::newRow("still warming: CorrTemp 2 %")
+        << list(steadyThen(last([](LiveValues &v) { v.correctionTemperature = 2; }))) << 30 << int(Warming);
+    QTest::newRow("electro-fan on") << list(steadyThen(last([](LiveValues &v) { v.fan = 1; }))) << 30
+                                    << int(Warming);
+    QTest::newRow("air conditioning on") << list(steadyThen(last([](LiveValues &v) { v.airConditioning = 1; })))
+                                         << 30 << int(Warming);
 
     // Throttle: a move more than 0,5 s back no longer counts; the row at 500 ms still does.
     std::vector<Row> early = steadyThen(goodRow(1000, 14, 3));
@@ -348,7 +371,7 @@ void TestCorrection::eachFilterRejectsAtItsThreshold()
     const std::vector<Row> v(rows.begin(), rows.end());
     QCOMPARE(int(lastVerdict(v, Settings{}, lambdaTemp)), verdict);
     const Analysis a = analyse(v, Settings{}, lambdaTemp);
-    const Analysis want = reference(v, Settings{}, lambdaTemp);
+    const Analysis want = reference(v, Settings{}, TuneFacts{lambdaTemp, 0, false, false});
     QCOMPARE(a.rejected, want.rejected);
 }
 
@@ -376,7 +399,9 @@ void TestCorrection::suggestionHitsDeadBandLimitRounding_data()
     QTest::newRow("kept within 25 ms, as every edit") << "24" << 20.0 << 10.0 << 10.0 << "25,0" << more;
     QTest::newRow("a read-back's 25,5 ms is not raised") << "25,5" << 20.0 << 10.0 << 10.0 << "25,5" << same;
     QTest::newRow("a read-back's 25,5 ms may come down") << "25,5" << 20.0 << -4.0 << 10.0 << "24,5" << less;
-    QTest::newRow("a change that rounds away") << "0,5" << 20.0 << 9.0 << 10.0 << "0,5" << same;
+    QTest::newRow("a small cell moves by 0,1 ms") << "0,5" << 20.0 << 9.0 << 10.0 << "0,6" << more;
+    QTest::newRow("... also down") << "0,9" << 20.0 << -3.0 << 10.0 << "0,8" << less;
+    QTest::newRow("a change that rounds away") << "1,0" << 20.0 << 4.0 << 10.0 << "1,0" << same;
     QTest::newRow("zero stays zero") << "0" << 50.0 << 10.0 << 10.0 << "0" << same;
     QTest::newRow("rounding half away from zero") << "2" << 20.0 << 2.5 << 10.0 << "2,1" << more;
 }
@@ -393,7 +418,7 @@ void TestCorrection::suggestionHitsDeadBandLimitRounding()
     t.texts[injectionField(17)] = old;
     Analysis a;
     a.used = a.corrected = 1;
-    a.cells[17] = CellSum{hits, hits * mean};
+    a.cells[17] = CellSum{hits, hits * mean, hits}; // every row on the cell's own position
     Settings s;
     s.maxChange = maxChange;
     const Suggestion got = suggest(a, t, s);
@@ -461,7 +486,7 @@ void TestCorrection::appliedChangesOnlyTheChosenCells()
 void TestCorrection::logWithoutNeededChannelsIsRefused()
 {
     logformat::Log log;
-    log.absent = QStringList{"CorrCurto", "Sonda", "Eletro"};
+    log.absent = QStringList{"CorrCurto", "Sonda"};
     try {
         requireChannels(log, QStringLiteral("/tmp/a.msl"));
         QFAIL("a log without CorrCurto was taken");
@@ -470,8 +495,19 @@ void TestCorrection::logWithoutNeededChannelsIsRefused()
                  QString::fromUtf8("O registro /tmp/a.msl não tem os canais Sonda, CorrCurto, de que a correção "
                                    "precisa: nada a sugerir."));
     }
-    log.absent = QStringList{"Eletro"};
-    requireChannels(log, QStringLiteral("/tmp/a.msl"));
+    // The warm-rows rule reads CorrTemp, Eletro and Ar; without the rule a log may lack them.
+    log.absent = QStringList{"Eletro", "Ar"};
+    try {
+        requireChannels(log, QStringLiteral("/tmp/a.msl"));
+        QFAIL("a log without Eletro was taken for the warm-rows rule");
+    } catch (const std::exception &e) {
+        QCOMPARE(QString::fromUtf8(e.what()),
+                 QString::fromUtf8("O registro /tmp/a.msl não tem os canais Eletro, Ar, de que a correção "
+                                   "precisa: nada a sugerir."));
+    }
+    Settings noWarmRule;
+    noWarmRule.warmRowsOnly = false;
+    requireChannels(log, QStringLiteral("/tmp/a.msl"), noWarmRule);
 }
 
 void TestCorrection::logsAndTheirTunes_data()
@@ -488,8 +524,8 @@ void TestCorrection::logsAndTheirTunes_data()
                              "em separado. Nada a sugerir.");
     QTest::newRow("no snapshot")
         << QStringList{"a", "bare"} << QString()
-        << QString::fromUtf8("O mapa do registro %1/bare.msl, %1/bare-mapa.txt não pôde ser lido: File not found. "
-                             "Nada a sugerir.");
+        << QString::fromUtf8("O mapa do registro %1/bare.msl, %1/bare-mapa.txt não pôde ser lido: o arquivo não "
+                             "existe. Nada a sugerir.");
     QTest::newRow("no snapshot, the map named") << QStringList{"bare"} << "tune.txt" << QString();
     QTest::newRow("snapshot differs from the map named")
         << QStringList{"other"} << "tune.txt"
@@ -555,6 +591,119 @@ void TestCorrection::logsAndTheirTunes()
     } catch (const Refused &e) {
         QCOMPARE(QString::fromUtf8(e.what()), message.arg(dir.path()));
     }
+}
+
+// Ten seconds at (r, c) with the correction, temperature correction and fan given.
+std::vector<Row> stretch(std::int64_t from, int r, int c, int corr, int tempCorr = 0, int fan = 0)
+{
+    std::vector<Row> rows;
+    for (int i = 0; i < 100; ++i) {
+        rows.push_back(goodRow(from + 100 * i, r, c, corr, 0));
+        rows.back().values.correctionTemperature = tempCorr;
+        rows.back().values.fan = fan;
+    }
+    return rows;
+}
+
+void TestCorrection::honestRules_data()
+{
+    QTest::addColumn<QList<Row>>("rows");
+    QTest::addColumn<bool>("leanFullLoad");
+    QTest::addColumn<int>("cell");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("newText");
+    QTest::addColumn<QString>("sentence");
+    auto list = [](const std::vector<Row> &v) { return QList<Row>(v.begin(), v.end()); };
+    // Cell 31 (row 3, last column) holds 8,2 ms; power-rich, the probe reads it rich.
+    const std::vector<Row> fullLoad = stretch(0, 18, 42, -10);
+    QTest::newRow("power-rich full load: never leaned")
+        << list(fullLoad) << false << 31 << int(CellState::FullLoad) << "8,2" << noChangeSentence();
+    QTest::newRow("... unless asked for this run")
+        << list(fullLoad) << true << 31 << int(CellState::Removed) << "7,4" << QString();
+    QTest::newRow("full load may gain fuel")
+        << list(stretch(0, 18, 42, 6)) << false << 31 << int(CellState::Added) << "8,7" << QString();
+    // Cell 17 (row 2, column 1, 4,0 ms): +6 % while warming and with the fan, 0 warm.
+    std::vector<Row> warming = stretch(0, 12, 6, 6, 4);
+    for (const Row &r : stretch(10000, 12, 6, 6, 0, 1))
+        warming.push_back(r);
+    for (const Row &r : stretch(20000, 12, 6, 1))
+        warming.push_back(r);
+    QTest::newRow("warming rows stay out of the map")
+        << list(warming) << false << 17 << int(CellState::Unchanged) << "4" << noChangeSentence();
+    // Rows half way to every neighbour: cell 17's own share 0,25.
+    QTest::newRow("a cell fed by its neighbours is marked")
+        << list(stretch(0, 15, 9, 1)) << false << 17 << int(CellState::Neighbours) << "4" << noChangeSentence();
+    QTest::newRow("too few rows anywhere: poucos dados")
+        << list(std::vector<Row>(fullLoad.begin(), fullLoad.begin() + 15)) << false << 31
+        << int(CellState::TooFewHits) << "8,2" << fewDataSentence(Settings{});
+}
+
+void TestCorrection::honestRules()
+{
+    QFETCH(QList<Row>, rows);
+    QFETCH(bool, leanFullLoad);
+    QFETCH(int, cell);
+    QFETCH(int, state);
+    QFETCH(QString, newText);
+    QFETCH(QString, sentence);
+    const Tune t = startupTune();
+    Settings s;
+    s.leanFullLoad = leanFullLoad;
+    const Analysis a = analyse(std::vector<Row>(rows.begin(), rows.end()), s, tuneFacts(t));
+    const Suggestion got = suggest(a, t, s);
+    QCOMPARE(got.cells[std::size_t(cell)].newText, newText);
+    QCOMPARE(int(got.cells[std::size_t(cell)].state), state);
+    QCOMPARE(got.sentence, sentence);
+}
+
+// A cold start by hand: from 25 to 95 °C, 50 steady rows a degree. The tune's curve
+// (55, 40, 30, 20, 12, 5, 0, 0 %) as CorrTemp, the ECU's whole percents between the
+// typed points; the engine needs 6, 5, 4, 4, 3, 2, 0, 0 points more, which the loop's
+// corrections make up.
+void TestCorrection::warmUpPointsOnAColdLog()
+{
+    const double curve[8] = {55, 40, 30, 20, 12, 5, 0, 0}, extra[8] = {6, 5, 4, 4, 3, 2, 0, 0};
+    auto along = [](const double *p, double t) {
+        const double x = std::clamp(t, 0.0, 105.0) / 15;
+        const int i = std::min(6, int(x));
+        return p[i] + (p[i + 1] - p[i]) * (x - i);
+    };
+    std::vector<Row> rows;
+    std::int64_t ms = 0;
+    for (int temp = 25; temp <= 95; ++temp)
+        for (int i = 0; i < 50; ++i, ms += 100) {
+            const int tempCorr = int(along(curve, 5 * (temp / 5))); // the ECU reads the curve in 5 °C steps
+            const double need = along(curve, temp) + along(extra, temp);
+            const int loop = int(std::lround(((1 + need / 100) / (1 + tempCorr / 100.0) - 1) * 100));
+            Row r = goodRow(ms, 14, 9, loop - loop / 2, loop / 2);
+            r.values.temperature = temp;
+            r.values.correctionTemperature = tempCorr;
+            rows.push_back(r);
+        }
+    const Tune t = startupTune();
+    WarmUpAccumulator acc(Settings{}, tuneFacts(t));
+    for (const Row &r : rows)
+        acc.add(r);
+    const WarmUpSuggestion s = suggestWarmUp(acc, t, Settings{});
+    const PointState expected[8] = {PointState::NoClosedLoop, PointState::NoClosedLoop, PointState::Added,
+                                    PointState::Added,        PointState::Added,        PointState::Unchanged,
+                                    PointState::Unchanged,    PointState::TooFew}; // no row near 105 °C
+    for (int i = 0; i < 8; ++i) {
+        const WarmUpPoint &p = s.points[std::size_t(i)];
+        const QString what = QStringLiteral("%1 °C: %2 -> %3, need %4").arg(p.temperature).arg(p.oldText, p.newText).arg(p.need);
+        QVERIFY2(p.state == expected[i], qPrintable(what));
+        if (i >= 2)
+            QVERIFY2(std::abs(p.newText.toInt() - (curve[i] + extra[i])) <= 1 || p.state == PointState::Unchanged,
+                     qPrintable(what));
+    }
+    QCOMPARE(pointMark(s.points[0].state), QString::fromUtf8("sem malha fechada"));
+    QCOMPARE(s.points[0].newText, QStringLiteral("55"));
+    // Only the changed points are written.
+    const Tune out = appliedWarmUp(t, s);
+    for (int f = 0; f < t.texts.size(); ++f)
+        if (out.texts[f] != t.texts[f])
+            QVERIFY(f == warmUpField(2) || f == warmUpField(3) || f == warmUpField(4));
+    QCOMPARE(out.texts[warmUpField(3)], QStringLiteral("24"));
 }
 
 QTEST_GUILESS_MAIN(TestCorrection)
