@@ -1,6 +1,7 @@
 #include "app/correctiondialog.h"
 
 #include "common/names.h"
+#include "common/numtext.h"
 #include "core/controller.h"
 #include "datalog/datalog.h"
 
@@ -26,7 +27,7 @@ namespace
 
 constexpr int refreshMs = 200; // at most five refreshes a second
 
-QString decimal(double v, int decimals) { return QString::number(v, 'f', decimals).replace(u'.', u','); }
+QString decimal(double v, int decimals) { return numtext::formatFixed(v, decimals); }
 
 QColor background(CellState state)
 {

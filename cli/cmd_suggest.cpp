@@ -22,7 +22,7 @@ namespace {
 
 using namespace correction;
 
-QString decimal(double value, int decimals) { return QString::number(value, 'f', decimals).replace(u'.', u','); }
+QString decimal(double value, int decimals) { return numtext::formatFixed(value, decimals); }
 
 QString signedDecimal(double value)
 {

@@ -16,8 +16,6 @@ namespace {
 constexpr int maxCorrection = 100;
 constexpr int maxSpeedPosition = 48, maxLoadPosition = 42, maxTps = 1023;
 
-int baseCell(const LiveValues &v) { return 8 * (v.speedPosition / 6) + v.loadPosition / 6; }
-
 } // namespace
 
 QString filterText(Filter filter, const Settings &s, int lambdaTemperature)
@@ -108,7 +106,7 @@ void Accumulator::addUnreadable(std::int64_t lines)
 
 void Accumulator::remember(const LiveValues &v, std::int64_t ms)
 {
-    const int cell = baseCell(v);
+    const int cell = baseCell(v.speedPosition, v.loadPosition);
     if (cell != cell_) {
         cell_ = cell;
         cellSince_ = ms;

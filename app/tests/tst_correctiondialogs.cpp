@@ -67,37 +67,6 @@ struct RealWindow {
     }
 };
 
-// Types path into the open dialog's name field and presses its accept button.
-void answerFileDialog(const QString &path)
-{
-    RealDialog::answerNext<QFileDialog>([path](QFileDialog *d) {
-        auto *buttons = d->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-        auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        QVERIFY(buttons && name);
-        name->setFocus();
-        name->setText(path);
-        for (QAbstractButton *b : buttons->buttons())
-            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole)
-                QTest::mouseClick(b, Qt::LeftButton);
-    });
-}
-
-// Records the box's text and buttons and presses the one with that caption.
-void answerBox(const QString &button, QString *text, QStringList *buttons)
-{
-    RealDialog::answerNext<QMessageBox>([button, text, buttons](QMessageBox *box) {
-        *text = box->text();
-        QAbstractButton *chosen = nullptr;
-        for (QAbstractButton *b : box->buttons()) {
-            *buttons << b->text();
-            if (b->text() == button)
-                chosen = b;
-        }
-        QVERIFY(chosen);
-        QTest::mouseClick(chosen, Qt::LeftButton);
-    });
-}
-
 QString pagesFolder()
 {
     const QString build = qEnvironmentVariable("VELTO_BUILD", QDir::currentPath());
