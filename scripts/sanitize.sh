@@ -25,6 +25,7 @@ export CCACHE_BASEDIR=$root
 # With debug information the cache hashes the working folder unless told not to: a
 # clone in another folder would then miss every object another clone built.
 export CCACHE_NOHASHDIR=1
+export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
