@@ -180,7 +180,7 @@ void Controller::portDeactivated()
     // seen here: what it holds is not known any more.
     undo_->forgetModuleSet();
     // A read-back that waits for a closed port can never end by itself.
-    receiver_->cancelReadBack();
+    cancelReadBack();
     // The scanner's stop command that Timer1 still had to send: closing the port ended
     // the stream, and nothing may be written to a closed port.
     ctx_.timer1.setEnabled(false);
@@ -210,8 +210,18 @@ std::optional<QString> Controller::portLost(const QString &error, bool shown)
         scanner_->Button3Click();
     }
     ctx_.timer1.setEnabled(false); // no stop command onto a device that is gone
-    receiver_->cancelReadBack();
+    cancelReadBack();
     return message;
+}
+
+// A read-back that ends without its last frame: what was typed (or received) while it
+// ran becomes a step, as at a read-back's end, so that undo can take it back.
+void Controller::cancelReadBack()
+{
+    const bool running = receiver_->readBack() != Receiver::ReadBack::Idle;
+    receiver_->cancelReadBack();
+    if (running && !calibrating())
+        undo_->record();
 }
 
 void Controller::portWaiting()

@@ -161,6 +161,7 @@ public:
     UndoHistory &history() { return *undo_; }
 
 private:
+    void cancelReadBack();
     State state_;
     Context ctx_;
     std::unique_ptr<ParameterImage> image_;

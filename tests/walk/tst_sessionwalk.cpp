@@ -76,6 +76,9 @@ void TstSessionWalk::regressions_data()
         << (step(Op::Activate) + step(Op::Type, 3, 60, 109) + step(Op::Lost) + step(Op::Returned, 0, 0, 2));
     QTest::newRow("deactivated after an upload")
         << (step(Op::Activate) + step(Op::Send) + step(Op::Ticks, 0, 39) + step(Op::Deactivate));
+    QTest::newRow("typed while a read-back is asked, then the link lost")
+        << (step(Op::Activate, 251, 220, 18) + step(Op::ReadBack, 121, 5, 114) + step(Op::Type, 214, 249, 26) +
+            step(Op::Lost, 225, 53, 27));
 }
 
 void TstSessionWalk::regressions()
