@@ -1,7 +1,7 @@
 // velto-cli: the wall time of `write` against the upload's 1700 ms schedule, and the
 // program's own start-up. The simulator stamps each frame on arrival (CLOCK_MONOTONIC).
 //   bench_cli [RUNS]
-#include "core/offlinecore.h"
+#include "link/tuneimage.h"
 #include "core/controller.h"
 #include "files/mapfile.h"
 #include "simprocess.h"
@@ -59,8 +59,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const QString tune = dir.filePath("tune.txt");
     {
-        OfflineCore core;
-        MapFile::writeFile(tune, core.controller().mapFile().screenBytes());
+        MapFile::writeFile(tune, MapFile::bytesOf(startupTune()));
     }
     const double imageMs = runCli({"image", tune});
     std::printf("velto-cli image (load and convert, no port): %.1f ms\n", imageMs);

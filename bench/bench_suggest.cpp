@@ -4,8 +4,8 @@
 // times a second, in CPU time per frame.
 #include "app/correctiondialog.h"
 #include "core/controller.h"
-#include "core/offlinecore.h"
 #include "core/undo.h"
+#include "fakecore.h"
 #include "fakes.h"
 #include "tuning/correction.h"
 
@@ -64,8 +64,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const long count = argc > 1 ? std::atol(argv[1]) : 3600L * 320;
     const std::vector<logformat::Row> rows = drive(count);
-    OfflineCore core;
-    const Tune tune = core.controller().mapFile().screenTune();
+    CoreRig core;
+    const Tune tune = core.c().mapFile().screenTune();
 
     // Analysis of the whole log, five times.
     double best = 1e9, worst = 0;
@@ -85,9 +85,9 @@ int main(int argc, char **argv)
 
     // Live: one hour of the line's limit through the dialog, refreshed 5 times a second.
     FakePrompt prompt;
-    core.controller().history().markTransferred(tune);
-    core.controller().context().state.scannerActive = true;
-    CorrectionDialog dialog(core.controller(), prompt, [](const std::function<void()> &f) { f(); });
+    core.c().history().markTransferred(tune);
+    core.c().context().state.scannerActive = true;
+    CorrectionDialog dialog(core.c(), prompt, [](const std::function<void()> &f) { f(); });
     dialog.show();
     dialog.session().startLive();
     const long liveRows = std::min<long>(count, 107L * 600); // ten minutes at 107 rows a second

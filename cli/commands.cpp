@@ -10,11 +10,11 @@
 #include "common/systemerror.h"
 #include "config/configfields.h"
 #include "core/controller.h"
-#include "core/offlinecore.h"
 #include "core/tunediff.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
+#include "link/tuneimage.h"
 #include "serial/comport.h"
 
 #include <QJsonArray>
@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 
 namespace cli {
 
@@ -121,9 +122,10 @@ int fieldNumber(const QString &control)
 // What an upload of the set loaded from path sends, worked out before the port opens:
 // the configuration page's field rules (when checkFields), then every conversion. A
 // refusal names the file and the field and ends the command with 4.
-UploadImage fileImage(const QString &path, Controller &controller, bool checkFields)
+// convert: the conversions of the upload (the window's core, or the set's own image).
+UploadImage fileImage(const QString &path, const Tune &tune, bool checkFields,
+                      const std::function<UploadImage()> &convert)
 {
-    const Tune tune = controller.mapFile().screenTune();
     try {
         if (checkFields) {
             const auto refused = configcheck::firstRefusal([&](const QString &c) { return textOf(tune, c); });
@@ -132,7 +134,7 @@ UploadImage fileImage(const QString &path, Controller &controller, bool checkFie
                                                     .arg(path, fieldName(fieldNumber(refused->control)),
                                                          withSentence(refused->message, QStringLiteral("Nada foi enviado.")))};
         }
-        return uploadImage(controller.image());
+        return convert();
     } catch (const Failure &) {
         throw;
     } catch (const numtext::ConvertError &e) {
@@ -199,9 +201,8 @@ int image(const QStringList &arguments)
     cl.add(QCommandLineOption(QStringLiteral("json"), jsonDescription));
     cl.parse(arguments, 1);
     const QString path = cl.positional().at(0);
-    OfflineCore core;
-    onFile(path, [&] { core.controller().mapFile().loadFrom(path); });
-    const UploadImage blocks = fileImage(path, core.controller(), false);
+    const Tune tune = onFile(path, [&] { return MapFile::readTune(path); });
+    const UploadImage blocks = fileImage(path, tune, false, [&] { return tuneImage(tune); });
     if (cl.isSet(QStringLiteral("json"))) {
         QJsonArray array;
         for (int n = 0; n < 32; ++n) {
@@ -260,7 +261,8 @@ int write(const QStringList &arguments)
     onFile(path, [&] { file.loadFrom(path); });
     const Tune sentTune = file.screenTune();
     // Everything converts before the port opens: a refused file sends nothing.
-    const UploadImage planned = fileImage(path, run.controller(), true);
+    const UploadImage planned =
+        fileImage(path, sentTune, true, [&] { return uploadImage(run.controller().image()); });
     run.open();
     const QByteArray sent = run.upload();
     if (!cl.isSet(QStringLiteral("verify")))
@@ -289,7 +291,7 @@ int write(const QStringList &arguments)
     UploadImage sentBlocks = planned;
     for (int i = 0; i < 256; ++i)
         sentBlocks[std::size_t(i / 8)][std::size_t(i % 8)] = std::uint8_t(sent[i]);
-    const QList<tunediff::Difference> fields = differingFields(sentTune, sentBlocks, backTune, back);
+    const QList<tunediff::Difference> fields = tunediff::differingFields(sentTune, sentBlocks, backTune, back);
     QString text = QStringLiteral("verificação: o módulo guardou outros bytes");
     if (!fields.isEmpty()) {
         text += QStringLiteral(" em %1 %2 (enviado -> lido):\n")

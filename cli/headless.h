@@ -3,7 +3,7 @@
 // session the window runs, and an event loop that runs until the upload or the
 // read-back has ended. Errors the window would show in a box end the run instead.
 #include "cli/exitcodes.h"
-#include "core/tablescreen.h"
+#include "common/tablescreen.h"
 #include "session/portsession.h"
 
 #include <QByteArray>

@@ -57,6 +57,20 @@ public:
     int tag = 0; // TimerTPS: 1 while the TPS calibration runs
 };
 
+// A timer that only keeps its settings: nothing ticks on its own (a core with no
+// window, a test that calls the tick methods itself).
+class IdleTimer : public Timer {
+public:
+    void setInterval(int ms) override { interval_ = ms; }
+    int interval() const override { return interval_; }
+    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    bool isEnabled() const override { return enabled_; }
+
+private:
+    int interval_ = 1000;
+    bool enabled_ = false;
+};
+
 struct FileDialogSpec {
     QString filter;        // "Arquivos Compatíveis (.txt)|*.txt|Todos os arquivos|*.*"
     QString defaultSuffix; // "txt"

@@ -1,7 +1,7 @@
 #include "core/tunediff.h"
 
-#include "core/offlinecore.h"
 #include "files/mapfilecodec.h"
+#include "link/tuneimage.h"
 
 #include <utility>
 
@@ -51,11 +51,10 @@ QList<Difference> compare(const Tune &a, const Tune &b)
     const QList<Difference> texts = compareTexts(a, b);
     if (texts.isEmpty())
         return texts;
-    OfflineCore dry;
     // The bytes of an upload of base, and of base with one field taken from other.
     // A set that cannot be sent has no bytes to compare: the other one is the base
     // then, so that a field written another way ("4" and "4,0") still counts as equal.
-    const auto bytesOf = [&dry](const Tune &tune) { return imageBytes(dry.imageOf(tune)); };
+    const auto bytesOf = [](const Tune &tune) { return imageBytes(tuneImage(tune)); };
     const Tune *base = &a, *other = &b;
     QByteArray baseBytes;
     try {
@@ -89,6 +88,31 @@ QList<Difference> compareWithModule(const Tune &screen, const Tune &module)
 {
     QList<Difference> out = compare(screen, module);
     out.removeIf([](const Difference &d) { return d.control == QLatin1String("eRepousoTps"); });
+    return out;
+}
+
+QList<Difference> differingFields(const Tune &sent, const UploadImage &sentImage, const Tune &backTune,
+                                  const UploadImage &backImage)
+{
+    const QByteArray a = imageBytes(sentImage), b = imageBytes(backImage);
+    if (a == b)
+        return {};
+    QList<Difference> out;
+    for (const Difference &d : compareTexts(sent, backTune)) {
+        QByteArray changed;
+        try {
+            changed = imageBytes(tuneImage(withField(sent, d.field, backTune)));
+        } catch (const std::exception &) {
+            out.append(d); // the read-back text cannot even be sent
+            continue;
+        }
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            if (a[i] != b[i] && changed[i] != a[i]) {
+                out.append(d);
+                break;
+            }
+        }
+    }
     return out;
 }
 

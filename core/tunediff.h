@@ -3,6 +3,7 @@
 // `velto-cli diff` list it.
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
+#include "link/tuneimage.h"
 
 #include <QList>
 #include <QString>
@@ -35,5 +36,14 @@ QList<Difference> compareTexts(const Tune &a, const Tune &b);
 QList<Difference> compareWithModule(const Tune &screen, const Tune &module);
 // tune with field 1..202 taken from `from`.
 Tune withField(const Tune &tune, int field, const Tune &from);
+
+// The fields whose bytes differ between the image sent for the parameter set `sent` and
+// the image `back` that the read-back screen (holding the texts of `back`) would upload.
+// A field is named when its read-back text, put in place of the sent text, changes a
+// byte at which the two images differ: a text that the ECU's units round (6050 read
+// back as 6000) changes no byte and is not named. Maps first, then configuration, then
+// the TPS limits; the texts are those of the two sets.
+QList<Difference> differingFields(const Tune &sent, const UploadImage &sentImage, const Tune &backTune,
+                                  const UploadImage &backImage);
 
 } // namespace tunediff

@@ -3,8 +3,8 @@
 // screen without widgets runs the read-back, so the window's fields, boxes, bars and
 // buttons never go through the read-back's states. The read-back's protocol and its
 // time-out are the core's own.
-#include "core/offlinecore.h"
-#include "core/tablescreen.h"
+#include "common/context.h"
+#include "common/tablescreen.h"
 #include "files/mapfile.h"
 
 #include <QStringList>

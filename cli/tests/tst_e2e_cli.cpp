@@ -4,7 +4,7 @@
 
 #include "app/endonsignals.h"
 
-#include "core/offlinecore.h"
+#include "link/tuneimage.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 #include "link/tests/defaultimage.h"
@@ -33,8 +33,7 @@ using clirun::writeTemp;
 // The fields of the start-up screen's map file, as the window saves it.
 QList<QByteArray> startupFields()
 {
-    OfflineCore core;
-    QByteArray line = core.controller().mapFile().screenBytes();
+    QByteArray line = MapFile::bytesOf(startupTune());
     line.chop(2); // CR LF
     return line.split(';');
 }

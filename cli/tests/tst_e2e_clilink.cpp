@@ -3,7 +3,7 @@
 #include "simprocess.h"
 
 #include "core/controller.h"
-#include "core/offlinecore.h"
+#include "link/tuneimage.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 #include "link/tests/defaultimage.h"
@@ -50,8 +50,7 @@ QString lostLine(const QString &port)
 // that the upload changes the module.
 QString tuneFile(const QTemporaryDir &dir)
 {
-    OfflineCore core;
-    QByteArray bytes = core.controller().mapFile().screenBytes();
+    QByteArray bytes = MapFile::bytesOf(startupTune());
     bytes.chop(2); // CR LF
     QList<QByteArray> fields = bytes.split(';');
     fields[mapfile::fieldControls().indexOf("e0")] = "12";

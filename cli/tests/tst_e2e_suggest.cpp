@@ -1,7 +1,7 @@
 // velto-cli suggest end to end: the real program on generated logs and map files;
 // stdout lines, stderr counts, the written tune byte for byte, exit codes.
 #include "core/controller.h"
-#include "core/offlinecore.h"
+#include "link/tuneimage.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
@@ -25,8 +25,7 @@ using clirun::writeTemp;
 
 QList<QByteArray> startupFields()
 {
-    OfflineCore core;
-    QByteArray line = core.controller().mapFile().screenBytes();
+    QByteArray line = MapFile::bytesOf(startupTune());
     line.chop(2);
     return line.split(';');
 }

@@ -3,9 +3,9 @@
 // port does to a running upload, the scanner and a read-back.
 #include "core/linkstatus.h"
 #include "fakecore.h"
+#include "link/tuneimage.h"
 #include "core/tunediff.h"
 #include "core/undo.h"
-#include "core/offlinecore.h"
 #include "files/mapfilecodec.h"
 #include "link/transmitter.h"
 #include "config/tpscalibration.h"
@@ -314,14 +314,13 @@ private slots:
         QVERIFY2(rig.prompt.questions.first().startsWith(" A tela e o módulo diferem em 2 campos:\n\n"),
                  qPrintable(rig.prompt.questions.first()));
         QVERIFY2(rig.prompt.questions.first().contains(": tela 2,5, módulo 0,6\n"), qPrintable(rig.prompt.questions.first()));
-        OfflineCore dry;
         switch (answer) {
         case 0: // the map goes back to ms, then out whole
             QVERIFY(!rig.state().percentView);
             QVERIFY(rig.screen.text("Label46").contains("\" mS \""));
             QCOMPARE(rig.c().mapFile().screenTune(), screenMs);
             QCOMPARE(rig.port.writes.size(), 33);
-            QCOMPARE(uploadedImage(rig), imageBytes(dry.imageOf(screenMs)));
+            QCOMPARE(uploadedImage(rig), imageBytes(tuneImage(screenMs)));
             QCOMPARE(linkstatus::text(rig.c().moduleStatus()), equal);
             break;
         case 1: // the module's ms, in the ms view, as one step
@@ -516,8 +515,7 @@ private slots:
     void comparisonFollowsEitherSide()
     {
         QFETCH(QList<Change>, changes);
-        OfflineCore core;
-        const Tune start = core.controller().mapFile().screenTune();
+        const Tune start = startupTune();
         Tune screen = start;
         std::optional<Tune> module = start;
         linkstatus::ModuleComparison comparison;

@@ -1,19 +1,13 @@
 // The field-by-field difference of two parameter sets.
 #include "core/tunediff.h"
 #include "files/mapfilecodec.h"
+#include "link/tuneimage.h"
 
 #include "core/controller.h"
-#include "core/offlinecore.h"
 
 #include <QtTest>
 
 namespace {
-
-Tune startupTune()
-{
-    OfflineCore core;
-    return core.controller().mapFile().screenTune();
-}
 
 Tune startTune()
 {

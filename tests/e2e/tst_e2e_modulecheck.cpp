@@ -6,9 +6,9 @@
 #include "app/comparedialog.h"
 #include "common/names.h"
 #include "config/tpscalibration.h"
-#include "core/offlinecore.h"
 #include "core/tunediff.h"
 #include "files/mapfilecodec.h"
+#include "link/tuneimage.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -208,11 +208,10 @@ private slots:
         const QString row = user.checkTable.filter("injeção linha 3 coluna 1").first();
         QVERIFY2(row.endsWith(" | 2,5 | 0,6"), qPrintable(row));
 
-        OfflineCore dry;
         if (choice.startsWith("Enviar")) {
             // The map back in ms first, then the upload of what the check compared.
             QTRY_VERIFY_WITH_TIMEOUT(cable.sim().countEvents("command 48") == 2 && !form.timer2().isEnabled(), 8000);
-            QCOMPARE(cable.sim().dumpImage(), imageBytes(dry.imageOf(screenMs)));
+            QCOMPARE(cable.sim().dumpImage(), imageBytes(tuneImage(screenMs)));
             QCOMPARE(int(quint8(cable.sim().dumpImage().at(72 + 16))), 25);
             QVERIFY(screen.text("Label46").contains("\" mS \""));
             QCOMPARE(form.controller().mapFile().screenTune(), screenMs);

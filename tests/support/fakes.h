@@ -5,8 +5,7 @@
 #include "common/context.h"
 #include <functional>
 #include "common/screen.h"
-#include "core/offlinecore.h"
-#include "core/tablescreen.h"
+#include "common/tablescreen.h"
 #include "core/tunediff.h"
 
 #include <QByteArray>

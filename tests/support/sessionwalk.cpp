@@ -4,7 +4,6 @@
 #include "common/names.h"
 #include "common/enabledset.h"
 #include "core/linkstatus.h"
-#include "core/offlinecore.h"
 #include "core/tunediff.h"
 #include "datalog/datalog.h"
 #include "datalog/logformat.h"
@@ -13,6 +12,7 @@
 #include "fakecore.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
+#include "link/tuneimage.h"
 #include "maps/cells.h"
 #include "maps/maptools.h"
 
@@ -96,10 +96,10 @@ QByteArray frame(int kind, const ecusim::Payload &payload)
 QByteArray bytesOf(const ecusim::Image &image) { return QByteArray(reinterpret_cast<const char *>(image.data()), 256); }
 
 // What an upload of a parameter set sends; nothing when it cannot be sent.
-std::optional<QByteArray> encode(OfflineCore &dry, const Tune &tune)
+std::optional<QByteArray> encode(const Tune &tune)
 {
     try {
-        return imageBytes(dry.imageOf(tune));
+        return imageBytes(tuneImage(tune));
     } catch (const std::exception &) {
         return std::nullopt;
     }
@@ -141,7 +141,7 @@ public:
             t.tpsMin = 120;
             return t;
         }();
-        const QByteArray otherBytes = *encode(dry_, other);
+        const QByteArray otherBytes = *encode(other);
         std::copy(otherBytes.begin(), otherBytes.end(), otherImage_.begin());
     }
 
@@ -206,7 +206,7 @@ private:
                 fail(QStringLiteral("envio com o mapa de injeção em percentual"));
             if (calibrating() && s.op != Op::TpsTick)
                 fail(QStringLiteral("envio durante a calibração do TPS"));
-            expected_ = encode(dry_, c().mapFile().screenTune());
+            expected_ = encode(c().mapFile().screenTune());
         }
         if (qEnvironmentVariableIsSet("VELTO_WALK_TRACE"))
             qDebug() << s.text() << "msgs" << rig_.prompt.messages.mid(messagesBefore) << "q" << rig_.prompt.questions
@@ -562,7 +562,7 @@ private:
         }
         if (c().state().percentView)
             return; // the view's cells are percent: the comparison is the module's business
-        const std::optional<QByteArray> screen = encode(dry_, c().mapFile().screenTune());
+        const std::optional<QByteArray> screen = encode(c().mapFile().screenTune());
         const QByteArray module = bytesOf(module_.memory.image());
         const bool same = screen && *screen == module;
         if (status.differences == 0 && !same)
@@ -589,7 +589,7 @@ private:
         Tune all = screenTune;
         for (const tunediff::Difference &d : listed)
             all = tunediff::withField(all, d.field, moduleTune_);
-        const std::optional<QByteArray> allBytes = encode(dry_, all);
+        const std::optional<QByteArray> allBytes = encode(all);
         if (!allBytes || *allBytes != module) {
             fail(QStringLiteral("\"(N campos)\" não conta todos os campos diferentes"),
                  allBytes ? firstDifference(module, *allBytes) : QStringLiteral("o conjunto não se pode enviar"));
@@ -605,7 +605,7 @@ private:
         for (const tunediff::Difference &d : listed)
             if (d.field != tried.field)
                 without = tunediff::withField(without, d.field, moduleTune_);
-        if (encode(dry_, without) == module && screen != module)
+        if (encode(without) == module && screen != module)
             fail(QStringLiteral("\"(N campos)\" conta um campo igual ao do módulo"),
                  QStringLiteral("%1: \"%2\" e \"%3\"").arg(tried.label, tried.a, tried.b));
     }
@@ -631,7 +631,7 @@ private:
             fail(QStringLiteral("o mapa ao lado do registro não se lê"), QString::fromUtf8(e.what()));
             return;
         }
-        const std::optional<QByteArray> bytes = encode(dry_, beside);
+        const std::optional<QByteArray> bytes = encode(beside);
         const QByteArray module = bytesOf(module_.memory.image());
         if (!bytes || *bytes != module)
             fail(QStringLiteral("o mapa ao lado do registro não é o do módulo"),
@@ -681,7 +681,6 @@ private:
     }
 
     CoreRig rig_;
-    OfflineCore dry_;
     Module module_;
     std::unique_ptr<QTemporaryDir> files_;
     FakeTimer timerRegistro_;

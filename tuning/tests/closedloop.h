@@ -2,7 +2,7 @@
 // Rounds of log -> suggest -> write against the simulator's engine, with the real
 // velto-cli: shared by the closed-loop end-to-end test and its benchmark.
 #include "core/controller.h"
-#include "core/offlinecore.h"
+#include "link/tuneimage.h"
 #include "datalog/recorder.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
@@ -21,12 +21,6 @@ using clirun::Run;
 
 // A round's log runs for its seconds: the time-out leaves room for it.
 inline Run cli(const QStringList &arguments) { return clirun::cli(arguments, {}, 120000); }
-
-inline Tune startupTune()
-{
-    OfflineCore core;
-    return core.controller().mapFile().screenTune();
-}
 
 // The engine's need: the start-up injection map with each cell changed by
 // round(15 sin(pi (row - column) / 8)) percent, in tenths of a millisecond.

@@ -4,7 +4,7 @@
 // position, and not through cells below the hit minimum, ends within the larger of
 // 0,1 ms and 3 % of the need; on the steady-points drive, every covered cell does.
 #include "core/controller.h"
-#include "core/offlinecore.h"
+#include "fakecore.h"
 #include "link/scanner.h"
 #include "tuning/correction.h"
 #include "tuning/tests/cellsight.h"
@@ -20,9 +20,9 @@ namespace {
 
 constexpr int kRounds = 3;
 
-struct Rig {
-    OfflineCore core;
-    Tune tune = core.controller().mapFile().screenTune();
+struct ModelRig {
+    CoreRig core;
+    Tune tune = core.c().mapFile().screenTune();
     ecusim::Image image = ecusim::defaultImage();
     const ecusim::FuelMap need = ecusim::builtInNeed();
     ecusim::EngineModel model{need, 1};
@@ -31,7 +31,7 @@ struct Rig {
     logformat::Row row(double t, double msPerSecond)
     {
         model.advanceTo(image, t);
-        Scanner &s = core.controller().scanner();
+        Scanner &s = core.c().scanner();
         const auto frames = ecusim::encodeLive(model.values(image, t));
         auto payload = [](const ecusim::Bytes &f) {
             std::array<std::uint8_t, 8> p;
@@ -96,7 +96,7 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
     QFETCH(double, msPerSecond);
     QFETCH(int, cycle);
     QFETCH(bool, everyCell);
-    Rig rig;
+    ModelRig rig;
     rig.setCycle(ecusim::DriveCycle(cycle));
     // The module starts with the tool's start-up set.
     const auto start = injectionTenths(rig.tune);

@@ -2,7 +2,7 @@
 // and rounding, against a brute-force reference on generated rows; and the logs with
 // the tune they were recorded with.
 #include "core/controller.h"
-#include "core/offlinecore.h"
+#include "link/tuneimage.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "tuning/correction.h"
@@ -20,12 +20,6 @@ using logformat::Row;
 using Weights = QList<QPair<int, double>>;
 
 namespace {
-
-Tune startupTune()
-{
-    OfflineCore core;
-    return core.controller().mapFile().screenTune();
-}
 
 // A row that passes every filter at speed position r, load position c.
 Row goodRow(std::int64_t ms, int r, int c, int corrShort = 0, int corrLong = 0)

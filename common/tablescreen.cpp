@@ -1,4 +1,4 @@
-#include "core/tablescreen.h"
+#include "common/tablescreen.h"
 
 #include "common/controls.h"
 

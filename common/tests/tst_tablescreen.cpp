@@ -1,7 +1,7 @@
 // The screen without widgets finds each control by its name, however the name's
 // characters are held and whatever was asked for before.
 #include "common/controls.h"
-#include "core/tablescreen.h"
+#include "common/tablescreen.h"
 
 #include <QtTest>
 
