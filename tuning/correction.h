@@ -80,11 +80,24 @@ struct CellSum {
 
 struct Analysis {
     std::array<CellSum, cellCount> cells{};
+    // Sum over the rows of the product of two different cells' weights (row-major,
+    // cell i times cell j at cellCount * i + j; 0 on the diagonal, whose products are
+    // the cells' squares): with them the fit tells neighbouring cells apart.
+    std::array<double, cellCount * cellCount> couplings{};
     std::array<std::int64_t, FilterCount> rejected{};
     std::int64_t rows = 0;      // rows seen (lines that could not be read included)
     std::int64_t used = 0;      // rows that passed every filter
     std::int64_t corrected = 0; // of those, rows with a correction other than 0
 };
+
+// The cells' corrections (percent) that explain the rows best: each row's correction
+// is the sum of its four weights times the cells' corrections, solved by weighted
+// least squares over all cells at once. A cell below minHits is held towards 0 (the
+// map as it is) by a ridge of fitRidge, which its own weight outgrows; the others get
+// only a trace of it (a billionth of their own weight), enough that rows at a single
+// position still give one answer: the smallest corrections that explain them.
+constexpr double fitRidge = 1;
+std::array<double, cellCount> fitted(const Analysis &analysis, double minHits);
 
 // The ECU's interpolation weights at a position: up to four (cell, weight) pairs,
 // weight above 0, for speed position R (0..48) and load position C (0..42).
@@ -160,7 +173,7 @@ QString stateMark(CellState state);
 
 struct CellSuggestion {
     double hits = 0;
-    double mean = 0; // percent
+    double mean = 0; // percent: the fitted correction of the cell
     double ownShare = 0;
     QString oldText, newText;
     CellState state = CellState::TooFewHits;

@@ -228,6 +228,8 @@ private slots:
     void eachFilterRejectsAtItsThreshold();
     void suggestionHitsDeadBandLimitRounding_data();
     void suggestionHitsDeadBandLimitRounding();
+    void fitTellsNeighbouringCellsApart_data();
+    void fitTellsNeighbouringCellsApart();
     void mapEqualToTheNeedChangesNothing();
     void appliedChangesOnlyTheChosenCells();
     void logWithoutNeededChannelsIsRefused();
@@ -431,6 +433,48 @@ void TestCorrection::suggestionHitsDeadBandLimitRounding()
             QCOMPARE(got.cells[std::size_t(k)].state, CellState::TooFewHits);
 }
 
+void TestCorrection::fitTellsNeighbouringCellsApart_data()
+{
+    QTest::addColumn<int>("error17"); // percent the cell needs
+    QTest::addColumn<int>("error18");
+    QTest::addColumn<QString>("text17"); // 4 ms
+    QTest::addColumn<QString>("text18"); // 5 ms
+    QTest::newRow("+8 % beside -4 %") << 8 << -4 << "4,3" << "4,8";
+    QTest::newRow("-6 % beside +6 %") << -6 << 6 << "3,8" << "5,3";
+}
+
+// Four seconds at each load position from cell 17's (6) to cell 18's (12): each row's
+// correction is the two cells' errors in the ECU's proportions. The fit finds both
+// cells' own errors; the means of the rows on each cell would blur them into each other
+// (+8 % and -4 % would read +4,7 % and -0,7 %).
+void TestCorrection::fitTellsNeighbouringCellsApart()
+{
+    QFETCH(int, error17);
+    QFETCH(int, error18);
+    QFETCH(QString, text17);
+    QFETCH(QString, text18);
+    std::vector<Row> rows;
+    for (int c = 6; c <= 12; ++c) {
+        const int correction = ((12 - c) * error17 + (c - 6) * error18) / 6; // whole for these errors
+        QCOMPARE(correction * 6, (12 - c) * error17 + (c - 6) * error18);
+        for (int i = 0; i < 40; ++i)
+            rows.push_back(goodRow(4000 * (c - 6) + 100 * i, 12, c, correction));
+    }
+    const Tune t = startupTune();
+    const Analysis a = analyse(rows, Settings{}, tuneFacts(t));
+    QVERIFY(a.used > 200);
+    const auto x = fitted(a, Settings{}.minHits);
+    QVERIFY2(std::fabs(x[17] - error17) < 1e-3 && std::fabs(x[18] - error18) < 1e-3,
+             qPrintable(QStringLiteral("%1 %2").arg(x[17]).arg(x[18])));
+    // The means of the same rows lie between the two errors.
+    QVERIFY(std::fabs(a.cells[17].mean() - error17) > 2 && std::fabs(a.cells[18].mean() - error18) > 2);
+    const Suggestion s = suggest(a, t, Settings{});
+    QCOMPARE(s.cells[17].newText, text17);
+    QCOMPARE(s.cells[18].newText, text18);
+    QCOMPARE(s.cells[17].mean, x[17]);
+    QCOMPARE(s.changed, 2);
+}
+
 void TestCorrection::mapEqualToTheNeedChangesNothing()
 {
     const Tune t = startupTune();
@@ -466,9 +510,9 @@ void TestCorrection::appliedChangesOnlyTheChosenCells()
     const Tune t = startupTune();
     Analysis a;
     a.used = a.corrected = 1;
-    a.cells[0] = CellSum{40, 40 * 5.0};   // 3,5 -> 3,7
-    a.cells[9] = CellSum{40, 40 * -6.0};  // 4,3 -> 4,0
-    a.cells[30] = CellSum{5, 5 * 9.0};    // too few hits
+    a.cells[0] = CellSum{40, 40 * 5.0, 40};  // 3,5 -> 3,7
+    a.cells[9] = CellSum{40, 40 * -6.0, 40}; // 4,3 -> 4,0
+    a.cells[30] = CellSum{5, 5 * 9.0, 5};   // too few hits
     const Suggestion s = suggest(a, t, Settings{});
     QCOMPARE(s.changed, 2);
     QVERIFY(s.sentence.isEmpty());
