@@ -46,6 +46,11 @@ struct Settings {
     // Only rows where the lambda correction can act: not with "Desativada", nor at
     // a closed throttle with "Des em Marcha Lenta".
     bool loopInControl = true;
+    // Only rows where the loop has settled in the cell: after the base cell changes, a
+    // row counts once the probe, seen probeDelayMs late, has crossed the tune's target
+    // for the zone since then (its rows probeDelayMs after the change and later).
+    bool loopSettled = true;
+    int probeDelayMs = 200;
     // A cell whose rows fell mostly near its neighbours (own share below this) shows
     // their error rather than its own: it is never shown as confirmed.
     double minOwnShare = 0.5;
@@ -54,7 +59,7 @@ struct Settings {
 
 // The filters, in the order they are tried: a rejected row counts for the first one
 // that rejects it.
-enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, Warming, LoopOff, FilterCount };
+enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, Warming, LoopOff, Settling, FilterCount };
 // "temperatura do motor abaixo de 70 °C": what a row rejected by the filter had.
 QString filterText(Filter filter, const Settings &settings, int lambdaTemperature);
 
@@ -64,6 +69,16 @@ struct TuneFacts {
     int warmTempCorrection = 0; // "Correção Ti" at 90 °C: CorrTemp of the warm engine
     bool loopOff = false;       // cbSondaAtiva "Desativada"
     bool loopOffAtIdle = false; // cbSondaAtiva "Des em Marcha Lenta"
+    // The loop's targets in mV (eSondaLenta, eSondaParcial, eSondaPlena); 0 when not
+    // known, and then only the probe's delay tells whether the loop settled.
+    int idleTarget = 0, partTarget = 0, fullTarget = 0;
+    // The target the ECU aims at a load position: idle with the throttle closed, full
+    // load from fullLoadPosition on, part load between.
+    static constexpr int fullLoadPosition = 39;
+    int target(int loadPosition) const
+    {
+        return loadPosition <= 0 ? idleTarget : loadPosition >= fullLoadPosition ? fullTarget : partTarget;
+    }
 };
 // Throws the conversion error of a field that is no number.
 TuneFacts tuneFacts(const Tune &tune);
@@ -138,6 +153,7 @@ private:
     std::int64_t lastMs_ = 0;
     int cell_ = -1;             // base cell of the last row
     std::int64_t cellSince_ = 0; // time of the first row in that cell
+    bool seenRich_ = false, seenLean_ = false; // the probe against its target since then
     // Throttle over the window: the rows since the last one at or before ms - window,
     // with the running minimum and maximum in monotonic queues.
     struct Sample {
@@ -197,6 +213,24 @@ Tune applied(const Tune &base, const Suggestion &suggestion, const QList<int> &c
 std::array<int, cellCount> injectionTenths(const Tune &tune);
 // Index of injection cell k in Tune::texts.
 constexpr int injectionField(int cell) { return 80 + cell; }
+
+// Whether a tune's injection map is the one a log was recorded with: the ECU's
+// injection time at a row is the map between the four cells times the temperature and
+// pressure corrections and the lambda corrections, plus the fan's and the air
+// conditioning's increments. A row's error is how far that prediction lies outside the
+// tenth of a millisecond the log shows (it truncates), relative to the prediction.
+struct SnapshotFit {
+    std::int64_t rows = 0;   // rows that could be predicted (injecting, sound values)
+    double medianError = 0;  // relative, 0.01 = 1 %
+};
+// The channels the check reads.
+const QStringList &snapshotChannels();
+// Fewer rows than this prove nothing either way; above the tolerance the map does not
+// explain the log (measured on the simulator's free drive: 0 % for the map it ran with,
+// 3,0 to 4,8 % for the map of the round before).
+constexpr std::int64_t snapshotMinRows = 20;
+constexpr double snapshotTolerance = 0.015;
+SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tune);
 
 // Sentences of the suggestion.
 QString noRowsSentence();

@@ -143,6 +143,7 @@ private slots:
                 const int ct = curve[x] + (curve[x + 1] - curve[x]) * (temp - 15 * x) / 15;
                 logformat::Row r = driveRow(ms, 14, 9, temp >= 40 && temp < 50 ? 3 : 0, 0, temp);
                 r.values.correctionTemperature = ct;
+                setStartupTi(r.values);
                 cold += logformat::row(r.ms, r.values);
             }
         const QString log = w.write(QStringLiteral("frio.msl"), cold);
