@@ -215,8 +215,9 @@ void Accumulator::add(const logformat::Row &row)
 
 std::array<double, cellCount> fitted(const Analysis &analysis, double minHits)
 {
-    // The normal equations (WᵀW + ridge) x = Wᵀc, solved by Cholesky: the matrix is
-    // symmetric and, with a ridge on every cell, positive definite.
+    // The normal equations (WᵀW + P + ridge) x = Wᵀc + P mean, P the pull towards the
+    // means, solved by Cholesky: the matrix is symmetric and, with a ridge on every
+    // cell, positive definite.
     constexpr int n = cellCount;
     std::vector<double> m(std::size_t(n * n));
     std::array<double, cellCount> x{};
@@ -224,8 +225,11 @@ std::array<double, cellCount> fitted(const Analysis &analysis, double minHits)
         const CellSum &c = analysis.cells[std::size_t(i)];
         for (int j = 0; j < n; ++j)
             m[std::size_t(n * i + j)] = analysis.couplings[std::size_t(n * i + j)];
-        m[std::size_t(n * i + i)] = c.squares + (c.hits < minHits ? fitRidge : std::max(1e-9 * c.squares, 1e-12));
-        x[std::size_t(i)] = c.sum;
+        // Held towards the cell's own mean by the weight its rows share with the
+        // neighbours: where they cannot be told apart, the fit does not swing apart.
+        const double pull = fitMeanPull * (c.hits - c.squares);
+        m[std::size_t(n * i + i)] = c.squares + pull + (c.hits < minHits ? fitRidge : std::max(1e-9 * c.squares, 1e-12));
+        x[std::size_t(i)] = c.sum + pull * c.mean();
     }
     for (int j = 0; j < n; ++j) {
         double d = m[std::size_t(n * j + j)];

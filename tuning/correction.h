@@ -107,11 +107,15 @@ struct Analysis {
 
 // The cells' corrections (percent) that explain the rows best: each row's correction
 // is the sum of its four weights times the cells' corrections, solved by weighted
-// least squares over all cells at once. A cell below minHits is held towards 0 (the
-// map as it is) by a ridge of fitRidge, which its own weight outgrows; the others get
-// only a trace of it (a billionth of their own weight), enough that rows at a single
-// position still give one answer: the smallest corrections that explain them.
+// least squares over all cells at once. Where rows fall between cells the fit alone
+// can swing neighbours apart on a short log (the loop's own swing is no error of the
+// map): each cell is held towards its own weighted mean by fitMeanPull times the weight
+// its rows share with the neighbours (its hits less its squares; nothing for rows at
+// its own position). A cell below minHits is also held towards 0 (the map as it is) by
+// a ridge of fitRidge, which its own weight outgrows; the others get only a trace of
+// it (a billionth of their own weight).
 constexpr double fitRidge = 1;
+constexpr double fitMeanPull = 0.5;
 std::array<double, cellCount> fitted(const Analysis &analysis, double minHits);
 
 // The ECU's interpolation weights at a position: up to four (cell, weight) pairs,

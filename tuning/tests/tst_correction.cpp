@@ -485,8 +485,8 @@ void TestCorrection::fitTellsNeighbouringCellsApart_data()
 
 // Four seconds at each load position from cell 17's (6) to cell 18's (12): each row's
 // correction is the two cells' errors in the ECU's proportions. The fit finds both
-// cells' own errors; the means of the rows on each cell would blur them into each other
-// (+8 % and -4 % would read +4,7 % and -0,7 %).
+// cells' own errors closely (+8 % and -4 % read +7,1 % and -3,1 %); the means of the
+// rows on each cell blur them into each other (+4,7 % and -0,7 %: cell 18 would stay).
 void TestCorrection::fitTellsNeighbouringCellsApart()
 {
     QFETCH(int, error17);
@@ -503,10 +503,12 @@ void TestCorrection::fitTellsNeighbouringCellsApart()
     const Tune t = startupTune();
     const Analysis a = analyse(rows, Settings{}, tuneFacts(t));
     QVERIFY(a.used > 200);
+    // Held towards the means where rows fall between the cells, the fit still lands
+    // within 1 % of each cell's error; the means of the same rows lie more than 2 %
+    // off, between the two errors.
     const auto x = fitted(a, Settings{}.minHits);
-    QVERIFY2(std::fabs(x[17] - error17) < 1e-3 && std::fabs(x[18] - error18) < 1e-3,
+    QVERIFY2(std::fabs(x[17] - error17) < 1 && std::fabs(x[18] - error18) < 1,
              qPrintable(QStringLiteral("%1 %2").arg(x[17]).arg(x[18])));
-    // The means of the same rows lie between the two errors.
     QVERIFY(std::fabs(a.cells[17].mean() - error17) > 2 && std::fabs(a.cells[18].mean() - error18) > 2);
     const Suggestion s = suggest(a, t, Settings{});
     QCOMPARE(s.cells[17].newText, text17);
