@@ -268,6 +268,10 @@ QWidget *CorrectionDialog::buildFilters()
     line(new QLabel(QString::fromUtf8("Motor aquecendo, eletro ou ar")), nullptr, nullptr, Warming);
     line(new QLabel(QString::fromUtf8("Correção da sonda desligada")), nullptr, nullptr, LoopOff);
     line(new QLabel(QString::fromUtf8("Valores inválidos")), nullptr, nullptr, BadValues);
+    probeDelay_ = intBox(0, 10000, QStringLiteral(" ms"));
+    probeDelay_->setToolTip(QString::fromUtf8("Depois de mudar de célula, a linha só conta quando a sonda, vista "
+                                              "esse tempo depois, cruzou o alvo (Lenta, Parcial ou Plena)."));
+    line(caption(QString::fromUtf8("Sonda cruzou o alvo, atraso"), probeDelay_), probeDelay_, nullptr, Settling);
     tpsWindow_->setToolTip(QString::fromUtf8("Tempo em que o TPS deve mover menos que o valor ao lado."));
     maxProbe_->setToolTip(QString::fromUtf8("Tensão máxima da sonda."));
 
@@ -298,23 +302,27 @@ QWidget *CorrectionDialog::buildFilters()
     r->addWidget(warmRowsOnly_, 6, 0, 1, 2);
     loopInControl_ = new QCheckBox(QString::fromUtf8("Só com a correção da sonda atuando"));
     r->addWidget(loopInControl_, 7, 0, 1, 2);
+    loopSettled_ = new QCheckBox(QString::fromUtf8("Só depois de a sonda cruzar o alvo na célula"));
+    r->addWidget(loopSettled_, 8, 0, 1, 2);
 
     const std::pair<QWidget *, const char *> named[] = {
         {minTemperature_, "sbTemperatura"}, {minRpm_, "sbRpm"},           {maxTpsMove_, "sbTps"},
         {tpsWindow_, "sbTempoTps"},         {steadyCell_, "sbCelula"},   {minProbe_, "sbSondaMin"},
         {maxProbe_, "sbSondaMax"},          {minHits_, "sbAcertos"},     {deadBand_, "sbFaixaMorta"},
         {maxChange_, "sbMudancaMaxima"},    {minOwnShare_, "sbPartePropria"}, {fullLoadColumn_, "sbColunaPlena"},
-        {leanFullLoad_, "cbPlenaPobre"},    {warmRowsOnly_, "cbSoQuente"},  {loopInControl_, "cbMalhaAtiva"}};
+        {leanFullLoad_, "cbPlenaPobre"},    {warmRowsOnly_, "cbSoQuente"},  {loopInControl_, "cbMalhaAtiva"},
+        {probeDelay_, "sbAtrasoSonda"},     {loopSettled_, "cbSondaCruzou"}};
     for (const auto &[w, name] : named)
         w->setObjectName(QString::fromLatin1(name));
 
     showSettings(d);
     for (QSpinBox *b :
-         {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_, fullLoadColumn_})
+         {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_, fullLoadColumn_,
+          probeDelay_})
         connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
     for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_, minOwnShare_})
         connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
-    for (QCheckBox *b : {leanFullLoad_, warmRowsOnly_, loopInControl_})
+    for (QCheckBox *b : {leanFullLoad_, warmRowsOnly_, loopInControl_, loopSettled_})
         connect(b, &QCheckBox::toggled, this, [this] { settingsChanged(); });
 
     column->addWidget(filters);
@@ -341,6 +349,8 @@ void CorrectionDialog::showSettings(const Settings &d)
     leanFullLoad_->setChecked(d.leanFullLoad);
     warmRowsOnly_->setChecked(d.warmRowsOnly);
     loopInControl_->setChecked(d.loopInControl);
+    loopSettled_->setChecked(d.loopSettled);
+    probeDelay_->setValue(d.probeDelayMs);
     updating_ = false;
 }
 
@@ -364,6 +374,8 @@ void CorrectionDialog::settingsChanged()
     s.leanFullLoad = leanFullLoad_->isChecked();
     s.warmRowsOnly = warmRowsOnly_->isChecked();
     s.loopInControl = loopInControl_->isChecked();
+    s.loopSettled = loopSettled_->isChecked();
+    s.probeDelayMs = probeDelay_->value();
     guard_([this, s] {
         session_.setSettings(s);
         showResult();

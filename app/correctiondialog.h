@@ -69,7 +69,8 @@ private:
              *steadyCell_ = nullptr, *minProbe_ = nullptr, *maxProbe_ = nullptr;
     QDoubleSpinBox *minHits_ = nullptr, *deadBand_ = nullptr, *maxChange_ = nullptr, *minOwnShare_ = nullptr;
     QSpinBox *fullLoadColumn_ = nullptr;
-    QCheckBox *leanFullLoad_ = nullptr, *warmRowsOnly_ = nullptr, *loopInControl_ = nullptr;
+    QCheckBox *leanFullLoad_ = nullptr, *warmRowsOnly_ = nullptr, *loopInControl_ = nullptr, *loopSettled_ = nullptr;
+    QSpinBox *probeDelay_ = nullptr;
     QTableWidget *warmTable_ = nullptr;
     QLabel *warmSentence_ = nullptr, *applied_ = nullptr;
     QPushButton *applyWarmUp_ = nullptr;

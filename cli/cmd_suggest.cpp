@@ -61,6 +61,8 @@ Settings settingsOf(const CommandLine &cl)
     s.leanFullLoad = cl.isSet(QStringLiteral("lean-full-load"));
     s.warmRowsOnly = !cl.isSet(QStringLiteral("warming-rows"));
     s.loopInControl = !cl.isSet(QStringLiteral("loop-off-rows"));
+    s.loopSettled = !cl.isSet(QStringLiteral("unsettled-rows"));
+    s.probeDelayMs = int(numberOption(cl, QStringLiteral("probe-delay"), s.probeDelayMs, 0, 10000));
     if (s.minProbeMv > s.maxProbeMv)
         throw Failure{Usage, QStringLiteral("--probe-min (%1) passa de --probe-max (%2)").arg(s.minProbeMv).arg(s.maxProbeMv)};
     return s;
@@ -218,7 +220,8 @@ int suggest(const QStringList &arguments)
         QStringLiteral("suggest REGISTRO.msl [REGISTRO.msl ...] [--map MAPA.txt] -o NOVO.txt [--warmup] [--min-hits N] "
                        "[--max-change P] [--min-temp C] [--min-rpm N] [--tps-move N] [--tps-window MS] [--cell-ms MS] "
                        "[--probe-min MV] [--probe-max MV] [--dead-band P] [--min-own-share S] "
-                       "[--full-load-column N] [--lean-full-load] [--warming-rows] [--loop-off-rows] [--json]"),
+                       "[--full-load-column N] [--lean-full-load] [--warming-rows] [--loop-off-rows] [--probe-delay MS] "
+                       "[--unsettled-rows] [--json]"),
         QStringLiteral(
             "Sugere o mapa de injeção a partir das correções da sonda (CorrCurto + CorrLongo) dos registros, "
             "relativo ao mapa com que foram gravados (REGISTRO-mapa.txt ao lado de cada um, ou --map). Grava "
@@ -248,6 +251,8 @@ int suggest(const QStringList &arguments)
         {"dead-band", "Faixa morta em %: correção média menor não muda a célula (padrão 2)."},
         {"min-own-share", "Parte própria mínima (0 a 1) para uma célula sem mudança contar como confirmada; "
                           "abaixo dela fica \"dados de vizinhas\" (padrão 0,5)."},
+        {"probe-delay", "Atraso da sonda em ms: depois de mudar de célula, uma linha só conta quando a sonda, "
+                        "vista esse tempo depois, cruzou o alvo da faixa (Lenta, Parcial, Plena) (padrão 200)."},
         {"full-load-column", "Primeira coluna de carga (1 a 8) da carga plena, onde a sonda não mede (padrão 8; 9: "
                              "nenhuma)."},
     };
@@ -260,6 +265,9 @@ int suggest(const QStringList &arguments)
                                                 "quente), eletroventilador ou ar-condicionado ligado.")));
     cl.add(QCommandLineOption(QStringLiteral("loop-off-rows"),
                               QString::fromUtf8("Usa também linhas em que a correção da sonda está desligada.")));
+    cl.add(QCommandLineOption(QStringLiteral("unsettled-rows"),
+                              QString::fromUtf8("Usa também linhas em que a sonda ainda não cruzou o alvo desde que "
+                                                "o motor entrou na célula.")));
     cl.add(QCommandLineOption(QStringLiteral("warmup"),
                               QString::fromUtf8("Sugere a curva de aquecimento (Correção Ti) em vez do mapa.")));
     cl.add(QCommandLineOption(QStringLiteral("max-change"),

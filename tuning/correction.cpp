@@ -39,6 +39,8 @@ QString filterText(Filter filter, const Settings &s, int lambdaTemperature)
         return QString::fromUtf8("motor aquecendo, eletroventilador ou ar-condicionado ligado");
     case LoopOff:
         return QString::fromUtf8("correção da sonda desligada");
+    case Settling:
+        return QString::fromUtf8("sonda ainda sem cruzar o alvo na célula (atraso de %1 ms)").arg(s.probeDelayMs);
     case FilterCount:
         break;
     }
@@ -67,7 +69,7 @@ int weights(int speedPosition, int loadPosition, std::array<Weight, 4> &out)
 }
 
 Accumulator::Accumulator(const Settings &settings, int lambdaTemperature)
-    : Accumulator(settings, TuneFacts{lambdaTemperature, 0, false, false})
+    : Accumulator(settings, TuneFacts{lambdaTemperature, 0, false, false, 0, 0, 0})
 {
 }
 
@@ -86,6 +88,10 @@ TuneFacts tuneFacts(const Tune &tune)
     const QString activity = text("cbSondaAtiva").trimmed();
     f.loopOff = activity == QStringLiteral("Desativada");
     f.loopOffAtIdle = activity == QStringLiteral("Des em Marcha Lenta");
+    // The ECU holds a target in tens of mV.
+    f.idleTarget = numtext::parseInt(text("eSondaLenta")) / 10 * 10;
+    f.partTarget = numtext::parseInt(text("eSondaParcial")) / 10 * 10;
+    f.fullTarget = numtext::parseInt(text("eSondaPlena")) / 10 * 10;
     return f;
 }
 
@@ -110,7 +116,11 @@ void Accumulator::remember(const LiveValues &v, std::int64_t ms)
     if (cell != cell_) {
         cell_ = cell;
         cellSince_ = ms;
+        seenRich_ = seenLean_ = false;
     }
+    // What the probe shows before the delay is the exhaust of the cell before.
+    if (ms >= cellSince_ + settings_.probeDelayMs && v.injectionTenths > 0)
+        (v.probeMv >= facts_.target(v.loadPosition) ? seenRich_ : seenLean_) = true;
     const Sample s{seq_++, ms, v.tpsReading};
     window_.push_back(s);
     while (!lows_.empty() && lows_.back().tps >= s.tps)
@@ -155,6 +165,10 @@ Filter Accumulator::check(const LiveValues &v, std::int64_t ms)
         return Warming;
     if (settings_.loopInControl && (facts_.loopOff || (facts_.loopOffAtIdle && v.loadPosition == 0)))
         return LoopOff;
+    if (settings_.loopSettled &&
+        (ms < cellSince_ + settings_.probeDelayMs ||
+         (facts_.target(v.loadPosition) > 0 && !(seenRich_ && seenLean_))))
+        return Settling;
     return FilterCount;
 }
 
@@ -192,12 +206,66 @@ void Accumulator::add(const logformat::Row &row)
         cell.hits += weight;
         cell.sum += weight * c;
         cell.squares += weight * weight;
+        for (int j = 0; j < n; ++j)
+            if (j != i)
+                analysis_.couplings[std::size_t(cellCount * w[std::size_t(i)].cell + w[std::size_t(j)].cell)] +=
+                    weight * w[std::size_t(j)].weight;
     }
+}
+
+std::array<double, cellCount> fitted(const Analysis &analysis, double minHits)
+{
+    // The normal equations (WᵀW + P + ridge) x = Wᵀc + P mean, P the pull towards the
+    // means, solved by Cholesky: the matrix is symmetric and, with a ridge on every
+    // cell, positive definite.
+    constexpr int n = cellCount;
+    std::vector<double> m(std::size_t(n * n));
+    std::array<double, cellCount> x{};
+    for (int i = 0; i < n; ++i) {
+        const CellSum &c = analysis.cells[std::size_t(i)];
+        for (int j = 0; j < n; ++j)
+            m[std::size_t(n * i + j)] = analysis.couplings[std::size_t(n * i + j)];
+        // Held towards the cell's own mean by the weight its rows share with the
+        // neighbours: where they cannot be told apart, the fit does not swing apart.
+        const double pull = fitMeanPull * (c.hits - c.squares);
+        m[std::size_t(n * i + i)] = c.squares + pull + (c.hits < minHits ? fitRidge : std::max(1e-9 * c.squares, 1e-12));
+        x[std::size_t(i)] = c.sum + pull * c.mean();
+    }
+    for (int j = 0; j < n; ++j) {
+        double d = m[std::size_t(n * j + j)];
+        for (int k = 0; k < j; ++k)
+            d -= m[std::size_t(n * j + k)] * m[std::size_t(n * j + k)];
+        d = std::sqrt(std::max(d, 1e-12));
+        m[std::size_t(n * j + j)] = d;
+        for (int i = j + 1; i < n; ++i) {
+            double v = m[std::size_t(n * i + j)];
+            for (int k = 0; k < j; ++k)
+                v -= m[std::size_t(n * i + k)] * m[std::size_t(n * j + k)];
+            m[std::size_t(n * i + j)] = v / d;
+        }
+    }
+    for (int i = 0; i < n; ++i) { // L y = b
+        double v = x[std::size_t(i)];
+        for (int k = 0; k < i; ++k)
+            v -= m[std::size_t(n * i + k)] * x[std::size_t(k)];
+        x[std::size_t(i)] = v / m[std::size_t(n * i + i)];
+    }
+    for (int i = n - 1; i >= 0; --i) { // Lᵀ x = y
+        double v = x[std::size_t(i)];
+        for (int k = i + 1; k < n; ++k)
+            v -= m[std::size_t(n * k + i)] * x[std::size_t(k)];
+        x[std::size_t(i)] = v / m[std::size_t(n * i + i)];
+    }
+    // The trace of ridge on a well-seen cell stays below the millionth of a percent:
+    // a row set that says exactly 2 % or 2,5 % is read so.
+    for (double &v : x)
+        v = std::round(v * 1e6) / 1e6;
+    return x;
 }
 
 Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, int lambdaTemperature)
 {
-    return analyse(rows, settings, TuneFacts{lambdaTemperature, 0, false, false});
+    return analyse(rows, settings, TuneFacts{lambdaTemperature, 0, false, false, 0, 0, 0});
 }
 
 Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settings, const TuneFacts &facts)
@@ -252,6 +320,69 @@ std::array<int, cellCount> injectionTenths(const Tune &tune)
     return out;
 }
 
+const QStringList &snapshotChannels()
+{
+    static const QStringList c{"Ti", "Carga", "LinhaRPM", "CorrCurto", "CorrLongo", "CorrTemp", "CorrAtm", "Eletro", "Ar"};
+    return c;
+}
+
+SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tune)
+{
+    const std::array<int, cellCount> map = injectionTenths(tune);
+    const QStringList &controls = mapfile::fieldControls();
+    // An increment that is no number leaves out the rows where it applies.
+    auto increment = [&](const char *name) {
+        long double ms = 0;
+        return numtext::tryParseFloat(tune.texts.value(int(controls.indexOf(QLatin1String(name)))), &ms) && ms >= 0
+                   ? double(ms) * 10
+                   : -1.0;
+    };
+    const double fanTenths = increment("emSCorrecaoEletro"), acTenths = increment("emSAr");
+    std::uint32_t needed = 0;
+    for (const QString &c : snapshotChannels())
+        needed |= 1u << logformat::channels().indexOf(c);
+    std::vector<double> errors;
+    for (const logformat::Row &r : rows) {
+        const LiveValues &v = r.values;
+        if ((r.empty & needed) || v.injectionTenths <= 0 || v.speedPosition < 0 ||
+            v.speedPosition > maxSpeedPosition || v.loadPosition < 0 || v.loadPosition > maxLoadPosition ||
+            std::abs(v.correctionShort) > maxCorrection || std::abs(v.correctionLong) > maxCorrection ||
+            (v.fan && fanTenths < 0) || (v.airConditioning && acTenths < 0))
+            continue;
+        std::array<Weight, 4> w;
+        const int n = weights(v.speedPosition, v.loadPosition, w);
+        double at = 0;
+        bool known = true;
+        for (int i = 0; i < n; ++i) {
+            const int tenths = map[std::size_t(w[std::size_t(i)].cell)];
+            known = known && tenths >= 0;
+            at += w[std::size_t(i)].weight * tenths;
+        }
+        if (!known)
+            continue;
+        double predicted = at * (100 + v.correctionTemperature + v.correctionAtmosphere) / 100.0 *
+                           (1 + (v.correctionShort + v.correctionLong) / 100.0);
+        if (v.fan)
+            predicted += fanTenths;
+        if (v.airConditioning)
+            predicted += acTenths;
+        if (predicted <= 0)
+            continue;
+        // The log shows the time cut to the tenth: the ECU's lies in [Ti, Ti + 1).
+        const double low = v.injectionTenths, high = v.injectionTenths + 1.0;
+        const double off = predicted < low ? low - predicted : predicted > high ? predicted - high : 0;
+        errors.push_back(off / predicted);
+    }
+    SnapshotFit fit;
+    fit.rows = std::int64_t(errors.size());
+    if (!errors.empty()) {
+        const auto middle = errors.begin() + std::ptrdiff_t(errors.size() / 2);
+        std::nth_element(errors.begin(), middle, errors.end());
+        fit.medianError = *middle;
+    }
+    return fit;
+}
+
 QString noRowsSentence()
 {
     return QString::fromUtf8("Nenhuma linha passou pelos filtros: nada a sugerir.");
@@ -291,11 +422,12 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
 {
     Suggestion s;
     const double limit = std::clamp(settings.maxChange, 0.0, Settings::maxChangeLimit);
+    const std::array<double, cellCount> fit = fitted(analysis, settings.minHits);
     for (int k = 0; k < cellCount; ++k) {
         CellSuggestion &cell = s.cells[std::size_t(k)];
         const CellSum &sum = analysis.cells[std::size_t(k)];
         cell.hits = sum.hits;
-        cell.mean = sum.mean();
+        cell.mean = fit[std::size_t(k)];
         cell.ownShare = sum.ownShare();
         cell.oldText = recordedWith.texts.value(injectionField(k));
         long double old = 0;

@@ -46,6 +46,11 @@ struct Settings {
     // Only rows where the lambda correction can act: not with "Desativada", nor at
     // a closed throttle with "Des em Marcha Lenta".
     bool loopInControl = true;
+    // Only rows where the loop has settled in the cell: after the base cell changes, a
+    // row counts once the probe, seen probeDelayMs late, has crossed the tune's target
+    // for the zone since then (its rows probeDelayMs after the change and later).
+    bool loopSettled = true;
+    int probeDelayMs = 200;
     // A cell whose rows fell mostly near its neighbours (own share below this) shows
     // their error rather than its own: it is never shown as confirmed.
     double minOwnShare = 0.5;
@@ -54,7 +59,7 @@ struct Settings {
 
 // The filters, in the order they are tried: a rejected row counts for the first one
 // that rejects it.
-enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, Warming, LoopOff, FilterCount };
+enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, Warming, LoopOff, Settling, FilterCount };
 // "temperatura do motor abaixo de 70 °C": what a row rejected by the filter had.
 QString filterText(Filter filter, const Settings &settings, int lambdaTemperature);
 
@@ -64,6 +69,16 @@ struct TuneFacts {
     int warmTempCorrection = 0; // "Correção Ti" at 90 °C: CorrTemp of the warm engine
     bool loopOff = false;       // cbSondaAtiva "Desativada"
     bool loopOffAtIdle = false; // cbSondaAtiva "Des em Marcha Lenta"
+    // The loop's targets in mV (eSondaLenta, eSondaParcial, eSondaPlena); 0 when not
+    // known, and then only the probe's delay tells whether the loop settled.
+    int idleTarget = 0, partTarget = 0, fullTarget = 0;
+    // The target the ECU aims at a load position: idle with the throttle closed, full
+    // load from fullLoadPosition on, part load between.
+    static constexpr int fullLoadPosition = 39;
+    int target(int loadPosition) const
+    {
+        return loadPosition <= 0 ? idleTarget : loadPosition >= fullLoadPosition ? fullTarget : partTarget;
+    }
 };
 // Throws the conversion error of a field that is no number.
 TuneFacts tuneFacts(const Tune &tune);
@@ -80,11 +95,28 @@ struct CellSum {
 
 struct Analysis {
     std::array<CellSum, cellCount> cells{};
+    // Sum over the rows of the product of two different cells' weights (row-major,
+    // cell i times cell j at cellCount * i + j; 0 on the diagonal, whose products are
+    // the cells' squares): with them the fit tells neighbouring cells apart.
+    std::array<double, cellCount * cellCount> couplings{};
     std::array<std::int64_t, FilterCount> rejected{};
     std::int64_t rows = 0;      // rows seen (lines that could not be read included)
     std::int64_t used = 0;      // rows that passed every filter
     std::int64_t corrected = 0; // of those, rows with a correction other than 0
 };
+
+// The cells' corrections (percent) that explain the rows best: each row's correction
+// is the sum of its four weights times the cells' corrections, solved by weighted
+// least squares over all cells at once. Where rows fall between cells the fit alone
+// can swing neighbours apart on a short log (the loop's own swing is no error of the
+// map): each cell is held towards its own weighted mean by fitMeanPull times the weight
+// its rows share with the neighbours (its hits less its squares; nothing for rows at
+// its own position). A cell below minHits is also held towards 0 (the map as it is) by
+// a ridge of fitRidge, which its own weight outgrows; the others get only a trace of
+// it (a billionth of their own weight).
+constexpr double fitRidge = 1;
+constexpr double fitMeanPull = 0.5;
+std::array<double, cellCount> fitted(const Analysis &analysis, double minHits);
 
 // The ECU's interpolation weights at a position: up to four (cell, weight) pairs,
 // weight above 0, for speed position R (0..48) and load position C (0..42).
@@ -125,6 +157,7 @@ private:
     std::int64_t lastMs_ = 0;
     int cell_ = -1;             // base cell of the last row
     std::int64_t cellSince_ = 0; // time of the first row in that cell
+    bool seenRich_ = false, seenLean_ = false; // the probe against its target since then
     // Throttle over the window: the rows since the last one at or before ms - window,
     // with the running minimum and maximum in monotonic queues.
     struct Sample {
@@ -160,7 +193,7 @@ QString stateMark(CellState state);
 
 struct CellSuggestion {
     double hits = 0;
-    double mean = 0; // percent
+    double mean = 0; // percent: the fitted correction of the cell
     double ownShare = 0;
     QString oldText, newText;
     CellState state = CellState::TooFewHits;
@@ -184,6 +217,24 @@ Tune applied(const Tune &base, const Suggestion &suggestion, const QList<int> &c
 std::array<int, cellCount> injectionTenths(const Tune &tune);
 // Index of injection cell k in Tune::texts.
 constexpr int injectionField(int cell) { return 80 + cell; }
+
+// Whether a tune's injection map is the one a log was recorded with: the ECU's
+// injection time at a row is the map between the four cells times the temperature and
+// pressure corrections and the lambda corrections, plus the fan's and the air
+// conditioning's increments. A row's error is how far that prediction lies outside the
+// tenth of a millisecond the log shows (it truncates), relative to the prediction.
+struct SnapshotFit {
+    std::int64_t rows = 0;   // rows that could be predicted (injecting, sound values)
+    double medianError = 0;  // relative, 0.01 = 1 %
+};
+// The channels the check reads.
+const QStringList &snapshotChannels();
+// Fewer rows than this prove nothing either way; above the tolerance the map does not
+// explain the log (measured on the simulator's free drive: 0 % for the map it ran with,
+// 3,0 to 4,8 % for the map of the round before).
+constexpr std::int64_t snapshotMinRows = 20;
+constexpr double snapshotTolerance = 0.015;
+SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tune);
 
 // Sentences of the suggestion.
 QString noRowsSentence();

@@ -179,7 +179,21 @@ int CorrectionSession::apply(const QList<int> &cells)
     Context &ctx = controller_.context();
     if (ctx.state.scannerActive)
         throw Refused(scannerMessage());
-    if (ctx.state.percentView) {
+    QList<int> chosen;
+    for (int k = 0; k < cellCount; ++k) {
+        const CellSuggestion &c = suggestion_.cells[std::size_t(k)];
+        if ((c.state == CellState::Added || c.state == CellState::Removed) && (cells.isEmpty() || cells.contains(k)))
+            chosen << k;
+    }
+    if (chosen.isEmpty())
+        return 0;
+    UndoHistory &history = controller_.history();
+    history.record(); // an edit still being typed is a step of its own
+    // The return to ms and the suggested texts are one step: undone together, the map
+    // comes back in percent as it was.
+    const UndoHistory::Snapshot before = history.snapshot();
+    const bool percent = ctx.state.percentView;
+    if (percent) {
         // Every cell must convert, or the return to ms would stop half way.
         for (int k = 0; k < cellCount; ++k)
             try {
@@ -191,32 +205,29 @@ int CorrectionSession::apply(const QList<int> &cells)
             }
         controller_.btnmSClick();
     }
-    QList<int> chosen;
     int differing = 0;
-    for (int k = 0; k < cellCount; ++k) {
-        const CellSuggestion &c = suggestion_.cells[std::size_t(k)];
-        if ((c.state != CellState::Added && c.state != CellState::Removed) || (!cells.isEmpty() && !cells.contains(k)))
-            continue;
-        chosen << k;
+    for (int k : chosen) {
         long double v = 0;
-        const QString name = names::injectionCell(k);
-        if (!numtext::tryParseFloat(ctx.screen.text(name), &v) || std::lround(v * 10) != c.oldTenths)
+        if (!numtext::tryParseFloat(ctx.screen.text(names::injectionCell(k)), &v) ||
+            std::lround(v * 10) != suggestion_.cells[std::size_t(k)].oldTenths)
             ++differing;
     }
-    if (chosen.isEmpty())
-        return 0;
     if (differing > 0) {
         const QString q = QString::fromUtf8("%1 das %2 células a aplicar mudaram na tela desde que o registro foi "
                                             "gravado; a sugestão substitui o que está nelas. Aplicar assim mesmo?")
                               .arg(differing)
                               .arg(chosen.size());
-        if (ctx.prompt.question(q, {QStringLiteral("Aplicar"), QStringLiteral("Cancelar")}) != 0)
+        if (ctx.prompt.question(q, {QStringLiteral("Aplicar"), QStringLiteral("Cancelar")}) != 0) {
+            if (percent) { // declined: the map in percent again, and no step left behind
+                controller_.undo();
+                history.restore(before);
+            }
             return 0;
+        }
     }
-    UndoHistory &history = controller_.history();
-    history.record(); // an edit still being typed is a step of its own
     for (int k : chosen)
         ctx.screen.setText(names::injectionCell(k), suggestion_.cells[std::size_t(k)].newText);
+    history.restore(before);
     history.record();
     return int(chosen.size());
 }

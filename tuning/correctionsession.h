@@ -49,7 +49,8 @@ public:
 
     // Writes the suggested texts of the cells (every changed one when empty) into the
     // screen's injection map as one undo step; nothing is sent. In the percent view the
-    // map first returns to ms as "mS" does. Asks before overwriting cells that differ
+    // map first returns to ms as "mS" does, within that step (undone, the map is back in
+    // percent; declined, it stays in percent). Asks before overwriting cells that differ
     // from the map the rows were recorded with. Returns the number of cells written
     // (0 when the user declined); throws when it cannot apply (nothing changed then).
     int apply(const QList<int> &cells = {});

@@ -1,5 +1,6 @@
 #include "tuning/recordedlogs.h"
 
+#include "common/numtext.h"
 #include "datalog/recorder.h"
 
 #include <QFileInfo>
@@ -78,6 +79,28 @@ QString differentMaps(const QString &firstLog, const QString &firstTune, const Q
         .arg(firstLog, log, firstTune, tune);
 }
 
+// Refuses a log whose injection times the map it names does not explain.
+void checkSnapshot(const logformat::Log &log, const QString &path, const Tune &tune, const QString &tunePath)
+{
+    QStringList missing;
+    for (const QString &c : snapshotChannels())
+        if (log.absent.contains(c))
+            missing << c;
+    if (!missing.isEmpty())
+        throw Refused(QString::fromUtf8("O registro %1 não tem %2 %3, com %4 se confere que ele foi gravado com o "
+                                        "mapa %5: nada a sugerir.")
+                          .arg(path, missing.size() == 1 ? QStringLiteral("o canal") : QStringLiteral("os canais"),
+                               missing.join(QStringLiteral(", ")),
+                               missing.size() == 1 ? QStringLiteral("o qual") : QStringLiteral("os quais"), tunePath));
+    const SnapshotFit fit = snapshotFit(log.rows, tune);
+    if (fit.rows >= snapshotMinRows && fit.medianError > snapshotTolerance)
+        throw Refused(QString::fromUtf8("O mapa de injeção de %1 não explica o Ti do registro %2 (erro mediano de %3 "
+                                        "%, acima de %4 %): o registro foi gravado com outro mapa, e a correção não "
+                                        "vale para esse. Nada a sugerir.")
+                          .arg(tunePath, path, numtext::formatFixed(100 * fit.medianError, 1),
+                               numtext::formatFixed(100 * snapshotTolerance, 1)));
+}
+
 } // namespace
 
 RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tunePath)
@@ -117,6 +140,9 @@ RecordedLogs readLogs(const QStringList &paths, const std::optional<QString> &tu
             } else if (!sameInjection(out.tune, t)) {
                 throw Refused(differentMaps(firstLog, out.tunePath, path, snapshot));
             }
+            checkSnapshot(log, path, t, snapshot);
+        } else {
+            checkSnapshot(log, path, out.tune, out.tunePath);
         }
         out.unreadableLines += log.badLines;
         out.paths << path;

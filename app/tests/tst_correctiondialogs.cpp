@@ -5,9 +5,11 @@
 #include "app/form1.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
+#include "core/undo.h"
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "realdialog.h"
+#include "files/mapfilecodec.h"
 #include "tuning/tests/drivelog.h"
 
 #include <QAbstractButton>
@@ -109,6 +111,59 @@ private slots:
         QCOMPARE(RealWindow::label(d, "lbAplicadas"), QString::fromUtf8("2 célula(s) aplicada(s) ao mapa da tela."));
     }
 
+    // In the percent view, a cell changed on the screen since the log: the real question
+    // answered "Cancelar" leaves the map in percent as it was, with no step to undo.
+    void declinedInThePercentViewLeavesThePercentMap()
+    {
+        RealWindow w;
+        w.write(QStringLiteral("a-mapa.txt"), w.form.controller().mapFile().screenBytes());
+        const QString log = w.write(QStringLiteral("a.msl"), driveLog());
+        CorrectionDialog *d = w.open();
+        answerFileDialog(log);
+        RealWindow::click(d, "btnAbrirRegistros");
+        Controller &c = w.form.controller();
+        c.btnAlterarMapasClick();
+        c.btnPercentualClick();
+        w.s.setText(QStringLiteral("e17i"), QStringLiteral("20,0"));
+        c.history().record();
+        const int steps = c.history().count(), at = c.history().index();
+        const QString cell0 = w.s.text(QStringLiteral("e0i"));
+        QString text;
+        QStringList buttons;
+        answerBox(QStringLiteral("Cancelar"), &text, &buttons);
+        RealWindow::click(d, "btnAplicarTodas");
+        QCOMPARE(text, QString::fromUtf8("1 das 2 células a aplicar mudaram na tela desde que o registro foi gravado; "
+                                         "a sugestão substitui o que está nelas. Aplicar assim mesmo?"));
+        QVERIFY(c.context().state.percentView);
+        QCOMPARE(w.s.text(QStringLiteral("e17i")), QStringLiteral("20,0"));
+        QCOMPARE(w.s.text(QStringLiteral("e0i")), cell0);
+        QCOMPARE(c.history().count(), steps);
+        QCOMPARE(c.history().index(), at);
+    }
+
+    // Beside the log the map of the round before: the real box names both files and
+    // nothing is opened.
+    void snapshotThatDoesNotExplainTheLogRefused()
+    {
+        RealWindow w;
+        Tune before = w.form.controller().mapFile().screenTune();
+        before.texts[80 + 17] = QStringLiteral("3,8");
+        before.texts[80 + 40] = QStringLiteral("2,6");
+        w.write(QStringLiteral("c-mapa.txt"), mapfile::encodeLine(before.fields()));
+        const QString log = w.write(QStringLiteral("c.msl"), driveLog());
+        CorrectionDialog *d = w.open();
+        QString text;
+        QStringList buttons;
+        answerFileDialog(log);
+        answerBox(QStringLiteral("OK"), &text, &buttons);
+        RealWindow::click(d, "btnAbrirRegistros");
+        QCOMPARE(text, QString::fromUtf8("O mapa de injeção de %1 não explica o Ti do registro %2 (erro mediano de 5,3 "
+                                         "%, acima de 1,5 %): o registro foi gravado com outro mapa, e a correção não "
+                                         "vale para esse. Nada a sugerir.")
+                           .arg(w.dir.filePath(QStringLiteral("c-mapa.txt")), log));
+        QCOMPARE(RealWindow::label(d, "lbFonte"), QString::fromUtf8("Nenhum registro aberto."));
+    }
+
     // A log without its map beside it: the real box says so in Portuguese, naming both
     // files; nothing is opened.
     void missingSnapshotRefusedInPortuguese()
@@ -143,6 +198,7 @@ private slots:
                 const int ct = curve[x] + (curve[x + 1] - curve[x]) * (temp - 15 * x) / 15;
                 logformat::Row r = driveRow(ms, 14, 9, temp >= 40 && temp < 50 ? 3 : 0, 0, temp);
                 r.values.correctionTemperature = ct;
+                setStartupTi(r.values);
                 cold += logformat::row(r.ms, r.values);
             }
         const QString log = w.write(QStringLiteral("frio.msl"), cold);

@@ -182,6 +182,9 @@ void TestCorrectionWindow::percentViewReturnsToMsFirst()
     c.btnPercentualClick();
     QCOMPARE(w.cell(0), QStringLiteral("2,9"));
     QVERIFY(c.context().state.percentView);
+    QStringList percentTexts;
+    for (int k = 0; k < 72; ++k)
+        percentTexts << w.cell(k);
     w.button(d, "btnAplicarTodas")->click();
     QCOMPARE(w.prompt.messages, QStringList());
     QVERIFY(!c.context().state.percentView);
@@ -189,13 +192,45 @@ void TestCorrectionWindow::percentViewReturnsToMsFirst()
     QCOMPARE(w.cell(0), QStringLiteral("3,5"));
     QCOMPARE(w.cell(17), QStringLiteral("4,2"));
     QCOMPARE(w.cell(40), QStringLiteral("2,3"));
-    // Undo takes the suggestion back, then the return to ms: never mixed units.
-    c.undo();
-    QCOMPARE(w.cell(17), QStringLiteral("4,0"));
-    QVERIFY(!c.context().state.percentView);
-    c.undo();
+    // One step: a single "Desfazer" brings the map back in percent, every cell as it
+    // was; "Refazer" brings the suggestion in ms again.
+    QPushButton *undo = nullptr, *redo = nullptr;
+    for (QPushButton *b : w.form.findChildren<QPushButton *>()) {
+        if (b->text() == QStringLiteral("Desfazer") && b->isVisible())
+            undo = b;
+        if (b->text() == QStringLiteral("Refazer") && b->isVisible())
+            redo = b;
+    }
+    QVERIFY(undo && redo);
+    undo->click();
     QVERIFY(c.context().state.percentView);
+    for (int k = 0; k < 72; ++k)
+        QCOMPARE(w.cell(k), percentTexts[k]);
+    QVERIFY(redo->isEnabled());
+    redo->click();
+    QVERIFY(!c.context().state.percentView);
+    QCOMPARE(w.cell(0), QStringLiteral("3,5"));
+    QCOMPARE(w.cell(17), QStringLiteral("4,2"));
+    QCOMPARE(w.cell(40), QStringLiteral("2,3"));
+    undo->click();
     QCOMPARE(w.cell(0), QStringLiteral("2,9"));
+
+    // Declined (a cell changed on screen since the log): the map stays in percent and
+    // no step is left behind.
+    QVERIFY(percentTexts[17] != QStringLiteral("20,0"));
+    w.s.setText(QStringLiteral("e17i"), QStringLiteral("20,0"));
+    c.history().record();
+    const int steps = c.history().count(), at = c.history().index();
+    w.prompt.questionAnswers = {1};
+    w.button(d, "btnAplicarTodas")->click();
+    QCOMPARE(w.prompt.questions.size(), 1);
+    QVERIFY(c.context().state.percentView);
+    QCOMPARE(w.cell(17), QStringLiteral("20,0"));
+    QCOMPARE(w.cell(0), QStringLiteral("2,9"));
+    QCOMPARE(c.history().count(), steps);
+    QCOMPARE(c.history().index(), at);
+    undo->click();
+    QCOMPARE(w.cell(17), percentTexts[17]);
 
     // A percent cell that does not convert: refused before any cell moves, so the map
     // stays all in percent.

@@ -47,14 +47,15 @@ QString countsText(const QString &logs, int rows, int used, const QString &map, 
                            "injeção cortada (Ti 0)", "TPS moveu 51 ou mais em 500 ms",
                            "menos de 300 ms na mesma célula", "sonda fora de 50 a 950 mV",
                            "motor aquecendo, eletroventilador ou ar-condicionado ligado",
-                           "correção da sonda desligada"};
+                           "correção da sonda desligada",
+                           "sonda ainda sem cruzar o alvo na célula (atraso de 200 ms)"};
     QString t = QStringLiteral("velto-cli: %1, %2 linha(s), %3 usada(s), mapa de referência %4\n"
                                "velto-cli: linhas rejeitadas por filtro:\n")
                     .arg(logs)
                     .arg(rows)
                     .arg(used)
                     .arg(map);
-    for (int f = 0; f < 9; ++f) // the last two rules reject nothing unless given
+    for (int f = 0; f < 10; ++f) // the last three rules reject nothing unless given
         t += QStringLiteral("  %1  %2\n").arg(rejected.value(f), 9).arg(QString::fromUtf8(names[f]));
     return t;
 }
@@ -123,6 +124,17 @@ void TestSuggestCli::refusals_data()
         << QStringList{"%1/a.msl", "-o", "%1/novo.txt", "--max-change", "30"} << 2
         << QString::fromUtf8("velto-cli: --max-change espera um número de 0 a 25, não \"30\"\n");
     QTest::newRow("no log") << QStringList{"-o", "%1/novo.txt"} << 2 << QString();
+    // Beside d.msl the map of the round before (cells 17 and 40 as they were then).
+    QTest::newRow("snapshot of the round before")
+        << QStringList{"%1/d.msl", "-o", "%1/novo.txt"} << 4
+        << QString::fromUtf8("velto-cli: O mapa de injeção de %1/d-mapa.txt não explica o Ti do registro %1/d.msl "
+                             "(erro mediano de 5,3 %, acima de 1,5 %): o registro foi gravado com outro mapa, e a "
+                             "correção não vale para esse. Nada a sugerir.\n");
+    QTest::newRow("the round before's map named")
+        << QStringList{"%1/c.msl", "--map", "%1/antes.txt", "-o", "%1/novo.txt"} << 4
+        << QString::fromUtf8("velto-cli: O mapa de injeção de %1/antes.txt não explica o Ti do registro %1/c.msl "
+                             "(erro mediano de 5,3 %, acima de 1,5 %): o registro foi gravado com outro mapa, e a "
+                             "correção não vale para esse. Nada a sugerir.\n");
 }
 
 void TestSuggestCli::refusals()
@@ -141,6 +153,9 @@ void TestSuggestCli::refusals()
     const QByteArray snapshot = tuneWith({});
     writeTemp(dir, "a-mapa.txt", snapshot);
     writeTemp(dir, "b-mapa.txt", tuneWith({{5, "7,9"}}));
+    writeTemp(dir, "d.msl", driveLog());
+    writeTemp(dir, "d-mapa.txt", tuneWith({{17, "3,8"}, {40, "2,6"}}));
+    writeTemp(dir, "antes.txt", tuneWith({{17, "3,8"}, {40, "2,6"}}));
     for (QString &a : arguments)
         a = a.arg(dir.path());
     const Run r = cli(QStringList{"suggest"} + arguments);
@@ -214,7 +229,7 @@ void TestSuggestCli::fullLoadAndWarmUp()
     QTemporaryDir dir;
     QByteArray rich = logformat::header(QStringLiteral("2.2"), QStringLiteral("2026-01-01T10:00:00"));
     for (int i = 0; i < 100; ++i)
-        rich += logformat::row(100 * i, driveRow(0, 18, 42, -6, -4).values);
+        rich += logformat::row(100 * i, driveRow(100 * i, 18, 42, -6, -4).values);
     const QString log = writeTemp(dir, "plena.msl", rich);
     writeTemp(dir, "plena-mapa.txt", tuneWith({}));
     const QString out = dir.filePath("novo.txt");
@@ -239,6 +254,7 @@ void TestSuggestCli::fullLoadAndWarmUp()
             const int loop = temp >= 40 && temp < 50 ? 3 : 0;
             logformat::Row r = driveRow(ms, 14, 9, loop, 0, temp);
             r.values.correctionTemperature = ct;
+            setStartupTi(r.values);
             cold += logformat::row(r.ms, r.values);
         }
     const QString coldLog = writeTemp(dir, "frio.msl", cold);

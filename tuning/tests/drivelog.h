@@ -2,8 +2,31 @@
 // A generated log for the correction's end-to-end tests: ten seconds at the middle of
 // cell 17 with corr17 percent, ten at cell 40 with corr40, then two cold rows, a line
 // that does not read and a row that is no position. With the defaults, cell 17 gets
-// 95 hits of +5 % and cell 40 97 hits of -4 %; 204 rows, 192 used.
+// 95 hits of +5 % and cell 40 97 hits of -4 %; 204 rows, 192 used. Ti is what a module
+// with the start-up set shows.
+#include "core/controller.h"
+#include "core/offlinecore.h"
 #include "datalog/logformat.h"
+#include "tuning/correction.h"
+
+#include <cmath>
+
+// The Ti a module holding the start-up set shows at the values' position and
+// corrections: the map between the four cells times the corrections, cut to the tenth.
+inline void setStartupTi(LiveValues &v)
+{
+    static const std::array<int, correction::cellCount> map = [] {
+        OfflineCore core;
+        return correction::injectionTenths(core.controller().mapFile().screenTune());
+    }();
+    std::array<correction::Weight, 4> w;
+    const int n = correction::weights(std::clamp(v.speedPosition, 0, 48), std::clamp(v.loadPosition, 0, 42), w);
+    double at = 0;
+    for (int i = 0; i < n; ++i)
+        at += w[std::size_t(i)].weight * map[std::size_t(w[std::size_t(i)].cell)];
+    v.injectionTenths = int(at * (100 + v.correctionTemperature + v.correctionAtmosphere) / 100 *
+                            (100 + v.correctionShort + v.correctionLong) / 100);
+}
 
 inline logformat::Row driveRow(std::int64_t ms, int r, int c, int corrShort, int corrLong, int temperature = 85)
 {
@@ -15,9 +38,10 @@ inline logformat::Row driveRow(std::int64_t ms, int r, int c, int corrShort, int
     x.values.tpsReading = 300;
     x.values.speedPosition = r;
     x.values.loadPosition = c;
-    x.values.probeMv = 450;
+    x.values.probeMv = ms / 100 % 2 ? 200 : 900; // the loop in control: the probe swings across its target
     x.values.correctionShort = corrShort;
     x.values.correctionLong = corrLong;
+    setStartupTi(x.values);
     return x;
 }
 

@@ -25,7 +25,9 @@ struct ModelRig {
     Tune tune = core.c().mapFile().screenTune();
     ecusim::Image image = ecusim::defaultImage();
     const ecusim::FuelMap need = ecusim::builtInNeed();
-    ecusim::EngineModel model{need, 1};
+    ecusim::EngineModel model;
+
+    explicit Rig(const ecusim::Realism &realism = {}) : model(need, 1, realism) {}
 
     // The scanner's decoding of the model's live frames at drive time t.
     logformat::Row row(double t, double msPerSecond)
@@ -75,6 +77,8 @@ class TestConvergence : public QObject {
 private slots:
     void cellsSeenAtTheirPositionReachTheNeed_data();
     void cellsSeenAtTheirPositionReachTheNeed();
+    void onlyTheMapItRanWithExplainsALog_data();
+    void onlyTheMapItRanWithExplainsALog();
 };
 
 void TestConvergence::cellsSeenAtTheirPositionReachTheNeed_data()
@@ -181,6 +185,50 @@ void TestConvergence::cellsSeenAtTheirPositionReachTheNeed()
           withinCount, centred, fewestHits, mostHits, leastShare, firstCorrection, lastCorrection);
     QVERIFY2(lastCorrection < firstCorrection / 3,
              qPrintable(QStringLiteral("%1 -> %2").arg(firstCorrection).arg(lastCorrection)));
+}
+
+void TestConvergence::onlyTheMapItRanWithExplainsALog_data()
+{
+    QTest::addColumn<bool>("realistic");
+    QTest::newRow("kind engine") << false;
+    QTest::newRow("narrow-band engine") << true;
+}
+
+// A free-drive round on the start-up map, its suggestion uploaded, a second round: each
+// log is explained by the map it ran with, not by the other round's.
+void TestConvergence::onlyTheMapItRanWithExplainsALog()
+{
+    QFETCH(bool, realistic);
+    ecusim::Realism realism;
+    realism.on = realistic;
+    Rig rig(realism);
+    rig.setCycle(ecusim::DriveCycle::Free);
+    double t = ecusim::kWarmUp + 20;
+    auto round = [&rig, &t] {
+        std::vector<logformat::Row> rows;
+        for (const double end = t + ecusim::cycleLength(ecusim::DriveCycle::Free); t < end; t += 1 / 107.0)
+            rows.push_back(rig.row(t, 1000));
+        return rows;
+    };
+    const Tune first = rig.tune;
+    const std::vector<logformat::Row> firstRows = round();
+    Settings settings; // the rows with the fan on too: this drive's engine stays near its switching point
+    settings.warmRowsOnly = false;
+    const Suggestion s = suggest(analyse(firstRows, settings, tuneFacts(first)), first, settings);
+    QVERIFY2(s.changed >= 5, qPrintable(QString::number(s.changed)));
+    rig.upload(s);
+    const std::vector<logformat::Row> secondRows = round();
+    const SnapshotFit own1 = snapshotFit(firstRows, first), own2 = snapshotFit(secondRows, rig.tune);
+    const SnapshotFit wrong1 = snapshotFit(firstRows, rig.tune), wrong2 = snapshotFit(secondRows, first);
+    qInfo("median error of the map it ran with %.2f %% and %.2f %%, of the other round's %.2f %% and %.2f %% "
+          "(%lld and %lld rows)",
+          100 * own1.medianError, 100 * own2.medianError, 100 * wrong1.medianError, 100 * wrong2.medianError,
+          qlonglong(own1.rows), qlonglong(own2.rows));
+    QVERIFY(own1.rows >= snapshotMinRows && own2.rows >= snapshotMinRows);
+    QVERIFY(own1.medianError <= snapshotTolerance / 3);
+    QVERIFY(own2.medianError <= snapshotTolerance / 3);
+    QVERIFY(wrong1.medianError >= 1.5 * snapshotTolerance);
+    QVERIFY(wrong2.medianError >= 1.5 * snapshotTolerance);
 }
 
 QTEST_GUILESS_MAIN(TestConvergence)

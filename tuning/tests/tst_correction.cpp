@@ -4,6 +4,7 @@
 #include "core/controller.h"
 #include "link/tuneimage.h"
 #include "datalog/logformat.h"
+#include "common/numtext.h"
 #include "files/mapfile.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
@@ -33,7 +34,7 @@ Row goodRow(std::int64_t ms, int r, int c, int corrShort = 0, int corrLong = 0)
     v.tpsReading = 500;
     v.speedPosition = r;
     v.loadPosition = c;
-    v.probeMv = 450;
+    v.probeMv = ms / 100 % 2 ? 200 : 900; // the loop in control: the probe swings across its target
     v.correctionShort = corrShort;
     v.correctionLong = corrLong;
     return row;
@@ -126,6 +127,22 @@ Analysis reference(const std::vector<Row> &rows, const Settings &s, const TuneFa
             f = Warming;
         if (f == FilterCount && s.loopInControl && (facts.loopOff || (facts.loopOffAtIdle && v.loadPosition == 0)))
             f = LoopOff;
+        if (f == FilterCount && s.loopSettled) {
+            // Since the first row of this cell: the probe on both sides of its target,
+            // counting only the rows the probe's delay after that first row.
+            std::size_t j = good.size() - 1;
+            while (j > 0 && cell(rows[good[j - 1]].values) == cell(v))
+                --j;
+            const std::int64_t since = rows[good[j]].ms;
+            bool rich = false, lean = false;
+            for (std::size_t k = j; k < good.size(); ++k) {
+                const LiveValues &x = rows[good[k]].values;
+                if (rows[good[k]].ms >= since + s.probeDelayMs && x.injectionTenths > 0)
+                    (x.probeMv >= facts.target(x.loadPosition) ? rich : lean) = true;
+            }
+            if (t < since + s.probeDelayMs || (facts.target(v.loadPosition) > 0 && !(rich && lean)))
+                f = Settling;
+        }
         if (f != FilterCount) {
             ++a.rejected[f];
             continue;
@@ -210,6 +227,24 @@ QByteArray logBytes(const std::vector<Row> &rows)
 
 QByteArray tuneBytes(Tune t) { return mapfile::encodeLine(t.fields()); }
 
+// The rows with the Ti a module running t shows: the map between the four cells times
+// the corrections, cut to the tenth of a millisecond.
+std::vector<Row> withTi(std::vector<Row> rows, const Tune &t)
+{
+    const auto map = injectionTenths(t);
+    for (Row &r : rows) {
+        LiveValues &v = r.values;
+        std::array<Weight, 4> w;
+        const int n = weights(v.speedPosition, v.loadPosition, w);
+        double at = 0;
+        for (int i = 0; i < n; ++i)
+            at += w[std::size_t(i)].weight * map[std::size_t(w[std::size_t(i)].cell)];
+        v.injectionTenths = int(at * (100 + v.correctionTemperature + v.correctionAtmosphere) / 100 *
+                                (100 + v.correctionShort + v.correctionLong) / 100);
+    }
+    return rows;
+}
+
 } // namespace
 
 class TestCorrection : public QObject {
@@ -222,11 +257,17 @@ private slots:
     void eachFilterRejectsAtItsThreshold();
     void suggestionHitsDeadBandLimitRounding_data();
     void suggestionHitsDeadBandLimitRounding();
+    void fitTellsNeighbouringCellsApart_data();
+    void fitTellsNeighbouringCellsApart();
     void mapEqualToTheNeedChangesNothing();
     void appliedChangesOnlyTheChosenCells();
     void logWithoutNeededChannelsIsRefused();
     void logsAndTheirTunes_data();
     void logsAndTheirTunes();
+    void snapshotMustExplainTheLog_data();
+    void snapshotMustExplainTheLog();
+    void rowsCountOnceTheLoopSettledInTheCell_data();
+    void rowsCountOnceTheLoopSettledInTheCell();
     void honestRules_data();
     void honestRules();
     void warmUpPointsOnAColdLog();
@@ -270,7 +311,8 @@ void TestCorrection::analysisMatchesTheReference()
         const std::vector<Row> rows = generatedRows(6000, seed);
         Settings s;
         s.minTemperature = 65;
-        const TuneFacts facts{62, 0, false, true}; // the loop off at idle
+        s.steadyCellMs = 150; // under the probe's delay: the settling rule has rows of its own
+        const TuneFacts facts{62, 0, false, true, 550, 700, 820}; // the loop off at idle
         const Analysis got = analyse(rows, s, facts), want = reference(rows, s, facts);
         QCOMPARE(got.rows, want.rows);
         QCOMPARE(got.used, want.used);
@@ -365,7 +407,7 @@ void TestCorrection::eachFilterRejectsAtItsThreshold()
     const std::vector<Row> v(rows.begin(), rows.end());
     QCOMPARE(int(lastVerdict(v, Settings{}, lambdaTemp)), verdict);
     const Analysis a = analyse(v, Settings{}, lambdaTemp);
-    const Analysis want = reference(v, Settings{}, TuneFacts{lambdaTemp, 0, false, false});
+    const Analysis want = reference(v, Settings{}, TuneFacts{lambdaTemp, 0, false, false, 0, 0, 0});
     QCOMPARE(a.rejected, want.rejected);
 }
 
@@ -425,6 +467,50 @@ void TestCorrection::suggestionHitsDeadBandLimitRounding()
             QCOMPARE(got.cells[std::size_t(k)].state, CellState::TooFewHits);
 }
 
+void TestCorrection::fitTellsNeighbouringCellsApart_data()
+{
+    QTest::addColumn<int>("error17"); // percent the cell needs
+    QTest::addColumn<int>("error18");
+    QTest::addColumn<QString>("text17"); // 4 ms
+    QTest::addColumn<QString>("text18"); // 5 ms
+    QTest::newRow("+8 % beside -4 %") << 8 << -4 << "4,3" << "4,8";
+    QTest::newRow("-6 % beside +6 %") << -6 << 6 << "3,8" << "5,3";
+}
+
+// Four seconds at each load position from cell 17's (6) to cell 18's (12): each row's
+// correction is the two cells' errors in the ECU's proportions. The fit finds both
+// cells' own errors closely (+8 % and -4 % read +7,1 % and -3,1 %); the means of the
+// rows on each cell blur them into each other (+4,7 % and -0,7 %: cell 18 would stay).
+void TestCorrection::fitTellsNeighbouringCellsApart()
+{
+    QFETCH(int, error17);
+    QFETCH(int, error18);
+    QFETCH(QString, text17);
+    QFETCH(QString, text18);
+    std::vector<Row> rows;
+    for (int c = 6; c <= 12; ++c) {
+        const int correction = ((12 - c) * error17 + (c - 6) * error18) / 6; // whole for these errors
+        QCOMPARE(correction * 6, (12 - c) * error17 + (c - 6) * error18);
+        for (int i = 0; i < 40; ++i)
+            rows.push_back(goodRow(4000 * (c - 6) + 100 * i, 12, c, correction));
+    }
+    const Tune t = startupTune();
+    const Analysis a = analyse(rows, Settings{}, tuneFacts(t));
+    QVERIFY(a.used > 200);
+    // Held towards the means where rows fall between the cells, the fit still lands
+    // within 1 % of each cell's error; the means of the same rows lie more than 2 %
+    // off, between the two errors.
+    const auto x = fitted(a, Settings{}.minHits);
+    QVERIFY2(std::fabs(x[17] - error17) < 1 && std::fabs(x[18] - error18) < 1,
+             qPrintable(QStringLiteral("%1 %2").arg(x[17]).arg(x[18])));
+    QVERIFY(std::fabs(a.cells[17].mean() - error17) > 2 && std::fabs(a.cells[18].mean() - error18) > 2);
+    const Suggestion s = suggest(a, t, Settings{});
+    QCOMPARE(s.cells[17].newText, text17);
+    QCOMPARE(s.cells[18].newText, text18);
+    QCOMPARE(s.cells[17].mean, x[17]);
+    QCOMPARE(s.changed, 2);
+}
+
 void TestCorrection::mapEqualToTheNeedChangesNothing()
 {
     const Tune t = startupTune();
@@ -460,9 +546,9 @@ void TestCorrection::appliedChangesOnlyTheChosenCells()
     const Tune t = startupTune();
     Analysis a;
     a.used = a.corrected = 1;
-    a.cells[0] = CellSum{40, 40 * 5.0};   // 3,5 -> 3,7
-    a.cells[9] = CellSum{40, 40 * -6.0};  // 4,3 -> 4,0
-    a.cells[30] = CellSum{5, 5 * 9.0};    // too few hits
+    a.cells[0] = CellSum{40, 40 * 5.0, 40};  // 3,5 -> 3,7
+    a.cells[9] = CellSum{40, 40 * -6.0, 40}; // 4,3 -> 4,0
+    a.cells[30] = CellSum{5, 5 * 9.0, 5};   // too few hits
     const Suggestion s = suggest(a, t, Settings{});
     QCOMPARE(s.changed, 2);
     QVERIFY(s.sentence.isEmpty());
@@ -555,7 +641,7 @@ void TestCorrection::logsAndTheirTunes()
     std::vector<Row> rows;
     for (int i = 0; i < 50; ++i)
         rows.push_back(goodRow(100 * i, 14, 3, 5));
-    const QByteArray log = logBytes(rows) + "torn";
+    const QByteArray log = logBytes(withTi(rows, t)) + "torn";
     for (const char *name : {"a", "same", "other", "bare", "broken"})
         writeFile(dir, QString::fromLatin1(name) + ".msl", log);
     QByteArray unknown = log;
@@ -585,6 +671,156 @@ void TestCorrection::logsAndTheirTunes()
     } catch (const Refused &e) {
         QCOMPARE(QString::fromUtf8(e.what()), message.arg(dir.path()));
     }
+}
+
+void TestCorrection::snapshotMustExplainTheLog_data()
+{
+    QTest::addColumn<QString>("snapshot"); // the map beside the log: "true" or "before"
+    QTest::addColumn<QString>("map");      // the map named instead, if any
+    QTest::addColumn<QStringList>("absent"); // channels the log does not hold
+    QTest::addColumn<QString>("message");  // empty: accepted; %1 the folder
+    QTest::newRow("the map it ran with") << "true" << QString() << QStringList() << QString();
+    QTest::newRow("the map of the round before")
+        << "before" << QString() << QStringList()
+        << QString::fromUtf8("O mapa de injeção de %1/a-mapa.txt não explica o Ti do registro %1/a.msl (erro mediano "
+                             "de 5,5 %, acima de 1,5 %): o registro foi gravado com outro mapa, e a correção não vale "
+                             "para esse. Nada a sugerir.");
+    QTest::newRow("no snapshot, the round before's map named")
+        << QString() << "before.txt" << QStringList()
+        << QString::fromUtf8("O mapa de injeção de %1/before.txt não explica o Ti do registro %1/a.msl (erro mediano "
+                             "de 5,5 %, acima de 1,5 %): o registro foi gravado com outro mapa, e a correção não vale "
+                             "para esse. Nada a sugerir.");
+    QTest::newRow("no snapshot, the true map named") << QString() << "true.txt" << QStringList() << QString();
+    QTest::newRow("a log without CorrAtm and Ar")
+        << "true" << QString() << QStringList{"CorrAtm", "Ar"}
+        << QString::fromUtf8("O registro %1/a.msl não tem os canais CorrAtm, Ar, com os quais se confere que ele foi "
+                             "gravado com o mapa %1/a-mapa.txt: nada a sugerir.");
+}
+
+// A drive over cells 17, 18, 25 and 26 that the map of the round before held 7 %
+// richer; warming, with the fan and the air conditioning now and then.
+void TestCorrection::snapshotMustExplainTheLog()
+{
+    QFETCH(QString, snapshot);
+    QFETCH(QString, map);
+    QFETCH(QStringList, absent);
+    QFETCH(QString, message);
+    const Tune truth = startupTune();
+    Tune before = truth;
+    const auto tenths = injectionTenths(truth);
+    for (int k : {17, 18, 25, 26})
+        before.texts[injectionField(k)] =
+            numtext::formatFloat(QStringLiteral("0.0"), std::lround(tenths[std::size_t(k)] * 1.07) / 10.0L);
+    std::vector<Row> rows;
+    const int positions[][2] = {{12, 6}, {15, 9}, {18, 12}, {14, 8}};
+    for (int i = 0; i < 400; ++i) {
+        Row r = goodRow(100 * i, positions[i / 100][0], positions[i / 100][1], i % 7 - 3, 4);
+        r.values.correctionTemperature = i < 50 ? 3 : 0;
+        r.values.correctionAtmosphere = i % 3 == 0 ? -2 : 0;
+        rows.push_back(r);
+    }
+    rows = withTi(rows, truth);
+    for (int i = 200; i < 260; ++i) { // the increments of the start-up tune: 0,7 and 1 ms
+        rows[std::size_t(i)].values.fan = 1;
+        rows[std::size_t(i)].values.injectionTenths += 7;
+        rows[std::size_t(i + 60)].values.airConditioning = 1;
+        rows[std::size_t(i + 60)].values.injectionTenths += 10;
+    }
+    QByteArray log = logBytes(rows);
+    for (const QString &c : absent) { // the column left out: its name and every value
+        QList<QByteArray> lines = log.split('\n');
+        const int at = int(lines[3].split('\t').indexOf(c.toLatin1()));
+        QVERIFY(at > 0);
+        for (QByteArray &line : lines) {
+            QList<QByteArray> fields = line.split('\t');
+            if (fields.size() > at && line.count('\t') > 5) {
+                fields.removeAt(at);
+                line = fields.join('\t');
+            }
+        }
+        log = lines.join('\n');
+    }
+    QTemporaryDir dir;
+    writeFile(dir, "a.msl", log);
+    if (!snapshot.isEmpty())
+        writeFile(dir, "a-mapa.txt", tuneBytes(snapshot == "true" ? truth : before));
+    writeFile(dir, "true.txt", tuneBytes(truth));
+    writeFile(dir, "before.txt", tuneBytes(before));
+    const std::optional<QString> mapPath = map.isEmpty() ? std::nullopt : std::optional(dir.filePath(map));
+    try {
+        const RecordedLogs r = readLogs({dir.filePath("a.msl")}, mapPath);
+        QVERIFY2(message.isEmpty(), "refused nothing");
+        QCOMPARE(r.logs.front().rows.size(), rows.size());
+        const SnapshotFit fit = snapshotFit(r.logs.front().rows, r.tune);
+        QCOMPARE(fit.rows, std::int64_t(rows.size()));
+        QVERIFY2(fit.medianError < 1e-9, qPrintable(QString::number(fit.medianError)));
+    } catch (const Refused &e) {
+        QCOMPARE(QString::fromUtf8(e.what()), message.arg(dir.path()));
+    }
+}
+
+void TestCorrection::rowsCountOnceTheLoopSettledInTheCell_data()
+{
+    QTest::addColumn<int>("load");         // the load position entered at 1000 ms
+    QTest::addColumn<QList<int>>("probes"); // mV of the rows there, 50 ms apart
+    QTest::addColumn<bool>("settledRule");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<int>("verdict");      // of the last row
+    const int pass = FilterCount, settling = Settling;
+    using L = QList<int>;
+    // Part load aims at 700 mV; the row at 1200 ms is the first the delay lets through.
+    QTest::newRow("crossed after the delay") << 9 << L{800, 800, 800, 800, 800, 600} << true << 200 << pass;
+    QTest::newRow("not crossed yet") << 9 << L{800, 800, 800, 800, 800, 800} << true << 200 << settling;
+    QTest::newRow("crossed only within the delay: the cell before's exhaust")
+        << 9 << L{600, 800, 600, 800, 800, 800} << true << 200 << settling;
+    QTest::newRow("crossed, still within the delay") << 9 << L{800, 600, 800, 600} << true << 200 << settling;
+    QTest::newRow("no delay") << 9 << L{600, 800, 600, 800, 800, 800} << true << 0 << pass;
+    QTest::newRow("the rule off") << 9 << L{800, 800, 800, 800, 800, 800} << false << 200 << pass;
+    // Idle aims at 550 mV, full load (from load position 39) at 820 mV.
+    QTest::newRow("idle: 600 to 500 mV crosses") << 0 << L{600, 600, 600, 600, 600, 500} << true << 200 << pass;
+    QTest::newRow("part load: 600 to 500 mV does not")
+        << 9 << L{600, 600, 600, 600, 600, 500} << true << 200 << settling;
+    QTest::newRow("full load: 850 to 800 mV crosses") << 42 << L{850, 850, 850, 850, 850, 800} << true << 200 << pass;
+    QTest::newRow("load position 38 is part load: 850 to 800 mV does not")
+        << 38 << L{850, 850, 850, 850, 850, 800} << true << 200 << settling;
+}
+
+// A second at (14, 3) with the probe swinging, then the rows of the table at speed
+// position 20, another cell; the position rule is off so that only the settling rule decides.
+void TestCorrection::rowsCountOnceTheLoopSettledInTheCell()
+{
+    QFETCH(int, load);
+    QFETCH(QList<int>, probes);
+    QFETCH(bool, settledRule);
+    QFETCH(int, delay);
+    QFETCH(int, verdict);
+    Settings s;
+    s.steadyCellMs = 0;
+    s.loopSettled = settledRule;
+    s.probeDelayMs = delay;
+    const TuneFacts facts = tuneFacts(startupTune());
+    QCOMPARE(facts.partTarget, 700);
+    std::vector<Row> rows;
+    for (int i = 0; i < 10; ++i)
+        rows.push_back(goodRow(100 * i, 14, 3));
+    for (int i = 0; i < probes.size(); ++i) {
+        rows.push_back(goodRow(1000 + 50 * i, 20, load));
+        rows.back().values.probeMv = probes[i];
+    }
+    Accumulator before(s, facts), all(s, facts);
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i)
+        before.add(rows[i]);
+    for (const Row &r : rows)
+        all.add(r);
+    Filter got = FilterCount;
+    for (int f = 0; f < FilterCount; ++f)
+        if (all.analysis().rejected[std::size_t(f)] != before.analysis().rejected[std::size_t(f)])
+            got = Filter(f);
+    QCOMPARE(int(got), verdict);
+    QCOMPARE(all.lastUsed(), verdict == FilterCount);
+    if (verdict == Settling)
+        QCOMPARE(filterText(Settling, s, 30),
+                 QString::fromUtf8("sonda ainda sem cruzar o alvo na célula (atraso de %1 ms)").arg(delay));
 }
 
 // Ten seconds at (r, c) with the correction, temperature correction and fan given.
