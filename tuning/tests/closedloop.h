@@ -2,12 +2,12 @@
 // Rounds of log -> suggest -> write against the simulator's engine, with the real
 // velto-cli: shared by the closed-loop end-to-end test and its benchmark.
 #include "core/controller.h"
-#include "link/tuneimage.h"
 #include "datalog/recorder.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
-#include "tuning/correction.h"
+#include "link/tuneimage.h"
 #include "tests/support/clirun.h"
+#include "tuning/correction.h"
 
 #include <QFile>
 #include <QProcess>

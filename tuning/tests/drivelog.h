@@ -4,9 +4,8 @@
 // that does not read and a row that is no position. With the defaults, cell 17 gets
 // 95 hits of +5 % and cell 40 97 hits of -4 %; 204 rows, 192 used. Ti is what a module
 // with the start-up set shows.
-#include "core/controller.h"
-#include "core/offlinecore.h"
 #include "datalog/logformat.h"
+#include "link/tuneimage.h"
 #include "tuning/correction.h"
 
 #include <cmath>
@@ -15,10 +14,7 @@
 // corrections: the map between the four cells times the corrections, cut to the tenth.
 inline void setStartupTi(LiveValues &v)
 {
-    static const std::array<int, correction::cellCount> map = [] {
-        OfflineCore core;
-        return correction::injectionTenths(core.controller().mapFile().screenTune());
-    }();
+    static const std::array<int, correction::cellCount> map = correction::injectionTenths(startupTune());
     std::array<correction::Weight, 4> w;
     const int n = correction::weights(std::clamp(v.speedPosition, 0, 48), std::clamp(v.loadPosition, 0, 42), w);
     double at = 0;

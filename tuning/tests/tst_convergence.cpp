@@ -27,7 +27,7 @@ struct ModelRig {
     const ecusim::FuelMap need = ecusim::builtInNeed();
     ecusim::EngineModel model;
 
-    explicit Rig(const ecusim::Realism &realism = {}) : model(need, 1, realism) {}
+    explicit ModelRig(const ecusim::Realism &realism = {}) : model(need, 1, realism) {}
 
     // The scanner's decoding of the model's live frames at drive time t.
     logformat::Row row(double t, double msPerSecond)
@@ -201,7 +201,7 @@ void TestConvergence::onlyTheMapItRanWithExplainsALog()
     QFETCH(bool, realistic);
     ecusim::Realism realism;
     realism.on = realistic;
-    Rig rig(realism);
+    ModelRig rig(realism);
     rig.setCycle(ecusim::DriveCycle::Free);
     double t = ecusim::kWarmUp + 20;
     auto round = [&rig, &t] {

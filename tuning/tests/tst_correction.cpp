@@ -1,11 +1,11 @@
 // The injection-map correction: weights, filters, the suggestion's thresholds, limit
 // and rounding, against a brute-force reference on generated rows; and the logs with
 // the tune they were recorded with.
-#include "core/controller.h"
-#include "link/tuneimage.h"
-#include "datalog/logformat.h"
 #include "common/numtext.h"
+#include "core/controller.h"
+#include "datalog/logformat.h"
 #include "files/mapfile.h"
+#include "link/tuneimage.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
 #include "tuning/warmup.h"
