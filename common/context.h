@@ -54,7 +54,6 @@ public:
     virtual int interval() const = 0;
     virtual void setEnabled(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
-    int tag = 0; // TimerTPS: 1 while the TPS calibration runs
 };
 
 // A timer that only keeps its settings: nothing ticks on its own (a core with no
@@ -144,6 +143,10 @@ struct WorkingValues {
 // Where a read-back stands: asked for, frames coming in (the window locked), or none.
 enum class ReadBackPhase { Idle, Requested, Receiving };
 
+// Where the TPS calibration stands: not running; "Configurar &TPS" pressed, its first
+// step not yet taken; its steps running, the scanner's readings taken as samples.
+enum class TpsPhase { None, Started, Sampling };
+
 // Program-wide state shared by several handlers. State private to one activity
 // lives in that activity's class. What can be pressed follows from it alone
 // (common/enabledset.h).
@@ -159,7 +162,7 @@ struct State {
     bool moduleKnown = false;
     ReadBackPhase readBack = ReadBackPhase::Idle;
     bool moduleCheck = false;    // the module is read back after the port opened or came back
-    bool tpsCalibrating = false; // "Configurar &TPS" was pressed and the calibration has not ended
+    TpsPhase tps = TpsPhase::None; // "Configurar &TPS" was pressed and the calibration has not ended
     bool editMode = false;       // "Alterar &Mapas" opened the map tools
     bool recording = false;      // the datalog writes a log
     bool logOpen = false;        // a log is open for playback

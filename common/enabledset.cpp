@@ -16,14 +16,18 @@ void add(EnabledSet &set, std::initializer_list<QString> names, bool enabled)
         set.append(Entry{n, enabled});
 }
 
+// An upload and a read-back that receives lock the transfer button set.
+bool locked(const ProgramState &st) { return st.transfer == Transfer::Upload || st.transfer == Transfer::ReadBackReceiving; }
+// Nothing holds the line or the screen: no locking transfer, no scanner, no calibration.
+bool free(const ProgramState &st) { return !locked(st) && !st.scanner && !st.calibrating; }
+
 } // namespace
 
 EnabledSet enabledSet(const ProgramState &st)
 {
     const bool open = st.port == Port::Open;
-    // An upload and a read-back that receives lock the transfer button set.
-    const bool locked = st.transfer == Transfer::Upload || st.transfer == Transfer::ReadBackReceiving;
-    const bool free = !locked && !st.scanner && !st.calibrating;
+    const bool locked = enabledset::locked(st);
+    const bool free = enabledset::free(st);
     // Sending, reading, saving and loading take the cells as milliseconds.
     const bool inMs = !st.percentView;
 
@@ -36,7 +40,7 @@ EnabledSet enabledSet(const ProgramState &st)
     add(set, {u"btnLerDados"_s, u"Button6"_s}, open && free && inMs);
     add(set, {u"btnEnvia"_s, u"Button8"_s}, sendingAllowed(st));
     add(set, {u"btnSalvar"_s, u"Button1"_s, u"btnCarregar"_s, u"Button2"_s}, free && inMs);
-    add(set, {u"btnAlterarMapas"_s}, free && !st.editMode);
+    add(set, {u"btnAlterarMapas"_s}, editModeAllowed(st));
     // The calibration sends the whole screen and toggles the scanner: only from an idle,
     // known module, with the scanner off and the map in milliseconds.
     add(set, {u"btnConfigurarTps"_s}, open && st.moduleKnown && free && inMs);
@@ -64,6 +68,8 @@ bool sendingAllowed(const ProgramState &st)
 
 bool mapChangesAllowed(const ProgramState &st) { return parameterTextsFree(st) && !st.scanner; }
 
+bool editModeAllowed(const ProgramState &st) { return free(st) && !st.editMode; }
+
 ProgramState fromContext(const Context &ctx)
 {
     const State &s = ctx.state;
@@ -75,7 +81,7 @@ ProgramState fromContext(const Context &ctx)
         p.transfer = Transfer::ReadBackReceiving;
     else if (s.readBack == ReadBackPhase::Requested)
         p.transfer = Transfer::ReadBackRequested;
-    p.calibrating = s.tpsCalibrating || ctx.timerTps.tag == 1 || ctx.timerTps.isEnabled();
+    p.calibrating = s.tps != TpsPhase::None;
     p.scanner = s.scannerActive;
     p.moduleKnown = s.moduleKnown;
     p.editMode = s.editMode;

@@ -41,6 +41,8 @@ bool parameterTextsFree(const ProgramState &state);
 bool sendingAllowed(const ProgramState &state);
 // Paste and the map tools besides: not while the scanner marks the cells.
 bool mapChangesAllowed(const ProgramState &state);
+// "Alterar &Mapas" may open the map edit mode.
+bool editModeAllowed(const ProgramState &state);
 
 ProgramState fromContext(const Context &ctx);
 void apply(Screen &screen, const EnabledSet &set);

@@ -26,7 +26,7 @@ TpsCalibration::TpsCalibration(Context &ctx) : ctx_(ctx) {}
 
 void TpsCalibration::btnConfigurarTpsClick()
 {
-    ctx_.state.tpsCalibrating = true;
+    ctx_.state.tps = TpsPhase::Started;
     const unsigned run = ++run_;
     savedMin_ = ctx_.state.wv.tpsMin;
     savedMax_ = ctx_.state.wv.tpsMax;
@@ -50,8 +50,7 @@ void TpsCalibration::cancel()
     // Disarm the sampling first: frames that still come in while the messages are
     // open must not take samples of a calibration that has ended.
     ctx_.timerTps.setEnabled(false);
-    ctx_.timerTps.tag = 0;
-    ctx_.state.tpsCalibrating = false;
+    ctx_.state.tps = TpsPhase::None;
     ++run_;
     steps_ = 0;
     if (ctx_.state.scannerActive)
@@ -72,7 +71,7 @@ void TpsCalibration::cancelWith(const QStringList &messages)
 
 bool TpsCalibration::portLost()
 {
-    if (!ctx_.state.tpsCalibrating && ctx_.timerTps.tag == 0 && !ctx_.timerTps.isEnabled())
+    if (ctx_.state.tps == TpsPhase::None)
         return false;
     cancel();
     return true;
@@ -86,7 +85,7 @@ QString TpsCalibration::lostMessage()
 
 void TpsCalibration::TimerTPSTimer()
 {
-    ctx_.timerTps.tag = 1;
+    ctx_.state.tps = TpsPhase::Sampling;
     ++steps_;
     ctx_.screen.setText(QStringLiteral("Label92"), numtext::formatInt(steps_));
 
@@ -154,8 +153,7 @@ void TpsCalibration::TimerTPSTimer()
         }
         ctx_.screen.setText(QStringLiteral("Label54"), numtext::formatGeneral(ctx_.state.tpsVoltage));
         ctx_.timerTps.setEnabled(false);
-        ctx_.timerTps.tag = 0;
-        ctx_.state.tpsCalibrating = false; // the limits are sent: a loss from now on keeps them
+        ctx_.state.tps = TpsPhase::None; // the limits are sent: a loss from now on keeps them
         ctx_.prompt.message(QString::fromUtf8("  CONFIGURAÇÃO  CONCLUIDA . . .  Abrir toda a borboleta e conferir se o "
                                               "sinal do TPS esta de 0 a 100% "));
         if (ctx_.state.portActive) // not onto a port that went away while the message was open

@@ -167,7 +167,8 @@ void Controller::portActivated()
     state_.portWaiting = false;
     state_.moduleKnown = false; // whatever is behind the port now, nothing has been read from it
     undo_->forgetModuleSet();
-    ctx_.timerTps.tag = 0;
+    if (state_.tps == TpsPhase::Sampling)
+        state_.tps = TpsPhase::Started; // its readings are no samples until its next step
 }
 
 void Controller::portDeactivated()
@@ -537,11 +538,10 @@ bool Controller::unsaved() const { return undo_->unsaved(); }
 
 void Controller::showViewForHistory(bool percent, bool leaveEditMode)
 {
-    Screen &s = ctx_.screen;
     // The percent view is shown only in the map edit mode; a step back into it opens
     // the mode as "Alterar &Mapas" does, and only when that button could be pressed.
-    if (percent && !s.isVisible(QStringLiteral("GroupBox10"))) {
-        if (!s.isVisible(QStringLiteral("btnAlterarMapas")) || !s.isEnabled(QStringLiteral("btnAlterarMapas")))
+    if (percent && !state_.editMode) {
+        if (!enabledset::editModeAllowed(programState()))
             throw std::runtime_error(
                 " Atenção ! !  Esta etapa volta o mapa de injeção para \" % \", que só é mostrado em \"Alterar "
                 "Mapas\": desative o scanner antes.  ");
@@ -550,7 +550,7 @@ void Controller::showViewForHistory(bool percent, bool leaveEditMode)
     views_->showView(percent);
     // A step taken on leaving the mode ("&Voltar  Tela Principal " from the percent
     // view) leaves it again when it is redone.
-    if (leaveEditMode && !percent && s.isVisible(QStringLiteral("GroupBox10")))
+    if (leaveEditMode && !percent && state_.editMode)
         edit_->btnVoltarTelaPrincipalClick();
 }
 

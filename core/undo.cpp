@@ -10,7 +10,6 @@ namespace {
 const QString unitCaptionName = QStringLiteral("Label46");
 const QString toothField = QStringLiteral("cbDentesPms");
 const QString zeroPointField = QStringLiteral("cbPontoZero");
-const QString editGroup = QStringLiteral("GroupBox10"); // shown only in the map edit mode
 
 // Two states alike but for the edit mode, which is no change of its own.
 bool sameContent(const ScreenState &a, ScreenState b)
@@ -120,7 +119,7 @@ ScreenState ScreenState::capture(Context &ctx)
     state.toothFieldsEnabled = s.isEnabled(toothField);
     state.percentView = ctx.state.percentView;
     state.unitCaption = s.text(unitCaptionName);
-    state.editMode = s.isVisible(editGroup);
+    state.editMode = ctx.state.editMode;
     return state;
 }
 

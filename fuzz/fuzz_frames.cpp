@@ -66,7 +66,7 @@ template <typename Rig> void runEvent(Rig &rig, Event e)
     Controller &c = rig.c();
     switch (e) {
     case ToggleScanner: fuzzcheck::guarded([&] { c.Button3Click(); }); break;
-    case ToggleTpsFlag: rig.timerTps.tag = rig.timerTps.tag == 1 ? 0 : 1; break;
+    case ToggleTpsFlag: rig.state().tps = rig.state().tps == TpsPhase::Sampling ? TpsPhase::None : TpsPhase::Sampling; break;
     case Timer1Tick: fuzzcheck::guarded([&] { c.Timer1Timer(); }); break;
     case TimerTpsTick:
         fuzzcheck::guarded([&] { c.TimerTPSTimer(); });
@@ -91,7 +91,7 @@ template <typename Rig> void setUp(Rig &rig, std::uint8_t setup)
     if (setup & ScannerOn)
         fuzzcheck::guarded([&] { c.Button3Click(); });
     if (setup & TpsFlag)
-        rig.timerTps.tag = 1;
+        rig.state().tps = TpsPhase::Sampling;
 }
 
 template <typename Rig> void run(Rig &rig, const std::uint8_t *data, std::size_t size)

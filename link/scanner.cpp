@@ -123,7 +123,7 @@ void Scanner::liveDataA(const std::array<std::uint8_t, 8> &p)
     ctx_.state.tpsReading = v.tpsReading;
     ctx_.state.tpsVoltage = v.tpsVolts();
     // The TPS calibration samples the reading before the bar moves.
-    if (ctx_.timerTps.tag == 1 && ctx_.hooks.tpsSample)
+    if (ctx_.state.tps == TpsPhase::Sampling && ctx_.hooks.tpsSample)
         ctx_.hooks.tpsSample(v.tpsReading);
     show(v, PartA);
     if (onLiveFrame)

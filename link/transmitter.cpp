@@ -37,7 +37,7 @@ void Transmitter::showBusy()
 void Transmitter::release()
 {
     // While the TPS calibration runs the panels were never shown.
-    if (ctx_.timerTps.tag == 0)
+    if (ctx_.state.tps != TpsPhase::Sampling)
         for (const char *p : panels)
             ctx_.screen.setVisible(p, false);
     // Only a completed upload unlocks "Configurar &TPS"; a refused or interrupted one
@@ -49,7 +49,7 @@ void Transmitter::release()
 
 void Transmitter::btnEnviaClick()
 {
-    if (ctx_.timerTps.tag == 0)
+    if (ctx_.state.tps != TpsPhase::Sampling)
         showBusy();
     tpsButtonBefore_ = ctx_.screen.isEnabled(QStringLiteral("btnConfigurarTps"));
     for (const QString &b : names::transferButtons())

@@ -69,7 +69,7 @@ struct Bench {
         rig.ctx.hooks.tpsSample = [this](int reading) { tps.sample(reading); };
         rig.prompt.onMessage = [this](const QString &) {
             timerOnAtMessage << rig.timerTps.isEnabled();
-            tagAtMessage << rig.timerTps.tag;
+            tagAtMessage << int(rig.state.tps == TpsPhase::Sampling);
             togglesAtMessage << toggles;
         };
     }
@@ -79,7 +79,7 @@ struct Bench {
     {
         rig.state.tpsReading = reading;
         rig.state.tpsVoltage = reading * 5.0L / 1023;
-        if (rig.timerTps.tag == 1)
+        if (rig.state.tps == TpsPhase::Sampling)
             rig.ctx.hooks.tpsSample(reading);
         rig.screen.setBarPosition("BarraTps", reading / 4);
     }
@@ -97,7 +97,7 @@ struct Bench {
     }
     void checkEnded()
     {
-        QCOMPARE(rig.timerTps.tag, 0);
+        QCOMPARE(rig.state.tps, TpsPhase::None);
         QVERIFY(!rig.timerTps.isEnabled());
         QVERIFY(rig.screen.isEnabled("Button3"));
         QVERIFY(rig.screen.isEnabled("btnConfigurarTps"));
@@ -133,8 +133,8 @@ void TestTpsCalibration::start()
     QCOMPARE(b.tps.stepCounter(), 0);
     QCOMPARE(b.rig.timerTps.interval(), 500);
     QVERIFY(b.rig.timerTps.isEnabled());
-    // The flag is raised by the first tick, not by the start.
-    QCOMPARE(b.rig.timerTps.tag, 0);
+    // The samples are taken from the first tick on, not from the start.
+    QCOMPARE(b.rig.state.tps, TpsPhase::Started);
     QCOMPARE(b.toggles, 0);
     // The start message is shown before the timer runs.
     QCOMPARE(b.timerOnAtMessage, QList<bool>{false});
@@ -165,7 +165,7 @@ void TestTpsCalibration::completeRun()
     b.tps.btnConfigurarTpsClick();
 
     b.tps.TimerTPSTimer(); // step 1, 0,5 s
-    QCOMPARE(b.rig.timerTps.tag, 1);
+    QCOMPARE(b.rig.state.tps, TpsPhase::Sampling);
     QCOMPARE(b.rig.screen.text("Label92"), QString("1"));
     QCOMPARE(b.toggles, 1);
     QVERIFY(b.rig.state.scannerActive);
@@ -210,7 +210,7 @@ void TestTpsCalibration::completeRun()
     QCOMPARE(b.uploads, 1);
     QCOMPARE(b.uploadedMin, closed);
     QCOMPARE(b.uploadedMax, max);
-    QCOMPARE(b.rig.timerTps.tag, 1);
+    QCOMPARE(b.rig.state.tps, TpsPhase::Sampling);
 
     b.ticksTo(16);
     QCOMPARE(b.rig.prompt.messages.size(), 2);
@@ -227,7 +227,7 @@ void TestTpsCalibration::completeRun()
     QCOMPARE(b.uploads, 1);
     QCOMPARE(b.rig.state.wv.tpsMin, closed);
     QCOMPARE(b.rig.state.wv.tpsMax, max);
-    QCOMPARE(b.rig.timerTps.tag, 0);
+    QCOMPARE(b.rig.state.tps, TpsPhase::None);
     QVERIFY(!b.rig.timerTps.isEnabled());
     QVERIFY(b.rig.screen.isEnabled("Button3"));
     // The enabled rule: no new calibration while the scanner it left on runs.
@@ -376,7 +376,7 @@ void TestTpsCalibration::secondStartAfterCancellation()
             b.frame(500); // more frames after the closed one: the counters run on
     }
     b.ticksTo(4);
-    QCOMPARE(b.rig.timerTps.tag, 0);
+    QCOMPARE(b.rig.state.tps, TpsPhase::None);
 
     b.rig.prompt.messages.clear();
     b.tps.btnConfigurarTpsClick();

@@ -66,13 +66,13 @@ private slots:
         QVERIFY(!rig.screen.isEnabled("btnConfigurarTps"));
     }
 
-    void activationResetsTheCalibrationFlag()
+    void activationStopsTheCalibrationsSampling()
     {
         CoreRig rig;
-        rig.timerTps.tag = 1;
+        rig.state().tps = TpsPhase::Sampling;
         rig.c().ComPort1AfterOpen();
         rig.c().portActivated();
-        QCOMPARE(rig.timerTps.tag, 0);
+        QCOMPARE(rig.state().tps, TpsPhase::Started);
     }
 
     void configurarTpsStaysOffAfterReactivationUntilATransferEnds()

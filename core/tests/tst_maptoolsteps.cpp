@@ -108,7 +108,7 @@ private slots:
         } else if (activity == "scanner") {
             rig.state().scannerActive = true;
         } else {
-            rig.timerTps.tag = 1;
+            rig.state().tps = TpsPhase::Sampling;
         }
         const QStringList before = cellTexts(rig.screen);
         const int steps = c.history().count();

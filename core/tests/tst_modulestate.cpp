@@ -432,7 +432,7 @@ private slots:
         QCOMPARE(rig.state().wv.tpsMin, 130);
         QCOMPARE(rig.state().wv.tpsMax, 230);
         QVERIFY(!rig.timerTps.isEnabled());
-        QCOMPARE(rig.timerTps.tag, 0);
+        QCOMPARE(rig.state().tps, TpsPhase::None);
         QVERIFY(!rig.timer1.isEnabled());
         QVERIFY(!rig.state().scannerActive);
         const QString first = uploading ? gone + "\n" + Transmitter::interruptedMessage() : gone;

@@ -43,12 +43,12 @@ QStringList outcome(CoreRig &rig)
                .arg(rig.c().receiver().framesRecognised());
     for (const QString &name : {"e5", "e40i", "eLimiteRpm", "btnEnvia", "btnConfigurarTps", "Button3", "btnAtivar"})
         out << name + ' ' + rig.screen.text(name) + ' ' + QString::number(rig.screen.isEnabled(name));
-    out << QString("timers %1 %2 %3 %4 tag %5")
+    out << QString("timers %1 %2 %3 %4 tps %5")
                .arg(rig.timer1.isEnabled())
                .arg(rig.timer2.isEnabled())
                .arg(rig.timerTps.isEnabled())
                .arg(rig.timerReadBack.isEnabled())
-               .arg(rig.timerTps.tag);
+               .arg(int(rig.state().tps));
     return out;
 }
 

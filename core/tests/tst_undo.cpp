@@ -491,10 +491,10 @@ void TestUndo::tpsCalibrationThatSendsNothingLeavesNoStep()
         for (int i = 0; i < 35 && rig.timer2.isEnabled(); ++i)
             rig.guarded([&] { c.Timer2Timer(); });
         rig.port.failWrites = false;
-        for (int step = 12; step <= 17 && rig.timerTps.tag == 1; ++step)
+        for (int step = 12; step <= 17 && rig.state().tps == TpsPhase::Sampling; ++step)
             rig.guarded([&] { c.TimerTPSTimer(); });
     }
-    QCOMPARE(rig.timerTps.tag, 0);
+    QCOMPARE(rig.state().tps, TpsPhase::None);
     QVERIFY(!rig.timerTps.isEnabled());
     QCOMPARE(rig.prompt.messages.last(), lastMessage);
     QCOMPARE(rig.state().wv.tpsMin, 130);

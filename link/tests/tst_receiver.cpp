@@ -510,7 +510,7 @@ void TestReceiver::shortReads()
     b.rig.ctx.hooks.wheelTypeChange = [&] { ++hookCalls; };
     b.rig.ctx.hooks.speedScaleChange = [&] { ++hookCalls; };
     b.rig.ctx.hooks.tpsSample = [&](int) { ++hookCalls; };
-    b.rig.timerTps.tag = 1;
+    b.rig.state.tps = TpsPhase::Sampling;
     if (kind == 26) {
         // Locked as a read-back leaves it, with values that a payload would overwrite.
         for (const QString &btn : names::transferButtons())
@@ -571,7 +571,7 @@ void TestReceiver::liveKindsGoToScanner()
     Bench b;
     QList<int> samples;
     b.rig.ctx.hooks.tpsSample = [&](int r) { samples << r; };
-    b.rig.timerTps.tag = 1;
+    b.rig.state.tps = TpsPhase::Sampling;
     b.feed(frame(29, payload({95, 1, 2, 3, 0x00, 0x02, 6, 3})));
     QCOMPARE(b.rig.screen.text("eTemperatura"), QString("95"));
     QCOMPARE(b.rig.screen.fontColor("eTemperatura"), colors::yellow);
@@ -714,7 +714,7 @@ void TestReceiver::malformedEvents()
             default: s[n - 3] = 'F'; s[n - 2] = ' '; s[n - 1] = ' '; break;
             }
         }
-        rig.timerTps.tag = rng.bounded(2);
+        rig.state.tps = rng.bounded(2) ? TpsPhase::Sampling : TpsPhase::None;
         rig.state.linkActivity = false;
         port.pending = s;
         const frames::Frame expected = frames::recognise(s);

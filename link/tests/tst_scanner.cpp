@@ -332,9 +332,9 @@ void TestScanner::samplingHook_data()
 {
     QTest::addColumn<int>("tag");
     QTest::addColumn<bool>("called");
-    QTest::newRow("calibration running") << 1 << true;
-    QTest::newRow("not running") << 0 << false;
-    QTest::newRow("other tag") << 2 << false;
+    QTest::newRow("calibration running") << int(TpsPhase::Sampling) << true;
+    QTest::newRow("not running") << int(TpsPhase::None) << false;
+    QTest::newRow("pressed, no step yet") << int(TpsPhase::Started) << false;
 }
 
 // The calibration sees the new reading before the throttle bar moves.
@@ -343,7 +343,7 @@ void TestScanner::samplingHook()
     QFETCH(int, tag);
     QFETCH(bool, called);
     Bench b;
-    b.rig.timerTps.tag = tag;
+    b.rig.state.tps = TpsPhase(tag);
     b.rig.screen.setBarPosition("BarraTps", 7);
     QList<int> readings, barsSeen, stateSeen;
     b.rig.ctx.hooks.tpsSample = [&](int r) {

@@ -163,7 +163,7 @@ void TestTransmitter::wholeStartupUpload()
 void TestTransmitter::tpsCalibrationLeavesPanelsAlone()
 {
     UploadRig rig;
-    rig.timerTps.tag = 1;
+    rig.state.tps = TpsPhase::Sampling;
     rig.screen.setVisible("Panel1", true); // whatever the panels show stays
     rig.screen.setBarMax("pbCarregando1", 100);
     rig.tx.btnEnviaClick();
@@ -232,7 +232,7 @@ void TestTransmitter::refusedBeforeFirstFrame()
     QFETCH(int, flag);
     QFETCH(QString, message);
     UploadRig rig;
-    rig.timerTps.tag = flag;
+    rig.state.tps = flag == 1 ? TpsPhase::Sampling : TpsPhase::None;
     rig.screen.setText(field, text);
     rig.screen.setVisible("Panel1", flag == 1); // with the flag set the panels are not touched
     rig.guarded([&] { rig.tx.btnEnviaClick(); });

@@ -281,7 +281,7 @@ private slots:
         QCOMPARE(form.controller().state().wv.tpsMin, tpsMin);
         QCOMPARE(form.controller().state().wv.tpsMax, tpsMax);
         QVERIFY(!form.timerTps().isEnabled());
-        QCOMPARE(form.timerTps().tag, 0);
+        QCOMPARE(form.controller().state().tps, TpsPhase::None);
 
         QVERIFY(cable.sim().command("replug"));
         QTRY_COMPARE_WITH_TIMEOUT(moduleLabel(form), equal, 8000);

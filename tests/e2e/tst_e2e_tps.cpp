@@ -37,7 +37,7 @@ private slots:
         QCOMPARE(e.prompt.messages, QStringList({startMessage, openMessage, doneMessage}));
         QCOMPARE(e.form->controller().state().wv.tpsMin, 200);
         QCOMPARE(e.form->controller().state().wv.tpsMax, 225);
-        QCOMPARE(e.form->timerTps().tag, 0);
+        QCOMPARE(e.form->controller().state().tps, TpsPhase::None);
         QVERIFY(e.sim.waitForEvents("command 48", 2, 3000));
         const QByteArray image = e.sim.dumpImage();
         QCOMPARE(quint8(image[245]), quint8(200));
