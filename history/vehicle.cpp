@@ -86,9 +86,16 @@ QString fieldChange(const tunediff::Difference &d)
 
 QString changeSummary(const Tune &before, const Tune &after)
 {
-    // Every text that changed, also one that sends the same bytes ("4" and "4,0", an RPM
-    // the module rounds): the entry's files differ there, and git shows it.
-    const QList<tunediff::Difference> differences = tunediff::compareTexts(before, after);
+    // The values that changed: a read-back's own texts ("1,0" for "1") are no change.
+    // Only when every value is the same are the texts that changed named.
+    QList<tunediff::Difference> differences;
+    try {
+        differences = tunediff::compare(before, after);
+    } catch (const std::exception &) {
+        differences.clear();
+    }
+    if (differences.isEmpty() && before != after)
+        differences = tunediff::compareTexts(before, after);
     int ignition = 0, injection = 0;
     QStringList fields;
     for (const tunediff::Difference &d : differences) {

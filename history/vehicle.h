@@ -55,8 +55,9 @@ struct Entry {
 };
 
 // "ignição: 3 células; injeção: 12 células; Limite de RPM: 6000 → 6500": the cells
-// whose text changed counted per map, then each other field with its old and new text
-// (the first four, then how many more).
+// whose value changed (as tunediff::compare tells) counted per map, then each other
+// field with its old and new text (the first four, then how many more). When no value
+// changed, the fields whose text changed ("4" → "4,0").
 QString changeSummary(const Tune &before, const Tune &after);
 
 class Vehicle {
