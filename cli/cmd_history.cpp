@@ -122,6 +122,7 @@ int restore(CommandLine &cl, history::Vehicle &vehicle)
     const QString id = cl.positional().at(0);
     const std::optional<history::Entry> before = onHistory([&] { return vehicle.latest(); });
     const history::Entry entry = onHistory([&] { return vehicle.restore(id); });
+    onHistory([&] { return vehicle.compact(); });
     if (before && before->commit == entry.commit)
         err(QStringLiteral("velto-cli: o ajuste de %1 já é o da última entrada (%2): nenhuma entrada nova.\n")
                 .arg(id, entry.id));
@@ -212,6 +213,7 @@ void recordInModule(history::Vehicle &vehicle, const QString &kind, const Tune &
     try {
         const history::Entry entry = vehicle.record(kind, tune, port);
         vehicle.markInModule(entry.id);
+        vehicle.compact();
     } catch (const std::exception &e) {
         throw Failure{FileOrConversion, QString::fromUtf8(e.what()) +
                                             QStringLiteral(" A transferência com o módulo terminou; o histórico não "

@@ -53,6 +53,7 @@ using RevWalk = Handle<git_revwalk, git_revwalk_free>;
 using Note = Handle<git_note, git_note_free>;
 using Config = Handle<git_config, git_config_free>;
 using Object = Handle<git_object, git_object_free>;
+using PackBuilder = Handle<git_packbuilder, git_packbuilder_free>;
 
 const char *const inModuleRef = "refs/velto/no-modulo";
 const char *const notesRef = "refs/notes/velto";
@@ -195,47 +196,73 @@ struct Vehicle::Repo {
         }
     }
 
-    // The commits of the current line, newest first.
-    QList<git_oid> line() const
-    {
+    // The commits of the current line, newest first, with their hashes; kept between
+    // calls, and grown by one when the branch moved one entry on (as record() moves it).
+    struct Line {
+        git_oid head{};
         QList<git_oid> oids;
+        QStringList hashes;
+    };
+    mutable std::optional<Line> cache;
+
+    const Line &line() const
+    {
         git_oid head;
-        if (!headCommit(&head))
-            return oids;
+        if (!headCommit(&head)) {
+            cache = Line{};
+            return *cache;
+        }
+        if (cache && !cache->oids.isEmpty() && git_oid_equal(&cache->head, &head))
+            return *cache;
+        if (cache && !cache->oids.isEmpty()) {
+            Commit c;
+            if (git_commit_lookup(c.out(), repo.get(), &head) == 0 && git_commit_parentcount(c.get()) == 1 &&
+                git_oid_equal(git_commit_parent_id(c.get(), 0), &cache->head)) {
+                cache->head = head;
+                cache->oids.prepend(head);
+                cache->hashes.prepend(hex(&head));
+                return *cache;
+            }
+        }
+        Line fresh;
+        fresh.head = head;
         RevWalk walk;
         check(git_revwalk_new(walk.out(), repo.get()), QStringLiteral("o histórico não pôde ser lido"));
         git_revwalk_sorting(walk.get(), GIT_SORT_TOPOLOGICAL | GIT_SORT_TIME);
         check(git_revwalk_push(walk.get(), &head), QStringLiteral("o histórico não pôde ser lido"));
         git_oid oid;
         int rc;
-        while ((rc = git_revwalk_next(&oid, walk.get())) == 0)
-            oids << oid;
+        while ((rc = git_revwalk_next(&oid, walk.get())) == 0) {
+            fresh.oids << oid;
+            fresh.hashes << hex(&oid);
+        }
         if (rc != GIT_ITEROVER)
             fail(QStringLiteral("o histórico não pôde ser lido"));
-        return oids;
+        cache = std::move(fresh);
+        return *cache;
+    }
+
+    static int commonStart(const QString &a, const QString &b)
+    {
+        int n = 0;
+        while (n < a.size() && n < b.size() && a[n] == b[n])
+            ++n;
+        return n;
     }
 
     // Each commit's shortest start (at least 7 characters) that no other commit of the
     // line shares.
-    static QHash<QString, QString> shortIds(const QList<git_oid> &oids)
+    static QHash<QString, QString> shortIds(const QStringList &hashes)
     {
-        QStringList all;
-        for (const git_oid &o : oids)
-            all << hex(&o);
+        QStringList all = hashes;
         all.sort();
         QHash<QString, QString> ids;
-        const auto common = [](const QString &a, const QString &b) {
-            int n = 0;
-            while (n < a.size() && n < b.size() && a[n] == b[n])
-                ++n;
-            return n;
-        };
         for (qsizetype i = 0; i < all.size(); ++i) {
             int n = 0;
             if (i > 0)
-                n = std::max(n, common(all[i], all[i - 1]));
+                n = std::max(n, commonStart(all[i], all[i - 1]));
             if (i + 1 < all.size())
-                n = std::max(n, common(all[i], all[i + 1]));
+                n = std::max(n, commonStart(all[i], all[i + 1]));
             ids.insert(all[i], all[i].left(std::max(7, n + 1)));
         }
         return ids;
@@ -302,27 +329,33 @@ struct Vehicle::Repo {
     git_oid resolve(const QString &id, QString *shortId = nullptr) const
     {
         const QString wanted = id.trimmed().toLower();
-        const QList<git_oid> oids = line();
-        const QHash<QString, QString> ids = shortIds(oids);
-        std::optional<git_oid> found;
+        const Line &l = line();
+        qsizetype found = -1;
         int matches = 0;
         if (wanted.size() >= 4 && wanted.size() <= GIT_OID_HEXSZ)
-            for (const git_oid &o : oids)
-                if (hex(&o).startsWith(wanted)) {
+            for (qsizetype i = 0; i < l.hashes.size(); ++i)
+                if (l.hashes[i].startsWith(wanted)) {
                     ++matches;
-                    found = o;
+                    found = i;
                 }
         if (matches > 1)
             throw UnknownEntry(QStringLiteral("%1 é o começo de mais de uma entrada do histórico em %2: dê mais "
                                               "caracteres.")
                                    .arg(id, folder)
                                    .toStdString());
-        if (!found)
+        if (found < 0)
             throw UnknownEntry(
                 QStringLiteral("Não há entrada %1 no histórico do veículo em %2.").arg(id, folder).toStdString());
-        if (shortId)
-            *shortId = ids.value(hex(&*found));
-        return *found;
+        if (shortId) {
+            // As shortIds() abbreviates it.
+            const QString &hash = l.hashes[found];
+            int n = 0;
+            for (qsizetype i = 0; i < l.hashes.size(); ++i)
+                if (i != found)
+                    n = std::max(n, commonStart(hash, l.hashes[i]));
+            *shortId = hash.left(std::max(7, n + 1));
+        }
+        return l.oids[found];
     }
 
     Entry entry(const QString &id) const
@@ -363,6 +396,57 @@ struct Vehicle::Repo {
         while (it.hasNext())
             locks << it.next();
         return locks;
+    }
+
+    // libgit2 writes each object as a file of its own, a disk block each. Once about
+    // threshold are loose (two of the 256 fan-out folders counted, times 128),
+    // they go into one pack, compressed against each other, and the loose files go.
+    // Killed half-way, the pack is either whole (the loose copies only cost room) or a
+    // temporary file git ignores. Only called while holding the write lock.
+    bool packWhenMany(int threshold) const
+    {
+        const QDir objects(gitDir() + QStringLiteral("objects"));
+        qsizetype sample = 0;
+        for (const char *fan : {"17", "a5"})
+            sample += QDir(objects.filePath(QLatin1String(fan))).entryList(QDir::Files, QDir::NoSort).size();
+        if (sample * 128 < threshold)
+            return false;
+        pack();
+        return true;
+    }
+
+    void pack() const
+    {
+        const QString objectsDir = gitDir() + QStringLiteral("objects");
+        PackBuilder builder;
+        check(git_packbuilder_new(builder.out(), repo.get()), QStringLiteral("os objetos não puderam ser compactados"));
+        QStringList files;
+        QDirIterator fans(objectsDir, QDir::Dirs | QDir::NoDotAndDotDot);
+        while (fans.hasNext()) {
+            const QString fan = fans.next();
+            const QString fanName = QFileInfo(fan).fileName();
+            if (fanName.size() != 2)
+                continue;
+            for (const QString &name : QDir(fan).entryList(QDir::Files, QDir::NoSort)) {
+                git_oid oid;
+                const QByteArray text = (fanName + name).toLatin1();
+                if (text.size() != GIT_OID_HEXSZ || git_oid_fromstr(&oid, text.constData()) != 0)
+                    continue;
+                check(git_packbuilder_insert(builder.get(), &oid, nullptr), QStringLiteral("os objetos não puderam ser compactados"));
+                files << fan + u'/' + name;
+            }
+        }
+        if (files.isEmpty())
+            return;
+        check(git_packbuilder_write(builder.get(), nullptr, 0, nullptr, nullptr),
+              QStringLiteral("os objetos não puderam ser compactados"));
+        git_odb *odb = nullptr;
+        if (git_repository_odb(&odb, repo.get()) == 0) {
+            git_odb_refresh(odb);
+            git_odb_free(odb);
+        }
+        for (const QString &f : files)
+            QFile::remove(f);
     }
 
     void writeNote(const char *ref, const QString &id, const QString &text)
@@ -546,8 +630,8 @@ Entry Vehicle::record(const QString &kind, const Tune &tune, const QString &port
 QList<Entry> Vehicle::entries() const
 {
     const Repo &r = *repo_;
-    const QList<git_oid> oids = r.line();
-    const QHash<QString, QString> ids = Repo::shortIds(oids);
+    const QList<git_oid> oids = r.line().oids;
+    const QHash<QString, QString> ids = Repo::shortIds(r.line().hashes);
     const QHash<QString, QString> noteTexts = r.notes(notesRef), tagTexts = r.notes(tagsRef);
     const std::optional<QString> marked = r.markedCommit();
     QList<Entry> list;
@@ -566,6 +650,12 @@ std::optional<Entry> Vehicle::latest() const
 }
 
 Entry Vehicle::entry(const QString &id) const { return repo_->entry(id); }
+
+bool Vehicle::compact(int threshold)
+{
+    const Repo::Writing writing(*repo_);
+    return repo_->packWhenMany(threshold);
+}
 
 Tune Vehicle::tune(const QString &id) const
 {

@@ -84,6 +84,11 @@ public:
     // returned and nothing is written.
     Entry record(const QString &kind, const Tune &tune, const QString &port,
                  const QDateTime &when = QDateTime::currentDateTime());
+    // libgit2 writes every object as a file of its own (a disk block each): once about
+    // `threshold` (about 250 entries) are loose, packs them into one file, compressed
+    // against each other, and removes them. Returns whether it packed. Takes longer than
+    // an entry: call it after the entry, off the window's thread.
+    bool compact(int threshold = 1024);
     // Newest first.
     QList<Entry> entries() const;
     std::optional<Entry> latest() const;

@@ -330,6 +330,44 @@ private slots:
         QCOMPARE(errorOf([&] { v.addTag(a.id, " "); }), QStringLiteral("Uma etiqueta é uma palavra ou frase de uma linha, não \" \"."));
     }
 
+    // Packing the loose objects: the files go, every entry, note, tag and the mark read
+    // as before, in Velto and in git.
+    void compact()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("carro");
+        Vehicle v(folder);
+        for (int n = 0; n < 6; ++n)
+            v.record(kind::sent, changed(n, n), port, at(n));
+        const QString first = v.entries().last().id;
+        v.setNote(first, "nota");
+        v.addTag(first, "boa");
+        v.markInModule(first);
+        const auto looseFiles = [&] {
+            int files = 0;
+            QDirIterator it(folder + "/.git/objects", QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files += QFileInfo(it.next()).path().endsWith("/pack") ? 0 : 1;
+            return files;
+        };
+        QVERIFY(looseFiles() > 24);
+        QVERIFY(!v.compact()); // few loose objects: nothing to do
+        QVERIFY(v.compact(0));
+        QCOMPARE(looseFiles(), 0);
+        Vehicle reopened(folder);
+        const QList<Entry> list = reopened.entries();
+        QCOMPARE(list.size(), 6);
+        for (int n = 0; n < 6; ++n)
+            QCOMPARE(reopened.tune(list[5 - n].id), changed(n, n));
+        QCOMPARE(list.last().note, QStringLiteral("nota"));
+        QCOMPARE(list.last().tags, QStringList{"boa"});
+        QVERIFY(list.last().inModule);
+        QCOMPARE(Git(folder).commits(), 6);
+        QCOMPARE(Git(folder).note("refs/notes/velto", list.last().commit), QStringLiteral("nota"));
+        reopened.record(kind::read, changed(7, 0), port, at(9));
+        QCOMPARE(reopened.entries().size(), 7);
+    }
+
     // Lock files that a killed writer left are removed on open, with one message; while
     // another writer holds the history, they are left alone.
     void staleLocks_data()
