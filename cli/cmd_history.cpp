@@ -3,8 +3,10 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/exitcodes.h"
+#include "cli/headless.h"
 #include "cli/steps.h"
 #include "history/vehicle.h"
+#include "serial/comport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -211,13 +213,13 @@ std::unique_ptr<history::Vehicle> openVehicle(const CommandLine &cl)
 void recordInModule(history::Vehicle &vehicle, const QString &kind, const Tune &tune, const QString &port)
 {
     try {
-        const history::Entry entry = vehicle.record(kind, tune, port);
+        const history::Entry entry = vehicle.record(kind, tune, TCustomComPort::devicePath(port));
         vehicle.markInModule(entry.id);
         vehicle.compact();
     } catch (const std::exception &e) {
-        throw Failure{FileOrConversion, QString::fromUtf8(e.what()) +
-                                            QStringLiteral(" A transferência com o módulo terminou; o histórico não "
-                                                           "a registrou.")};
+        throw Failure{FileOrConversion, withSentence(QString::fromUtf8(e.what()),
+                                                     QStringLiteral("A transferência com o módulo terminou; o "
+                                                                    "histórico não a registrou."))};
     }
 }
 

@@ -546,8 +546,12 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
                     return !f.open(QIODevice::ReadOnly) || f.readAll() != r.fileOf(&head, name);
                 };
                 if (differs(tuneTextFile) || differs(mapFileName)) {
-                    r.checkoutHead();
-                    repaired << QStringLiteral("%1 e %2 voltaram a ser os da última entrada").arg(tuneTextFile, mapFileName);
+                    // A full disk leaves them for a later open: the entries are whole.
+                    try {
+                        r.checkoutHead();
+                        repaired << QStringLiteral("%1 e %2 voltaram a ser os da última entrada").arg(tuneTextFile, mapFileName);
+                    } catch (const HistoryError &) {
+                    }
                 }
             }
         } catch (...) {
@@ -623,7 +627,12 @@ Entry Vehicle::record(const QString &kind, const Tune &tune, const QString &port
     r.check(git_commit_create(&commitId, r.repo.get(), "HEAD", sig.get(), sig.get(), "UTF-8",
                               message.toUtf8().constData(), tree.get(), hasHead ? 1 : 0, parents),
             QStringLiteral("a entrada não pôde ser gravada"));
-    r.checkoutHead();
+    // The entry is whole in git now. The folder's copies of its files are a convenience:
+    // when they cannot be written (a full disk), the next open puts them back.
+    try {
+        r.checkoutHead();
+    } catch (const HistoryError &) {
+    }
     return r.entry(hex(&commitId));
 }
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <git2.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace history;
@@ -366,6 +367,50 @@ private slots:
         QCOMPARE(Git(folder).note("refs/notes/velto", list.last().commit), QStringLiteral("nota"));
         reopened.record(kind::read, changed(7, 0), port, at(9));
         QCOMPARE(reopened.entries().size(), 7);
+    }
+
+    // A full disk: the entry that does not fit fails with one message naming the folder
+    // and the reason, leaves no entry, and those before it stay whole.
+    void diskFull()
+    {
+        QTemporaryDir dir;
+        const QString mount = dir.filePath("tiny");
+        QVERIFY(QDir().mkpath(mount));
+        const QByteArray m = QFile::encodeName(mount);
+        if (::mount("tmpfs", m.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=96k") != 0)
+            QSKIP(qPrintable(QString("no tmpfs can be mounted here (errno %1)").arg(errno)));
+        struct Unmount {
+            QByteArray m;
+            ~Unmount() { ::umount2(m.constData(), MNT_DETACH); }
+        } unmount{m};
+
+        const QString folder = mount + "/carro";
+        QString error;
+        QList<Tune> made;
+        QString latestBefore;
+        {
+            Vehicle v(folder);
+            for (int n = 0; n < 400 && error.isEmpty(); ++n) {
+                Tune t = changed(n % 72, n % 60, QString::number(3000 + n));
+                latestBefore = v.latest() ? v.latest()->commit : QString();
+                try {
+                    v.record(kind::sent, t, port, at(n % 60));
+                    made << t;
+                } catch (const HistoryError &e) {
+                    error = QString::fromUtf8(e.what());
+                }
+            }
+            QVERIFY2(!error.isEmpty(), "the disk never filled");
+            QVERIFY2(error.startsWith(QStringLiteral("Histórico do veículo em %1: ").arg(folder)), qPrintable(error));
+            QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
+            QCOMPARE(v.latest()->commit, latestBefore);
+        }
+        QVERIFY(!made.isEmpty());
+        Vehicle reopened(folder);
+        const QList<Entry> list = reopened.entries();
+        QCOMPARE(list.size(), made.size());
+        for (qsizetype i = 0; i < list.size(); ++i)
+            QCOMPARE(reopened.tune(list[i].id), made[made.size() - 1 - i]);
     }
 
     // Lock files that a killed writer left are removed on open, with one message; while
