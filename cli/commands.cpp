@@ -239,7 +239,7 @@ QString fieldLines(const QList<tunediff::Difference> &differences, const QString
 
 int write(const QStringList &arguments)
 {
-    CommandLine cl(QStringLiteral("write MAPFILE --port PORTA [--verify] [--vehicle PASTA]"),
+    CommandLine cl(QStringLiteral("write MAPFILE --port PORTA [--verify]"),
                    QStringLiteral("Carrega o arquivo de mapa como \"&Carregar\" e o envia ao módulo como \"&Enviar  "
                                   "Dados\" (32 quadros, um a cada 50 ms, e o comando de fim). Nada é enviado se o "
                                   "arquivo não carrega, um campo não converte ou um campo não passa nas verificações "
@@ -325,7 +325,7 @@ int write(const QStringList &arguments)
 
 int read(const QStringList &arguments)
 {
-    CommandLine cl(QStringLiteral("read --port PORTA [-o MAPFILE] [--vehicle PASTA]"),
+    CommandLine cl(QStringLiteral("read --port PORTA -o MAPFILE"),
                    QStringLiteral("Lê todos os dados do módulo como \"&Lêr  Dados\" e os grava no arquivo de mapa "
                                   "como \"&Salvar\". O arquivo só é gravado depois de uma leitura completa; um "
                                   "arquivo que já existe fica como estava se algo falha. Com -o -, o arquivo de mapa "
