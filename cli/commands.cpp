@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/cmd_cells.h"
+#include "cli/cmd_history.h"
 #include "cli/cmd_suggest.h"
 #include "cli/commandline.h"
 #include "cli/exitcodes.h"
@@ -248,13 +249,19 @@ int write(const QStringList &arguments)
                                   "módulo mantém o conjunto que tinha; a porta perdida no meio do envio também "
                                   "(código 3). Com --verify, lê o módulo de volta "
                                   "e compara a imagem que a tela lida enviaria com a enviada; cada campo cujos bytes "
-                                  "diferem é listado (código 5)."));
+                                  "diferem é listado (código 5). Com --vehicle, o envio completo é também uma "
+                                  "entrada \"Enviado ao módulo\" do histórico do veículo, marcada \"no módulo\" "
+                                  "(se a verificação lê outros bytes, a entrada \"Lido do módulo\" do que foi lido "
+                                  "fica com a marca)."));
     cl.add(portOption());
     cl.add(QCommandLineOption(QStringLiteral("verify"),
                               QStringLiteral("Lê o módulo depois do envio e compara byte a byte.")));
+    cl.add(vehicleOption());
     cl.parse(arguments, 1);
     const QString path = cl.positional().at(0);
     const QString port = cl.required(QStringLiteral("port"));
+    // A folder that is not a vehicle history refuses before anything is sent.
+    const std::unique_ptr<history::Vehicle> vehicle = openVehicle(cl);
 
     Headless run(port);
     MapFile &file = run.controller().mapFile();
@@ -265,6 +272,8 @@ int write(const QStringList &arguments)
         fileImage(path, sentTune, true, [&] { return uploadImage(run.controller().image()); });
     run.open();
     const QByteArray sent = run.upload();
+    if (vehicle)
+        recordInModule(*vehicle, history::kind::sent, sentTune, port);
     if (!cl.isSet(QStringLiteral("verify")))
         return Done;
 
@@ -287,6 +296,9 @@ int write(const QStringList &arguments)
     const QByteArray backBytes = imageBytes(back);
     if (backBytes == sent)
         return Done;
+    // The module holds what was read back, not what was sent.
+    if (vehicle)
+        recordInModule(*vehicle, history::kind::read, backTune, port);
 
     UploadImage sentBlocks = planned;
     for (int i = 0; i < 256; ++i)
@@ -317,13 +329,17 @@ int read(const QStringList &arguments)
                    QStringLiteral("Lê todos os dados do módulo como \"&Lêr  Dados\" e os grava no arquivo de mapa "
                                   "como \"&Salvar\". O arquivo só é gravado depois de uma leitura completa; um "
                                   "arquivo que já existe fica como estava se algo falha. Com -o -, o arquivo de mapa "
-                                  "vai para a saída padrão."));
+                                  "vai para a saída padrão. Com --vehicle, a leitura completa é também uma entrada "
+                                  "\"Lido do módulo\" do histórico do veículo, marcada \"no módulo\"; -o pode "
+                                  "faltar."));
     cl.add(portOption());
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("O arquivo de mapa a gravar (-: a saída padrão)."), QStringLiteral("MAPFILE")));
+    cl.add(vehicleOption());
     cl.parse(arguments, 0);
     const QString port = cl.required(QStringLiteral("port"));
-    const QString path = cl.required(QStringLiteral("output"));
+    const std::unique_ptr<history::Vehicle> vehicle = openVehicle(cl);
+    const QString path = vehicle && !cl.isSet(QStringLiteral("output")) ? QString() : cl.required(QStringLiteral("output"));
 
     Headless run(port);
     run.open();
@@ -335,8 +351,10 @@ int read(const QStringList &arguments)
     }
     if (path == stdoutName)
         outBytes(run.controller().mapFile().screenBytes());
-    else
+    else if (!path.isEmpty())
         onFile(path, [&] { run.controller().mapFile().saveTo(path); });
+    if (vehicle)
+        recordInModule(*vehicle, history::kind::read, run.controller().mapFile().screenTune(), port);
     return Done;
 }
 
@@ -356,9 +374,15 @@ int diff(const QStringList &arguments)
     const QString pathA = cl.positional().at(0), pathB = cl.positional().at(1);
     const Tune a = onFile(pathA, [&] { return MapFile::readTune(pathA); });
     const Tune b = onFile(pathB, [&] { return MapFile::readTune(pathB); });
-    const QList<tunediff::Difference> differences =
-        cl.isSet(QStringLiteral("texts")) ? tunediff::compareTexts(a, b) : tunediff::compare(a, b);
-    if (cl.isSet(QStringLiteral("json"))) {
+    return printDifferences(a, b, pathA, pathB, cl.isSet(QStringLiteral("texts")), cl.isSet(QStringLiteral("json")));
+}
+
+} // namespace
+
+int printDifferences(const Tune &a, const Tune &b, const QString &pathA, const QString &pathB, bool texts, bool json)
+{
+    const QList<tunediff::Difference> differences = texts ? tunediff::compareTexts(a, b) : tunediff::compare(a, b);
+    if (json) {
         QJsonArray array;
         for (const tunediff::Difference &d : differences)
             array.append(QJsonObject{{QStringLiteral("field"), d.field},
@@ -373,6 +397,8 @@ int diff(const QStringList &arguments)
     }
     return differences.isEmpty() ? Done : DifferencesFound;
 }
+
+namespace {
 
 // How a spreadsheet reads the numbers: comma and decimal point, or (--br, as a
 // spreadsheet set to Portuguese (Brazil) expects) semicolon and decimal comma.
@@ -481,6 +507,7 @@ const QList<Subcommand> &subcommands()
         {QStringLiteral("convert"), QStringLiteral("converte um registro em CSV"), &convert},
         {QStringLiteral("cells"), QStringLiteral("um canal do registro por célula do mapa"), &cells},
         {QStringLiteral("suggest"), QStringLiteral("sugere o mapa de injeção pelas correções da sonda"), &suggest},
+        {QStringLiteral("history"), QStringLiteral("o histórico de ajustes de um veículo (list, show, diff, restore, note, tag)"), &history},
     };
     return table;
 }

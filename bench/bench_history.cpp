@@ -1,0 +1,87 @@
+// A vehicle's history: the time to write one entry, to list them all, and the room they
+// take on disk, for entries of one map cell changed each.
+//
+//   bench_history [entries]     (default 10000)
+#include "history/vehicle.h"
+#include "link/tuneimage.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// Bytes the folder takes on disk (allocated blocks, as du counts them) and its files.
+std::pair<qint64, qint64> diskUse(const QString &folder)
+{
+    qint64 bytes = 0, files = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        struct stat st{};
+        if (::stat(QFile::encodeName(it.next()).constData(), &st) == 0) {
+            bytes += qint64(st.st_blocks) * 512;
+            ++files;
+        }
+    }
+    return {bytes, files};
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, std::size_t(p * double(v.size())))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(2, atoi(argv[1])) : 10000;
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("carro");
+    history::Vehicle vehicle(folder);
+    Tune tune = startupTune();
+    std::vector<double> ms, packMs;
+    ms.reserve(std::size_t(count));
+    QElapsedTimer all;
+    all.start();
+    for (int n = 0; n < count; ++n) {
+        // One cell a step, walking over both maps.
+        const int cell = 8 + n % 144;
+        tune.texts[cell] = QString::number((tune.texts[cell].toInt() + 1) % 60);
+        QElapsedTimer t;
+        t.start();
+        vehicle.record(history::kind::sent, tune, QStringLiteral("/dev/ttyUSB0"));
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        t.start();
+        if (vehicle.compact())
+            packMs.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    const double total = double(all.elapsed()) / 1000.0;
+    std::printf("entries written:      %d in %.1f s\n", count, total);
+    std::printf("one entry:            median %.2f ms, 99th percentile %.2f ms, max %.2f ms (target < 50 ms)\n",
+                percentile(ms, 0.5), percentile(ms, 0.99), *std::max_element(ms.begin(), ms.end()));
+
+    std::printf("packing (after an entry): %zu times, median %.0f ms, max %.0f ms\n", packMs.size(),
+                percentile(packMs, 0.5), packMs.empty() ? 0.0 : *std::max_element(packMs.begin(), packMs.end()));
+
+    QElapsedTimer t;
+    t.start();
+    const qsizetype listed = vehicle.entries().size();
+    std::printf("list of %lld entries:  %.0f ms (target < 1000 ms)\n", static_cast<long long>(listed), double(t.nsecsElapsed()) / 1e6);
+    t.start();
+    history::Vehicle reopened(folder);
+    const qsizetype again = reopened.entries().size();
+    std::printf("open and list again:  %.0f ms (%lld entries)\n", double(t.nsecsElapsed()) / 1e6, static_cast<long long>(again));
+
+    const auto [bytes, files] = diskUse(folder);
+    std::printf("on disk:              %.1f MB in %lld files (target < 20 MB for 10,000 entries)\n", double(bytes) / 1e6,
+                static_cast<long long>(files));
+    return 0;
+}
