@@ -40,7 +40,7 @@ private slots:
                 bare.texts << text;
             }
             numbered.tpsMin = bare.tpsMin = tps;
-            numbered.tpsMax = bare.tpsMax = -tps;
+            numbered.tpsMax = bare.tpsMax = ~tps; // the other end too, without overflow
             tunes << numbered << bare;
         }
         for (const Tune &t : tunes) {
