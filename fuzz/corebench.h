@@ -210,9 +210,9 @@ template <typename Rig> QByteArray fingerprint(Rig &rig)
       << w.wheelCode << w.toothOffset << w.speedScaleIndex << w.fanIncrement << w.tiCurve << w.advanceCurve
       << w.idleCurve << w.atmCurve << w.tpsMin << w.tpsMax;
     p << s.portActive << s.linkActivity << s.scannerActive << s.percentView << s.wheelTypeIndex << s.tpsReading
-      << s.tpsVoltage;
+      << s.tpsVoltage << int(s.tps);
     for (const FakeTimer *t : {&rig.timer1, &rig.timer2, &rig.timerTps, &rig.timerReadBack})
-        p << t->interval() << t->isEnabled() << t->tag;
+        p << t->interval() << t->isEnabled();
     p << qsizetype(rig.port.writes.size()) << rig.port.allWritten() << qsizetype(rig.port.incoming.size());
     p << rig.prompt.messages << rig.prompt.questions << qsizetype(rig.prompt.dialogs.size());
     Controller &c = rig.c();
