@@ -23,12 +23,12 @@ enum Setup : std::uint8_t {
     PortOpen = 0x01,       // "&Ativar" opened the port
     StartTpsCalibration = 0x02, // btnConfigurarTps clicked
     ScannerOn = 0x04,      // "Ativar &Scanner" clicked
-    TpsFlag = 0x08,        // the tag of TimerTPS is 1
+    TpsFlag = 0x08,        // the TPS calibration takes samples
 };
 enum Event : std::uint8_t {
     ReadOnly = 0,       // 0 to 13: nothing but the read
     ToggleScanner = 14, // Button3Click
-    ToggleTpsFlag = 15, // the tag of TimerTPS flips between 0 and 1
+    ToggleTpsFlag = 15, // the TPS calibration starts or stops taking samples
     Timer1Tick = 16,    // scanner poll and link watchdog
     TimerTpsTick = 17,  // a step of the TPS calibration, and one upload tick if Timer2 runs
     ReadBackTick = 18,  // read-back watchdog
