@@ -1,18 +1,14 @@
 #include "common/controls.h"
 
 #include "common/names.h"
+#include "common/tunefields.h"
 
 #include <QHash>
 
 namespace {
 
-QStringList range(int from, int to)
-{
-    QStringList list;
-    for (int i = from; i <= to; ++i)
-        list << QString::number(i);
-    return list;
-}
+// The choices of a field of the parameter set.
+QStringList choices(const char *field) { return tunefields::choiceTexts(*tunefields::find(QString::fromLatin1(field))); }
 
 ControlSpec edit(const QString &name, const QString &text, int maxLength = 0, const QString &hint = {})
 {
@@ -102,21 +98,21 @@ void addConfigurationPage(std::vector<ControlSpec> &t)
     t.push_back(button("btnDesativar", "&Desativar", "Desativa a porta de comunicação.", false));
     t.push_back(combo("cbPorta", ControlKind::ComboFree, {}, -1, "!!"));
 
-    t.push_back(combo("cbCombinacaoMapa", ControlKind::ComboFixed, {"TPS X RPM", "MAP X RPM"}, 0));
-    t.push_back(combo("cbTipoRodaFonica", ControlKind::ComboFixed, {"60-2", "36-1", "2+2"}, 0));
-    t.push_back(combo("cbDentesPms", ControlKind::ComboFixed, range(12, 27), 8));
-    t.push_back(combo("cbEscalaRpm", ControlKind::ComboFixed, {"6600", "8000", "9400"}, 0));
+    t.push_back(combo("cbCombinacaoMapa", ControlKind::ComboFixed, choices("cbCombinacaoMapa"), 0));
+    t.push_back(combo("cbTipoRodaFonica", ControlKind::ComboFixed, choices("cbTipoRodaFonica"), 0));
+    t.push_back(combo("cbDentesPms", ControlKind::ComboFixed, tunefields::toothList(0), 8));
+    t.push_back(combo("cbEscalaRpm", ControlKind::ComboFixed, choices("cbEscalaRpm"), 0));
     t.push_back(edit("eLimiteRpm", "6000", 5, "Valores multiplos de 100"));
     t.push_back(edit("eTempoCarga", "3,6", 3));
-    t.push_back(combo("cbPontoZero", ControlKind::ComboFixed, range(-3, 3), 3));
+    t.push_back(combo("cbPontoZero", ControlKind::ComboFixed, choices("cbPontoZero"), 3));
     t.push_back(edit("eAvancoPartida", "6", 3));
     t.push_back(button("btnConfigurarTps", "Configurar &TPS", "Configura o TPS. Sensor de Posição Da Borboleta.",
                        false));
 
-    t.push_back(combo("cbSondaTipo", ControlKind::ComboFree, {"Normal", "Banda Larga (1)"}, 0));
-    t.push_back(combo("cbSondaCorrecao", ControlKind::ComboFree, {"TPS", "MAP"}, 0));
+    t.push_back(combo("cbSondaTipo", ControlKind::ComboFree, choices("cbSondaTipo"), 0));
+    t.push_back(combo("cbSondaCorrecao", ControlKind::ComboFree, choices("cbSondaCorrecao"), 0));
     t.push_back(edit("eSondaTemp", "30"));
-    t.push_back(combo("cbSondaAtiva", ControlKind::ComboFree, {"Ativada", "Desativada", "Des em Marcha Lenta"}, 0));
+    t.push_back(combo("cbSondaAtiva", ControlKind::ComboFree, choices("cbSondaAtiva"), 0));
     t.push_back(edit("eSondaLenta", "550", 3));
     t.push_back(edit("eSondaParcial", "700", 3));
     t.push_back(edit("eSondaPlena", "820", 3));
@@ -254,7 +250,7 @@ void addMapPage(std::vector<ControlSpec> &t)
     t.push_back(bar("BarraTps", 0, 255));
 
     t.push_back(panel("GroupBox3", " Aceler. Rápida "));
-    t.push_back(combo("cbRapidaTpsxMap", ControlKind::ComboFree, {"TPS", "MAP"}, 0));
+    t.push_back(combo("cbRapidaTpsxMap", ControlKind::ComboFree, choices("cbRapidaTpsxMap"), 0));
     auto quick = [&](const QString &name, const QString &text, const QString &hint) {
         ControlSpec c = edit(name, text, 3, hint);
         c.color = colors::black;

@@ -2,7 +2,7 @@
 
 #include "common/numtext.h"
 #include "common/tpslimits.h"
-#include "files/mapfilecodec.h"
+#include "common/tunefields.h"
 
 #include <QStringList>
 #include <type_traits>
@@ -15,36 +15,11 @@ const QString cutOffOnMessage =
     QStringLiteral(" Atenção ! !  Esse valor deve ser menor que o valor para Desligar os injetores .   ");
 const QString chooseMessage = QStringLiteral(" Atenção ! !  Selecione um dos Valores.  ");
 
-const QStringList &fixedCombos()
+// The field's upper limit, nullptr for a field without one.
+const tunefields::UpperLimit *upperLimitOf(const QString &field)
 {
-    static const QStringList list{"cbCombinacaoMapa", "cbTipoRodaFonica", "cbDentesPms", "cbEscalaRpm",
-                                  "cbPontoZero"};
-    return list;
-}
-
-struct UpperLimit {
-    const char *field;
-    long double limit;
-    QString message;
-    QString limitText;
-};
-
-const QList<UpperLimit> &upperLimits()
-{
-    static const QList<UpperLimit> list{
-        {"eLimiteRpm", 12000, QStringLiteral(" Atenção ! !  Valor máximo 12.000 PRM   "), QStringLiteral("12000")},
-        {"eTempoCarga", 4, QStringLiteral(" Atenção ! !  Valor máximo 4 mS   "), QStringLiteral("4")},
-        {"eAvancoPartida", 15, QStringLiteral(" Atenção ! !  Valor máximo 15 graus   "), QStringLiteral("15")},
-    };
-    return list;
-}
-
-const UpperLimit *upperLimitOf(const QString &field)
-{
-    for (const UpperLimit &u : upperLimits())
-        if (field == QLatin1String(u.field))
-            return &u;
-    return nullptr;
+    const tunefields::Field *f = tunefields::find(field);
+    return f && f->upper ? &*f->upper : nullptr;
 }
 
 // A field's number; its conversion error names the field by its caption and shows
@@ -54,12 +29,8 @@ template <typename T, typename Parse> T numberOf(const QString &control, const Q
     try {
         return parse(text);
     } catch (const numtext::ConvertError &e) {
-        const int k = int(mapfile::fieldControls().indexOf(control));
-        QString label = k >= 0 ? mapfile::fieldLabel(k + 1) : QString();
-        if (control == QLatin1String("tpsMin"))
-            label = QStringLiteral("TPS mínimo");
-        if (control == QLatin1String("tpsMax"))
-            label = QStringLiteral("TPS máximo");
+        const tunefields::Field *f = tunefields::find(control);
+        const QString label = f ? f->caption : QString();
         throw numtext::ConvertError::inField(e, control, label.isEmpty() ? control : label, text,
                                              std::is_integral_v<T> ? 0 : 15);
     }
@@ -81,7 +52,7 @@ namespace configcheck {
 
 QString refusal(const QString &field, const TextOf &textOf)
 {
-    if (const UpperLimit *u = upperLimitOf(field))
+    if (const tunefields::UpperLimit *u = upperLimitOf(field))
         return floatOf(field, textOf) > u->limit ? u->message : QString();
     if (field == QLatin1String("eDeslCutOff"))
         return floatOf(field, textOf) < floatOf(QStringLiteral("eLigaCutOff"), textOf) ? cutOffOffMessage : QString();
@@ -158,7 +129,8 @@ void ConfigFields::eLigaCutOffExit() { cutOff("eLigaCutOff"); }
 void ConfigFields::fixedComboKeyPress(const QString &comboName)
 {
     // Only the five combo boxes with fixed choices are guarded.
-    if (!fixedCombos().contains(comboName))
+    const tunefields::Field *f = tunefields::find(comboName);
+    if (!f || !f->fixedChoices)
         return;
     ctx_.prompt.message(chooseMessage);
     ctx_.screen.setFocus(comboName);
@@ -167,30 +139,15 @@ void ConfigFields::fixedComboKeyPress(const QString &comboName)
 void ConfigFields::cbTipoRodaFonicaChange()
 {
     Screen &s = ctx_.screen;
-    int first = 0, count = 1;
-    switch (s.itemIndex("cbTipoRodaFonica")) {
-    case 0: // "60-2"
-        first = 12;
-        count = 16;
-        s.setEnabled("cbDentesPms", true);
-        s.setEnabled("cbPontoZero", true);
-        break;
-    case 1: // "36-1"
-        first = 8;
-        count = 9;
-        s.setEnabled("cbDentesPms", true);
-        s.setEnabled("cbPontoZero", true);
-        break;
-    case 2: // "2+2"
-        s.setEnabled("cbDentesPms", false);
-        s.setEnabled("cbPontoZero", false);
-        break;
-    default: // nothing selected: the list "0", enabling as it was
-        break;
+    const int wheel = s.itemIndex("cbTipoRodaFonica");
+    // 60-2 and 36-1 have a TDC tooth and a zero point; 2+2 has neither; with nothing
+    // selected the enabling stays as it was.
+    if (wheel >= 0 && wheel <= 2) {
+        s.setEnabled("cbDentesPms", wheel != 2);
+        s.setEnabled("cbPontoZero", wheel != 2);
     }
-    QStringList teeth;
-    for (int i = 0; i < count; ++i)
-        teeth << numtext::formatInt(first + i);
+    const QStringList teeth = tunefields::toothList(wheel);
+    const int count = int(teeth.size());
     s.setItems("cbDentesPms", teeth);
     // The entry at the tooth offset; none when the list is shorter, and then an empty
     // box rather than a tooth of the previous list.

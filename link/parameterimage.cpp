@@ -1,31 +1,13 @@
 #include "link/parameterimage.h"
 
-#include "common/names.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
-#include "files/mapfilecodec.h"
 
+#include <QHash>
 #include <QStringList>
 #include <stdexcept>
 
 namespace {
-
-// Typed points of the correction curves, in their order on the screen.
-const QStringList &temperatureSuffixes()
-{
-    static const QStringList list{"0", "15", "30", "45", "60", "75", "90", "105"};
-    return list;
-}
-const QStringList &curvePrefixes()
-{
-    static const QStringList list{"eCorrecaoTi", "eCorrecaoIg", "eCorrecaoMl"};
-    return list;
-}
-const QStringList &atmFields()
-{
-    static const QStringList list{"eAtm820", "eAtm880", "eAtm940", "eAtm1000"};
-    return list;
-}
 
 // A curve point is a signed byte and the interpolation reads it as one.
 constexpr int curveLo = -128, curveHi = 127;
@@ -42,14 +24,24 @@ int scaled(const QString &text, int factor)
 }
 
 // Choice code by the exact text; a text that is no choice leaves the code alone.
-void choose(std::int16_t &code, const QString &text, std::initializer_list<std::pair<const char *, int>> choices)
+void choose(std::int16_t &code, const QString &text, const tunefields::Field &field)
 {
-    for (const auto &[choice, value] : choices) {
-        if (text == QString::fromUtf8(choice)) {
-            code = std::int16_t(value);
-            return;
-        }
-    }
+    if (const std::optional<int> c = tunefields::codeOf(field, text))
+        code = std::int16_t(*c);
+}
+
+// The working value a field's code is kept in while the upload runs.
+template <typename Values> auto *codeSlot(Values &wv, const QString &field)
+{
+    static const QHash<QString, std::int16_t WorkingValues::*> members{
+        {"cbSondaCorrecao", &WorkingValues::lambdaLoadSource}, {"cbCombinacaoMapa", &WorkingValues::mapCombination},
+        {"cbRapidaTpsxMap", &WorkingValues::quickAccelSource}, {"cbSondaAtiva", &WorkingValues::lambdaActivity},
+        {"cbSondaTipo", &WorkingValues::lambdaType},           {"cbTipoRodaFonica", &WorkingValues::wheelCode},
+        {"cbEscalaRpm", &WorkingValues::speedScaleIndex}};
+    const auto it = members.constFind(field);
+    if (it == members.constEnd())
+        throw std::logic_error("no working value for " + field.toStdString());
+    return &(wv.*(it.value()));
 }
 
 template <std::size_t N> void interpolate(std::array<std::int8_t, N> &curve)
@@ -69,8 +61,8 @@ template <typename F> auto namingField(const Screen &s, const QString &control, 
     try {
         return convert();
     } catch (const numtext::ConvertError &e) {
-        const int k = int(mapfile::fieldControls().indexOf(control));
-        const QString label = k >= 0 ? mapfile::fieldLabel(k + 1) : QString();
+        const tunefields::Field *f = tunefields::find(control);
+        const QString label = f ? f->caption : QString();
         throw numtext::ConvertError::inField(
             e, control, label.isEmpty() ? control : QStringLiteral("%1 (%2)").arg(control, label), s.text(control),
             decimals);
@@ -94,21 +86,19 @@ void ParameterImage::prepare()
     }
 
     // 2. Typed points: injection time, advance, idle actuator, then atmospheric.
-    std::array<std::array<std::int8_t, 22> *, 3> curves{&wv.tiCurve, &wv.advanceCurve, &wv.idleCurve};
-    for (int c = 0; c < 3; ++c) {
-        for (int i = 0; i < 8; ++i) {
-            const QString field = curvePrefixes()[c] + temperatureSuffixes()[i];
-            const QString text = s.text(field);
-            const int v = namingField(s, field, 0, [&] { return numtext::parseInt(text); });
-            (*curves[c])[3 * i] = std::int8_t(low8(v));
-            typedCurves_[c][i] = {field, text, v};
-        }
-    }
-    for (int i = 0; i < 4; ++i) {
-        const QString text = s.text(atmFields()[i]);
-        const int v = namingField(s, atmFields()[i], 0, [&] { return numtext::parseInt(text); });
-        wv.atmCurve[3 * i] = std::int8_t(low8(v));
-        typedAtm_[i] = {atmFields()[i], text, v};
+    std::array<std::int8_t *, 4> curves{wv.tiCurve.data(), wv.advanceCurve.data(), wv.idleCurve.data(),
+                                        wv.atmCurve.data()};
+    for (int c = 0; c < 4; ++c) {
+      for (const tunefields::Field &f : tunefields::all()) {
+        if (f.image.encoding != tunefields::Encoding::CurvePoint || f.image.curve != c)
+            continue;
+        const QString text = s.text(f.name);
+        const int v = namingField(s, f.name, 0, [&] { return numtext::parseInt(text); });
+        curves[std::size_t(f.image.curve)][f.image.point] = std::int8_t(low8(v));
+        Typed &typed = f.image.curve < 3 ? typedCurves_[std::size_t(f.image.curve)][std::size_t(f.image.point / 3)]
+                                         : typedAtm_[std::size_t(f.image.point / 3)];
+        typed = {f.name, text, v};
+      }
     }
 
     // 3. The points between the typed ones.
@@ -118,26 +108,24 @@ void ParameterImage::prepare()
     interpolate(wv.atmCurve);
 
     // 4. Choice codes.
-    choose(wv.lambdaLoadSource, s.text("cbSondaCorrecao"), {{"TPS", 5}, {"MAP", 10}});
-    choose(wv.mapCombination, s.text("cbCombinacaoMapa"), {{"TPS X RPM", 5}, {"MAP X RPM", 10}});
-    choose(wv.quickAccelSource, s.text("cbRapidaTpsxMap"), {{"TPS", 5}, {"MAP", 10}});
-    choose(wv.lambdaActivity, s.text("cbSondaAtiva"),
-           {{"Ativada", 5}, {"Desativada", 10}, {"Des em Marcha Lenta", 15}});
-    choose(wv.lambdaType, s.text("cbSondaTipo"), {{"Normal", 5}, {"Banda Larga (1)", 10}});
+    for (const tunefields::Field &f : tunefields::all())
+        if (f.image.encoding == tunefields::Encoding::Code)
+            choose(*codeSlot(wv, f.name), s.text(f.name), f);
 
     // 5. Wheel code and tooth offset by the selected wheel; the tooth text is read
     //    only for the wheels that have a tooth list.
-    const int wheel = s.itemIndex("cbTipoRodaFonica");
+    const tunefields::Field &wheels = *tunefields::find(QStringLiteral("cbTipoRodaFonica"));
+    const int wheel = s.itemIndex(wheels.name);
     if (wheel == 0 || wheel == 1) {
-        const int first = wheel == 0 ? 12 : 8;
+        const int first = tunefields::firstTooth(wheel);
         const QString text = s.text("cbDentesPms");
         const int tooth = namingField(s, QStringLiteral("cbDentesPms"), 0, [&] { return numtext::parseInt(text); });
-        wv.wheelCode = wheel == 0 ? 3 : 6;
+        wv.wheelCode = std::int16_t(wheels.choices[wheel].code);
         wv.toothOffset = std::uint16_t(tooth - first);
         toothText_ = text;
         firstTooth_ = first;
     } else if (wheel == 2) {
-        wv.wheelCode = 9;
+        wv.wheelCode = std::int16_t(wheels.choices[wheel].code);
         wv.toothOffset = 0;
     }
 
@@ -145,93 +133,22 @@ void ParameterImage::prepare()
     wv.speedScaleIndex = std::int16_t(s.itemIndex("cbEscalaRpm"));
 }
 
-// How the text of a control or a working value becomes a byte.
-enum class ParameterImage::Encoding {
-    Integer,       // text as an integer
-    IntegerDiv10,  // text as an integer, divided by 10 (truncated)
-    IntegerDiv100, // text as an integer, divided by 100 (truncated)
-    Tenths,        // text times 10, a whole number
-    CurvePoint,    // point of a correction curve as Prepare left it
-    Working,       // working value as Prepare left it
-    FanIncrement,  // the electro-fan increment Prepare converted (tenths)
-    ToothOffset,   // position of the TDC tooth in its list
-    ChargeTime,    // thousandths / 25; outside 80 to 240 it becomes 120
-    ZeroPoint,     // selected entry of cbPontoZero minus 3
-    Zero,          // always 0
-};
-
-// The range a value must lie in before it is cut to 8 bits.
-enum class ParameterImage::Range {
-    None,     // copied by design (codes, TPS limits) or always fits
-    Byte,     // -128 to 255: signed or unsigned, whichever the ECU makes of it
-    Unsigned, // 0 to 255
-    Curve,    // -128 to 127: a curve point is a signed byte
-    TpsMax,   // what the read-back takes back beside the TPS minimum (tpslimits)
-};
-
 namespace {
 
 using Encoding = ParameterImage::Encoding;
 using Range = ParameterImage::Range;
 
-// Blocks 1 to 28: eight bytes of one source each. Byte i of block n is map cell
-// 8 x (n - first) + i, or curve point 8 x (n - first) + i.
-struct BlockRow {
+// Blocks 19 to 29 hold the four curves, typed points and the points between them.
+struct CurveRow {
     int first, last;
-    const char *source; // "ignition", "injection", or a curve
-    Encoding encoding;
-    Range range;
+    const char *curve; // "tiCurve", "advanceCurve", "idleCurve", "atmCurve"
+    int points;
 };
-const BlockRow blockRows[] = {
-    {1, 9, "ignition", Encoding::Integer, Range::Unsigned},
-    {10, 18, "injection", Encoding::Tenths, Range::Unsigned},
-    {19, 21, "tiCurve", Encoding::CurvePoint, Range::Curve},
-    {22, 24, "advanceCurve", Encoding::CurvePoint, Range::Curve},
-    {25, 27, "idleCurve", Encoding::CurvePoint, Range::Curve},
-    {28, 28, "atmCurve", Encoding::CurvePoint, Range::Curve},
-};
-
-// Blocks 29 to 32 byte by byte. A control is converted when its block is sent; a
-// working value is taken as Prepare left it.
-struct StateRow {
-    int block, byte;
-    const char *source; // control, working value, or "atmCurve p"
-    Encoding encoding;
-    Range range;
-};
-const StateRow stateRows[] = {
-    {29, 0, "atmCurve 8", Encoding::CurvePoint, Range::Curve},
-    {29, 1, "atmCurve 9", Encoding::CurvePoint, Range::Curve},
-    {29, 2, "eSondaLenta", Encoding::IntegerDiv10, Range::Byte},
-    {29, 3, "eSondaParcial", Encoding::IntegerDiv10, Range::Byte},
-    {29, 4, "eSondaPlena", Encoding::IntegerDiv10, Range::Byte},
-    {29, 5, "lambdaType", Encoding::Working, Range::None},
-    {29, 6, "lambdaLoadSource", Encoding::Working, Range::None},
-    {29, 7, "eSondaTemp", Encoding::Integer, Range::Byte},
-    {30, 0, "lambdaActivity", Encoding::Working, Range::None},
-    {30, 1, "quickAccelSource", Encoding::Working, Range::None},
-    {30, 2, "eBasico", Encoding::Tenths, Range::Byte},
-    {30, 3, "eGanho", Encoding::Integer, Range::Byte},
-    {30, 4, "eDecremento", Encoding::Integer, Range::Byte},
-    {30, 5, "wheelCode", Encoding::Working, Range::None},
-    {30, 6, "cbDentesPms", Encoding::ToothOffset, Range::Unsigned},
-    {30, 7, "eLimiteRpm", Encoding::IntegerDiv100, Range::Byte},
-    {31, 0, "mapCombination", Encoding::Working, Range::None},
-    {31, 1, "eAvancoPartida", Encoding::Integer, Range::Byte},
-    {31, 2, "speedScaleIndex", Encoding::Working, Range::None},
-    {31, 3, "eTempoCarga", Encoding::ChargeTime, Range::None},
-    {31, 4, "cbPontoZero", Encoding::ZeroPoint, Range::None},
-    {31, 5, "tpsMin", Encoding::Working, Range::None}, // low 8 bits by design
-    {31, 6, "tpsMax", Encoding::Working, Range::TpsMax},
-    {31, 7, "", Encoding::Zero, Range::None},
-    {32, 0, "eDeslCutOff", Encoding::IntegerDiv100, Range::Byte},
-    {32, 1, "eLigaCutOff", Encoding::IntegerDiv100, Range::Byte},
-    {32, 2, "eLigaEletro", Encoding::Integer, Range::Byte},
-    {32, 3, "eDesligaEletro", Encoding::Integer, Range::Byte},
-    {32, 4, "emSCorrecaoEletro", Encoding::FanIncrement, Range::Byte},
-    {32, 5, "ePercEletro", Encoding::Integer, Range::Byte},
-    {32, 6, "emSAr", Encoding::Tenths, Range::Byte},
-    {32, 7, "ePercentualAr", Encoding::Integer, Range::Byte},
+const CurveRow curveRows[] = {
+    {19, 21, "tiCurve", 22},
+    {22, 24, "advanceCurve", 22},
+    {25, 27, "idleCurve", 22},
+    {28, 29, "atmCurve", 10},
 };
 
 std::pair<long long, long long> bounds(Range range)
@@ -244,20 +161,6 @@ std::pair<long long, long long> bounds(Range range)
     case Range::None: break;
     }
     return {0, 0};
-}
-
-long long workingValue(const WorkingValues &wv, const QString &name)
-{
-    if (name == QLatin1String("lambdaType")) return wv.lambdaType;
-    if (name == QLatin1String("lambdaLoadSource")) return wv.lambdaLoadSource;
-    if (name == QLatin1String("lambdaActivity")) return wv.lambdaActivity;
-    if (name == QLatin1String("quickAccelSource")) return wv.quickAccelSource;
-    if (name == QLatin1String("wheelCode")) return wv.wheelCode;
-    if (name == QLatin1String("mapCombination")) return wv.mapCombination;
-    if (name == QLatin1String("speedScaleIndex")) return wv.speedScaleIndex;
-    if (name == QLatin1String("tpsMin")) return wv.tpsMin;
-    if (name == QLatin1String("tpsMax")) return wv.tpsMax;
-    throw std::logic_error("unknown working value " + name.toStdString());
 }
 
 } // namespace
@@ -302,16 +205,18 @@ ParameterImage::Byte ParameterImage::curvePoint(const QString &curve, int p) con
     return b;
 }
 
-ParameterImage::Byte ParameterImage::convert(const QString &source, Encoding encoding, Range range) const
+ParameterImage::Byte ParameterImage::convert(const tunefields::Field &field) const
 {
     // Decimals the field's text may carry: the bytes hold tenths, thousandths (the
     // charge time) or whole numbers.
-    const int decimals = encoding == Encoding::Tenths ? 1 : encoding == Encoding::ChargeTime ? 3 : 0;
-    return namingField(ctx_.screen, source, decimals, [&] { return convertText(source, encoding, range); });
+    return namingField(ctx_.screen, field.name, field.decimals, [&] { return convertText(field); });
 }
 
-ParameterImage::Byte ParameterImage::convertText(const QString &source, Encoding encoding, Range range) const
+ParameterImage::Byte ParameterImage::convertText(const tunefields::Field &field) const
 {
+    const QString &source = field.name;
+    const Encoding encoding = field.image.encoding;
+    const Range range = field.image.range;
     const Screen &s = ctx_.screen;
     const WorkingValues &wv = ctx_.state.wv;
     const auto limits = bounds(range);
@@ -363,15 +268,19 @@ ParameterImage::Byte ParameterImage::convertText(const QString &source, Encoding
         break;
     }
     case Encoding::ZeroPoint: b.value = s.itemIndex(source) - 3; break;
-    case Encoding::Working:
-        b.value = workingValue(wv, source);
+    case Encoding::Code:
+    case Encoding::WheelCode:
+    case Encoding::ItemIndex: b.value = *codeSlot(wv, source); break;
+    case Encoding::TpsLimit:
+        // The TPS minimum's low 8 bits by design; the maximum as the read-back takes it.
+        b.value = range == Range::TpsMax ? wv.tpsMax : wv.tpsMin;
         if (range == Range::TpsMax) {
             b.text = numtext::formatInt(b.value);
             b.lo = tpslimits::maxLow(wv.tpsMin);
             b.textLo = numtext::formatInt(b.lo);
         }
         break;
-    case Encoding::Zero: b.value = 0; break;
+    case Encoding::None:
     case Encoding::CurvePoint: break; // see curvePoint
     }
     return b;
@@ -382,30 +291,17 @@ ParameterImage::Bytes ParameterImage::encode(int n) const
     if (n < 1 || n > 32)
         throw std::out_of_range("block number out of range");
     Bytes out;
-    for (const BlockRow &row : blockRows) {
+    for (const CurveRow &row : curveRows) {
         if (n < row.first || n > row.last)
             continue;
-        const QString source = QString::fromLatin1(row.source);
         for (int i = 0; i < 8; ++i) {
             const int k = 8 * (n - row.first) + i;
-            if (row.encoding == Encoding::CurvePoint)
-                out[std::size_t(i)] = curvePoint(source, k);
-            else
-                out[std::size_t(i)] = convert(source == QLatin1String("ignition") ? names::ignitionCell(k)
-                                                                                   : names::injectionCell(k),
-                                              row.encoding, row.range);
+            if (k < row.points)
+                out[std::size_t(i)] = curvePoint(QString::fromLatin1(row.curve), k);
         }
-        return out;
     }
-    for (const StateRow &row : stateRows) {
-        if (row.block != n)
-            continue;
-        const QString source = QString::fromLatin1(row.source);
-        if (row.encoding == Encoding::CurvePoint)
-            out[std::size_t(row.byte)] = curvePoint(source.section(u' ', 0, 0), source.section(u' ', 1).toInt());
-        else
-            out[std::size_t(row.byte)] = convert(source, row.encoding, row.range);
-    }
+    for (const tunefields::Field *field : tunefields::imageFields(n))
+        out[std::size_t(field->image.byte)] = convert(*field);
     return out;
 }
 

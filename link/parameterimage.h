@@ -3,6 +3,7 @@
 // upload. Prepare converts the working values and the four correction curves; Block n
 // converts the map cells and the fields read at send time at the moment it is asked.
 #include "common/context.h"
+#include "common/tunefields.h"
 
 #include <QString>
 #include <array>
@@ -35,8 +36,8 @@ public:
     // naming the box and the block otherwise. An upload checks it for every frame.
     void checkSelections(int n) const;
 
-    enum class Encoding; // how a source becomes a byte
-    enum class Range;    // what a value must fit before it is cut to 8 bits
+    using Encoding = tunefields::Encoding; // how a field becomes a byte
+    using Range = tunefields::Range;       // what a value must fit before it is cut to 8 bits
 
 private:
     // One byte of the image with where it came from, for the range check.
@@ -58,8 +59,8 @@ private:
     // The bytes of block n, read row by row from the layout tables.
     Bytes encode(int n) const;
     // A control's conversion error names the field and what was written in it.
-    Byte convert(const QString &source, Encoding encoding, Range range) const;
-    Byte convertText(const QString &source, Encoding encoding, Range range) const;
+    Byte convert(const tunefields::Field &field) const;
+    Byte convertText(const tunefields::Field &field) const;
     Byte curvePoint(const QString &curve, int p) const;
     const std::array<std::int8_t, 22> *temperatureCurve(int c) const;
     static QString notSentTail(int n); // "O bloco n não foi enviado." (n = 0: nothing was)

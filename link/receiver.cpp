@@ -3,6 +3,7 @@
 #include "common/names.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
+#include "common/tunefields.h"
 #include "link/livevalues.h"
 #include "link/scanner.h"
 #include "maps/axes.h"
@@ -10,27 +11,13 @@
 namespace {
 
 const QString wholeFormat = QStringLiteral("0;-0;0");
-const QString tenthsFormat = QStringLiteral("0.0;-0.0;0.0");
 
 const QString notResponding = QStringLiteral("Módulo não responde");
 
 std::int8_t signedByte(std::uint8_t b) { return static_cast<std::int8_t>(b); }
 
 QString whole(long double v) { return numtext::formatFloat(wholeFormat, v); }
-QString tenths(std::uint8_t b) { return numtext::formatFloat(tenthsFormat, b / 10.0L); }
 QString plain(long long v) { return numtext::formatInt(v); }
-
-// A code byte that names one entry of a choice; any other value leaves the text alone.
-void setCodedText(Screen &s, const QString &name, std::uint8_t code,
-                  std::initializer_list<std::pair<std::uint8_t, const char *>> choices)
-{
-    for (const auto &[value, text] : choices) {
-        if (code == value) {
-            s.setText(name, QString::fromUtf8(text));
-            return;
-        }
-    }
-}
 
 void setBars(Screen &s, int position)
 {
@@ -52,16 +39,9 @@ const std::array<Receiver::Decoder, 256> &Receiver::decoders()
 {
     static const std::array<Decoder, 256> table = [] {
         std::array<Decoder, 256> t{};
-        t[1] = {&Receiver::enterReadBack, &Receiver::ignitionRow, nullptr};
-        for (int k = 2; k <= 9; ++k)
-            t[k].decode = &Receiver::ignitionRow;
-        for (int k = 10; k <= 18; ++k)
-            t[k].decode = &Receiver::injectionRow;
-        for (int k = 19; k <= 21; ++k)
-            t[k].decode = &Receiver::temperatureRow;
-        t[22].decode = &Receiver::atmosphereQuick;
-        t[23].decode = &Receiver::lambdaProbe;
-        t[24].decode = &Receiver::cutOffFanAir;
+        t[1] = {&Receiver::enterReadBack, &Receiver::fieldRow, nullptr};
+        for (int k = 2; k <= 24; ++k)
+            t[k].decode = &Receiver::fieldRow;
         t[25].decode = &Receiver::engineSetUp;
         t[26] = {nullptr, &Receiver::chargeZeroPoint, &Receiver::endReadBack};
         for (int k = 29; k <= 31; ++k)
@@ -193,65 +173,19 @@ void Receiver::endReadBack()
     ctx_.timerReadBack.setEnabled(false);
 }
 
-void Receiver::ignitionRow(int kind, const Payload &p)
+void Receiver::fieldRow(int kind, const Payload &p)
 {
-    const int row = kind - 1;
-    for (int c = 0; c < 8; ++c)
-        ctx_.screen.setText(names::ignitionCell(8 * row + c), whole(p[c]));
-}
-
-void Receiver::injectionRow(int kind, const Payload &p)
-{
-    const int row = kind - 10;
-    for (int c = 0; c < 8; ++c)
-        ctx_.screen.setText(names::injectionCell(8 * row + c), tenths(p[c]));
-}
-
-void Receiver::temperatureRow(int kind, const Payload &p)
-{
-    static const char *const prefixes[] = {"eCorrecaoTi", "eCorrecaoIg", "eCorrecaoMl"};
-    static const int temperatures[8] = {0, 15, 30, 45, 60, 75, 90, 105};
-    const QString prefix = QString::fromLatin1(prefixes[kind - 19]);
-    for (int i = 0; i < 8; ++i)
-        ctx_.screen.setText(prefix + QString::number(temperatures[i]), whole(signedByte(p[i])));
-}
-
-void Receiver::atmosphereQuick(int, const Payload &p)
-{
-    Screen &s = ctx_.screen;
-    static const char *const boxes[] = {"eAtm820", "eAtm880", "eAtm940", "eAtm1000"};
-    for (int i = 0; i < 4; ++i)
-        s.setText(boxes[i], whole(signedByte(p[i])));
-    setCodedText(s, QStringLiteral("cbRapidaTpsxMap"), p[4], {{5, "TPS"}, {10, "MAP"}});
-    s.setText(QStringLiteral("eBasico"), tenths(p[5]));
-    s.setText(QStringLiteral("eGanho"), plain(p[6]));
-    s.setText(QStringLiteral("eDecremento"), plain(p[7]));
-}
-
-void Receiver::lambdaProbe(int, const Payload &p)
-{
-    Screen &s = ctx_.screen;
-    setCodedText(s, QStringLiteral("cbSondaTipo"), p[0], {{5, "Normal"}, {10, "Banda Larga (1)"}});
-    setCodedText(s, QStringLiteral("cbSondaCorrecao"), p[7], {{5, "TPS"}, {10, "MAP"}});
-    setCodedText(s, QStringLiteral("cbSondaAtiva"), p[2],
-                 {{5, "Ativada"}, {10, "Desativada"}, {15, "Des em Marcha Lenta"}});
-    s.setText(QStringLiteral("eSondaTemp"), plain(p[3]));
-    s.setText(QStringLiteral("eSondaLenta"), plain(p[4] * 10));
-    s.setText(QStringLiteral("eSondaParcial"), plain(p[5] * 10));
-    s.setText(QStringLiteral("eSondaPlena"), plain(p[6] * 10));
-}
-
-void Receiver::cutOffFanAir(int, const Payload &p)
-{
-    Screen &s = ctx_.screen;
-    s.setText(QStringLiteral("eDeslCutOff"), plain(p[0] * 100));
-    s.setText(QStringLiteral("eLigaCutOff"), plain(p[1] * 100));
-    s.setText(QStringLiteral("eLigaEletro"), plain(p[2]));
-    s.setText(QStringLiteral("eDesligaEletro"), plain(p[3]));
-    s.setText(QStringLiteral("emSCorrecaoEletro"), numtext::formatFloat(QStringLiteral("0.0;-0.0"), p[4] / 10.0L));
-    s.setText(QStringLiteral("ePercEletro"), numtext::formatFloat(QStringLiteral("0;-0;"), p[5]));
-    s.setText(QStringLiteral("emSAr"), tenths(p[6]));
-    s.setText(QStringLiteral("ePercentualAr"), plain(p[7]));
+    // Each field the frame carries, by its byte; a code that names no choice leaves
+    // the field's text alone.
+    for (const tunefields::Field *f : tunefields::readBackFields(kind)) {
+        const std::uint8_t byte = p[std::size_t(f->readBack.byte)];
+        if (f->readBack.decode == tunefields::Decode::Choice) {
+            if (const std::optional<QString> text = tunefields::textOf(*f, byte))
+                ctx_.screen.setText(f->name, *text);
+        } else {
+            ctx_.screen.setText(f->name, tunefields::decodedText(f->readBack.decode, byte));
+        }
+    }
 }
 
 void Receiver::engineSetUp(int, const Payload &p)
@@ -264,25 +198,23 @@ void Receiver::engineSetUp(int, const Payload &p)
     st.wv.toothOffset = p[1];
     s.setItemIndex(QStringLiteral("cbDentesPms"), p[1]);
 
-    switch (p[0]) {
-    case 3: st.wheelTypeIndex = 0; break;
-    case 6: st.wheelTypeIndex = 1; break;
-    case 9: st.wheelTypeIndex = 2; break;
-    default: break; // keeps the wheel type of the last kind-25 frame
-    }
+    // A code that names no wheel keeps the wheel type of the last kind-25 frame.
+    const tunefields::Field &wheels = *tunefields::find(QStringLiteral("cbTipoRodaFonica"));
+    if (const std::optional<QString> wheel = tunefields::textOf(wheels, p[0]))
+        st.wheelTypeIndex = int(tunefields::choiceTexts(wheels).indexOf(*wheel));
     s.setItemIndex(QStringLiteral("cbTipoRodaFonica"), st.wheelTypeIndex);
     if (ctx_.hooks.wheelTypeChange)
         ctx_.hooks.wheelTypeChange();
 
-    s.setText(QStringLiteral("eLimiteRpm"), plain(p[2] * 100));
+    s.setText(QStringLiteral("eLimiteRpm"), tunefields::decodedText(tunefields::Decode::Times100, p[2]));
 
-    if (p[3] == 5 || p[3] == 10) {
-        const QString combination = p[3] == 5 ? QStringLiteral("TPS X RPM") : QStringLiteral("MAP X RPM");
-        s.setText(QStringLiteral("cbCombinacaoMapa"), combination);
-        axes::writeLoadCaptions(s, combination);
+    if (const std::optional<QString> combination =
+            tunefields::textOf(*tunefields::find(QStringLiteral("cbCombinacaoMapa")), p[3])) {
+        s.setText(QStringLiteral("cbCombinacaoMapa"), *combination);
+        axes::writeLoadCaptions(s, *combination);
     }
 
-    s.setText(QStringLiteral("eAvancoPartida"), plain(p[4]));
+    s.setText(QStringLiteral("eAvancoPartida"), tunefields::decodedText(tunefields::Decode::Plain, p[4]));
 
     // The throttle bar takes its bounds in either order, so neither step can be
     // refused and the frame is always handled to its end.
@@ -302,7 +234,7 @@ void Receiver::chargeZeroPoint(int, const Payload &p)
 {
     Screen &s = ctx_.screen;
     // p0 counts steps of 25 us.
-    s.setText(QStringLiteral("eTempoCarga"), numtext::formatFloat(QStringLiteral("#0.0"), p[0] * 25 / 1000.0L));
+    s.setText(QStringLiteral("eTempoCarga"), tunefields::decodedText(tunefields::Decode::ChargeTime, p[0]));
     s.setItemIndex(QStringLiteral("cbPontoZero"), signedByte(p[1]) + 3);
 }
 

@@ -45,12 +45,7 @@ private:
     void enterReadBack();  // kind 1, before its row
     void endReadBack();    // kind 26
     void stopReadBack();   // the read-back watchdog and a closed port
-    void ignitionRow(int kind, const Payload &p);      // kinds 1..9
-    void injectionRow(int kind, const Payload &p);     // kinds 10..18
-    void temperatureRow(int kind, const Payload &p);   // kinds 19..21
-    void atmosphereQuick(int kind, const Payload &p);  // kind 22
-    void lambdaProbe(int kind, const Payload &p);      // kind 23
-    void cutOffFanAir(int kind, const Payload &p);     // kind 24
+    void fieldRow(int kind, const Payload &p);         // kinds 1..24: the fields of the frame
     void engineSetUp(int kind, const Payload &p);      // kind 25
     void chargeZeroPoint(int kind, const Payload &p);  // kind 26
     void mapSupply(int kind, const Payload &p);        // kind 32

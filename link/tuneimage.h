@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class ParameterImage;
 
@@ -25,3 +26,15 @@ QByteArray imageBytes(const UploadImage &image);
 UploadImage tuneImage(const Tune &tune);
 // The parameter set of the start-up screen, as the window shows it when it opens.
 Tune startupTune();
+
+// The payloads of a read-back's frames by kind (1..26, index 0 unused); a kind that
+// did not come has no payload.
+using ReadBackPayloads = std::array<std::optional<std::array<std::uint8_t, 8>>, 27>;
+
+// The parameter set a read-back gives the screen that held before: each field from its
+// byte as the field table decodes it. A field whose frame did not come, or whose code
+// names no choice, keeps its text; so does a selection whose entry is out of its list.
+Tune readBackTune(const ReadBackPayloads &payloads, const Tune &before);
+// The read-back frames a module holding this image sends, by the field table: the
+// inverse of the image's placement, for tests and the simulator's model to agree on.
+ReadBackPayloads readBackPayloads(const UploadImage &image);
