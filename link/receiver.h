@@ -12,6 +12,9 @@ class Scanner;
 
 class Receiver {
 public:
+    // The read-back's watchdog: a tick every 500 ms; 3 s without a recognised frame end it.
+    static constexpr int readBackTickMs = 500;
+    static constexpr int readBackQuietLimitMs = 3000;
     Receiver(Context &ctx, Scanner &scanner);
     void btnLerDadosClick(); // btnLerDados and Button6
     void ComPort1RxChar();
@@ -53,8 +56,6 @@ private:
     void liveData(int kind, const Payload &p);         // kinds 29..31
     void appendDiagnostic(const Payload &p, int from);
 
-    static constexpr int readBackTickMs = 500;
-    static constexpr int readBackQuietLimitMs = 3000;
 
     Context &ctx_;
     Scanner &scanner_;

@@ -1,18 +1,16 @@
 #pragma once
-// Reads the module's parameter set back into an image of its own: a second core on a
-// screen without widgets runs the read-back, so the window's fields, boxes, bars and
-// buttons never go through the read-back's states. The read-back's protocol and its
-// time-out are the core's own.
+// Reads the module's parameter set back without the window: the read request, the
+// frames decoded by the field table into a set of its own, and the read-back's
+// time-out (the window's own rule: 3 s without a recognised frame). The window's
+// fields, boxes, bars and buttons never go through it.
 #include "common/context.h"
-#include "common/tablescreen.h"
 #include "files/mapfile.h"
+#include "link/tuneimage.h"
 
-#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
 
-class Controller;
 class QObject;
 class QtTimer;
 
@@ -33,18 +31,11 @@ public:
     std::optional<Tune> result() const;
 
 private:
-    class Quiet : public Prompt {
-    public:
-        void message(const QString &) override {}
-        std::optional<QString> saveFileName(const FileDialogSpec &) override { return std::nullopt; }
-        std::optional<QString> openFileName(const FileDialogSpec &) override { return std::nullopt; }
-        int question(const QString &, const QStringList &) override { return -1; }
-    };
+    void tick();
 
-    TableScreen screen_;
-    Quiet prompt_;
-    IdleTimer timer1_, timer2_, timerTps_;
-    std::unique_ptr<QtTimer> timerReadBack_;
-    std::unique_ptr<Controller> core_;
-    bool started_ = false;
+    LinkPort &port_;
+    std::unique_ptr<QtTimer> timer_;
+    Tune tune_;
+    bool started_ = false, reading_ = false, complete_ = false;
+    int quietMs_ = 0;
 };
