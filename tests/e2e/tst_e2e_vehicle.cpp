@@ -248,6 +248,34 @@ private slots:
                  std::nullopt);
     }
 
+    // The TPS calibration's upload is one entry, "TPS calibrado", once the calibration
+    // has ended; the upload before it is the entry under it, and the mark is on it.
+    void tpsCalibrationIsOneEntry()
+    {
+        E2E e({"--tps", "200"});
+        QVERIFY(e.start());
+        QTemporaryDir place;
+        e.form->openVehicle(place.filePath("carro"));
+        e.activate();
+        e.click("btnEnvia");
+        QVERIFY(e.awaitUploadEnd(0));
+        e.prompt.onMessage = [&](const QString &text) {
+            if (text.contains(QStringLiteral("Abrir  totalmente  a  Borboleta")))
+                e.sim.command("tps 900");
+        };
+        e.click("btnConfigurarTps");
+        QTRY_VERIFY_WITH_TIMEOUT(e.prompt.messages.size() == 3, 20000);
+        QVERIFY2(e.prompt.messages[2].contains(QStringLiteral("CONFIGURAÇÃO  CONCLUIDA")),
+                 qPrintable(e.prompt.messages.join('\n')));
+        QVERIFY(e.sim.waitForEvents("command 48", 2, 3000));
+        e.form->vehicle()->flush();
+        history::Vehicle check(place.filePath("carro"), history::Vehicle::Open::ExistingOnly);
+        const QList<history::Entry> entries = check.entries();
+        QCOMPARE(kinds(entries), (QStringList{history::kind::tps, history::kind::sent}));
+        QCOMPARE(marked(entries), QStringList{history::kind::tps});
+        QCOMPARE(check.tune(entries[0].id).texts, screenTune(e).texts);
+    }
+
     // A vehicle's folder gone while it is open: one message for the entries it loses,
     // the tune on screen as it was.
     void historyThatCannotBeWritten()
