@@ -113,9 +113,10 @@ int main(int argc, char **argv)
             recorder.flush();
             onDisk.push_back(double(t.nsecsElapsed()) / 1e6);
         }
-        std::printf("window, %d uploads:  event to entry on disk median %.2f ms, 99th percentile %.2f ms (target < 50 ms);"
-                    " window's thread per event median %.3f ms, max %.3f ms\n",
-                    events, percentile(onDisk, 0.5), percentile(onDisk, 0.99), percentile(told, 0.5),
+        std::printf("window, %d uploads:  event to entry on disk median %.2f ms, 99th percentile %.2f ms (target < 50 ms),"
+                    " max %.0f ms (an entry that packs); window's thread per event median %.3f ms, max %.3f ms\n",
+                    events, percentile(onDisk, 0.5), percentile(onDisk, 0.99),
+                    *std::max_element(onDisk.begin(), onDisk.end()), percentile(told, 0.5),
                     *std::max_element(told.begin(), told.end()));
     }
     return 0;
