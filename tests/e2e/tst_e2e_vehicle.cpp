@@ -34,6 +34,8 @@ public:
     }
     QStringList messages, questions;
     std::deque<QString> files, texts;
+    QString checkChoice; // the button pressed in the module check
+    int checks = 0;
 
 private:
     void look()
@@ -42,7 +44,12 @@ private:
         if (!w || !w->isVisible() || w->property("answered").toBool())
             return;
         w->setProperty("answered", true);
-        if (auto *box = qobject_cast<QMessageBox *>(w)) {
+        if (auto *check = qobject_cast<ModuleCheckDialog *>(w)) {
+            ++checks;
+            for (QPushButton *b : check->findChildren<QPushButton *>())
+                if (b->text() == checkChoice)
+                    b->click();
+        } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
             messages << box->text();
             box->buttons().first()->click();
         } else if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
@@ -274,6 +281,50 @@ private slots:
         QCOMPARE(kinds(entries), (QStringList{history::kind::tps, history::kind::sent}));
         QCOMPARE(marked(entries), QStringList{history::kind::tps});
         QCOMPARE(check.tune(entries[0].id).texts, screenTune(e).texts);
+    }
+
+    // "Verificar o módulo ao conectar": the module's set loaded onto the screen is an
+    // entry read from the module; a later check that finds the screen equal marks it
+    // again after the mark went (as a lost link removes it).
+    void moduleCheckMarks()
+    {
+        User user;
+        user.checkChoice = QStringLiteral("Carregar o módulo na tela");
+        E2E e;
+        e.realDialogs = true;
+        QVERIFY2(e.start(), qPrintable(e.sim.errorString()));
+        QTemporaryDir place;
+        e.form->openVehicle(place.filePath("carro"));
+        auto *check = e.screen().get<QAbstractButton>("ckVerificarModulo");
+        check->setChecked(true);
+        struct Restore {
+            QAbstractButton *b;
+            ~Restore() { b->setChecked(false); }
+        } restore{check};
+        const QString equal = QStringLiteral("Tela igual ao módulo");
+        e.screen().setText("e5", "77");
+        e.click("btnAtivar");
+        QTRY_COMPARE_WITH_TIMEOUT(e.text("lbModulo1"), equal, 8000);
+        QCOMPARE(user.checks, 1);
+        e.form->vehicle()->flush();
+        auto entries = [&] {
+            return e.form->vehicle()->call<QList<history::Entry>>([](history::Vehicle &v) { return v.entries(); });
+        };
+        QCOMPARE(kinds(entries()), QStringList{history::kind::read});
+        QCOMPARE(marked(entries()), QStringList{history::kind::read});
+
+        e.form->vehicle()->callVoid([](history::Vehicle &v) { v.clearInModule(); });
+        QCOMPARE(marked(entries()), QStringList());
+        e.click("btnDesativar");
+        QTRY_VERIFY(e.enabled("btnAtivar"));
+        e.click("btnAtivar");
+        QTRY_VERIFY_WITH_TIMEOUT(e.enabled("btnEnvia"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.text("lbModulo1"), equal, 8000);
+        e.form->vehicle()->flush();
+        QCOMPARE(user.checks, 1); // equal: nothing asked
+        QCOMPARE(kinds(entries()), QStringList{history::kind::read});
+        QCOMPARE(marked(entries()), QStringList{history::kind::read});
+        QCOMPARE(user.messages, QStringList());
     }
 
     // A vehicle's folder gone while it is open: one message for the entries it loses,
