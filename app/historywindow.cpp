@@ -20,8 +20,7 @@
 #include <cmath>
 #include <stdexcept>
 
-namespace
-{
+namespace {
 
 const QString inModuleText = QStringLiteral("no módulo");
 
@@ -44,7 +43,11 @@ QString entryName(const history::Entry &e)
 
 HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, Prompt &prompt, Guard guard,
                              std::function<void(const QString &)> showField, QWidget *parent)
-    : QDialog(parent), vehicle_(vehicle), controller_(controller), prompt_(prompt), guard_(std::move(guard)),
+    : QDialog(parent),
+      vehicle_(vehicle),
+      controller_(controller),
+      prompt_(prompt),
+      guard_(std::move(guard)),
       showField_(std::move(showField))
 {
     setObjectName(QStringLiteral("dlgHistorico"));
@@ -52,9 +55,9 @@ HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, P
     resize(900, 480);
 
     auto *layout = new QVBoxLayout(this);
-    auto *heading = new QLabel(QStringLiteral("&Entradas do veículo %1 (%2), a mais nova primeiro:")
-                                   .arg(vehicle.name(), vehicle.folder()),
-                               this);
+    auto *heading = new QLabel(
+        QStringLiteral("&Entradas do veículo %1 (%2), a mais nova primeiro:").arg(vehicle.name(), vehicle.folder()),
+        this);
     heading->setObjectName(QStringLiteral("lbEntradas"));
     heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
@@ -86,7 +89,7 @@ HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, P
         {"btnAtualizar", QStringLiteral("&Atualizar")},
     };
     const std::function<void()> handlers[] = {
-        [this] { btnNotaClick(); },     [this] { btnEtiquetaClick(); }, [this] { btnCompararClick(); },
+        [this] { btnNotaClick(); },      [this] { btnEtiquetaClick(); }, [this] { btnCompararClick(); },
         [this] { btnRestaurarClick(); }, [this] { refresh(); },
     };
     for (std::size_t i = 0; i < std::size(captions); ++i) {
@@ -152,7 +155,8 @@ const history::Entry &HistoryWindow::selectedOne() const
 void HistoryWindow::btnNotaClick()
 {
     const history::Entry e = selectedOne();
-    const std::optional<QString> text = prompt_.askText(QStringLiteral("Nota da entrada %1:").arg(entryName(e)), e.note);
+    const std::optional<QString> text =
+        prompt_.askText(QStringLiteral("Nota da entrada %1:").arg(entryName(e)), e.note);
     if (!text)
         return;
     vehicle_.callVoid([&](history::Vehicle &v) { v.setNote(e.id, *text); });
@@ -177,9 +181,8 @@ void HistoryWindow::btnCompararClick()
         refuse(QStringLiteral("Selecione duas entradas do histórico para comparar."));
     // Newest first: the lower row is the older entry, shown first.
     const history::Entry older = entries_[rows[1]], newer = entries_[rows[0]];
-    const auto tunes = vehicle_.call<std::pair<Tune, Tune>>([&](history::Vehicle &v) {
-        return std::pair(v.tune(older.commit), v.tune(newer.commit));
-    });
+    const auto tunes = vehicle_.call<std::pair<Tune, Tune>>(
+        [&](history::Vehicle &v) { return std::pair(v.tune(older.commit), v.tune(newer.commit)); });
     const QList<tunediff::Difference> differences = tunediff::compare(tunes.first, tunes.second);
     const qsizetype n = differences.size();
     const QString heading =
@@ -244,6 +247,6 @@ void HistoryWindow::colourMapCells(QTableWidget *table, const QList<tunediff::Di
             item->setForeground(text);
         }
         table->item(int(i), 4)->setToolTip(QStringLiteral("%1%2").arg(change[i] > 0 ? QStringLiteral("+") : QString(),
-                                                                    numtext::formatGeneral(change[i])));
+                                                                      numtext::formatGeneral(change[i])));
     }
 }

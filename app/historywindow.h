@@ -16,8 +16,7 @@ class QTableWidget;
 class VehicleRecorder;
 class CompareDialog;
 
-class HistoryWindow : public QDialog
-{
+class HistoryWindow : public QDialog {
     Q_OBJECT
 public:
     using Guard = std::function<void(const std::function<void()> &)>;

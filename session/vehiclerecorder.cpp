@@ -5,7 +5,8 @@
 #include <exception>
 
 VehicleRecorder::VehicleRecorder(const QString &folder, Prompt &prompt, QObject *context)
-    : prompt_(prompt), anchor_(std::make_unique<QObject>())
+    : prompt_(prompt),
+      anchor_(std::make_unique<QObject>())
 {
     vehicle_ = std::make_unique<history::Vehicle>(folder, history::Vehicle::Open::CreateIfMissing);
     folder_ = vehicle_->folder();
@@ -50,23 +51,26 @@ void VehicleRecorder::event(TuneEvent event, const Tune &tune, const QString &po
 void VehicleRecorder::record(const QString &kind, const Tune &tune, const QString &port, bool inModule,
                              const QDateTime &when)
 {
-    enqueue([kind, tune, port, inModule, when](history::Vehicle &v) {
-        try {
-            const history::Entry entry = v.record(kind, tune, port, when);
-            if (inModule)
-                v.markInModule(entry.id);
-        } catch (const std::exception &e) {
-            throw std::runtime_error(QStringLiteral("%1\nA entrada \"%2\" não foi registrada no histórico; o ajuste "
-                                                    "na tela não mudou.")
-                                         .arg(QString::fromUtf8(e.what()), kind)
-                                         .toStdString());
-        }
-        try {
-            v.compact();
-        } catch (const std::exception &) {
-            // The entry is written; packing is tried again after the next one.
-        }
-    }, true);
+    enqueue(
+        [kind, tune, port, inModule, when](history::Vehicle &v) {
+            try {
+                const history::Entry entry = v.record(kind, tune, port, when);
+                if (inModule)
+                    v.markInModule(entry.id);
+            } catch (const std::exception &e) {
+                throw std::runtime_error(
+                    QStringLiteral("%1\nA entrada \"%2\" não foi registrada no histórico; o ajuste "
+                                   "na tela não mudou.")
+                        .arg(QString::fromUtf8(e.what()), kind)
+                        .toStdString());
+            }
+            try {
+                v.compact();
+            } catch (const std::exception &) {
+                // The entry is written; packing is tried again after the next one.
+            }
+        },
+        true);
 }
 
 void VehicleRecorder::enqueue(std::function<void(history::Vehicle &)> work, bool entry)
@@ -109,7 +113,8 @@ void VehicleRecorder::run()
             failures_ << failure;
             if (!tellQueued_) {
                 tellQueued_ = true;
-                QMetaObject::invokeMethod(anchor_.get(), [this] { tellFailures(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    anchor_.get(), [this] { tellFailures(); }, Qt::QueuedConnection);
             }
         }
         if (queue_.empty())
@@ -124,16 +129,18 @@ void VehicleRecorder::callVoid(const std::function<void(history::Vehicle &)> &wo
     std::condition_variable doneWake;
     bool done = false;
     std::exception_ptr error;
-    enqueue([&](history::Vehicle &v) {
-        try {
-            work(v);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneWake.notify_all();
-    }, false);
+    enqueue(
+        [&](history::Vehicle &v) {
+            try {
+                work(v);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            std::lock_guard lock(doneMutex);
+            done = true;
+            doneWake.notify_all();
+        },
+        false);
     std::unique_lock lock(doneMutex);
     doneWake.wait(lock, [&] { return done; });
     if (error)

@@ -69,7 +69,7 @@ private:
 
     QString folder_, name_, openMessages_;
     Prompt &prompt_;
-    std::unique_ptr<QObject> anchor_; // the queued message dies with the recorder
+    std::unique_ptr<QObject> anchor_;           // the queued message dies with the recorder
     std::unique_ptr<history::Vehicle> vehicle_; // the thread's once it runs
 
     std::mutex mutex_;
@@ -77,8 +77,8 @@ private:
     std::deque<Job> queue_;
     bool busy_ = false;
     bool stopping_ = false;
-    QStringList failures_;      // met by the thread, not told yet
-    bool failing_ = false;      // the last entry failed: more of the same are not told again
+    QStringList failures_; // met by the thread, not told yet
+    bool failing_ = false; // the last entry failed: more of the same are not told again
     bool tellQueued_ = false;
     std::thread thread_;
 };

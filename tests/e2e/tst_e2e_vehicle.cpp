@@ -217,10 +217,8 @@ private slots:
 
         // Compare the saved and the loaded entries: the two injection cells, coloured.
         t->clearSelection();
-        t->selectionModel()->select(t->model()->index(0, 0),
-                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        t->selectionModel()->select(t->model()->index(1, 0),
-                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        t->selectionModel()->select(t->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        t->selectionModel()->select(t->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QTest::mouseClick(h->findChild<QPushButton *>("btnCompararEntradas"), Qt::LeftButton);
         QTRY_VERIFY(h->compareDialog() && h->compareDialog()->isVisible());
         QTableWidget *d = h->compareDialog()->table();
