@@ -325,8 +325,8 @@ private slots:
         QCOMPARE(user.messages, QStringList());
     }
 
-    // A vehicle's folder gone while it is open: one message for the entries it loses,
-    // the tune on screen as it was.
+    // A folder that is no vehicle's history is refused; a vehicle's folder gone while it
+    // is open: one message for the entries it loses, the tune on screen as it was.
     void historyThatCannotBeWritten()
     {
         User user;
@@ -334,6 +334,20 @@ private slots:
         e.realDialogs = true;
         QVERIFY2(e.start(), qPrintable(e.sim.errorString()));
         QTemporaryDir place;
+        // A folder that holds something else is refused, named, through "Abrir veículo…".
+        QVERIFY(QDir().mkpath(place.filePath("fotos")));
+        QFile photo(place.filePath("fotos/carro.jpg"));
+        QVERIFY(photo.open(QIODevice::WriteOnly));
+        photo.close();
+        user.texts.push_back(place.filePath("fotos"));
+        e.click("btnAbrirVeiculo");
+        QTRY_COMPARE(user.messages.size(), 1);
+        QVERIFY2(user.messages[0].contains(place.filePath("fotos")), qPrintable(user.messages[0]));
+        QVERIFY(!e.form->vehicle());
+        QCOMPARE(e.form->findChild<QLineEdit *>("eVeiculo")->text(), QString());
+        QVERIFY(!e.form->findChild<QPushButton *>("btnHistorico")->isEnabled());
+        user.messages.clear();
+
         const QString folder = place.filePath("carro");
         e.form->openVehicle(folder);
         QVERIFY(QDir(folder).removeRecursively());
