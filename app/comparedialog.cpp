@@ -31,12 +31,12 @@ QString summary(const FileComparison &comparison)
 } // namespace
 
 QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide,
-                              QWidget *parent)
+                              QWidget *parent, const QString &thisSide)
 {
     auto *table = new QTableWidget(int(differences.size()), 5, parent);
     table->setObjectName(QStringLiteral("tbDiferencas"));
     table->setHorizontalHeaderLabels({QStringLiteral("Campo"), QStringLiteral("Controle"),
-                                      QString::fromUtf8("Rótulo ou posição"), QStringLiteral("Na tela"), otherSide});
+                                      QString::fromUtf8("Rótulo ou posição"), thisSide, otherSide});
     table->verticalHeader()->setVisible(false);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -61,21 +61,30 @@ QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, co
 
 CompareDialog::CompareDialog(const FileComparison &comparison, std::function<void(const QString &)> showField,
                              QWidget *parent)
+    : CompareDialog(comparison.differences,
+                    {QStringLiteral("Comparar com ") + QFileInfo(comparison.path).fileName(), summary(comparison),
+                     QStringLiteral("Na tela"), QStringLiteral("No arquivo")},
+                    std::move(showField), parent)
+{
+}
+
+CompareDialog::CompareDialog(const QList<tunediff::Difference> &differences, const Texts &texts,
+                             std::function<void(const QString &)> showField, QWidget *parent)
     : QDialog(parent), showField_(std::move(showField))
 {
     setObjectName(QStringLiteral("dlgComparar"));
-    setWindowTitle(QStringLiteral("Comparar com ") + QFileInfo(comparison.path).fileName());
+    setWindowTitle(texts.title);
     resize(760, 460);
 
     auto *layout = new QVBoxLayout(this);
-    auto *heading = new QLabel(summary(comparison), this);
+    auto *heading = new QLabel(texts.heading, this);
     heading->setObjectName(QStringLiteral("lbComparacao"));
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
-    table_ = differenceTable(comparison.differences, QStringLiteral("No arquivo"), this);
+    table_ = differenceTable(differences, texts.otherSide, this, texts.thisSide);
     heading->setBuddy(table_);
-    for (const tunediff::Difference &d : comparison.differences)
+    for (const tunediff::Difference &d : differences)
         controls_ << d.control;
     layout->addWidget(table_);
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int r, int) { showRow(r); });

@@ -12,7 +12,7 @@ class QTableWidget;
 // The differences as rows (field, control, label or map position, text on screen, text
 // on the other side, headed otherSide).
 QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide,
-                              QWidget *parent);
+                              QWidget *parent, const QString &thisSide = QStringLiteral("Na tela"));
 
 class CompareDialog : public QDialog
 {
@@ -21,6 +21,13 @@ public:
     // showField: shows the page of a control ("e12i", "tpsMin") and focuses it.
     CompareDialog(const FileComparison &comparison, std::function<void(const QString &control)> showField,
                   QWidget *parent = nullptr);
+    // Two other sets (two entries of a vehicle's history): the window's title, the line
+    // above the table and the captions of the two text columns.
+    struct Texts {
+        QString title, heading, thisSide, otherSide;
+    };
+    CompareDialog(const QList<tunediff::Difference> &differences, const Texts &texts,
+                  std::function<void(const QString &control)> showField, QWidget *parent = nullptr);
     QTableWidget *table() const { return table_; }
     // What a double-click on the row does.
     void showRow(int row);

@@ -2,6 +2,8 @@
 
 #include "app/comparedialog.h"
 #include "app/correctiondialog.h"
+#include "app/historywindow.h"
+#include "session/vehiclerecorder.h"
 #include "session/portsession.h"
 #include "app/layout.h"
 #include "app/linkview.h"
@@ -26,6 +28,7 @@
 
 #include <utility>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -159,6 +162,14 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
     session_->setReconnect(true);
     session_->onLinkState = [this](LinkState state) { linkStateChanged(state); };
     linkview::wireCheckSetting(*screen_, *session_);
+    controller_->onTuneEvent = [this](TuneEvent event, const Tune &tune) {
+        if (vehicle_)
+            vehicle_->event(event, tune, TCustomComPort::devicePath(session_->port().port()));
+    };
+    connect(findChild<QPushButton *>(QStringLiteral("btnAbrirVeiculo")), &QPushButton::clicked, this,
+            [this] { guarded([this] { btnAbrirVeiculoClick(); }); });
+    connect(findChild<QPushButton *>(QStringLiteral("btnHistorico")), &QPushButton::clicked, this,
+            [this] { guarded([this] { btnHistoricoClick(); }); });
 
     timerRegistro_ = std::make_unique<QtTimer>(this, [this] { guarded([this] { datalog_->TimerRegistroTimer(); }); });
     datalog_ = std::make_unique<Datalog>(controller_->context(), controller_->scanner(), controller_->mapFile(),
@@ -229,7 +240,9 @@ TForm1::~TForm1()
     // that is going away.
     logViewerLink_.reset();
     datalog_.reset();
+    delete historyWindow_.data();
     session_.reset();
+    vehicle_.reset(); // writes what is still queued
 }
 
 void TForm1::applyStartupTable(bool mapPage)
@@ -436,6 +449,53 @@ void TForm1::btnCorrecaoClick()
 }
 
 CorrectionDialog *TForm1::correctionDialog() const { return correctionDialog_.data(); }
+
+void TForm1::openVehicle(const QString &folder)
+{
+    auto opened = std::make_unique<VehicleRecorder>(folder, *prompt_, this);
+    delete historyWindow_.data(); // it shows the vehicle that was open
+    vehicle_ = std::move(opened);
+    findChild<QLineEdit *>(QStringLiteral("eVeiculo"))->setText(vehicle_->name());
+    findChild<QLineEdit *>(QStringLiteral("eVeiculo"))->setToolTip(vehicle_->folder());
+    findChild<QPushButton *>(QStringLiteral("btnHistorico"))->setEnabled(true);
+    if (!vehicle_->openMessages().isEmpty())
+        showError(vehicle_->openMessages());
+}
+
+void TForm1::btnAbrirVeiculoClick()
+{
+    const std::optional<QString> answer =
+        prompt_->askText(QStringLiteral("Nome do veículo (guardado em %1) ou a pasta do seu histórico:")
+                             .arg(QFileInfo(history::Vehicle::defaultFolder(QStringLiteral("x"))).path()),
+                         vehicle_ ? vehicle_->folder() : QString());
+    if (!answer)
+        return;
+    const QString name = answer->trimmed();
+    if (name.isEmpty())
+        throw std::runtime_error("Diga o nome do veículo ou a pasta do seu histórico.");
+    // A name is a vehicle in the default place; a path (with a "/") any folder.
+    openVehicle(name.contains(QLatin1Char('/')) ? name : history::Vehicle::defaultFolder(name));
+}
+
+void TForm1::btnHistoricoClick()
+{
+    if (!vehicle_)
+        throw std::runtime_error("Abra um veículo antes.");
+    if (!historyWindow_) {
+        auto *window = new HistoryWindow(
+            *vehicle_, *controller_, *prompt_, [this](const std::function<void()> &handler) { guarded(handler); },
+            [this](const QString &control) { showField(control); }, this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        historyWindow_ = window;
+    } else {
+        historyWindow_->refresh();
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+}
+
+HistoryWindow *TForm1::historyWindow() const { return historyWindow_.data(); }
 
 void TForm1::wireCorrection()
 {

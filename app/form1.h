@@ -18,6 +18,8 @@
 
 class CompareDialog;
 class CorrectionDialog;
+class HistoryWindow;
+class VehicleRecorder;
 class MapPageTools;
 
 class Controller;
@@ -89,6 +91,17 @@ public:
     // Builds the map page now if it is still to be built.
     void ensureMapPage();
 
+    // The vehicle whose history the window keeps, in folder (made when missing).
+    // Throws the history's refusal and keeps the vehicle that was open then.
+    void openVehicle(const QString &folder);
+    VehicleRecorder *vehicle() const { return vehicle_.get(); }
+    // "Abrir veículo…": asks for a name (a vehicle in the default place,
+    // history::Vehicle::defaultFolder) or a folder (a path with a "/").
+    // " Histórico ": the entries of the open vehicle.
+    void btnAbrirVeiculoClick();
+    void btnHistoricoClick();
+    HistoryWindow *historyWindow() const; // while it is open
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -145,6 +158,8 @@ private:
     bool fieldLeft_ = false; // a field was left, the step is recorded after its check
     QPointer<CompareDialog> compareDialog_;
     QPointer<CorrectionDialog> correctionDialog_;
+    std::unique_ptr<VehicleRecorder> vehicle_; // goes after the session whose events it writes
+    QPointer<HistoryWindow> historyWindow_;
     MapPageTools *mapPageTools_ = nullptr; // selection, tools, colours and 3D view of the maps
     // Timers whose error message is open: their ticks wait until it is closed.
     QSet<const QtTimer *> tickErrorOpen_;

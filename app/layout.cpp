@@ -696,6 +696,19 @@ void buildConfigPage(QWidget *page)
     QPushButton *compare = b.button("btnComparar", QRect(650, 490, 312, 34));
     compare->setText(QStringLiteral("Com&parar"));
     compare->setToolTip(QString::fromUtf8("Compara os dados da tela com um arquivo do computador."));
+    // The vehicle's history, below "  Eletro  Ventilador ", free in every mode.
+    QLineEdit *vehicle = b.edit("eVeiculo", QRect(388, 382, 254, 24));
+    vehicle->setReadOnly(true);
+    vehicle->setPlaceholderText(QStringLiteral("nenhum aberto"));
+    b.caption(QStringLiteral("Veículo"), QRect(326, 382, 58, 24), vehicle);
+    QPushButton *open = b.button("btnAbrirVeiculo", QRect(326, 412, 154, 28));
+    open->setText(QStringLiteral("Abrir veículo…"));
+    open->setToolTip(QStringLiteral("Abre (ou cria) o histórico de um veículo: cada envio, leitura, arquivo e "
+                                    "correção vira uma entrada."));
+    QPushButton *entries = b.button("btnHistorico", QRect(488, 412, 154, 28));
+    entries->setText(QStringLiteral(" Histórico "));
+    entries->setToolTip(QStringLiteral("Mostra as entradas do veículo aberto."));
+    entries->setEnabled(false);
     busyPanel(b, "Panel1", "pbCarregando", "Image4");
 }
 

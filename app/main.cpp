@@ -59,10 +59,28 @@ int main(int argc, char *argv[])
     TForm1 form(nullptr, std::nullopt, nullptr, nullptr, TForm1::MapPageBuild::AfterFirstPaint);
     const auto watch = endOnSignals(form);
     form.show();
-    // velto LOG.msl: the log opens for replay with its viewer, as "Abrir registro" opens it.
-    const QStringList arguments = QApplication::arguments();
-    if (arguments.size() > 1)
-        form.guarded([&] { form.datalog().openLog(arguments.at(1)); });
+    // velto [--vehicle DIR] [LOG.msl]: the vehicle's history opens as "Abrir veículo…"
+    // opens it (DIR also from VELTO_VEHICLE); the log opens for replay with its viewer,
+    // as "Abrir registro" opens it.
+    QStringList arguments = QApplication::arguments().mid(1);
+    QString vehicle = qEnvironmentVariable("VELTO_VEHICLE");
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--vehicle") && i + 1 < arguments.size()) {
+            vehicle = arguments.at(i + 1);
+            arguments.remove(i, 2);
+            break;
+        }
+        if (a.startsWith(QLatin1String("--vehicle="))) {
+            vehicle = a.mid(10);
+            arguments.remove(i);
+            break;
+        }
+    }
+    if (!vehicle.isEmpty())
+        form.guarded([&] { form.openVehicle(vehicle); });
+    if (!arguments.isEmpty())
+        form.guarded([&] { form.datalog().openLog(arguments.at(0)); });
     // SIGTERM or SIGHUP while its refusal box was open: the program ends here.
     if (endRequested())
         return 0;

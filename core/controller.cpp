@@ -15,6 +15,7 @@
 #include "maps/views.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -212,6 +213,7 @@ std::optional<QString> Controller::portLost(const QString &error, bool shown)
     }
     ctx_.timer1.setEnabled(false); // no stop command onto a device that is gone
     cancelReadBack();
+    tell(TuneEvent::ModuleUnknown, {}); // it may come back without power, or be another module
     return message;
 }
 
@@ -264,8 +266,10 @@ void Controller::moduleRead(const Tune &module)
     EnabledRefresh refresh(*this);
     undo_->setModuleSet(module);
     const QList<tunediff::Difference> differences = tunediff::compareWithModule(screenInModuleUnit(), module);
-    if (differences.isEmpty())
+    if (differences.isEmpty()) {
+        tell(TuneEvent::ModuleMatched, module);
         return;
+    }
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
                                  QStringLiteral("Manter assim")};
     switch (ctx_.prompt.differenceQuestion(moduleDifferenceText(differences), differences, buttons)) {
@@ -279,6 +283,7 @@ void Controller::moduleRead(const Tune &module)
         // percent again they would not convert back to the same values in every row.
         if (state_.percentView)
             views_->showView(false);
+        tell(TuneEvent::Read, module);
         break;
     }
     default:
@@ -324,6 +329,7 @@ void Controller::uploadInterrupted()
     // Some frames may have reached the module: what it holds is not known.
     undo_->forgetModuleSet();
     uploadStart_.reset();
+    tell(TuneEvent::ModuleUnknown, {});
 }
 
 void Controller::btnEnviaClick()
@@ -373,6 +379,7 @@ void Controller::ComPort1RxChar()
         // Kind 26 ended it: the screen is what the ECU holds.
         undo_->record();
         undo_->markTransferred(screenInModuleUnit());
+        tell(TuneEvent::Read, screenInModuleUnit());
         return;
     }
     // Kinds 1 to 26 write parameters.
@@ -466,16 +473,20 @@ void Controller::refuseMapChangeWhileBusy() const
 void Controller::btnSalvarClick()
 {
     undo_->record();
-    if (mapFile_->btnSalvarClick())
+    if (mapFile_->btnSalvarClick()) {
         undo_->markSaved();
+        tell(TuneEvent::Saved, screenInModuleUnit());
+    }
 }
 
 void Controller::btnCarregarClick()
 {
     EnabledRefresh refresh(*this);
     HistoryStep step(*undo_);
-    if (mapFile_->btnCarregarClick())
+    if (mapFile_->btnCarregarClick()) {
         undo_->markSaved();
+        tell(TuneEvent::Loaded, screenInModuleUnit());
+    }
 }
 void Controller::eDeslCutOffExit() { config_->eDeslCutOffExit(); }
 void Controller::eLigaCutOffExit() { config_->eLigaCutOffExit(); }
@@ -488,6 +499,7 @@ void Controller::btnConfigurarTpsClick()
 {
     EnabledRefresh refresh(*this);
     undo_->record();
+    calibrationSent_ = false;
     tps_->btnConfigurarTpsClick();
 }
 
@@ -502,6 +514,9 @@ void Controller::TimerTPSTimer()
         if (state_.portActive)
             state_.moduleKnown = true;
         undo_->record(); // the new limits, or nothing after a cancellation
+        // Ended with its limits sent (a cancellation puts the old ones back on screen).
+        if (std::exchange(calibrationSent_, false) && undo_->moduleSet() && *undo_->moduleSet() == screenInModuleUnit())
+            tell(TuneEvent::TpsCalibrated, screenInModuleUnit());
     }
 }
 
@@ -559,10 +574,17 @@ void Controller::uploadEnded()
     state_.moduleKnown = true;
     // An edit made while the blocks went out may have reached the ECU in part: only
     // an unchanged screen counts as sent.
-    if (uploadStart_ && screenInModuleUnit() == *uploadStart_)
+    if (uploadStart_ && screenInModuleUnit() == *uploadStart_) {
         undo_->markTransferred(*uploadStart_);
-    else
+        // The calibration's upload is its own entry once the calibration has ended.
+        if (calibrating())
+            calibrationSent_ = true;
+        else
+            tell(TuneEvent::Sent, *uploadStart_);
+    } else {
         undo_->forgetModuleSet(); // a mix of the set before and after the edit
+        tell(TuneEvent::ModuleUnknown, {});
+    }
     uploadStart_.reset();
 }
 
@@ -594,6 +616,7 @@ bool Controller::saveBeforeClose()
     if (!mapFile_->btnSalvarClick())
         return false; // cancelled: the window stays open
     undo_->markSaved();
+    tell(TuneEvent::Saved, screenInModuleUnit());
     return true;
 }
 
@@ -604,4 +627,26 @@ std::optional<FileComparison> Controller::btnCompararClick()
         return std::nullopt;
     const Tune file = MapFile::readTune(*path);
     return FileComparison{*path, tunediff::compare(mapFile_->screenTune(), file)};
+}
+
+void Controller::tell(TuneEvent event, const Tune &tune) const
+{
+    if (onTuneEvent)
+        onTuneEvent(event, tune);
+}
+
+void Controller::correctionApplied() { tell(TuneEvent::Corrected, screenInModuleUnit()); }
+
+void Controller::restoreTune(const Tune &tune)
+{
+    EnabledRefresh refresh(*this);
+    if (historyBusy())
+        throw std::runtime_error(" Atenção ! !  O ajuste não pode ser posto na tela durante o envio, a leitura ou a "
+                                 "calibração do TPS.  ");
+    refuseMapChangeWhileBusy();
+    HistoryStep step(*undo_);
+    mapFile_->apply(tune);
+    // The entry holds the module's milliseconds: the view says so.
+    if (state_.percentView)
+        views_->showView(false);
 }

@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -24,6 +25,12 @@ class MapTools;
 class MapFile;
 class ConfigFields;
 class TpsCalibration;
+
+// What happened to the parameter set that a vehicle's history keeps: a transfer that
+// ended (the module holds the set), a map file loaded or saved, a correction applied,
+// a TPS calibration that ended with its limits sent, a check of the module that found
+// it equal to the screen, and the module becoming unknown (a lost link, an upload cut).
+enum class TuneEvent { Sent, Read, Loaded, Saved, Corrected, TpsCalibrated, ModuleMatched, ModuleUnknown };
 
 // The differences between the screen and a map file ("Comparar").
 struct FileComparison {
@@ -153,6 +160,15 @@ public:
     // load's own message and changes nothing.
     std::optional<FileComparison> btnCompararClick();
 
+    // Told of each TuneEvent with the set it concerns, in the module's unit (empty for
+    // ModuleUnknown). It must not throw nor wait: the vehicle's history writes later.
+    std::function<void(TuneEvent, const Tune &)> onTuneEvent;
+    // A correction was applied to the screen.
+    void correctionApplied();
+    // A set from elsewhere (an entry of the vehicle's history) on screen as one undo
+    // step; nothing is sent. Refused while the map may not change.
+    void restoreTune(const Tune &tune);
+
     ParameterImage &image() { return *image_; }
     Receiver &receiver() { return *receiver_; }
     Scanner &scanner() { return *scanner_; }
@@ -186,7 +202,9 @@ private:
     void uploadInterrupted();
     void sendCheckedScreen();
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
+    void tell(TuneEvent event, const Tune &tune) const;
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
+    bool calibrationSent_ = false; // the running TPS calibration's upload ended
     mutable linkstatus::ModuleComparison moduleComparison_;
     // The rule's last result (most handlers leave the state it reads as it was), and
     // the screen's enabled states as they were once it was applied.

@@ -229,6 +229,7 @@ int CorrectionSession::apply(const QList<int> &cells)
         ctx.screen.setText(names::injectionCell(k), suggestion_.cells[std::size_t(k)].newText);
     history.restore(before);
     history.record();
+    controller_.correctionApplied();
     return int(chosen.size());
 }
 
@@ -255,5 +256,6 @@ int CorrectionSession::applyWarmUp()
     for (int i : chosen)
         ctx.screen.setText(controls.value(warmUpField(i)), warmUp_.points[std::size_t(i)].newText);
     history.record();
+    controller_.correctionApplied();
     return int(chosen.size());
 }

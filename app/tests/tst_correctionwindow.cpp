@@ -8,6 +8,8 @@
 #include "datalog/datalog.h"
 #include "fakes.h"
 #include "files/mapfile.h"
+#include "history/vehicle.h"
+#include "session/vehiclerecorder.h"
 #include "tuning/tests/drivelog.h"
 
 #include <QCheckBox>
@@ -78,6 +80,7 @@ class TestCorrectionWindow : public QObject
 private slots:
     void dialogShowsTheSuggestionOnTheMapsAxes();
     void applyAllIsOneUndoStep();
+    void applyMakesAnEntryOfTheVehicle();
     void applySelectedWritesOnlyThose();
     void percentViewReturnsToMsFirst();
     void changedScreenCellsAreAskedFor();
@@ -151,6 +154,25 @@ void TestCorrectionWindow::applyAllIsOneUndoStep()
     w.form.controller().redo();
     QCOMPARE(w.cell(17), QStringLiteral("4,2"));
     QCOMPARE(w.cell(40), QStringLiteral("2,3"));
+}
+
+// With a vehicle open, the applied correction is an entry of its history.
+void TestCorrectionWindow::applyMakesAnEntryOfTheVehicle()
+{
+    Window w;
+    w.form.openVehicle(w.dir.filePath(QStringLiteral("carro")));
+    CorrectionDialog *d = w.open();
+    d->openLogs({w.driveWithSnapshot()});
+    w.button(d, "btnAplicarTodas")->click();
+    QCOMPARE(w.cell(17), QStringLiteral("4,2"));
+    w.form.vehicle()->flush();
+    QCOMPARE(w.prompt.messages, QStringList());
+    history::Vehicle check(w.dir.filePath(QStringLiteral("carro")), history::Vehicle::Open::ExistingOnly);
+    const QList<history::Entry> entries = check.entries();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries[0].kind, history::kind::correction);
+    QVERIFY(!entries[0].inModule);
+    QCOMPARE(check.tune(entries[0].id).texts, w.form.controller().mapFile().screenTune().texts);
 }
 
 void TestCorrectionWindow::applySelectedWritesOnlyThose()

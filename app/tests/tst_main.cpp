@@ -1,6 +1,7 @@
 // The program as it starts: without a display it says so on one line and ends with
 // code 2; with VELTO_GRAB it writes a PNG of the shown window, in which
 // velto-findpicture finds the picture.
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -53,6 +54,8 @@ private slots:
     void signalEndsTheStartUpRefusal();
     void grabShowsThePicture();
     void grabCannotWrite();
+    void vehicleAtStart_data();
+    void vehicleAtStart();
     void pictureNotShown_data();
     void pictureNotShown();
 };
@@ -139,6 +142,42 @@ void TstMain::grabCannotWrite()
     const Run r = run(QStringLiteral(VELTO_EXE), {}, offscreen("/nonexistent/window.png"));
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.endsWith("velto: cannot write /nonexistent/window.png\n"), r.err.constData());
+}
+
+// velto --vehicle DIR (or VELTO_VEHICLE=DIR): the vehicle's history is made and open,
+// its name in the field beside "Veículo".
+void TstMain::vehicleAtStart_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("variable");
+    QTest::newRow("--vehicle DIR") << QStringList{"--vehicle", "@"} << false;
+    QTest::newRow("--vehicle=DIR") << QStringList{"--vehicle=@"} << false;
+    QTest::newRow("VELTO_VEHICLE") << QStringList{} << true;
+}
+
+void TstMain::vehicleAtStart()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, variable);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("Uno 1.0");
+    for (QString &a : arguments)
+        a.replace("@", folder);
+    const Run without = run(QStringLiteral(VELTO_EXE), {}, offscreen(dir.filePath("without.png")));
+    QCOMPARE(without.code, 0);
+    QProcessEnvironment env = offscreen(dir.filePath("with.png"));
+    if (variable)
+        env.insert("VELTO_VEHICLE", folder);
+    const Run r = run(QStringLiteral(VELTO_EXE), arguments, env);
+    QCOMPARE(r.code, 0);
+    QVERIFY(QFileInfo(folder + "/.git").isDir());
+    // The field eVeiculo at (388, 382) of the configuration page, whose top left corner
+    // is at (2, 26) of the window: empty without a vehicle, the name with one.
+    const QRect field(2 + 388, 26 + 382, 254, 24);
+    const QImage a = QImage(dir.filePath("without.png"), "PNG").copy(field);
+    const QImage b = QImage(dir.filePath("with.png"), "PNG").copy(field);
+    QVERIFY(!a.isNull() && !b.isNull());
+    QVERIFY(a != b);
 }
 
 // The tool finds the picture only as it is, pixel for pixel.
