@@ -176,7 +176,7 @@ std::optional<QByteArray> Datalog::knownTune()
 void Datalog::startRecording(const QString &path, const std::optional<QByteArray> &tune)
 {
     try {
-        recorder_.start(path, tune);
+        recorder_.start(path, tune, historyEntry ? historyEntry() : QString());
     } catch (...) {
         updateButtons();
         throw;
