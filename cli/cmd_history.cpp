@@ -180,12 +180,13 @@ QString remoteOf(const CommandLine &cl)
 int push(CommandLine &cl, history::Vehicle &vehicle)
 {
     const QString remote = remoteOf(cl);
-    onHistory([&] { vehicle.push(remote); });
+    const QString there = onHistory([&] { return vehicle.push(remote); });
     QString line;
     for (const history::Line &l : onHistory([&] { return vehicle.lines(); }))
         if (l.current)
             line = l.name;
-    out(QStringLiteral("Enviados ao remoto %1: a linha %2, as notas e as etiquetas.\n").arg(remote, line));
+    out(QStringLiteral("Enviados ao remoto %1: a linha %2%3, as notas e as etiquetas.\n")
+            .arg(remote, line, line == there ? QString() : QStringLiteral(" (%1 no remoto)").arg(there)));
     return Done;
 }
 

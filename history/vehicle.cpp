@@ -957,7 +957,7 @@ QString lineOrNotes(const QString &ref)
 
 } // namespace
 
-void Vehicle::push(const QString &remoteName)
+QString Vehicle::push(const QString &remoteName)
 {
     Repo &r = *repo_;
     const Repo::Writing writing(r);
@@ -974,7 +974,22 @@ void Vehicle::push(const QString &remoteName)
         throw HistoryError(QStringLiteral("O histórico do veículo em %1 não tem entradas: nada a enviar ao remoto %2.")
                                .arg(r.folder, remoteName)
                                .toStdString());
-    QList<QByteArray> specs{QByteArray(git_reference_name(head.get())) + ':' + git_reference_name(head.get())};
+    // A line kept from this remote goes back to the remote's line it came from.
+    const QByteArray local = git_reference_name(head.get());
+    QByteArray destination = local;
+    {
+        Config config;
+        r.check(git_repository_config(config.out(), r.repo.get()), QStringLiteral("a configuração não pôde ser lida"));
+        const QByteArray key = "branch." + local.mid(11);
+        git_buf remoteBuf = GIT_BUF_INIT, mergeBuf = GIT_BUF_INIT;
+        if (git_config_get_string_buf(&remoteBuf, config.get(), (key + ".remote").constData()) == 0 &&
+            git_config_get_string_buf(&mergeBuf, config.get(), (key + ".merge").constData()) == 0 &&
+            QString::fromUtf8(remoteBuf.ptr) == remoteName && QByteArray(mergeBuf.ptr).startsWith("refs/heads/"))
+            destination = mergeBuf.ptr;
+        git_buf_dispose(&remoteBuf);
+        git_buf_dispose(&mergeBuf);
+    }
+    QList<QByteArray> specs{local + ':' + destination};
     for (const char *ref : {notesRef, tagsRef}) {
         git_oid oid;
         if (git_reference_name_to_id(&oid, r.repo.get(), ref) == 0)
@@ -1037,6 +1052,7 @@ void Vehicle::push(const QString &remoteName)
                                           "como estavam.")
                                .arg(remoteName, QString::fromUtf8(git_remote_url(remote.get())), lastError())
                                .toStdString());
+    return QString::fromUtf8(destination.mid(11));
 }
 
 PullResult Vehicle::pull(const QString &remoteName)
@@ -1138,6 +1154,14 @@ PullResult Vehicle::pull(const QString &remoteName)
             if (!idOf(keptRef, &kept)) {
                 setRef(keptRef, there);
                 result.kept << keptName;
+                // Its upstream is the remote's line: a push of it goes back there.
+                Config config;
+                r.check(git_repository_config(config.out(), r.repo.get()), QStringLiteral("a configuração não pôde ser lida"));
+                const QByteArray key = "branch." + keptName.toUtf8();
+                r.check(git_config_set_string(config.get(), (key + ".remote").constData(), name.constData()),
+                        QStringLiteral("a configuração não pôde ser gravada"));
+                r.check(git_config_set_string(config.get(), (key + ".merge").constData(), ("refs/heads/" + line).toUtf8().constData()),
+                        QStringLiteral("a configuração não pôde ser gravada"));
                 break;
             }
             if (descends(kept, there))

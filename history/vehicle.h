@@ -145,9 +145,11 @@ public:
     QList<Remote> remotes() const;
     void addRemote(const QString &name, const QString &url);
     // Sends the current line and the notes and tags of every entry (not the "no módulo"
-    // mark: it tells what this computer saw in the module). A remote whose line has
-    // entries this computer lacks refuses it, nothing changed on either side.
-    void push(const QString &remote = QStringLiteral("origin"));
+    // mark: it tells what this computer saw in the module). A line kept from the remote
+    // goes to the remote's line it came from (the git upstream a pull sets), any other
+    // under its own name. A remote whose line has entries this computer lacks refuses
+    // it, nothing changed on either side. Returns the name of the line on the remote.
+    QString push(const QString &remote = QStringLiteral("origin"));
     // Fetches the remote's lines and notes. A line that is an older state of the
     // remote's moves on to it; one that diverged stays as it is and the remote's line is
     // kept as a line of its own ("<remote>-<line>"). Notes of both sides are kept.

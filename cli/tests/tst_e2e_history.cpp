@@ -319,6 +319,15 @@ private slots:
         QVERIFY2(r.out.startsWith(fromA), qPrintable(r.out));
         QCOMPARE(Repo(b).commits[0].hash.left(7), fromA);
         QCOMPARE(readAll(b + "/mapa.txt"), readAll(a + "/mapa.txt"));
+        // Continued from A's line (with B's tune restored on it, an entry of the other
+        // line), B's next entry goes back to the remote's main.
+        QCOMPARE(cli({"history", "restore", fromB, "--vehicle", b}).code, 0);
+        QCOMPARE(readAll(b + "/mapa.txt"), tuneBytes({{0, "16"}}));
+        r = cli({"history", "push", "--vehicle", b});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QStringLiteral("Enviados ao remoto origin: a linha origin-main (main no remoto), as notas e as etiquetas.\n"));
+        QCOMPARE(cli({"history", "pull", "--vehicle", a}).out, QStringLiteral("Linha main: trazidas as entradas novas do remoto origin.\n"));
+        QCOMPARE(Repo(a).commits[0].hash, Repo(b).commits[0].hash);
         git_libgit2_shutdown();
     }
 

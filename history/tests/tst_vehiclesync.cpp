@@ -164,6 +164,9 @@ private slots:
         QCOMPARE(b.tune(fromA.id), withCell(1, "21"));
         // A second pull finds nothing new; the same divergence is not kept twice.
         QVERIFY(!b.pull().changed());
+        // The remote's line is not overwritten by this computer's, which git holds now.
+        QVERIFY_THROWS_EXCEPTION(HistoryError, b.push());
+        QCOMPARE(Bare(remote).ref("refs/heads/main"), fromA.commit);
 
         b.use("origin-main");
         QCOMPARE(b.latest()->commit, fromA.commit);
@@ -171,6 +174,13 @@ private slots:
         const Entry next = b.record(kind::sent, withCell(2, "40"), {}, at(5));
         QCOMPARE(b.entries().value(1).commit, fromA.commit);
         QCOMPARE(b.entries().size(), 3);
+        // Continued from the remote's line, it goes back to it; A moves on.
+        QCOMPARE(b.push(), QStringLiteral("main"));
+        QCOMPARE(Bare(remote).ref("refs/heads/main"), next.commit);
+        QCOMPARE(Bare(remote).ref("refs/heads/origin-main"), QString());
+        QCOMPARE(a.pull().updated, QStringList{"main"});
+        QCOMPARE(a.latest()->commit, next.commit);
+        QVERIFY(!b.pull().changed());
         try {
             b.use("nenhuma");
             QFAIL("an unknown line was taken");
