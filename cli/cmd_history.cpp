@@ -359,6 +359,14 @@ std::unique_ptr<history::Vehicle> openVehicle(const CommandLine &cl)
     return open(folder, history::Vehicle::Open::CreateIfMissing);
 }
 
+std::unique_ptr<history::Vehicle> openExistingVehicle(const CommandLine &cl)
+{
+    const QString folder = vehicleFolder(cl);
+    if (folder.isEmpty())
+        return nullptr;
+    return open(folder, history::Vehicle::Open::ExistingOnly);
+}
+
 history::Entry recordInModule(history::Vehicle &vehicle, const QString &kind, const Tune &tune, const QString &port)
 {
     try {

@@ -32,6 +32,8 @@ QCommandLineOption vehicleOption();
 // exist); null when neither names one. A folder that is not a history ends the command
 // with 4; what opening repaired is told on stderr.
 std::unique_ptr<history::Vehicle> openVehicle(const CommandLine &cl);
+// The same for a vehicle that must exist already (a command that only reads it).
+std::unique_ptr<history::Vehicle> openExistingVehicle(const CommandLine &cl);
 // An entry of what the module now holds, marked "no módulo"; a failure ends the command
 // with 4, saying that the transfer itself was done.
 history::Entry recordInModule(history::Vehicle &vehicle, const QString &kind, const Tune &tune, const QString &port);

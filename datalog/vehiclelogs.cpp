@@ -29,9 +29,16 @@ QList<RecordedLog> list(const QString &vehicleFolder)
 QHash<QString, int> countPerEntry(const QList<RecordedLog> &logs, const QList<history::Entry> &entries)
 {
     QHash<QString, int> counts;
+    QHash<QString, QString> byHash; // full hash → itself, for the headers that hold it whole
+    for (const history::Entry &e : entries)
+        byHash.insert(e.commit, e.commit);
     for (const RecordedLog &log : logs) {
         if (log.entry.isEmpty())
             continue;
+        if (byHash.contains(log.entry)) {
+            ++counts[log.entry];
+            continue;
+        }
         for (const history::Entry &e : entries)
             if (log.recordedOn(e.commit)) {
                 ++counts[e.commit];

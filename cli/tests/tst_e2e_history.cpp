@@ -205,7 +205,17 @@ private slots:
         QCOMPARE(cli({"write", writeTemp(dir, "t1.txt", tuneBytes({{0, "12"}})), "--port", port, "--vehicle", vehicle}).code, 0);
         QCOMPARE(cli({"write", writeTemp(dir, "t2.txt", tuneBytes({{0, "12"}, {1, "19"}})), "--port", port, "--vehicle", vehicle}).code, 0);
 
-        Run r = cli({"log", "--port", port, "--vehicle", vehicle, "--seconds", "2"});
+        // No log on the entry the module holds yet: the correction has nothing to take.
+        const QString held = Repo(vehicle).inModule.left(7);
+        Run r = cli({"suggest", "--vehicle", vehicle, "-o", dir.filePath("novo.txt")});
+        QCOMPARE(r.err, QStringLiteral("velto-cli: Nenhum registro de %1/registros foi gravado com a entrada %2 (Enviado "
+                                       "ao módulo): grave um com velto-cli log --vehicle ou dê os registros. Nada foi "
+                                       "gravado.\n")
+                            .arg(QDir::cleanPath(vehicle), held));
+        QCOMPARE(r.code, 4);
+        QVERIFY(!QFile::exists(dir.filePath("novo.txt")));
+
+        r = cli({"log", "--port", port, "--vehicle", vehicle, "--seconds", "2"});
         QCOMPARE(r.err, QString());
         QCOMPARE(r.code, 0);
         const Repo repo(vehicle);
@@ -249,6 +259,13 @@ private slots:
         QCOMPARE(r.out, QStringLiteral("antes (%1, %2):\n  (nenhum)\ndepois desta mudança (%3, %4):\n  %5  registros/%6\n")
                             .arg(repo.commits[1].hash.left(7), repo.commits[1].message.section(u'\n', 0, 0), entry.left(7),
                                  repo.commits[0].message.section(u'\n', 0, 0), date, logs[0]));
+
+        // The correction takes the logs of the entry the module holds.
+        r = cli({"suggest", "--vehicle", vehicle, "-o", dir.filePath("novo.txt")});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.startsWith(QStringLiteral("velto-cli: 1 registro(s), ")) &&
+                     r.err.section(u'\n', 0, 0).endsWith(QStringLiteral("mapa de referência %1-mapa.txt").arg(log.chopped(4))),
+                 qPrintable(r.err));
     }
 
     // Two computers share a car through a bare repository with velto-cli alone: the
