@@ -73,7 +73,13 @@ QList<RecordedLog> forCorrection(const QList<RecordedLog> &logs, const QString &
 
 QString newLogPath(history::Vehicle &vehicle)
 {
-    return QDir(vehicle.logsFolder()).filePath(Recorder::suggestedName());
+    const QDir folder(vehicle.logsFolder());
+    const QString name = Recorder::suggestedName();
+    QString path = folder.filePath(name);
+    // Two recordings begun within one second: the second gets "-2".
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo::exists(Recorder::tunePath(path)); ++n)
+        path = folder.filePath(QStringLiteral("%1-%2.msl").arg(name.chopped(4)).arg(n));
+    return path;
 }
 
 } // namespace vehiclelogs

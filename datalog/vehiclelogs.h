@@ -38,8 +38,8 @@ BeforeAfter beforeAfter(const history::Vehicle &vehicle, const QString &id);
 // Every log, those recorded on the entry (full hash) first; newest first within each part.
 QList<RecordedLog> forCorrection(const QList<RecordedLog> &logs, const QString &commit);
 
-// Where a recording made now goes: registros/velto-AAAAMMDD-HHMMSS.msl (the folder made
-// and left out of git).
+// Where a recording made now goes: registros/velto-AAAAMMDD-HHMMSS.msl, "-2" and on
+// when that is taken (the folder made and left out of git).
 QString newLogPath(history::Vehicle &vehicle);
 
 } // namespace vehiclelogs

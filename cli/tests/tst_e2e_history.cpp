@@ -266,6 +266,24 @@ private slots:
         QVERIFY2(r.err.startsWith(QStringLiteral("velto-cli: 1 registro(s), ")) &&
                      r.err.section(u'\n', 0, 0).endsWith(QStringLiteral("mapa de referência %1-mapa.txt").arg(log.chopped(4))),
                  qPrintable(r.err));
+
+        // With --map the user names the set the module holds: its entry ("Arquivo
+        // carregado", not marked: nothing read it from the module) is the one named.
+        const QString given = writeTemp(dir, "dado.txt", tuneBytes({{0, "12"}, {1, "19"}, {5, "30"}}));
+        r = cli({"log", "--port", port, "--vehicle", vehicle, "--map", given, "--seconds", "2"});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        const Repo after(vehicle);
+        QCOMPARE(after.commits.size(), repo.commits.size() + 1);
+        QCOMPARE(after.commits[0].message.section(u'\n', 0, 0), QStringLiteral("Arquivo carregado"));
+        QCOMPARE(after.inModule, entry);
+        const QString second = r.out.trimmed();
+        QVERIFY2(second.startsWith(vehicle + "/registros/velto-") && second != log, qPrintable(second));
+        QCOMPARE(readAll(second).split('\n').value(3),
+                 QStringLiteral("\"Entrada do histórico: %1\"").arg(after.commits[0].hash).toUtf8());
+        QVERIFY(cli({"history", "list", "--vehicle", vehicle}).out.startsWith(
+            after.commits[0].hash.left(7)));
+        QVERIFY(cli({"history", "list", "--vehicle", vehicle}).out.section(u'\n', 0, 0).endsWith("[1 registro]"));
     }
 
     // Two computers share a car through a bare repository with velto-cli alone: the

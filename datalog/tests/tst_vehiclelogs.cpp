@@ -129,7 +129,14 @@ private slots:
         QCOMPARE(folder, dir.filePath("Gol/registros"));
         QCOMPARE(v.logsFolder(), folder);
         QCOMPARE(readAll(dir.filePath("Gol/.git/info/exclude")).count("/registros/\n"), 1);
-        QVERIFY(vehiclelogs::newLogPath(v).startsWith(folder + "/velto-"));
+        const QString fresh = vehiclelogs::newLogPath(v);
+        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(folder) + "/velto-\\d{8}-\\d{6}\\.msl$").match(fresh).hasMatch(),
+                 qPrintable(fresh));
+        writeFile(fresh, logOn({}));
+        const QString next = vehiclelogs::newLogPath(v);
+        // A name taken (within the same second) is not given again.
+        QVERIFY2(next != fresh && !QFile::exists(next), qPrintable(next));
+        QFile::remove(fresh);
 
         writeFile(folder + "/a1.msl", logOn(e1.commit), 1);
         writeFile(folder + "/a2.msl", logOn(e1.commit), 3);
