@@ -1167,8 +1167,10 @@ PullResult Vehicle::pull(const QString &remoteName)
             if (descends(kept, there))
                 break;
             if (descends(there, kept)) {
+                // The line kept before (perhaps the one continued now) moves on.
                 setRef(keptRef, there);
-                result.kept << keptName;
+                result.updated << keptName;
+                checkout = checkout || QString::fromUtf8(keptRef) == current;
                 break;
             }
         }

@@ -181,6 +181,14 @@ private slots:
         QCOMPARE(a.pull().updated, QStringList{"main"});
         QCOMPARE(a.latest()->commit, next.commit);
         QVERIFY(!b.pull().changed());
+        // A goes on; B, on the line kept from the remote, moves on with it.
+        const Entry later = a.record(kind::sent, withCell(3, "41"), {}, at(6));
+        a.push();
+        const PullResult moved = b.pull();
+        QCOMPARE(moved.updated, QStringList{"origin-main"});
+        QCOMPARE(moved.kept, QStringList());
+        QCOMPARE(b.latest()->commit, later.commit);
+        QCOMPARE(readAll(dir.filePath("b/mapa.txt")), readAll(dir.filePath("a/mapa.txt")));
         try {
             b.use("nenhuma");
             QFAIL("an unknown line was taken");
@@ -190,7 +198,7 @@ private slots:
                                     "origin-main.")
                          .arg(b.folder()));
         }
-        QCOMPARE(b.latest()->commit, next.commit);
+        QCOMPARE(b.latest()->commit, later.commit);
     }
 
     // Notes and tags that both computers gave the same entry: both kept, and the next
