@@ -116,6 +116,8 @@ void Datalog::btnGravarClick()
     const std::optional<QByteArray> tune = knownTune();
     FileDialogSpec setup = dialogSpec();
     setup.suggestedName = Recorder::suggestedName();
+    if (logFolder)
+        setup.initialDir = logFolder();
     const std::optional<QString> path = ctx_.prompt.saveFileName(setup);
     if (!path)
         return;

@@ -91,8 +91,9 @@ private slots:
         QCOMPARE(int(log.rows.size()), 1);
     }
 
-    // "Gravar" while a vehicle is open: the header's fourth line names the entry the
-    // window gives, asked when the recording starts.
+    // "Gravar" while a vehicle is open: the dialog opens in the vehicle's logs folder,
+    // and the header's fourth line names the entry the window gives, asked when the
+    // recording starts.
     void recordingNamesTheEntry()
     {
         QTemporaryDir dir;
@@ -104,6 +105,7 @@ private slots:
         Datalog datalog{rig.ctx, scanner, mapFile, timer, [&] { return now; }};
         QString entry = QStringLiteral("0000000");
         datalog.historyEntry = [&] { return entry; };
+        datalog.logFolder = [&] { return dir.filePath("Gol/registros"); };
         rig.screen.setEnabled("Button3", true);
         scanner.Button3Click();
         entry = hashA;
@@ -111,6 +113,8 @@ private slots:
         rig.prompt.fileAnswers.push_back(path);
         rig.guarded([&] { datalog.btnGravarClick(); });
         QVERIFY(datalog.isRecording());
+        QCOMPARE(rig.prompt.dialogs.size(), 1);
+        QCOMPARE(rig.prompt.dialogs[0].initialDir, dir.filePath("Gol/registros"));
         datalog.btnPararClick();
         QCOMPARE(readAll(path).split('\n').value(3), "\"Entrada do histórico: " + hashA.toUtf8() + "\"");
     }
