@@ -268,7 +268,9 @@ const QList<Action> &actions()
         {QStringLiteral("list"), QStringLiteral("list [--json]"), QStringLiteral("lista as entradas, a mais nova primeiro"),
          QStringLiteral("Lista as entradas do histórico do veículo, a mais nova primeiro, uma por linha: a "
                         "identificação (o começo do hash do commit), a data, o tipo, o resumo do que mudou, a "
-                        "marca [no módulo], as etiquetas e a nota."),
+                        "marca [no módulo], as etiquetas, os registros gravados com a entrada e a nota. Com mais de "
+                        "uma linha de entradas (um history pull guardou a de outro computador), lista as de todas, "
+                        "cada entrada com as linhas em que está quando não está em todas."),
          0, &list},
         {QStringLiteral("show"), QStringLiteral("show ENTRADA -o MAPFILE"),
          QStringLiteral("grava o ajuste de uma entrada num arquivo de mapa"),
