@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstring>
@@ -1038,7 +1039,9 @@ QString Vehicle::push(const QString &remoteName)
     options.callbacks.push_update_reference = [](const char *refname, const char *status, void *payload) {
         auto *st = static_cast<PushState *>(payload);
         if (status && st->refused.isEmpty())
-            st->refused = QStringLiteral("%1 foi recusada: %2").arg(lineOrNotes(QString::fromUtf8(refname)), QString::fromUtf8(status));
+            st->refused = QStringLiteral("ele respondeu \"%1\" para %2")
+                              .arg(QString::fromUtf8(status).trimmed().remove(QRegularExpression(QStringLiteral(":$"))),
+                                   lineOrNotes(QString::fromUtf8(refname)));
         return 0;
     };
     const int rc = git_remote_push(remote.get(), &refspecs, &options);

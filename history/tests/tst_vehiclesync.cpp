@@ -261,6 +261,35 @@ private slots:
         }
         QCOMPARE(a.entries().size(), 1);
     }
+
+    // A remote that cannot take the push (its branch locked by another writer): the
+    // reason in one sentence; nothing lost here, nothing changed there.
+    void remoteThatRefuses()
+    {
+        QTemporaryDir dir;
+        const QString remote = dir.filePath("r.git");
+        { Bare make(remote, true); }
+        Vehicle a(dir.filePath("a"));
+        const Entry first = a.record(kind::sent, withCell(0, "12"), {}, at(1));
+        a.addRemote("origin", remote);
+        a.push();
+        const Entry second = a.record(kind::sent, withCell(0, "13"), {}, at(2));
+        QFile lock(remote + "/refs/heads/main.lock");
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.close();
+        try {
+            a.push();
+            QFAIL("a push into a locked branch went through");
+        } catch (const HistoryError &e) {
+            QCOMPARE(QString::fromUtf8(e.what()),
+                     QStringLiteral("O remoto origin recusou o envio: ele respondeu \"failed to lock file '%1' for "
+                                    "writing\" para a linha main; as entradas deste computador ficam como estavam.")
+                         .arg(remote + "/refs/heads/main.lock"));
+        }
+        QCOMPARE(Bare(remote).ref("refs/heads/main"), first.commit);
+        QCOMPARE(a.latest()->commit, second.commit);
+        QCOMPARE(a.entries().size(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestVehicleSync)
