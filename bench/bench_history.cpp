@@ -1,5 +1,6 @@
 // A vehicle's history: the time to write one entry, to list them all, and the room they
-// take on disk, for entries of one map cell changed each.
+// take on disk, for entries of one map cell changed each; then the whole history pushed
+// to a bare repository, pulled into an empty folder, and a diverged line pulled and listed.
 //
 //   bench_history [entries]     (default 10000)
 #include "history/vehicle.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 #include <vector>
+#include <git2.h>
 
 namespace {
 
@@ -119,5 +121,38 @@ int main(int argc, char **argv)
                     *std::max_element(onDisk.begin(), onDisk.end()), percentile(told, 0.5),
                     *std::max_element(told.begin(), told.end()));
     }
+    // Sharing: the whole history to a bare repository, into a second laptop's empty
+    // folder, then both change the car and the second pulls the diverged line.
+    const QString remote = dir.filePath("remoto.git");
+    QDir().mkpath(remote);
+    {
+        git_libgit2_init();
+        git_repository *bare = nullptr;
+        git_repository_init(&bare, QFile::encodeName(remote).constData(), 1);
+        git_repository_free(bare);
+        git_libgit2_shutdown();
+    }
+    reopened.addRemote(QStringLiteral("origin"), remote);
+    t.start();
+    reopened.push();
+    std::printf("push of all:          %.0f ms\n", double(t.nsecsElapsed()) / 1e6);
+    history::Vehicle second(dir.filePath("outro"));
+    second.addRemote(QStringLiteral("origin"), remote);
+    t.start();
+    second.pull();
+    std::printf("pull into an empty folder: %.0f ms (%lld entries)\n", double(t.nsecsElapsed()) / 1e6,
+                static_cast<long long>(second.entries().size()));
+    tune.texts[8] = QStringLiteral("1");
+    reopened.record(history::kind::sent, tune, {});
+    reopened.push();
+    tune.texts[8] = QStringLiteral("2");
+    second.record(history::kind::sent, tune, {});
+    t.start();
+    const history::PullResult kept = second.pull();
+    std::printf("pull of a diverged line: %.0f ms (kept as %s)\n", double(t.nsecsElapsed()) / 1e6,
+                qPrintable(kept.kept.join(u',')));
+    t.start();
+    const qsizetype both = second.allEntries().size();
+    std::printf("list of both lines:   %.0f ms (%lld entries)\n", double(t.nsecsElapsed()) / 1e6, static_cast<long long>(both));
     return 0;
 }

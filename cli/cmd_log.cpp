@@ -1,4 +1,5 @@
 // velto-cli log: the live run recorded with the set the module holds beside it.
+#include "cli/cmd_history.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/headless.h"
@@ -6,6 +7,7 @@
 #include "common/systemerror.h"
 #include "core/controller.h"
 #include "datalog/recorder.h"
+#include "datalog/vehiclelogs.h"
 #include "files/mapfile.h"
 
 #include <QCoreApplication>
@@ -86,7 +88,8 @@ void readModuleSet(Headless &run)
 
 int log(const QStringList &arguments)
 {
-    CommandLine cl(QStringLiteral("log --port PORTA -o ARQUIVO.msl [--seconds N] [--wait S] [--map MAPFILE] [--force]"),
+    CommandLine cl(QStringLiteral("log --port PORTA -o ARQUIVO.msl [--seconds N] [--wait S] [--map MAPFILE] [--force] "
+                                  "[--vehicle PASTA]"),
                    QStringLiteral("Lê os dados do módulo como \"&Lêr  Dados\", ativa o scanner e grava o registro "
                                   "da rodada (.msl) com o conjunto lido ao lado (ARQUIVO-mapa.txt), até N "
                                   "segundos ou até SIGINT, SIGTERM ou SIGHUP (Ctrl+C, ou a sessão que cai); então "
@@ -98,7 +101,10 @@ int log(const QStringList &arguments)
                                   "continua no mesmo arquivo com as marcas \"Conexão perdida\" e \"Reconectado\": "
                                   "a porta é aberta de novo quando o aparelho volta, o módulo é lido e o scanner "
                                   "ativado outra vez; se não volta em S segundos, o registro é fechado inteiro "
-                                  "(código 3)."));
+                                  "(código 3). Com --vehicle, o conjunto lido é uma entrada do histórico do "
+                                  "veículo (marcada [no módulo]; com --map, a do arquivo de mapa, sem a marca), "
+                                  "o cabeçalho do registro a nomeia e, sem -o, o registro vai para a pasta "
+                                  "registros/ do veículo (o caminho é escrito na saída)."));
     cl.add(portOption());
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("O registro a gravar."),
                               QStringLiteral("ARQUIVO")));
@@ -112,9 +118,14 @@ int log(const QStringList &arguments)
                               QStringLiteral("MAPFILE")));
     cl.add(QCommandLineOption(QStringLiteral("force"),
                               QStringLiteral("Substitui um registro ou um ARQUIVO-mapa.txt que já existe.")));
+    cl.add(vehicleOption());
     cl.parse(arguments, 0);
     const QString port = cl.required(QStringLiteral("port"));
-    const QString path = cl.required(QStringLiteral("output"));
+    // A folder that is not a vehicle history refuses before the port is opened.
+    const std::unique_ptr<history::Vehicle> vehicle = openVehicle(cl);
+    const bool inVehicle = vehicle && !cl.isSet(QStringLiteral("output"));
+    const QString path = inVehicle ? onHistory([&] { return vehiclelogs::newLogPath(*vehicle); })
+                                   : cl.required(QStringLiteral("output"));
     const int limit = seconds(cl, QStringLiteral("seconds"));
     const int wait = seconds(cl, QStringLiteral("wait"));
     const QString mapPath = cl.value(QStringLiteral("map"));
@@ -126,8 +137,20 @@ int log(const QStringList &arguments)
     run.open();
     if (mapPath.isEmpty())
         readModuleSet(run);
+    // The entry the log is recorded with: the set read back (what the module holds), or
+    // the map file the user says it holds.
+    QString entry;
+    if (vehicle && mapPath.isEmpty())
+        entry = recordInModule(*vehicle, history::kind::read, run.controller().mapFile().screenTune(), port).commit;
+    else if (vehicle)
+        entry = onHistory([&] {
+                    return vehicle->record(history::kind::loaded, run.controller().mapFile().screenTune(),
+                                           TCustomComPort::devicePath(port));
+                }).commit;
     LogPlacement placement(path);
-    run.record(placement.recordingPath(), limit, wait, [&] { placement.place(); });
+    run.record(placement.recordingPath(), limit, wait, [&] { placement.place(); }, entry);
+    if (inVehicle)
+        out(path + u'\n');
     return Done;
 }
 

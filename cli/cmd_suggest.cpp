@@ -1,10 +1,13 @@
 #include "cli/cmd_suggest.h"
 
+#include "cli/cmd_history.h"
+
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/exitcodes.h"
 #include "common/numtext.h"
 #include "datalog/recorder.h"
+#include "datalog/vehiclelogs.h"
 #include "files/mapfile.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
@@ -212,12 +215,36 @@ int suggestWarmUp(const CommandLine &cl, const RecordedLogs &logs, const Setting
     return Done;
 }
 
+// The logs recorded on the entry the module holds (else the latest): the correction is
+// relative to the map they were recorded with.
+QStringList logsOfCurrentEntry(history::Vehicle &vehicle)
+{
+    const std::optional<history::Entry> entry = onHistory([&]() -> std::optional<history::Entry> {
+        if (const std::optional<QString> marked = vehicle.inModule())
+            return vehicle.entry(*marked);
+        return vehicle.latest();
+    });
+    if (!entry)
+        throw Failure{FileOrConversion, QStringLiteral("O histórico do veículo em %1 não tem entradas: não há registros "
+                                                       "dele. Nada foi gravado.")
+                                            .arg(vehicle.folder())};
+    QStringList paths;
+    for (const vehiclelogs::RecordedLog &log : vehiclelogs::list(vehicle.folder()))
+        if (log.recordedOn(entry->commit))
+            paths << log.path;
+    if (paths.isEmpty())
+        throw Failure{FileOrConversion, QStringLiteral("Nenhum registro de %1 foi gravado com a entrada %2 (%3): grave um "
+                                                       "com velto-cli log --vehicle ou dê os registros. Nada foi gravado.")
+                                            .arg(vehicle.folder() + u'/' + history::logsFolderName, entry->id, entry->kind)};
+    return paths;
+}
+
 } // namespace
 
 int suggest(const QStringList &arguments)
 {
     CommandLine cl(
-        QStringLiteral("suggest REGISTRO.msl [REGISTRO.msl ...] [--map MAPA.txt] -o NOVO.txt [--warmup] [--min-hits N] "
+        QStringLiteral("suggest {REGISTRO.msl [REGISTRO.msl ...] | --vehicle PASTA} [--map MAPA.txt] -o NOVO.txt [--warmup] [--min-hits N] "
                        "[--max-change P] [--min-temp C] [--min-rpm N] [--tps-move N] [--tps-window MS] [--cell-ms MS] "
                        "[--probe-min MV] [--probe-max MV] [--dead-band P] [--min-own-share S] "
                        "[--full-load-column N] [--lean-full-load] [--warming-rows] [--loop-off-rows] [--probe-delay MS] "
@@ -231,7 +258,9 @@ int suggest(const QStringList &arguments)
             "\"dados de vizinhas\"). As contagens dos filtros vão para stderr. Registros gravados com mapas de "
             "injeção diferentes são recusados. Uma sonda comum (banda estreita) só diz rica ou pobre: na carga plena, "
             "onde o mapa é rico de propósito, nenhuma célula perde combustível sem --lean-full-load. Com --warmup, "
-            "sugere em vez do mapa a curva \"Correção Ti\" (0 a 105 °C) e grava só esses pontos."));
+            "sugere em vez do mapa a curva \"Correção Ti\" (0 a 105 °C) e grava só esses pontos. Com --vehicle e sem "
+            "REGISTRO, usa os registros da pasta registros/ do veículo gravados com a entrada atual (a marcada "
+            "[no módulo], ou a mais nova)."));
     cl.add(QCommandLineOption(QStringLiteral("map"),
                               QStringLiteral("O mapa que o módulo tinha durante os registros (em vez de "
                                              "REGISTRO-mapa.txt); também é o mapa gravado em NOVO.txt."),
@@ -278,8 +307,15 @@ int suggest(const QStringList &arguments)
                                              "temperatura de ativação da sonda do mapa)."),
                               QStringLiteral("C")));
     cl.add(QCommandLineOption(QStringLiteral("json"), QStringLiteral("Saída em JSON.")));
-    cl.parse(arguments, -1);
-    const QStringList paths = cl.positional();
+    cl.add(vehicleOption());
+    cl.parse(arguments, 0, -1);
+    QStringList paths = cl.positional();
+    if (paths.isEmpty()) {
+        const std::unique_ptr<history::Vehicle> vehicle = openExistingVehicle(cl);
+        if (!vehicle)
+            cl.parse(arguments, -1); // without a vehicle, a log at least: the usual usage error
+        paths = logsOfCurrentEntry(*vehicle);
+    }
     const QString output = cl.required(QStringLiteral("output"));
     const Settings settings = settingsOf(cl);
     const std::optional<QString> mapPath =

@@ -85,6 +85,11 @@ QString CommandLine::helpText() const
 
 void CommandLine::parse(const QStringList &arguments, int positionals)
 {
+    parse(arguments, std::abs(positionals), positionals >= 0 ? positionals : -1);
+}
+
+void CommandLine::parse(const QStringList &arguments, int fewest, int most)
+{
     if (!parser_.parse(QStringList{QStringLiteral("velto-cli")} + arguments))
         usageError(usage_, problemText(parser_));
     if (parser_.isSet(QStringLiteral("help"))) {
@@ -96,10 +101,10 @@ void CommandLine::parse(const QStringList &arguments, int positionals)
         throw Failure{Done, {}};
     }
     const qsizetype given = parser_.positionalArguments().size();
-    if (given < std::abs(positionals))
+    if (given < fewest)
         usageError(usage_, QStringLiteral("faltam argumentos"));
-    if (positionals >= 0 && given > positionals)
-        usageError(usage_, QStringLiteral("argumento a mais: %1").arg(parser_.positionalArguments().value(positionals)));
+    if (most >= 0 && given > most)
+        usageError(usage_, QStringLiteral("argumento a mais: %1").arg(parser_.positionalArguments().value(most)));
 }
 
 QString CommandLine::required(const QString &name) const

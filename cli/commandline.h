@@ -19,6 +19,8 @@ public:
     // arguments other than `positionals` ends with 2 (Failure); a negative count asks
     // for at least -positionals of them.
     void parse(const QStringList &arguments, int positionals);
+    // The same with from fewest to most positional arguments (most < 0: no limit).
+    void parse(const QStringList &arguments, int fewest, int most);
     QString helpText() const;
 
     bool isSet(const QString &name) const { return parser_.isSet(name); }

@@ -259,7 +259,8 @@ void Headless::readBack()
                                         .arg(port_, missing.join(QStringLiteral(", ")))};
 }
 
-void Headless::record(const QString &path, int seconds, int waitSeconds, const std::function<void()> &firstRow)
+void Headless::record(const QString &path, int seconds, int waitSeconds, const std::function<void()> &firstRow,
+                      const QString &historyEntry)
 {
     Controller &c = session_->controller();
     std::unique_ptr<Datalog> datalog;
@@ -291,6 +292,8 @@ void Headless::record(const QString &path, int seconds, int waitSeconds, const s
         }
     });
     datalog = std::make_unique<Datalog>(c.context(), c.scanner(), c.mapFile(), timerRegistro);
+    if (!historyEntry.isEmpty())
+        datalog->historyEntry = [historyEntry] { return historyEntry; };
     startScanner();
     try {
         datalog->recordTo(path);

@@ -56,7 +56,9 @@ public:
     // markers "Conexão perdida" and "Reconectado", the session watches for the device
     // and switches the scanner on again once it is back. Failure 3 when it has not come
     // back within waitSeconds, or by the end of the run; the log is closed whole.
-    void record(const QString &path, int seconds, int waitSeconds, const std::function<void()> &firstRow);
+    // historyEntry: the vehicle's history entry the log's header names (none when empty).
+    void record(const QString &path, int seconds, int waitSeconds, const std::function<void()> &firstRow,
+                const QString &historyEntry = {});
 
 private:
     class Messages : public Prompt {

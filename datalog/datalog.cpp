@@ -116,6 +116,8 @@ void Datalog::btnGravarClick()
     const std::optional<QByteArray> tune = knownTune();
     FileDialogSpec setup = dialogSpec();
     setup.suggestedName = Recorder::suggestedName();
+    if (logFolder)
+        setup.initialDir = logFolder();
     const std::optional<QString> path = ctx_.prompt.saveFileName(setup);
     if (!path)
         return;
@@ -176,7 +178,7 @@ std::optional<QByteArray> Datalog::knownTune()
 void Datalog::startRecording(const QString &path, const std::optional<QByteArray> &tune)
 {
     try {
-        recorder_.start(path, tune);
+        recorder_.start(path, tune, historyEntry ? historyEntry() : QString());
     } catch (...) {
         updateButtons();
         throw;

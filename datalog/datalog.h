@@ -55,6 +55,12 @@ public:
     // Reads the module's set back (the scanner pausing for it) and calls done with it,
     // or with nothing when it could not be read; done records when the scanner runs.
     std::function<void(std::function<void(const std::optional<Tune> &)> done)> readModuleTune;
+    // While a vehicle is open: the entry of its history that the recording is made with
+    // (its commit's hash), named in the log's header. Asked when the recording starts.
+    std::function<QString()> historyEntry;
+    // While a vehicle is open: the folder "Gravar"'s dialog opens in (the vehicle's
+    // registros/, see history::Vehicle::logsFolder).
+    std::function<QString()> logFolder;
     // "Gravar" waits for readModuleTune.
     bool isReadingModule() const { return readingModule_; }
     // The group's read-out: "● Gravando mm:ss — <file>", "Reproduzindo <file>".

@@ -108,7 +108,47 @@ QByteArray moduleSetUnknownLine()
         .toUtf8();
 }
 
-QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown)
+QByteArray historyEntryLine(const QString &entry)
+{
+    return QStringLiteral("\"Entrada do histórico: %1\"\n").arg(entry).toUtf8();
+}
+
+namespace {
+
+const QByteArray historyEntryStart = QStringLiteral("\"Entrada do histórico: ").toUtf8();
+
+// The hash of a "Entrada do histórico" line; empty for any other line.
+QString historyEntryIn(QByteArrayView line)
+{
+    if (!line.startsWith(historyEntryStart) || !line.endsWith('"'))
+        return {};
+    const QByteArrayView hash = line.sliced(historyEntryStart.size(), line.size() - historyEntryStart.size() - 1).trimmed();
+    if (hash.isEmpty() || hash.size() > 64 ||
+        !std::all_of(hash.begin(), hash.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+        return {};
+    return QString::fromLatin1(hash);
+}
+
+} // namespace
+
+QString historyEntryOf(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    // The header is a few short lines; the names row ends the search.
+    for (int n = 0; n < 8 && !f.atEnd(); ++n) {
+        const QByteArray line = f.readLine(4096).trimmed();
+        const QString entry = historyEntryIn(line);
+        if (!entry.isEmpty())
+            return entry;
+        if (line.contains('\t'))
+            break;
+    }
+    return {};
+}
+
+QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown, const QString &historyEntry)
 {
     QByteArray h;
     h += "\"Velto " + version.toUtf8() + "\"\n";
@@ -116,6 +156,8 @@ QByteArray header(const QString &version, const QString &captureDate, bool modul
     h += perSampleLine();
     if (moduleSetUnknown)
         h += moduleSetUnknownLine();
+    if (!historyEntry.isEmpty())
+        h += historyEntryLine(historyEntry);
     h += channels().join('\t').toUtf8() + '\n';
     h += units().join('\t').toUtf8() + '\n';
     return h;
@@ -303,6 +345,8 @@ private:
             log_.rowPerSample = true;
         if (text == setUnknown)
             log_.moduleSetUnknown = true;
+        if (const QString entry = historyEntryIn(text); !entry.isEmpty())
+            log_.historyEntry = entry;
         // The names row holds channel names; Time among them or not (then it is refused).
         // The names are ASCII: bytes beyond it match none, read as Latin-1 or as UTF-8.
         const auto isChannel = [](QByteArrayView n) { return channels().contains(QLatin1StringView(trimmedName(n))); };

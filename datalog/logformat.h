@@ -23,8 +23,17 @@ QByteArray perSampleLine();
 // The header line that says which set the module held was unknown when the recording
 // began (no tune was written beside the log).
 QByteArray moduleSetUnknownLine();
-// The five lines before the first row (six with moduleSetUnknownLine).
-QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown = false);
+// The header line that names the entry of the vehicle's history (its commit's hash) the
+// log was recorded with: "Entrada do histórico: <hash>".
+QByteArray historyEntryLine(const QString &entry);
+// The five lines before the first row (six with moduleSetUnknownLine, one more with
+// the history's entry when given).
+QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown = false,
+                  const QString &historyEntry = {});
+// The history's entry a log's header names, read from the lines before its names row
+// only (a log of any size is read as fast); empty when it names none (logs recorded
+// without a vehicle, and those written before). Empty too when the file cannot be read.
+QString historyEntryOf(const QString &path);
 // One row: time in milliseconds since recording began, and the values shown.
 QByteArray row(std::int64_t ms, const LiveValues &v);
 // "MARK 001 - text - 12.345"
@@ -55,6 +64,9 @@ struct Log {
     bool rowPerSample = false;
     // The header says the module's set was unknown: no tune beside the log is its own.
     bool moduleSetUnknown = false;
+    // The entry of the vehicle's history the log was recorded with (its commit's hash);
+    // empty when the header names none.
+    QString historyEntry;
     // Lines that could not be read: the first one (1-based) and why, and how many.
     int firstBadLine = 0;
     QString firstBadReason;

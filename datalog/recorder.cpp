@@ -63,7 +63,7 @@ QString Recorder::suggestedName()
     return QDateTime::currentDateTime().toString(QStringLiteral("'velto-'yyyyMMdd-HHmmss'.msl'"));
 }
 
-void Recorder::start(const QString &path, const std::optional<QByteArray> &tune)
+void Recorder::start(const QString &path, const std::optional<QByteArray> &tune, const QString &historyEntry)
 {
     close();
     const QString tuneFile = tunePath(path);
@@ -83,7 +83,7 @@ void Recorder::start(const QString &path, const std::optional<QByteArray> &tune)
     fd_ = fd;
     path_ = path;
     pending_ = logformat::header(QStringLiteral(VELTO_VERSION), QDateTime::currentDateTime().toString(Qt::ISODate),
-                                 !tune.has_value());
+                                 !tune.has_value(), historyEntry);
     gate_.restart();
     rows_ = 0;
     markers_ = 0;

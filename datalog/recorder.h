@@ -37,7 +37,9 @@ public:
     // log with its header and starts the clock. Without a tune (the module's set is
     // unknown) nothing is written beside the log and the header says so. Throws
     // RecordError.
-    void start(const QString &path, const std::optional<QByteArray> &tune);
+    // historyEntry: the vehicle's history entry the log is recorded with, named in the
+    // header (none when empty).
+    void start(const QString &path, const std::optional<QByteArray> &tune, const QString &historyEntry = {});
     bool isRecording() const { return fd_ >= 0; }
     QString path() const { return path_; }
 

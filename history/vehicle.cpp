@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <fcntl.h>
 #include <git2.h>
@@ -54,6 +56,8 @@ using Note = Handle<git_note, git_note_free>;
 using Config = Handle<git_config, git_config_free>;
 using Object = Handle<git_object, git_object_free>;
 using PackBuilder = Handle<git_packbuilder, git_packbuilder_free>;
+using RemoteHandle = Handle<git_remote, git_remote_free>;
+using NoteIterator = Handle<git_note_iterator, git_note_iterator_free>;
 
 const char *const inModuleRef = "refs/velto/no-modulo";
 const char *const notesRef = "refs/notes/velto";
@@ -338,6 +342,21 @@ struct Vehicle::Repo {
                     ++matches;
                     found = i;
                 }
+        if (matches == 0 && wanted.size() >= 4 && wanted.size() <= GIT_OID_HEXSZ) {
+            // An entry of another line (one a pull kept).
+            const QList<git_oid> others = otherLinesCommits();
+            std::optional<git_oid> other;
+            for (const git_oid &o : others)
+                if (hex(&o).startsWith(wanted)) {
+                    ++matches;
+                    other = o;
+                }
+            if (matches == 1) {
+                if (shortId)
+                    *shortId = hex(&*other).left(std::max<qsizetype>(7, wanted.size()));
+                return *other;
+            }
+        }
         if (matches > 1)
             throw UnknownEntry(QStringLiteral("%1 é o começo de mais de uma entrada do histórico em %2: dê mais "
                                               "caracteres.")
@@ -356,6 +375,63 @@ struct Vehicle::Repo {
             *shortId = hash.left(std::max(7, n + 1));
         }
         return l.oids[found];
+    }
+
+    // The branches, by full reference name, with their newest commits.
+    QList<std::pair<QString, git_oid>> branches() const
+    {
+        QList<std::pair<QString, git_oid>> list;
+        struct Out {
+            QList<std::pair<QString, git_oid>> *list;
+        } out{&list};
+        const int rc = git_reference_foreach_glob(
+            repo.get(), "refs/heads/*",
+            [](const char *name, void *payload) {
+                static_cast<Out *>(payload)->list->append({QString::fromUtf8(name), git_oid{}});
+                return 0;
+            },
+            &out);
+        check(rc, QStringLiteral("as linhas do histórico não puderam ser lidas"));
+        for (auto &[name, oid] : list)
+            check(git_reference_name_to_id(&oid, repo.get(), name.toUtf8().constData()),
+                  QStringLiteral("as linhas do histórico não puderam ser lidas"));
+        std::sort(list.begin(), list.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        return list;
+    }
+
+    // The commits reachable from starts, newest first.
+    QList<git_oid> walk(const QList<git_oid> &starts, const QList<git_oid> &hidden = {}) const
+    {
+        RevWalk walk;
+        check(git_revwalk_new(walk.out(), repo.get()), QStringLiteral("o histórico não pôde ser lido"));
+        git_revwalk_sorting(walk.get(), GIT_SORT_TOPOLOGICAL | GIT_SORT_TIME);
+        for (const git_oid &o : starts)
+            check(git_revwalk_push(walk.get(), &o), QStringLiteral("o histórico não pôde ser lido"));
+        for (const git_oid &o : hidden)
+            check(git_revwalk_hide(walk.get(), &o), QStringLiteral("o histórico não pôde ser lido"));
+        QList<git_oid> list;
+        git_oid oid;
+        int rc;
+        while ((rc = git_revwalk_next(&oid, walk.get())) == 0)
+            list << oid;
+        if (rc != GIT_ITEROVER)
+            fail(QStringLiteral("o histórico não pôde ser lido"));
+        return list;
+    }
+
+    // The commits of the other branches that the current line does not hold.
+    QList<git_oid> otherLinesCommits() const
+    {
+        QList<git_oid> starts;
+        for (const auto &b : branches())
+            starts << b.second;
+        if (starts.isEmpty())
+            return {};
+        git_oid head;
+        QList<git_oid> hidden;
+        if (headCommit(&head))
+            hidden << head;
+        return walk(starts, hidden);
     }
 
     Entry entry(const QString &id) const
@@ -727,6 +803,482 @@ std::optional<QString> Vehicle::inModule() const
     } catch (const UnknownEntry &) {
         return commit->left(7); // an entry of another line
     }
+}
+
+
+// ---- Sharing between computers ----
+
+namespace {
+
+const char *const remoteNotesPrefix = "refs/velto/remotos/";
+
+// Credentials for a workshop server: the keys that ssh-agent holds, once.
+int credentials(git_credential **out, const char *, const char *user, unsigned int allowed, void *payload)
+{
+    auto *tries = static_cast<int *>(payload);
+    if ((allowed & GIT_CREDENTIAL_SSH_KEY) && (*tries)++ == 0)
+        return git_credential_ssh_key_from_agent(out, user ? user : "git");
+    return GIT_PASSTHROUGH;
+}
+
+// The merged text of an entry's note or tags that both computers changed: tags are
+// the union (this computer's first); notes are both texts, unless one holds the other.
+QString mergedNote(bool tags, const QString &here, const QString &there)
+{
+    if (tags) {
+        QStringList all = here.split(u'\n', Qt::SkipEmptyParts);
+        for (const QString &t : there.split(u'\n', Qt::SkipEmptyParts))
+            if (!all.contains(t))
+                all << t;
+        return all.join(u'\n') + u'\n';
+    }
+    const QString a = here.trimmed(), b = there.trimmed();
+    if (a.contains(b))
+        return a;
+    if (b.contains(a))
+        return b;
+    return a + QStringLiteral("\n\n") + b;
+}
+
+} // namespace
+
+QList<Remote> Vehicle::remotes() const
+{
+    const Repo &r = *repo_;
+    git_strarray names{};
+    r.check(git_remote_list(&names, r.repo.get()), QStringLiteral("os remotos não puderam ser lidos"));
+    QList<Remote> list;
+    for (std::size_t i = 0; i < names.count; ++i) {
+        RemoteHandle remote;
+        if (git_remote_lookup(remote.out(), r.repo.get(), names.strings[i]) == 0)
+            list << Remote{QString::fromUtf8(names.strings[i]), QString::fromUtf8(git_remote_url(remote.get()))};
+    }
+    git_strarray_dispose(&names);
+    return list;
+}
+
+void Vehicle::addRemote(const QString &name, const QString &url)
+{
+    Repo &r = *repo_;
+    int valid = 0;
+    if (git_remote_name_is_valid(&valid, name.toUtf8().constData()) < 0 || !valid)
+        throw HistoryError(QStringLiteral("\"%1\" não serve de nome de remoto: use letras, números e hífens.").arg(name).toStdString());
+    const Repo::Writing writing(r);
+    RemoteHandle remote;
+    const int rc = git_remote_create(remote.out(), r.repo.get(), name.toUtf8().constData(), url.toUtf8().constData());
+    if (rc == GIT_EEXISTS)
+        throw HistoryError(QStringLiteral("O veículo em %1 já tem um remoto %2.").arg(r.folder, name).toStdString());
+    r.check(rc, QStringLiteral("o remoto %1 não pôde ser gravado").arg(name));
+}
+
+QList<Line> Vehicle::lines() const
+{
+    const Repo &r = *repo_;
+    QString current;
+    {
+        Reference head;
+        if (git_reference_lookup(head.out(), r.repo.get(), "HEAD") == 0 &&
+            git_reference_type(head.get()) == GIT_REFERENCE_SYMBOLIC)
+            current = QString::fromUtf8(git_reference_symbolic_target(head.get()));
+    }
+    QList<Line> list;
+    for (const auto &[name, oid] : r.branches())
+        list << Line{name.mid(11), hex(&oid), name == current};
+    return list;
+}
+
+QList<LineEntry> Vehicle::allEntries() const
+{
+    const Repo &r = *repo_;
+    const QList<std::pair<QString, git_oid>> branches = r.branches();
+    QList<git_oid> starts;
+    for (const auto &b : branches)
+        starts << b.second;
+    if (starts.isEmpty())
+        return {};
+    const QList<git_oid> oids = r.walk(starts);
+    QStringList hashes;
+    for (const git_oid &o : oids)
+        hashes << hex(&o);
+    // Which lines hold each commit.
+    QHash<QString, QStringList> linesOf;
+    if (branches.size() > 1)
+        for (const auto &[name, head] : branches)
+            for (const git_oid &o : r.walk({head}))
+                linesOf[hex(&o)] << name.mid(11);
+    const QHash<QString, QString> ids = Repo::shortIds(hashes);
+    const QHash<QString, QString> noteTexts = r.notes(notesRef), tagTexts = r.notes(tagsRef);
+    const std::optional<QString> marked = r.markedCommit();
+    QList<LineEntry> list;
+    list.reserve(oids.size());
+    for (qsizetype i = 0; i < oids.size(); ++i) {
+        QStringList on = linesOf.value(hashes[i]);
+        if (branches.size() == 1)
+            on << branches[0].first.mid(11);
+        list << LineEntry{r.entryOf(&oids[i], ids.value(hashes[i]), noteTexts, tagTexts, marked), on};
+    }
+    return list;
+}
+
+void Vehicle::use(const QString &line)
+{
+    Repo &r = *repo_;
+    const QByteArray ref = (QStringLiteral("refs/heads/") + line).toUtf8();
+    Reference branch;
+    if (line.isEmpty() || git_reference_lookup(branch.out(), r.repo.get(), ref.constData()) != 0) {
+        QStringList names;
+        for (const Line &l : lines())
+            names << l.name;
+        throw UnknownEntry(QStringLiteral("Não há linha %1 no histórico do veículo em %2; as linhas são: %3.")
+                               .arg(line, r.folder, names.join(QStringLiteral(", ")))
+                               .toStdString());
+    }
+    const Repo::Writing writing(r);
+    r.check(git_repository_set_head(r.repo.get(), ref.constData()), QStringLiteral("a linha %1 não pôde ser escolhida").arg(line));
+    r.cache.reset();
+    r.checkoutHead();
+}
+
+namespace {
+
+// What a push found wrong, for the one sentence the user reads.
+struct PushState {
+    git_repository *repo = nullptr;
+    QString remote;
+    QString refused; // the reason, when a reference was refused
+    int credentialTries = 0;
+};
+
+QString lineOrNotes(const QString &ref)
+{
+    if (ref.startsWith(QLatin1String("refs/heads/")))
+        return QStringLiteral("a linha %1").arg(ref.mid(11));
+    return ref.endsWith(QLatin1String("etiquetas")) ? QStringLiteral("as etiquetas") : QStringLiteral("as notas");
+}
+
+} // namespace
+
+QString Vehicle::push(const QString &remoteName)
+{
+    Repo &r = *repo_;
+    const Repo::Writing writing(r);
+    RemoteHandle remote;
+    const int found = git_remote_lookup(remote.out(), r.repo.get(), remoteName.toUtf8().constData());
+    if (found == GIT_ENOTFOUND || found == GIT_EINVALIDSPEC)
+        throw HistoryError(QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
+                                          "remote add %2 URL).")
+                               .arg(r.folder, remoteName)
+                               .toStdString());
+    r.check(found, QStringLiteral("o remoto %1 não pôde ser lido").arg(remoteName));
+    Reference head;
+    if (git_repository_head(head.out(), r.repo.get()) != 0)
+        throw HistoryError(QStringLiteral("O histórico do veículo em %1 não tem entradas: nada a enviar ao remoto %2.")
+                               .arg(r.folder, remoteName)
+                               .toStdString());
+    // A line kept from this remote goes back to the remote's line it came from.
+    const QByteArray local = git_reference_name(head.get());
+    QByteArray destination = local;
+    {
+        Config config;
+        r.check(git_repository_config(config.out(), r.repo.get()), QStringLiteral("a configuração não pôde ser lida"));
+        const QByteArray key = "branch." + local.mid(11);
+        git_buf remoteBuf = GIT_BUF_INIT, mergeBuf = GIT_BUF_INIT;
+        if (git_config_get_string_buf(&remoteBuf, config.get(), (key + ".remote").constData()) == 0 &&
+            git_config_get_string_buf(&mergeBuf, config.get(), (key + ".merge").constData()) == 0 &&
+            QString::fromUtf8(remoteBuf.ptr) == remoteName && QByteArray(mergeBuf.ptr).startsWith("refs/heads/"))
+            destination = mergeBuf.ptr;
+        git_buf_dispose(&remoteBuf);
+        git_buf_dispose(&mergeBuf);
+    }
+    QList<QByteArray> specs{local + ':' + destination};
+    for (const char *ref : {notesRef, tagsRef}) {
+        git_oid oid;
+        if (git_reference_name_to_id(&oid, r.repo.get(), ref) == 0)
+            specs << QByteArray(ref) + ':' + ref;
+    }
+    QList<char *> pointers;
+    for (QByteArray &s : specs)
+        pointers << s.data();
+    const git_strarray refspecs{pointers.data(), std::size_t(pointers.size())};
+
+    PushState state{r.repo.get(), remoteName, {}, 0};
+    git_push_options options = GIT_PUSH_OPTIONS_INIT;
+    options.callbacks.payload = &state;
+    options.callbacks.credentials = [](git_credential **out, const char *url, const char *user, unsigned int allowed,
+                                       void *payload) {
+        return credentials(out, url, user, allowed, &static_cast<PushState *>(payload)->credentialTries);
+    };
+    // Before anything is sent: a reference of the remote that is not an older state of
+    // ours holds what another computer sent; it would be lost.
+    options.callbacks.push_negotiation = [](const git_push_update **updates, size_t len, void *payload) {
+        auto *st = static_cast<PushState *>(payload);
+        for (size_t i = 0; i < len; ++i) {
+            // src: what the remote's reference holds now; the new value is our reference's.
+            const git_push_update *u = updates[i];
+            git_oid ours;
+            if (git_oid_is_zero(&u->src) || git_reference_name_to_id(&ours, st->repo, u->src_refname) != 0 ||
+                git_oid_equal(&ours, &u->src))
+                continue;
+            git_odb *odb = nullptr;
+            bool known = false;
+            if (git_repository_odb(&odb, st->repo) == 0) {
+                known = git_odb_exists(odb, &u->src);
+                git_odb_free(odb);
+            }
+            if (!known || git_graph_descendant_of(st->repo, &ours, &u->src) != 1) {
+                const QString what = lineOrNotes(QString::fromUtf8(u->dst_refname));
+                st->refused = QStringLiteral("%1 do remoto tem mudanças que este computador não tem (outro "
+                                             "computador enviou antes); traga-as do remoto e envie de novo")
+                                  .arg(what);
+                git_error_set_str(GIT_ERROR_REFERENCE, "recusado");
+                return -1;
+            }
+        }
+        return 0;
+    };
+    options.callbacks.push_update_reference = [](const char *refname, const char *status, void *payload) {
+        auto *st = static_cast<PushState *>(payload);
+        if (status && st->refused.isEmpty())
+            st->refused = QStringLiteral("ele respondeu \"%1\" para %2")
+                              .arg(QString::fromUtf8(status).trimmed().remove(QRegularExpression(QStringLiteral(":$"))),
+                                   lineOrNotes(QString::fromUtf8(refname)));
+        return 0;
+    };
+    const int rc = git_remote_push(remote.get(), &refspecs, &options);
+    if (!state.refused.isEmpty())
+        throw HistoryError(QStringLiteral("O remoto %1 recusou o envio: %2; as entradas deste computador ficam como "
+                                          "estavam.")
+                               .arg(remoteName, state.refused)
+                               .toStdString());
+    if (rc < 0)
+        throw HistoryError(QStringLiteral("O envio ao remoto %1 (%2) falhou: %3; as entradas deste computador ficam "
+                                          "como estavam.")
+                               .arg(remoteName, QString::fromUtf8(git_remote_url(remote.get())), lastError())
+                               .toStdString());
+    return QString::fromUtf8(destination.mid(11));
+}
+
+PullResult Vehicle::pull(const QString &remoteName)
+{
+    Repo &r = *repo_;
+    const Repo::Writing writing(r);
+    RemoteHandle remote;
+    const int found = git_remote_lookup(remote.out(), r.repo.get(), remoteName.toUtf8().constData());
+    if (found == GIT_ENOTFOUND || found == GIT_EINVALIDSPEC)
+        throw HistoryError(QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
+                                          "remote add %2 URL).")
+                               .arg(r.folder, remoteName)
+                               .toStdString());
+    r.check(found, QStringLiteral("o remoto %1 não pôde ser lido").arg(remoteName));
+
+    // The remote's lines as refs/remotes/<remote>/<line>, its notes apart.
+    const QByteArray name = remoteName.toUtf8();
+    const QByteArray notesPrefix = QByteArray(remoteNotesPrefix) + name + '/';
+    QList<QByteArray> specs{"+refs/heads/*:refs/remotes/" + name + "/*"};
+    for (const char *ref : {notesRef, tagsRef})
+        specs << QByteArray("+") + ref + ':' + notesPrefix + QByteArray(ref).mid(11);
+    QList<char *> pointers;
+    for (QByteArray &s : specs)
+        pointers << s.data();
+    const git_strarray refspecs{pointers.data(), std::size_t(pointers.size())};
+    int credentialTries = 0;
+    git_fetch_options options = GIT_FETCH_OPTIONS_INIT;
+    options.callbacks.payload = &credentialTries;
+    options.callbacks.credentials = credentials;
+    if (git_remote_fetch(remote.get(), &refspecs, &options, "velto: pull") < 0)
+        throw HistoryError(QStringLiteral("A busca no remoto %1 (%2) falhou: %3; nada mudou neste computador.")
+                               .arg(remoteName, QString::fromUtf8(git_remote_url(remote.get())), lastError())
+                               .toStdString());
+
+    const auto descends = [&](const git_oid &a, const git_oid &b) {
+        return git_oid_equal(&a, &b) || git_graph_descendant_of(r.repo.get(), &a, &b) == 1;
+    };
+    const auto setRef = [&](const QByteArray &ref, const git_oid &to) {
+        Reference out;
+        r.check(git_reference_create(out.out(), r.repo.get(), ref.constData(), &to, 1, "velto: pull"),
+                QStringLiteral("%1 não pôde ser gravada").arg(QString::fromUtf8(ref)));
+    };
+    const auto idOf = [&](const QByteArray &ref, git_oid *oid) {
+        return git_reference_name_to_id(oid, r.repo.get(), ref.constData()) == 0;
+    };
+
+    QString current;
+    {
+        Reference head;
+        if (git_reference_lookup(head.out(), r.repo.get(), "HEAD") == 0 &&
+            git_reference_type(head.get()) == GIT_REFERENCE_SYMBOLIC)
+            current = QString::fromUtf8(git_reference_symbolic_target(head.get()));
+    }
+    PullResult result;
+    bool checkout = false;
+    QList<std::pair<QString, git_oid>> theirs;
+    {
+        const QByteArray glob = "refs/remotes/" + name + "/*";
+        QStringList refs;
+        git_reference_foreach_glob(
+            r.repo.get(), glob.constData(),
+            [](const char *ref, void *payload) {
+                static_cast<QStringList *>(payload)->append(QString::fromUtf8(ref));
+                return 0;
+            },
+            &refs);
+        refs.sort();
+        for (const QString &ref : refs) {
+            git_oid oid;
+            const QString line = ref.mid(14 + remoteName.size());
+            if (line != QLatin1String("HEAD") && idOf(ref.toUtf8(), &oid))
+                theirs << std::pair{line, oid};
+        }
+    }
+    for (const auto &[line, there] : theirs) {
+        const QByteArray local = (QStringLiteral("refs/heads/") + line).toUtf8();
+        git_oid here;
+        if (!idOf(local, &here)) {
+            setRef(local, there);
+            (QString::fromUtf8(local) == current ? result.updated : result.added) << line;
+            checkout = checkout || QString::fromUtf8(local) == current;
+            continue;
+        }
+        if (descends(here, there))
+            continue; // this computer has it all
+        if (descends(there, here)) {
+            setRef(local, there);
+            result.updated << line;
+            checkout = checkout || QString::fromUtf8(local) == current;
+            continue;
+        }
+        // Diverged: the remote's line is kept beside this one, under a name of its own;
+        // a line kept before moves on when the remote's line grew from it.
+        const QString base = remoteName + u'-' + line;
+        for (int n = 1;; ++n) {
+            const QString keptName = n == 1 ? base : QStringLiteral("%1-%2").arg(base).arg(n);
+            const QByteArray keptRef = (QStringLiteral("refs/heads/") + keptName).toUtf8();
+            git_oid kept;
+            if (!idOf(keptRef, &kept)) {
+                setRef(keptRef, there);
+                result.kept << keptName;
+                // Its upstream is the remote's line: a push of it goes back there.
+                Config config;
+                r.check(git_repository_config(config.out(), r.repo.get()), QStringLiteral("a configuração não pôde ser lida"));
+                const QByteArray key = "branch." + keptName.toUtf8();
+                r.check(git_config_set_string(config.get(), (key + ".remote").constData(), name.constData()),
+                        QStringLiteral("a configuração não pôde ser gravada"));
+                r.check(git_config_set_string(config.get(), (key + ".merge").constData(), ("refs/heads/" + line).toUtf8().constData()),
+                        QStringLiteral("a configuração não pôde ser gravada"));
+                break;
+            }
+            if (descends(kept, there))
+                break;
+            if (descends(there, kept)) {
+                // The line kept before (perhaps the one continued now) moves on.
+                setRef(keptRef, there);
+                result.updated << keptName;
+                checkout = checkout || QString::fromUtf8(keptRef) == current;
+                break;
+            }
+        }
+    }
+
+    // Notes and tags: notes of different entries are different files of the notes'
+    // tree; an entry whose note both computers changed keeps both texts.
+    const Signature sig = r.signature(QDateTime::currentDateTime());
+    for (const char *ref : {notesRef, tagsRef}) {
+        const QByteArray tracking = notesPrefix + QByteArray(ref).mid(11);
+        git_oid there, here;
+        if (!idOf(tracking, &there))
+            continue;
+        if (!idOf(ref, &here)) {
+            setRef(ref, there);
+            continue;
+        }
+        if (descends(here, there))
+            continue;
+        if (descends(there, here)) {
+            setRef(ref, there);
+            continue;
+        }
+        Commit ours, theirsCommit;
+        r.check(git_commit_lookup(ours.out(), r.repo.get(), &here), QStringLiteral("as notas não puderam ser lidas"));
+        r.check(git_commit_lookup(theirsCommit.out(), r.repo.get(), &there), QStringLiteral("as notas não puderam ser lidas"));
+        const auto read = [&](git_commit *notes, const git_oid &annotated) -> std::optional<QString> {
+            Note note;
+            if (git_note_commit_read(note.out(), r.repo.get(), notes, &annotated) != 0)
+                return std::nullopt;
+            return QString::fromUtf8(git_note_message(note.get()));
+        };
+        NoteIterator it;
+        r.check(git_note_commit_iterator_new(it.out(), theirsCommit.get()), QStringLiteral("as notas não puderam ser lidas"));
+        git_oid noteBlob, annotated;
+        git_oid tipId = here;
+        while (git_note_next(&noteBlob, &annotated, it.get()) == 0) {
+            const std::optional<QString> theirText = read(theirsCommit.get(), annotated);
+            const std::optional<QString> ourText = read(ours.get(), annotated);
+            if (!theirText || (ourText && *ourText == *theirText))
+                continue;
+            const QString text = ourText ? mergedNote(std::strcmp(ref, tagsRef) == 0, *ourText, *theirText) : *theirText;
+            if (ourText && text == *ourText)
+                continue;
+            if (ourText)
+                ++result.notesMerged;
+            Commit tip;
+            r.check(git_commit_lookup(tip.out(), r.repo.get(), &tipId), QStringLiteral("as notas não puderam ser juntadas"));
+            r.check(git_note_commit_create(&tipId, nullptr, r.repo.get(), tip.get(), sig.get(), sig.get(), &annotated,
+                                           text.toUtf8().constData(), 1),
+                    QStringLiteral("as notas não puderam ser juntadas"));
+        }
+        // One commit with both sides as parents: the next push is a fast-forward.
+        Commit tip;
+        r.check(git_commit_lookup(tip.out(), r.repo.get(), &tipId), QStringLiteral("as notas não puderam ser juntadas"));
+        Tree tree;
+        r.check(git_commit_tree(tree.out(), tip.get()), QStringLiteral("as notas não puderam ser juntadas"));
+        const git_commit *parents[] = {ours.get(), theirsCommit.get()};
+        git_oid merged;
+        r.check(git_commit_create(&merged, r.repo.get(), ref, sig.get(), sig.get(), "UTF-8",
+                                  QStringLiteral("Notas de %1 juntadas").arg(remoteName).toUtf8().constData(), tree.get(),
+                                  2, parents),
+                QStringLiteral("as notas não puderam ser juntadas"));
+    }
+    r.cache.reset();
+    if (checkout)
+        r.checkoutHead();
+    return result;
+}
+
+QString Vehicle::logsFolder()
+{
+    Repo &r = *repo_;
+    const QString folder = QDir(r.folder).filePath(logsFolderName);
+    if (!QDir().mkpath(folder))
+        throw HistoryError(QStringLiteral("Histórico do veículo em %1: a pasta %2 não pôde ser feita.").arg(r.folder, folder).toStdString());
+    const Repo::Writing writing(r);
+    const QString excludePath = r.gitDir() + QStringLiteral("info/exclude");
+    const QByteArray line = "/" + logsFolderName.toUtf8() + "/";
+    QFile exclude(excludePath);
+    QByteArray text;
+    if (exclude.open(QIODevice::ReadOnly))
+        text = exclude.readAll();
+    exclude.close();
+    if (!text.split('\n').contains(line)) {
+        QDir().mkpath(QFileInfo(excludePath).path());
+        if (!exclude.open(QIODevice::Append) ||
+            exclude.write((text.isEmpty() || text.endsWith('\n') ? QByteArray() : QByteArray("\n")) + line + '\n') < 0 ||
+            !exclude.flush())
+            throw HistoryError(QStringLiteral("Histórico do veículo em %1: %2 não pôde ser gravado: %3")
+                                   .arg(r.folder, excludePath, exclude.errorString())
+                                   .toStdString());
+    }
+    return folder;
+}
+
+QString Vehicle::parentOf(const QString &id) const
+{
+    const Repo &r = *repo_;
+    const git_oid oid = r.resolve(id);
+    Commit commit;
+    r.check(git_commit_lookup(commit.out(), r.repo.get(), &oid), QStringLiteral("a entrada não pôde ser lida"));
+    if (git_commit_parentcount(commit.get()) == 0)
+        return {};
+    return hex(git_commit_parent_id(commit.get(), 0));
 }
 
 } // namespace history

@@ -31,6 +31,9 @@ QString restored(const QString &id); // "Restaurado de <id>"
 inline const QString tuneTextFile = QStringLiteral("ajuste.txt");
 inline const QString mapFileName = QStringLiteral("mapa.txt");
 
+// The folder of a vehicle's logs, beside the entry's files; git ignores it.
+inline const QString logsFolderName = QStringLiteral("registros");
+
 // A failure of the history (the folder, git's reason), in Portuguese.
 class HistoryError : public std::runtime_error {
 public:
@@ -52,6 +55,37 @@ struct Entry {
     QString note;
     QStringList tags;
     bool inModule = false;
+};
+
+// A line of entries: a branch of the repository. A vehicle has one ("main") until a
+// pull finds that another computer changed the car from an older entry than this one:
+// then the other computer's line is kept beside this one, and the user picks which
+// to continue (Vehicle::use). Two tunes are never merged.
+struct Line {
+    QString name;    // the branch's name
+    QString head;    // its newest entry's full hash
+    bool current = false;
+};
+
+// An entry with the lines it is on (every line, when the vehicle has one).
+struct LineEntry {
+    Entry entry;
+    QStringList lines;
+};
+
+// A remote that the user configured (git remote add, or Vehicle::addRemote).
+struct Remote {
+    QString name;
+    QString url;
+};
+
+// What a pull did.
+struct PullResult {
+    QStringList updated;  // lines moved on to the remote's newer entries
+    QStringList added;    // lines this computer did not have
+    QStringList kept;     // the remote's lines that diverged from this one, kept under these names
+    int notesMerged = 0;  // entries whose note or tags both computers had changed, merged
+    bool changed() const { return !updated.isEmpty() || !added.isEmpty() || !kept.isEmpty() || notesMerged > 0; }
 };
 
 // "ignição: 3 células; injeção: 12 células; Limite de RPM: 6000 → 6500": the cells
@@ -105,6 +139,32 @@ public:
     void markInModule(const QString &id);
     void clearInModule();
     std::optional<QString> inModule() const; // the entry's id
+
+    // Sharing between computers, through git's own protocol (a folder, a bare repository
+    // on a USB disk, a workshop server). Failures throw HistoryError, in one sentence.
+    QList<Remote> remotes() const;
+    void addRemote(const QString &name, const QString &url);
+    // Sends the current line and the notes and tags of every entry (not the "no módulo"
+    // mark: it tells what this computer saw in the module). A line kept from the remote
+    // goes to the remote's line it came from (the git upstream a pull sets), any other
+    // under its own name. A remote whose line has entries this computer lacks refuses
+    // it, nothing changed on either side. Returns the name of the line on the remote.
+    QString push(const QString &remote = QStringLiteral("origin"));
+    // Fetches the remote's lines and notes. A line that is an older state of the
+    // remote's moves on to it; one that diverged stays as it is and the remote's line is
+    // kept as a line of its own ("<remote>-<line>"). Notes of both sides are kept.
+    PullResult pull(const QString &remote = QStringLiteral("origin"));
+    QList<Line> lines() const;
+    // The entries of every line, newest first.
+    QList<LineEntry> allEntries() const;
+    // Continues from another line: the next entries go on top of it.
+    void use(const QString &line);
+
+    // <folder>/registros, made when missing and left out of git (info/exclude): the
+    // recordings made while the vehicle is open.
+    QString logsFolder();
+    // The entry the commit's first parent is (empty for the first entry).
+    QString parentOf(const QString &id) const;
 
 private:
     struct Repo;

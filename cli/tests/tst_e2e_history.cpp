@@ -193,6 +193,179 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("none.txt")));
     }
 
+    // log --vehicle: the log goes to the vehicle's registros/ (left out of git), its
+    // header names the entry of the set read back, and history shows it on that entry.
+    void logBelongsToTheEntry()
+    {
+        QTemporaryDir dir;
+        const QString vehicle = dir.filePath("Gol");
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const QString port = sim.devicePath();
+        QCOMPARE(cli({"write", writeTemp(dir, "t1.txt", tuneBytes({{0, "12"}})), "--port", port, "--vehicle", vehicle}).code, 0);
+        QCOMPARE(cli({"write", writeTemp(dir, "t2.txt", tuneBytes({{0, "12"}, {1, "19"}})), "--port", port, "--vehicle", vehicle}).code, 0);
+
+        // No log on the entry the module holds yet: the correction has nothing to take.
+        const QString held = Repo(vehicle).inModule.left(7);
+        Run r = cli({"suggest", "--vehicle", vehicle, "-o", dir.filePath("novo.txt")});
+        QCOMPARE(r.err, QStringLiteral("velto-cli: Nenhum registro de %1/registros foi gravado com a entrada %2 (Enviado "
+                                       "ao módulo): grave um com velto-cli log --vehicle ou dê os registros. Nada foi "
+                                       "gravado.\n")
+                            .arg(QDir::cleanPath(vehicle), held));
+        QCOMPARE(r.code, 4);
+        QVERIFY(!QFile::exists(dir.filePath("novo.txt")));
+
+        r = cli({"log", "--port", port, "--vehicle", vehicle, "--seconds", "2"});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        const Repo repo(vehicle);
+        const QString entry = repo.inModule; // the read-back's entry (the latest)
+        QCOMPARE(entry, repo.commits[0].hash);
+        const QStringList logs = QDir(vehicle + "/registros").entryList({"*.msl"}, QDir::Files);
+        QCOMPARE(logs.size(), 1);
+        const QString log = vehicle + "/registros/" + logs[0];
+        QCOMPARE(r.out, log + "\n");
+        const QList<QByteArray> header = readAll(log).split('\n');
+        QCOMPARE(header.value(3), QStringLiteral("\"Entrada do histórico: %1\"").arg(entry).toUtf8());
+        QVERIFY(QFile::exists(vehicle + "/registros/" + logs[0].chopped(4) + "-mapa.txt"));
+        QVERIFY(readAll(vehicle + "/.git/info/exclude").contains("\n/registros/\n"));
+        // git sees no change in the vehicle's folder.
+        git_libgit2_init();
+        git_repository *g = nullptr;
+        QCOMPARE(git_repository_open(&g, QFile::encodeName(vehicle).constData()), 0);
+        git_status_options so = GIT_STATUS_OPTIONS_INIT;
+        so.flags = GIT_STATUS_OPT_INCLUDE_UNTRACKED;
+        git_status_list *status = nullptr;
+        QCOMPARE(git_status_list_new(&status, g, &so), 0);
+        QCOMPARE(int(git_status_list_entrycount(status)), 0);
+        git_status_list_free(status);
+        git_repository_free(g);
+        git_libgit2_shutdown();
+
+        r = cli({"history", "list", "--vehicle", vehicle});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines[0].startsWith(entry.left(7)) && lines[0].endsWith("[no módulo]  [1 registro]"), qPrintable(lines[0]));
+        for (const QString &l : lines.mid(1))
+            QVERIFY2(!l.contains("registro"), qPrintable(l));
+        r = cli({"history", "list", "--json", "--vehicle", vehicle});
+        QCOMPARE(QJsonDocument::fromJson(r.out.toUtf8()).array().first().toObject()["logs"].toInt(), 1);
+
+        // Before and after: the log is "after" its own entry's change, "before" none.
+        const QString date = QFileInfo(log).lastModified().toString("dd/MM/yyyy HH:mm");
+        r = cli({"history", "logs", entry.left(7), "--vehicle", vehicle});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QStringLiteral("antes (%1, %2):\n  (nenhum)\ndepois desta mudança (%3, %4):\n  %5  registros/%6\n")
+                            .arg(repo.commits[1].hash.left(7), repo.commits[1].message.section(u'\n', 0, 0), entry.left(7),
+                                 repo.commits[0].message.section(u'\n', 0, 0), date, logs[0]));
+
+        // The correction takes the logs of the entry the module holds.
+        r = cli({"suggest", "--vehicle", vehicle, "-o", dir.filePath("novo.txt")});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.startsWith(QStringLiteral("velto-cli: 1 registro(s), ")) &&
+                     r.err.section(u'\n', 0, 0).endsWith(QStringLiteral("mapa de referência %1-mapa.txt").arg(log.chopped(4))),
+                 qPrintable(r.err));
+
+        // With --map the user names the set the module holds: its entry ("Arquivo
+        // carregado", not marked: nothing read it from the module) is the one named.
+        const QString given = writeTemp(dir, "dado.txt", tuneBytes({{0, "12"}, {1, "19"}, {5, "30"}}));
+        r = cli({"log", "--port", port, "--vehicle", vehicle, "--map", given, "--seconds", "2"});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        const Repo after(vehicle);
+        QCOMPARE(after.commits.size(), repo.commits.size() + 1);
+        QCOMPARE(after.commits[0].message.section(u'\n', 0, 0), QStringLiteral("Arquivo carregado"));
+        QCOMPARE(after.inModule, entry);
+        const QString second = r.out.trimmed();
+        QVERIFY2(second.startsWith(vehicle + "/registros/velto-") && second != log, qPrintable(second));
+        QCOMPARE(readAll(second).split('\n').value(3),
+                 QStringLiteral("\"Entrada do histórico: %1\"").arg(after.commits[0].hash).toUtf8());
+        QVERIFY(cli({"history", "list", "--vehicle", vehicle}).out.startsWith(
+            after.commits[0].hash.left(7)));
+        QVERIFY(cli({"history", "list", "--vehicle", vehicle}).out.section(u'\n', 0, 0).endsWith("[1 registro]"));
+    }
+
+    // Two computers share a car through a bare repository with velto-cli alone: the
+    // same list on both; a push that would lose the other's entries refused with its
+    // reason; the pull keeps both lines and use picks one.
+    void pushAndPullBetweenTwoFolders()
+    {
+        QTemporaryDir dir;
+        const QString remote = dir.filePath("pendrive/gol.git");
+        git_libgit2_init();
+        git_repository *bare = nullptr;
+        QCOMPARE(git_repository_init(&bare, QFile::encodeName(remote).constData(), 1), 0);
+        git_repository_free(bare);
+        const QString a = dir.filePath("a/Gol"), b = dir.filePath("b/Gol");
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QCOMPARE(cli({"write", writeTemp(dir, "t1.txt", tuneBytes({{0, "12"}})), "--port", sim.devicePath(), "--vehicle", a}).code, 0);
+        QCOMPARE(cli({"write", writeTemp(dir, "t2.txt", tuneBytes({{0, "14"}})), "--port", sim.devicePath(), "--vehicle", a}).code, 0);
+        const QString first = Repo(a).commits[1].hash.left(7);
+        QCOMPARE(cli({"history", "note", first, "primeira", "--vehicle", a}).code, 0);
+        QCOMPARE(cli({"history", "tag", first, "boa", "--vehicle", a}).code, 0);
+
+        QCOMPARE(cli({"history", "remote", "add", "origin", remote, "--vehicle", a}).code, 0);
+        Run r = cli({"history", "push", "--vehicle", a});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QStringLiteral("Enviados ao remoto origin: a linha main, as notas e as etiquetas.\n"));
+        QCOMPARE(cli({"history", "remote", "add", "origin", remote, "--vehicle", b}).code, 0);
+        QCOMPARE(cli({"history", "remote", "--vehicle", b}).out, "origin\t" + remote + "\n");
+        r = cli({"history", "pull", "--vehicle", b});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QStringLiteral("Linha main: trazidas as entradas novas do remoto origin.\n"));
+        // The same entries, notes and tags; the "no módulo" mark stays on the computer that saw the module.
+        const QString listA = cli({"history", "list", "--vehicle", a}).out;
+        QCOMPARE(cli({"history", "list", "--vehicle", b}).out, QString(listA).replace("  [no módulo]", ""));
+        QVERIFY(listA.contains("[no módulo]"));
+        QCOMPARE(readAll(b + "/mapa.txt"), readAll(a + "/mapa.txt"));
+
+        // Both change the car: A pushes first; B's push is refused and B keeps its entry.
+        QCOMPARE(cli({"history", "restore", first, "--vehicle", a}).code, 0);
+        QCOMPARE(cli({"history", "push", "origin", "--vehicle", a}).code, 0);
+        QCOMPARE(cli({"write", writeTemp(dir, "t3.txt", tuneBytes({{0, "16"}})), "--port", sim.devicePath(), "--vehicle", b}).code, 0);
+        const Repo repoB(b);
+        r = cli({"history", "push", "--vehicle", b});
+        QCOMPARE(r.err, QStringLiteral("velto-cli: O remoto origin recusou o envio: a linha main do remoto tem mudanças que "
+                                       "este computador não tem (outro computador enviou antes); traga-as do remoto e "
+                                       "envie de novo; as entradas deste computador ficam como estavam.\n"));
+        QCOMPARE(r.code, 4);
+        QCOMPARE(Repo(b).commits.size(), repoB.commits.size());
+        QCOMPARE(Repo(b).commits[0].hash, repoB.commits[0].hash);
+
+        r = cli({"history", "pull", "--vehicle", b});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QStringLiteral("Linha origin-main: a do remoto origin, que divergiu desta, guardada ao lado; nada "
+                                       "foi juntado (velto-cli history use origin-main continua dela).\n"));
+        const QString fromA = Repo(a).commits[0].hash.left(7), fromB = repoB.commits[0].hash.left(7);
+        QStringList lines = cli({"history", "list", "--vehicle", b}).out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QStringList marks;
+        for (const QString &l : lines)
+            marks << l.left(7) + (l.contains("[linha main (atual)]") ? " main" : l.contains("[linha origin-main]") ? " origin-main" : " ambas");
+        QVERIFY2(marks.contains(fromB + " main") && marks.contains(fromA + " origin-main"), qPrintable(marks.join(" | ")));
+        QCOMPARE(marks.filter(QRegularExpression(" ambas$")).size(), 2);
+        // Nothing is merged: B goes on from A's line only when told.
+        QCOMPARE(Repo(b).commits[0].hash.left(7), fromB);
+        r = cli({"history", "use", "origin-main", "--vehicle", b});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith(fromA), qPrintable(r.out));
+        QCOMPARE(Repo(b).commits[0].hash.left(7), fromA);
+        QCOMPARE(readAll(b + "/mapa.txt"), readAll(a + "/mapa.txt"));
+        // Continued from A's line (with B's tune restored on it, an entry of the other
+        // line), B's next entry goes back to the remote's main.
+        QCOMPARE(cli({"history", "restore", fromB, "--vehicle", b}).code, 0);
+        QCOMPARE(readAll(b + "/mapa.txt"), tuneBytes({{0, "16"}}));
+        r = cli({"history", "push", "--vehicle", b});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QStringLiteral("Enviados ao remoto origin: a linha origin-main (main no remoto), as notas e as etiquetas.\n"));
+        QCOMPARE(cli({"history", "pull", "--vehicle", a}).out, QStringLiteral("Linha main: trazidas as entradas novas do remoto origin.\n"));
+        QCOMPARE(Repo(a).commits[0].hash, Repo(b).commits[0].hash);
+        git_libgit2_shutdown();
+    }
+
     // A folder that is not a vehicle history: refused before anything is sent.
     void foreignFolder()
     {
