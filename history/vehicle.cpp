@@ -140,6 +140,19 @@ struct Vehicle::Repo {
         throw HistoryError(
             QStringLiteral("Histórico do veículo em %1: %2: %3").arg(folder, what, lastError()).toStdString());
     }
+    // The vehicle's remote by its name; one sentence when the vehicle has none of that name.
+    RemoteHandle remoteNamed(const QString &remoteName) const
+    {
+        RemoteHandle remote;
+        const int found = git_remote_lookup(remote.out(), repo.get(), remoteName.toUtf8().constData());
+        if (found == GIT_ENOTFOUND || found == GIT_EINVALIDSPEC)
+            throw HistoryError(QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
+                                              "remote add %2 URL).")
+                                   .arg(folder, remoteName)
+                                   .toStdString());
+        check(found, QStringLiteral("o remoto %1 não pôde ser lido").arg(remoteName));
+        return remote;
+    }
     void check(int rc, const QString &what) const
     {
         if (rc < 0)
@@ -962,14 +975,7 @@ QString Vehicle::push(const QString &remoteName)
 {
     Repo &r = *repo_;
     const Repo::Writing writing(r);
-    RemoteHandle remote;
-    const int found = git_remote_lookup(remote.out(), r.repo.get(), remoteName.toUtf8().constData());
-    if (found == GIT_ENOTFOUND || found == GIT_EINVALIDSPEC)
-        throw HistoryError(QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
-                                          "remote add %2 URL).")
-                               .arg(r.folder, remoteName)
-                               .toStdString());
-    r.check(found, QStringLiteral("o remoto %1 não pôde ser lido").arg(remoteName));
+    RemoteHandle remote = r.remoteNamed(remoteName);
     Reference head;
     if (git_repository_head(head.out(), r.repo.get()) != 0)
         throw HistoryError(QStringLiteral("O histórico do veículo em %1 não tem entradas: nada a enviar ao remoto %2.")
@@ -1062,14 +1068,7 @@ PullResult Vehicle::pull(const QString &remoteName)
 {
     Repo &r = *repo_;
     const Repo::Writing writing(r);
-    RemoteHandle remote;
-    const int found = git_remote_lookup(remote.out(), r.repo.get(), remoteName.toUtf8().constData());
-    if (found == GIT_ENOTFOUND || found == GIT_EINVALIDSPEC)
-        throw HistoryError(QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
-                                          "remote add %2 URL).")
-                               .arg(r.folder, remoteName)
-                               .toStdString());
-    r.check(found, QStringLiteral("o remoto %1 não pôde ser lido").arg(remoteName));
+    RemoteHandle remote = r.remoteNamed(remoteName);
 
     // The remote's lines as refs/remotes/<remote>/<line>, its notes apart.
     const QByteArray name = remoteName.toUtf8();
