@@ -626,6 +626,10 @@ void TForm1::wireDatalog()
     d->readModuleTune = [this](std::function<void(const std::optional<Tune> &)> done) {
         session_->readForRecording(std::move(done));
     };
+    // While a vehicle is open its logs go to registros/ and name the entry the module
+    // runs (a screen that differs from it is not what the log records).
+    d->historyEntry = [this] { return vehicle_ ? vehicle_->moduleEntry() : QString(); };
+    d->logFolder = [this] { return vehicle_ ? vehicle_->logsFolder() : QString(); };
     const std::pair<const char *, void (Datalog::*)()> buttons[] = {
         {"btnGravar", &Datalog::btnGravarClick},
         {"btnParar", &Datalog::btnPararClick},
