@@ -441,8 +441,14 @@ void TForm1::btnCorrecaoClick()
         auto *dialog = new CorrectionDialog(*controller_, *prompt_,
                                             [this](const std::function<void()> &handler) { guarded(handler); }, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->vehicleLogs = [this] {
+            if (!vehicle_)
+                return CorrectionDialog::VehicleLogs{};
+            return CorrectionDialog::VehicleLogs{vehicle_->folder(), vehicle_->logsFolder(), vehicle_->moduleEntry()};
+        };
         correctionDialog_ = dialog;
     }
+    correctionDialog_->refreshVehicleLogs();
     correctionDialog_->show();
     correctionDialog_->raise();
     correctionDialog_->activateWindow();
