@@ -630,7 +630,13 @@ void TForm1::wireDatalog()
     Datalog *d = datalog_.get();
     d->moduleTune = [this] { return controller_->history().moduleSet(); };
     d->readModuleTune = [this](std::function<void(const std::optional<Tune> &)> done) {
-        session_->readForRecording(std::move(done));
+        // A read-back made for a recording is a read-back: with a vehicle open it is an
+        // entry marked "no módulo", and the log then names it.
+        session_->readForRecording([this, done = std::move(done)](const std::optional<Tune> &module) {
+            if (module && vehicle_)
+                vehicle_->event(TuneEvent::Read, *module, TCustomComPort::devicePath(session_->port().port()));
+            done(module);
+        });
     };
     // While a vehicle is open its logs go to registros/ and name the entry the module
     // runs (a screen that differs from it is not what the log records).

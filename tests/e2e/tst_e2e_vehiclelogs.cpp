@@ -51,7 +51,8 @@ void record(E2E &e, const QString &fileName, QString *shownFolder, int rows = 40
                 b->click();
     });
     e.click("btnGravar");
-    QVERIFY(e.form->datalog().isRecording());
+    // At once when the module's set is known; after reading it back otherwise.
+    QTRY_VERIFY_WITH_TIMEOUT(e.form->datalog().isRecording(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(e.form->datalog().recorder().rows() >= rows, 30000);
     e.click("btnParar");
     QVERIFY(!e.form->datalog().isRecording());
@@ -196,6 +197,31 @@ private slots:
         shown.clear();
         QTest::mouseClick(c->findChild<QPushButton *>("btnAbrirRegistros"), Qt::LeftButton);
         QCOMPARE(shown, logs);
+    }
+
+    // "Gravar" while the module's set is unknown reads it back first: that read-back is
+    // an entry marked "no módulo", and the log names it.
+    void readBackForTheRecordingIsTheEntry()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("Uno"));
+        E2E e({"--rate", "50"});
+        e.realDialogs = true;
+        QVERIFY(e.start());
+        e.activate();
+        e.form->openVehicle(folder);
+        QVERIFY(!e.form->controller().history().moduleSet());
+        QString shown;
+        record(e, QStringLiteral("lido.msl"), &shown);
+        e.form->vehicle()->flush();
+        history::Vehicle check(folder, history::Vehicle::Open::ExistingOnly);
+        const QList<history::Entry> entries = check.entries();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries[0].kind, history::kind::read);
+        QVERIFY(entries[0].inModule);
+        QCOMPARE(check.tune(entries[0].id).texts, e.form->controller().history().moduleSet()->texts);
+        QCOMPARE(logformat::historyEntryOf(QDir(folder).filePath(QStringLiteral("registros/lido.msl"))),
+                 entries[0].commit);
     }
 
     // With no vehicle open nothing changes: the dialog opens where it did, the header
