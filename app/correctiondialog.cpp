@@ -4,14 +4,17 @@
 #include "common/numtext.h"
 #include "core/controller.h"
 #include "datalog/datalog.h"
+#include "datalog/vehiclelogs.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -128,6 +131,28 @@ void CorrectionDialog::build()
     connect(open_, &QPushButton::clicked, this, [this] { guard_([this] { btnAbrirRegistrosClick(); }); });
     connect(live_, &QCheckBox::clicked, this, [this] { guard_([this] { cbAoVivoClick(); }); });
 
+    // The open vehicle's logs, below the sources; hidden while no vehicle is open.
+    vehicleRow_ = new QWidget;
+    vehicleRow_->setObjectName(QStringLiteral("pnRegistrosVeiculo"));
+    auto *vehicleRow = new QHBoxLayout(vehicleRow_);
+    vehicleRow->setContentsMargins(0, 0, 0, 0);
+    vehicleLogs_ = new QListWidget;
+    vehicleLogs_->setObjectName(QStringLiteral("lwRegistrosVeiculo"));
+    vehicleLogs_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    vehicleLogs_->setFixedHeight(4 * vehicleLogs_->fontMetrics().height() + 12);
+    auto *vehicleCaption = new QLabel(QString::fromUtf8("Registros do &veículo\n(os desta entrada primeiro):"));
+    vehicleCaption->setBuddy(vehicleLogs_);
+    openSelected_ = new QPushButton(QString::fromUtf8("Abrir se&lecionados"));
+    openSelected_->setObjectName(QStringLiteral("btnAbrirSelecionados"));
+    openSelected_->setAutoDefault(false);
+    vehicleRow->addWidget(vehicleCaption);
+    vehicleRow->addWidget(vehicleLogs_, 1);
+    vehicleRow->addWidget(openSelected_, 0, Qt::AlignTop);
+    vehicleRow_->setVisible(false);
+    connect(openSelected_, &QPushButton::clicked, this, [this] { guard_([this] { btnAbrirSelecionadosClick(); }); });
+    connect(vehicleLogs_, &QListWidget::itemActivated, this,
+            [this] { guard_([this] { btnAbrirSelecionadosClick(); }); });
+
     table_ = new QTableWidget(9, 8);
     table_->setObjectName(QStringLiteral("twSugestao"));
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -220,6 +245,7 @@ void CorrectionDialog::build()
 
     auto *all = new QVBoxLayout(this);
     all->addLayout(top);
+    all->addWidget(vehicleRow_);
     all->addWidget(pages);
     all->addLayout(buttons);
 }
@@ -388,9 +414,49 @@ void CorrectionDialog::settingsChanged()
 void CorrectionDialog::btnAbrirRegistrosClick()
 {
     FileDialogSpec setup = Datalog::dialogSpec();
+    if (vehicleLogs)
+        setup.initialDir = vehicleLogs().logsFolder;
     const std::optional<QStringList> paths = prompt_.openFileNames(setup);
     if (paths && !paths->isEmpty())
         openLogs(*paths);
+}
+
+void CorrectionDialog::refreshVehicleLogs()
+{
+    const VehicleLogs vehicle = vehicleLogs ? vehicleLogs() : VehicleLogs{};
+    vehicleLogs_->clear();
+    vehicleRow_->setVisible(!vehicle.folder.isEmpty());
+    if (vehicle.folder.isEmpty())
+        return;
+    for (const vehiclelogs::RecordedLog &log :
+         vehiclelogs::forCorrection(vehiclelogs::list(vehicle.folder), vehicle.entry)) {
+        const bool current = !vehicle.entry.isEmpty() && log.recordedOn(vehicle.entry);
+        const QString entry = current             ? QString::fromUtf8("esta entrada")
+                              : log.entry.isEmpty() ? QString::fromUtf8("sem entrada")
+                                                    : QString::fromUtf8("entrada %1").arg(log.entry.left(7));
+        auto *item = new QListWidgetItem(QStringLiteral("%1 — %2, %3")
+                                             .arg(QFileInfo(log.path).fileName(), entry,
+                                                  log.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
+                                         vehicleLogs_);
+        item->setData(Qt::UserRole, log.path);
+        item->setToolTip(log.path);
+        item->setSelected(current);
+    }
+    if (vehicleLogs_->count() == 0)
+        vehicleLogs_->addItem(QString::fromUtf8("Nenhum registro gravado com este veículo."));
+    openSelected_->setEnabled(!vehicleLogs_->selectedItems().isEmpty() ||
+                              vehicleLogs_->item(0)->data(Qt::UserRole).isValid());
+}
+
+void CorrectionDialog::btnAbrirSelecionadosClick()
+{
+    QStringList paths;
+    for (int i = 0; i < vehicleLogs_->count(); ++i)
+        if (QListWidgetItem *item = vehicleLogs_->item(i); item->isSelected() && item->data(Qt::UserRole).isValid())
+            paths << item->data(Qt::UserRole).toString();
+    if (paths.isEmpty())
+        throw Refused(QString::fromUtf8("Selecione os registros do veículo a abrir."));
+    openLogs(paths);
 }
 
 void CorrectionDialog::openLogs(const QStringList &paths)

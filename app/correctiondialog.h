@@ -13,6 +13,7 @@ class Prompt;
 class QCheckBox;
 class QDoubleSpinBox;
 class QLabel;
+class QListWidget;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
@@ -32,8 +33,22 @@ public:
     QTableWidget *table() const { return table_; }
     QTableWidget *warmUpTable() const { return warmTable_; }
 
+    // While a vehicle is open: its logs folder (registros/) and the entry (full hash)
+    // the module runs. Its logs are then listed, those recorded on that entry first and
+    // selected, and "Abrir registros…" opens in that folder. Unset or empty: hidden.
+    struct VehicleLogs {
+        QString folder; // the vehicle's folder
+        QString logsFolder;
+        QString entry;
+    };
+    std::function<VehicleLogs()> vehicleLogs;
+    // Lists the vehicle's logs again (the window calls it when it shows the dialog).
+    void refreshVehicleLogs();
+    QListWidget *vehicleLogList() const { return vehicleLogs_; }
+
     // Handlers, also called by the tests.
     void btnAbrirRegistrosClick();
+    void btnAbrirSelecionadosClick(); // the vehicle's logs selected in the list
     void openLogs(const QStringList &paths);
     void cbAoVivoClick();
     void btnAplicarSelecionadasClick();
@@ -65,6 +80,9 @@ private:
     QLabel *source_ = nullptr, *sentence_ = nullptr, *summary_ = nullptr;
     QPushButton *open_ = nullptr, *applySelected_ = nullptr, *applyAll_ = nullptr;
     QCheckBox *live_ = nullptr;
+    QWidget *vehicleRow_ = nullptr;
+    QListWidget *vehicleLogs_ = nullptr;
+    QPushButton *openSelected_ = nullptr;
     QSpinBox *minTemperature_ = nullptr, *minRpm_ = nullptr, *maxTpsMove_ = nullptr, *tpsWindow_ = nullptr,
              *steadyCell_ = nullptr, *minProbe_ = nullptr, *maxProbe_ = nullptr;
     QDoubleSpinBox *minHits_ = nullptr, *deadBand_ = nullptr, *maxChange_ = nullptr, *minOwnShare_ = nullptr;

@@ -441,8 +441,14 @@ void TForm1::btnCorrecaoClick()
         auto *dialog = new CorrectionDialog(*controller_, *prompt_,
                                             [this](const std::function<void()> &handler) { guarded(handler); }, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->vehicleLogs = [this] {
+            if (!vehicle_)
+                return CorrectionDialog::VehicleLogs{};
+            return CorrectionDialog::VehicleLogs{vehicle_->folder(), vehicle_->logsFolder(), vehicle_->moduleEntry()};
+        };
         correctionDialog_ = dialog;
     }
+    correctionDialog_->refreshVehicleLogs();
     correctionDialog_->show();
     correctionDialog_->raise();
     correctionDialog_->activateWindow();
@@ -624,8 +630,18 @@ void TForm1::wireDatalog()
     Datalog *d = datalog_.get();
     d->moduleTune = [this] { return controller_->history().moduleSet(); };
     d->readModuleTune = [this](std::function<void(const std::optional<Tune> &)> done) {
-        session_->readForRecording(std::move(done));
+        // A read-back made for a recording is a read-back: with a vehicle open it is an
+        // entry marked "no módulo", and the log then names it.
+        session_->readForRecording([this, done = std::move(done)](const std::optional<Tune> &module) {
+            if (module && vehicle_)
+                vehicle_->event(TuneEvent::Read, *module, TCustomComPort::devicePath(session_->port().port()));
+            done(module);
+        });
     };
+    // While a vehicle is open its logs go to registros/ and name the entry the module
+    // runs (a screen that differs from it is not what the log records).
+    d->historyEntry = [this] { return vehicle_ ? vehicle_->moduleEntry() : QString(); };
+    d->logFolder = [this] { return vehicle_ ? vehicle_->logsFolder() : QString(); };
     const std::pair<const char *, void (Datalog::*)()> buttons[] = {
         {"btnGravar", &Datalog::btnGravarClick},
         {"btnParar", &Datalog::btnPararClick},

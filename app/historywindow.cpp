@@ -1,11 +1,13 @@
 #include "app/historywindow.h"
 
+#include "app/beforeafterdialog.h"
 #include "app/comparedialog.h"
 #include "app/mapcolours.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "core/controller.h"
 #include "core/tunediff.h"
+#include "datalog/vehiclelogs.h"
 #include "session/vehiclerecorder.h"
 
 #include <QDialogButtonBox>
@@ -63,17 +65,18 @@ HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, P
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
-    table_ = new QTableWidget(0, 6, this);
+    table_ = new QTableWidget(0, 7, this);
     table_->setObjectName(QStringLiteral("tbEntradas"));
     table_->setAccessibleName(QStringLiteral("Entradas"));
     table_->setHorizontalHeaderLabels({QStringLiteral("Data"), QStringLiteral("Tipo"), QStringLiteral("Resumo"),
-                                       QStringLiteral("Nota"), QStringLiteral("Etiquetas"), QStringLiteral("Módulo")});
+                                       QStringLiteral("Nota"), QStringLiteral("Etiquetas"), QStringLiteral("Módulo"),
+                                       QStringLiteral("Registros")});
     table_->verticalHeader()->setVisible(false);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QHeaderView *header = table_->horizontalHeader();
-    for (int c : {0, 1, 4, 5})
+    for (int c : {0, 1, 4, 5, 6})
         header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(2, QHeaderView::Stretch);
     header->setSectionResizeMode(3, QHeaderView::Interactive);
@@ -86,11 +89,12 @@ HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, P
         {"btnEtiqueta", QStringLiteral("E&tiqueta…")},
         {"btnCompararEntradas", QStringLiteral("&Comparar")},
         {"btnRestaurar", QStringLiteral("&Restaurar na tela")},
+        {"btnAntesDepois", QStringLiteral("Antes e &depois")},
         {"btnAtualizar", QStringLiteral("&Atualizar")},
     };
     const std::function<void()> handlers[] = {
         [this] { btnNotaClick(); },      [this] { btnEtiquetaClick(); }, [this] { btnCompararClick(); },
-        [this] { btnRestaurarClick(); }, [this] { refresh(); },
+        [this] { btnRestaurarClick(); }, [this] { btnAntesDepoisClick(); }, [this] { refresh(); },
     };
     for (std::size_t i = 0; i < std::size(captions); ++i) {
         QPushButton *b = buttons->addButton(captions[i].second, QDialogButtonBox::ActionRole);
@@ -115,6 +119,8 @@ HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, P
 void HistoryWindow::refresh()
 {
     entries_ = vehicle_.call<QList<history::Entry>>([](history::Vehicle &v) { return v.entries(); });
+    // Only the logs' headers are read.
+    const QHash<QString, int> logs = vehiclelogs::countPerEntry(vehiclelogs::list(vehicle_.folder()), entries_);
     table_->clearSelection();
     table_->setRowCount(int(entries_.size()));
     int row = 0;
@@ -125,10 +131,13 @@ void HistoryWindow::refresh()
         table_->setItem(row, 3, cell(e.note));
         table_->setItem(row, 4, cell(e.tags.join(QStringLiteral(", "))));
         table_->setItem(row, 5, cell(e.inModule ? inModuleText : QString()));
+        const int count = logs.value(e.commit);
+        table_->setItem(row, 6, cell(count ? QString::number(count) : QString()));
+        table_->item(row, 6)->setTextAlignment(Qt::AlignCenter);
         if (e.inModule) {
             QFont bold = table_->font();
             bold.setBold(true);
-            for (int c = 0; c < 6; ++c)
+            for (int c = 0; c < 7; ++c)
                 table_->item(row, c)->setFont(bold);
         }
         ++row;
@@ -204,6 +213,27 @@ void HistoryWindow::btnCompararClick()
 }
 
 CompareDialog *HistoryWindow::compareDialog() const { return compare_.data(); }
+
+void HistoryWindow::btnAntesDepoisClick()
+{
+    const history::Entry e = selectedOne();
+    const vehiclelogs::BeforeAfter logs = vehicle_.call<vehiclelogs::BeforeAfter>(
+        [&](history::Vehicle &v) { return vehiclelogs::beforeAfter(v, e.commit); });
+    Screen &screen = controller_.context().screen;
+    QStringList rows, columns;
+    for (const QString &n : names::injectionRowCaptions())
+        rows << screen.text(n);
+    for (const QString &n : names::injectionColumnCaptions())
+        columns << screen.text(n);
+    if (beforeAfter_)
+        beforeAfter_->close();
+    auto *dialog = new BeforeAfterDialog(logs, rows, columns, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    beforeAfter_ = dialog;
+    dialog->show();
+}
+
+BeforeAfterDialog *HistoryWindow::beforeAfterDialog() const { return beforeAfter_.data(); }
 
 void HistoryWindow::btnRestaurarClick()
 {

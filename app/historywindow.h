@@ -1,6 +1,6 @@
 #pragma once
 // " Histórico ": the entries of the open vehicle, newest first (date, kind, summary,
-// note, tags, the "no módulo" mark). A note or a tag is added to the selected entry;
+// note, tags, the "no módulo" mark, the logs recorded on it). A note or a tag is added to the selected entry;
 // two selected entries are compared in the "Comparar" table (the older one first, the
 // map cells that changed coloured by how much); one is put back on screen as one undo
 // step, nothing sent.
@@ -15,6 +15,7 @@ class Prompt;
 class QTableWidget;
 class VehicleRecorder;
 class CompareDialog;
+class BeforeAfterDialog;
 
 class HistoryWindow : public QDialog {
     Q_OBJECT
@@ -32,7 +33,11 @@ public:
     void btnEtiquetaClick();
     void btnCompararClick();
     void btnRestaurarClick();
+    // "Antes e depois" of the selected entry: the logs of its parent and its own, and
+    // their per-cell analysis side by side.
+    void btnAntesDepoisClick();
     CompareDialog *compareDialog() const;
+    BeforeAfterDialog *beforeAfterDialog() const;
 
     // "Comparar" of two entries: the cells of the maps whose value changed get a
     // background from white to red (up) or blue (down), by the change against the
@@ -51,4 +56,5 @@ private:
     QTableWidget *table_ = nullptr;
     QList<history::Entry> entries_;
     QPointer<CompareDialog> compare_;
+    QPointer<BeforeAfterDialog> beforeAfter_;
 };

@@ -12,6 +12,12 @@ VehicleRecorder::VehicleRecorder(const QString &folder, Prompt &prompt, QObject 
     folder_ = vehicle_->folder();
     name_ = vehicle_->name();
     openMessages_ = vehicle_->messages();
+    try {
+        if (const std::optional<QString> marked = vehicle_->inModule())
+            moduleCommit_ = vehicle_->entry(*marked).commit;
+    } catch (const history::UnknownEntry &) {
+        // A mark naming no entry: what the module holds is unknown.
+    }
     Q_UNUSED(context); // the anchor lives on the thread that makes the recorder
     thread_ = std::thread([this] { run(); });
 }
@@ -44,7 +50,15 @@ void VehicleRecorder::event(TuneEvent event, const Tune &tune, const QString &po
     case TuneEvent::TpsCalibrated:
         return record(history::kind::tps, tune, port, true, when);
     case TuneEvent::ModuleUnknown:
-        return enqueue([](history::Vehicle &v) { v.clearInModule(); }, true);
+        return enqueue(
+            [this](history::Vehicle &v) {
+                {
+                    std::lock_guard lock(mutex_);
+                    moduleCommit_.clear();
+                }
+                v.clearInModule();
+            },
+            true);
     }
 }
 
@@ -52,12 +66,24 @@ void VehicleRecorder::record(const QString &kind, const Tune &tune, const QStrin
                              const QDateTime &when)
 {
     enqueue(
-        [kind, tune, port, inModule, when](history::Vehicle &v) {
+        [this, kind, tune, port, inModule, when](history::Vehicle &v) {
             try {
                 const history::Entry entry = v.record(kind, tune, port, when);
-                if (inModule)
+                if (inModule) {
+                    {
+                        // What the module runs is this entry even when the mark fails
+                        // to be written (a full disk): the logs name it.
+                        std::lock_guard lock(mutex_);
+                        moduleCommit_ = entry.commit;
+                    }
                     v.markInModule(entry.id);
+                }
             } catch (const std::exception &e) {
+                if (inModule) {
+                    // The module runs a set the history could not keep: no entry names it.
+                    std::lock_guard lock(mutex_);
+                    moduleCommit_.clear();
+                }
                 throw std::runtime_error(
                     QStringLiteral("%1\nA entrada \"%2\" não foi registrada no histórico; o ajuste "
                                    "na tela não mudou.")
@@ -145,6 +171,18 @@ void VehicleRecorder::callVoid(const std::function<void(history::Vehicle &)> &wo
     doneWake.wait(lock, [&] { return done; });
     if (error)
         std::rethrow_exception(error);
+}
+
+QString VehicleRecorder::moduleEntry()
+{
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    return moduleCommit_;
+}
+
+QString VehicleRecorder::logsFolder()
+{
+    return call<QString>([](history::Vehicle &v) { return v.logsFolder(); });
 }
 
 void VehicleRecorder::flush()

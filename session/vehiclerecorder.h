@@ -54,6 +54,13 @@ public:
     }
     void callVoid(const std::function<void(history::Vehicle &)> &work);
 
+    // The full hash of the entry marked "no módulo" once what is queued is written (the
+    // entry of an upload just made); empty when the module's set is unknown. Waits only
+    // for the queue: the mark itself is kept in memory, not read from the disk.
+    QString moduleEntry();
+    // registros/ of the vehicle: the folder its logs go to (made, and left out of git).
+    QString logsFolder();
+
     // Waits until every queued entry is written, then shows a failure still to be told.
     void flush();
     // Shows the failures the thread met since the last time (one message), if any.
@@ -80,5 +87,6 @@ private:
     QStringList failures_; // met by the thread, not told yet
     bool failing_ = false; // the last entry failed: more of the same are not told again
     bool tellQueued_ = false;
+    QString moduleCommit_; // the mark's full hash, as the thread last wrote it
     std::thread thread_;
 };

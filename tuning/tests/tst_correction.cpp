@@ -6,6 +6,7 @@
 #include "datalog/logformat.h"
 #include "files/mapfile.h"
 #include "link/tuneimage.h"
+#include "tuning/beforeafter.h"
 #include "tuning/correction.h"
 #include "tuning/recordedlogs.h"
 #include "tuning/warmup.h"
@@ -271,6 +272,8 @@ private slots:
     void honestRules_data();
     void honestRules();
     void warmUpPointsOnAColdLog();
+    void beforeAndAfterPerCell_data();
+    void beforeAndAfterPerCell();
 };
 
 void TestCorrection::weightsFollowTheInterpolation_data()
@@ -934,6 +937,65 @@ void TestCorrection::warmUpPointsOnAColdLog()
         if (out.texts[f] != t.texts[f])
             QVERIFY(f == warmUpField(2) || f == warmUpField(3) || f == warmUpField(4));
     QCOMPARE(out.texts[warmUpField(3)], QStringLiteral("24"));
+}
+
+// A side of the before and after: the logs with their tunes beside them, analysed as
+// the correction does; a cell shows the mean correction and its samples, "—" where no
+// row ran; a log without its tune is a refusal, not a failure of the window.
+void TestCorrection::beforeAndAfterPerCell_data()
+{
+    QTest::addColumn<int>("correction"); // short + long, percent, of every row
+    QTest::addColumn<bool>("tuneBeside");
+    QTest::addColumn<QString>("cell17");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("richer needed") << 5 << true << "+5,0 %" << QString();
+    QTest::newRow("leaner needed") << -4 << true << "-4,0 %" << QString();
+    QTest::newRow("on target") << 0 << true << "0,0 %" << QString();
+    QTest::newRow("no tune beside") << 5 << false << QString()
+                                    << "O mapa do registro %1/a.msl, %1/a-mapa.txt não pôde ser lido: o arquivo não "
+                                       "existe. Nada a sugerir.";
+}
+
+void TestCorrection::beforeAndAfterPerCell()
+{
+    QFETCH(int, correction);
+    QFETCH(bool, tuneBeside);
+    QFETCH(QString, cell17);
+    QFETCH(QString, refusal);
+    const Tune tune = startupTune();
+    std::vector<Row> rows;
+    for (int i = 0; i < 200; ++i) // speed position 12, load position 6: cell 17 alone
+        rows.push_back(goodRow(100 * i, 12, 6, correction, 0));
+    rows = withTi(rows, tune);
+    QTemporaryDir dir;
+    writeFile(dir, "a.msl", logBytes(rows));
+    if (tuneBeside)
+        writeFile(dir, "a-mapa.txt", tuneBytes(tune));
+
+    const LogsCells side = analyseLogs({dir.filePath("a.msl")});
+    QCOMPARE(side.paths, QStringList{dir.filePath("a.msl")});
+    if (!refusal.isEmpty()) {
+        QCOMPARE(side.refusal, refusal.arg(dir.path()));
+        QVERIFY(!side.cells);
+        QCOMPARE(meanText(side, 17), QString());
+        return;
+    }
+    QCOMPARE(side.refusal, QString());
+    QVERIFY(side.cells.has_value());
+    QCOMPARE(side.rows, std::int64_t(rows.size()));
+    QVERIFY(side.used > 100);
+    const QStringList lines = meanText(side, 17).split(u'\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], cell17);
+    QCOMPARE(lines[1], QStringLiteral("%1 amostras").arg(std::lround(side.cells->cells[17].hits)));
+    QVERIFY(std::lround(side.cells->cells[17].hits) > 100);
+    for (int k : {0, 16, 18, 25, 71})
+        QCOMPARE(meanText(side, k), QString::fromUtf8("—"));
+
+    // No logs on a side: nothing to show, nothing refused.
+    const LogsCells none = analyseLogs({});
+    QVERIFY(!none.cells && none.refusal.isEmpty());
+    QCOMPARE(meanText(none, 17), QString());
 }
 
 QTEST_GUILESS_MAIN(TestCorrection)
