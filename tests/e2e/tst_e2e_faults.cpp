@@ -326,9 +326,10 @@ private slots:
     }
 
     // The simulator dies after a few upload frames: the upload ends with one box whose
-    // last line is the upload's and which carries the port's explanation above it; no
-    // later frame and no end command go out, so the ECU keeps its previous complete
-    // set; the port is closed and the buttons that need no port come back.
+    // last line is the upload's and which carries the port's explanation above it; the
+    // upload stops where the line failed and no end command goes out, so the ECU keeps
+    // its previous complete set; the port is closed and the buttons that need no port
+    // come back.
     void deviceVanishesDuringUpload()
     {
         E2E e;
@@ -336,8 +337,9 @@ private slots:
         e.activate();
         e.click("btnEnvia");
         QTRY_VERIFY_WITH_TIMEOUT(e.screen().barPosition("pbCarregando") >= 4, 3000);
-        // No tick runs while the test holds the GUI thread: frames up to this tick
-        // were written before the kill, every later one after it.
+        // The upload's slots pass on the port's own thread: frames go on out until the
+        // killed simulator's side of the line is gone, which takes longer on a busy
+        // machine. What must hold is that the upload stops there and never ends.
         const int writtenBefore = e.screen().barPosition("pbCarregando");
         QVERIFY(writtenBefore <= 31);
         e.sim.kill();
@@ -352,7 +354,7 @@ private slots:
                      seen.first() == deviceGone(e.sim.devicePath()) + "\n" + interruptedLine,
                  qPrintable(seen.first()));
         const int bar = e.screen().barPosition("pbCarregando");
-        QVERIFY2(bar == writtenBefore || bar == writtenBefore + 1, qPrintable(QString::number(bar)));
+        QVERIFY2(bar >= writtenBefore && bar <= 31, qPrintable(QString::number(bar)));
         QVERIFY(!e.screen().isVisible("pnAguarde"));
         QVERIFY(!e.screen().isVisible("Panel1"));
         QVERIFY(allEnabled(e, portFreeButtons));
@@ -383,10 +385,10 @@ private slots:
         e.click("btnLerDados");
         QVERIFY(e.screen().isVisible("Panel1"));
         // Kind 1 has come: the read-back locked the buttons.
-        QTRY_VERIFY_WITH_TIMEOUT(!e.enabled("btnEnvia"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!e.enabled("btnEnvia"), 10000);
         e.sim.kill();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!e.prompt.messages.isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!e.prompt.messages.isEmpty(), 10000);
         QTest::qWait(3500); // longer than the read-back's watchdog
         // Whichever call of the receive event meets the vanished device first names
         // itself: the read, or the count of waiting bytes before it.
