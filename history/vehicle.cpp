@@ -996,14 +996,14 @@ QString Vehicle::push(const QString &remoteName)
         git_buf_dispose(&remoteBuf);
         git_buf_dispose(&mergeBuf);
     }
-    QList<QByteArray> specs{local + ':' + destination};
+    QList<QByteArray> mappings{local + ':' + destination};
     for (const char *ref : {notesRef, tagsRef}) {
         git_oid oid;
         if (git_reference_name_to_id(&oid, r.repo.get(), ref) == 0)
-            specs << QByteArray(ref) + ':' + ref;
+            mappings << QByteArray(ref) + ':' + ref;
     }
     QList<char *> pointers;
-    for (QByteArray &s : specs)
+    for (QByteArray &s : mappings)
         pointers << s.data();
     const git_strarray refspecs{pointers.data(), std::size_t(pointers.size())};
 
@@ -1073,11 +1073,11 @@ PullResult Vehicle::pull(const QString &remoteName)
     // The remote's lines as refs/remotes/<remote>/<line>, its notes apart.
     const QByteArray name = remoteName.toUtf8();
     const QByteArray notesPrefix = QByteArray(remoteNotesPrefix) + name + '/';
-    QList<QByteArray> specs{"+refs/heads/*:refs/remotes/" + name + "/*"};
+    QList<QByteArray> mappings{"+refs/heads/*:refs/remotes/" + name + "/*"};
     for (const char *ref : {notesRef, tagsRef})
-        specs << QByteArray("+") + ref + ':' + notesPrefix + QByteArray(ref).mid(11);
+        mappings << QByteArray("+") + ref + ':' + notesPrefix + QByteArray(ref).mid(11);
     QList<char *> pointers;
-    for (QByteArray &s : specs)
+    for (QByteArray &s : mappings)
         pointers << s.data();
     const git_strarray refspecs{pointers.data(), std::size_t(pointers.size())};
     int credentialTries = 0;
