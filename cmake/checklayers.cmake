@@ -1,8 +1,15 @@
 # Run as a script (cmake -P) by the build: every folder of the code includes headers
 # only from the folders below it in VELTO_LAYERS, lowest first. A test's own code
 # (tests/ within a folder) may reach higher, as it links the whole program.
-#   cmake -DSOURCE_DIR=... -DLAYERS="common;serial;..." -DSTAMP=... -P checklayers.cmake
+# In the folders below the window and the command line (CORE), no code names a control
+# by a string literal: the names are constants (common/controlnames.h), written once in
+# the tables of controls and fields.
+#   cmake -DSOURCE_DIR=... -DLAYERS="common;serial;..." -DCORE="common;..." -DSTAMP=... -P checklayers.cmake
 set(bad "")
+file(STRINGS "${SOURCE_DIR}/common/controlnames.h" declared REGEX "X\\([A-Za-z0-9_]+\\)")
+string(REGEX MATCHALL "X\\([A-Za-z0-9_]+\\)" controls "${declared}")
+list(TRANSFORM controls REPLACE "X\\(([A-Za-z0-9_]+)\\)" "\"\\1\"")
+set(tables common/controls.cpp common/tunefields.cpp common/names.cpp)
 list(LENGTH LAYERS count)
 math(EXPR last "${count} - 1")
 foreach(rank RANGE ${last})
@@ -19,9 +26,26 @@ foreach(rank RANGE ${last})
         string(APPEND bad "\n  ${rel}: ${line} (${folder} may include only folders below it: ${target} is above)")
       endif()
     endforeach()
+    file(RELATIVE_PATH rel "${SOURCE_DIR}" "${f}")
+    list(FIND CORE "${folder}" core)
+    list(FIND tables "${rel}" table)
+    if(core GREATER -1 AND table EQUAL -1)
+      file(STRINGS "${f}" quoted REGEX "\"[A-Za-z][A-Za-z0-9_]*\"")
+      foreach(line ${quoted})
+        string(REGEX REPLACE "^[ \t]*//.*" "" code "${line}")
+        string(REGEX REPLACE "[ \t]//.*" "" code "${code}")
+        string(REGEX MATCHALL "\"[A-Za-z][A-Za-z0-9_]*\"" literals "${code}")
+        foreach(literal ${literals})
+          list(FIND controls "${literal}" named)
+          if(named GREATER -1 OR literal MATCHES "^\"e[0-9]+i?\"$")
+            string(APPEND bad "\n  ${rel}: ${literal} (name a control by its constant, common/controlnames.h, or a map cell by common/names.h)")
+          endif()
+        endforeach()
+      endforeach()
+    endif()
   endforeach()
 endforeach()
 if(bad)
-  message(FATAL_ERROR "An include reaches up a layer (lowest first: ${LAYERS}):${bad}")
+  message(FATAL_ERROR "An include reaches up a layer (lowest first: ${LAYERS}), or a control is named by a literal:${bad}")
 endif()
 file(TOUCH "${STAMP}")

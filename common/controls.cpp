@@ -1,5 +1,6 @@
 #include "common/controls.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/tunefields.h"
 
@@ -381,4 +382,12 @@ const QStringList &defaultInjectionMap()
                                            "2,2 2,8 3,8 6,5 7,8 7,8 8,1 8,1")
                                        .split(' ');
     return map;
+}
+
+const QStringList &ctl::all()
+{
+#define VELTO_CONTROL_ENTRY(name) ctl::name,
+    static const QStringList names{VELTO_CONTROL_NAMES(VELTO_CONTROL_ENTRY)};
+#undef VELTO_CONTROL_ENTRY
+    return names;
 }

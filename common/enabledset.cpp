@@ -1,6 +1,7 @@
 #include "common/enabledset.h"
 
 #include "common/context.h"
+#include "common/controlnames.h"
 
 using namespace Qt::StringLiterals;
 
@@ -33,25 +34,25 @@ EnabledSet enabledSet(const ProgramState &st)
 
     EnabledSet set;
     set.reserve(32); // room for every governed control
-    add(set, {u"btnAtivar"_s},
+    add(set, {ctl::btnAtivar},
         st.port == Port::Closed && !st.editMode && inMs && st.transfer != Transfer::ReadBackReceiving);
-    add(set, {u"btnDesativar"_s}, st.port == Port::Waiting || (open && free && !st.editMode));
-    add(set, {u"Button3"_s}, open && !locked && !st.calibrating && !st.editMode);
-    add(set, {u"btnLerDados"_s, u"Button6"_s}, open && free && inMs);
-    add(set, {u"btnEnvia"_s, u"Button8"_s}, sendingAllowed(st));
-    add(set, {u"btnSalvar"_s, u"Button1"_s, u"btnCarregar"_s, u"Button2"_s}, free && inMs);
-    add(set, {u"btnAlterarMapas"_s}, editModeAllowed(st));
+    add(set, {ctl::btnDesativar}, st.port == Port::Waiting || (open && free && !st.editMode));
+    add(set, {ctl::Button3}, open && !locked && !st.calibrating && !st.editMode);
+    add(set, {ctl::btnLerDados, ctl::Button6}, open && free && inMs);
+    add(set, {ctl::btnEnvia, ctl::Button8}, sendingAllowed(st));
+    add(set, {ctl::btnSalvar, ctl::Button1, ctl::btnCarregar, ctl::Button2}, free && inMs);
+    add(set, {ctl::btnAlterarMapas}, editModeAllowed(st));
     // The calibration sends the whole screen and toggles the scanner: only from an idle,
     // known module, with the scanner off and the map in milliseconds.
-    add(set, {u"btnConfigurarTps"_s}, open && st.moduleKnown && free && inMs);
+    add(set, {ctl::btnConfigurarTps}, open && st.moduleKnown && free && inMs);
     // A conversion rewrites every injection cell: not while a transfer or the TPS
     // calibration reads or writes them (an upload builds each frame as it goes).
-    add(set, {u"btnPercentual"_s}, !st.percentView && parameterTextsFree(st));
-    add(set, {u"btnmS"_s}, st.percentView && parameterTextsFree(st));
-    add(set, {u"btnGravar"_s}, st.scanner && !st.recording);
-    add(set, {u"btnParar"_s, u"btnMarcar"_s}, st.recording);
-    add(set, {u"btnAbrirRegistro"_s}, !st.scanner && !st.recording);
-    add(set, {u"btnReproduzir"_s, u"tbPosicao"_s, u"cbVelocidade"_s, u"lbMarcas"_s, u"btnFecharRegistro"_s},
+    add(set, {ctl::btnPercentual}, !st.percentView && parameterTextsFree(st));
+    add(set, {ctl::btnmS}, st.percentView && parameterTextsFree(st));
+    add(set, {ctl::btnGravar}, st.scanner && !st.recording);
+    add(set, {ctl::btnParar, ctl::btnMarcar}, st.recording);
+    add(set, {ctl::btnAbrirRegistro}, !st.scanner && !st.recording);
+    add(set, {ctl::btnReproduzir, ctl::tbPosicao, ctl::cbVelocidade, ctl::lbMarcas, ctl::btnFecharRegistro},
         st.logOpen);
     return set;
 }

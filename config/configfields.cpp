@@ -1,5 +1,6 @@
 #include "config/configfields.h"
 
+#include "common/controlnames.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
 #include "common/tunefields.h"
@@ -54,18 +55,18 @@ QString refusal(const QString &field, const TextOf &textOf)
 {
     if (const tunefields::UpperLimit *u = upperLimitOf(field))
         return floatOf(field, textOf) > u->limit ? u->message : QString();
-    if (field == QLatin1String("eDeslCutOff"))
-        return floatOf(field, textOf) < floatOf(QStringLiteral("eLigaCutOff"), textOf) ? cutOffOffMessage : QString();
-    if (field == QLatin1String("eLigaCutOff"))
-        return floatOf(field, textOf) > floatOf(QStringLiteral("eDeslCutOff"), textOf) ? cutOffOnMessage : QString();
+    if (field == ctl::eDeslCutOff)
+        return floatOf(field, textOf) < floatOf(ctl::eLigaCutOff, textOf) ? cutOffOffMessage : QString();
+    if (field == ctl::eLigaCutOff)
+        return floatOf(field, textOf) > floatOf(ctl::eDeslCutOff, textOf) ? cutOffOnMessage : QString();
     return {};
 }
 
 std::optional<Refusal> firstRefusal(const TextOf &textOf)
 {
     // Page order: set-up first, then the cut-off pair.
-    for (const char *field : {"eLimiteRpm", "eTempoCarga", "eAvancoPartida", "eDeslCutOff", "eLigaCutOff"}) {
-        const QString control = QLatin1String(field);
+    for (const QString &field : {ctl::eLimiteRpm, ctl::eTempoCarga, ctl::eAvancoPartida, ctl::eDeslCutOff, ctl::eLigaCutOff}) {
+        const QString &control = field;
         const QString message = refusal(control, textOf);
         if (!message.isEmpty())
             return Refusal{control, message};
@@ -105,11 +106,11 @@ void ConfigFields::upperLimit(const QString &field)
     s.setText(field, upperLimitOf(field)->limitText);
 }
 
-void ConfigFields::eTempoCargaExit() { upperLimit("eTempoCarga"); }
+void ConfigFields::eTempoCargaExit() { upperLimit(ctl::eTempoCarga); }
 
-void ConfigFields::eLimiteRpmExit() { upperLimit("eLimiteRpm"); }
+void ConfigFields::eLimiteRpmExit() { upperLimit(ctl::eLimiteRpm); }
 
-void ConfigFields::eAvancoPartidaExit() { upperLimit("eAvancoPartida"); }
+void ConfigFields::eAvancoPartidaExit() { upperLimit(ctl::eAvancoPartida); }
 
 void ConfigFields::cutOff(const QString &field)
 {
@@ -122,9 +123,9 @@ void ConfigFields::cutOff(const QString &field)
     s.setFocus(field);
 }
 
-void ConfigFields::eDeslCutOffExit() { cutOff("eDeslCutOff"); }
+void ConfigFields::eDeslCutOffExit() { cutOff(ctl::eDeslCutOff); }
 
-void ConfigFields::eLigaCutOffExit() { cutOff("eLigaCutOff"); }
+void ConfigFields::eLigaCutOffExit() { cutOff(ctl::eLigaCutOff); }
 
 void ConfigFields::fixedComboKeyPress(const QString &comboName)
 {
@@ -139,21 +140,21 @@ void ConfigFields::fixedComboKeyPress(const QString &comboName)
 void ConfigFields::cbTipoRodaFonicaChange()
 {
     Screen &s = ctx_.screen;
-    const int wheel = s.itemIndex("cbTipoRodaFonica");
+    const int wheel = s.itemIndex(ctl::cbTipoRodaFonica);
     // 60-2 and 36-1 have a TDC tooth and a zero point; 2+2 has neither; with nothing
     // selected the enabling stays as it was.
     if (wheel >= 0 && wheel <= 2) {
-        s.setEnabled("cbDentesPms", wheel != 2);
-        s.setEnabled("cbPontoZero", wheel != 2);
+        s.setEnabled(ctl::cbDentesPms, wheel != 2);
+        s.setEnabled(ctl::cbPontoZero, wheel != 2);
     }
     const QStringList teeth = tunefields::toothList(wheel);
     const int count = int(teeth.size());
-    s.setItems("cbDentesPms", teeth);
+    s.setItems(ctl::cbDentesPms, teeth);
     // The entry at the tooth offset; none when the list is shorter, and then an empty
     // box rather than a tooth of the previous list.
     const int offset = ctx_.state.wv.toothOffset;
     if (offset < count)
-        s.setItemIndex("cbDentesPms", offset);
+        s.setItemIndex(ctl::cbDentesPms, offset);
     else
-        s.setText("cbDentesPms", QString());
+        s.setText(ctl::cbDentesPms, QString());
 }

@@ -1,5 +1,6 @@
 #include "config/tpscalibration.h"
 
+#include "common/controlnames.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
 #include "common/enabledset.h"
@@ -8,7 +9,7 @@
 
 namespace {
 
-const QString bar = QStringLiteral("BarraTps");
+const QString bar = ctl::BarraTps;
 
 constexpr int stepPeriodMs = 500;
 constexpr long double closedVoltageLimit = 1.25L;
@@ -87,7 +88,7 @@ void TpsCalibration::TimerTPSTimer()
 {
     ctx_.state.tps = TpsPhase::Sampling;
     ++steps_;
-    ctx_.screen.setText(QStringLiteral("Label92"), numtext::formatInt(steps_));
+    ctx_.screen.setText(ctl::Label92, numtext::formatInt(steps_));
 
     if (steps_ == 1)
         ctx_.hooks.scannerToggle();
@@ -151,7 +152,7 @@ void TpsCalibration::TimerTPSTimer()
             cancelWith({notSent});
             return;
         }
-        ctx_.screen.setText(QStringLiteral("Label54"), numtext::formatGeneral(ctx_.state.tpsVoltage));
+        ctx_.screen.setText(ctl::Label54, numtext::formatGeneral(ctx_.state.tpsVoltage));
         ctx_.timerTps.setEnabled(false);
         ctx_.state.tps = TpsPhase::None; // the limits are sent: a loss from now on keeps them
         ctx_.prompt.message(QString::fromUtf8("  CONFIGURAÇÃO  CONCLUIDA . . .  Abrir toda a borboleta e conferir se o "
@@ -165,14 +166,14 @@ void TpsCalibration::TimerTPSTimer()
 void TpsCalibration::sample(int reading)
 {
     ++samples_;
-    ctx_.screen.setText(QStringLiteral("Label91"), numtext::formatInt(samples_));
+    ctx_.screen.setText(ctl::Label91, numtext::formatInt(samples_));
 
     if (samples_ == 2) {
         // Closed throttle.
         ctx_.state.wv.tpsMin = reading;
         ctx_.screen.setBarMax(bar, ctx_.state.wv.tpsMin);
         ctx_.screen.setBarMin(bar, ctx_.state.wv.tpsMin / 4);
-        ctx_.screen.setText(QStringLiteral("Label89"), numtext::formatInt(reading));
+        ctx_.screen.setText(ctl::Label89, numtext::formatInt(reading));
         closedSampled_ = true;
         ctx_.hooks.scannerToggle();
     } else if (samples_ == 8) {
@@ -181,7 +182,7 @@ void TpsCalibration::sample(int reading)
         const int min = ctx_.state.wv.tpsMin;
         ctx_.state.wv.tpsMax = std::min(reading > min ? reading / 4 : min + 1, tpslimits::maxTop);
         ctx_.screen.setBarMax(bar, ctx_.state.wv.tpsMax);
-        ctx_.screen.setText(QStringLiteral("Label90"), numtext::formatGeneral(ctx_.state.wv.tpsMax));
+        ctx_.screen.setText(ctl::Label90, numtext::formatGeneral(ctx_.state.wv.tpsMax));
         fullSampled_ = true;
         ctx_.hooks.scannerToggle();
         ctx_.timerTps.setEnabled(true);

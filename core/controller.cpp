@@ -1,5 +1,6 @@
 #include "core/controller.h"
 
+#include "common/controlnames.h"
 #include "config/configfields.h"
 #include "config/tpscalibration.h"
 #include "core/undo.h"
@@ -109,16 +110,16 @@ void Controller::FormCreateWithoutMaps(const QStringList &ports)
 {
     EnabledRefresh refresh(*this);
     Screen &s = ctx_.screen;
-    s.setItems("cbPorta", ports);
+    s.setItems(ctl::cbPorta, ports);
     if (!ports.isEmpty())
-        s.setItemIndex("cbPorta", 0);
+        s.setItemIndex(ctl::cbPorta, 0);
     state_.percentView = false;
     state_.portActive = false;
     state_.moduleKnown = false;
     state_.wv.lambdaLoadSource = 5;
-    s.setItemIndex("cbTipoRodaFonica", 0);
-    s.setItemIndex("cbEscalaRpm", 0);
-    s.setItemIndex("cbPontoZero", 3);
+    s.setItemIndex(ctl::cbTipoRodaFonica, 0);
+    s.setItemIndex(ctl::cbEscalaRpm, 0);
+    s.setItemIndex(ctl::cbPontoZero, 3);
     state_.wv.tpsMin = 130;
     state_.wv.tpsMax = 230;
 }

@@ -1,5 +1,6 @@
 #include "core/tunediff.h"
 
+#include "common/controlnames.h"
 #include "files/mapfilecodec.h"
 #include "link/tuneimage.h"
 
@@ -70,7 +71,7 @@ QList<Difference> compare(const Tune &a, const Tune &b)
     QList<Difference> out;
     for (const Difference &d : texts) {
         // The TPS rest value is kept in the file only: no byte tells its value.
-        if (d.control == QLatin1String("eRepousoTps")) {
+        if (d.control == ctl::eRepousoTps) {
             out.append(d);
             continue;
         }
@@ -87,7 +88,7 @@ QList<Difference> compare(const Tune &a, const Tune &b)
 QList<Difference> compareWithModule(const Tune &screen, const Tune &module)
 {
     QList<Difference> out = compare(screen, module);
-    out.removeIf([](const Difference &d) { return d.control == QLatin1String("eRepousoTps"); });
+    out.removeIf([](const Difference &d) { return d.control == ctl::eRepousoTps; });
     return out;
 }
 

@@ -1,5 +1,6 @@
 #include "core/undo.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "files/mapfilecodec.h"
 
@@ -7,9 +8,9 @@
 
 namespace {
 
-const QString unitCaptionName = QStringLiteral("Label46");
-const QString toothField = QStringLiteral("cbDentesPms");
-const QString zeroPointField = QStringLiteral("cbPontoZero");
+const QString unitCaptionName = ctl::Label46;
+const QString toothField = ctl::cbDentesPms;
+const QString zeroPointField = ctl::cbPontoZero;
 
 // Two states alike but for the edit mode, which is no change of its own.
 bool sameContent(const ScreenState &a, ScreenState b)

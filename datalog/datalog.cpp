@@ -1,5 +1,6 @@
 #include "datalog/datalog.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "common/enabledset.h"
@@ -15,9 +16,9 @@ namespace {
 
 const QString playCaption = QStringLiteral("Repr&oduzir");
 const QString pauseCaption = QStringLiteral("Pa&usar");
-const QString slider = QStringLiteral("tbPosicao");
-const QString readout = QStringLiteral("ePosicaoRegistro");
-const QString markerList = QStringLiteral("lbMarcas");
+const QString slider = ctl::tbPosicao;
+const QString readout = ctl::ePosicaoRegistro;
+const QString markerList = ctl::lbMarcas;
 
 // The bars the scanner shows while it runs; playback shows them the same way.
 void showPositionBars(Screen &s, bool visible)
@@ -26,7 +27,7 @@ void showPositionBars(Screen &s, bool visible)
         s.setVisible(g, visible);
     for (const QString &g : names::speedBars())
         s.setVisible(g, visible);
-    s.setVisible(QStringLiteral("GroupBox3"), !visible);
+    s.setVisible(ctl::GroupBox3, !visible);
 }
 
 // A row written for a kind 29: only that frame's channels changed since the row before.
@@ -47,17 +48,17 @@ bool onlyFirstKindChanged(const LiveValues &before, const LiveValues &now)
 // The read-outs of each channel a log may lack: during playback they show nothing.
 struct AbsentReadout {
     const char *channel;
-    const char *readout;
+    const QString &readout;
 };
-constexpr AbsentReadout absentReadouts[] = {
-    {"RPM", "eRpm"},          {"Avanco", "eAvanco"},           {"TPS", "eValorTps"},
-    {"Temperatura", "eTemperatura"}, {"ColunaMAP", "eValorMap"}, {"ColunaTPS", "eColunaTps"},
-    {"LinhaRPM", "eLinhaMapa"}, {"AtuadorML", "eAtuadorML"},   {"Sonda", "eValorSonda"},
-    {"PressaoAtm", "ePresAtm"}, {"CorrCurto", "eCorSondaCurto"}, {"CorrLongo", "eCorSondaLongo"},
-    {"CorrTemp", "eCorTemperatura"}, {"CorrAtm", "eCorPresAtm"}, {"CorrAvanco", "eCorAvanco"},
+const AbsentReadout absentReadouts[] = {
+    {"RPM", ctl::eRpm},          {"Avanco", ctl::eAvanco},           {"TPS", ctl::eValorTps},
+    {"Temperatura", ctl::eTemperatura}, {"ColunaMAP", ctl::eValorMap}, {"ColunaTPS", ctl::eColunaTps},
+    {"LinhaRPM", ctl::eLinhaMapa}, {"AtuadorML", ctl::eAtuadorML},   {"Sonda", ctl::eValorSonda},
+    {"PressaoAtm", ctl::ePresAtm}, {"CorrCurto", ctl::eCorSondaCurto}, {"CorrLongo", ctl::eCorSondaLongo},
+    {"CorrTemp", ctl::eCorTemperatura}, {"CorrAtm", ctl::eCorPresAtm}, {"CorrAvanco", ctl::eCorAvanco},
 };
 // The devices' read-outs keep their text; an unknown state is the colour before any frame.
-constexpr AbsentReadout absentDevices[] = {{"Bomba", "eScannerBomba"}, {"Eletro", "eScannerEletro"}, {"Ar", "eScannerAr"}};
+const AbsentReadout absentDevices[] = {{"Bomba", ctl::eScannerBomba}, {"Eletro", ctl::eScannerEletro}, {"Ar", ctl::eScannerAr}};
 
 // "mm:ss" of a recording (minutes go on past 99).
 QString minutesSeconds(std::int64_t ms)
@@ -354,13 +355,13 @@ void Datalog::showAbsent(const LiveValues &v)
     Screen &s = ctx_.screen;
     for (const AbsentReadout &a : absentReadouts)
         if (absent.contains(QLatin1String(a.channel)))
-            s.setText(QLatin1String(a.readout), QString());
+            s.setText(a.readout, QString());
     for (const AbsentReadout &a : absentDevices)
         if (absent.contains(QLatin1String(a.channel)))
-            s.setFontColor(QLatin1String(a.readout), colors::silver);
+            s.setFontColor(a.readout, colors::silver);
     const bool rpm = !absent.contains(QLatin1String("RPM")), ti = !absent.contains(QLatin1String("Ti"));
     if (!rpm || !ti) // the opening needs both; the injection time alone is still worth showing
-        s.setText(QStringLiteral("eTi"),
+        s.setText(ctl::eTi,
                   ti ? numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) : QString());
 }
 
@@ -381,7 +382,7 @@ void Datalog::lbMarcasClick()
 void Datalog::cbVelocidadeChange()
 {
     static const int speeds[] = {1, 2, 4, 8};
-    const int i = ctx_.screen.itemIndex(QStringLiteral("cbVelocidade"));
+    const int i = ctx_.screen.itemIndex(ctl::cbVelocidade);
     speed_ = i >= 0 && i < 4 ? speeds[i] : 1;
 }
 
@@ -397,7 +398,7 @@ void Datalog::btnReproduzirClick()
 void Datalog::setPlaying(bool playing)
 {
     playing_ = playing && log_;
-    ctx_.screen.setText(QStringLiteral("btnReproduzir"), playing_ ? pauseCaption : playCaption);
+    ctx_.screen.setText(ctl::btnReproduzir, playing_ ? pauseCaption : playCaption);
     if (playing_) {
         timer_.setInterval(playMs);
         timer_.setEnabled(true);
@@ -454,6 +455,6 @@ void Datalog::updateStatus()
         status = QStringLiteral("Reproduzindo %1").arg(QFileInfo(logPath_).fileName());
     }
     const int marker = recorder_.isRecording() ? recorder_.markers() : 0;
-    ctx_.screen.setText(QLatin1String(statusReadout), status);
-    ctx_.screen.setText(QLatin1String(markerReadout), marker > 0 ? QStringLiteral("Marca %1").arg(marker) : QString());
+    ctx_.screen.setText(statusReadout, status);
+    ctx_.screen.setText(markerReadout, marker > 0 ? QStringLiteral("Marca %1").arg(marker) : QString());
 }

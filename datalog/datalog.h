@@ -3,6 +3,7 @@
 // a recorded log back onto the read-outs, bars and maps through the scanner's own
 // display. The window forwards the group's events here; the tests call them directly.
 #include "common/context.h"
+#include "common/controlnames.h"
 #include "datalog/logformat.h"
 #include "datalog/recorder.h"
 #include "datalog/samplegate.h"
@@ -64,9 +65,9 @@ public:
     // "Gravar" waits for readModuleTune.
     bool isReadingModule() const { return readingModule_; }
     // The group's read-out: "● Gravando mm:ss — <file>", "Reproduzindo <file>".
-    static constexpr const char *statusReadout = "lbEstadoRegistro";
+    static inline const QString &statusReadout = ctl::lbEstadoRegistro;
     // The last marker set during this recording: "Marca N".
-    static constexpr const char *markerReadout = "lbUltimaMarca";
+    static inline const QString &markerReadout = ctl::lbUltimaMarca;
 
     // The log's viewer follows the replay: a log opened (its path) or closed (empty), and
     // each row the screen shows.

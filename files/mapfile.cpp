@@ -1,5 +1,6 @@
 #include "files/mapfile.h"
 
+#include "common/controlnames.h"
 #include "common/numtext.h"
 #include "common/systemerror.h"
 #include "files/mapfilecodec.h"
@@ -382,7 +383,7 @@ void MapFile::apply(const Tune &tune)
     const QStringList &controls = mapfile::fieldControls();
     for (int i = 0; i < 193; ++i)
         s.setText(controls[i], table[i]);
-    const QString wheel = QStringLiteral("cbTipoRodaFonica");
+    const QString wheel = ctl::cbTipoRodaFonica;
     s.setText(wheel, table[193]);
     const QString wheelText = s.text(wheel);
     int wheelEntry = -1;
@@ -397,11 +398,11 @@ void MapFile::apply(const Tune &tune)
     }
     if (wheelEntry >= 0) {
         s.setItemIndex(wheel, wheelEntry);
-        s.setEnabled(QStringLiteral("cbDentesPms"), toothFields);
-        s.setEnabled(QStringLiteral("cbPontoZero"), toothFields);
+        s.setEnabled(ctl::cbDentesPms, toothFields);
+        s.setEnabled(ctl::cbPontoZero, toothFields);
     }
 
-    const QString scale = QStringLiteral("cbEscalaRpm");
+    const QString scale = ctl::cbEscalaRpm;
     s.setText(scale, table[194]);
     const QString scaleText = s.text(scale);
     if (scaleText == QLatin1String("6600"))

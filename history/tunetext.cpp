@@ -1,5 +1,6 @@
 #include "history/tunetext.h"
 
+#include "common/controlnames.h"
 #include "files/mapfilecodec.h"
 
 #include <QHash>
@@ -86,7 +87,7 @@ bool unescape(const QString &text, QString &out)
 // The speed axis as the map page shows it for the set's scale.
 QStringList speedCaptions(const Tune &tune)
 {
-    const QString scale = tune.texts.value(mapfile::fieldControls().indexOf(QStringLiteral("cbEscalaRpm")));
+    const QString scale = tune.texts.value(mapfile::fieldControls().indexOf(ctl::cbEscalaRpm));
     const int index = QStringList{QStringLiteral("6600"), QStringLiteral("8000"), QStringLiteral("9400")}.indexOf(scale);
     QStringList captions{QStringLiteral("500"), QStringLiteral("900")};
     for (int n = 1; n <= 7; ++n)

@@ -1,5 +1,6 @@
 #include "link/parameterimage.h"
 
+#include "common/controlnames.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
 
@@ -34,10 +35,10 @@ void choose(std::int16_t &code, const QString &text, const tunefields::Field &fi
 template <typename Values> auto *codeSlot(Values &wv, const QString &field)
 {
     static const QHash<QString, std::int16_t WorkingValues::*> members{
-        {"cbSondaCorrecao", &WorkingValues::lambdaLoadSource}, {"cbCombinacaoMapa", &WorkingValues::mapCombination},
-        {"cbRapidaTpsxMap", &WorkingValues::quickAccelSource}, {"cbSondaAtiva", &WorkingValues::lambdaActivity},
-        {"cbSondaTipo", &WorkingValues::lambdaType},           {"cbTipoRodaFonica", &WorkingValues::wheelCode},
-        {"cbEscalaRpm", &WorkingValues::speedScaleIndex}};
+        {ctl::cbSondaCorrecao, &WorkingValues::lambdaLoadSource}, {ctl::cbCombinacaoMapa, &WorkingValues::mapCombination},
+        {ctl::cbRapidaTpsxMap, &WorkingValues::quickAccelSource}, {ctl::cbSondaAtiva, &WorkingValues::lambdaActivity},
+        {ctl::cbSondaTipo, &WorkingValues::lambdaType},           {ctl::cbTipoRodaFonica, &WorkingValues::wheelCode},
+        {ctl::cbEscalaRpm, &WorkingValues::speedScaleIndex}};
     const auto it = members.constFind(field);
     if (it == members.constEnd())
         throw std::logic_error("no working value for " + field.toStdString());
@@ -80,8 +81,8 @@ void ParameterImage::prepare()
 
     // 1. Electro-fan increment, tenths of a ms (kept whole; the image takes 8 bits).
     {
-        const QString text = s.text("emSCorrecaoEletro");
-        wv.fanIncrement = namingField(s, QStringLiteral("emSCorrecaoEletro"), 1, [&] { return scaled(text, 10); });
+        const QString text = s.text(ctl::emSCorrecaoEletro);
+        wv.fanIncrement = namingField(s, ctl::emSCorrecaoEletro, 1, [&] { return scaled(text, 10); });
         fanText_ = text;
     }
 
@@ -114,12 +115,12 @@ void ParameterImage::prepare()
 
     // 5. Wheel code and tooth offset by the selected wheel; the tooth text is read
     //    only for the wheels that have a tooth list.
-    const tunefields::Field &wheels = *tunefields::find(QStringLiteral("cbTipoRodaFonica"));
+    const tunefields::Field &wheels = *tunefields::find(ctl::cbTipoRodaFonica);
     const int wheel = s.itemIndex(wheels.name);
     if (wheel == 0 || wheel == 1) {
         const int first = tunefields::firstTooth(wheel);
-        const QString text = s.text("cbDentesPms");
-        const int tooth = namingField(s, QStringLiteral("cbDentesPms"), 0, [&] { return numtext::parseInt(text); });
+        const QString text = s.text(ctl::cbDentesPms);
+        const int tooth = namingField(s, ctl::cbDentesPms, 0, [&] { return numtext::parseInt(text); });
         wv.wheelCode = std::int16_t(wheels.choices[wheel].code);
         wv.toothOffset = std::uint16_t(tooth - first);
         toothText_ = text;
@@ -130,7 +131,7 @@ void ParameterImage::prepare()
     }
 
     // 6. Speed scale (-1 with nothing selected, sent as 255).
-    wv.speedScaleIndex = std::int16_t(s.itemIndex("cbEscalaRpm"));
+    wv.speedScaleIndex = std::int16_t(s.itemIndex(ctl::cbEscalaRpm));
 }
 
 namespace {
@@ -342,16 +343,17 @@ void ParameterImage::checkSelections(int n) const
     // again at its block, so a key typed during the upload is caught there too.
     struct Selected {
         int block; // the block that reads the box itself, 0 when Prepare takes it
-        const char *combo, *caption;
+        const QString &combo;
+        const char *caption;
     };
     static const Selected selected[] = {
-        {0, "cbTipoRodaFonica", "Tipo de Roda Fônica"},
-        {0, "cbEscalaRpm", "Escala de RPM Mapa"},
-        {31, "cbPontoZero", "Ponto  Zero"},
+        {0, ctl::cbTipoRodaFonica, "Tipo de Roda Fônica"},
+        {0, ctl::cbEscalaRpm, "Escala de RPM Mapa"},
+        {31, ctl::cbPontoZero, "Ponto  Zero"},
     };
     const Screen &s = ctx_.screen;
     for (const Selected &box : selected) {
-        const QString name = QString::fromLatin1(box.combo);
+        const QString &name = box.combo;
         if ((n == 0 || n == box.block) && s.itemIndex(name) < 0)
             throw ImageRangeError(
                 QStringLiteral(" Atenção ! !  O valor \"%1\" do campo %2 não é um dos valores da lista. Selecione um "

@@ -1,5 +1,6 @@
 #include "link/receiver.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
@@ -21,8 +22,8 @@ QString plain(long long v) { return numtext::formatInt(v); }
 
 void setBars(Screen &s, int position)
 {
-    s.setBarPosition(QStringLiteral("pbCarregando"), position);
-    s.setBarPosition(QStringLiteral("pbCarregando1"), position);
+    s.setBarPosition(ctl::pbCarregando, position);
+    s.setBarPosition(ctl::pbCarregando1, position);
 }
 
 void setTransferButtons(Screen &s, bool enabled)
@@ -58,12 +59,12 @@ void Receiver::btnLerDadosClick()
 {
     ctx_.port.write(frames::command(frames::ReadRequest));
     Screen &s = ctx_.screen;
-    for (const char *bar : {"pbCarregando", "pbCarregando1"}) {
+    for (const QString &bar : {ctl::pbCarregando, ctl::pbCarregando1}) {
         s.setBarMin(bar, 0);
         s.setBarMax(bar, 26);
         s.setBarPosition(bar, 0);
     }
-    s.setVisible(QStringLiteral("Panel1"), true);
+    s.setVisible(ctl::Panel1, true);
     // The request is out: from now on a silent ECU ends the read-back after 3 s.
     ctx_.state.readBack = ReadBack::Requested;
     quietMs_ = 0;
@@ -127,13 +128,13 @@ void Receiver::stopReadBack()
     const State &st = ctx_.state;
     const bool uploading = ctx_.timer2.isEnabled();
     if (!uploading) { // the upload's own busy panels stay
-        s.setVisible(QStringLiteral("pnAguarde"), false);
-        s.setVisible(QStringLiteral("Panel1"), false);
+        s.setVisible(ctl::pnAguarde, false);
+        s.setVisible(ctl::Panel1, false);
     }
-    static const QStringList needPort{"btnLerDados", "Button6", "btnEnvia", "Button8", "Button3", "btnDesativar"};
-    static const QStringList scannerKeeps{"Button3"};
+    static const QStringList needPort{ctl::btnLerDados, ctl::Button6, ctl::btnEnvia, ctl::Button8, ctl::Button3, ctl::btnDesativar};
+    static const QStringList scannerKeeps{ctl::Button3};
     for (const QString &b : names::transferButtons()) {
-        bool allowed = b != QLatin1String("btnConfigurarTps") && !uploading;
+        bool allowed = b != ctl::btnConfigurarTps && !uploading;
         if (!st.portActive && needPort.contains(b))
             allowed = false;
         if (st.scannerActive && !scannerKeeps.contains(b))
@@ -149,9 +150,9 @@ void Receiver::stopReadBack()
 void Receiver::enterReadBack()
 {
     Screen &s = ctx_.screen;
-    s.setVisible(QStringLiteral("pnAguarde"), true);
+    s.setVisible(ctl::pnAguarde, true);
     setTransferButtons(s, false);
-    s.setEnabled(QStringLiteral("btnAtivar"), false);
+    s.setEnabled(ctl::btnAtivar, false);
     if (!ctx_.timerReadBack.isEnabled()) {
         // A kind-1 frame locks the window also when it came unasked: the watchdog
         // must run so that a silent ECU cannot leave it locked.
@@ -165,8 +166,8 @@ void Receiver::enterReadBack()
 void Receiver::endReadBack()
 {
     Screen &s = ctx_.screen;
-    s.setVisible(QStringLiteral("pnAguarde"), false);
-    s.setVisible(QStringLiteral("Panel1"), false);
+    s.setVisible(ctl::pnAguarde, false);
+    s.setVisible(ctl::Panel1, false);
     setTransferButtons(s, true);
     ctx_.state.readBack = ReadBack::Idle;
     quietMs_ = 0;
@@ -196,36 +197,36 @@ void Receiver::engineSetUp(int, const Payload &p)
     // The tooth offset first: the wheel-type handler rebuilds the tooth list and
     // selects the entry at that offset.
     st.wv.toothOffset = p[1];
-    s.setItemIndex(QStringLiteral("cbDentesPms"), p[1]);
+    s.setItemIndex(ctl::cbDentesPms, p[1]);
 
     // A code that names no wheel keeps the wheel type of the last kind-25 frame.
-    const tunefields::Field &wheels = *tunefields::find(QStringLiteral("cbTipoRodaFonica"));
+    const tunefields::Field &wheels = *tunefields::find(ctl::cbTipoRodaFonica);
     if (const std::optional<QString> wheel = tunefields::textOf(wheels, p[0]))
         st.wheelTypeIndex = int(tunefields::choiceTexts(wheels).indexOf(*wheel));
-    s.setItemIndex(QStringLiteral("cbTipoRodaFonica"), st.wheelTypeIndex);
+    s.setItemIndex(ctl::cbTipoRodaFonica, st.wheelTypeIndex);
     if (ctx_.hooks.wheelTypeChange)
         ctx_.hooks.wheelTypeChange();
 
-    s.setText(QStringLiteral("eLimiteRpm"), tunefields::decodedText(tunefields::Decode::Times100, p[2]));
+    s.setText(ctl::eLimiteRpm, tunefields::decodedText(tunefields::Decode::Times100, p[2]));
 
     if (const std::optional<QString> combination =
-            tunefields::textOf(*tunefields::find(QStringLiteral("cbCombinacaoMapa")), p[3])) {
-        s.setText(QStringLiteral("cbCombinacaoMapa"), *combination);
+            tunefields::textOf(*tunefields::find(ctl::cbCombinacaoMapa), p[3])) {
+        s.setText(ctl::cbCombinacaoMapa, *combination);
         axes::writeLoadCaptions(s, *combination);
     }
 
-    s.setText(QStringLiteral("eAvancoPartida"), tunefields::decodedText(tunefields::Decode::Plain, p[4]));
+    s.setText(ctl::eAvancoPartida, tunefields::decodedText(tunefields::Decode::Plain, p[4]));
 
     // The throttle bar takes its bounds in either order, so neither step can be
     // refused and the frame is always handled to its end.
     st.wv.tpsMin = p[5];
-    s.setBarMin(QStringLiteral("BarraTps"), st.wv.tpsMin / 4);
+    s.setBarMin(ctl::BarraTps, st.wv.tpsMin / 4);
     st.wv.tpsMax = p[6];
     if (!tpslimits::maxTaken(st.wv.tpsMax, st.wv.tpsMin))
         st.wv.tpsMax = st.wv.tpsMin;
-    s.setBarMax(QStringLiteral("BarraTps"), st.wv.tpsMax);
+    s.setBarMax(ctl::BarraTps, st.wv.tpsMax);
 
-    s.setItemIndex(QStringLiteral("cbEscalaRpm"), p[7]);
+    s.setItemIndex(ctl::cbEscalaRpm, p[7]);
     if (ctx_.hooks.speedScaleChange)
         ctx_.hooks.speedScaleChange();
 }
@@ -234,15 +235,15 @@ void Receiver::chargeZeroPoint(int, const Payload &p)
 {
     Screen &s = ctx_.screen;
     // p0 counts steps of 25 us.
-    s.setText(QStringLiteral("eTempoCarga"), tunefields::decodedText(tunefields::Decode::ChargeTime, p[0]));
-    s.setItemIndex(QStringLiteral("cbPontoZero"), signedByte(p[1]) + 3);
+    s.setText(ctl::eTempoCarga, tunefields::decodedText(tunefields::Decode::ChargeTime, p[0]));
+    s.setItemIndex(ctl::cbPontoZero, signedByte(p[1]) + 3);
 }
 
 void Receiver::mapSupply(int, const Payload &p)
 {
     const int raw = p[0] + 256 * p[1];
     const QString volts = numtext::formatFloat(QStringLiteral("0.00;-0.00;0.00"), converterVolts(raw));
-    ctx_.screen.setText(QStringLiteral("Label51"), QStringLiteral("Vcc MAP = ") + volts + QStringLiteral(" = ") + plain(raw));
+    ctx_.screen.setText(ctl::Label51, QStringLiteral("Vcc MAP = ") + volts + QStringLiteral(" = ") + plain(raw));
     appendDiagnostic(p, 2);
 }
 
@@ -254,9 +255,9 @@ void Receiver::appendDiagnostic(const Payload &p, int from)
     for (int i = from; i < 8; ++i)
         line += whole(p[std::size_t(i)]) + QLatin1Char(' ');
     lastDiagnostic_ = line;
-    QStringList items = ctx_.screen.items(QStringLiteral("ListBox1"));
+    QStringList items = ctx_.screen.items(ctl::ListBox1);
     items << line;
-    ctx_.screen.setItems(QStringLiteral("ListBox1"), items);
+    ctx_.screen.setItems(ctl::ListBox1, items);
 }
 
 void Receiver::liveData(int kind, const Payload &p)

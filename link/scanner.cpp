@@ -1,5 +1,6 @@
 #include "link/scanner.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "link/frames.h"
@@ -16,8 +17,8 @@ constexpr int firstTickMs = 10;
 constexpr int tickMs = 1000;
 
 // Buttons that the scanner locks while it runs and unlocks when it stops.
-const char *const lockedButtons[] = {"btnLerDados", "Button6", "btnEnvia", "Button8",
-                                     "btnSalvar",   "Button1", "btnCarregar", "Button2"};
+const QString lockedButtons[] = {ctl::btnLerDados, ctl::Button6, ctl::btnEnvia, ctl::Button8,
+                                     ctl::btnSalvar,   ctl::Button1, ctl::btnCarregar, ctl::Button2};
 
 std::int8_t signedByte(std::uint8_t b) { return static_cast<std::int8_t>(b); }
 QString whole(long double v) { return numtext::formatFloat(QStringLiteral("0;-0;0"), v); }
@@ -47,32 +48,32 @@ Scanner::Scanner(Context &ctx) : ctx_(ctx) {}
 void Scanner::Button3Click()
 {
     Screen &s = ctx_.screen;
-    const QString caption = s.text(QStringLiteral("Button3"));
+    const QString caption = s.text(ctl::Button3);
     if (caption == captionOn) {
-        s.setVisible(QStringLiteral("TabSheet2"), false);
-        s.setVisible(QStringLiteral("GroupBox3"), false);
+        s.setVisible(ctl::TabSheet2, false);
+        s.setVisible(ctl::GroupBox3, false);
         ctx_.state.scannerActive = true;
         setPositionBars(s, true);
-        for (const char *b : lockedButtons)
+        for (const QString &b : lockedButtons)
             s.setEnabled(b, false);
         ctx_.timer1.setInterval(firstTickMs);
         ctx_.timer1.setEnabled(true);
-        s.setText(QStringLiteral("Button3"), captionOff);
-        dwellStep_ = numtext::parseInt(s.text(QStringLiteral("eLeitura")));
-        for (const char *b : {"btnAlterarMapas", "btnDesativar", "btnConfigurarTps"})
+        s.setText(ctl::Button3, captionOff);
+        dwellStep_ = numtext::parseInt(s.text(ctl::eLeitura));
+        for (const QString &b : {ctl::btnAlterarMapas, ctl::btnDesativar, ctl::btnConfigurarTps})
             s.setEnabled(b, false);
     } else if (caption == captionOff) {
         ctx_.state.scannerActive = false;
-        for (const char *b : lockedButtons)
+        for (const QString &b : lockedButtons)
             s.setEnabled(b, true);
-        s.setText(QStringLiteral("Button3"), captionOn);
+        s.setText(ctl::Button3, captionOn);
         // btnConfigurarTps stays locked: the end of a transfer or the TPS calibration
         // unlocks it. Timer1 stays on: its next tick sends the stop command.
-        s.setEnabled(QStringLiteral("btnAlterarMapas"), true);
-        s.setEnabled(QStringLiteral("btnDesativar"), true);
+        s.setEnabled(ctl::btnAlterarMapas, true);
+        s.setEnabled(ctl::btnDesativar, true);
         setPositionBars(s, false);
-        s.setVisible(QStringLiteral("GroupBox3"), true);
-        s.setVisible(QStringLiteral("TabSheet2"), true);
+        s.setVisible(ctl::GroupBox3, true);
+        s.setVisible(ctl::TabSheet2, true);
     }
     ctx_.state.linkActivity = true;
     if (onSwitched && (caption == captionOn || caption == captionOff))
@@ -105,7 +106,7 @@ void Scanner::linkLost()
         paintCell(s, m, colors::black);
         m = none;
     }
-    const QString bar = QStringLiteral("BarraTps");
+    const QString bar = ctl::BarraTps;
     s.setBarPosition(bar, std::min(s.barMin(bar), s.barMax(bar)));
     s.setEnabled(bar, false);
 }
@@ -147,10 +148,10 @@ void Scanner::liveDataB(const std::array<std::uint8_t, 8> &p)
     // Hidden dwell counter: how long the engine stays at one position.
     Screen &s = ctx_.screen;
     const int code = v.speedPosition * 43 + v.loadPosition;
-    s.setText(QStringLiteral("Label1"), plain(code));
+    s.setText(ctl::Label1, plain(code));
     if (havePositionCode_ && code == positionCode_) {
         dwellTotal_ += dwellStep_;
-        s.setText(QStringLiteral("Label48"), plain(dwellTotal_));
+        s.setText(ctl::Label48, plain(dwellTotal_));
     }
     positionCode_ = code;
     havePositionCode_ = true;
@@ -180,47 +181,47 @@ void Scanner::show(const LiveValues &v, unsigned parts)
 {
     Screen &s = ctx_.screen;
     if (parts & PartA) {
-        s.setText(QStringLiteral("eTemperatura"), plain(v.temperature));
-        s.setFontColor(QStringLiteral("eTemperatura"), v.temperature < 95 ? colors::lime : colors::yellow);
-        s.setText(QStringLiteral("eValorMap"), plain(v.columnMap));
-        s.setText(QStringLiteral("eAtuadorML"), plain(v.idleActuator));
-        s.setText(QStringLiteral("eValorSonda"), plain(v.probeMv));
-        s.setBarPosition(QStringLiteral("BarraTps"), v.tpsReading / 4);
-        s.setEnabled(QStringLiteral("BarraTps"), true); // greyed while the link was lost
-        s.setText(QStringLiteral("eValorTps"),
+        s.setText(ctl::eTemperatura, plain(v.temperature));
+        s.setFontColor(ctl::eTemperatura, v.temperature < 95 ? colors::lime : colors::yellow);
+        s.setText(ctl::eValorMap, plain(v.columnMap));
+        s.setText(ctl::eAtuadorML, plain(v.idleActuator));
+        s.setText(ctl::eValorSonda, plain(v.probeMv));
+        s.setBarPosition(ctl::BarraTps, v.tpsReading / 4);
+        s.setEnabled(ctl::BarraTps, true); // greyed while the link was lost
+        s.setText(ctl::eValorTps,
                   numtext::formatFloat(QStringLiteral("0.00 "), v.tpsVolts()));
-        s.setText(QStringLiteral("eColunaTps"), plain(v.columnTps));
+        s.setText(ctl::eColunaTps, plain(v.columnTps));
         for (const QString &g : names::loadBars())
             s.setBarPosition(g, v.loadPosition);
     }
     if (parts & PartB) {
-        s.setText(QStringLiteral("eAvanco"), plain(v.advance) + QStringLiteral("°"));
-        s.setText(QStringLiteral("eLinhaMapa"), plain(v.speedPosition));
+        s.setText(ctl::eAvanco, plain(v.advance) + QStringLiteral("°"));
+        s.setText(ctl::eLinhaMapa, plain(v.speedPosition));
         // The bars take the byte as received, read unsigned.
         const int unsignedPosition = static_cast<std::uint8_t>(v.speedPosition);
         for (const QString &g : names::speedBars())
             s.setBarPosition(g, 48 - unsignedPosition);
-        s.setText(QStringLiteral("ePresAtm"), plain(v.pressure));
+        s.setText(ctl::ePresAtm, plain(v.pressure));
         // Without a known speed (a frame with period 0) these keep what they showed.
         if (!(parts & speedUnknown) && v.rpm > 0) {
-            s.setText(QStringLiteral("eRpm"), plain(v.rpm));
+            s.setText(ctl::eRpm, plain(v.rpm));
             const long double opening = v.opening();
-            s.setText(QStringLiteral("eTi"), numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) +
+            s.setText(ctl::eTi, numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) +
                                                  QStringLiteral("  ") +
                                                  numtext::formatFloat(QStringLiteral("0"), opening));
-            s.setFontColor(QStringLiteral("eTi"), opening < 90 ? colors::lime : colors::yellow);
-            s.setFontColor(QStringLiteral("eScannerBomba"), v.pump ? colors::yellow : colors::grey);
+            s.setFontColor(ctl::eTi, opening < 90 ? colors::lime : colors::yellow);
+            s.setFontColor(ctl::eScannerBomba, v.pump ? colors::yellow : colors::grey);
         }
         markCells(v.speedPosition, v.loadPosition);
     }
     if (parts & PartC) {
-        s.setText(QStringLiteral("eCorSondaCurto"), whole(v.correctionShort));
-        s.setText(QStringLiteral("eCorSondaLongo"), whole(v.correctionLong));
-        s.setText(QStringLiteral("eCorTemperatura"), whole(v.correctionTemperature) + QStringLiteral(" %"));
-        s.setText(QStringLiteral("eCorPresAtm"), whole(v.correctionAtmosphere) + QStringLiteral(" %"));
-        s.setText(QStringLiteral("eCorAvanco"), whole(v.correctionAdvance) + QStringLiteral(" °"));
-        s.setFontColor(QStringLiteral("eScannerEletro"), v.fan ? colors::yellow : colors::grey);
-        s.setFontColor(QStringLiteral("eScannerAr"), v.airConditioning ? colors::yellow : colors::grey);
+        s.setText(ctl::eCorSondaCurto, whole(v.correctionShort));
+        s.setText(ctl::eCorSondaLongo, whole(v.correctionLong));
+        s.setText(ctl::eCorTemperatura, whole(v.correctionTemperature) + QStringLiteral(" %"));
+        s.setText(ctl::eCorPresAtm, whole(v.correctionAtmosphere) + QStringLiteral(" %"));
+        s.setText(ctl::eCorAvanco, whole(v.correctionAdvance) + QStringLiteral(" °"));
+        s.setFontColor(ctl::eScannerEletro, v.fan ? colors::yellow : colors::grey);
+        s.setFontColor(ctl::eScannerAr, v.airConditioning ? colors::yellow : colors::grey);
     }
 }
 

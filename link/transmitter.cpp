@@ -1,5 +1,6 @@
 #include "link/transmitter.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "link/frames.h"
 #include "link/parameterimage.h"
@@ -10,8 +11,8 @@
 namespace {
 constexpr int lastBlock = 32;
 constexpr int endTick = 35;
-const char *const panels[] = {"pnAguarde", "Panel1"};
-const char *const bars[] = {"pbCarregando", "pbCarregando1"};
+const QString panels[] = {ctl::pnAguarde, ctl::Panel1};
+const QString bars[] = {ctl::pbCarregando, ctl::pbCarregando1};
 } // namespace
 
 QString Transmitter::interruptedMessage()
@@ -25,9 +26,9 @@ Transmitter::Transmitter(Context &ctx, ParameterImage &image) : ctx_(ctx), image
 void Transmitter::showBusy()
 {
     Screen &s = ctx_.screen;
-    for (const char *p : panels)
+    for (const QString &p : panels)
         s.setVisible(p, true);
-    for (const char *b : bars) {
+    for (const QString &b : bars) {
         s.setBarPosition(b, 0);
         s.setBarMin(b, 0);
         s.setBarMax(b, 33);
@@ -38,20 +39,20 @@ void Transmitter::release()
 {
     // While the TPS calibration runs the panels were never shown.
     if (ctx_.state.tps != TpsPhase::Sampling)
-        for (const char *p : panels)
+        for (const QString &p : panels)
             ctx_.screen.setVisible(p, false);
     // Only a completed upload unlocks "Configurar &TPS"; a refused or interrupted one
     // leaves it as it was before the click.
     const bool completed = outcome_ == Outcome::Completed;
     for (const QString &b : names::transferButtons())
-        ctx_.screen.setEnabled(b, b == QLatin1String("btnConfigurarTps") && !completed ? tpsButtonBefore_ : true);
+        ctx_.screen.setEnabled(b, b == ctl::btnConfigurarTps && !completed ? tpsButtonBefore_ : true);
 }
 
 void Transmitter::btnEnviaClick()
 {
     if (ctx_.state.tps != TpsPhase::Sampling)
         showBusy();
-    tpsButtonBefore_ = ctx_.screen.isEnabled(QStringLiteral("btnConfigurarTps"));
+    tpsButtonBefore_ = ctx_.screen.isEnabled(ctl::btnConfigurarTps);
     for (const QString &b : names::transferButtons())
         ctx_.screen.setEnabled(b, false);
 
@@ -111,8 +112,8 @@ void Transmitter::blockWritten(int block)
 {
     if (block == 31) {
         const WorkingValues &wv = ctx_.state.wv;
-        ctx_.screen.setBarMin("BarraTps", wv.tpsMin / 4);
-        ctx_.screen.setBarMax("BarraTps", wv.tpsMax);
+        ctx_.screen.setBarMin(ctl::BarraTps, wv.tpsMin / 4);
+        ctx_.screen.setBarMax(ctl::BarraTps, wv.tpsMax);
     }
 }
 
@@ -130,7 +131,7 @@ void Transmitter::Timer2Timer()
 {
     ctx_.timer2.setInterval(50);
     ++tick_;
-    for (const char *b : bars)
+    for (const QString &b : bars)
         ctx_.screen.setBarPosition(b, tick_);
     if (pacer_) {
         pacedTick();
@@ -187,7 +188,7 @@ void Transmitter::handOver(int slot)
         } catch (const std::exception &e) {
             // Stopped before that frame, as its own tick stops: no end command follows.
             tick_ = std::uint16_t(slot);
-            for (const char *b : bars)
+            for (const QString &b : bars)
                 ctx_.screen.setBarPosition(b, tick_);
             interrupt(e);
         }

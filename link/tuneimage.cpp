@@ -1,6 +1,7 @@
 #include "link/tuneimage.h"
 
 #include "common/context.h"
+#include "common/controlnames.h"
 #include "common/numtext.h"
 #include "common/tablescreen.h"
 #include "common/tpslimits.h"
@@ -104,7 +105,7 @@ Tune readBackTune(const ReadBackPayloads &payloads, const Tune &before)
     using tunefields::Decode;
     Tune tune = before;
     const auto &fields = tunefields::all();
-    const int wheelField = tunefields::indexOf(QStringLiteral("cbTipoRodaFonica"));
+    const int wheelField = tunefields::indexOf(ctl::cbTipoRodaFonica);
     for (int i = 0; i < int(fields.size()); ++i) {
         const tunefields::Field &f = fields[std::size_t(i)];
         if (f.readBack.decode == Decode::None || !payloads[std::size_t(f.readBack.kind)])

@@ -1,5 +1,6 @@
 #include "maps/axes.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/numtext.h"
 
@@ -11,7 +12,7 @@ MapAxes::MapAxes(Context &ctx)
 void MapAxes::cbEscalaRpmChange()
 {
     Screen &s = ctx_.screen;
-    const int index = s.itemIndex("cbEscalaRpm");
+    const int index = s.itemIndex(ctl::cbEscalaRpm);
     // A typed text leaves no scale selected: the ECU keeps the scale it was last
     // given, so the captions stay as they were rather than show a scale of step 600
     // that no entry describes.
@@ -28,7 +29,7 @@ void MapAxes::cbEscalaRpmChange()
 
 void MapAxes::cbCombinacaoMapaExit()
 {
-    axes::writeLoadCaptions(ctx_.screen, ctx_.screen.text("cbCombinacaoMapa"));
+    axes::writeLoadCaptions(ctx_.screen, ctx_.screen.text(ctl::cbCombinacaoMapa));
 }
 
 namespace axes {

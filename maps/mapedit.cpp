@@ -1,5 +1,6 @@
 #include "maps/mapedit.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "maps/cells.h"
@@ -67,15 +68,15 @@ MapEdit::MapEdit(Context &ctx)
 void MapEdit::btnAlterarMapasClick()
 {
     Screen &s = ctx_.screen;
-    for (const char *c : {"Button3", "Button6", "Button8", "btnCarregar", "btnSalvar", "GroupBox3", "Gauge4"})
+    for (const QString &c : {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::GroupBox3, ctl::Gauge4})
         s.setVisible(c, false);
     for (const QString &f : changeFields())
         s.setVisible(f, true);
-    s.setVisible("GroupBox10", true);
-    s.setVisible("btnVoltarTelaPrincipal", true);
-    for (const char *b : {"Button3", "btnAlterarMapas", "btnAtivar", "btnDesativar"})
+    s.setVisible(ctl::GroupBox10, true);
+    s.setVisible(ctl::btnVoltarTelaPrincipal, true);
+    for (const QString &b : {ctl::Button3, ctl::btnAlterarMapas, ctl::btnAtivar, ctl::btnDesativar})
         s.setEnabled(b, false);
-    s.setVisible("btnAlterarMapas", false);
+    s.setVisible(ctl::btnAlterarMapas, false);
     ctx_.state.editMode = true;
 }
 
@@ -90,12 +91,12 @@ void MapEdit::btnAlterarClick()
     ignition.reserve(72);
 
     // The 25 ms cap belongs to the ms view only (btnPercentual is enabled there).
-    const bool msView = s.isEnabled("btnPercentual");
+    const bool msView = s.isEnabled(ctl::btnPercentual);
     const long double injectionMax = cells::limits(MapId::Injection).max;
     for (int k = 0; k < 72; ++k) {
         const int r = k / 8, c = k % 8;
         const long double v = cells::cellValue(s, MapId::Injection, r, c);
-        const long double a = valueOf(s, "eAlterar", QStringLiteral("Alterar todo o Mapa de Injeção"));
+        const long double a = valueOf(s, ctl::eAlterar, QStringLiteral("Alterar todo o Mapa de Injeção"));
         const long double col = columnChange(s, MapId::Injection, c);
         const long double row = rowChange(s, MapId::Injection, r);
         // The percentages add up before they scale the cell.
@@ -108,7 +109,7 @@ void MapEdit::btnAlterarClick()
     for (int k = 0; k < 72; ++k) {
         const int r = k / 8, c = k % 8;
         const long double v = cells::cellValue(s, MapId::Ignition, r, c);
-        const long double a = valueOf(s, "eAltera", QStringLiteral("Alterar todo o Mapa de Ignição"));
+        const long double a = valueOf(s, ctl::eAltera, QStringLiteral("Alterar todo o Mapa de Ignição"));
         const long double col = columnChange(s, MapId::Ignition, c);
         const long double row = rowChange(s, MapId::Ignition, r);
         const long double value = ((a + col) + row) + v;
@@ -127,8 +128,8 @@ void MapEdit::btnAlterarClick()
         s.setText(names::ignitionCell(k), ignition.at(k));
     for (const QString &f : changeFields())
         s.setText(f, QStringLiteral("0"));
-    s.setText("eAltera", QStringLiteral("0"));
-    s.setText("eAlterar", QStringLiteral("0"));
+    s.setText(ctl::eAltera, QStringLiteral("0"));
+    s.setText(ctl::eAlterar, QStringLiteral("0"));
 }
 
 void MapEdit::btnVoltarTelaPrincipalClick()
@@ -142,18 +143,18 @@ void MapEdit::btnVoltarTelaPrincipalClick()
 
     for (const QString &f : changeFields())
         s.setVisible(f, false);
-    s.setVisible("GroupBox10", false);
-    s.setVisible("btnVoltarTelaPrincipal", false);
-    s.setVisible("GroupBox3", true);
-    s.setEnabled("btnAlterarMapas", true);
+    s.setVisible(ctl::GroupBox10, false);
+    s.setVisible(ctl::btnVoltarTelaPrincipal, false);
+    s.setVisible(ctl::GroupBox3, true);
+    s.setEnabled(ctl::btnAlterarMapas, true);
     for (const QString &caption : names::injectionRowCaptions())
         s.setVisible(caption, true);
-    for (const char *b : {"Button3", "Button6", "Button8", "btnCarregar", "btnSalvar", "btnAlterarMapas"})
+    for (const QString &b : {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::btnAlterarMapas})
         s.setVisible(b, true);
-    s.setEnabled("TabSheet1", true); // the map page, the one shown while editing
+    s.setEnabled(ctl::TabSheet1, true); // the map page, the one shown while editing
     const bool active = ctx_.state.portActive;
-    s.setEnabled("Button3", active);
-    s.setEnabled("btnDesativar", active);
-    s.setEnabled("btnAtivar", !active);
+    s.setEnabled(ctl::Button3, active);
+    s.setEnabled(ctl::btnDesativar, active);
+    s.setEnabled(ctl::btnAtivar, !active);
     ctx_.state.editMode = false;
 }

@@ -1,5 +1,6 @@
 #include "maps/views.h"
 
+#include "common/controlnames.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "maps/cells.h"
@@ -70,23 +71,23 @@ void MapViews::showView(bool percent)
     Screen &s = ctx_.screen;
     if (percent) {
         // Every path that takes the cells as milliseconds is closed while they hold percent.
-        for (const char *b : {"btnEnvia", "Button8", "btnLerDados", "Button6", "btnSalvar", "Button1", "btnCarregar",
-                              "Button2", "btnAtivar"})
+        for (const QString &b : {ctl::btnEnvia, ctl::Button8, ctl::btnLerDados, ctl::Button6, ctl::btnSalvar, ctl::Button1, ctl::btnCarregar,
+                              ctl::Button2, ctl::btnAtivar})
             s.setEnabled(b, false);
-        s.setEnabled("btnmS", true);
-        s.setEnabled("btnPercentual", false);
-        s.setText("Label46", " Valores em  \" % \" ");
+        s.setEnabled(ctl::btnmS, true);
+        s.setEnabled(ctl::btnPercentual, false);
+        s.setText(ctl::Label46, " Valores em  \" % \" ");
         ctx_.state.percentView = true;
         return;
     }
-    s.setEnabled("btnPercentual", true);
-    s.setEnabled("btnmS", false);
-    s.setText("Label46", " Valores em Ti \" mS \" ");
+    s.setEnabled(ctl::btnPercentual, true);
+    s.setEnabled(ctl::btnmS, false);
+    s.setText(ctl::Label46, " Valores em Ti \" mS \" ");
     ctx_.state.percentView = false;
-    for (const char *b : {"btnSalvar", "Button1", "btnCarregar", "Button2"})
+    for (const QString &b : {ctl::btnSalvar, ctl::Button1, ctl::btnCarregar, ctl::Button2})
         s.setEnabled(b, true);
     if (ctx_.state.portActive) {
-        for (const char *b : {"btnEnvia", "Button8", "btnLerDados", "Button6"})
+        for (const QString &b : {ctl::btnEnvia, ctl::Button8, ctl::btnLerDados, ctl::Button6})
             s.setEnabled(b, true);
     }
 }

@@ -1,5 +1,6 @@
 #include "session/portsession.h"
 
+#include "common/controlnames.h"
 #include "core/controller.h"
 #include "core/qttimer.h"
 #include "serial/comport.h"
@@ -124,7 +125,7 @@ void PortSession::runEvent(const QtTimer *timer, const std::function<void()> &ha
 
 void PortSession::activate()
 {
-    port_->setPort(screen_.text(QStringLiteral("cbPorta")));
+    port_->setPort(screen_.text(ctl::cbPorta));
     link_->accept();
     try {
         port_->Open(); // OnAfterOpen runs inside; a failure before it leaves the port closed

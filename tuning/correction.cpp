@@ -1,5 +1,6 @@
 #include "tuning/correction.h"
 
+#include "common/controlnames.h"
 #include "common/numtext.h"
 #include "maps/cells.h"
 
@@ -81,17 +82,17 @@ Accumulator::Accumulator(const Settings &settings, const TuneFacts &facts)
 TuneFacts tuneFacts(const Tune &tune)
 {
     const QStringList &controls = mapfile::fieldControls();
-    auto text = [&](const char *name) { return tune.texts.value(int(controls.indexOf(QLatin1String(name)))); };
+    auto text = [&](const QString &name) { return tune.texts.value(int(controls.indexOf(name))); };
     TuneFacts f;
-    f.lambdaTemperature = numtext::parseInt(text("eSondaTemp"));
-    f.warmTempCorrection = numtext::parseInt(text("eCorrecaoTi90"));
-    const QString activity = text("cbSondaAtiva").trimmed();
+    f.lambdaTemperature = numtext::parseInt(text(ctl::eSondaTemp));
+    f.warmTempCorrection = numtext::parseInt(text(ctl::eCorrecaoTi90));
+    const QString activity = text(ctl::cbSondaAtiva).trimmed();
     f.loopOff = activity == QStringLiteral("Desativada");
     f.loopOffAtIdle = activity == QStringLiteral("Des em Marcha Lenta");
     // The ECU holds a target in tens of mV.
-    f.idleTarget = numtext::parseInt(text("eSondaLenta")) / 10 * 10;
-    f.partTarget = numtext::parseInt(text("eSondaParcial")) / 10 * 10;
-    f.fullTarget = numtext::parseInt(text("eSondaPlena")) / 10 * 10;
+    f.idleTarget = numtext::parseInt(text(ctl::eSondaLenta)) / 10 * 10;
+    f.partTarget = numtext::parseInt(text(ctl::eSondaParcial)) / 10 * 10;
+    f.fullTarget = numtext::parseInt(text(ctl::eSondaPlena)) / 10 * 10;
     return f;
 }
 
@@ -305,7 +306,7 @@ void requireChannels(const logformat::Log &log, const QString &path, const Setti
 
 int lambdaTemperature(const Tune &tune)
 {
-    return numtext::parseInt(tune.texts.value(int(mapfile::fieldControls().indexOf(QStringLiteral("eSondaTemp")))));
+    return numtext::parseInt(tune.texts.value(int(mapfile::fieldControls().indexOf(ctl::eSondaTemp))));
 }
 
 std::array<int, cellCount> injectionTenths(const Tune &tune)
@@ -331,13 +332,13 @@ SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tun
     const std::array<int, cellCount> map = injectionTenths(tune);
     const QStringList &controls = mapfile::fieldControls();
     // An increment that is no number leaves out the rows where it applies.
-    auto increment = [&](const char *name) {
+    auto increment = [&](const QString &name) {
         long double ms = 0;
-        return numtext::tryParseFloat(tune.texts.value(int(controls.indexOf(QLatin1String(name)))), &ms) && ms >= 0
+        return numtext::tryParseFloat(tune.texts.value(int(controls.indexOf(name))), &ms) && ms >= 0
                    ? double(ms) * 10
                    : -1.0;
     };
-    const double fanTenths = increment("emSCorrecaoEletro"), acTenths = increment("emSAr");
+    const double fanTenths = increment(ctl::emSCorrecaoEletro), acTenths = increment(ctl::emSAr);
     std::uint32_t needed = 0;
     for (const QString &c : snapshotChannels())
         needed |= 1u << logformat::channels().indexOf(c);

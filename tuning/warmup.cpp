@@ -1,5 +1,6 @@
 #include "tuning/warmup.h"
 
+#include "common/controlnames.h"
 #include "common/numtext.h"
 
 #include <algorithm>
@@ -22,8 +23,8 @@ Settings warmUpFilters(Settings s)
 
 int warmUpField(int point)
 {
-    static const QStringList names{"eCorrecaoTi0",  "eCorrecaoTi15", "eCorrecaoTi30", "eCorrecaoTi45",
-                                   "eCorrecaoTi60", "eCorrecaoTi75", "eCorrecaoTi90", "eCorrecaoTi105"};
+    static const QStringList names{ctl::eCorrecaoTi0,  ctl::eCorrecaoTi15, ctl::eCorrecaoTi30, ctl::eCorrecaoTi45,
+                                   ctl::eCorrecaoTi60, ctl::eCorrecaoTi75, ctl::eCorrecaoTi90, ctl::eCorrecaoTi105};
     return int(mapfile::fieldControls().indexOf(names.value(point)));
 }
 

@@ -1,6 +1,8 @@
 // The screen without widgets finds each control by its name, however the name's
 // characters are held and whatever was asked for before.
+#include "common/controlnames.h"
 #include "common/controls.h"
+#include "common/names.h"
 #include "common/tablescreen.h"
 
 #include <QtTest>
@@ -29,6 +31,26 @@ private slots:
                     QCOMPARE(screen.isVisible(name), setup.visible);
                 }
             }
+    }
+
+    // The constants name every control of the start-up table once, in its order; the
+    // map cells are named by number.
+    void theNameConstantsAreTheTablesControls()
+    {
+        QStringList table;
+        for (const ControlSpec &setup : controlTable()) {
+            const bool cell = [&] {
+                for (int k = 0; k < 72; ++k)
+                    if (setup.name == names::ignitionCell(k) || setup.name == names::injectionCell(k))
+                        return true;
+                return false;
+            }();
+            if (!cell)
+                table << setup.name;
+        }
+        QCOMPARE(ctl::all(), table);
+        QCOMPARE(ctl::btnAtivar, QStringLiteral("btnAtivar"));
+        QCOMPARE(ctl::eCorrecaoTi105, QStringLiteral("eCorrecaoTi105"));
     }
 
     // A name rewritten in place keeps its characters' address: it must still find
