@@ -167,6 +167,10 @@ struct State {
     bool recording = false;      // the datalog writes a log
     bool logOpen = false;        // a log is open for playback
     std::uint16_t wheelTypeIndex = 0; // last wheel type decoded from the ECU
+    // The wheel chosen has a TDC tooth and a zero point (60-2, 36-1; not 2+2): their
+    // boxes can be chosen.
+    bool toothFields = true;
+    bool liveStale = false;      // the link was lost since the last live values shown
     // Live values of the scanner that the TPS calibration reads.
     std::int32_t tpsReading = 0;
     long double tpsVoltage = 0;

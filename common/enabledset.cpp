@@ -54,6 +54,9 @@ EnabledSet enabledSet(const ProgramState &st)
     add(set, {ctl::btnAbrirRegistro}, !st.scanner && !st.recording);
     add(set, {ctl::btnReproduzir, ctl::tbPosicao, ctl::cbVelocidade, ctl::lbMarcas, ctl::btnFecharRegistro},
         st.logOpen);
+    add(set, {ctl::cbDentesPms, ctl::cbPontoZero}, st.toothFields);
+    // Greyed while the link was lost, until live values come in again.
+    add(set, {ctl::BarraTps}, !st.liveStale);
     return set;
 }
 
@@ -89,6 +92,8 @@ ProgramState fromContext(const Context &ctx)
     p.percentView = s.percentView;
     p.recording = s.recording;
     p.logOpen = s.logOpen;
+    p.toothFields = s.toothFields;
+    p.liveStale = s.liveStale;
     return p;
 }
 

@@ -23,6 +23,8 @@ struct ProgramState {
     bool percentView = false;
     bool recording = false;
     bool logOpen = false;
+    bool toothFields = true; // see State::toothFields
+    bool liveStale = false;  // see State::liveStale
     friend bool operator==(const ProgramState &, const ProgramState &) = default;
 };
 

@@ -1,6 +1,7 @@
 #include "config/configfields.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
 #include "common/tunefields.h"
@@ -144,8 +145,8 @@ void ConfigFields::cbTipoRodaFonicaChange()
     // 60-2 and 36-1 have a TDC tooth and a zero point; 2+2 has neither; with nothing
     // selected the enabling stays as it was.
     if (wheel >= 0 && wheel <= 2) {
-        s.setEnabled(ctl::cbDentesPms, wheel != 2);
-        s.setEnabled(ctl::cbPontoZero, wheel != 2);
+        ctx_.state.toothFields = wheel != 2;
+        enabledset::apply(ctx_);
     }
     const QStringList teeth = tunefields::toothList(wheel);
     const int count = int(teeth.size());

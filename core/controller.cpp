@@ -372,8 +372,6 @@ void Controller::ComPort1RxChar()
     EnabledRefresh refresh(*this);
     const bool readingBack = receiver_->readBack() != Receiver::ReadBack::Idle;
     receiver_->ComPort1RxChar();
-    if (receiver_->lastKind() == 26)
-        state_.moduleKnown = true; // the end of a read-back, also of one not asked for
     if (receiver_->readBack() != Receiver::ReadBack::Idle)
         return; // a read-back becomes one step when it ends
     if (readingBack) {
@@ -401,8 +399,6 @@ void Controller::Button3Click()
 {
     EnabledRefresh refresh(*this);
     scanner_->Button3Click();
-    if (state_.scannerActive)
-        state_.moduleKnown = false; // "Configurar &TPS" waits for the next transfer's end
 }
 
 void Controller::Timer1Timer()
@@ -572,7 +568,6 @@ void Controller::showViewForHistory(bool percent, bool leaveEditMode)
 
 void Controller::uploadEnded()
 {
-    state_.moduleKnown = true;
     // An edit made while the blocks went out may have reached the ECU in part: only
     // an unchanged screen counts as sent.
     if (uploadStart_ && screenInModuleUnit() == *uploadStart_) {

@@ -1,6 +1,7 @@
 #include "core/undo.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/names.h"
 #include "files/mapfilecodec.h"
 
@@ -9,8 +10,6 @@
 namespace {
 
 const QString unitCaptionName = ctl::Label46;
-const QString toothField = ctl::cbDentesPms;
-const QString zeroPointField = ctl::cbPontoZero;
 
 // Two states alike but for the edit mode, which is no change of its own.
 bool sameContent(const ScreenState &a, ScreenState b)
@@ -117,7 +116,7 @@ ScreenState ScreenState::capture(Context &ctx)
     }
     for (const QString &caption : captionNames())
         state.captions << s.text(caption);
-    state.toothFieldsEnabled = s.isEnabled(toothField);
+    state.toothFieldsEnabled = ctx.state.toothFields;
     state.percentView = ctx.state.percentView;
     state.unitCaption = s.text(unitCaptionName);
     state.editMode = ctx.state.editMode;
@@ -147,7 +146,7 @@ bool ScreenState::shownOn(const Context &ctx) const
     for (qsizetype i = 0; i < captionList.size(); ++i)
         if (s.text(captionList[i]) != captions[i])
             return false;
-    return toothFieldsEnabled == s.isEnabled(toothField) && unitCaption == s.text(unitCaptionName);
+    return toothFieldsEnabled == ctx.state.toothFields && unitCaption == s.text(unitCaptionName);
 }
 
 QByteArray ScreenState::encode() const
@@ -230,7 +229,7 @@ bool UndoHistory::record()
     const std::optional<quint64> seen = ctx_.screen.revision();
     const State &s = ctx_.state;
     if (seen && seen == shownAt_ && current_.percentView == s.percentView && current_.tune.tpsMin == s.wv.tpsMin &&
-        current_.tune.tpsMax == s.wv.tpsMax)
+        current_.tune.tpsMax == s.wv.tpsMax && current_.toothFieldsEnabled == s.toothFields)
         return false; // nothing written on screen since it showed the current state
     if (current_.shownOn(ctx_)) {
         shownAt_ = seen;
@@ -304,12 +303,12 @@ void UndoHistory::restore(const ScreenState &target, bool forward)
     for (int i = 0; i < captions.size(); ++i)
         if (s.text(captions[i]) != target.captions[i])
             s.setText(captions[i], target.captions[i]);
-    s.setEnabled(toothField, target.toothFieldsEnabled);
-    s.setEnabled(zeroPointField, target.toothFieldsEnabled);
+    ctx_.state.toothFields = target.toothFieldsEnabled;
     ctx_.state.wv.tpsMin = target.tune.tpsMin;
     ctx_.state.wv.tpsMax = target.tune.tpsMax;
     if (s.text(unitCaptionName) != target.unitCaption)
         s.setText(unitCaptionName, target.unitCaption);
+    enabledset::apply(ctx_);
 }
 
 void UndoHistory::markSaved()

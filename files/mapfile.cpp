@@ -1,6 +1,7 @@
 #include "files/mapfile.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/numtext.h"
 #include "common/systemerror.h"
 #include "files/mapfilecodec.h"
@@ -398,8 +399,8 @@ void MapFile::apply(const Tune &tune)
     }
     if (wheelEntry >= 0) {
         s.setItemIndex(wheel, wheelEntry);
-        s.setEnabled(ctl::cbDentesPms, toothFields);
-        s.setEnabled(ctl::cbPontoZero, toothFields);
+        ctx_.state.toothFields = toothFields;
+        enabledset::apply(ctx_);
     }
 
     const QString scale = ctl::cbEscalaRpm;

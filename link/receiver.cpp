@@ -1,7 +1,7 @@
 #include "link/receiver.h"
 
 #include "common/controlnames.h"
-#include "common/names.h"
+#include "common/enabledset.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
 #include "common/tunefields.h"
@@ -24,12 +24,6 @@ void setBars(Screen &s, int position)
 {
     s.setBarPosition(ctl::pbCarregando, position);
     s.setBarPosition(ctl::pbCarregando1, position);
-}
-
-void setTransferButtons(Screen &s, bool enabled)
-{
-    for (const QString &b : names::transferButtons())
-        s.setEnabled(b, enabled);
 }
 
 } // namespace
@@ -122,37 +116,23 @@ void Receiver::cancelReadBack()
 
 void Receiver::stopReadBack()
 {
-    // Not a real end: only the buttons that the present state allows come back, and
-    // never "Configurar &TPS" (a kind-26 frame or a completed upload unlocks it).
+    // Not a real end: the module stays as unknown as it was ("Configurar &TPS" waits
+    // for a kind-26 frame or a completed upload).
     Screen &s = ctx_.screen;
-    const State &st = ctx_.state;
-    const bool uploading = ctx_.timer2.isEnabled();
-    if (!uploading) { // the upload's own busy panels stay
+    if (!ctx_.timer2.isEnabled()) { // the upload's own busy panels stay
         s.setVisible(ctl::pnAguarde, false);
         s.setVisible(ctl::Panel1, false);
-    }
-    static const QStringList needPort{ctl::btnLerDados, ctl::Button6, ctl::btnEnvia, ctl::Button8, ctl::Button3, ctl::btnDesativar};
-    static const QStringList scannerKeeps{ctl::Button3};
-    for (const QString &b : names::transferButtons()) {
-        bool allowed = b != ctl::btnConfigurarTps && !uploading;
-        if (!st.portActive && needPort.contains(b))
-            allowed = false;
-        if (st.scannerActive && !scannerKeeps.contains(b))
-            allowed = false;
-        if (allowed)
-            s.setEnabled(b, true);
     }
     ctx_.state.readBack = ReadBack::Idle;
     quietMs_ = 0;
     ctx_.timerReadBack.setEnabled(false);
+    enabledset::apply(ctx_);
 }
 
 void Receiver::enterReadBack()
 {
     Screen &s = ctx_.screen;
     s.setVisible(ctl::pnAguarde, true);
-    setTransferButtons(s, false);
-    s.setEnabled(ctl::btnAtivar, false);
     if (!ctx_.timerReadBack.isEnabled()) {
         // A kind-1 frame locks the window also when it came unasked: the watchdog
         // must run so that a silent ECU cannot leave it locked.
@@ -160,7 +140,10 @@ void Receiver::enterReadBack()
         ctx_.timerReadBack.setEnabled(true);
     }
     ctx_.state.readBack = ReadBack::Receiving;
+    // The screen is being rewritten: what the module holds is known again at the end.
+    ctx_.state.moduleKnown = false;
     quietMs_ = 0;
+    enabledset::apply(ctx_);
 }
 
 void Receiver::endReadBack()
@@ -168,10 +151,11 @@ void Receiver::endReadBack()
     Screen &s = ctx_.screen;
     s.setVisible(ctl::pnAguarde, false);
     s.setVisible(ctl::Panel1, false);
-    setTransferButtons(s, true);
     ctx_.state.readBack = ReadBack::Idle;
+    ctx_.state.moduleKnown = true; // also at the end of a read-back not asked for
     quietMs_ = 0;
     ctx_.timerReadBack.setEnabled(false);
+    enabledset::apply(ctx_);
 }
 
 void Receiver::fieldRow(int kind, const Payload &p)

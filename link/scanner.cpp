@@ -1,11 +1,13 @@
 #include "link/scanner.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "link/frames.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -15,10 +17,6 @@ const QString notResponding = QStringLiteral("Módulo não responde");
 
 constexpr int firstTickMs = 10;
 constexpr int tickMs = 1000;
-
-// Buttons that the scanner locks while it runs and unlocks when it stops.
-const QString lockedButtons[] = {ctl::btnLerDados, ctl::Button6, ctl::btnEnvia, ctl::Button8,
-                                     ctl::btnSalvar,   ctl::Button1, ctl::btnCarregar, ctl::Button2};
 
 std::int8_t signedByte(std::uint8_t b) { return static_cast<std::int8_t>(b); }
 QString whole(long double v) { return numtext::formatFloat(QStringLiteral("0;-0;0"), v); }
@@ -48,35 +46,29 @@ Scanner::Scanner(Context &ctx) : ctx_(ctx) {}
 void Scanner::Button3Click()
 {
     Screen &s = ctx_.screen;
-    const QString caption = s.text(ctl::Button3);
-    if (caption == captionOn) {
+    if (!ctx_.state.scannerActive) {
         s.setVisible(ctl::TabSheet2, false);
         s.setVisible(ctl::GroupBox3, false);
         ctx_.state.scannerActive = true;
+        // "Configurar &TPS" waits for the next transfer's end or the TPS calibration.
+        ctx_.state.moduleKnown = false;
         setPositionBars(s, true);
-        for (const QString &b : lockedButtons)
-            s.setEnabled(b, false);
         ctx_.timer1.setInterval(firstTickMs);
         ctx_.timer1.setEnabled(true);
         s.setText(ctl::Button3, captionOff);
+        enabledset::apply(ctx_);
         dwellStep_ = numtext::parseInt(s.text(ctl::eLeitura));
-        for (const QString &b : {ctl::btnAlterarMapas, ctl::btnDesativar, ctl::btnConfigurarTps})
-            s.setEnabled(b, false);
-    } else if (caption == captionOff) {
+    } else {
         ctx_.state.scannerActive = false;
-        for (const QString &b : lockedButtons)
-            s.setEnabled(b, true);
         s.setText(ctl::Button3, captionOn);
-        // btnConfigurarTps stays locked: the end of a transfer or the TPS calibration
-        // unlocks it. Timer1 stays on: its next tick sends the stop command.
-        s.setEnabled(ctl::btnAlterarMapas, true);
-        s.setEnabled(ctl::btnDesativar, true);
+        // Timer1 stays on: its next tick sends the stop command.
         setPositionBars(s, false);
         s.setVisible(ctl::GroupBox3, true);
         s.setVisible(ctl::TabSheet2, true);
+        enabledset::apply(ctx_);
     }
     ctx_.state.linkActivity = true;
-    if (onSwitched && (caption == captionOn || caption == captionOff))
+    if (onSwitched)
         onSwitched(ctx_.state.scannerActive);
 }
 
@@ -108,7 +100,8 @@ void Scanner::linkLost()
     }
     const QString bar = ctl::BarraTps;
     s.setBarPosition(bar, std::min(s.barMin(bar), s.barMax(bar)));
-    s.setEnabled(bar, false);
+    ctx_.state.liveStale = true;
+    enabledset::apply(ctx_);
 }
 
 void Scanner::liveDataA(const std::array<std::uint8_t, 8> &p)
@@ -187,7 +180,8 @@ void Scanner::show(const LiveValues &v, unsigned parts)
         s.setText(ctl::eAtuadorML, plain(v.idleActuator));
         s.setText(ctl::eValorSonda, plain(v.probeMv));
         s.setBarPosition(ctl::BarraTps, v.tpsReading / 4);
-        s.setEnabled(ctl::BarraTps, true); // greyed while the link was lost
+        if (std::exchange(ctx_.state.liveStale, false)) // greyed while the link was lost
+            enabledset::apply(ctx_);
         s.setText(ctl::eValorTps,
                   numtext::formatFloat(QStringLiteral("0.00 "), v.tpsVolts()));
         s.setText(ctl::eColunaTps, plain(v.columnTps));

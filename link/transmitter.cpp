@@ -1,7 +1,7 @@
 #include "link/transmitter.h"
 
 #include "common/controlnames.h"
-#include "common/names.h"
+#include "common/enabledset.h"
 #include "link/frames.h"
 #include "link/parameterimage.h"
 
@@ -41,20 +41,17 @@ void Transmitter::release()
     if (ctx_.state.tps != TpsPhase::Sampling)
         for (const QString &p : panels)
             ctx_.screen.setVisible(p, false);
-    // Only a completed upload unlocks "Configurar &TPS"; a refused or interrupted one
-    // leaves it as it was before the click.
-    const bool completed = outcome_ == Outcome::Completed;
-    for (const QString &b : names::transferButtons())
-        ctx_.screen.setEnabled(b, b == ctl::btnConfigurarTps && !completed ? tpsButtonBefore_ : true);
+    // Only a completed upload makes the module known ("Configurar &TPS" may start); a
+    // refused or interrupted one leaves it as it was.
+    if (outcome_ == Outcome::Completed)
+        ctx_.state.moduleKnown = true;
+    enabledset::apply(ctx_);
 }
 
 void Transmitter::btnEnviaClick()
 {
     if (ctx_.state.tps != TpsPhase::Sampling)
         showBusy();
-    tpsButtonBefore_ = ctx_.screen.isEnabled(ctl::btnConfigurarTps);
-    for (const QString &b : names::transferButtons())
-        ctx_.screen.setEnabled(b, false);
 
     // A parameter set goes out whole or not at all: every block is converted and
     // range-checked once before the first frame. On failure the screen is given back
@@ -72,6 +69,7 @@ void Transmitter::btnEnviaClick()
 
     ctx_.timer2.setInterval(1);
     ctx_.timer2.setEnabled(true);
+    enabledset::apply(ctx_); // the transfer's buttons lock while it runs
     tick_ = 0;
     pacer_ = ctx_.port.pacer();
     if (pacer_) {

@@ -54,6 +54,5 @@ private:
     std::uint16_t tick_ = 0;
     Outcome outcome_ = Outcome::None;
     bool reachedLine_ = false;
-    bool tpsButtonBefore_ = false; // "Configurar &TPS" enabled when the upload started
     LinkPacer *pacer_ = nullptr;   // the running upload's, if its line has one
 };

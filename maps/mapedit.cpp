@@ -1,6 +1,7 @@
 #include "maps/mapedit.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "maps/cells.h"
@@ -74,10 +75,9 @@ void MapEdit::btnAlterarMapasClick()
         s.setVisible(f, true);
     s.setVisible(ctl::GroupBox10, true);
     s.setVisible(ctl::btnVoltarTelaPrincipal, true);
-    for (const QString &b : {ctl::Button3, ctl::btnAlterarMapas, ctl::btnAtivar, ctl::btnDesativar})
-        s.setEnabled(b, false);
     s.setVisible(ctl::btnAlterarMapas, false);
     ctx_.state.editMode = true;
+    enabledset::apply(ctx_);
 }
 
 void MapEdit::btnAlterarClick()
@@ -90,8 +90,8 @@ void MapEdit::btnAlterarClick()
     injection.reserve(72);
     ignition.reserve(72);
 
-    // The 25 ms cap belongs to the ms view only (btnPercentual is enabled there).
-    const bool msView = s.isEnabled(ctl::btnPercentual);
+    // The 25 ms cap belongs to the ms view only.
+    const bool msView = !ctx_.state.percentView;
     const long double injectionMax = cells::limits(MapId::Injection).max;
     for (int k = 0; k < 72; ++k) {
         const int r = k / 8, c = k % 8;
@@ -146,15 +146,10 @@ void MapEdit::btnVoltarTelaPrincipalClick()
     s.setVisible(ctl::GroupBox10, false);
     s.setVisible(ctl::btnVoltarTelaPrincipal, false);
     s.setVisible(ctl::GroupBox3, true);
-    s.setEnabled(ctl::btnAlterarMapas, true);
     for (const QString &caption : names::injectionRowCaptions())
         s.setVisible(caption, true);
     for (const QString &b : {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::btnAlterarMapas})
         s.setVisible(b, true);
-    s.setEnabled(ctl::TabSheet1, true); // the map page, the one shown while editing
-    const bool active = ctx_.state.portActive;
-    s.setEnabled(ctl::Button3, active);
-    s.setEnabled(ctl::btnDesativar, active);
-    s.setEnabled(ctl::btnAtivar, !active);
     ctx_.state.editMode = false;
+    enabledset::apply(ctx_);
 }

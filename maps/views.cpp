@@ -1,6 +1,7 @@
 #include "maps/views.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/names.h"
 #include "common/numtext.h"
 #include "maps/cells.h"
@@ -68,26 +69,8 @@ void MapViews::btnmSClick()
 
 void MapViews::showView(bool percent)
 {
-    Screen &s = ctx_.screen;
-    if (percent) {
-        // Every path that takes the cells as milliseconds is closed while they hold percent.
-        for (const QString &b : {ctl::btnEnvia, ctl::Button8, ctl::btnLerDados, ctl::Button6, ctl::btnSalvar, ctl::Button1, ctl::btnCarregar,
-                              ctl::Button2, ctl::btnAtivar})
-            s.setEnabled(b, false);
-        s.setEnabled(ctl::btnmS, true);
-        s.setEnabled(ctl::btnPercentual, false);
-        s.setText(ctl::Label46, " Valores em  \" % \" ");
-        ctx_.state.percentView = true;
-        return;
-    }
-    s.setEnabled(ctl::btnPercentual, true);
-    s.setEnabled(ctl::btnmS, false);
-    s.setText(ctl::Label46, " Valores em Ti \" mS \" ");
-    ctx_.state.percentView = false;
-    for (const QString &b : {ctl::btnSalvar, ctl::Button1, ctl::btnCarregar, ctl::Button2})
-        s.setEnabled(b, true);
-    if (ctx_.state.portActive) {
-        for (const QString &b : {ctl::btnEnvia, ctl::Button8, ctl::btnLerDados, ctl::Button6})
-            s.setEnabled(b, true);
-    }
+    // Every path that takes the cells as milliseconds is closed while they hold percent.
+    ctx_.screen.setText(ctl::Label46, percent ? " Valores em  \" % \" " : " Valores em Ti \" mS \" ");
+    ctx_.state.percentView = percent;
+    enabledset::apply(ctx_);
 }

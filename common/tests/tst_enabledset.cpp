@@ -41,11 +41,12 @@ void upload(CoreRig &rig)
 }
 
 // Every control the rule governs that the screen shows enabled, in the rule's order.
-QStringList screenEnabled(CoreRig &rig)
+QStringList screenEnabled(CoreRig &rig, bool withFields = false)
 {
     QStringList out;
+    const QStringList fields{"cbDentesPms", "cbPontoZero", "BarraTps"}; // not buttons
     for (const Entry &e : enabledSet(ProgramState{}))
-        if (rig.screen.isEnabled(e.name))
+        if (rig.screen.isEnabled(e.name) && (withFields || !fields.contains(e.name)))
             out << e.name;
     return out;
 }
@@ -134,6 +135,14 @@ void TestEnabledSet::rule_data()
         << s << QStringList{"btnDesativar"} + saveLoad + map + QStringList{"btnPercentual", "btnParar", "btnMarcar"};
 
     s = ProgramState{};
+    s.toothFields = false; // a 2+2 wheel has no TDC tooth and no zero point
+    QTest::newRow("2+2 wheel") << s << QStringList{"btnAtivar"} + saveLoad + map + logClosed;
+    s = open();
+    s.scanner = true;
+    s.liveStale = true; // the TPS bar greys until live values come again
+    QTest::newRow("scanner, link lost") << s << QStringList{"Button3", "btnPercentual", "btnGravar"};
+
+    s = ProgramState{};
     s.logOpen = true;
     QTest::newRow("playback, port closed") << s << QStringList{"btnAtivar"} + saveLoad + map + logClosed + playback;
     s = open();
@@ -149,6 +158,10 @@ void TestEnabledSet::rule()
     const EnabledSet set = enabledSet(state);
     QStringList got = enabledNames(set);
     QStringList want = enabled;
+    if (state.toothFields)
+        want << "cbDentesPms" << "cbPontoZero";
+    if (!state.liveStale)
+        want << "BarraTps";
     got.sort();
     want.sort();
     QCOMPARE(got, want);
@@ -222,7 +235,7 @@ void TestEnabledSet::everyHandlerLeavesTheRulesSet()
 {
     CoreRig rig;
     const auto check = [&](const char *step) {
-        QVERIFY2(screenEnabled(rig) == enabledNames(enabledSet(rig.c().programState())), step);
+        QVERIFY2(screenEnabled(rig, true) == enabledNames(enabledSet(rig.c().programState())), step);
     };
     check("start-up");
     rig.c().ComPort1AfterOpen();
@@ -230,8 +243,22 @@ void TestEnabledSet::everyHandlerLeavesTheRulesSet()
     check("open");
     rig.c().Button3Click();
     check("scanner on");
+    rig.c().portLost(QStringLiteral("gone"), true);
+    check("link lost with the scanner on");
+    QVERIFY(!rig.screen.isEnabled("BarraTps"));
+    rig.c().portActivated();
+    rig.c().Button3Click();
+    rig.receive(29, {0, 0, 0, 0, 0, 0, 0, 0});
+    QVERIFY(rig.screen.isEnabled("BarraTps")); // live values again
     rig.c().Button3Click();
     check("scanner off");
+    rig.screen.setItemIndex("cbTipoRodaFonica", 2);
+    rig.c().cbTipoRodaFonicaChange();
+    check("2+2 wheel");
+    QVERIFY(!rig.screen.isEnabled("cbDentesPms"));
+    rig.screen.setItemIndex("cbTipoRodaFonica", 0);
+    rig.c().cbTipoRodaFonicaChange();
+    QVERIFY(rig.screen.isEnabled("cbPontoZero"));
     upload(rig);
     check("after an upload");
     QVERIFY(rig.screen.isEnabled("btnConfigurarTps"));

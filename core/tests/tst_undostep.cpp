@@ -30,7 +30,7 @@ private slots:
         QTest::newRow("a column caption of the injection map") << text(names::injectionColumnCaptions().last(), "99")
                                                                 << true;
         QTest::newRow("tooth fields disabled")
-            << Change([](CoreRig &r) { r.screen.setEnabled("cbDentesPms", false); }) << true;
+            << Change([](CoreRig &r) { r.state().toothFields = false; }) << true;
         QTest::newRow("unit caption") << text("Label46", "x") << true;
         QTest::newRow("TPS lower limit") << Change([](CoreRig &r) { r.state().wv.tpsMin = 131; }) << true;
         QTest::newRow("TPS upper limit") << Change([](CoreRig &r) { r.state().wv.tpsMax = 229; }) << true;

@@ -47,6 +47,9 @@ struct PacedRig : Rig {
     {
         for (const QString &b : names::transferButtons())
             screen.setEnabled(b, true);
+        screen.setEnabled("btnAtivar", false);
+        state.portActive = true; // as after "&Ativar"
+        state.moduleKnown = true;
     }
 };
 

@@ -27,13 +27,14 @@ struct Bench {
         rig.port.incoming.push_back(bytes);
         rx.ComPort1RxChar();
     }
-    // The port open: every button of the transfer set and btnAtivar enabled.
+    // The port open after a transfer: every button of the transfer set and btnAtivar enabled.
     void enableAll()
     {
         for (const QString &b : names::transferButtons())
             rig.screen.setEnabled(b, true);
         rig.screen.setEnabled("btnAtivar", true);
         rig.state.portActive = true;
+        rig.state.moduleKnown = true;
     }
 };
 
@@ -477,8 +478,8 @@ void TestReceiver::endOfReadBack()
     QCOMPARE(b.rig.screen.itemIndex("cbPontoZero"), 2);
     QVERIFY(!b.rig.screen.isVisible("pnAguarde"));
     QVERIFY(!b.rig.screen.isVisible("Panel1"));
-    QCOMPARE(b.rig.screen.enabledOf(thirteenButtons()),
-             afterKindOne ? names::transferButtons() : thirteenButtons());
+    // The port is open: "&Ativar" stays locked.
+    QCOMPARE(b.rig.screen.enabledOf(thirteenButtons()), names::transferButtons());
     QCOMPARE(b.rig.screen.barPosition("pbCarregando1"), 26);
     QVERIFY(b.rx.readBack() == Receiver::ReadBack::Idle);
     QVERIFY(!b.rig.timerReadBack.isEnabled());
@@ -490,7 +491,8 @@ void TestReceiver::shortReads_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QStringList>("changes"); // controls allowed to change besides the bars
-    const QStringList lock = thirteenButtons() + QStringList{"pnAguarde"};
+    // The conversion of the injection map closes too while a transfer takes its cells.
+    const QStringList lock = thirteenButtons() + QStringList{"pnAguarde", "btnPercentual"};
     const QStringList unlock = names::transferButtons() + QStringList{"pnAguarde", "Panel1"};
     QTest::newRow("kind 1") << shortFrame(1) << 1 << lock;
     QTest::newRow("kind 1 one late") << raw({'P', 1, 9, 9, 9, 9, 9, 'F', ' '}) << 1 << lock;
@@ -510,15 +512,17 @@ void TestReceiver::shortReads()
     b.rig.ctx.hooks.wheelTypeChange = [&] { ++hookCalls; };
     b.rig.ctx.hooks.speedScaleChange = [&] { ++hookCalls; };
     b.rig.ctx.hooks.tpsSample = [&](int) { ++hookCalls; };
-    b.rig.state.tps = TpsPhase::Sampling;
     if (kind == 26) {
         // Locked as a read-back leaves it, with values that a payload would overwrite.
-        for (const QString &btn : names::transferButtons())
+        b.rig.state.portActive = true;
+        b.rig.state.readBack = Receiver::ReadBack::Receiving;
+        for (const QString &btn : thirteenButtons())
             b.rig.screen.setEnabled(btn, false);
         b.rig.screen.setVisible("pnAguarde", true);
         b.rig.screen.setVisible("Panel1", true);
         b.rig.screen.setText("eTempoCarga", "9,9");
     } else {
+        b.rig.state.tps = TpsPhase::Sampling;
         b.enableAll();
     }
     const Snapshot before = snapshot(b.rig.screen);

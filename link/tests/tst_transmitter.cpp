@@ -32,6 +32,9 @@ struct UploadRig : Rig {
     {
         for (const QString &b : names::transferButtons())
             screen.setEnabled(b, true);
+        screen.setEnabled("btnAtivar", false);
+        state.portActive = true;
+        state.moduleKnown = true;
     }
     // Runs the ticks up to and including `last`, each through the window's guard.
     void ticksTo(int last)
@@ -87,7 +90,7 @@ void TestTransmitter::startShowsBusyAndLocks()
         QCOMPARE(rig.screen.barPosition(b), 0);
     }
     QVERIFY(allTransferButtons(rig.screen, false));
-    QVERIFY(rig.screen.isEnabled("btnAtivar")); // not in the set
+    QVERIFY(!rig.screen.isEnabled("btnAtivar")); // the port is open
     QVERIFY(rig.timer2.isEnabled());
     QCOMPARE(rig.timer2.interval(), 1);
     QCOMPARE(int(rig.tx.tickCounter()), 0);
@@ -174,7 +177,8 @@ void TestTransmitter::tpsCalibrationLeavesPanelsAlone()
     rig.ticksTo(35);
     QVERIFY(!rig.screen.isVisible("pnAguarde"));
     QVERIFY(rig.screen.isVisible("Panel1"));
-    QVERIFY(allTransferButtons(rig.screen, true));
+    // The calibration still holds the line: the buttons wait for its end.
+    QVERIFY(allTransferButtons(rig.screen, false));
     QCOMPARE(rig.port.allWritten().toHex(' '), expectedUpload().toHex(' '));
 }
 
@@ -239,7 +243,7 @@ void TestTransmitter::refusedBeforeFirstFrame()
     QCOMPARE(rig.prompt.messages, QStringList{message});
     QVERIFY(rig.port.writes.isEmpty());
     QVERIFY(!rig.timer2.isEnabled());
-    QVERIFY(allTransferButtons(rig.screen, true));
+    QVERIFY(allTransferButtons(rig.screen, flag != 1)); // a calibration holds them until its end
     QVERIFY(!rig.screen.isVisible("pnAguarde"));
     QCOMPARE(rig.screen.isVisible("Panel1"), flag == 1);
     // The screen is usable again: mend the field and upload.

@@ -345,7 +345,6 @@ void TestMapEdit::leaveEditMode()
     // Controls that leaving must show or enable, hidden or disabled by hand.
     for (const QString &c : names::injectionRowCaptions())
         rig.screen.setVisible(c, false);
-    rig.screen.setEnabled("TabSheet1", false);
 
     edit.btnVoltarTelaPrincipalClick();
     QCOMPARE(msViews, percentView ? 1 : 0);
