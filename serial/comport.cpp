@@ -33,9 +33,9 @@ constexpr int BusyRetryMs = 10;
 std::mutex postMutex;
 
 struct ScopedFlag {
-    explicit ScopedFlag(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~ScopedFlag() { m_flag = false; }
-    bool &m_flag;
+    explicit ScopedFlag(bool &flag) : flag_(flag) { flag_ = true; }
+    ~ScopedFlag() { flag_ = false; }
+    bool &flag_;
 };
 
 } // namespace
@@ -57,7 +57,7 @@ std::string portMessage(int code, int osError, const QString &explanation)
 } // namespace
 
 EComPort::EComPort(int code, int osError)
-    : std::runtime_error(portMessage(code, osError, QString())), m_code(code), m_osError(osError)
+    : std::runtime_error(portMessage(code, osError, QString())), code_(code), osError_(osError)
 {
 }
 
@@ -68,13 +68,13 @@ EComPort::EComPort(int code, int osError, const QString &devicePath)
 }
 
 EComPort::EComPort(int code, int osError, const QString &devicePath, const QString &explanation)
-    : std::runtime_error(portMessage(code, osError, explanation)), m_code(code), m_osError(osError),
-      m_devicePath(devicePath), m_explanation(explanation)
+    : std::runtime_error(portMessage(code, osError, explanation)), code_(code), osError_(osError),
+      devicePath_(devicePath), explanation_(explanation)
 {
 }
 
 EComPort::EComPort(const std::string &message, std::exception_ptr cause)
-    : std::runtime_error(message), m_code(HandlerFailed), m_osError(-1), m_cause(cause)
+    : std::runtime_error(message), code_(HandlerFailed), osError_(-1), cause_(cause)
 {
 }
 
@@ -119,13 +119,13 @@ struct HandOverSync {
 };
 
 TComThread::TComThread(TCustomComPort *port, int fd, quint64 generation)
-    : m_port(port), m_fd(fd), m_generation(generation),
-      m_sync(std::make_shared<HandOverSync>()), m_waiter(std::make_unique<ComWaiter>())
+    : port_(port), fd_(fd), generation_(generation),
+      sync_(std::make_shared<HandOverSync>()), waiter_(std::make_unique<ComWaiter>())
 {
-    if (int err = m_waiter->create())
+    if (int err = waiter_->create())
         throw EComPort(EComPort::OpenFailed, err);
     try {
-        m_thread = std::thread([this] { run(); });
+        thread_ = std::thread([this] { run(); });
     } catch (const std::system_error &e) {
         throw EComPort(EComPort::OpenFailed, e.code().value());
     }
@@ -134,19 +134,19 @@ TComThread::TComThread(TCustomComPort *port, int fd, quint64 generation)
 TComThread::~TComThread()
 {
     stop();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void TComThread::stop()
 {
-    m_stop.store(true);
+    stop_.store(true);
     {
-        std::lock_guard<std::mutex> lock(m_sync->mutex);
-        m_sync->stop = true;
+        std::lock_guard<std::mutex> lock(sync_->mutex);
+        sync_->stop = true;
     }
-    m_sync->done.notify_all();
-    m_waiter->wake();
+    sync_->done.notify_all();
+    waiter_->wake();
 }
 
 void TComThread::run()
@@ -156,8 +156,8 @@ void TComThread::run()
     while (!stopping()) {
         int err = 0;
         const ComWaiter::Event seen = (stale > 0 || rest)
-                                          ? m_waiter->wait(-1, StaleRecheckMs, &err)
-                                          : m_waiter->wait(m_fd, -1, &err);
+                                          ? waiter_->wait(-1, StaleRecheckMs, &err)
+                                          : waiter_->wait(fd_, -1, &err);
         if (stopping())
             return;
         Result result;
@@ -174,7 +174,7 @@ void TComThread::run()
             if (stale == 0)
                 continue;
             int now = 0;
-            if (int e = comPendingCount(m_fd, &now)) {
+            if (int e = comPendingCount(fd_, &now)) {
                 deliver(Event::DeviceGone, e, &result);
                 return;
             }
@@ -226,10 +226,10 @@ bool TComThread::deliver(Event event, int osError, Result *result)
 // still arrive, and the generation check makes it a no-op.
 bool TComThread::handOver(Event event, int osError, Result *result)
 {
-    const quint64 number = quint64(m_handOvers.fetch_add(1) + 1);
-    const std::shared_ptr<HandOverSync> sync = m_sync;
-    TCustomComPort *const port = m_port;
-    const quint64 generation = m_generation;
+    const quint64 number = quint64(handOvers_.fetch_add(1) + 1);
+    const std::shared_ptr<HandOverSync> sync = sync_;
+    TCustomComPort *const port = port_;
+    const quint64 generation = generation_;
     std::unique_lock<std::mutex> posting(postMutex);
     QMetaObject::invokeMethod(
         port,
@@ -256,7 +256,7 @@ bool TComThread::handOver(Event event, int osError, Result *result)
 void TComThread::pause(int ms)
 {
     int err = 0;
-    m_waiter->wait(-1, ms, &err);
+    waiter_->wait(-1, ms, &err);
 }
 
 // ---------------------------------------------------------------- TCustomComPort
@@ -265,7 +265,7 @@ TCustomComPort::TCustomComPort(QObject *parent) : QObject(parent) {}
 
 TCustomComPort::~TCustomComPort()
 {
-    if (m_device)
+    if (device_)
         closeDevice();
 }
 
@@ -278,15 +278,15 @@ QString TCustomComPort::devicePath(const QString &name)
 
 EComPort TCustomComPort::failure(int code, int osError) const
 {
-    return EComPort(code, osError, devicePath(m_port));
+    return EComPort(code, osError, devicePath(port_));
 }
 
 void TCustomComPort::setPort(const QString &name)
 {
-    if (name == m_port)
+    if (name == port_)
         return;
     StopPacing(); // the writer reads the name for its errors
-    m_port = name;
+    port_ = name;
     if (Connected()) {
         Close();
         Open();
@@ -300,10 +300,10 @@ void TCustomComPort::Open()
     createHandle();
     try {
         applySettings();
-        ++m_generation;
-        m_thread = std::make_unique<TComThread>(this, m_device->fd(), m_generation);
+        ++generation_;
+        thread_ = std::make_unique<TComThread>(this, device_->fd(), generation_);
     } catch (...) {
-        m_thread.reset();
+        thread_.reset();
         destroyHandle();
         throw;
     }
@@ -322,26 +322,26 @@ void TCustomComPort::Close()
 void TCustomComPort::closeDevice()
 {
     StopPacing();
-    m_thread.reset(); // stop, wake, join: nobody else uses the descriptor now
-    ++m_generation;   // hand-overs still queued become no-ops
-    m_device->discardInput();
+    thread_.reset(); // stop, wake, join: nobody else uses the descriptor now
+    ++generation_;   // hand-overs still queued become no-ops
+    device_->discardInput();
     destroyHandle();
 }
 
 void TCustomComPort::createHandle()
 {
     auto device = std::make_unique<ComDevice>();
-    if (int err = device->open(QFile::encodeName(devicePath(m_port))))
+    if (int err = device->open(QFile::encodeName(devicePath(port_))))
         throw failure(EComPort::OpenFailed, err);
-    m_device = std::move(device);
+    device_ = std::move(device);
 }
 
 void TCustomComPort::destroyHandle()
 {
-    if (!m_device)
+    if (!device_)
         return;
-    m_device->close();
-    m_device.reset();
+    device_->close();
+    device_.reset();
 }
 
 void TCustomComPort::applySettings()
@@ -354,28 +354,28 @@ void TCustomComPort::applySettings()
 // The kernel sizes its own queues; only the values themselves can be wrong.
 void TCustomComPort::applyBuffer()
 {
-    if (m_buffer.inputSize <= 0 || m_buffer.outputSize <= 0)
+    if (buffer_.inputSize <= 0 || buffer_.outputSize <= 0)
         throw failure(EComPort::SetupFailed, EINVAL);
 }
 
 void TCustomComPort::applyLineSettings()
 {
-    if (!m_device)
+    if (!device_)
         return;
     ComLineSettings line;
-    line.baudRate = m_baudRate;
-    line.dataBits = m_dataBits;
-    line.parity = m_parity;
-    line.stopBits = m_stopBits;
-    line.flow = m_flowControl;
-    if (int err = m_device->applyLineSettings(line))
+    line.baudRate = baudRate_;
+    line.dataBits = dataBits_;
+    line.parity = parity_;
+    line.stopBits = stopBits_;
+    line.flow = flowControl_;
+    if (int err = device_->applyLineSettings(line))
         throw failure(EComPort::SetStateFailed, err);
 }
 
 // Time-outs are applied by each Read and Write; here they are only checked.
 void TCustomComPort::applyTimeouts()
 {
-    const TComTimeouts &t = m_timeouts;
+    const TComTimeouts &t = timeouts_;
     for (int v : {t.readInterval, t.readTotalMultiplier, t.readTotalConstant,
                   t.writeTotalMultiplier, t.writeTotalConstant}) {
         if (v < -1)
@@ -385,9 +385,9 @@ void TCustomComPort::applyTimeouts()
 
 void TCustomComPort::checkModemStatus()
 {
-    if (!m_device)
+    if (!device_)
         return;
-    if (int err = m_device->checkModemStatus())
+    if (int err = device_->checkModemStatus())
         throw failure(EComPort::ModemStatusFailed, err);
 }
 
@@ -419,12 +419,12 @@ int TCustomComPort::Write(const QByteArray &data)
 {
     if (data.isEmpty())
         return 0;
-    if (!m_device)
+    if (!device_)
         throw failure(EComPort::WriteFailed, EBADF);
     const qint64 total =
-        qint64(m_timeouts.writeTotalMultiplier) * data.size() + m_timeouts.writeTotalConstant;
+        qint64(timeouts_.writeTotalMultiplier) * data.size() + timeouts_.writeTotalConstant;
     qsizetype written = 0;
-    if (int err = m_device->write(data.constData(), data.size(),
+    if (int err = device_->write(data.constData(), data.size(),
                                   int(std::min<qint64>(std::max<qint64>(total, 0), INT_MAX)),
                                   &written))
         throw failure(EComPort::WriteFailed, err);
@@ -434,16 +434,16 @@ int TCustomComPort::Write(const QByteArray &data)
 void TCustomComPort::StartPacing(int periodMs)
 {
     StopPacing();
-    if (!m_device)
+    if (!device_)
         throw failure(EComPort::WriteFailed, EBADF);
-    const quint64 generation = ++m_paceGeneration;
+    const quint64 generation = ++paceGeneration_;
     // The writer's thread reads only what the GUI thread leaves alone while it runs
     // (device, time-outs, name): Close, setPort and StopPacing join it first.
     auto write = [this](const QByteArray &bytes) { return Write(bytes); };
     auto passed = [this, generation](const PacedSlot &slot) {
         {
-            std::lock_guard<std::mutex> lock(m_passedMutex);
-            m_passed.push_back(slot);
+            std::lock_guard<std::mutex> lock(passedMutex_);
+            passed_.push_back(slot);
         }
         std::unique_lock<std::mutex> posting(postMutex);
         QMetaObject::invokeMethod(
@@ -455,7 +455,7 @@ void TCustomComPort::StartPacing(int periodMs)
             Qt::QueuedConnection);
     };
     try {
-        m_pacer = std::make_unique<PacedWriter>(write, passed, std::chrono::milliseconds(periodMs));
+        pacer_ = std::make_unique<PacedWriter>(write, passed, std::chrono::milliseconds(periodMs));
     } catch (const std::system_error &e) {
         throw failure(EComPort::WriteFailed, e.code().value());
     }
@@ -463,26 +463,26 @@ void TCustomComPort::StartPacing(int periodMs)
 
 void TCustomComPort::PaceSlot(int slot, const QByteArray &bytes)
 {
-    if (!m_pacer)
+    if (!pacer_)
         throw failure(EComPort::WriteFailed, EBADF);
-    m_pacer->hand(slot, bytes);
+    pacer_->hand(slot, bytes);
 }
 
 QList<PacedSlot> TCustomComPort::StopPacing()
 {
-    if (!m_pacer)
+    if (!pacer_)
         return {};
-    m_pacer->stop();
-    m_pacer.reset();
-    ++m_paceGeneration; // its calls still queued find nothing
+    pacer_->stop();
+    pacer_.reset();
+    ++paceGeneration_; // its calls still queued find nothing
     return takePassedSlots();
 }
 
 QList<PacedSlot> TCustomComPort::takePassedSlots()
 {
-    std::lock_guard<std::mutex> lock(m_passedMutex);
-    QList<PacedSlot> passed(m_passed.begin(), m_passed.end());
-    m_passed.clear();
+    std::lock_guard<std::mutex> lock(passedMutex_);
+    QList<PacedSlot> passed(passed_.begin(), passed_.end());
+    passed_.clear();
     return passed;
 }
 
@@ -490,14 +490,14 @@ QList<PacedSlot> TCustomComPort::takePassedSlots()
 // a handler that stops the pacing leaves the rest to StopPacing's caller.
 void TCustomComPort::dispatchPacedSlots(quint64 generation)
 {
-    while (generation == m_paceGeneration) {
+    while (generation == paceGeneration_) {
         std::optional<PacedSlot> slot;
         {
-            std::lock_guard<std::mutex> lock(m_passedMutex);
-            if (m_passed.empty())
+            std::lock_guard<std::mutex> lock(passedMutex_);
+            if (passed_.empty())
                 return;
-            slot = m_passed.front();
-            m_passed.pop_front();
+            slot = passed_.front();
+            passed_.pop_front();
         }
         try {
             if (OnSlotPassed)
@@ -530,15 +530,15 @@ ComReadLimits readLimits(const TComTimeouts &t, int count)
 int TCustomComPort::Read(QByteArray &s, int count)
 {
     s.clear();
-    if (!m_device)
+    if (!device_)
         throw failure(EComPort::ReadFailed, EBADF);
     if (count <= 0)
         return 0;
     s.resize(count);
     qsizetype received = 0;
-    const int err = m_device->read(s.data(), count, readLimits(m_timeouts, count), &received, *m_readClock);
+    const int err = device_->read(s.data(), count, readLimits(timeouts_, count), &received, *readClock_);
     s.resize(received);
-    m_bytesRead += received;
+    bytesRead_ += received;
     if (err)
         throw failure(EComPort::ReadFailed, err);
     return int(received);
@@ -546,68 +546,68 @@ int TCustomComPort::Read(QByteArray &s, int count)
 
 int TCustomComPort::InputCount()
 {
-    if (!m_device)
+    if (!device_)
         throw failure(EComPort::ClearErrorFailed, EBADF);
     int count = 0;
-    if (int err = m_device->pendingCount(&count))
+    if (int err = device_->pendingCount(&count))
         throw failure(EComPort::ClearErrorFailed, err);
     return count;
 }
 
 void TCustomComPort::setBaudRate(int baud)
 {
-    if (baud == m_baudRate)
+    if (baud == baudRate_)
         return;
-    m_baudRate = baud;
+    baudRate_ = baud;
     applyLineSettings();
 }
 
 void TCustomComPort::setDataBits(int bits)
 {
-    if (bits == m_dataBits)
+    if (bits == dataBits_)
         return;
-    m_dataBits = bits;
+    dataBits_ = bits;
     applyLineSettings();
 }
 
 void TCustomComPort::setParity(const TComParity &parity)
 {
-    if (parity == m_parity)
+    if (parity == parity_)
         return;
-    m_parity = parity;
+    parity_ = parity;
     applyLineSettings();
 }
 
 void TCustomComPort::setStopBits(TStopBits bits)
 {
-    if (bits == m_stopBits)
+    if (bits == stopBits_)
         return;
-    m_stopBits = bits;
+    stopBits_ = bits;
     applyLineSettings();
 }
 
 void TCustomComPort::setFlowControl(const TComFlowControl &flow)
 {
-    if (flow == m_flowControl)
+    if (flow == flowControl_)
         return;
-    m_flowControl = flow;
+    flowControl_ = flow;
     applyLineSettings();
 }
 
 void TCustomComPort::setBuffer(const TComBuffer &buffer)
 {
-    if (buffer == m_buffer)
+    if (buffer == buffer_)
         return;
-    m_buffer = buffer;
+    buffer_ = buffer;
     if (Connected())
         applyBuffer();
 }
 
 void TCustomComPort::setTimeouts(const TComTimeouts &timeouts)
 {
-    if (timeouts == m_timeouts)
+    if (timeouts == timeouts_)
         return;
-    m_timeouts = timeouts;
+    timeouts_ = timeouts;
     if (Connected())
         applyTimeouts();
 }
@@ -619,22 +619,22 @@ TComThread::Result TCustomComPort::dispatchLineEvent(quint64 generation, TComThr
 {
     using Status = TComThread::Status;
     TComThread::Result result;
-    if (generation != m_generation || !m_device) {
+    if (generation != generation_ || !device_) {
         result.status = Status::Stale;
         return result;
     }
-    if (m_dispatching) {
+    if (dispatching_) {
         result.status = Status::Busy;
         return result;
     }
-    ScopedFlag dispatching(m_dispatching);
+    ScopedFlag dispatching(dispatching_);
     if (event == TComThread::Event::DeviceGone) {
         reportError(failure(EComPort::ReadFailed, osError));
         result.status = Status::Failed;
         return result;
     }
     int count = 0;
-    if (int err = m_device->pendingCount(&count)) {
+    if (int err = device_->pendingCount(&count)) {
         reportError(failure(EComPort::ClearErrorFailed, err));
         result.status = Status::Failed;
         return result;
@@ -643,7 +643,7 @@ TComThread::Result TCustomComPort::dispatchLineEvent(quint64 generation, TComThr
         result.status = Status::Nothing;
         return result;
     }
-    const qint64 readBefore = m_bytesRead;
+    const qint64 readBefore = bytesRead_;
     try {
         doRxChar(count);
     } catch (...) {
@@ -651,7 +651,7 @@ TComThread::Result TCustomComPort::dispatchLineEvent(quint64 generation, TComThr
     }
     result.status = Status::Delivered;
     result.count = count;
-    result.taken = m_bytesRead - readBefore;
+    result.taken = bytesRead_ - readBefore;
     return result;
 }
 

@@ -90,14 +90,14 @@ public:
     // EComPort is returned as it is; anything else becomes code 0 with its message.
     static EComPort fromCurrentException();
 
-    int code() const { return m_code; }
-    int osError() const { return m_osError; }
+    int code() const { return code_; }
+    int osError() const { return osError_; }
     // The device the error is about; empty when not known.
-    QString devicePath() const { return m_devicePath; }
+    QString devicePath() const { return devicePath_; }
     // The second line of what(), without the line break; empty when none.
-    QString explanation() const { return m_explanation; }
+    QString explanation() const { return explanation_; }
     // The original exception for code 0, else null.
-    std::exception_ptr cause() const { return m_cause; }
+    std::exception_ptr cause() const { return cause_; }
 
     // The text of a code without the error number ("Unable to open com port").
     static QString codeText(int code);
@@ -106,11 +106,11 @@ private:
     EComPort(int code, int osError, const QString &devicePath, const QString &explanation);
     EComPort(const std::string &message, std::exception_ptr cause);
 
-    int m_code;
-    int m_osError;
-    QString m_devicePath;
-    QString m_explanation;
-    std::exception_ptr m_cause;
+    int code_;
+    int osError_;
+    QString devicePath_;
+    QString explanation_;
+    std::exception_ptr cause_;
 };
 
 // Settings groups. Changing a group while the port is open applies it at once.
@@ -203,7 +203,7 @@ public:
     // Asks the thread to end: it leaves its poll and any hand-over wait at once.
     void stop();
     // Hand-overs posted to the GUI thread so far (diagnostics and tests).
-    int handOverCount() const { return m_handOvers.load(); }
+    int handOverCount() const { return handOvers_.load(); }
 
 private:
     enum class Status { Delivered, Nothing, Busy, Stale, Failed };
@@ -218,16 +218,16 @@ private:
     bool handOver(Event event, int osError, Result *result);
     bool deliver(Event event, int osError, Result *result);
     void pause(int ms);
-    bool stopping() const { return m_stop.load(); }
+    bool stopping() const { return stop_.load(); }
 
-    TCustomComPort *const m_port;
-    const int m_fd;
-    const quint64 m_generation;
-    std::shared_ptr<HandOverSync> m_sync;
-    std::unique_ptr<ComWaiter> m_waiter;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_handOvers{0};
-    std::thread m_thread;
+    TCustomComPort *const port_;
+    const int fd_;
+    const quint64 generation_;
+    std::shared_ptr<HandOverSync> sync_;
+    std::unique_ptr<ComWaiter> waiter_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> handOvers_{0};
+    std::thread thread_;
 
     friend class TCustomComPort;
     friend struct HandOverSync;
@@ -251,7 +251,7 @@ public:
     // another name while open closes the port and opens it again with the new name
     // (OnAfterClose, then OnAfterOpen).
     void setPort(const QString &name);
-    QString port() const { return m_port; }
+    QString port() const { return port_; }
     // The device path a port name stands for.
     static QString devicePath(const QString &name);
 
@@ -267,7 +267,7 @@ public:
     // owner after OnAfterClose. Always completes, also after the device went away.
     // Does nothing if not open.
     void Close();
-    bool Connected() const { return m_device != nullptr; }
+    bool Connected() const { return device_ != nullptr; }
 
     // Writes all bytes; blocks until they have been handed to the device (see
     // TComTimeouts). Returns the number written; an empty array writes nothing
@@ -295,29 +295,29 @@ public:
     void StartPacing(int periodMs);
     void PaceSlot(int slot, const QByteArray &bytes);
     QList<PacedSlot> StopPacing();
-    bool Pacing() const { return m_pacer != nullptr; }
+    bool Pacing() const { return pacer_ != nullptr; }
 
     // Settings. Changing one while open applies its group at once.
-    int baudRate() const { return m_baudRate; }
+    int baudRate() const { return baudRate_; }
     void setBaudRate(int baud);
-    int dataBits() const { return m_dataBits; }
+    int dataBits() const { return dataBits_; }
     void setDataBits(int bits);
-    TComParity parity() const { return m_parity; }
+    TComParity parity() const { return parity_; }
     void setParity(const TComParity &parity);
-    TStopBits stopBits() const { return m_stopBits; }
+    TStopBits stopBits() const { return stopBits_; }
     void setStopBits(TStopBits bits);
-    TComFlowControl flowControl() const { return m_flowControl; }
+    TComFlowControl flowControl() const { return flowControl_; }
     void setFlowControl(const TComFlowControl &flow);
-    TComBuffer buffer() const { return m_buffer; }
+    TComBuffer buffer() const { return buffer_; }
     void setBuffer(const TComBuffer &buffer);
-    TComTimeouts timeouts() const { return m_timeouts; }
+    TComTimeouts timeouts() const { return timeouts_; }
     void setTimeouts(const TComTimeouts &timeouts);
 
     // The clock of Read's time-outs (null: the monotonic clock). Tests set their own.
-    void setReadClock(ComReadClock *clock) { m_readClock = clock ? clock : &ComReadClock::monotonic(); }
+    void setReadClock(ComReadClock *clock) { readClock_ = clock ? clock : &ComReadClock::monotonic(); }
 
     // The event thread while the port is open, else null.
-    const TComThread *comThread() const { return m_thread.get(); }
+    const TComThread *comThread() const { return thread_.get(); }
 
     // Events, all raised on the GUI thread.
     // After a successful open, before Open returns.
@@ -361,28 +361,28 @@ private:
     // An error about this port's device.
     EComPort failure(int code, int osError) const;
 
-    QString m_port = QStringLiteral("/dev/ttyS0");
-    int m_baudRate = 9600;
-    int m_dataBits = 8;
-    TComParity m_parity;
-    TStopBits m_stopBits = TStopBits::One;
-    TComFlowControl m_flowControl;
-    TComBuffer m_buffer;
-    TComTimeouts m_timeouts;
-    ComReadClock *m_readClock = &ComReadClock::monotonic();
+    QString port_ = QStringLiteral("/dev/ttyS0");
+    int baudRate_ = 9600;
+    int dataBits_ = 8;
+    TComParity parity_;
+    TStopBits stopBits_ = TStopBits::One;
+    TComFlowControl flowControl_;
+    TComBuffer buffer_;
+    TComTimeouts timeouts_;
+    ComReadClock *readClock_ = &ComReadClock::monotonic();
 
-    std::unique_ptr<ComDevice> m_device;
-    std::unique_ptr<TComThread> m_thread;
+    std::unique_ptr<ComDevice> device_;
+    std::unique_ptr<TComThread> thread_;
     // Counts opens and closes; a hand-over posted for an earlier one is ignored.
-    quint64 m_generation = 0;
-    bool m_dispatching = false;
-    qint64 m_bytesRead = 0;
+    quint64 generation_ = 0;
+    bool dispatching_ = false;
+    qint64 bytesRead_ = 0;
 
     // Paced writing: the writer thread, and the slots it reports, queued for the GUI thread.
-    std::unique_ptr<PacedWriter> m_pacer;
-    quint64 m_paceGeneration = 0;
-    std::mutex m_passedMutex;
-    std::deque<PacedSlot> m_passed;
+    std::unique_ptr<PacedWriter> pacer_;
+    quint64 paceGeneration_ = 0;
+    std::mutex passedMutex_;
+    std::deque<PacedSlot> passed_;
 
     friend class TComThread;
 };

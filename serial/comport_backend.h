@@ -37,7 +37,7 @@ public:
     // Restores the saved settings, releases TIOCEXCL and the locks, closes.
     // Never fails: the device may already be gone.
     void close();
-    int fd() const { return m_fd; }
+    int fd() const { return fd_; }
 
     // Raw mode, speed, frame and flow control; then the DTR and RTS lines.
     int applyLineSettings(const ComLineSettings &settings);
@@ -56,9 +56,9 @@ public:
 
 private:
     struct Saved;
-    int m_fd = -1;
-    std::unique_ptr<Saved> m_saved;
-    uucplock::Lock m_lockFile;
+    int fd_ = -1;
+    std::unique_ptr<Saved> saved_;
+    uucplock::Lock lockFile_;
 };
 
 // Pending count of any open device descriptor (the event thread's view).
@@ -82,5 +82,5 @@ public:
     Event wait(int fd, int timeoutMs, int *osError);
 
 private:
-    int m_wakeFd = -1;
+    int wakeFd_ = -1;
 };

@@ -200,16 +200,16 @@ ComDevice::~ComDevice()
 
 int ComDevice::open(const QByteArray &path)
 {
-    if (m_fd >= 0)
+    if (fd_ >= 0)
         return EBUSY;
     // The lock file first: a device another program announced is not even opened
     // (every open raises DTR and RTS).
-    if (int err = m_lockFile.acquire(QFile::decodeName(path)))
+    if (int err = lockFile_.acquire(QFile::decodeName(path)))
         return err;
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        m_lockFile.release();
+        lockFile_.release();
         return err;
     }
     int err = takeExclusive(fd);
@@ -220,36 +220,36 @@ int ComDevice::open(const QByteArray &path)
     }
     if (err) {
         ::close(fd); // also drops the flock, if taken
-        m_lockFile.release();
+        lockFile_.release();
         return err;
     }
-    m_fd = fd;
-    m_saved = std::move(saved);
+    fd_ = fd;
+    saved_ = std::move(saved);
     return 0;
 }
 
 void ComDevice::close()
 {
-    if (m_fd < 0)
+    if (fd_ < 0)
         return;
     // TCSADRAIN: the last bytes written leave at the speed they were written
     // with. A device that has gone away refuses at once.
-    if (m_saved->changed)
-        ::tcsetattr(m_fd, TCSADRAIN, &m_saved->settings);
-    ::ioctl(m_fd, TIOCNXCL);
-    ::flock(m_fd, LOCK_UN);
-    ::close(m_fd);
-    m_fd = -1;
-    m_saved.reset();
-    m_lockFile.release();
+    if (saved_->changed)
+        ::tcsetattr(fd_, TCSADRAIN, &saved_->settings);
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+    saved_.reset();
+    lockFile_.release();
 }
 
 int ComDevice::applyLineSettings(const ComLineSettings &s)
 {
-    if (m_fd < 0)
+    if (fd_ < 0)
         return EBADF;
     termios t{};
-    if (::tcgetattr(m_fd, &t) != 0)
+    if (::tcgetattr(fd_, &t) != 0)
         return errno;
     ::cfmakeraw(&t);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -266,46 +266,46 @@ int ComDevice::applyLineSettings(const ComLineSettings &s)
     t.c_cc[VTIME] = 0;
     if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0)
         return errno;
-    m_saved->changed = true;
-    if (::tcsetattr(m_fd, TCSANOW, &t) != 0)
+    saved_->changed = true;
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0)
         return errno;
-    if (!settingsTookEffect(m_fd, t))
+    if (!settingsTookEffect(fd_, t))
         return EINVAL;
-    return setModemLines(m_fd, s.flow);
+    return setModemLines(fd_, s.flow);
 }
 
 int ComDevice::checkModemStatus()
 {
-    if (m_fd < 0)
+    if (fd_ < 0)
         return EBADF;
     int lines = 0;
-    if (::ioctl(m_fd, TIOCMGET, &lines) != 0 && errno != ENOTTY)
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0 && errno != ENOTTY)
         return errno;
     return 0;
 }
 
 int ComDevice::pendingCount(int *count) const
 {
-    if (m_fd < 0)
+    if (fd_ < 0)
         return EBADF;
-    return comPendingCount(m_fd, count);
+    return comPendingCount(fd_, count);
 }
 
 void ComDevice::discardInput()
 {
-    if (m_fd >= 0)
-        ::tcflush(m_fd, TCIFLUSH);
+    if (fd_ >= 0)
+        ::tcflush(fd_, TCIFLUSH);
 }
 
 int ComDevice::write(const char *data, qsizetype length, int totalMs, qsizetype *written)
 {
     *written = 0;
-    if (m_fd < 0)
+    if (fd_ < 0)
         return EBADF;
     const bool bounded = totalMs > 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
     while (*written < length) {
-        const ssize_t n = ::write(m_fd, data + *written, size_t(length - *written));
+        const ssize_t n = ::write(fd_, data + *written, size_t(length - *written));
         if (n > 0) {
             *written += n;
             continue;
@@ -318,7 +318,7 @@ int ComDevice::write(const char *data, qsizetype length, int totalMs, qsizetype 
         const int timeout = pollTimeout(bounded, deadline, false, deadline);
         if (bounded && timeout == 0)
             return 0;
-        pollfd p{m_fd, POLLOUT, 0};
+        pollfd p{fd_, POLLOUT, 0};
         const int rc = ::poll(&p, 1, timeout);
         if (rc < 0 && errno != EINTR)
             return errno;
@@ -331,7 +331,7 @@ int ComDevice::write(const char *data, qsizetype length, int totalMs, qsizetype 
 int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetype *received, ComReadClock &clock)
 {
     *received = 0;
-    if (m_fd < 0)
+    if (fd_ < 0)
         return EBADF;
     const bool idleLimited = limits.idleMs >= 0;
     const bool totalLimited = limits.totalMs >= 0;
@@ -341,7 +341,7 @@ int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetyp
     const auto gone = [&] { return *received > 0 ? 0 : EIO; };
     bool readable = false;
     while (*received < length) {
-        const ssize_t n = ::read(m_fd, data + *received, size_t(length - *received));
+        const ssize_t n = ::read(fd_, data + *received, size_t(length - *received));
         if (n > 0) {
             *received += n;
             readable = false;
@@ -359,7 +359,7 @@ int ComDevice::read(char *data, qsizetype length, ComReadLimits limits, qsizetyp
         if (timeout == 0)
             break;
         short revents = 0;
-        const int rc = clock.waitReadable(m_fd, timeout, &revents);
+        const int rc = clock.waitReadable(fd_, timeout, &revents);
         if (rc < 0 && errno != EINTR)
             return *received > 0 ? 0 : errno;
         if (rc <= 0)
@@ -390,24 +390,24 @@ int comPendingCount(int fd, int *count)
 
 ComWaiter::~ComWaiter()
 {
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 int ComWaiter::create()
 {
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    return m_wakeFd < 0 ? errno : 0;
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return wakeFd_ < 0 ? errno : 0;
 }
 
 void ComWaiter::wake()
 {
-    ::eventfd_write(m_wakeFd, 1);
+    ::eventfd_write(wakeFd_, 1);
 }
 
 ComWaiter::Event ComWaiter::wait(int fd, int timeoutMs, int *osError)
 {
-    pollfd p[2] = {{m_wakeFd, POLLIN, 0}, {fd, POLLIN, 0}};
+    pollfd p[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
     const int rc = ::poll(p, fd >= 0 ? 2 : 1, timeoutMs);
     if (rc < 0) {
         if (errno == EINTR)
@@ -419,7 +419,7 @@ ComWaiter::Event ComWaiter::wait(int fd, int timeoutMs, int *osError)
         return Event::Timeout;
     if (p[0].revents & POLLIN) {
         eventfd_t value = 0;
-        ::eventfd_read(m_wakeFd, &value);
+        ::eventfd_read(wakeFd_, &value);
         return Event::Woken;
     }
     if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {

@@ -162,24 +162,24 @@ public:
             && tty.devNumbers != QStringLiteral("%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev)))
             return; // the node belongs to another device
         const QString real = QFileInfo(path).canonicalFilePath();
-        if (real.isEmpty() || m_seen.contains(real))
+        if (real.isEmpty() || seen_.contains(real))
             return;
         if (uucplock::holder(path) != 0 || procLocksHolder(st.st_dev, st.st_ino) != 0)
             return;
-        m_seen << real;
+        seen_ << real;
         SerialPortInfo port;
         port.path = path;
         port.description = tty.description;
         if (port.description.isEmpty() && real.startsWith(QLatin1String("/dev/pts/")))
             port.description = QStringLiteral("Pseudo-terminal");
         port.accessible = ::faccessat(AT_FDCWD, encoded.constData(), R_OK | W_OK, AT_EACCESS) == 0;
-        m_ports << port;
+        ports_ << port;
     }
-    QList<SerialPortInfo> ports() const { return m_ports; }
+    QList<SerialPortInfo> ports() const { return ports_; }
 
 private:
-    QStringList m_seen;
-    QList<SerialPortInfo> m_ports;
+    QStringList seen_;
+    QList<SerialPortInfo> ports_;
 };
 
 } // namespace

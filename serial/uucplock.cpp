@@ -133,7 +133,7 @@ int Lock::acquire(const QString &devicePath)
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int err = createLockFile(file, self);
         if (err == 0) {
-            m_file = file;
+            file_ = file;
             return 0;
         }
         if (err != EEXIST)
@@ -148,11 +148,11 @@ int Lock::acquire(const QString &devicePath)
 
 void Lock::release()
 {
-    if (m_file.isEmpty())
+    if (file_.isEmpty())
         return;
-    if (lockFilePid(m_file) == ::getpid())
-        QFile::remove(m_file);
-    m_file.clear();
+    if (lockFilePid(file_) == ::getpid())
+        QFile::remove(file_);
+    file_.clear();
 }
 
 } // namespace uucplock

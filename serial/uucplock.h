@@ -46,10 +46,10 @@ public:
     // Removes the lock file, if it is still this process's.
     void release();
     // The lock file written, empty when none.
-    QString file() const { return m_file; }
+    QString file() const { return file_; }
 
 private:
-    QString m_file;
+    QString file_;
 };
 
 } // namespace uucplock

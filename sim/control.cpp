@@ -89,7 +89,7 @@ bool writeAtomically(const std::string &path, const Image &image, std::string &e
 
 bool ControlFifo::open(const std::string &path)
 {
-    m_path = path;
+    path_ = path;
     struct stat st{};
     if (lstat(path.c_str(), &st) == 0) {
         if (!S_ISFIFO(st.st_mode)) {
@@ -100,47 +100,47 @@ bool ControlFifo::open(const std::string &path)
         std::fprintf(stderr, "velto-ecu-sim: mkfifo %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
     } else {
-        m_created = true;
+        created_ = true;
     }
-    m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
         std::fprintf(stderr, "velto-ecu-sim: cannot open %s: %s\n", path.c_str(),
                      std::strerror(errno));
         return false;
     }
-    m_keep = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    keep_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     return true;
 }
 
 void ControlFifo::close()
 {
-    if (m_keep >= 0)
-        ::close(m_keep);
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (m_created)
-        unlink(m_path.c_str());
-    m_keep = m_fd = -1;
-    m_created = false;
+    if (keep_ >= 0)
+        ::close(keep_);
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (created_)
+        unlink(path_.c_str());
+    keep_ = fd_ = -1;
+    created_ = false;
 }
 
 void ControlFifo::read(const std::function<bool(std::string_view)> &handle)
 {
     char buf[1024];
     for (;;) {
-        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
         if (n > 0) {
-            m_buffer.append(buf, std::size_t(n));
+            buffer_.append(buf, std::size_t(n));
             std::size_t pos;
-            while ((pos = m_buffer.find('\n')) != std::string::npos) {
-                const std::string line = m_buffer.substr(0, pos);
-                m_buffer.erase(0, pos + 1);
+            while ((pos = buffer_.find('\n')) != std::string::npos) {
+                const std::string line = buffer_.substr(0, pos);
+                buffer_.erase(0, pos + 1);
                 if (!handle(line))
                     return;
             }
-            if (m_buffer.size() > 65536) {
-                m_log.write("error control line too long, dropped");
-                m_buffer.clear();
+            if (buffer_.size() > 65536) {
+                log_.write("error control line too long, dropped");
+                buffer_.clear();
             }
             continue;
         }
@@ -149,13 +149,13 @@ void ControlFifo::read(const std::function<bool(std::string_view)> &handle)
         if (n == 0) {
             // End of file: every writer has gone. Take a last unterminated line and
             // open the FIFO again for the next writer.
-            if (!m_buffer.empty()) {
-                const std::string line = m_buffer;
-                m_buffer.clear();
+            if (!buffer_.empty()) {
+                const std::string line = buffer_;
+                buffer_.clear();
                 handle(line);
             }
-            ::close(m_fd);
-            m_fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ::close(fd_);
+            fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         }
         return;
     }
@@ -183,11 +183,11 @@ bool Simulator::handleControlLine(std::string_view raw)
         return true;
     const std::string error = doControl({line, splitWords(line)});
     if (!error.empty())
-        m_log.write("error " + error);
+        log_.write("error " + error);
     // Logged once the line has taken effect, so a reader of the log knows that
     // what it asked for is done.
-    m_log.write("control " + std::string(line));
-    return !m_quit;
+    log_.write("control " + std::string(line));
+    return !quit_;
 }
 
 std::string Simulator::doControl(const ControlLine &line)
@@ -198,21 +198,21 @@ std::string Simulator::doControl(const ControlLine &line)
     return "unknown command";
 }
 
-std::string Simulator::controlTps(const ControlLine &l) { return l.number(0, 1023, m_engine.tps); }
-std::string Simulator::controlRpm(const ControlLine &l) { return l.number(0, 20000, m_engine.rpm); }
-std::string Simulator::controlTemp(const ControlLine &l) { return l.number(-40, 150, m_engine.temp); }
-std::string Simulator::controlAtm(const ControlLine &l) { return l.number(500, 1200, m_engine.atm); }
-std::string Simulator::controlAc(const ControlLine &l) { return l.onOff(m_engine.ac); }
+std::string Simulator::controlTps(const ControlLine &l) { return l.number(0, 1023, engine_.tps); }
+std::string Simulator::controlRpm(const ControlLine &l) { return l.number(0, 20000, engine_.rpm); }
+std::string Simulator::controlTemp(const ControlLine &l) { return l.number(-40, 150, engine_.temp); }
+std::string Simulator::controlAtm(const ControlLine &l) { return l.number(500, 1200, engine_.atm); }
+std::string Simulator::controlAc(const ControlLine &l) { return l.onOff(engine_.ac); }
 
 // "load N" or "load auto" (follow the TPS), and the same for the speed.
 std::string Simulator::controlLoad(const ControlLine &l)
 {
-    return setOrAuto(l, 42, m_engine.loadOverride);
+    return setOrAuto(l, 42, engine_.loadOverride);
 }
 
 std::string Simulator::controlSpeed(const ControlLine &l)
 {
-    return setOrAuto(l, 48, m_engine.speedOverride);
+    return setOrAuto(l, 48, engine_.speedOverride);
 }
 
 std::string Simulator::setOrAuto(const ControlLine &l, int hi, int &target)
@@ -230,7 +230,7 @@ std::string Simulator::controlDrive(const ControlLine &l)
     if (l.words.size() == 2 && l.words[1] == "on")
         startDrive(0);
     else if (l.words.size() == 2 && l.words[1] == "off")
-        m_driving = false;
+        driving_ = false;
     else if (l.words.size() == 3 && l.words[1] == "at"
              && parseInt(l.words[2], 0, kMaxDriveStart, from))
         startDrive(from);
@@ -245,16 +245,16 @@ std::string Simulator::controlCycle(const ControlLine &l)
     DriveCycle cycle = DriveCycle::Free;
     if (l.words.size() != 2 || !parseCycle(l.words[1], cycle))
         return "cycle needs free or points";
-    m_model.setCycle(cycle);
+    model_.setCycle(cycle);
     return {};
 }
 
 std::string Simulator::controlSilent(const ControlLine &l)
 {
-    bool silent = m_protocol.silent();
+    bool silent = protocol_.silent();
     const std::string e = l.onOff(silent);
     if (e.empty())
-        m_protocol.setSilent(silent);
+        protocol_.setSilent(silent);
     return e;
 }
 
@@ -266,7 +266,7 @@ std::string Simulator::controlFault(const ControlLine &l)
     if (w.size() < 2 || w.size() > 3 || !parseFault(w[1], f)
         || (w.size() == 3 && !parseInt(w[2], 1, 1000000, count)))
         return "fault needs none, lose-h or lose-hp and an optional count";
-    m_protocol.setFault(f, count);
+    protocol_.setFault(f, count);
     return {};
 }
 
@@ -278,8 +278,8 @@ std::string Simulator::controlGarbage(const ControlLine &l)
     Bytes b(static_cast<std::size_t>(n));
     std::uniform_int_distribution<int> dist(0, 255);
     for (auto &v : b)
-        v = std::uint8_t(dist(m_random));
-    m_protocol.sendRaw(b);
+        v = std::uint8_t(dist(random_));
+    protocol_.sendRaw(b);
     return {};
 }
 
@@ -288,7 +288,7 @@ std::string Simulator::controlShort(const ControlLine &l)
     if (l.words.size() != 1)
         return "short takes no argument";
     const Bytes f = peekTriple()[0];
-    m_protocol.sendRaw(Bytes(f.begin(), f.begin() + kFrameSize / 2));
+    protocol_.sendRaw(Bytes(f.begin(), f.begin() + kFrameSize / 2));
     return {};
 }
 
@@ -296,8 +296,8 @@ std::string Simulator::controlDiag(const ControlLine &l)
 {
     if (l.words.size() != 1)
         return "diag takes no argument";
-    for (const Bytes &f : diagnosticFrames(image(), diagEngine(), m_protocol.counters()))
-        m_protocol.sendFrame(f);
+    for (const Bytes &f : diagnosticFrames(image(), diagEngine(), protocol_.counters()))
+        protocol_.sendFrame(f);
     return {};
 }
 
@@ -318,7 +318,7 @@ std::string Simulator::controlRate(const ControlLine &l)
     double r = 0;
     if (l.words.size() != 2 || !parseRate(l.words[1], r))
         return "rate needs a positive number or max";
-    m_protocol.setRate(r, monotonicNow());
+    protocol_.setRate(r, monotonicNow());
     return {};
 }
 
@@ -327,13 +327,13 @@ std::string Simulator::controlPace(const ControlLine &l)
     int ms = 0;
     const std::string e = l.number(0, 10000, ms);
     if (e.empty())
-        m_protocol.setPace(ms / 1000.0);
+        protocol_.setPace(ms / 1000.0);
     return e;
 }
 
 std::string Simulator::controlQuit(const ControlLine &)
 {
-    m_quit = true;
+    quit_ = true;
     return {};
 }
 
@@ -348,9 +348,9 @@ std::string Simulator::controlUnplug(const ControlLine &l)
     double seconds = -1;
     if (l.words.size() > 2 || (l.words.size() == 2 && !parseSeconds(l.words[1], seconds)))
         return "unplug needs no argument or seconds from 0 to 3600";
-    if (!m_unplugged)
+    if (!unplugged_)
         unplug();
-    m_replugAt = seconds < 0 ? -1 : monotonicNow() + seconds;
+    replugAt_ = seconds < 0 ? -1 : monotonicNow() + seconds;
     return {};
 }
 
@@ -358,7 +358,7 @@ std::string Simulator::controlReplug(const ControlLine &l)
 {
     if (l.words.size() != 1)
         return "replug takes no argument";
-    if (!m_unplugged)
+    if (!unplugged_)
         return "replug needs an unplugged line";
     replug();
     return {};

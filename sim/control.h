@@ -32,7 +32,7 @@ bool writeAtomically(const std::string &path, const Image &image, std::string &e
 // the read side at that moment could lose a line that a writer has just put in.
 class ControlFifo {
 public:
-    explicit ControlFifo(const EventLog &log) : m_log(log) {}
+    explicit ControlFifo(const EventLog &log) : log_(log) {}
     ~ControlFifo() { close(); }
     ControlFifo(const ControlFifo &) = delete;
     ControlFifo &operator=(const ControlFifo &) = delete;
@@ -42,18 +42,18 @@ public:
     bool open(const std::string &path);
     // Closes it and removes a FIFO that open created.
     void close();
-    int fd() const { return m_fd; }
+    int fd() const { return fd_; }
     // Reads what is there and hands each complete line to handle, which returns
     // false to stop reading (the simulator ends).
     void read(const std::function<bool(std::string_view)> &handle);
 
 private:
-    const EventLog &m_log;
-    std::string m_path;
-    int m_fd = -1;
-    int m_keep = -1;
-    bool m_created = false;
-    std::string m_buffer;
+    const EventLog &log_;
+    std::string path_;
+    int fd_ = -1;
+    int keep_ = -1;
+    bool created_ = false;
+    std::string buffer_;
 };
 
 } // namespace ecusim

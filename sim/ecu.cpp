@@ -200,19 +200,19 @@ void ParameterMemory::storeBlock(int block, const std::uint8_t *bytes)
 {
     if (block < 1 || block > kBlockCount)
         return;
-    if (!m_pending) {
-        m_staging = m_image;
-        m_pending = true;
+    if (!pending_) {
+        staging_ = image_;
+        pending_ = true;
     }
-    std::copy(bytes, bytes + 8, m_staging.begin() + 8 * (block - 1));
+    std::copy(bytes, bytes + 8, staging_.begin() + 8 * (block - 1));
 }
 
 bool ParameterMemory::commit()
 {
-    if (!m_pending)
+    if (!pending_)
         return false;
-    m_image = m_staging;
-    m_pending = false;
+    image_ = staging_;
+    pending_ = false;
     return true;
 }
 
@@ -223,21 +223,21 @@ void InputParser::feed(const std::uint8_t *data, std::size_t size, double now,
         expire(now, out);
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t b = data[i];
-        if (m_partial.empty()) {
+        if (partial_.empty()) {
             if (b == 0x00) {
-                m_expected = kCommandSize;
+                expected_ = kCommandSize;
             } else if (b >= 1 && b <= kBlockCount) {
-                m_expected = kUploadFrameSize;
+                expected_ = kUploadFrameSize;
             } else {
                 out.push_back({Unit::Dropped, {b}});
                 continue;
             }
         }
-        m_partial.push_back(b);
-        if (m_partial.size() == m_expected) {
-            Unit u{Unit::UploadFrame, std::move(m_partial)};
-            m_partial.clear();
-            if (m_expected == kCommandSize) {
+        partial_.push_back(b);
+        if (partial_.size() == expected_) {
+            Unit u{Unit::UploadFrame, std::move(partial_)};
+            partial_.clear();
+            if (expected_ == kCommandSize) {
                 const bool tailOk = u.bytes[2] == 'a' && u.bytes[3] == 'a' && u.bytes[4] == 'a'
                     && u.bytes[5] == 'a';
                 u.type = tailOk ? Unit::Command : Unit::BadCommand;
@@ -245,14 +245,14 @@ void InputParser::feed(const std::uint8_t *data, std::size_t size, double now,
             out.push_back(std::move(u));
         }
     }
-    m_lastByte = now;
+    lastByte_ = now;
 }
 
 void InputParser::expire(double now, std::vector<Unit> &out)
 {
-    if (!m_partial.empty() && now - m_lastByte > m_gapLimit) {
-        out.push_back({Unit::Incomplete, std::move(m_partial)});
-        m_partial.clear();
+    if (!partial_.empty() && now - lastByte_ > gapLimit_) {
+        out.push_back({Unit::Incomplete, std::move(partial_)});
+        partial_.clear();
     }
 }
 

@@ -67,18 +67,18 @@ const char *faultName(Fault fault);
 // from the committed image; the end-of-upload command takes it over as a whole.
 class ParameterMemory {
 public:
-    ParameterMemory() : m_image(defaultImage()), m_staging(m_image) {}
-    const Image &image() const { return m_image; }
-    bool uploadPending() const { return m_pending; }
+    ParameterMemory() : image_(defaultImage()), staging_(image_) {}
+    const Image &image() const { return image_; }
+    bool uploadPending() const { return pending_; }
     // block 1..32, eight bytes
     void storeBlock(int block, const std::uint8_t *bytes);
     // true when there was something to take over
     bool commit();
 
 private:
-    Image m_image;
-    Image m_staging;
-    bool m_pending = false;
+    Image image_;
+    Image staging_;
+    bool pending_ = false;
 };
 
 // Cuts the bytes from the tool into units. A zero byte starts a 6-byte command,
@@ -93,18 +93,18 @@ public:
         Bytes bytes;
     };
 
-    explicit InputParser(double gapLimit = 0.1) : m_gapLimit(gapLimit) {}
+    explicit InputParser(double gapLimit = 0.1) : gapLimit_(gapLimit) {}
     void feed(const std::uint8_t *data, std::size_t size, double now, std::vector<Unit> &out);
     // Discards a partial unit whose bytes stopped before now - gap limit.
     void expire(double now, std::vector<Unit> &out);
-    bool hasPartial() const { return !m_partial.empty(); }
-    double partialDeadline() const { return m_lastByte + m_gapLimit; }
+    bool hasPartial() const { return !partial_.empty(); }
+    double partialDeadline() const { return lastByte_ + gapLimit_; }
 
 private:
-    Bytes m_partial;
-    std::size_t m_expected = 0;
-    double m_lastByte = 0;
-    double m_gapLimit;
+    Bytes partial_;
+    std::size_t expected_ = 0;
+    double lastByte_ = 0;
+    double gapLimit_;
 };
 
 // A small engine: the values the live-data frames report, derived from the

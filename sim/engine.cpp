@@ -189,24 +189,24 @@ double narrowBandMillivolts(double lambda)
 }
 
 EngineModel::EngineModel(const FuelMap &need, unsigned seed, const Realism &realism)
-    : m_need(need), m_realism(realism), m_random(seed)
+    : need_(need), realism_(realism), random_(seed)
 {
     for (int k = 0; k < kCells; ++k)
-        m_stoichiometric[std::size_t(k)] = m_need[std::size_t(k)] * (k % 8 == 7 ? m_realism.powerLambda : 1.0);
-    m_seen.fill(kProbeSwitch);
+        stoichiometric_[std::size_t(k)] = need_[std::size_t(k)] * (k % 8 == 7 ? realism_.powerLambda : 1.0);
+    seen_.fill(kProbeSwitch);
 }
 
 DriveState EngineModel::state(const Image &image, double t) const
 {
-    return driveState(image, t, m_cycle, m_warmUp);
+    return driveState(image, t, cycle_, warmUp_);
 }
 
 double EngineModel::mixture(const Image &image, const OperatingPoint &p, const CellWeights &w,
                             double correction) const
 {
-    if (!m_realism.on) {
+    if (!realism_.on) {
         const double delivered = interpolate(injectionMapOf(image), w) * (1 + correction / 100);
-        const double needed = interpolate(m_need, w);
+        const double needed = interpolate(need_, w);
         return needed > 0 ? delivered / needed : 2.0;
     }
     // The fuel as the ECU delivers it, against what the engine burns at lambda 1
@@ -214,22 +214,22 @@ double EngineModel::mixture(const Image &image, const OperatingPoint &p, const C
     const LiveValues v = liveValues(image, p);
     double delivered = interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0
         * (1 + correction / 100);
-    double needed = interpolate(m_stoichiometric, w) * (1 + warmUpNeedPercent(m_realism, p.temp) / 100);
+    double needed = interpolate(stoichiometric_, w) * (1 + warmUpNeedPercent(realism_, p.temp) / 100);
     if (p.fan) {
         delivered += image[kFanTi];
-        needed += m_realism.fanNeed;
+        needed += realism_.fanNeed;
     }
     if (p.ac) {
         delivered += image[kAcTi];
-        needed += m_realism.acNeed;
+        needed += realism_.acNeed;
     }
     return needed > 0 ? delivered / needed : 2.0;
 }
 
 void EngineModel::newImage()
 {
-    m_learned.fill(0);
-    m_short = 0;
+    learned_.fill(0);
+    short_ = 0;
 }
 
 
@@ -241,19 +241,19 @@ bool EngineModel::correcting(const Image &image, const OperatingPoint &p)
     return !(activity == kLambdaOffAtIdle && p.load == 0);
 }
 
-double EngineModel::learnedAt(const CellWeights &w) const { return interpolate(m_learned, w); }
+double EngineModel::learnedAt(const CellWeights &w) const { return interpolate(learned_, w); }
 
 void EngineModel::advanceTo(const Image &image, double t)
 {
-    if (m_time < 0 || t < m_time || t - m_time > kCatchUpLimit) {
+    if (time_ < 0 || t < time_ || t - time_ > kCatchUpLimit) {
         // A new drive, or one that jumped: the loop starts there, with what it learned.
-        m_time = t;
+        time_ = t;
         step(image, t);
         return;
     }
-    while (m_time + kControlStep <= t) {
-        m_time += kControlStep;
-        step(image, m_time);
+    while (time_ + kControlStep <= t) {
+        time_ += kControlStep;
+        step(image, time_);
     }
 }
 
@@ -262,37 +262,37 @@ void EngineModel::step(const Image &image, double t)
     const OperatingPoint p = state(image, t).point;
     const CellWeights w = cellWeights(p.speed, p.load);
     std::uniform_real_distribution<double> noise(-kProbeNoise, kProbeNoise);
-    m_active = correcting(image, p);
+    active_ = correcting(image, p);
     double fresh = kProbeSwitch;
     if (p.rpm <= 0) {
         fresh = 0;
     } else if (p.cut) {
-        fresh = std::max(0.0, 50.0 + noise(m_random)); // no fuel: lean
+        fresh = std::max(0.0, 50.0 + noise(random_)); // no fuel: lean
     } else if (p.temp < image[kLambdaTemp]) {
         fresh = kProbeSwitch; // a cold probe's middle reading
     } else {
-        const double correction = m_active ? m_short + learnedAt(w) : 0.0;
+        const double correction = active_ ? short_ + learnedAt(w) : 0.0;
         const double ratio = mixture(image, p, w, correction);
-        const double mv = m_realism.on ? narrowBandMillivolts(1.0 / ratio) : probeMillivolts(ratio);
-        fresh = std::clamp(mv + noise(m_random), 0.0, 1000.0);
+        const double mv = realism_.on ? narrowBandMillivolts(1.0 / ratio) : probeMillivolts(ratio);
+        fresh = std::clamp(mv + noise(random_), 0.0, 1000.0);
     }
-    if (m_realism.on) {
+    if (realism_.on) {
         // The exhaust reaches the probe late: the ECU sees what burnt steps ago.
-        const int size = int(m_seen.size());
-        const int late = std::clamp(int(std::lround(m_realism.probeDelay / kControlStep)), 0, size - 1);
-        m_seen[std::size_t(m_seenAt)] = fresh;
-        m_probe = m_seen[std::size_t((m_seenAt - late + size) % size)];
-        m_seenAt = (m_seenAt + 1) % size;
+        const int size = int(seen_.size());
+        const int late = std::clamp(int(std::lround(realism_.probeDelay / kControlStep)), 0, size - 1);
+        seen_[std::size_t(seenAt_)] = fresh;
+        probe_ = seen_[std::size_t((seenAt_ - late + size) % size)];
+        seenAt_ = (seenAt_ + 1) % size;
     } else {
-        m_probe = fresh;
+        probe_ = fresh;
     }
-    if (!m_active)
+    if (!active_)
         return; // held, not applied: the loop resumes where it left off
-    m_short += m_probe > probeTarget(image, p.load, m_realism.on) ? -kShortStep : kShortStep;
-    m_short = std::clamp(m_short, -kShortLimit, kShortLimit);
+    short_ += probe_ > probeTarget(image, p.load, realism_.on) ? -kShortStep : kShortStep;
+    short_ = std::clamp(short_, -kShortLimit, kShortLimit);
     for (int i = 0; i < w.count; ++i) {
-        double &learned = m_learned[std::size_t(w.cell[i])];
-        learned = std::clamp(learned + w.weight[i] * kLearnRate * m_short, -kShortLimit,
+        double &learned = learned_[std::size_t(w.cell[i])];
+        learned = std::clamp(learned + w.weight[i] * kLearnRate * short_, -kShortLimit,
                              kShortLimit);
     }
 }
@@ -302,9 +302,9 @@ LiveValues EngineModel::values(const Image &image, double t) const
     OperatingPoint p = state(image, t).point;
     const CellWeights w = cellWeights(p.speed, p.load);
     const bool on = correcting(image, p);
-    const double shortCorr = on ? m_short : 0.0;
+    const double shortCorr = on ? short_ : 0.0;
     const double longCorr = on ? learnedAt(w) : 0.0;
-    p.probe = int(std::lround(m_probe / 10));
+    p.probe = int(std::lround(probe_ / 10));
     p.shortCorr = int(std::lround(shortCorr));
     p.longCorr = int(std::lround(longCorr));
     p.trim = 0;

@@ -96,13 +96,13 @@ class EngineModel {
 public:
     explicit EngineModel(const FuelMap &need, unsigned seed = 1, const Realism &realism = {});
 
-    const FuelMap &need() const { return m_need; }
+    const FuelMap &need() const { return need_; }
     // The drive whose operating points the loop runs on.
-    void setCycle(DriveCycle cycle) { m_cycle = cycle; }
-    DriveCycle cycle() const { return m_cycle; }
+    void setCycle(DriveCycle cycle) { cycle_ = cycle; }
+    DriveCycle cycle() const { return cycle_; }
     // How the free drive warms the engine (a cold start, or the drive's own).
-    void setWarmUp(const WarmUp &warmUp) { m_warmUp = warmUp; }
-    const Realism &realism() const { return m_realism; }
+    void setWarmUp(const WarmUp &warmUp) { warmUp_ = warmUp; }
+    const Realism &realism() const { return realism_; }
     // Where the engine runs at drive time t.
     DriveState state(const Image &image, double t) const;
     // A new image was taken over: the learned corrections start afresh.
@@ -113,10 +113,10 @@ public:
     // (t at or after the last step).
     LiveValues values(const Image &image, double t) const;
 
-    double shortCorrection() const { return m_short; }
-    double learned(int cell) const { return m_learned[std::size_t(cell)]; }
-    bool active() const { return m_active; }
-    double probe() const { return m_probe; }
+    double shortCorrection() const { return short_; }
+    double learned(int cell) const { return learned_[std::size_t(cell)]; }
+    bool active() const { return active_; }
+    double probe() const { return probe_; }
 
 private:
     // Whether the ECU corrects at this point: warm, lambda on, injecting.
@@ -127,19 +127,19 @@ private:
     // loop's correction: the kind engine's or the realistic one's.
     double mixture(const Image &image, const OperatingPoint &p, const CellWeights &w, double correction) const;
 
-    FuelMap m_need;
-    FuelMap m_stoichiometric{}; // fuel for lambda 1 per cell (the realistic engine)
-    Realism m_realism;
-    WarmUp m_warmUp;
-    std::array<double, 16> m_seen{}; // the realistic probe's past readings, a ring
-    int m_seenAt = 0;
-    FuelMap m_learned{};
-    DriveCycle m_cycle = DriveCycle::Free;
-    std::mt19937 m_random;
-    double m_time = -1;      // drive time of the last step, -1: none yet
-    double m_short = 0;
-    double m_probe = kProbeSwitch;
-    bool m_active = false;
+    FuelMap need_;
+    FuelMap stoichiometric_{}; // fuel for lambda 1 per cell (the realistic engine)
+    Realism realism_;
+    WarmUp warmUp_;
+    std::array<double, 16> seen_{}; // the realistic probe's past readings, a ring
+    int seenAt_ = 0;
+    FuelMap learned_{};
+    DriveCycle cycle_ = DriveCycle::Free;
+    std::mt19937 random_;
+    double time_ = -1;      // drive time of the last step, -1: none yet
+    double short_ = 0;
+    double probe_ = kProbeSwitch;
+    bool active_ = false;
 };
 
 } // namespace ecusim

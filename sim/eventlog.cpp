@@ -32,8 +32,8 @@ bool EventLog::open(const std::string &path)
 {
     if (path.empty())
         return true;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
         std::fprintf(stderr, "velto-ecu-sim: cannot open %s: %s\n", path.c_str(),
                      std::strerror(errno));
         return false;
@@ -43,9 +43,9 @@ bool EventLog::open(const std::string &path)
 
 void EventLog::close()
 {
-    if (m_fd > 2)
-        ::close(m_fd);
-    m_fd = 2;
+    if (fd_ > 2)
+        ::close(fd_);
+    fd_ = 2;
 }
 
 void EventLog::write(const std::string &text) const
@@ -56,7 +56,7 @@ void EventLog::write(const std::string &text) const
     line += '\n';
     std::size_t done = 0;
     while (done < line.size()) {
-        const ssize_t n = ::write(m_fd, line.data() + done, line.size() - done);
+        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -18,7 +18,7 @@ public:
     void write(const std::string &text) const;
 
 private:
-    int m_fd = 2;
+    int fd_ = 2;
 };
 
 } // namespace ecusim

@@ -120,17 +120,17 @@ namespace {
 // The command line, option by option; the handlers take their values from here.
 class OptionReader {
 public:
-    OptionReader(int argc, char **argv) : m_argc(argc), m_argv(argv) {}
-    bool next() { return ++m_i < m_argc; }
-    std::string_view name() const { return m_argv[m_i]; }
+    OptionReader(int argc, char **argv) : argc_(argc), argv_(argv) {}
+    bool next() { return ++i_ < argc_; }
+    std::string_view name() const { return argv_[i_]; }
 
     bool text(std::string_view &out)
     {
-        if (m_i + 1 >= m_argc) {
-            std::fprintf(stderr, "velto-ecu-sim: %s needs a value\n", m_argv[m_i]);
+        if (i_ + 1 >= argc_) {
+            std::fprintf(stderr, "velto-ecu-sim: %s needs a value\n", argv_[i_]);
             return false;
         }
-        out = m_argv[++m_i];
+        out = argv_[++i_];
         return true;
     }
     bool text(std::string &out)
@@ -147,7 +147,7 @@ public:
         if (!text(v))
             return false;
         if (!parseInt(v, lo, hi, out)) {
-            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", m_argv[m_i - 1],
+            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", argv_[i_ - 1],
                          int(v.size()), v.data());
             return false;
         }
@@ -161,16 +161,16 @@ public:
         if (!text(v))
             return false;
         if (!parse(v, out)) {
-            std::fprintf(stderr, "velto-ecu-sim: bad %s: %s\n", what, m_argv[m_i]);
+            std::fprintf(stderr, "velto-ecu-sim: bad %s: %s\n", what, argv_[i_]);
             return false;
         }
         return true;
     }
 
 private:
-    int m_argc;
-    char **m_argv;
-    int m_i = 0;
+    int argc_;
+    char **argv_;
+    int i_ = 0;
 };
 
 bool showUsage(OptionReader &, Options &)

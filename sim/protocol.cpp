@@ -5,14 +5,14 @@
 namespace ecusim {
 
 LineProtocol::LineProtocol(const EventLog &log, bool logSent, LiveSource live)
-    : m_log(log), m_logSent(logSent), m_live(std::move(live))
+    : log_(log), logSent_(logSent), live_(std::move(live))
 {
 }
 
 void LineProtocol::received(const std::uint8_t *data, std::size_t size, double now)
 {
     std::vector<InputParser::Unit> units;
-    m_parser.feed(data, size, now, units);
+    parser_.feed(data, size, now, units);
     for (const auto &u : units)
         handleUnit(u, now);
 }
@@ -20,7 +20,7 @@ void LineProtocol::received(const std::uint8_t *data, std::size_t size, double n
 void LineProtocol::expire(double now)
 {
     std::vector<InputParser::Unit> expired;
-    m_parser.expire(now, expired);
+    parser_.expire(now, expired);
     for (const auto &u : expired)
         handleUnit(u, now);
 }
@@ -29,23 +29,23 @@ void LineProtocol::handleUnit(const InputParser::Unit &u, double now)
 {
     switch (u.type) {
     case InputParser::Unit::UploadFrame:
-        ++m_counters.uploadFrames;
-        m_log.write("frame " + hex(u.bytes));
-        m_memory.storeBlock(u.bytes[0], u.bytes.data() + 1);
+        ++counters_.uploadFrames;
+        log_.write("frame " + hex(u.bytes));
+        memory_.storeBlock(u.bytes[0], u.bytes.data() + 1);
         break;
     case InputParser::Unit::Command:
-        m_log.write("command " + hex(&u.bytes[1], 1));
+        log_.write("command " + hex(&u.bytes[1], 1));
         handleCommand(u.bytes[1], now);
         break;
     case InputParser::Unit::BadCommand:
-        m_log.write("bad-command " + hex(u.bytes));
+        log_.write("bad-command " + hex(u.bytes));
         break;
     case InputParser::Unit::Dropped:
-        ++m_counters.dropped;
-        m_log.write("dropped " + hex(u.bytes));
+        ++counters_.dropped;
+        log_.write("dropped " + hex(u.bytes));
         break;
     case InputParser::Unit::Incomplete:
-        m_log.write("incomplete " + hex(u.bytes));
+        log_.write("incomplete " + hex(u.bytes));
         break;
     }
 }
@@ -54,37 +54,37 @@ void LineProtocol::handleCommand(std::uint8_t cmd, double now)
 {
     switch (cmd) {
     case kCmdReadRequest: {
-        ++m_counters.readRequests;
-        if (m_silent || !m_connected)
+        ++counters_.readRequests;
+        if (silent_ || !connected_)
             break;
         double t = now;
-        if (!m_readBack.empty())
-            t = std::max(now, m_readBack.back().first + m_pace);
+        if (!readBack_.empty())
+            t = std::max(now, readBack_.back().first + pace_);
         for (int kind = kFirstReadBackKind; kind <= kLastReadBackKind; ++kind) {
-            m_readBack.emplace_back(t, makeFrame(std::uint8_t(kind),
-                                                 readBackPayload(m_memory.image(), kind)));
-            t += m_pace;
+            readBack_.emplace_back(t, makeFrame(std::uint8_t(kind),
+                                                 readBackPayload(memory_.image(), kind)));
+            t += pace_;
         }
         break;
     }
     case kCmdEndOfUpload:
-        if (m_memory.commit()) {
-            ++m_counters.commits;
-            m_log.write("commit");
-            if (m_onCommit)
-                m_onCommit();
+        if (memory_.commit()) {
+            ++counters_.commits;
+            log_.write("commit");
+            if (onCommit_)
+                onCommit_();
         }
         break;
     case kCmdPoll:
-        ++m_counters.polls;
-        if (!m_streaming && m_connected) {
-            m_streaming = true;
-            m_nextLive = now;
+        ++counters_.polls;
+        if (!streaming_ && connected_) {
+            streaming_ = true;
+            nextLive_ = now;
         }
         break;
     case kCmdStop:
-        ++m_counters.stops;
-        m_streaming = false;
+        ++counters_.stops;
+        streaming_ = false;
         break;
     default:
         break;
@@ -93,98 +93,98 @@ void LineProtocol::handleCommand(std::uint8_t cmd, double now)
 
 void LineProtocol::disconnect()
 {
-    m_connected = false;
-    m_streaming = false;
-    m_readBack.clear();
-    m_out.clear();
+    connected_ = false;
+    streaming_ = false;
+    readBack_.clear();
+    out_.clear();
 }
 
 void LineProtocol::sendFrame(const Bytes &frame)
 {
-    Bytes f = applyFault(frame, m_fault);
-    if (m_faultCount > 0 && --m_faultCount == 0) {
-        m_fault = Fault::None;
-        m_faultCount = -1;
+    Bytes f = applyFault(frame, fault_);
+    if (faultCount_ > 0 && --faultCount_ == 0) {
+        fault_ = Fault::None;
+        faultCount_ = -1;
     }
     sendRaw(f);
 }
 
 void LineProtocol::sendRaw(const Bytes &bytes)
 {
-    if (!m_connected)
+    if (!connected_)
         return;
-    if (m_logSent)
-        m_log.write("sent " + hex(bytes));
-    m_out.insert(m_out.end(), bytes.begin(), bytes.end());
+    if (logSent_)
+        log_.write("sent " + hex(bytes));
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
 }
 
 void LineProtocol::produce(double now)
 {
-    if (!m_connected || m_silent)
+    if (!connected_ || silent_)
         return;
-    while (!m_readBack.empty() && m_readBack.front().first <= now) {
-        sendFrame(m_readBack.front().second);
-        m_readBack.pop_front();
+    while (!readBack_.empty() && readBack_.front().first <= now) {
+        sendFrame(readBack_.front().second);
+        readBack_.pop_front();
     }
-    if (!m_streaming)
+    if (!streaming_)
         return;
-    if (m_rate <= 0) {
+    if (rate_ <= 0) {
         // As fast as the line takes them: a new triple whenever the last is out.
-        if (m_out.empty())
-            for (const Bytes &f : m_live(now))
+        if (out_.empty())
+            for (const Bytes &f : live_(now))
                 sendFrame(f);
         return;
     }
-    if (now < m_nextLive)
+    if (now < nextLive_)
         return;
     // A reader that does not read holds the line up, as a real one would: no
     // triple is added while a backlog waits.
-    if (m_out.size() < 1024)
-        for (const Bytes &f : m_live(now))
+    if (out_.size() < 1024)
+        for (const Bytes &f : live_(now))
             sendFrame(f);
-    const double period = 1.0 / m_rate;
-    m_nextLive += period;
-    if (m_nextLive < now - period)
-        m_nextLive = now + period;
+    const double period = 1.0 / rate_;
+    nextLive_ += period;
+    if (nextLive_ < now - period)
+        nextLive_ = now + period;
 }
 
 void LineProtocol::setSilent(bool silent)
 {
-    m_silent = silent;
+    silent_ = silent;
     if (silent) {
-        m_readBack.clear();
-        m_out.clear();
+        readBack_.clear();
+        out_.clear();
     }
 }
 
 void LineProtocol::setFault(Fault fault, int count)
 {
-    m_fault = fault;
-    m_faultCount = fault == Fault::None ? -1 : count;
+    fault_ = fault;
+    faultCount_ = fault == Fault::None ? -1 : count;
 }
 
 void LineProtocol::setRate(double rate, double now)
 {
-    m_rate = rate;
-    m_nextLive = now;
+    rate_ = rate;
+    nextLive_ = now;
 }
 
 double LineProtocol::idleTime(double now, double wait) const
 {
-    if (m_connected && !m_silent) {
-        if (!m_readBack.empty())
-            wait = std::min(wait, m_readBack.front().first - now);
-        if (m_streaming && m_rate > 0)
-            wait = std::min(wait, m_nextLive - now);
+    if (connected_ && !silent_) {
+        if (!readBack_.empty())
+            wait = std::min(wait, readBack_.front().first - now);
+        if (streaming_ && rate_ > 0)
+            wait = std::min(wait, nextLive_ - now);
     }
-    if (m_parser.hasPartial())
-        wait = std::min(wait, m_parser.partialDeadline() - now + 0.001);
+    if (parser_.hasPartial())
+        wait = std::min(wait, parser_.partialDeadline() - now + 0.001);
     return wait;
 }
 
 bool LineProtocol::wantsLineNow() const
 {
-    return m_streaming && m_rate <= 0 && m_connected && !m_silent && m_out.empty();
+    return streaming_ && rate_ <= 0 && connected_ && !silent_ && out_.empty();
 }
 
 } // namespace ecusim

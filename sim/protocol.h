@@ -20,10 +20,10 @@ public:
 
     LineProtocol(const EventLog &log, bool logSent, LiveSource live);
 
-    const ParameterMemory &memory() const { return m_memory; }
-    const Counters &counters() const { return m_counters; }
+    const ParameterMemory &memory() const { return memory_; }
+    const Counters &counters() const { return counters_; }
     // Called after every end-of-upload command that took a new image over.
-    void onCommit(std::function<void()> f) { m_onCommit = std::move(f); }
+    void onCommit(std::function<void()> f) { onCommit_ = std::move(f); }
 
     // The program's bytes, as read.
     void received(const std::uint8_t *data, std::size_t size, double now);
@@ -32,24 +32,24 @@ public:
     // Queues the read-back frames and live triples that are due.
     void produce(double now);
     // Bytes waiting for the line; sent(n) once n of them went out.
-    const Bytes &output() const { return m_out; }
-    void sent(std::size_t n) { m_out.erase(m_out.begin(), m_out.begin() + std::ptrdiff_t(n)); }
+    const Bytes &output() const { return out_; }
+    void sent(std::size_t n) { out_.erase(out_.begin(), out_.begin() + std::ptrdiff_t(n)); }
 
     // The program closed the device: the stream, the read-back and the queued
     // bytes end with it. Opened again, the ECU answers afresh.
     void disconnect();
-    void connect() { m_connected = true; }
-    bool connected() const { return m_connected; }
+    void connect() { connected_ = true; }
+    bool connected() const { return connected_; }
 
     // Queues a frame (with the current fault) or raw bytes for the line.
     void sendFrame(const Bytes &frame);
     void sendRaw(const Bytes &bytes);
 
-    bool silent() const { return m_silent; }
+    bool silent() const { return silent_; }
     void setSilent(bool silent);
     void setFault(Fault fault, int count);
     void setRate(double rate, double now);
-    void setPace(double seconds) { m_pace = seconds; }
+    void setPace(double seconds) { pace_ = seconds; }
 
     // Seconds until something is due (at most wait).
     double idleTime(double now, double wait) const;
@@ -60,24 +60,24 @@ private:
     void handleUnit(const InputParser::Unit &u, double now);
     void handleCommand(std::uint8_t cmd, double now);
 
-    const EventLog &m_log;
-    bool m_logSent;
-    LiveSource m_live;
-    std::function<void()> m_onCommit;
-    ParameterMemory m_memory;
-    InputParser m_parser{0.1};
-    Counters m_counters;
+    const EventLog &log_;
+    bool logSent_;
+    LiveSource live_;
+    std::function<void()> onCommit_;
+    ParameterMemory memory_;
+    InputParser parser_{0.1};
+    Counters counters_;
 
-    bool m_connected = true; // the slave side is open (or was never opened yet)
-    bool m_silent = false;
-    Fault m_fault = Fault::None;
-    int m_faultCount = -1;   // frames left with the fault, -1: until changed
-    double m_rate = 4;
-    double m_pace = 0.005;
-    bool m_streaming = false;
-    double m_nextLive = 0;
-    std::deque<std::pair<double, Bytes>> m_readBack;
-    Bytes m_out;
+    bool connected_ = true; // the slave side is open (or was never opened yet)
+    bool silent_ = false;
+    Fault fault_ = Fault::None;
+    int faultCount_ = -1;   // frames left with the fault, -1: until changed
+    double rate_ = 4;
+    double pace_ = 0.005;
+    bool streaming_ = false;
+    double nextLive_ = 0;
+    std::deque<std::pair<double, Bytes>> readBack_;
+    Bytes out_;
 };
 
 } // namespace ecusim

@@ -13,23 +13,23 @@ namespace ecusim {
 bool PtyMaster::open(std::string &error)
 {
     close();
-    m_fd = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0) {
+    fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
         error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
         close();
         return false;
     }
     char name[128];
-    if (ptsname_r(m_fd, name, sizeof name) != 0) {
+    if (ptsname_r(fd_, name, sizeof name) != 0) {
         error = std::string("ptsname: ") + std::strerror(errno);
         close();
         return false;
     }
-    m_slavePath = name;
+    slavePath_ = name;
     // The line settings live with the slave side; set on the master they are
     // what the program finds when it opens the device: raw 38400 8N1.
     termios t{};
-    if (tcgetattr(m_fd, &t) == 0) {
+    if (tcgetattr(fd_, &t) == 0) {
         cfmakeraw(&t);
         cfsetispeed(&t, B38400);
         cfsetospeed(&t, B38400);
@@ -37,23 +37,23 @@ bool PtyMaster::open(std::string &error)
         t.c_cflag |= CS8 | CLOCAL | CREAD;
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        tcsetattr(m_fd, TCSANOW, &t);
+        tcsetattr(fd_, TCSANOW, &t);
     }
-    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
-    fcntl(m_fd, F_SETFD, FD_CLOEXEC);
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    fcntl(fd_, F_SETFD, FD_CLOEXEC);
     return true;
 }
 
 void PtyMaster::close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 short PtyMaster::look() const
 {
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{fd_, POLLIN, 0};
     poll(&p, 1, 0);
     return p.revents;
 }

@@ -16,16 +16,16 @@ public:
     // non-blocking. False with the reason in error.
     bool open(std::string &error);
     void close();
-    bool isOpen() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
-    const std::string &slavePath() const { return m_slavePath; }
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string &slavePath() const { return slavePath_; }
     // With no slave open the master reports a hang-up; poll's events of a look
     // that does not wait (POLLHUP, POLLIN).
     short look() const;
 
 private:
-    int m_fd = -1;
-    std::string m_slavePath;
+    int fd_ = -1;
+    std::string slavePath_;
 };
 
 // Points link at target, replacing an older symbolic link atomically; an

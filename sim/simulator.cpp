@@ -25,52 +25,52 @@ void onSignal(int sig)
 } // namespace
 
 Simulator::Simulator(Options o)
-    : m_opt(std::move(o)), m_engine(m_opt.engine), m_model(m_opt.need, m_opt.seed, m_opt.realism),
-      m_protocol(m_log, m_opt.logSent, [this](double now) { return liveTriple(now); }),
-      m_control(m_log), m_random(m_opt.seed)
+    : opt_(std::move(o)), engine_(opt_.engine), model_(opt_.need, opt_.seed, opt_.realism),
+      protocol_(log_, opt_.logSent, [this](double now) { return liveTriple(now); }),
+      control_(log_), random_(opt_.seed)
 {
-    m_protocol.setSilent(m_opt.silent);
-    m_protocol.setFault(m_opt.fault, -1);
-    m_protocol.setRate(m_opt.rate, 0);
-    m_protocol.setPace(m_opt.paceMs / 1000.0);
+    protocol_.setSilent(opt_.silent);
+    protocol_.setFault(opt_.fault, -1);
+    protocol_.setRate(opt_.rate, 0);
+    protocol_.setPace(opt_.paceMs / 1000.0);
     // A new set in the module: the loop learns afresh on it.
-    m_protocol.onCommit([this] { m_model.newImage(); });
-    m_speedup = m_opt.speedup;
-    m_model.setCycle(m_opt.cycle);
-    m_model.setWarmUp(m_opt.warmUp);
-    if (m_opt.driveAt >= 0)
-        startDrive(m_opt.driveAt);
+    protocol_.onCommit([this] { model_.newImage(); });
+    speedup_ = opt_.speedup;
+    model_.setCycle(opt_.cycle);
+    model_.setWarmUp(opt_.warmUp);
+    if (opt_.driveAt >= 0)
+        startDrive(opt_.driveAt);
 }
 
 void Simulator::cleanUp()
 {
-    if (!m_opt.dumpOnExit.empty()) {
+    if (!opt_.dumpOnExit.empty()) {
         std::string error;
-        if (!writeAtomically(m_opt.dumpOnExit, image(), error))
-            m_log.write("error " + error);
+        if (!writeAtomically(opt_.dumpOnExit, image(), error))
+            log_.write("error " + error);
     }
-    if (!m_opt.link.empty())
-        removeLink(m_opt.link, m_pty.slavePath());
-    m_control.close();
-    m_pty.close();
+    if (!opt_.link.empty())
+        removeLink(opt_.link, pty_.slavePath());
+    control_.close();
+    pty_.close();
 }
 
 void Simulator::hangUp()
 {
-    if (!m_protocol.connected())
+    if (!protocol_.connected())
         return;
-    m_protocol.disconnect();
-    m_nextHangupCheck = monotonicNow() + 0.02;
-    m_log.write("hangup");
+    protocol_.disconnect();
+    nextHangupCheck_ = monotonicNow() + 0.02;
+    log_.write("hangup");
 }
 
 void Simulator::readMaster()
 {
     std::uint8_t buf[4096];
     for (;;) {
-        const ssize_t n = read(m_pty.fd(), buf, sizeof buf);
+        const ssize_t n = read(pty_.fd(), buf, sizeof buf);
         if (n > 0) {
-            m_protocol.received(buf, std::size_t(n), monotonicNow());
+            protocol_.received(buf, std::size_t(n), monotonicNow());
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -83,11 +83,11 @@ void Simulator::readMaster()
 
 void Simulator::flush()
 {
-    while (!m_protocol.output().empty() && m_protocol.connected()) {
-        const Bytes &out = m_protocol.output();
-        const ssize_t n = write(m_pty.fd(), out.data(), out.size());
+    while (!protocol_.output().empty() && protocol_.connected()) {
+        const Bytes &out = protocol_.output();
+        const ssize_t n = write(pty_.fd(), out.data(), out.size());
         if (n > 0) {
-            m_protocol.sent(std::size_t(n));
+            protocol_.sent(std::size_t(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -100,36 +100,36 @@ void Simulator::flush()
 
 void Simulator::startDrive(double from)
 {
-    m_driving = true;
-    m_driveStart = monotonicNow() - from / m_speedup;
+    driving_ = true;
+    driveStart_ = monotonicNow() - from / speedup_;
 }
 
-double Simulator::driveTimeAt(double now) const { return (now - m_driveStart) * m_speedup; }
+double Simulator::driveTimeAt(double now) const { return (now - driveStart_) * speedup_; }
 double Simulator::driveTime() const { return driveTimeAt(monotonicNow()); }
 
 std::array<Bytes, 3> Simulator::liveTriple(double now)
 {
-    if (m_driving) {
+    if (driving_) {
         const double t = driveTimeAt(now);
-        m_model.advanceTo(image(), t);
-        return encodeLive(m_model.values(image(), t));
+        model_.advanceTo(image(), t);
+        return encodeLive(model_.values(image(), t));
     }
-    return liveFrames(image(), m_engine);
+    return liveFrames(image(), engine_);
 }
 
 std::array<Bytes, 3> Simulator::peekTriple() const
 {
-    if (m_driving)
-        return encodeLive(m_model.values(image(), driveTime()));
-    Engine copy = m_engine;
+    if (driving_)
+        return encodeLive(model_.values(image(), driveTime()));
+    Engine copy = engine_;
     return liveFrames(image(), copy);
 }
 
 Engine Simulator::diagEngine() const
 {
-    Engine engine = m_engine;
-    if (m_driving) {
-        const OperatingPoint p = m_model.state(image(), driveTime()).point;
+    Engine engine = engine_;
+    if (driving_) {
+        const OperatingPoint p = model_.state(image(), driveTime()).point;
         engine.rpm = p.rpm;
         engine.tps = p.tps;
         engine.temp = p.temp;
@@ -140,33 +140,33 @@ Engine Simulator::diagEngine() const
 
 void Simulator::unplug()
 {
-    if (!m_opt.link.empty())
-        removeLink(m_opt.link, m_pty.slavePath());
-    m_protocol.disconnect();
-    m_pty.close();
-    m_unplugged = true;
-    m_log.write("unplugged " + m_pty.slavePath());
+    if (!opt_.link.empty())
+        removeLink(opt_.link, pty_.slavePath());
+    protocol_.disconnect();
+    pty_.close();
+    unplugged_ = true;
+    log_.write("unplugged " + pty_.slavePath());
 }
 
 void Simulator::replug()
 {
     std::string error;
-    bool ok = m_pty.open(error);
-    if (ok && !m_opt.link.empty())
-        ok = placeLink(m_opt.link, m_pty.slavePath(), error);
+    bool ok = pty_.open(error);
+    if (ok && !opt_.link.empty())
+        ok = placeLink(opt_.link, pty_.slavePath(), error);
     if (!ok) {
         // Tried again in a second; the module stays unplugged meanwhile.
-        m_pty.close();
-        m_log.write("error " + error);
-        m_replugAt = monotonicNow() + 1;
+        pty_.close();
+        log_.write("error " + error);
+        replugAt_ = monotonicNow() + 1;
         return;
     }
-    m_unplugged = false;
-    m_replugAt = -1;
+    unplugged_ = false;
+    replugAt_ = -1;
     // Nobody has the new device open yet: the look for the program starts now.
-    m_nextHangupCheck = monotonicNow();
-    m_log.write("replugged " + m_pty.slavePath());
-    std::printf("%s\n", m_pty.slavePath().c_str());
+    nextHangupCheck_ = monotonicNow();
+    log_.write("replugged " + pty_.slavePath());
+    std::printf("%s\n", pty_.slavePath().c_str());
     std::fflush(stdout);
 }
 
@@ -182,15 +182,15 @@ int Simulator::setUp()
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    if (!m_log.open(m_opt.log))
+    if (!log_.open(opt_.log))
         return 2;
     std::string error;
-    bool ok = m_pty.open(error);
-    if (ok && !m_opt.link.empty())
-        ok = placeLink(m_opt.link, m_pty.slavePath(), error);
+    bool ok = pty_.open(error);
+    if (ok && !opt_.link.empty())
+        ok = placeLink(opt_.link, pty_.slavePath(), error);
     if (!ok)
         std::fprintf(stderr, "velto-ecu-sim: %s\n", error.c_str());
-    if (!ok || (!m_opt.control.empty() && !m_control.open(m_opt.control))) {
+    if (!ok || (!opt_.control.empty() && !control_.open(opt_.control))) {
         cleanUp();
         return 2;
     }
@@ -201,12 +201,12 @@ int Simulator::run()
 {
     if (const int failed = setUp())
         return failed;
-    m_log.write("ready " + m_pty.slavePath());
-    std::printf("%s\n", m_pty.slavePath().c_str());
+    log_.write("ready " + pty_.slavePath());
+    std::printf("%s\n", pty_.slavePath().c_str());
     std::fflush(stdout);
-    while (!m_quit && step()) {
+    while (!quit_ && step()) {
     }
-    m_log.write("exit");
+    log_.write("exit");
     cleanUp();
     return 0;
 }
@@ -214,14 +214,14 @@ int Simulator::run()
 // How long, in ms, nothing needs doing.
 int Simulator::idleTimeMs(double now) const
 {
-    double wait = m_protocol.idleTime(now, 1.0);
-    if (m_unplugged) {
-        if (m_replugAt >= 0)
-            wait = std::min(wait, m_replugAt - now);
-    } else if (!m_protocol.connected()) {
-        wait = std::min(wait, m_nextHangupCheck - now);
+    double wait = protocol_.idleTime(now, 1.0);
+    if (unplugged_) {
+        if (replugAt_ >= 0)
+            wait = std::min(wait, replugAt_ - now);
+    } else if (!protocol_.connected()) {
+        wait = std::min(wait, nextHangupCheck_ - now);
     }
-    if (m_protocol.wantsLineNow())
+    if (protocol_.wantsLineNow())
         return 0;
     return wait <= 0 ? 0 : int(wait * 1000.0 + 0.999);
 }
@@ -230,21 +230,21 @@ int Simulator::idleTimeMs(double now) const
 bool Simulator::step()
 {
     const double now = monotonicNow();
-    m_protocol.expire(now);
-    m_protocol.produce(now);
+    protocol_.expire(now);
+    protocol_.produce(now);
     flush();
 
     pollfd fds[3];
     int n = 0;
     fds[n++] = {g_signalPipe[0], POLLIN, 0};
     int masterIdx = -1, controlIdx = -1;
-    if (m_protocol.connected()) {
+    if (protocol_.connected()) {
         masterIdx = n;
-        fds[n++] = {m_pty.fd(), short(POLLIN | (m_protocol.output().empty() ? 0 : POLLOUT)), 0};
+        fds[n++] = {pty_.fd(), short(POLLIN | (protocol_.output().empty() ? 0 : POLLOUT)), 0};
     }
-    if (m_control.fd() >= 0) {
+    if (control_.fd() >= 0) {
         controlIdx = n;
-        fds[n++] = {m_control.fd(), POLLIN, 0};
+        fds[n++] = {control_.fd(), POLLIN, 0};
     }
     const int r = poll(fds, nfds_t(n), idleTimeMs(now));
     if (r < 0 && errno != EINTR)
@@ -252,7 +252,7 @@ bool Simulator::step()
     if (r > 0 && (fds[0].revents & POLLIN))
         return false;
     if (controlIdx >= 0 && (fds[controlIdx].revents & (POLLIN | POLLHUP)))
-        m_control.read([this](std::string_view line) { return handleControlLine(line); });
+        control_.read([this](std::string_view line) { return handleControlLine(line); });
     if (masterIdx >= 0 && fds[masterIdx].revents) {
         // Bytes that the program wrote before it closed the device are still
         // read before the hang-up is taken.
@@ -261,9 +261,9 @@ bool Simulator::step()
         if (fds[masterIdx].revents & (POLLHUP | POLLERR))
             hangUp();
     }
-    if (m_unplugged && m_replugAt >= 0 && monotonicNow() >= m_replugAt)
+    if (unplugged_ && replugAt_ >= 0 && monotonicNow() >= replugAt_)
         replug();
-    else if (!m_unplugged && !m_protocol.connected() && monotonicNow() >= m_nextHangupCheck)
+    else if (!unplugged_ && !protocol_.connected() && monotonicNow() >= nextHangupCheck_)
         lookForReconnect();
     return true;
 }
@@ -272,12 +272,12 @@ bool Simulator::step()
 // every 20 ms instead of being polled.
 void Simulator::lookForReconnect()
 {
-    const short revents = m_pty.look();
+    const short revents = pty_.look();
     if (!(revents & POLLHUP)) {
-        m_protocol.connect();
-        m_log.write("connected");
+        protocol_.connect();
+        log_.write("connected");
     } else {
-        m_nextHangupCheck = monotonicNow() + 0.02;
+        nextHangupCheck_ = monotonicNow() + 0.02;
     }
     // Read also when the program has opened, written and closed again between
     // two looks: its commands are logged, their answers dropped.

@@ -32,7 +32,7 @@ private:
     void readMaster();
     void flush();
     void hangUp();
-    const Image &image() const { return m_protocol.memory().image(); }
+    const Image &image() const { return protocol_.memory().image(); }
 
     // Control lines (control.cpp); false once the simulator is to end.
     bool handleControlLine(std::string_view line);
@@ -82,23 +82,23 @@ private:
     // The operating point the diagnostic frames report.
     Engine diagEngine() const;
 
-    Options m_opt;
-    EventLog m_log;
-    Engine m_engine;
-    EngineModel m_model;
-    LineProtocol m_protocol;
-    PtyMaster m_pty;
-    ControlFifo m_control;
-    std::mt19937 m_random;
+    Options opt_;
+    EventLog log_;
+    Engine engine_;
+    EngineModel model_;
+    LineProtocol protocol_;
+    PtyMaster pty_;
+    ControlFifo control_;
+    std::mt19937 random_;
 
-    double m_nextHangupCheck = 0;
-    bool m_unplugged = false;
-    double m_replugAt = -1;  // monotonic time of the return, -1: at "replug"
+    double nextHangupCheck_ = 0;
+    bool unplugged_ = false;
+    double replugAt_ = -1;  // monotonic time of the return, -1: at "replug"
 
-    bool m_quit = false;
-    bool m_driving = false;
-    double m_driveStart = 0; // monotonic time at drive second 0
-    double m_speedup = 1;    // drive seconds per second
+    bool quit_ = false;
+    bool driving_ = false;
+    double driveStart_ = 0; // monotonic time at drive second 0
+    double speedup_ = 1;    // drive seconds per second
 };
 
 } // namespace ecusim

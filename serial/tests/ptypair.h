@@ -16,37 +16,37 @@ class PtyPair {
 public:
     PtyPair()
     {
-        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) == 0)
-            m_name = QString::fromLocal8Bit(::ttyname(m_slave));
+        if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) == 0)
+            name_ = QString::fromLocal8Bit(::ttyname(slave_));
     }
     ~PtyPair()
     {
         closeMaster();
-        if (m_slave >= 0)
-            ::close(m_slave);
+        if (slave_ >= 0)
+            ::close(slave_);
     }
     PtyPair(const PtyPair &) = delete;
     PtyPair &operator=(const PtyPair &) = delete;
 
-    bool isValid() const { return m_master >= 0 && !m_name.isEmpty(); }
+    bool isValid() const { return master_ >= 0 && !name_.isEmpty(); }
     // The slave's device path, e.g. "/dev/pts/3".
-    QString slaveName() const { return m_name; }
+    QString slaveName() const { return name_; }
     // A descriptor of the slave kept by the test, only to look at its settings.
-    int slaveFd() const { return m_slave; }
+    int slaveFd() const { return slave_; }
 
     // The device goes away for whoever holds the slave.
     void closeMaster()
     {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
     }
 
     bool send(const QByteArray &bytes)
     {
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+            const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -62,11 +62,11 @@ public:
     {
         QByteArray got;
         while (got.size() < count) {
-            pollfd p{m_master, POLLIN, 0};
+            pollfd p{master_, POLLIN, 0};
             if (::poll(&p, 1, waitMs) <= 0 || !(p.revents & POLLIN))
                 break;
             char buffer[512];
-            const ssize_t n = ::read(m_master, buffer, std::min<size_t>(sizeof buffer, size_t(count - got.size())));
+            const ssize_t n = ::read(master_, buffer, std::min<size_t>(sizeof buffer, size_t(count - got.size())));
             if (n <= 0)
                 break;
             got.append(buffer, n);
@@ -78,18 +78,18 @@ public:
     int exclusive() const
     {
         int value = 0;
-        return ::ioctl(m_slave, TIOCGEXCL, &value) == 0 ? value : -1;
+        return ::ioctl(slave_, TIOCGEXCL, &value) == 0 ? value : -1;
     }
 
     termios settings() const
     {
         termios t{};
-        ::tcgetattr(m_slave, &t);
+        ::tcgetattr(slave_, &t);
         return t;
     }
 
 private:
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_name;
+    int master_ = -1;
+    int slave_ = -1;
+    QString name_;
 };

@@ -21,10 +21,10 @@ class FakeSystem {
 public:
     FakeSystem()
     {
-        ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755); // other users run in it too
-        QDir(m_dir.path()).mkpath(QStringLiteral("sys/class/tty"));
-        QDir(m_dir.path()).mkpath(QStringLiteral("dev"));
-        QDir(m_dir.path()).mkpath(QStringLiteral("lock"));
+        ::chmod(QFile::encodeName(dir_.path()).constData(), 0755); // other users run in it too
+        QDir(dir_.path()).mkpath(QStringLiteral("sys/class/tty"));
+        QDir(dir_.path()).mkpath(QStringLiteral("dev"));
+        QDir(dir_.path()).mkpath(QStringLiteral("lock"));
         qputenv("VELTO_SYSFS_ROOT", QFile::encodeName(path("sys")));
         qputenv("VELTO_DEV_ROOT", QFile::encodeName(path("dev")));
         qputenv("VELTO_LOCK_DIR", QFile::encodeName(path("lock")));
@@ -36,7 +36,7 @@ public:
             qunsetenv(name);
     }
 
-    QString path(const QString &relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+    QString path(const QString &relative) const { return dir_.path() + QLatin1Char('/') + relative; }
 
     void file(const QString &relative, const QByteArray &content)
     {
@@ -95,7 +95,7 @@ public:
     void classLink(const QString &name, const QString &target) { link(QStringLiteral("sys/class/tty/") + name, target); }
 
 private:
-    QTemporaryDir m_dir;
+    QTemporaryDir dir_;
 };
 
 // A process that runs until the test ends.

@@ -55,24 +55,24 @@ void writeFile(const QString &path, const QByteArray &content)
 // component treats it as a real serial device (which gets a lock file).
 class SerialNode {
 public:
-    SerialNode(const PtyPair &pty, const QString &folder) : m_path(folder + QStringLiteral("/ttyVT0"))
+    SerialNode(const PtyPair &pty, const QString &folder) : path_(folder + QStringLiteral("/ttyVT0"))
     {
-        QFile(m_path).open(QIODevice::WriteOnly);
-        m_mounted = QProcess::execute(QStringLiteral("mount"), {"--bind", pty.slaveName(), m_path}) == 0;
+        QFile(path_).open(QIODevice::WriteOnly);
+        mounted_ = QProcess::execute(QStringLiteral("mount"), {"--bind", pty.slaveName(), path_}) == 0;
     }
     ~SerialNode()
     {
-        if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), {m_path});
+        if (mounted_)
+            QProcess::execute(QStringLiteral("umount"), {path_});
     }
     SerialNode(const SerialNode &) = delete;
     SerialNode &operator=(const SerialNode &) = delete;
     // Empty when the bind mount failed.
-    QString path() const { return m_mounted ? m_path : QString(); }
+    QString path() const { return mounted_ ? path_ : QString(); }
 
 private:
-    QString m_path;
-    bool m_mounted = false;
+    QString path_;
+    bool mounted_ = false;
 };
 
 } // namespace

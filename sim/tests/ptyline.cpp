@@ -14,11 +14,11 @@ PtyLine::~PtyLine() { close(); }
 bool PtyLine::open(const QString &path)
 {
     close();
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
         return false;
     termios t{};
-    if (tcgetattr(m_fd, &t) != 0) {
+    if (tcgetattr(fd_, &t) != 0) {
         close();
         return false;
     }
@@ -29,7 +29,7 @@ bool PtyLine::open(const QString &path)
     t.c_cflag |= CS8 | CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (tcsetattr(m_fd, TCSANOW, &t) != 0) {
+    if (tcsetattr(fd_, TCSANOW, &t) != 0) {
         close();
         return false;
     }
@@ -38,18 +38,18 @@ bool PtyLine::open(const QString &path)
 
 void PtyLine::close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 bool PtyLine::write(const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = ::write(fd_, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            pollfd p{m_fd, POLLOUT, 0};
+            pollfd p{fd_, POLLOUT, 0};
             ::poll(&p, 1, 100);
             continue;
         }
@@ -66,11 +66,11 @@ QByteArray PtyLine::read(int count, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     char buf[4096];
     while (out.size() < count) {
-        pollfd p{m_fd, POLLIN, 0};
+        pollfd p{fd_, POLLIN, 0};
         const int r = ::poll(&p, 1, int(qMax<qint64>(0, deadline.remainingTime())));
         if (r <= 0 || (p.revents & POLLIN) == 0)
             break;
-        const ssize_t n = ::read(m_fd, buf, size_t(qMin<qsizetype>(sizeof buf, count - out.size())));
+        const ssize_t n = ::read(fd_, buf, size_t(qMin<qsizetype>(sizeof buf, count - out.size())));
         if (n <= 0)
             break;
         out.append(buf, n);
@@ -84,11 +84,11 @@ QByteArray PtyLine::readUntilQuiet(int quietMs, int maxMs)
     QDeadlineTimer deadline(maxMs);
     char buf[4096];
     while (!deadline.hasExpired()) {
-        pollfd p{m_fd, POLLIN, 0};
+        pollfd p{fd_, POLLIN, 0};
         const int r = ::poll(&p, 1, quietMs);
         if (r <= 0 || (p.revents & POLLIN) == 0)
             break;
-        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
         if (n <= 0)
             break;
         out.append(buf, n);
@@ -101,17 +101,17 @@ bool PtyLine::waitGone(int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     char buf[256];
     while (!deadline.hasExpired()) {
-        pollfd p{m_fd, POLLIN, 0};
+        pollfd p{fd_, POLLIN, 0};
         const int r = ::poll(&p, 1, int(qMax<qint64>(0, deadline.remainingTime())));
         if (r <= 0)
             return false;
         if (p.revents & (POLLHUP | POLLERR)) {
-            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
             if (n <= 0)
                 return true;
             continue; // bytes still on the way
         }
-        if (::read(m_fd, buf, sizeof buf) == 0)
+        if (::read(fd_, buf, sizeof buf) == 0)
             return true;
     }
     return false;

@@ -13,8 +13,8 @@ public:
 
     bool open(const QString &path);
     void close();
-    bool isOpen() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
     bool write(const QByteArray &bytes);
     // Waits until count bytes are in or timeoutMs passes; returns what came.
@@ -25,5 +25,5 @@ public:
     bool waitGone(int timeoutMs = 5000);
 
 private:
-    int m_fd = -1;
+    int fd_ = -1;
 };

@@ -10,12 +10,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-SimProcess::SimProcess(const QStringList &arguments) : m_arguments(arguments)
+SimProcess::SimProcess(const QStringList &arguments) : arguments_(arguments)
 {
     // A write into the FIFO of a simulator that has just died must fail, not end
     // the test process.
     std::signal(SIGPIPE, SIG_IGN);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
 SimProcess::~SimProcess()
@@ -24,46 +24,46 @@ SimProcess::~SimProcess()
         stop();
 }
 
-QString SimProcess::logPath() const { return m_dir.filePath(QStringLiteral("sim.log")); }
-QString SimProcess::controlPath() const { return m_dir.filePath(QStringLiteral("control")); }
+QString SimProcess::logPath() const { return dir_.filePath(QStringLiteral("sim.log")); }
+QString SimProcess::controlPath() const { return dir_.filePath(QStringLiteral("control")); }
 
-qint64 SimProcess::pid() const { return m_process.processId(); }
+qint64 SimProcess::pid() const { return process_.processId(); }
 
-bool SimProcess::isRunning() const { return m_process.state() != QProcess::NotRunning; }
+bool SimProcess::isRunning() const { return process_.state() != QProcess::NotRunning; }
 
-int SimProcess::exitCode() const { return m_process.exitCode(); }
+int SimProcess::exitCode() const { return process_.exitCode(); }
 
 bool SimProcess::start(int timeoutMs)
 {
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("no temporary folder");
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary folder");
         return false;
     }
     const QString program = qEnvironmentVariable("VELTO_SIM");
     if (program.isEmpty()) {
-        m_error = QStringLiteral("VELTO_SIM is not set");
+        error_ = QStringLiteral("VELTO_SIM is not set");
         return false;
     }
     QStringList args{QStringLiteral("--control"), controlPath(), QStringLiteral("--log"),
                      logPath()};
-    args += m_arguments;
-    m_process.start(program, args);
-    if (!m_process.waitForStarted(timeoutMs)) {
-        m_error = QStringLiteral("cannot start %1: %2").arg(program, m_process.errorString());
+    args += arguments_;
+    process_.start(program, args);
+    if (!process_.waitForStarted(timeoutMs)) {
+        error_ = QStringLiteral("cannot start %1: %2").arg(program, process_.errorString());
         return false;
     }
     QDeadlineTimer deadline(timeoutMs);
-    while (!m_process.canReadLine()) {
-        if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
-            m_error = QStringLiteral("%1 printed no device path").arg(program);
+    while (!process_.canReadLine()) {
+        if (process_.state() == QProcess::NotRunning || deadline.hasExpired()) {
+            error_ = QStringLiteral("%1 printed no device path").arg(program);
             if (isRunning())
                 kill();
             return false;
         }
-        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        process_.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     }
-    m_device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    return !m_device.isEmpty();
+    device_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+    return !device_.isEmpty();
 }
 
 bool SimProcess::command(const QString &line, int timeoutMs)
@@ -98,14 +98,14 @@ bool SimProcess::command(const QString &line, int timeoutMs)
         done += n;
     }
     ::close(fd);
-    ++m_commandsSent;
-    return waitForEvents(QStringLiteral("control "), m_commandsSent,
+    ++commandsSent_;
+    return waitForEvents(QStringLiteral("control "), commandsSent_,
                          int(qMax<qint64>(1, deadline.remainingTime())));
 }
 
 QByteArray SimProcess::dumpImage(int timeoutMs)
 {
-    const QString path = m_dir.filePath(QStringLiteral("dump-%1.bin").arg(++m_dumps));
+    const QString path = dir_.filePath(QStringLiteral("dump-%1.bin").arg(++dumps_));
     QFile::remove(path);
     QDeadlineTimer deadline(timeoutMs);
     if (!command(QStringLiteral("dump ") + path, timeoutMs))
@@ -126,34 +126,34 @@ void SimProcess::refreshLog()
     QFile file(logPath());
     if (!file.open(QIODevice::ReadOnly))
         return;
-    if (!file.seek(m_logPos))
+    if (!file.seek(logPos_))
         return;
     const QByteArray data = file.readAll();
-    m_logPos += data.size();
-    m_tail += data;
+    logPos_ += data.size();
+    tail_ += data;
     qsizetype start = 0;
     for (;;) {
-        const qsizetype nl = m_tail.indexOf('\n', start);
+        const qsizetype nl = tail_.indexOf('\n', start);
         if (nl < 0)
             break;
-        m_lines << QString::fromUtf8(m_tail.mid(start, nl - start));
+        lines_ << QString::fromUtf8(tail_.mid(start, nl - start));
         start = nl + 1;
     }
-    m_tail.remove(0, start);
+    tail_.remove(0, start);
 }
 
 QStringList SimProcess::logLines()
 {
     refreshLog();
-    return m_lines;
+    return lines_;
 }
 
 QStringList SimProcess::logEvents()
 {
     refreshLog();
     QStringList events;
-    events.reserve(m_lines.size());
-    for (const QString &l : std::as_const(m_lines)) {
+    events.reserve(lines_.size());
+    for (const QString &l : std::as_const(lines_)) {
         const qsizetype sp = l.indexOf(QLatin1Char(' '));
         events << (sp < 0 ? QString() : l.mid(sp + 1));
     }
@@ -211,22 +211,22 @@ void SimProcess::kill()
 {
     if (!isRunning())
         return;
-    m_process.kill();
-    m_process.waitForFinished(5000);
+    process_.kill();
+    process_.waitForFinished(5000);
 }
 
 bool SimProcess::stop(int timeoutMs, int signal)
 {
     if (isRunning())
-        ::kill(pid_t(m_process.processId()), signal);
+        ::kill(pid_t(process_.processId()), signal);
     return waitForExit(timeoutMs);
 }
 
 bool SimProcess::waitForExit(int timeoutMs)
 {
-    if (isRunning() && !m_process.waitForFinished(timeoutMs)) {
+    if (isRunning() && !process_.waitForFinished(timeoutMs)) {
         kill();
         return false;
     }
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
 }

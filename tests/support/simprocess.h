@@ -22,11 +22,11 @@ public:
     // Starts the simulator and waits for the device path it prints first.
     bool start(int timeoutMs = 10000);
     bool isRunning() const;
-    QString errorString() const { return m_error; }
+    QString errorString() const { return error_; }
     qint64 pid() const;
 
-    QString devicePath() const { return m_device; }
-    QString folder() const { return m_dir.path(); }
+    QString devicePath() const { return device_; }
+    QString folder() const { return dir_.path(); }
     QString logPath() const;
     QString controlPath() const;
 
@@ -64,14 +64,14 @@ public:
 private:
     void refreshLog();
 
-    QStringList m_arguments;
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    QString m_device;
-    QString m_error;
-    QStringList m_lines;
-    QByteArray m_tail;
-    qint64 m_logPos = 0;
-    int m_commandsSent = 0;
-    int m_dumps = 0;
+    QStringList arguments_;
+    QTemporaryDir dir_;
+    QProcess process_;
+    QString device_;
+    QString error_;
+    QStringList lines_;
+    QByteArray tail_;
+    qint64 logPos_ = 0;
+    int commandsSent_ = 0;
+    int dumps_ = 0;
 };
