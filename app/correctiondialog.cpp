@@ -1,10 +1,10 @@
 #include "app/correctiondialog.h"
 
-#include "common/names.h"
 #include "common/numtext.h"
 #include "core/controller.h"
 #include "datalog/datalog.h"
 #include "datalog/vehiclelogs.h"
+#include "maps/axes.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -613,14 +613,9 @@ QString CorrectionDialog::cellText(int k) const
 
 void CorrectionDialog::showAxes()
 {
-    Screen &screen = controller_.context().screen;
-    QStringList rows, columns;
-    for (const QString &n : names::injectionRowCaptions())
-        rows << screen.text(n);
-    for (const QString &n : names::injectionColumnCaptions())
-        columns << screen.text(n);
-    table_->setVerticalHeaderLabels(rows);
-    table_->setHorizontalHeaderLabels(columns);
+    const axes::Captions captions = axes::injectionCaptions(controller_.context().screen);
+    table_->setVerticalHeaderLabels(captions.rows);
+    table_->setHorizontalHeaderLabels(captions.columns);
 }
 
 void CorrectionDialog::showResult()

@@ -8,6 +8,7 @@
 #include "core/controller.h"
 #include "core/tunediff.h"
 #include "datalog/vehiclelogs.h"
+#include "maps/axes.h"
 #include "session/vehiclerecorder.h"
 
 #include <QDialogButtonBox>
@@ -219,15 +220,10 @@ void HistoryWindow::btnAntesDepoisClick()
     const history::Entry e = selectedOne();
     const vehiclelogs::BeforeAfter logs = vehicle_.call<vehiclelogs::BeforeAfter>(
         [&](history::Vehicle &v) { return vehiclelogs::beforeAfter(v, e.commit); });
-    Screen &screen = controller_.context().screen;
-    QStringList rows, columns;
-    for (const QString &n : names::injectionRowCaptions())
-        rows << screen.text(n);
-    for (const QString &n : names::injectionColumnCaptions())
-        columns << screen.text(n);
+    const axes::Captions captions = axes::injectionCaptions(controller_.context().screen);
     if (beforeAfter_)
         beforeAfter_->close();
-    auto *dialog = new BeforeAfterDialog(logs, rows, columns, this);
+    auto *dialog = new BeforeAfterDialog(logs, captions.rows, captions.columns, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     beforeAfter_ = dialog;
     dialog->show();

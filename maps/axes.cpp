@@ -50,4 +50,14 @@ bool writeLoadCaptions(Screen &screen, const QString &combination)
     }
     return true;
 }
+Captions injectionCaptions(const Screen &screen)
+{
+    Captions c;
+    for (const QString &n : names::injectionRowCaptions())
+        c.rows << screen.text(n);
+    for (const QString &n : names::injectionColumnCaptions())
+        c.columns << screen.text(n);
+    return c;
+}
+
 } // namespace axes

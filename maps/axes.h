@@ -17,4 +17,11 @@ namespace axes {
 // Writes the column captions of both maps for a map-combination text ("TPS X RPM" or
 // "MAP X RPM", compared exactly); returns false and changes nothing for any other text.
 bool writeLoadCaptions(Screen &screen, const QString &combination);
+
+struct Captions {
+    QStringList rows;    // speed, first row first
+    QStringList columns; // load, first column first
+};
+// The injection map's captions as the screen shows them.
+Captions injectionCaptions(const Screen &screen);
 } // namespace axes
