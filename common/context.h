@@ -147,16 +147,24 @@ enum class ReadBackPhase { Idle, Requested, Receiving };
 // step not yet taken; its steps running, the scanner's readings taken as samples.
 enum class TpsPhase { None, Started, Sampling };
 
+// The port's one state value: what the status line shows and what the port's buttons
+// follow.
+enum class LinkState {
+    Closed,   // never opened, or "&Desativar"
+    Open,     // "&Ativar" opened it
+    Lost,     // the device went away; waiting for it to come back
+    Reopened, // it came back and was opened again by itself
+};
+
 // Program-wide state shared by several handlers. State private to one activity
 // lives in that activity's class. What can be pressed follows from it alone
 // (common/enabledset.h).
 struct State {
     WorkingValues wv;
-    bool portActive = false;     // "&Ativar" opened the port
+    LinkState link = LinkState::Closed;
     bool linkActivity = false;   // set by every receive event, cleared by the watchdog
     bool scannerActive = false;
     bool percentView = false;    // injection map shows injector duty in percent
-    bool portWaiting = false;    // the device went away; its return is watched
     // An upload, a read-back or the TPS calibration ended since the port opened and
     // since the user last switched the scanner on: "Configurar &TPS" may start.
     bool moduleKnown = false;
@@ -166,6 +174,10 @@ struct State {
     bool editMode = false;       // "Alterar &Mapas" opened the map tools
     bool recording = false;      // the datalog writes a log
     bool logOpen = false;        // a log is open for playback
+    // The port is open: "&Ativar" opened it, or it came back by itself.
+    bool portOpen() const { return link == LinkState::Open || link == LinkState::Reopened; }
+    // The device went away; its return is watched.
+    bool portWaiting() const { return link == LinkState::Lost; }
     std::uint16_t wheelTypeIndex = 0; // last wheel type decoded from the ECU
     // The wheel chosen has a TDC tooth and a zero point (60-2, 36-1; not 2+2): their
     // boxes can be chosen.

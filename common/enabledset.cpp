@@ -78,7 +78,7 @@ ProgramState fromContext(const Context &ctx)
 {
     const State &s = ctx.state;
     ProgramState p;
-    p.port = s.portActive ? Port::Open : s.portWaiting ? Port::Waiting : Port::Closed;
+    p.port = s.portOpen() ? Port::Open : s.portWaiting() ? Port::Waiting : Port::Closed;
     if (ctx.timer2.isEnabled())
         p.transfer = Transfer::Upload;
     else if (s.readBack == ReadBackPhase::Receiving || s.moduleCheck) // the check is a read-back too

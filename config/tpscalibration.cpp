@@ -157,7 +157,7 @@ void TpsCalibration::TimerTPSTimer()
         ctx_.state.tps = TpsPhase::None; // the limits are sent: a loss from now on keeps them
         ctx_.prompt.message(QString::fromUtf8("  CONFIGURAÇÃO  CONCLUIDA . . .  Abrir toda a borboleta e conferir se o "
                                               "sinal do TPS esta de 0 a 100% "));
-        if (ctx_.state.portActive) // not onto a port that went away while the message was open
+        if (ctx_.state.portOpen()) // not onto a port that went away while the message was open
             ctx_.hooks.scannerToggle();
         enabledset::apply(ctx_);
     }

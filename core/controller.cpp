@@ -114,7 +114,7 @@ void Controller::FormCreateWithoutMaps(const QStringList &ports)
     if (!ports.isEmpty())
         s.setItemIndex(ctl::cbPorta, 0);
     state_.percentView = false;
-    state_.portActive = false;
+    state_.link = LinkState::Closed;
     state_.moduleKnown = false;
     state_.wv.lambdaLoadSource = 5;
     s.setItemIndex(ctl::cbTipoRodaFonica, 0);
@@ -165,8 +165,7 @@ void Controller::ComPort1AfterClose() { applyEnabled(); }
 void Controller::portActivated()
 {
     EnabledRefresh refresh(*this);
-    state_.portActive = true;
-    state_.portWaiting = false;
+    state_.link = LinkState::Open;
     state_.moduleKnown = false; // whatever is behind the port now, nothing has been read from it
     undo_->forgetModuleSet();
     if (state_.tps == TpsPhase::Sampling)
@@ -176,8 +175,7 @@ void Controller::portActivated()
 void Controller::portDeactivated()
 {
     EnabledRefresh refresh(*this);
-    state_.portActive = false;
-    state_.portWaiting = false;
+    state_.link = LinkState::Closed;
     state_.moduleKnown = false;
     // Whatever is sent to the module from now on (another program, velto-cli) is not
     // seen here: what it holds is not known any more.
@@ -231,8 +229,7 @@ void Controller::cancelReadBack()
 void Controller::portWaiting()
 {
     EnabledRefresh refresh(*this);
-    state_.portActive = false;
-    state_.portWaiting = true;
+    state_.link = LinkState::Lost;
     state_.moduleKnown = false;
 }
 
@@ -240,7 +237,7 @@ linkstatus::ModuleStatus Controller::moduleStatus() const
 {
     // While the device is away nobody can know what it holds: it may come back without
     // power, or be another module.
-    if (state_.portWaiting)
+    if (state_.portWaiting())
         return {};
     return moduleComparison_.status(undo_->moduleSet(), screenInModuleUnit());
 }
@@ -320,7 +317,7 @@ QString Controller::moduleDifferenceText(const QList<tunediff::Difference> &diff
 
 QStringList Controller::unsentControls() const
 {
-    if (state_.portWaiting)
+    if (state_.portWaiting())
         return {};
     return moduleComparison_.changedControls(undo_->moduleSet(), screenInModuleUnit());
 }
@@ -508,7 +505,7 @@ void Controller::TimerTPSTimer()
     if (calibrating && !this->calibrating()) {
         // Ended or cancelled: "Configurar &TPS" may start again, unless the port went
         // away meanwhile (its return makes the module unknown).
-        if (state_.portActive)
+        if (state_.portOpen())
             state_.moduleKnown = true;
         undo_->record(); // the new limits, or nothing after a cancellation
         // Ended with its limits sent (a cancellation puts the old ones back on screen).

@@ -1,21 +1,13 @@
 #pragma once
 // What the status lines say about the link to the module: the port's state and
 // whether the screen's parameter set equals what the module holds.
+#include "common/context.h"
 #include "core/tunediff.h"
 #include "files/mapfile.h"
 
 #include <QString>
 #include <QStringList>
 #include <optional>
-
-// The port's one state value: what the status line shows and what the port's buttons
-// follow.
-enum class LinkState {
-    Closed,   // never opened, or "&Desativar"
-    Open,     // "&Ativar" opened it
-    Lost,     // the device went away; waiting for it to come back
-    Reopened, // it came back and was opened again by itself
-};
 
 namespace linkstatus {
 

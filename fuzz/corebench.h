@@ -209,7 +209,7 @@ template <typename Rig> QByteArray fingerprint(Rig &rig)
     p << w.lambdaLoadSource << w.mapCombination << w.quickAccelSource << w.lambdaActivity << w.lambdaType
       << w.wheelCode << w.toothOffset << w.speedScaleIndex << w.fanIncrement << w.tiCurve << w.advanceCurve
       << w.idleCurve << w.atmCurve << w.tpsMin << w.tpsMax;
-    p << s.portActive << s.linkActivity << s.scannerActive << s.percentView << s.wheelTypeIndex << s.tpsReading
+    p << int(s.link) << s.linkActivity << s.scannerActive << s.percentView << s.wheelTypeIndex << s.tpsReading
       << s.tpsVoltage << int(s.tps);
     for (const FakeTimer *t : {&rig.timer1, &rig.timer2, &rig.timerTps, &rig.timerReadBack})
         p << t->interval() << t->isEnabled();

@@ -68,7 +68,7 @@ PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard
             timer2_->fire();
     };
     port_->OnError = [this](const EComPort &error) {
-        if (isDeviceGone(error) && (state_ == LinkState::Open || state_ == LinkState::Reopened)) {
+        if (isDeviceGone(error) && (linkState() == LinkState::Open || linkState() == LinkState::Reopened)) {
             noticeLoss(error, false);
             return;
         }
@@ -109,7 +109,7 @@ void PortSession::runEvent(const QtTimer *timer, const std::function<void()> &ha
             handler();
         } catch (const EComPort &e) {
             --eventDepth_;
-            if ((lossPending_ || state_ == LinkState::Lost) && isDeviceGone(e))
+            if ((lossPending_ || linkState() == LinkState::Lost) && isDeviceGone(e))
                 return;
             throw;
         } catch (const LinkRefused &) {
@@ -150,7 +150,7 @@ void PortSession::deactivate()
     scannerAfterUpload_ = false;
     if (auto done = std::exchange(recordingRead_, nullptr))
         done(std::nullopt); // the scanner is off: nothing is recorded
-    if (state_ == LinkState::Lost) {
+    if (linkState() == LinkState::Lost) {
         timerWatch_->setEnabled(false);
         controller_->ComPort1AfterClose(); // the port is closed already
     } else {
@@ -161,11 +161,13 @@ void PortSession::deactivate()
     setState(LinkState::Closed);
 }
 
-QString PortSession::linkText() const { return linkstatus::text(state_, port_->port()); }
+QString PortSession::linkText() const { return linkstatus::text(linkState(), port_->port()); }
+
+LinkState PortSession::linkState() const { return controller_->state().link; }
 
 void PortSession::setState(LinkState state)
 {
-    state_ = state;
+    controller_->state().link = state;
     timerSettle_->setEnabled(state == LinkState::Reopened);
     if (onLinkState)
         onLinkState(state);
@@ -173,7 +175,7 @@ void PortSession::setState(LinkState state)
 
 void PortSession::noticeLoss(const EComPort &error, bool shown)
 {
-    if (lossPending_ || (state_ != LinkState::Open && state_ != LinkState::Reopened))
+    if (lossPending_ || (linkState() != LinkState::Open && linkState() != LinkState::Reopened))
         return;
     lossPending_ = true;
     lossShown_ = shown;
@@ -211,13 +213,13 @@ void PortSession::finishLoss()
 void PortSession::settleTick()
 {
     timerSettle_->setEnabled(false);
-    if (state_ == LinkState::Reopened && !lossPending_)
+    if (linkState() == LinkState::Reopened && !lossPending_)
         setState(LinkState::Open);
 }
 
 void PortSession::watchTick()
 {
-    if (state_ != LinkState::Lost) {
+    if (linkState() != LinkState::Lost) {
         timerWatch_->setEnabled(false);
         return;
     }
@@ -248,7 +250,7 @@ void PortSession::watchTick()
 
 void PortSession::readForRecording(std::function<void(const std::optional<Tune> &)> done)
 {
-    if (reader_ || timer2_->isEnabled() || (state_ != LinkState::Open && state_ != LinkState::Reopened)) {
+    if (reader_ || timer2_->isEnabled() || (linkState() != LinkState::Open && linkState() != LinkState::Reopened)) {
         done(std::nullopt);
         return;
     }
@@ -315,7 +317,7 @@ void PortSession::finishCheck()
         if (module)
             controller_->history().setModuleSet(*module);
         if (scannerAfterCheck_ && !controller_->state().scannerActive &&
-            (state_ == LinkState::Open || state_ == LinkState::Reopened))
+            (linkState() == LinkState::Open || linkState() == LinkState::Reopened))
             controller_->Button3Click();
         controller_->applyEnabled();
         done(module);
@@ -334,7 +336,7 @@ void PortSession::finishCheck()
         return;
     }
     if (scannerAfterCheck_ && !controller_->state().scannerActive &&
-        (state_ == LinkState::Open || state_ == LinkState::Reopened))
+        (linkState() == LinkState::Open || linkState() == LinkState::Reopened))
         controller_->Button3Click();
 }
 
@@ -344,7 +346,7 @@ void PortSession::resumeScannerAfterUpload()
         return;
     scannerAfterUpload_ = false;
     // A loss during the upload keeps its own wish for the scanner (scannerAtLoss_).
-    if (linkLost() || (state_ != LinkState::Open && state_ != LinkState::Reopened))
+    if (linkLost() || (linkState() != LinkState::Open && linkState() != LinkState::Reopened))
         return;
     if (!controller_->state().scannerActive)
         controller_->Button3Click();

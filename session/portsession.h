@@ -62,9 +62,10 @@ public:
     // "&Desativar"; while the link is lost it ends the wait.
     void deactivate();
 
-    LinkState linkState() const { return state_; }
+    // The controller's state holds it (State::link): the port's buttons follow it.
+    LinkState linkState() const;
     // The device went away (also in the moment before the state says so).
-    bool linkLost() const { return lossPending_ || state_ == LinkState::Lost; }
+    bool linkLost() const { return lossPending_ || linkState() == LinkState::Lost; }
     // The status line: "Conectado a /dev/ttyUSB0" and the others.
     QString linkText() const;
     // Whether a lost link waits for the device to come back (on in the window).
@@ -115,7 +116,6 @@ private:
     std::unique_ptr<QtTimer> timer1_, timer2_, timerTps_, timerReadBack_, timerWatch_, timerSettle_;
     std::unique_ptr<Controller> controller_;
 
-    LinkState state_ = LinkState::Closed;
     bool reconnect_ = false;
     int eventDepth_ = 0;     // inside a tick or a receive event
     bool lossShown_ = false; // a handler's own error box tells the loss

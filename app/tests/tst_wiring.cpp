@@ -116,7 +116,7 @@ void TstWiring::activationFails()
     w.click("btnAtivar");
     QCOMPARE(w.prompt.messages, QStringList{"Unable to open com port (win error code: 2)\n" + line});
     QVERIFY(!w.form.ComPort1().Connected());
-    QVERIFY(!w.form.controller().state().portActive);
+    QVERIFY(!w.form.controller().state().portOpen());
     QVERIFY(w.enabled("btnAtivar"));
     for (const QString &b : portButtons)
         QVERIFY2(!w.enabled(b), qPrintable(b));
@@ -152,7 +152,7 @@ void TstWiring::activationOpensTheLine()
     w.click("btnAtivar");
     QCOMPARE(w.prompt.messages, QStringList());
     QVERIFY(w.form.ComPort1().Connected());
-    QVERIFY(w.form.controller().state().portActive);
+    QVERIFY(w.form.controller().state().portOpen());
     QVERIFY(!w.enabled("btnAtivar"));
     QVERIFY(!w.enabled("btnConfigurarTps"));
     for (const QString &b :
@@ -162,7 +162,7 @@ void TstWiring::activationOpensTheLine()
     w.click("btnDesativar");
     QCOMPARE(w.prompt.messages, QStringList());
     QVERIFY(!w.form.ComPort1().Connected());
-    QVERIFY(!w.form.controller().state().portActive);
+    QVERIFY(!w.form.controller().state().portOpen());
     QVERIFY(w.enabled("btnAtivar"));
     for (const QString &b : portButtons)
         QVERIFY2(!w.enabled(b), qPrintable(b));
@@ -182,13 +182,13 @@ void TstWiring::openPortWithoutModemLinesIsActive()
     w.click("btnAtivar");
     QCOMPARE(w.prompt.messages, QStringList{"GetCommModemStatus function failed (win error code: 5)"});
     QVERIFY(w.form.ComPort1().Connected());
-    QVERIFY(w.form.controller().state().portActive);
+    QVERIFY(w.form.controller().state().portOpen());
     QVERIFY(!w.enabled("btnAtivar"));
     for (const QString &b : portButtons)
         QVERIFY2(w.enabled(b), qPrintable(b));
     w.click("btnDesativar");
     QVERIFY(!w.form.ComPort1().Connected());
-    QVERIFY(!w.form.controller().state().portActive);
+    QVERIFY(!w.form.controller().state().portOpen());
     QVERIFY(w.enabled("btnAtivar"));
 }
 

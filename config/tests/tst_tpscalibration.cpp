@@ -43,7 +43,7 @@ struct Bench {
     Bench()
     {
         // As after an upload over an open port: both buttons enabled.
-        rig.state.portActive = true;
+        rig.state.link = LinkState::Open;
         rig.state.moduleKnown = true;
         rig.screen.setEnabled("Button3", true);
         rig.screen.setEnabled("btnConfigurarTps", true);

@@ -25,7 +25,7 @@ private slots:
         QCOMPARE(rig.state().wv.lambdaLoadSource, std::int16_t(5));
         QCOMPARE(rig.state().wv.tpsMin, 130);
         QCOMPARE(rig.state().wv.tpsMax, 230);
-        QVERIFY(!rig.state().portActive);
+        QVERIFY(!rig.state().portOpen());
         QVERIFY(!rig.state().percentView);
         QStringList rows;
         for (const QString &r : names::ignitionRowCaptions())
@@ -53,14 +53,14 @@ private slots:
         CoreRig rig;
         rig.c().ComPort1AfterOpen();
         rig.c().portActivated();
-        QVERIFY(rig.state().portActive);
+        QVERIFY(rig.state().portOpen());
         QCOMPARE(rig.screen.enabledOf(portButtons), portButtons);
         QVERIFY(!rig.screen.isEnabled("btnAtivar"));
         QVERIFY(!rig.screen.isEnabled("btnConfigurarTps"));
 
         rig.c().ComPort1AfterClose();
         rig.c().portDeactivated();
-        QVERIFY(!rig.state().portActive);
+        QVERIFY(!rig.state().portOpen());
         QCOMPARE(rig.screen.enabledOf(portButtons), QStringList());
         QVERIFY(rig.screen.isEnabled("btnAtivar"));
         QVERIFY(!rig.screen.isEnabled("btnConfigurarTps"));

@@ -22,7 +22,7 @@ QStringList outcome(CoreRig &rig)
     QStringList out;
     out << rig.port.allWritten().toHex() << rig.prompt.messages.join('|') << rig.prompt.questions.join('|');
     out << QString("port %1 scanner %2 percent %3 known %4 edit %5 readBack %6 tps %7/%8 lambda %9")
-               .arg(s.portActive)
+               .arg(s.portOpen())
                .arg(s.scannerActive)
                .arg(s.percentView)
                .arg(s.moduleKnown)

@@ -48,7 +48,7 @@ struct PacedRig : Rig {
         for (const QString &b : names::transferButtons())
             screen.setEnabled(b, true);
         screen.setEnabled("btnAtivar", false);
-        state.portActive = true; // as after "&Ativar"
+        state.link = LinkState::Open; // as after "&Ativar"
         state.moduleKnown = true;
     }
 };

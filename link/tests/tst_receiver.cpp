@@ -33,7 +33,7 @@ struct Bench {
         for (const QString &b : names::transferButtons())
             rig.screen.setEnabled(b, true);
         rig.screen.setEnabled("btnAtivar", true);
-        rig.state.portActive = true;
+        rig.state.link = LinkState::Open;
         rig.state.moduleKnown = true;
     }
 };
@@ -514,7 +514,7 @@ void TestReceiver::shortReads()
     b.rig.ctx.hooks.tpsSample = [&](int) { ++hookCalls; };
     if (kind == 26) {
         // Locked as a read-back leaves it, with values that a payload would overwrite.
-        b.rig.state.portActive = true;
+        b.rig.state.link = LinkState::Open;
         b.rig.state.readBack = Receiver::ReadBack::Receiving;
         for (const QString &btn : thirteenButtons())
             b.rig.screen.setEnabled(btn, false);

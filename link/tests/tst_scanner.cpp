@@ -40,7 +40,7 @@ struct Bench {
         for (const QString &b : scannerLocked)
             rig.screen.setEnabled(b, true);
         rig.screen.setEnabled("Button3", true);
-        rig.state.portActive = true;
+        rig.state.link = LinkState::Open;
     }
     void receive(const QByteArray &bytes)
     {

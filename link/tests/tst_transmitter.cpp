@@ -33,7 +33,7 @@ struct UploadRig : Rig {
         for (const QString &b : names::transferButtons())
             screen.setEnabled(b, true);
         screen.setEnabled("btnAtivar", false);
-        state.portActive = true;
+        state.link = LinkState::Open;
         state.moduleKnown = true;
     }
     // Runs the ticks up to and including `last`, each through the window's guard.

@@ -66,7 +66,7 @@ QStringList allCells()
 
 void activatePort(Rig &rig)
 {
-    rig.state.portActive = true;
+    rig.state.link = LinkState::Open;
     for (const char *b : {"btnDesativar", "Button3", "btnLerDados", "Button6", "btnEnvia", "Button8"})
         rig.screen.setEnabled(b, true);
     rig.screen.setEnabled("btnAtivar", false);

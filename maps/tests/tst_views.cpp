@@ -19,7 +19,7 @@ const QStringList saveLoad{"btnSalvar", "Button1", "btnCarregar", "Button2"};
 // The enabled states after "&Ativar" opened the port.
 void activatePort(Rig &rig)
 {
-    rig.state.portActive = true;
+    rig.state.link = LinkState::Open;
     for (const char *b : {"btnDesativar", "Button3", "btnLerDados", "Button6", "btnEnvia", "Button8"})
         rig.screen.setEnabled(b, true);
     rig.screen.setEnabled("btnAtivar", false);
