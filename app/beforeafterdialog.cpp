@@ -49,20 +49,20 @@ BeforeAfterDialog::BeforeAfterDialog(const vehiclelogs::BeforeAfter &logs, const
     setObjectName(QStringLiteral("dlgAntesDepois"));
     setWindowTitle(QStringLiteral("Antes e depois de %1").arg(logs.entry.id));
     auto *layout = new QVBoxLayout(this);
-    auto *heading = new QLabel(
-        QStringLiteral("Entrada %1: %2\nCada célula do mapa de injeção: a correção média da sonda (%) e as "
-                       "amostras dos registros.")
-            .arg(entryText(logs.entry), logs.entry.summary),
-        this);
+    auto *heading =
+        new QLabel(QStringLiteral("Entrada %1: %2\nCada célula do mapa de injeção: a correção média da sonda (%) e as "
+                                  "amostras dos registros.")
+                       .arg(entryText(logs.entry), logs.entry.summary),
+                   this);
     heading->setObjectName(QStringLiteral("lbEntradaAntesDepois"));
     heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
     auto *sides = new QHBoxLayout;
-    const QString beforeCaption =
-        logs.parent ? QStringLiteral("&Antes (registros da entrada %1):").arg(entryText(*logs.parent))
-                    : QStringLiteral("&Antes: esta é a primeira entrada do veículo.");
+    const QString beforeCaption = logs.parent
+                                      ? QStringLiteral("&Antes (registros da entrada %1):").arg(entryText(*logs.parent))
+                                      : QStringLiteral("&Antes: esta é a primeira entrada do veículo.");
     sides->addWidget(side(beforeCaption, QStringLiteral("Antes"), logs.before, before_, beforeList_, beforeTable_,
                           rowCaptions, columnCaptions));
     sides->addWidget(side(QStringLiteral("&Depois desta mudança (registros da entrada %1):").arg(logs.entry.id),
@@ -92,10 +92,10 @@ QWidget *BeforeAfterDialog::side(const QString &caption, const QString &name,
     list->setObjectName(QStringLiteral("lwRegistros") + name);
     list->setAccessibleName(QStringLiteral("Registros ") + name.toLower());
     for (const vehiclelogs::RecordedLog &l : logs) {
-        auto *item = new QListWidgetItem(
-            QStringLiteral("%1 (%2)").arg(QFileInfo(l.path).fileName(),
-                                          l.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
-            list);
+        auto *item =
+            new QListWidgetItem(QStringLiteral("%1 (%2)").arg(QFileInfo(l.path).fileName(),
+                                                              l.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
+                                list);
         item->setToolTip(l.path);
     }
     if (logs.isEmpty())

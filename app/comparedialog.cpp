@@ -8,8 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace
-{
+namespace {
 
 QTableWidgetItem *cell(const QString &text)
 {
@@ -30,8 +29,8 @@ QString summary(const FileComparison &comparison)
 
 } // namespace
 
-QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide,
-                              QWidget *parent, const QString &thisSide)
+QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide, QWidget *parent,
+                              const QString &thisSide)
 {
     auto *table = new QTableWidget(int(differences.size()), 5, parent);
     table->setObjectName(QStringLiteral("tbDiferencas"));
@@ -70,7 +69,8 @@ CompareDialog::CompareDialog(const FileComparison &comparison, std::function<voi
 
 CompareDialog::CompareDialog(const QList<tunediff::Difference> &differences, const Texts &texts,
                              std::function<void(const QString &)> showField, QWidget *parent)
-    : QDialog(parent), showField_(std::move(showField))
+    : QDialog(parent),
+      showField_(std::move(showField))
 {
     setObjectName(QStringLiteral("dlgComparar"));
     setWindowTitle(texts.title);

@@ -11,11 +11,10 @@ class QTableWidget;
 
 // The differences as rows (field, control, label or map position, text on screen, text
 // on the other side, headed otherSide).
-QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide,
-                              QWidget *parent, const QString &thisSide = QStringLiteral("Na tela"));
+QTableWidget *differenceTable(const QList<tunediff::Difference> &differences, const QString &otherSide, QWidget *parent,
+                              const QString &thisSide = QStringLiteral("Na tela"));
 
-class CompareDialog : public QDialog
-{
+class CompareDialog : public QDialog {
     Q_OBJECT
 public:
     // showField: shows the page of a control ("e12i", "tpsMin") and focuses it.
@@ -41,8 +40,7 @@ private:
 // The check of the module after a reconnect (or on "&Ativar"): the fields in which the
 // screen and the module differ, as "Comparar" lists them, and one button per choice,
 // the first the default. Escape and closing the box choose the last one.
-class ModuleCheckDialog : public QDialog
-{
+class ModuleCheckDialog : public QDialog {
     Q_OBJECT
 public:
     ModuleCheckDialog(const QString &text, const QList<tunediff::Difference> &differences, const QStringList &choices,

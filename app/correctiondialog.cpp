@@ -25,8 +25,7 @@
 
 using namespace correction;
 
-namespace
-{
+namespace {
 
 constexpr int refreshMs = 200; // at most five refreshes a second
 
@@ -35,18 +34,12 @@ QString decimal(double v, int decimals) { return numtext::formatFixed(v, decimal
 QColor background(CellState state)
 {
     switch (state) {
-    case CellState::Added:
-        return QColor(60, 110, 230);
-    case CellState::Removed:
-        return QColor(220, 55, 55);
-    case CellState::TooFewHits:
-        return QColor(175, 175, 175);
-    case CellState::FullLoad:
-        return QColor(250, 215, 120);
-    case CellState::Neighbours:
-        return QColor(225, 215, 245);
-    case CellState::Unchanged:
-        break;
+    case CellState::Added: return QColor(60, 110, 230);
+    case CellState::Removed: return QColor(220, 55, 55);
+    case CellState::TooFewHits: return QColor(175, 175, 175);
+    case CellState::FullLoad: return QColor(250, 215, 120);
+    case CellState::Neighbours: return QColor(225, 215, 245);
+    case CellState::Unchanged: break;
     }
     return QColor(Qt::white);
 }
@@ -54,15 +47,11 @@ QColor background(CellState state)
 QColor pointBackground(PointState state)
 {
     switch (state) {
-    case PointState::Added:
-        return background(CellState::Added);
-    case PointState::Removed:
-        return background(CellState::Removed);
+    case PointState::Added: return background(CellState::Added);
+    case PointState::Removed: return background(CellState::Removed);
     case PointState::TooFew:
-    case PointState::NoClosedLoop:
-        return background(CellState::TooFewHits);
-    case PointState::Unchanged:
-        break;
+    case PointState::NoClosedLoop: return background(CellState::TooFewHits);
+    case PointState::Unchanged: break;
     }
     return QColor(Qt::white);
 }
@@ -100,7 +89,11 @@ QString CorrectionDialog::title() { return QString::fromUtf8(" Correção assist
 
 CorrectionDialog::CorrectionDialog(Controller &controller, Prompt &prompt,
                                    std::function<void(const std::function<void()> &)> guard, QWidget *parent)
-    : QDialog(parent), controller_(controller), prompt_(prompt), guard_(std::move(guard)), session_(controller)
+    : QDialog(parent),
+      controller_(controller),
+      prompt_(prompt),
+      guard_(std::move(guard)),
+      session_(controller)
 {
     setObjectName(QStringLiteral("CorrectionDialog"));
     setWindowTitle(title());
@@ -176,18 +169,17 @@ void CorrectionDialog::build()
     table_->setToolTip(QString::fromUtf8("Cada célula: valor sugerido (mS), mudança em %, amostras."));
 
     auto *legend = new QHBoxLayout;
-    const std::pair<CellState, const char *> keys[] = {{CellState::Added, "mais combustível"},
-                                                       {CellState::Removed, "menos combustível"},
-                                                       {CellState::TooFewHits, "poucas amostras"},
-                                                       {CellState::Unchanged, "sem mudança"},
-                                                       {CellState::FullLoad, "plena: a sonda não mede"},
-                                                       {CellState::Neighbours, "dados de vizinhas"}};
+    const std::pair<CellState, const char *> keys[] = {
+        {CellState::Added, "mais combustível"},           {CellState::Removed, "menos combustível"},
+        {CellState::TooFewHits, "poucas amostras"},       {CellState::Unchanged, "sem mudança"},
+        {CellState::FullLoad, "plena: a sonda não mede"}, {CellState::Neighbours, "dados de vizinhas"}};
     for (const auto &[state, text] : keys) {
         auto *l = new QLabel(QString::fromUtf8(text));
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
         p.setColor(QPalette::Window, background(state));
-        p.setColor(QPalette::WindowText, state == CellState::Added || state == CellState::Removed ? Qt::white : Qt::black);
+        p.setColor(QPalette::WindowText,
+                   state == CellState::Added || state == CellState::Removed ? Qt::white : Qt::black);
         l->setPalette(p);
         l->setContentsMargins(6, 2, 6, 2);
         legend->addWidget(l);
@@ -331,20 +323,29 @@ QWidget *CorrectionDialog::buildFilters()
     loopSettled_ = new QCheckBox(QString::fromUtf8("Só depois de a sonda cruzar o alvo na célula"));
     r->addWidget(loopSettled_, 8, 0, 1, 2);
 
-    const std::pair<QWidget *, const char *> named[] = {
-        {minTemperature_, "sbTemperatura"}, {minRpm_, "sbRpm"},           {maxTpsMove_, "sbTps"},
-        {tpsWindow_, "sbTempoTps"},         {steadyCell_, "sbCelula"},   {minProbe_, "sbSondaMin"},
-        {maxProbe_, "sbSondaMax"},          {minHits_, "sbAcertos"},     {deadBand_, "sbFaixaMorta"},
-        {maxChange_, "sbMudancaMaxima"},    {minOwnShare_, "sbPartePropria"}, {fullLoadColumn_, "sbColunaPlena"},
-        {leanFullLoad_, "cbPlenaPobre"},    {warmRowsOnly_, "cbSoQuente"},  {loopInControl_, "cbMalhaAtiva"},
-        {probeDelay_, "sbAtrasoSonda"},     {loopSettled_, "cbSondaCruzou"}};
+    const std::pair<QWidget *, const char *> named[] = {{minTemperature_, "sbTemperatura"},
+                                                        {minRpm_, "sbRpm"},
+                                                        {maxTpsMove_, "sbTps"},
+                                                        {tpsWindow_, "sbTempoTps"},
+                                                        {steadyCell_, "sbCelula"},
+                                                        {minProbe_, "sbSondaMin"},
+                                                        {maxProbe_, "sbSondaMax"},
+                                                        {minHits_, "sbAcertos"},
+                                                        {deadBand_, "sbFaixaMorta"},
+                                                        {maxChange_, "sbMudancaMaxima"},
+                                                        {minOwnShare_, "sbPartePropria"},
+                                                        {fullLoadColumn_, "sbColunaPlena"},
+                                                        {leanFullLoad_, "cbPlenaPobre"},
+                                                        {warmRowsOnly_, "cbSoQuente"},
+                                                        {loopInControl_, "cbMalhaAtiva"},
+                                                        {probeDelay_, "sbAtrasoSonda"},
+                                                        {loopSettled_, "cbSondaCruzou"}};
     for (const auto &[w, name] : named)
         w->setObjectName(QString::fromLatin1(name));
 
     showSettings(d);
-    for (QSpinBox *b :
-         {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_, fullLoadColumn_,
-          probeDelay_})
+    for (QSpinBox *b : {minTemperature_, minRpm_, maxTpsMove_, tpsWindow_, steadyCell_, minProbe_, maxProbe_,
+                        fullLoadColumn_, probeDelay_})
         connect(b, &QSpinBox::valueChanged, this, [this] { settingsChanged(); });
     for (QDoubleSpinBox *b : {minHits_, deadBand_, maxChange_, minOwnShare_})
         connect(b, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
@@ -431,13 +432,13 @@ void CorrectionDialog::refreshVehicleLogs()
     for (const vehiclelogs::RecordedLog &log :
          vehiclelogs::forCorrection(vehiclelogs::list(vehicle.folder), vehicle.entry)) {
         const bool current = !vehicle.entry.isEmpty() && log.recordedOn(vehicle.entry);
-        const QString entry = current             ? QString::fromUtf8("esta entrada")
+        const QString entry = current               ? QString::fromUtf8("esta entrada")
                               : log.entry.isEmpty() ? QString::fromUtf8("sem entrada")
                                                     : QString::fromUtf8("entrada %1").arg(log.entry.left(7));
-        auto *item = new QListWidgetItem(QStringLiteral("%1 — %2, %3")
-                                             .arg(QFileInfo(log.path).fileName(), entry,
-                                                  log.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
-                                         vehicleLogs_);
+        auto *item = new QListWidgetItem(
+            QStringLiteral("%1 — %2, %3")
+                .arg(QFileInfo(log.path).fileName(), entry, log.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
+            vehicleLogs_);
         item->setData(Qt::UserRole, log.path);
         item->setToolTip(log.path);
         item->setSelected(current);
@@ -583,11 +584,13 @@ void CorrectionDialog::showWarmUp()
     for (int i = 0; i < warmUpPoints; ++i) {
         const WarmUpPoint &p = w.points[std::size_t(i)];
         const bool changed = p.state == PointState::Added || p.state == PointState::Removed;
-        const QString texts[4] = {
-            has ? p.oldText : QString(),
-            !has ? QString() : p.state == PointState::NoClosedLoop ? pointMark(p.state) : p.newText,
-            has && p.weight > 0 && p.state != PointState::NoClosedLoop ? decimal(p.need, 1) : QString(),
-            has ? decimal(p.weight, 0) : QString()};
+        const QString texts[4] = {has ? p.oldText : QString(),
+                                  !has                                  ? QString()
+                                  : p.state == PointState::NoClosedLoop ? pointMark(p.state)
+                                                                        : p.newText,
+                                  has && p.weight > 0 && p.state != PointState::NoClosedLoop ? decimal(p.need, 1)
+                                                                                             : QString(),
+                                  has ? decimal(p.weight, 0) : QString()};
         for (int r = 0; r < 4; ++r)
             warmTable_->item(r, i)->setText(texts[r]);
         QTableWidgetItem *suggested = warmTable_->item(1, i);
@@ -605,9 +608,9 @@ QString CorrectionDialog::cellText(int k) const
         return {};
     const double change = c.changePercent();
     const QString percent = (change > 0 ? QStringLiteral("+") : QString()) + decimal(change, 1) + QStringLiteral(" %");
-    const QString mark = c.state == CellState::FullLoad ? QStringLiteral("plena")
+    const QString mark = c.state == CellState::FullLoad     ? QStringLiteral("plena")
                          : c.state == CellState::Neighbours ? QStringLiteral("vizinhas")
-                                                             : QString::number(std::lround(c.hits));
+                                                            : QString::number(std::lround(c.hits));
     return c.newText + u'\n' + percent + u'\n' + mark;
 }
 
@@ -634,9 +637,8 @@ void CorrectionDialog::showResult()
         QFont font = table_->font();
         font.setBold(selected);
         item->setFont(font);
-        item->setForeground(selected || state == CellState::Added || state == CellState::Removed
-                                ? QColor(Qt::white)
-                                : QColor(Qt::black));
+        item->setForeground(selected || state == CellState::Added || state == CellState::Removed ? QColor(Qt::white)
+                                                                                                 : QColor(Qt::black));
         const QString mark = stateMark(state);
         item->setToolTip(session_.hasSource()
                              ? QString::fromUtf8("e%1i: %2 -> %3 mS, correção média %4 %, %5 amostras%6")
@@ -648,12 +650,10 @@ void CorrectionDialog::showResult()
     source_->setText(session_.sourceText());
     for (int f = 0; f < FilterCount; ++f)
         rejected_[f]->setText(session_.hasSource() ? QString::number(a.rejected[std::size_t(f)]) : QString());
-    summary_->setText(session_.hasSource()
-                          ? QString::fromUtf8("%1 linhas, %2 usadas; %3 células a mudar.")
-                                .arg(a.rows)
-                                .arg(a.used)
-                                .arg(s.changed)
-                          : QString());
+    summary_->setText(
+        session_.hasSource()
+            ? QString::fromUtf8("%1 linhas, %2 usadas; %3 células a mudar.").arg(a.rows).arg(a.used).arg(s.changed)
+            : QString());
     sentence_->setText(session_.hasSource() ? s.sentence : QString());
     showWarmUp();
     const bool any = session_.hasSource() && s.changed > 0;

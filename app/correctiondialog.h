@@ -20,8 +20,7 @@ class QTableWidget;
 class QTimer;
 class Screen;
 
-class CorrectionDialog : public QDialog
-{
+class CorrectionDialog : public QDialog {
     Q_OBJECT
 public:
     // guard: runs a handler as the window does (an escaping error becomes a message).

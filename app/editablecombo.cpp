@@ -1,16 +1,15 @@
 #include "app/editablecombo.h"
 
 #include <QAbstractItemView>
-#include <QCoreApplication>
 #include <QComboBox>
 #include <QCompleter>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 
-namespace
-{
+namespace {
 
 // Lent to each new line edit while it joins its box, which then makes no completer of
 // its own. Inline completion has no popup list to make when it is taken away again.

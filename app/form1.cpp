@@ -3,33 +3,32 @@
 #include "app/comparedialog.h"
 #include "app/correctiondialog.h"
 #include "app/historywindow.h"
-#include "session/vehiclerecorder.h"
-#include "session/portsession.h"
 #include "app/layout.h"
 #include "app/linkview.h"
+#include "app/logviewerlink.h"
 #include "app/mappagetools.h"
 #include "app/picture.h"
 #include "app/startupprefetch.h"
-#include "core/qttimer.h"
 #include "app/tgauge.h"
 #include "app/typinglimit.h"
 #include "app/widgetprompt.h"
 #include "app/widgetscreen.h"
-#include "core/controller.h"
-#include "core/undo.h"
-#include "datalog/datalog.h"
-#include "app/logviewerlink.h"
-#include "link/scanner.h"
 #include "common/controls.h"
 #include "common/names.h"
 #include "common/systemerror.h"
+#include "core/controller.h"
+#include "core/qttimer.h"
+#include "core/undo.h"
+#include "datalog/datalog.h"
 #include "files/mapfilecodec.h"
+#include "link/scanner.h"
 #include "serial/comport.h"
+#include "session/portsession.h"
+#include "session/vehiclerecorder.h"
 
-#include <utility>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -37,17 +36,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QSlider>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSlider>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
+#include <utility>
 
-namespace
-{
+namespace {
 
 // Focus changes the user made; focus lost to a popup, a message box or the program
 // itself runs no field check.
@@ -57,10 +56,8 @@ bool isUserFocusChange(Qt::FocusReason reason)
     case Qt::TabFocusReason:
     case Qt::BacktabFocusReason:
     case Qt::MouseFocusReason:
-    case Qt::ShortcutFocusReason:
-        return true;
-    default:
-        return false;
+    case Qt::ShortcutFocusReason: return true;
+    default: return false;
     }
 }
 
@@ -146,7 +143,8 @@ TForm1::TForm1(Prompt *prompt, std::optional<QStringList> ports, std::unique_ptr
         prompt_ = ownPrompt_.get();
     }
     session_ = std::make_unique<PortSession>(
-        this, *screen_, *prompt_, [this](const QtTimer *timer, const std::function<void()> &handler) { tick(timer, handler); },
+        this, *screen_, *prompt_,
+        [this](const QtTimer *timer, const std::function<void()> &handler) { tick(timer, handler); },
         [this](const EComPort &error) {
             // A returned device that refuses to open: the watch goes on under a box that
             // closes itself once the device opens.
@@ -228,7 +226,8 @@ void TForm1::buildMapPage()
     wireDatalog();
     wireHistory(true);
     wireCorrection();
-    mapPageTools_ = new MapPageTools(*screen_, *controller_, [this](const std::function<void()> &h) { guarded(h); }, this);
+    mapPageTools_ = new MapPageTools(
+        *screen_, *controller_, [this](const std::function<void()> &h) { guarded(h); }, this);
     showPicture();
     guarded([this] { controller_->FormCreateMaps(); });
 }
@@ -270,9 +269,7 @@ void TForm1::applyStartupTable(bool mapPage)
             s.setBarMax(c.name, c.barMax);
             s.setBarPosition(c.name, c.barPosition);
             break;
-        default:
-            s.setText(c.name, c.text);
-            break;
+        default: s.setText(c.name, c.text); break;
         }
         if (auto *e = qobject_cast<QLineEdit *>(w)) {
             if (c.maxLength > 0)
@@ -427,7 +424,8 @@ void TForm1::btnCompararClick()
         return;
     if (compareDialog_)
         compareDialog_->close();
-    auto *dialog = new CompareDialog(*comparison, [this](const QString &control) { showField(control); }, this);
+    auto *dialog = new CompareDialog(
+        *comparison, [this](const QString &control) { showField(control); }, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     compareDialog_ = dialog;
     dialog->show();
@@ -438,8 +436,8 @@ CompareDialog *TForm1::compareDialog() const { return compareDialog_.data(); }
 void TForm1::btnCorrecaoClick()
 {
     if (!correctionDialog_) {
-        auto *dialog = new CorrectionDialog(*controller_, *prompt_,
-                                            [this](const std::function<void()> &handler) { guarded(handler); }, this);
+        auto *dialog = new CorrectionDialog(
+            *controller_, *prompt_, [this](const std::function<void()> &handler) { guarded(handler); }, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->vehicleLogs = [this] {
             if (!vehicle_)
@@ -643,16 +641,14 @@ void TForm1::wireDatalog()
     d->historyEntry = [this] { return vehicle_ ? vehicle_->moduleEntry() : QString(); };
     d->logFolder = [this] { return vehicle_ ? vehicle_->logsFolder() : QString(); };
     const std::pair<const char *, void (Datalog::*)()> buttons[] = {
-        {"btnGravar", &Datalog::btnGravarClick},
-        {"btnParar", &Datalog::btnPararClick},
-        {"btnMarcar", &Datalog::btnMarcarClick},
-        {"btnAbrirRegistro", &Datalog::btnAbrirRegistroClick},
-        {"btnReproduzir", &Datalog::btnReproduzirClick},
-        {"btnFecharRegistro", &Datalog::btnFecharRegistroClick},
+        {"btnGravar", &Datalog::btnGravarClick},         {"btnParar", &Datalog::btnPararClick},
+        {"btnMarcar", &Datalog::btnMarcarClick},         {"btnAbrirRegistro", &Datalog::btnAbrirRegistroClick},
+        {"btnReproduzir", &Datalog::btnReproduzirClick}, {"btnFecharRegistro", &Datalog::btnFecharRegistroClick},
     };
     for (const auto &[name, handler] : buttons) {
         auto *button = screen_->get<QPushButton>(QString::fromLatin1(name));
-        connect(button, &QPushButton::clicked, this, [this, d, handler] { guarded([d, handler] { (d->*handler)(); }); });
+        connect(button, &QPushButton::clicked, this,
+                [this, d, handler] { guarded([d, handler] { (d->*handler)(); }); });
     }
     connect(screen_->get<QSlider>(QStringLiteral("tbPosicao")), &QSlider::valueChanged, this,
             [this, d] { guarded([d] { d->tbPosicaoChange(); }); });

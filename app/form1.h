@@ -31,8 +31,7 @@ class QtTimer;
 
 class WidgetScreen;
 
-class TForm1 : public QWidget
-{
+class TForm1 : public QWidget {
     Q_OBJECT
 public:
     // prompt: who answers messages and file dialogs (a real one when null).
@@ -144,7 +143,7 @@ private:
     std::unique_ptr<PortSession> session_; // the port, its timers and the controller
     Controller *controller_ = nullptr;
     std::unique_ptr<QtTimer> timerRegistro_;
-    std::unique_ptr<Datalog> datalog_; // goes before the controller whose scanner it watches
+    std::unique_ptr<Datalog> datalog_;             // goes before the controller whose scanner it watches
     std::unique_ptr<LogViewerLink> logViewerLink_; // goes before the datalog it follows
 
     // Field-exit checks and key-press guards, by watched object.

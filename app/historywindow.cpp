@@ -94,7 +94,7 @@ HistoryWindow::HistoryWindow(VehicleRecorder &vehicle, Controller &controller, P
         {"btnAtualizar", QStringLiteral("&Atualizar")},
     };
     const std::function<void()> handlers[] = {
-        [this] { btnNotaClick(); },      [this] { btnEtiquetaClick(); }, [this] { btnCompararClick(); },
+        [this] { btnNotaClick(); },      [this] { btnEtiquetaClick(); },    [this] { btnCompararClick(); },
         [this] { btnRestaurarClick(); }, [this] { btnAntesDepoisClick(); }, [this] { refresh(); },
     };
     for (std::size_t i = 0; i < std::size(captions); ++i) {

@@ -9,18 +9,16 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QSlider>
 #include <QLabel>
-#include <QPainter>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
+#include <QSlider>
 
-namespace layout
-{
+namespace layout {
 
-namespace
-{
+namespace {
 
 constexpr int cellW = 40, cellH = 21, rows = 9, cols = 8;
 constexpr int mapTitleY = 116, columnCaptionY = 140, topBarY = 156, gridY = 166;
@@ -46,8 +44,7 @@ void setTextColor(QWidget *w, const QColor &c)
 }
 
 // Builds the widgets of one parent.
-class Builder
-{
+class Builder {
 public:
     explicit Builder(QWidget *parent) : parent_(parent) {}
 
@@ -138,9 +135,8 @@ private:
 };
 
 // Field with its label on the left (and an optional unit on the right).
-template <typename Field>
-Field *labelled(Builder &b, Field *field, const QString &labelText, int labelX, int labelW, const QString &unit = {},
-                int unitW = 40)
+template <typename Field> Field *labelled(Builder &b, Field *field, const QString &labelText, int labelX, int labelW,
+                                          const QString &unit = {}, int unitW = 40)
 {
     const QRect r = field->geometry();
     b.caption(labelText, QRect(labelX, r.y(), labelW, r.height()), field);
@@ -330,8 +326,7 @@ void buildQuickAcceleration(Builder &b)
 
 // A read-out of two lines: what runs, then the file (shortened in the middle so that
 // its end stays). The text's " — " or first blank divides the lines.
-class StatusLabel : public QLabel
-{
+class StatusLabel : public QLabel {
 public:
     using QLabel::QLabel;
 

@@ -7,8 +7,7 @@
 
 class QWidget;
 
-namespace layout
-{
+namespace layout {
 inline constexpr int pageWidth = 968;
 inline constexpr int pageHeight = 682;
 inline constexpr int pictureWidth = 276;

@@ -7,8 +7,8 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QSettings>
 #include <QSet>
+#include <QSettings>
 
 namespace linkview {
 namespace {

@@ -26,7 +26,7 @@ namespace {
 constexpr int axisMargin = 62;
 constexpr double wheelStep = 0.8; // the view shrinks to 80 % per wheel notch
 
-const QColor channelColors[] = {QColor(0, 90, 200), QColor(210, 40, 30), QColor(20, 140, 40), QColor(150, 60, 170),
+const QColor channelColors[] = {QColor(0, 90, 200),  QColor(210, 40, 30), QColor(20, 140, 40), QColor(150, 60, 170),
                                 QColor(220, 120, 0), QColor(0, 150, 160), QColor(120, 80, 40), QColor(90, 90, 90)};
 
 QColor colorOf(int index) { return channelColors[index % int(std::size(channelColors))]; }
@@ -87,7 +87,9 @@ QString LogViewer::title(const QString &fileName)
 }
 
 LogViewer::LogViewer(const logformat::Log &log, const QString &fileName, const MapAxes &axes, QWidget *parent)
-    : QWidget(parent, Qt::Window), columns_(std::make_unique<logview::LogColumns>(log)), markers_(log.markers)
+    : QWidget(parent, Qt::Window),
+      columns_(std::make_unique<logview::LogColumns>(log)),
+      markers_(log.markers)
 {
     setWindowTitle(title(fileName));
     setObjectName(QStringLiteral("LogViewer"));
@@ -284,7 +286,8 @@ void LogViewer::buildMenu(Pane &pane)
     QAction *remove = menu->addAction(QStringLiteral("Remover painel"));
     // Queued: the menu that emits goes with its pane.
     connect(remove, &QAction::triggered, this, [this, p = &pane] {
-        QMetaObject::invokeMethod(this, [this, p] { removePane(paneIndex(p)); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, p] { removePane(paneIndex(p)); }, Qt::QueuedConnection);
     });
 }
 
@@ -440,11 +443,11 @@ void LogViewer::refreshLegends()
             pane.graphs[i]->setName(legendText(p, i));
         pane.plot->replot(QCustomPlot::rpQueuedReplot);
     }
-    cursorLabel_->setText(QStringLiteral("Cursor %1\nlinha %2 de %3")
-                              .arg(Datalog::positionText(std::llround(t * 1000),
-                                                         std::llround(columns_->time().back() * 1000)))
-                              .arg(row_ + 1)
-                              .arg(columns_->size()));
+    cursorLabel_->setText(
+        QStringLiteral("Cursor %1\nlinha %2 de %3")
+            .arg(Datalog::positionText(std::llround(t * 1000), std::llround(columns_->time().back() * 1000)))
+            .arg(row_ + 1)
+            .arg(columns_->size()));
 }
 
 void LogViewer::replotAll()
@@ -474,10 +477,7 @@ void LogViewer::setView(double from, double to)
 
 void LogViewer::wholeLog() { setView(0, columns_->time().empty() ? 1 : columns_->time().back()); }
 
-void LogViewer::zoomAt(double t, double factor)
-{
-    setView(t - (t - from_) * factor, t + (to_ - t) * factor);
-}
+void LogViewer::zoomAt(double t, double factor) { setView(t - (t - from_) * factor, t + (to_ - t) * factor); }
 
 void LogViewer::panBy(double seconds) { setView(from_ + seconds, to_ + seconds); }
 
@@ -508,8 +508,8 @@ void LogViewer::requestRow(std::size_t row)
 
 void LogViewer::stepRows(int delta)
 {
-    const std::int64_t target = std::clamp<std::int64_t>(std::int64_t(row_) + delta, 0,
-                                                         std::int64_t(columns_->size()) - 1);
+    const std::int64_t target =
+        std::clamp<std::int64_t>(std::int64_t(row_) + delta, 0, std::int64_t(columns_->size()) - 1);
     requestRow(std::size_t(target));
 }
 
@@ -555,16 +555,13 @@ bool LogViewer::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-        paneMouse(*pane, event);
-        return true;
+    case QEvent::Wheel: paneMouse(*pane, event); return true;
     case QEvent::Resize:
         // The plot has its new size already: its curves are reduced to its new width.
         if (plotColumns(pane->plot) != pane->columns)
             refreshPane(*pane);
         return false;
-    default:
-        return QWidget::eventFilter(watched, event);
+    default: return QWidget::eventFilter(watched, event);
     }
 }
 
@@ -614,7 +611,6 @@ void LogViewer::paneMouse(Pane &pane, QEvent *event)
         if (!pane.dragged)
             requestRow(columns_->nearestRow(plot->xAxis->pixelToCoord(at.x())));
         return;
-    default:
-        return;
+    default: return;
     }
 }

@@ -39,16 +39,15 @@ QLabel *captionFor(const QString &text, QWidget *field)
 }
 
 // Blue for the smallest value of the table, through green and yellow to red for the largest.
-QColor heat(double f)
-{
-    return QColor::fromHsvF(float(std::clamp(1.0 - f, 0.0, 1.0) * 240.0 / 360.0), 0.45f, 1.0f);
-}
+QColor heat(double f) { return QColor::fromHsvF(float(std::clamp(1.0 - f, 0.0, 1.0) * 240.0 / 360.0), 0.45f, 1.0f); }
 
 } // namespace
 
 CellPage::CellPage(const logview::LogColumns &columns, const std::vector<logformat::Marker> &markers,
                    const MapAxes &axes, QWidget *parent)
-    : QWidget(parent), columns_(columns), markers_(markers)
+    : QWidget(parent),
+      columns_(columns),
+      markers_(markers)
 {
     channel_ = channelCombo(columns, "cbCanalCelula", QStringLiteral("Sonda"));
     stat_ = new QComboBox;
@@ -172,9 +171,9 @@ void CellPage::refresh()
         hi = any ? std::max(hi, v) : v;
         any = true;
     }
-    const int decimals = stat == logview::CellStat::Count ? 0 : stat == logview::CellStat::Mean
-                                                                    ? 2
-                                                                    : logview::channelDecimals(channel);
+    const int decimals = stat == logview::CellStat::Count  ? 0
+                         : stat == logview::CellStat::Mean ? 2
+                                                           : logview::channelDecimals(channel);
     for (int k = 0; k < 72; ++k) {
         QTableWidgetItem *item = table_->item(k / 8, k % 8);
         const double v = t.value(k, stat);
@@ -293,9 +292,8 @@ void ScatterPage::refresh()
         data[b].append(QCPGraphData(s.x, s.y));
     }
     for (int b = 0; b < bins; ++b) {
-        std::sort(data[b].begin(), data[b].end(), [](const QCPGraphData &a, const QCPGraphData &b) {
-            return a.key < b.key;
-        });
+        std::sort(data[b].begin(), data[b].end(),
+                  [](const QCPGraphData &a, const QCPGraphData &b) { return a.key < b.key; });
         graphs[b]->data()->set(data[b], true);
     }
     points_ = int(spots.size());

@@ -11,8 +11,7 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace
-{
+namespace {
 bool displayAvailable()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||

@@ -10,8 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace
-{
+namespace {
 
 constexpr std::array<MapId, 2> maps{MapId::Ignition, MapId::Injection};
 
@@ -23,7 +22,9 @@ int blend(int a, int b, double f) { return int(a + (b - a) * f + 0.5); }
 } // namespace
 
 MapColours::MapColours(WidgetScreen &screen, MapFrames *ignitionFrames, MapFrames *injectionFrames, QObject *parent)
-    : QObject(parent), screen_(screen), frames_{ignitionFrames, injectionFrames}
+    : QObject(parent),
+      screen_(screen),
+      frames_{ignitionFrames, injectionFrames}
 {
     for (int m = 0; m < 2; ++m) {
         for (int r = 0; r < mapRows; ++r) {
@@ -59,8 +60,8 @@ QColor MapColours::textColour(const QColor &background)
         const double c = v / 255.0;
         return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
     };
-    const double l = 0.2126 * linear(background.red()) + 0.7152 * linear(background.green()) +
-                     0.0722 * linear(background.blue());
+    const double l =
+        0.2126 * linear(background.red()) + 0.7152 * linear(background.green()) + 0.0722 * linear(background.blue());
     const double onBlack = (l + 0.05) / 0.05, onWhite = 1.05 / (l + 0.05);
     return onBlack >= onWhite ? Qt::black : Qt::white;
 }
@@ -126,7 +127,8 @@ void MapColours::scheduleRecolour()
     if (!on_ || pending_)
         return;
     pending_ = true;
-    QMetaObject::invokeMethod(this, [this] { recolour(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { recolour(); }, Qt::QueuedConnection);
 }
 
 void MapColours::recolour()

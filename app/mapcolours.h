@@ -14,8 +14,7 @@ class MapFrames;
 class QLineEdit;
 class WidgetScreen;
 
-class MapColours : public QObject
-{
+class MapColours : public QObject {
 public:
     MapColours(WidgetScreen &screen, MapFrames *ignitionFrames, MapFrames *injectionFrames, QObject *parent);
     ~MapColours() override;

@@ -1,7 +1,7 @@
 #include "app/mappagetools.h"
 
-#include "app/mapcolours.h"
 #include "app/layout.h"
+#include "app/mapcolours.h"
 #include "app/mapview3d.h"
 #include "app/widgetscreen.h"
 #include "core/controller.h"
@@ -11,8 +11,7 @@
 #include <QPushButton>
 #include <QSettings>
 
-namespace
-{
+namespace {
 std::unique_ptr<QSettings> settings()
 {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velto"),
@@ -20,8 +19,7 @@ std::unique_ptr<QSettings> settings()
 }
 } // namespace
 
-namespace layout
-{
+namespace layout {
 void buildMapPageTools(QWidget *page)
 {
     // In the free parts of the maps' title bars: the right end of the ignition map's,
@@ -39,7 +37,10 @@ void buildMapPageTools(QWidget *page)
 } // namespace layout
 
 MapPageTools::MapPageTools(WidgetScreen &screen, Controller &controller, MapSheet::Guard guard, QWidget *window)
-    : QObject(window), screen_(screen), controller_(controller), window_(window)
+    : QObject(window),
+      screen_(screen),
+      controller_(controller),
+      window_(window)
 {
     ignition_ = new MapSheet(MapId::Ignition, screen, controller, guard, this);
     injection_ = new MapSheet(MapId::Injection, screen, controller, guard, this);
@@ -76,7 +77,8 @@ MapView3D *MapPageTools::view3D() const { return view3D_.data(); }
 void MapPageTools::btnVista3DClick()
 {
     if (!view3D_) {
-        view3D_ = new MapView3D(screen_, [this] { return markedCell(); }, window_);
+        view3D_ = new MapView3D(
+            screen_, [this] { return markedCell(); }, window_);
         view3D_->setAttribute(Qt::WA_DeleteOnClose);
     }
     view3D_->refresh();

@@ -13,14 +13,12 @@ class MapColours;
 class MapView3D;
 class WidgetScreen;
 
-namespace layout
-{
+namespace layout {
 // Builds the check box cbCoresPorValor and the button btnVista3D on the map page.
 void buildMapPageTools(QWidget *page);
 } // namespace layout
 
-class MapPageTools : public QObject
-{
+class MapPageTools : public QObject {
 public:
     MapPageTools(WidgetScreen &screen, Controller &controller, MapSheet::Guard guard, QWidget *window);
     ~MapPageTools() override;

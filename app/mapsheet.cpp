@@ -12,16 +12,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-namespace
-{
+namespace {
 
 constexpr int markFrame = 3;
 const QColor selectionColour(0, 200, 255);
 
-QRect gridRect(const QList<QLineEdit *> &cells)
-{
-    return cells.first()->geometry().united(cells.last()->geometry());
-}
+QRect gridRect(const QList<QLineEdit *> &cells) { return cells.first()->geometry().united(cells.last()->geometry()); }
 
 // Lays frames just above the cells, under whatever was built after them (the busy
 // panel covers the frames as it covers the cells).
@@ -100,7 +96,11 @@ const QList<MapSheet::ToolEntry> &MapSheet::tools()
 }
 
 MapSheet::MapSheet(MapId map, WidgetScreen &screen, Controller &controller, Guard guard, QObject *parent)
-    : QObject(parent), map_(map), screen_(screen), controller_(controller), guard_(std::move(guard))
+    : QObject(parent),
+      map_(map),
+      screen_(screen),
+      controller_(controller),
+      guard_(std::move(guard))
 {
     for (int r = 0; r < mapRows; ++r)
         for (int c = 0; c < mapColumns; ++c)
@@ -239,12 +239,8 @@ bool MapSheet::keyPress(QLineEdit *cell, int k, QKeyEvent *key)
     const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     if (mods == Qt::ShiftModifier) {
         switch (key->key()) {
-        case Qt::Key_Up:
-            extendTo(endRow - 1, endColumn);
-            return true;
-        case Qt::Key_Down:
-            extendTo(endRow + 1, endColumn);
-            return true;
+        case Qt::Key_Up: extendTo(endRow - 1, endColumn); return true;
+        case Qt::Key_Down: extendTo(endRow + 1, endColumn); return true;
         case Qt::Key_Left:
             if (cell->cursorPosition() > 0)
                 return false; // within the text first
@@ -255,8 +251,7 @@ bool MapSheet::keyPress(QLineEdit *cell, int k, QKeyEvent *key)
                 return false;
             extendTo(endRow, endColumn + 1);
             return true;
-        default:
-            break;
+        default: break;
         }
     }
     if (key->matches(QKeySequence::Copy) && selection_->count() > 1) {
@@ -286,10 +281,8 @@ bool MapSheet::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseMove:
-    case QEvent::MouseButtonRelease:
-        return mouse(cell, k, static_cast<QMouseEvent *>(event));
-    case QEvent::KeyPress:
-        return keyPress(cell, k, static_cast<QKeyEvent *>(event));
+    case QEvent::MouseButtonRelease: return mouse(cell, k, static_cast<QMouseEvent *>(event));
+    case QEvent::KeyPress: return keyPress(cell, k, static_cast<QKeyEvent *>(event));
     case QEvent::ShortcutOverride: {
         // The cell takes its own keys before the window's shortcuts see them.
         auto *key = static_cast<QKeyEvent *>(event);
@@ -316,7 +309,6 @@ bool MapSheet::eventFilter(QObject *watched, QEvent *event)
         menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }
-    default:
-        return QObject::eventFilter(watched, event);
+    default: return QObject::eventFilter(watched, event);
     }
 }

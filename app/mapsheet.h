@@ -21,8 +21,7 @@ class WidgetScreen;
 
 // Frames drawn over a map's cells: the selection, and while the cells are coloured by
 // value the scanner's marks (a colour of their own would hide the value colours).
-class MapFrames : public QWidget
-{
+class MapFrames : public QWidget {
 public:
     explicit MapFrames(QWidget *parent);
     void setSelection(std::optional<CellRect> selection);
@@ -38,8 +37,7 @@ private:
     QSet<int> marks_;
 };
 
-class MapSheet : public QObject
-{
+class MapSheet : public QObject {
     Q_OBJECT
 public:
     using Guard = std::function<void(const std::function<void()> &)>;

@@ -15,8 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace
-{
+namespace {
 // Grid coordinates: columns (load) along x, rows (speed) along y, both -1 .. 1.
 double gridX(double column) { return -1 + 2 * column / (mapColumns - 1); }
 double gridY(double row) { return -1 + 2 * row / (mapRows - 1); }
@@ -164,7 +163,9 @@ void MapSurface::mouseMoveEvent(QMouseEvent *event)
 }
 
 MapView3D::MapView3D(WidgetScreen &screen, std::function<int()> markedCell, QWidget *parent)
-    : QDialog(parent), screen_(screen), markedCell_(std::move(markedCell))
+    : QDialog(parent),
+      screen_(screen),
+      markedCell_(std::move(markedCell))
 {
     setObjectName(QStringLiteral("Vista3D"));
     setWindowTitle(QStringLiteral("Vista 3D"));

@@ -14,8 +14,7 @@ class QComboBox;
 class QTimer;
 class WidgetScreen;
 
-class MapSurface : public QWidget
-{
+class MapSurface : public QWidget {
 public:
     explicit MapSurface(QWidget *parent);
 
@@ -52,8 +51,7 @@ private:
     QPoint lastMouse_;
 };
 
-class MapView3D : public QDialog
-{
+class MapView3D : public QDialog {
 public:
     // markedCell: the cell the scanner marks now, or -1.
     MapView3D(WidgetScreen &screen, std::function<int()> markedCell, QWidget *parent);

@@ -16,8 +16,7 @@
 #define VELTO_DATADIR "/usr/local/share/velto"
 #endif
 
-namespace
-{
+namespace {
 
 constexpr qint64 maxFileSize = 8 * 1024 * 1024;
 constexpr unsigned maxSide = 4096;
@@ -87,8 +86,7 @@ bool decode(const unsigned char *data, unsigned long size, Decoded *out)
 
 } // namespace
 
-namespace picture
-{
+namespace picture {
 
 QImage decodeJpeg(const QByteArray &data)
 {

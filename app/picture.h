@@ -3,8 +3,7 @@
 #include <QImage>
 #include <QString>
 
-namespace picture
-{
+namespace picture {
 QImage loadJpeg(const QString &path);
 QImage decodeJpeg(const QByteArray &data);
 // Where the picture is looked for: beside the executable, then in the installed

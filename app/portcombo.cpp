@@ -4,12 +4,10 @@
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
-namespace
-{
+namespace {
 
 // Draws an entry of the drop-down as its path and description.
-class PortEntryDelegate : public QStyledItemDelegate
-{
+class PortEntryDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 

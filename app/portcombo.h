@@ -7,8 +7,7 @@
 #include <QComboBox>
 #include <functional>
 
-class TPortCombo : public QComboBox
-{
+class TPortCombo : public QComboBox {
     Q_OBJECT
 public:
     // The description of an entry (with the mark of a port the user may not open).

@@ -7,16 +7,14 @@
 #include <fontconfig/fontconfig.h>
 #include <locale.h>
 
-namespace
-{
+namespace {
 
 StartupPrefetch *running = nullptr; // the one main() made, while it lives
 
 // The application object sets the process's locale while this thread reads numbers
 // in the font configuration; a locale of the thread's own keeps the two apart. It is
 // the one the application object sets (the environment's, or C when that is missing).
-class ThreadLocale
-{
+class ThreadLocale {
 public:
     ThreadLocale()
     {
@@ -43,8 +41,10 @@ private:
 } // namespace
 
 StartupPrefetch::StartupPrefetch(std::function<QStringList()> listPorts)
-    : listPorts_(listPorts ? std::move(listPorts) : EnumComPorts), fontsLoaded_(fonts_.get_future()),
-      portList_(ports_.get_future()), thread_([this] { run(); })
+    : listPorts_(listPorts ? std::move(listPorts) : EnumComPorts),
+      fontsLoaded_(fonts_.get_future()),
+      portList_(ports_.get_future()),
+      thread_([this] { run(); })
 {
     running = this;
 }

@@ -14,8 +14,7 @@
 #include <future>
 #include <thread>
 
-class StartupPrefetch
-{
+class StartupPrefetch {
 public:
     // listPorts: how the port list is read (EnumComPorts when null).
     explicit StartupPrefetch(std::function<QStringList()> listPorts = nullptr);

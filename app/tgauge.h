@@ -6,8 +6,7 @@
 #include <QColor>
 #include <QWidget>
 
-class TGauge : public QWidget
-{
+class TGauge : public QWidget {
     Q_OBJECT
 public:
     // Horizontal bars fill from the left, vertical bars from the bottom.

@@ -18,10 +18,10 @@ public:
         if (!context || !sourceText || std::strcmp(context, "QAbstractFileIconProvider") != 0)
             return {};
         static const QHash<QByteArray, QString> texts{
-            {"Folder", QStringLiteral("Pasta")},           {"File Folder", QStringLiteral("Pasta")},
-            {"Drive", QStringLiteral("Unidade")},          {"Shortcut", QStringLiteral("Atalho")},
-            {"Alias", QStringLiteral("Atalho")},           {"Unknown", QStringLiteral("Desconhecido")},
-            {"File", QStringLiteral("Arquivo")},           {"%1 File", QStringLiteral("Arquivo %1")},
+            {"Folder", QStringLiteral("Pasta")},  {"File Folder", QStringLiteral("Pasta")},
+            {"Drive", QStringLiteral("Unidade")}, {"Shortcut", QStringLiteral("Atalho")},
+            {"Alias", QStringLiteral("Atalho")},  {"Unknown", QStringLiteral("Desconhecido")},
+            {"File", QStringLiteral("Arquivo")},  {"%1 File", QStringLiteral("Arquivo %1")},
         };
         return texts.value(QByteArray(sourceText));
     }

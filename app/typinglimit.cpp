@@ -43,8 +43,7 @@ bool TypingLimit::eventFilter(QObject *watched, QEvent *event)
             return false;
         return exceeds(text);
     }
-    case QEvent::InputMethod:
-        return exceeds(static_cast<QInputMethodEvent *>(event)->commitString());
+    case QEvent::InputMethod: return exceeds(static_cast<QInputMethodEvent *>(event)->commitString());
     case QEvent::MouseButtonRelease: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         QClipboard *clipboard = QApplication::clipboard();
@@ -60,7 +59,6 @@ bool TypingLimit::eventFilter(QObject *watched, QEvent *event)
         menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -6,8 +6,7 @@
 
 class QLineEdit;
 
-class TypingLimit : public QObject
-{
+class TypingLimit : public QObject {
     Q_OBJECT
 public:
     // Installs itself on edit (which owns it).

@@ -11,8 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace prompt
-{
+namespace prompt {
 
 QStringList nameFilters(const QString &filter)
 {
@@ -25,8 +24,7 @@ QStringList nameFilters(const QString &filter)
     return out;
 }
 
-namespace
-{
+namespace {
 QString plainSuffix(QString suffix)
 {
     if (suffix.startsWith(QLatin1String("*.")))

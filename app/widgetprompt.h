@@ -13,8 +13,7 @@ class QFileDialog;
 class QMessageBox;
 class QWidget;
 
-namespace prompt
-{
+namespace prompt {
 // Title of every message box.
 inline const QString messageTitle = QStringLiteral("Velto");
 // "Name|pattern|Name|pattern" as Qt's name filters ("Name (pattern)").
@@ -35,8 +34,7 @@ std::unique_ptr<QDialog> textBox(QWidget *parent, const QString &question, const
 int chosenButton(const QMessageBox &box);
 } // namespace prompt
 
-class WidgetPrompt : public Prompt
-{
+class WidgetPrompt : public Prompt {
 public:
     explicit WidgetPrompt(QWidget *parent) : parent_(parent) {}
     void message(const QString &text) override;

@@ -13,8 +13,7 @@
 #include <QTabWidget>
 #include <stdexcept>
 
-namespace
-{
+namespace {
 
 QColor toQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 Rgb toRgb(const QColor &c) { return Rgb{std::uint8_t(c.red()), std::uint8_t(c.green()), std::uint8_t(c.blue())}; }
@@ -53,8 +52,7 @@ TGauge *gauge(QWidget *w, const QString &name)
 
 } // namespace
 
-namespace widgetcombo
-{
+namespace widgetcombo {
 
 void selectIndex(QComboBox *combo, int index)
 {

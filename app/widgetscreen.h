@@ -13,8 +13,7 @@ class QComboBox;
 class QTabWidget;
 class QWidget;
 
-class WidgetScreen : public Screen
-{
+class WidgetScreen : public Screen {
 public:
     // Collects every named descendant of root once. The pages of tabs are addressed by
     // their object names ("TabSheet1", "TabSheet2"); their visibility and enabled state
@@ -80,8 +79,7 @@ private:
 
 template <typename T> T *WidgetScreen::get(const QString &name) const { return qobject_cast<T *>(widget(name)); }
 
-namespace widgetcombo
-{
+namespace widgetcombo {
 // Selects entry index of an editable combo box; an index outside the list selects
 // nothing and keeps the text shown.
 void selectIndex(QComboBox *combo, int index);

@@ -63,8 +63,9 @@ int cells(const QStringList &arguments)
     const int channel = channelArgument(cl.positional().at(1));
     logview::CellStat stat;
     if (!logview::parseStat(cl.value(QStringLiteral("stat")), stat))
-        throw Failure{Usage, QStringLiteral("--stat espera count, mean, min ou max, não \"%1\"")
-                                 .arg(cl.value(QStringLiteral("stat")))};
+        throw Failure{
+            Usage,
+            QStringLiteral("--stat espera count, mean, min ou max, não \"%1\"").arg(cl.value(QStringLiteral("stat")))};
     const logformat::Log log = readLog(path);
     if (log.absent.contains(logformat::channels()[channel]))
         throw Failure{FileOrConversion,

@@ -9,10 +9,10 @@
 #include "history/vehicle.h"
 #include "serial/comport.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QDir>
 
 namespace cli {
 
@@ -22,7 +22,8 @@ const QString vehicleVariable = QStringLiteral("VELTO_VEHICLE");
 
 QString vehicleFolder(const CommandLine &cl)
 {
-    return cl.isSet(QStringLiteral("vehicle")) ? cl.value(QStringLiteral("vehicle")) : qEnvironmentVariable("VELTO_VEHICLE");
+    return cl.isSet(QStringLiteral("vehicle")) ? cl.value(QStringLiteral("vehicle"))
+                                               : qEnvironmentVariable("VELTO_VEHICLE");
 }
 
 std::unique_ptr<history::Vehicle> open(const QString &folder, history::Vehicle::Open mode)
@@ -38,9 +39,9 @@ std::unique_ptr<history::Vehicle> open(const QString &folder, history::Vehicle::
 // number of logs recorded on it (when any).
 QString entryLine(const history::Entry &e, qsizetype kindWidth, const QString &lineMark = {}, int logs = 0)
 {
-    QString line = QStringLiteral("%1  %2  %3  %4")
-                       .arg(e.id, e.time.toString(QStringLiteral("dd/MM/yyyy HH:mm")), e.kind.leftJustified(kindWidth),
-                            e.summary);
+    QString line =
+        QStringLiteral("%1  %2  %3  %4")
+            .arg(e.id, e.time.toString(QStringLiteral("dd/MM/yyyy HH:mm")), e.kind.leftJustified(kindWidth), e.summary);
     if (e.inModule)
         line += QStringLiteral("  [no módulo]");
     for (const QString &tag : e.tags)
@@ -64,7 +65,8 @@ QString lineMark(const QStringList &on, const QList<history::Line> &lines)
     for (const history::Line &l : lines)
         if (on.contains(l.name))
             names << (l.current ? l.name + QStringLiteral(" (atual)") : l.name);
-    return (names.size() == 1 ? QStringLiteral("linha ") : QStringLiteral("linhas ")) + names.join(QStringLiteral(", "));
+    return (names.size() == 1 ? QStringLiteral("linha ") : QStringLiteral("linhas ")) +
+           names.join(QStringLiteral(", "));
 }
 
 QJsonObject entryJson(const history::Entry &e)
@@ -205,7 +207,8 @@ int pull(CommandLine &cl, history::Vehicle &vehicle)
                     .arg(l, remote);
     if (r.notesMerged > 0)
         text += QStringLiteral("%1 com notas ou etiquetas dos dois computadores: as duas guardadas.\n")
-                    .arg(r.notesMerged == 1 ? QStringLiteral("1 entrada") : QStringLiteral("%1 entradas").arg(r.notesMerged));
+                    .arg(r.notesMerged == 1 ? QStringLiteral("1 entrada")
+                                            : QStringLiteral("%1 entradas").arg(r.notesMerged));
     if (!r.changed())
         text += QStringLiteral("Nada novo no remoto %1.\n").arg(remote);
     out(text);
@@ -243,17 +246,20 @@ QString logLines(const QList<vehiclelogs::RecordedLog> &logs, const QString &fol
         return QStringLiteral("  (nenhum)\n");
     QString text;
     for (const vehiclelogs::RecordedLog &l : logs)
-        text += QStringLiteral("  %1  %2\n")
-                    .arg(l.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm")), QDir(folder).relativeFilePath(l.path));
+        text +=
+            QStringLiteral("  %1  %2\n")
+                .arg(l.modified.toString(QStringLiteral("dd/MM/yyyy HH:mm")), QDir(folder).relativeFilePath(l.path));
     return text;
 }
 
 int logs(CommandLine &cl, history::Vehicle &vehicle)
 {
-    const vehiclelogs::BeforeAfter ba = onHistory([&] { return vehiclelogs::beforeAfter(vehicle, cl.positional().at(0)); });
+    const vehiclelogs::BeforeAfter ba =
+        onHistory([&] { return vehiclelogs::beforeAfter(vehicle, cl.positional().at(0)); });
     QString text;
     if (ba.parent)
-        text += QStringLiteral("antes (%1, %2):\n").arg(ba.parent->id, ba.parent->kind) + logLines(ba.before, vehicle.folder());
+        text += QStringLiteral("antes (%1, %2):\n").arg(ba.parent->id, ba.parent->kind) +
+                logLines(ba.before, vehicle.folder());
     else
         text += QStringLiteral("antes: nenhuma entrada (%1 é a primeira do veículo)\n").arg(ba.entry.id);
     text += QStringLiteral("depois desta mudança (%1, %2):\n").arg(ba.entry.id, ba.entry.kind) +
@@ -265,7 +271,8 @@ int logs(CommandLine &cl, history::Vehicle &vehicle)
 const QList<Action> &actions()
 {
     static const QList<Action> table{
-        {QStringLiteral("list"), QStringLiteral("list [--json]"), QStringLiteral("lista as entradas, a mais nova primeiro"),
+        {QStringLiteral("list"), QStringLiteral("list [--json]"),
+         QStringLiteral("lista as entradas, a mais nova primeiro"),
          QStringLiteral("Lista as entradas do histórico do veículo, a mais nova primeiro, uma por linha: a "
                         "identificação (o começo do hash do commit), a data, o tipo, o resumo do que mudou, a "
                         "marca [no módulo], as etiquetas, os registros gravados com a entrada e a nota. Com mais de "

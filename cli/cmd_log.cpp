@@ -28,9 +28,8 @@ public:
     explicit LogPlacement(const QString &path) : path_(path)
     {
         const QFileInfo info(path);
-        temp_ = info.dir().filePath(QStringLiteral(".%1.gravando-%2.msl")
-                                        .arg(info.fileName())
-                                        .arg(QCoreApplication::applicationPid()));
+        temp_ = info.dir().filePath(
+            QStringLiteral(".%1.gravando-%2.msl").arg(info.fileName()).arg(QCoreApplication::applicationPid()));
     }
     ~LogPlacement()
     {
@@ -54,8 +53,8 @@ private:
     static void moveInto(const QString &from, const QString &to)
     {
         if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-            throw Failure{FileOrConversion, QStringLiteral("%1 não pôde ser gravado: %2")
-                                                .arg(to, systemerror::text(errno))};
+            throw Failure{FileOrConversion,
+                          QStringLiteral("%1 não pôde ser gravado: %2").arg(to, systemerror::text(errno))};
     }
 
     QString path_, temp_;
@@ -67,8 +66,9 @@ int seconds(const CommandLine &cl, const QString &option)
     bool ok = false;
     const int n = cl.value(option).toInt(&ok);
     if (!ok || n < 0)
-        throw Failure{Usage, QStringLiteral("--%1 espera um número inteiro de segundos, não \"%2\"")
-                                 .arg(option, cl.value(option))};
+        throw Failure{
+            Usage,
+            QStringLiteral("--%1 espera um número inteiro de segundos, não \"%2\"").arg(option, cl.value(option))};
     return n;
 }
 
@@ -148,7 +148,8 @@ int log(const QStringList &arguments)
                                            TCustomComPort::devicePath(port));
                 }).commit;
     LogPlacement placement(path);
-    run.record(placement.recordingPath(), limit, wait, [&] { placement.place(); }, entry);
+    run.record(
+        placement.recordingPath(), limit, wait, [&] { placement.place(); }, entry);
     if (inVehicle)
         out(path + u'\n');
     return Done;

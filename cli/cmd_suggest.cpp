@@ -67,7 +67,8 @@ Settings settingsOf(const CommandLine &cl)
     s.loopSettled = !cl.isSet(QStringLiteral("unsettled-rows"));
     s.probeDelayMs = int(numberOption(cl, QStringLiteral("probe-delay"), s.probeDelayMs, 0, 10000));
     if (s.minProbeMv > s.maxProbeMv)
-        throw Failure{Usage, QStringLiteral("--probe-min (%1) passa de --probe-max (%2)").arg(s.minProbeMv).arg(s.maxProbeMv)};
+        throw Failure{Usage,
+                      QStringLiteral("--probe-min (%1) passa de --probe-max (%2)").arg(s.minProbeMv).arg(s.maxProbeMv)};
     return s;
 }
 
@@ -90,27 +91,20 @@ QString counts(const RecordedLogs &logs, const Analysis &a, const Settings &s)
                        .arg(logs.tunePath);
     text += QStringLiteral("velto-cli: linhas rejeitadas por filtro:\n");
     for (int f = 0; f < FilterCount; ++f)
-        text += QStringLiteral("  %1  %2\n")
-                    .arg(a.rejected[std::size_t(f)], 9)
-                    .arg(filterText(Filter(f), s, lambdaTemp));
+        text +=
+            QStringLiteral("  %1  %2\n").arg(a.rejected[std::size_t(f)], 9).arg(filterText(Filter(f), s, lambdaTemp));
     return text;
 }
 
 QString stateName(CellState state)
 {
     switch (state) {
-    case CellState::TooFewHits:
-        return QStringLiteral("poucos");
-    case CellState::Unchanged:
-        return QStringLiteral("igual");
-    case CellState::Added:
-        return QStringLiteral("mais");
-    case CellState::Removed:
-        return QStringLiteral("menos");
-    case CellState::FullLoad:
-        return QStringLiteral("plena");
-    case CellState::Neighbours:
-        return QStringLiteral("vizinhas");
+    case CellState::TooFewHits: return QStringLiteral("poucos");
+    case CellState::Unchanged: return QStringLiteral("igual");
+    case CellState::Added: return QStringLiteral("mais");
+    case CellState::Removed: return QStringLiteral("menos");
+    case CellState::FullLoad: return QStringLiteral("plena");
+    case CellState::Neighbours: return QStringLiteral("vizinhas");
     }
     return {};
 }
@@ -132,8 +126,9 @@ QJsonObject json(const RecordedLogs &logs, const Analysis &a, const Suggestion &
                                  {QStringLiteral("state"), stateName(c.state)}});
     }
     for (int f = 0; f < FilterCount; ++f)
-        rejected.append(QJsonObject{{QStringLiteral("filter"), filterText(Filter(f), settings, lambdaTemperature(logs.tune))},
-                                    {QStringLiteral("rows"), double(a.rejected[std::size_t(f)])}});
+        rejected.append(
+            QJsonObject{{QStringLiteral("filter"), filterText(Filter(f), settings, lambdaTemperature(logs.tune))},
+                        {QStringLiteral("rows"), double(a.rejected[std::size_t(f)])}});
     return QJsonObject{{QStringLiteral("logs"), QJsonArray::fromStringList(logs.paths)},
                        {QStringLiteral("map"), logs.tunePath},
                        {QStringLiteral("output"), output},
@@ -148,16 +143,11 @@ QJsonObject json(const RecordedLogs &logs, const Analysis &a, const Suggestion &
 QString pointStateName(PointState state)
 {
     switch (state) {
-    case PointState::TooFew:
-        return QStringLiteral("poucos");
-    case PointState::Unchanged:
-        return QStringLiteral("igual");
-    case PointState::Added:
-        return QStringLiteral("mais");
-    case PointState::Removed:
-        return QStringLiteral("menos");
-    case PointState::NoClosedLoop:
-        return QStringLiteral("sem malha fechada");
+    case PointState::TooFew: return QStringLiteral("poucos");
+    case PointState::Unchanged: return QStringLiteral("igual");
+    case PointState::Added: return QStringLiteral("mais");
+    case PointState::Removed: return QStringLiteral("menos");
+    case PointState::NoClosedLoop: return QStringLiteral("sem malha fechada");
     }
     return {};
 }
@@ -193,15 +183,16 @@ int suggestWarmUp(const CommandLine &cl, const RecordedLogs &logs, const Setting
                                       {QStringLiteral("old"), p.oldText},
                                       {QStringLiteral("new"), p.newText},
                                       {QStringLiteral("state"), pointStateName(p.state)}});
-        out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("logs"), QJsonArray::fromStringList(logs.paths)},
-                                                        {QStringLiteral("map"), logs.tunePath},
-                                                        {QStringLiteral("output"), output},
-                                                        {QStringLiteral("rows"), double(s.rows)},
-                                                        {QStringLiteral("used"), double(s.used)},
-                                                        {QStringLiteral("changed"), s.changed},
-                                                        {QStringLiteral("sentence"), s.sentence},
-                                                        {QStringLiteral("points"), points}})
-                                  .toJson(QJsonDocument::Indented)));
+        out(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("logs"), QJsonArray::fromStringList(logs.paths)},
+                                      {QStringLiteral("map"), logs.tunePath},
+                                      {QStringLiteral("output"), output},
+                                      {QStringLiteral("rows"), double(s.rows)},
+                                      {QStringLiteral("used"), double(s.used)},
+                                      {QStringLiteral("changed"), s.changed},
+                                      {QStringLiteral("sentence"), s.sentence},
+                                      {QStringLiteral("points"), points}})
+                .toJson(QJsonDocument::Indented)));
         return Done;
     }
     // One line per point: temperature, samples, fitted need, old -> new or its state.
@@ -225,17 +216,19 @@ QStringList logsOfCurrentEntry(history::Vehicle &vehicle)
         return vehicle.latest();
     });
     if (!entry)
-        throw Failure{FileOrConversion, QStringLiteral("O histórico do veículo em %1 não tem entradas: não há registros "
-                                                       "dele. Nada foi gravado.")
-                                            .arg(vehicle.folder())};
+        throw Failure{FileOrConversion,
+                      QStringLiteral("O histórico do veículo em %1 não tem entradas: não há registros "
+                                     "dele. Nada foi gravado.")
+                          .arg(vehicle.folder())};
     QStringList paths;
     for (const vehiclelogs::RecordedLog &log : vehiclelogs::list(vehicle.folder()))
         if (log.recordedOn(entry->commit))
             paths << log.path;
     if (paths.isEmpty())
-        throw Failure{FileOrConversion, QStringLiteral("Nenhum registro de %1 foi gravado com a entrada %2 (%3): grave um "
-                                                       "com velto-cli log --vehicle ou dê os registros. Nada foi gravado.")
-                                            .arg(vehicle.folder() + u'/' + history::logsFolderName, entry->id, entry->kind)};
+        throw Failure{FileOrConversion,
+                      QStringLiteral("Nenhum registro de %1 foi gravado com a entrada %2 (%3): grave um "
+                                     "com velto-cli log --vehicle ou dê os registros. Nada foi gravado.")
+                          .arg(vehicle.folder() + u'/' + history::logsFolderName, entry->id, entry->kind)};
     return paths;
 }
 
@@ -244,11 +237,12 @@ QStringList logsOfCurrentEntry(history::Vehicle &vehicle)
 int suggest(const QStringList &arguments)
 {
     CommandLine cl(
-        QStringLiteral("suggest {REGISTRO.msl [REGISTRO.msl ...] | --vehicle PASTA} [--map MAPA.txt] -o NOVO.txt [--warmup] [--min-hits N] "
-                       "[--max-change P] [--min-temp C] [--min-rpm N] [--tps-move N] [--tps-window MS] [--cell-ms MS] "
-                       "[--probe-min MV] [--probe-max MV] [--dead-band P] [--min-own-share S] "
-                       "[--full-load-column N] [--lean-full-load] [--warming-rows] [--loop-off-rows] [--probe-delay MS] "
-                       "[--unsettled-rows] [--json]"),
+        QStringLiteral(
+            "suggest {REGISTRO.msl [REGISTRO.msl ...] | --vehicle PASTA} [--map MAPA.txt] -o NOVO.txt [--warmup] [--min-hits N] "
+            "[--max-change P] [--min-temp C] [--min-rpm N] [--tps-move N] [--tps-window MS] [--cell-ms MS] "
+            "[--probe-min MV] [--probe-max MV] [--dead-band P] [--min-own-share S] "
+            "[--full-load-column N] [--lean-full-load] [--warming-rows] [--loop-off-rows] [--probe-delay MS] "
+            "[--unsettled-rows] [--json]"),
         QStringLiteral(
             "Sugere o mapa de injeção a partir das correções da sonda (CorrCurto + CorrLongo) dos registros, "
             "relativo ao mapa com que foram gravados (REGISTRO-mapa.txt ao lado de cada um, ou --map). Grava "
@@ -354,7 +348,8 @@ int suggest(const QStringList &arguments)
     if (!s.sentence.isEmpty())
         err(QStringLiteral("velto-cli: ") + s.sentence + u'\n');
     if (cl.isSet(QStringLiteral("json"))) {
-        out(QString::fromUtf8(QJsonDocument(json(logs, analysis, s, settings, output)).toJson(QJsonDocument::Indented)));
+        out(QString::fromUtf8(
+            QJsonDocument(json(logs, analysis, s, settings, output)).toJson(QJsonDocument::Indented)));
         return Done;
     }
     for (int k = 0; k < cellCount; ++k) {

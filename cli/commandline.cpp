@@ -49,8 +49,7 @@ QString wrapped(const QString &text)
 
 } // namespace
 
-CommandLine::CommandLine(const QString &usage, const QString &description)
-    : usage_(usage), description_(description)
+CommandLine::CommandLine(const QString &usage, const QString &description) : usage_(usage), description_(description)
 {
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     add(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Mostra esta ajuda.")));

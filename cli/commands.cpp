@@ -18,10 +18,10 @@
 #include "link/tuneimage.h"
 #include "serial/comport.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -30,7 +30,8 @@ namespace cli {
 
 void outBytes(const QByteArray &bytes)
 {
-    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) == std::size_t(bytes.size());
+    const bool written =
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) == std::size_t(bytes.size());
     if (std::fflush(stdout) != 0 || !written || std::ferror(stdout)) {
         const int error = errno;
         std::clearerr(stdout);
@@ -88,7 +89,9 @@ const QString stdoutName = QStringLiteral("-");
 // A field of a map file as a message names it: "campo 14 e5 (ignição linha 1 coluna 6)".
 QString fieldName(int field)
 {
-    return QStringLiteral("campo %1 %2 (%3)").arg(field).arg(tunediff::fieldControl(field), tunediff::fieldLabel(field));
+    return QStringLiteral("campo %1 %2 (%3)")
+        .arg(field)
+        .arg(tunediff::fieldControl(field), tunediff::fieldLabel(field));
 }
 
 // A conversion error ("'abc' is not a valid integer value") with the file and the
@@ -98,7 +101,8 @@ Failure conversionFailure(const QString &path, const Tune &tune, const QString &
     const qsizetype open = error.indexOf(u'\''), close = error.indexOf(u'\'', open + 1);
     const QString text = open >= 0 && close > open ? error.mid(open + 1, close - open - 1) : QString();
     const int field = close > open ? int(tune.fields().indexOf(text)) + 1 : 0;
-    const QString place = field > 0 ? QStringLiteral("%1: %2: ").arg(path, fieldName(field)) : path + QStringLiteral(": ");
+    const QString place =
+        field > 0 ? QStringLiteral("%1: %2: ").arg(path, fieldName(field)) : path + QStringLiteral(": ");
     return Failure{FileOrConversion, place + error.trimmed()};
 }
 
@@ -131,9 +135,10 @@ UploadImage fileImage(const QString &path, const Tune &tune, bool checkFields,
         if (checkFields) {
             const auto refused = configcheck::firstRefusal([&](const QString &c) { return textOf(tune, c); });
             if (refused)
-                throw Failure{FileOrConversion, QStringLiteral("%1: %2: %3")
-                                                    .arg(path, fieldName(fieldNumber(refused->control)),
-                                                         withSentence(refused->message, QStringLiteral("Nada foi enviado.")))};
+                throw Failure{FileOrConversion,
+                              QStringLiteral("%1: %2: %3")
+                                  .arg(path, fieldName(fieldNumber(refused->control)),
+                                       withSentence(refused->message, QStringLiteral("Nada foi enviado.")))};
         }
         return convert();
     } catch (const Failure &) {
@@ -159,10 +164,7 @@ void writeOutput(const QString &path, const QByteArray &bytes)
         onFile(path, [&] { MapFile::writeFile(path, bytes); });
 }
 
-QString hexBytes(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
+QString hexBytes(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
 
 void printJson(const QJsonValue &value)
 {
@@ -268,8 +270,7 @@ int write(const QStringList &arguments)
     onFile(path, [&] { file.loadFrom(path); });
     const Tune sentTune = file.screenTune();
     // Everything converts before the port opens: a refused file sends nothing.
-    const UploadImage planned =
-        fileImage(path, sentTune, true, [&] { return uploadImage(run.controller().image()); });
+    const UploadImage planned = fileImage(path, sentTune, true, [&] { return uploadImage(run.controller().image()); });
     run.open();
     const QByteArray sent = run.upload();
     if (vehicle)
@@ -334,12 +335,14 @@ int read(const QStringList &arguments)
                                   "faltar."));
     cl.add(portOption());
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
-                              QStringLiteral("O arquivo de mapa a gravar (-: a saída padrão)."), QStringLiteral("MAPFILE")));
+                              QStringLiteral("O arquivo de mapa a gravar (-: a saída padrão)."),
+                              QStringLiteral("MAPFILE")));
     cl.add(vehicleOption());
     cl.parse(arguments, 0);
     const QString port = cl.required(QStringLiteral("port"));
     const std::unique_ptr<history::Vehicle> vehicle = openVehicle(cl);
-    const QString path = vehicle && !cl.isSet(QStringLiteral("output")) ? QString() : cl.required(QStringLiteral("output"));
+    const QString path =
+        vehicle && !cl.isSet(QStringLiteral("output")) ? QString() : cl.required(QStringLiteral("output"));
 
     Headless run(port);
     run.open();
@@ -367,8 +370,8 @@ int diff(const QStringList &arguments)
                                   "iguais quando enviam os mesmos bytes ao módulo (\"4\" e \"4,0\", como "
                                   "write --verify compara); o Repouso do TPS, que não é enviado, é comparado como "
                                   "texto. Código 1 quando há diferenças."));
-    cl.add(QCommandLineOption(QStringLiteral("texts"),
-                              QStringLiteral("Compara os textos dos campos, não os valores.")));
+    cl.add(
+        QCommandLineOption(QStringLiteral("texts"), QStringLiteral("Compara os textos dos campos, não os valores.")));
     cl.add(QCommandLineOption(QStringLiteral("json"), jsonDescription));
     cl.parse(arguments, 2);
     const QString pathA = cl.positional().at(0), pathB = cl.positional().at(1);
@@ -423,7 +426,8 @@ QByteArray csvOf(const logformat::Log &log, const CsvStyle &style)
     QList<QStringList> marks(qsizetype(log.rows.size()));
     for (const logformat::Marker &m : log.markers)
         if (m.row < log.rows.size())
-            marks[qsizetype(m.row)] << QStringLiteral("MARK %1 - %2").arg(m.number, 3, 10, QLatin1Char('0')).arg(m.text);
+            marks[qsizetype(m.row)]
+                << QStringLiteral("MARK %1 - %2").arg(m.number, 3, 10, QLatin1Char('0')).arg(m.text);
     QList<qsizetype> kept;
     QStringList names, units;
     for (qsizetype c = 0; c < logformat::channels().size(); ++c)
@@ -462,7 +466,8 @@ int convert(const QStringList &arguments)
                                   "decimal; sem --br, para planilhas em inglês e para programas. Com -o -, o CSV vai "
                                   "para a saída padrão."));
     cl.add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
-                              QStringLiteral("O arquivo CSV a gravar (-: a saída padrão)."), QStringLiteral("ARQUIVO")));
+                              QStringLiteral("O arquivo CSV a gravar (-: a saída padrão)."),
+                              QStringLiteral("ARQUIVO")));
     cl.add(QCommandLineOption(QStringLiteral("br"),
                               QStringLiteral("Ponto e vírgula entre os campos e vírgula decimal (planilha em "
                                              "português).")));
@@ -474,8 +479,7 @@ int convert(const QStringList &arguments)
     writeOutput(output, csvOf(log, style));
     if (!log.absent.isEmpty())
         err(QStringLiteral("velto-cli: %1: o registro não tem %2 %3: %4 fora do CSV.\n")
-                .arg(path,
-                     log.absent.size() == 1 ? QStringLiteral("o canal") : QStringLiteral("os canais"),
+                .arg(path, log.absent.size() == 1 ? QStringLiteral("o canal") : QStringLiteral("os canais"),
                      log.absent.join(QStringLiteral(", ")),
                      log.absent.size() == 1 ? QStringLiteral("ficou") : QStringLiteral("ficaram")));
     return Done;
@@ -507,7 +511,8 @@ const QList<Subcommand> &subcommands()
         {QStringLiteral("convert"), QStringLiteral("converte um registro em CSV"), &convert},
         {QStringLiteral("cells"), QStringLiteral("um canal do registro por célula do mapa"), &cells},
         {QStringLiteral("suggest"), QStringLiteral("sugere o mapa de injeção pelas correções da sonda"), &suggest},
-        {QStringLiteral("history"), QStringLiteral("o histórico de ajustes de um veículo (list, show, diff, restore, note, tag)"), &history},
+        {QStringLiteral("history"),
+         QStringLiteral("o histórico de ajustes de um veículo (list, show, diff, restore, note, tag)"), &history},
     };
     return table;
 }

@@ -45,9 +45,9 @@ QString trimmedLines(const QString &text)
 // run's own end), with rows recorded or none.
 QString notBackMessage(const QString &port, int waitSeconds, bool recorded)
 {
-    const QString head = waitSeconds >= 0
-                             ? QStringLiteral("Conexão perdida: a porta %1 não voltou em %2 s.").arg(port).arg(waitSeconds)
-                             : QStringLiteral("Conexão perdida: a porta %1 não voltou antes do fim da gravação.").arg(port);
+    const QString head =
+        waitSeconds >= 0 ? QStringLiteral("Conexão perdida: a porta %1 não voltou em %2 s.").arg(port).arg(waitSeconds)
+                         : QStringLiteral("Conexão perdida: a porta %1 não voltou antes do fim da gravação.").arg(port);
     return head + (recorded ? QStringLiteral(" O registro foi fechado inteiro, com as leituras até a perda.")
                             : QStringLiteral(" Nada foi gravado."));
 }
@@ -252,8 +252,9 @@ void Headless::readBack()
         if (!kindsRead_.test(std::size_t(kind)))
             missing << QString::number(kind);
     if (missing.size() == 1)
-        throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo em %1 não enviou o quadro %2.")
-                                        .arg(port_, missing.first())};
+        throw Failure{
+            PortOrModule,
+            QStringLiteral("Leitura incompleta: o módulo em %1 não enviou o quadro %2.").arg(port_, missing.first())};
     if (!missing.isEmpty())
         throw Failure{PortOrModule, QStringLiteral("Leitura incompleta: o módulo em %1 não enviou os quadros %2.")
                                         .arg(port_, missing.join(QStringLiteral(", ")))};

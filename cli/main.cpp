@@ -33,7 +33,8 @@ int main(int argc, char *argv[])
         for (const Subcommand &s : subcommands())
             if (s.name == first)
                 return s.run(arguments.mid(1));
-        throw Failure{Usage, QStringLiteral("comando desconhecido: %1\n(velto-cli --help mostra os comandos)").arg(first)};
+        throw Failure{Usage,
+                      QStringLiteral("comando desconhecido: %1\n(velto-cli --help mostra os comandos)").arg(first)};
     } catch (const Failure &f) {
         if (!f.message.isEmpty())
             err(QStringLiteral("velto-cli: ") + f.message + u'\n');

@@ -24,8 +24,9 @@ template <typename F> auto onFile(const QString &path, F step)
         throw;
     } catch (const MapFileIoError &e) {
         // The map file's own text, then the system's error in Portuguese.
-        throw Failure{FileOrConversion, QStringLiteral("%1: %2 (%3)")
-                                            .arg(path, QString::fromUtf8(e.what()).trimmed(), systemerror::text(e.error()))};
+        throw Failure{FileOrConversion,
+                      QStringLiteral("%1: %2 (%3)")
+                          .arg(path, QString::fromUtf8(e.what()).trimmed(), systemerror::text(e.error()))};
     } catch (const std::exception &e) {
         throw Failure{FileOrConversion, path + QStringLiteral(": ") + systemerror::failureText(e).trimmed()};
     }

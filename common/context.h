@@ -123,21 +123,21 @@ public:
 
 // Values converted from the screen at the start of an upload, kept for the run.
 struct WorkingValues {
-    std::int16_t lambdaLoadSource = 0;   // cbSondaCorrecao (5 from start-up on)
-    std::int16_t mapCombination = 0;     // cbCombinacaoMapa
-    std::int16_t quickAccelSource = 0;   // cbRapidaTpsxMap
-    std::int16_t lambdaActivity = 0;     // cbSondaAtiva
-    std::int16_t lambdaType = 0;         // cbSondaTipo
-    std::int16_t wheelCode = 0;          // cbTipoRodaFonica
-    std::uint16_t toothOffset = 0;       // position of the TDC tooth in cbDentesPms
-    std::int16_t speedScaleIndex = 0;    // cbEscalaRpm
-    std::int32_t fanIncrement = 0;       // emSCorrecaoEletro, tenths of ms
+    std::int16_t lambdaLoadSource = 0; // cbSondaCorrecao (5 from start-up on)
+    std::int16_t mapCombination = 0;   // cbCombinacaoMapa
+    std::int16_t quickAccelSource = 0; // cbRapidaTpsxMap
+    std::int16_t lambdaActivity = 0;   // cbSondaAtiva
+    std::int16_t lambdaType = 0;       // cbSondaTipo
+    std::int16_t wheelCode = 0;        // cbTipoRodaFonica
+    std::uint16_t toothOffset = 0;     // position of the TDC tooth in cbDentesPms
+    std::int16_t speedScaleIndex = 0;  // cbEscalaRpm
+    std::int32_t fanIncrement = 0;     // emSCorrecaoEletro, tenths of ms
     std::array<std::int8_t, 22> tiCurve{};
     std::array<std::int8_t, 22> advanceCurve{};
     std::array<std::int8_t, 22> idleCurve{};
     std::array<std::int8_t, 10> atmCurve{};
-    std::int32_t tpsMin = 130;           // closed-throttle reading, 0..1023
-    std::int32_t tpsMax = 230;           // full-throttle reading / 4, 0..255
+    std::int32_t tpsMin = 130; // closed-throttle reading, 0..1023
+    std::int32_t tpsMax = 230; // full-throttle reading / 4, 0..255
 };
 
 // Where a read-back stands: asked for, frames coming in (the window locked), or none.
@@ -162,18 +162,18 @@ enum class LinkState {
 struct State {
     WorkingValues wv;
     LinkState link = LinkState::Closed;
-    bool linkActivity = false;   // set by every receive event, cleared by the watchdog
+    bool linkActivity = false; // set by every receive event, cleared by the watchdog
     bool scannerActive = false;
-    bool percentView = false;    // injection map shows injector duty in percent
+    bool percentView = false; // injection map shows injector duty in percent
     // An upload, a read-back or the TPS calibration ended since the port opened and
     // since the user last switched the scanner on: "Configurar &TPS" may start.
     bool moduleKnown = false;
     ReadBackPhase readBack = ReadBackPhase::Idle;
-    bool moduleCheck = false;    // the module is read back after the port opened or came back
+    bool moduleCheck = false;      // the module is read back after the port opened or came back
     TpsPhase tps = TpsPhase::None; // "Configurar &TPS" was pressed and the calibration has not ended
-    bool editMode = false;       // "Alterar &Mapas" opened the map tools
-    bool recording = false;      // the datalog writes a log
-    bool logOpen = false;        // a log is open for playback
+    bool editMode = false;         // "Alterar &Mapas" opened the map tools
+    bool recording = false;        // the datalog writes a log
+    bool logOpen = false;          // a log is open for playback
     // The port is open: "&Ativar" opened it, or it came back by itself.
     bool portOpen() const { return link == LinkState::Open || link == LinkState::Reopened; }
     // The device went away; its return is watched.
@@ -182,7 +182,7 @@ struct State {
     // The wheel chosen has a TDC tooth and a zero point (60-2, 36-1; not 2+2): their
     // boxes can be chosen.
     bool toothFields = true;
-    bool liveStale = false;      // the link was lost since the last live values shown
+    bool liveStale = false; // the link was lost since the last live values shown
     // Live values of the scanner that the TPS calibration reads.
     std::int32_t tpsReading = 0;
     long double tpsVoltage = 0;
@@ -190,21 +190,21 @@ struct State {
 
 // Calls from one activity into another (set up by the Controller).
 struct Hooks {
-    std::function<void()> wheelTypeChange;  // cbTipoRodaFonicaChange
-    std::function<void()> speedScaleChange; // cbEscalaRpmChange
-    std::function<void()> scannerToggle;    // Button3Click
-    std::function<void()> upload;           // btnEnviaClick
+    std::function<void()> wheelTypeChange;      // cbTipoRodaFonicaChange
+    std::function<void()> speedScaleChange;     // cbEscalaRpmChange
+    std::function<void()> scannerToggle;        // Button3Click
+    std::function<void()> upload;               // btnEnviaClick
     std::function<void(int reading)> tpsSample; // sampling hook of the TPS calibration
-    std::function<void()> msView;           // btnmSClick
+    std::function<void()> msView;               // btnmSClick
 };
 
 struct Context {
     Screen &screen;
     LinkPort &port;
     Prompt &prompt;
-    Timer &timer1;     // scanner poll and link watchdog
-    Timer &timer2;     // upload pacing
-    Timer &timerTps;   // TPS calibration steps
+    Timer &timer1;        // scanner poll and link watchdog
+    Timer &timer2;        // upload pacing
+    Timer &timerTps;      // TPS calibration steps
     Timer &timerReadBack; // read-back watchdog (no frame for 3 s)
     State &state;
     Hooks hooks;

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 // X(name) for every named control, in the start-up table's order.
+// clang-format off
 #define VELTO_CONTROL_NAMES(X) \
     X(TabSheet1) X(pnColunaOkIgn) X(pnColunaOkInj) X(Label46) X(StaticText1) X(StaticText11) X(StaticText2) \
     X(StaticText12) X(StaticText3) X(StaticText13) X(StaticText4) X(StaticText14) X(StaticText5) X(StaticText15) \
@@ -36,6 +37,7 @@
     X(emSCorrecaoEletro) X(ePercEletro) X(eDeslCutOff) X(eLigaCutOff) X(emSAr) X(ePercentualAr) X(Button2) \
     X(Button1) X(btnLerDados) X(btnEnvia) X(Panel1) X(pbCarregando) X(eRepousoTps) X(eLeitura) X(ListBox1) \
     X(Label1) X(Label3) X(Label48) X(Label51) X(Label52) X(Label91) X(Label92) X(Label89) X(Label90) X(Label54)
+// clang-format on
 
 namespace ctl {
 #define VELTO_CONTROL_CONSTANT(name) inline const QString name = QStringLiteral(#name);

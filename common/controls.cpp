@@ -9,7 +9,10 @@
 namespace {
 
 // The choices of a field of the parameter set.
-QStringList choices(const char *field) { return tunefields::choiceTexts(*tunefields::find(QString::fromLatin1(field))); }
+QStringList choices(const char *field)
+{
+    return tunefields::choiceTexts(*tunefields::find(QString::fromLatin1(field)));
+}
 
 ControlSpec edit(const QString &name, const QString &text, int maxLength = 0, const QString &hint = {})
 {
@@ -22,8 +25,7 @@ ControlSpec edit(const QString &name, const QString &text, int maxLength = 0, co
     return c;
 }
 
-ControlSpec combo(const QString &name, ControlKind kind, const QStringList &items, int index,
-                  const QString &text = {})
+ControlSpec combo(const QString &name, ControlKind kind, const QStringList &items, int index, const QString &text = {})
 {
     ControlSpec c;
     c.name = name;
@@ -107,8 +109,8 @@ void addConfigurationPage(std::vector<ControlSpec> &t)
     t.push_back(edit("eTempoCarga", "3,6", 3));
     t.push_back(combo("cbPontoZero", ControlKind::ComboFixed, choices("cbPontoZero"), 3));
     t.push_back(edit("eAvancoPartida", "6", 3));
-    t.push_back(button("btnConfigurarTps", "Configurar &TPS", "Configura o TPS. Sensor de Posição Da Borboleta.",
-                       false));
+    t.push_back(
+        button("btnConfigurarTps", "Configurar &TPS", "Configura o TPS. Sensor de Posição Da Borboleta.", false));
 
     t.push_back(combo("cbSondaTipo", ControlKind::ComboFree, choices("cbSondaTipo"), 0));
     t.push_back(combo("cbSondaCorrecao", ControlKind::ComboFree, choices("cbSondaCorrecao"), 0));
@@ -160,8 +162,8 @@ void addConfigurationPage(std::vector<ControlSpec> &t)
     list.kind = ControlKind::List;
     list.visible = false;
     t.push_back(list);
-    for (const char *l : {"Label1", "Label3", "Label48", "Label51", "Label52", "Label91", "Label92", "Label89",
-                          "Label90", "Label54"})
+    for (const char *l :
+         {"Label1", "Label3", "Label48", "Label51", "Label52", "Label91", "Label92", "Label89", "Label90", "Label54"})
         t.push_back(label(l, "", false));
 }
 
@@ -321,7 +323,8 @@ void addMapViews(std::vector<ControlSpec> &t)
     colours.text = "Cores por valor";
     colours.hint = "Pinta cada célula dos mapas pela cor do seu valor: azul o menor, verde, amarelo, vermelho o maior.";
     t.push_back(colours);
-    t.push_back(button("btnVista3D", " Vista 3D ", "Mostra um dos mapas como uma superfície em 3D; gire-a com o mouse."));
+    t.push_back(
+        button("btnVista3D", " Vista 3D ", "Mostra um dos mapas como uma superfície em 3D; gire-a com o mouse."));
 }
 
 std::vector<ControlSpec> buildTable()

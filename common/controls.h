@@ -15,12 +15,12 @@ enum class ControlKind {
     ComboFixed, // combo box whose text is chosen from its list
     ComboFree,  // combo box that accepts typed text
     Button,
-    Label,      // label or static text
-    Panel,      // panel or group box (text is its caption)
-    Progress,   // progress bar or bar gauge
-    List,       // list box
-    Page,       // tab page
-    CheckBox,   // check box (text is its caption)
+    Label,    // label or static text
+    Panel,    // panel or group box (text is its caption)
+    Progress, // progress bar or bar gauge
+    List,     // list box
+    Page,     // tab page
+    CheckBox, // check box (text is its caption)
 };
 
 struct ControlSpec {

@@ -18,7 +18,10 @@ void add(EnabledSet &set, std::initializer_list<QString> names, bool enabled)
 }
 
 // An upload and a read-back that receives lock the transfer button set.
-bool locked(const ProgramState &st) { return st.transfer == Transfer::Upload || st.transfer == Transfer::ReadBackReceiving; }
+bool locked(const ProgramState &st)
+{
+    return st.transfer == Transfer::Upload || st.transfer == Transfer::ReadBackReceiving;
+}
 // Nothing holds the line or the screen: no locking transfer, no scanner, no calibration.
 bool free(const ProgramState &st) { return !locked(st) && !st.scanner && !st.calibrating; }
 
@@ -66,8 +69,7 @@ bool sendingAllowed(const ProgramState &st)
 {
     // Not while a read-back was asked for either: its frames, coming in during the upload,
     // would rewrite the texts that the later blocks are built from.
-    return st.port == Port::Open && st.transfer == Transfer::None && !st.scanner && !st.calibrating &&
-           !st.percentView;
+    return st.port == Port::Open && st.transfer == Transfer::None && !st.scanner && !st.calibrating && !st.percentView;
 }
 
 bool mapChangesAllowed(const ProgramState &st) { return parameterTextsFree(st) && !st.scanner; }

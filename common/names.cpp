@@ -13,9 +13,9 @@ QStringList numbered(const QString &prefix, int from, int to, const QString &suf
 namespace names {
 const QStringList &transferButtons()
 {
-    static const QStringList list{"btnLerDados", "Button6",   "btnEnvia",        "Button8",
+    static const QStringList list{"btnLerDados", "Button6",      "btnEnvia",        "Button8",
                                   "Button3",     "btnDesativar", "btnAlterarMapas", "btnCarregar",
-                                  "Button2",     "btnSalvar", "Button1",         "btnConfigurarTps"};
+                                  "Button2",     "btnSalvar",    "Button1",         "btnConfigurarTps"};
     return list;
 }
 QString ignitionCell(int k) { return "e" + QString::number(k); }

@@ -10,8 +10,8 @@ const QStringList &transferButtons();
 QString ignitionCell(int k);
 QString injectionCell(int k);
 // Row and column captions of both maps, in row / column order.
-const QStringList &ignitionRowCaptions();  // StaticText1..StaticText9
-const QStringList &injectionRowCaptions(); // StaticText11..StaticText19
+const QStringList &ignitionRowCaptions();     // StaticText1..StaticText9
+const QStringList &injectionRowCaptions();    // StaticText11..StaticText19
 const QStringList &ignitionColumnCaptions();  // Label72..Label79
 const QStringList &injectionColumnCaptions(); // Label57, Label63..Label66, Label69..Label71
 // Change fields of the map edit mode.
@@ -20,6 +20,6 @@ QString injectionColumnField(int c); // eC0inj..eC7inj
 QString ignitionRowField(int r);     // eL0ig..eL8ig
 QString injectionRowField(int r);    // eL0inj..eL8inj
 // Position bars: load bars (0..42) and speed bars (0..48).
-const QStringList &loadBars();   // Gauge1, Gauge2, Gauge6, Gauge8
-const QStringList &speedBars();  // Gauge3, Gauge4, Gauge5, Gauge7
+const QStringList &loadBars();  // Gauge1, Gauge2, Gauge6, Gauge8
+const QStringList &speedBars(); // Gauge3, Gauge4, Gauge5, Gauge7
 } // namespace names

@@ -31,7 +31,8 @@ ConvertError ConvertError::inField(const ConvertError &error, const QString &con
     else
         line = QStringLiteral("O campo %1 contém \"%2\": use no máximo %3.")
                    .arg(description, written,
-                        decimals == 1 ? QStringLiteral("uma casa decimal") : QStringLiteral("%1 casas decimais").arg(decimals));
+                        decimals == 1 ? QStringLiteral("uma casa decimal")
+                                      : QStringLiteral("%1 casas decimais").arg(decimals));
     ConvertError e(first + QLatin1Char('\n') + line);
     e.control_ = control;
     e.conversion_ = first;
@@ -53,8 +54,8 @@ struct Decimal {
 Decimal toDecimal(long double magnitude, int significant)
 {
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                                      std::chars_format::scientific, significant - 1);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, significant - 1);
     // "d.ddde+XX": the digits without the point, then the exponent's sign and digits.
     const char *e = std::find(buffer, result.ptr, 'e');
     Decimal d;
@@ -178,7 +179,7 @@ bool isPlaceholder(QChar c) { return c == u'0' || c == u'#'; }
 // One section of a format pattern: where its digit placeholders stand.
 struct Section {
     QStringView text;
-    qsizetype point = -1;     // index of the first '.', -1 if none
+    qsizetype point = -1; // index of the first '.', -1 if none
     int integerPlaceholders = 0;
     int minIntegerDigits = 0; // placeholders from the first '0' up to the point
     int decimals = 0;         // placeholders after the point

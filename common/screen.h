@@ -30,7 +30,11 @@ public:
     // after its first paint); what reads the whole screen waits until it is true.
     virtual bool complete() const { return true; }
     // Whether the control is already there; asking does not build it.
-    virtual bool built(const QString &name) const { (void)name; return true; }
+    virtual bool built(const QString &name) const
+    {
+        (void)name;
+        return true;
+    }
 
     // Text of an edit box or combo box, caption of a label, button, panel or group.
     virtual QString text(const QString &name) const = 0;
@@ -55,7 +59,7 @@ public:
     virtual bool isVisible(const QString &name) const = 0;
     virtual void setVisible(const QString &name, bool visible) = 0;
 
-    virtual Rgb color(const QString &name) const = 0;       // background
+    virtual Rgb color(const QString &name) const = 0; // background
     virtual void setColor(const QString &name, Rgb color) = 0;
     virtual Rgb fontColor(const QString &name) const = 0;
     virtual void setFontColor(const QString &name, Rgb color) = 0;

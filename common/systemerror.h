@@ -45,7 +45,6 @@ inline QString text(int err)
     }
 }
 
-
 // The text of a failure for the user: the message of Velto's own errors as it is; the
 // runtime's failure to get memory (whose own text is "std::bad_alloc") in Portuguese.
 inline QString failureText(const std::exception &e)

@@ -62,8 +62,8 @@ private:
     TableControl &row(const QString &name) { return controls_[indexOf(name)]; } // a write that counts itself
     void changed(bool enabledState);
     quint64 revision_ = 0, enabledRevision_ = 0; // 0: the start-up table
-    int indexOf(const QString &name) const; // the row of the start-up table; throws on an unknown name
-    QList<TableControl> controls_;          // by row of the start-up table
+    int indexOf(const QString &name) const;      // the row of the start-up table; throws on an unknown name
+    QList<TableControl> controls_;               // by row of the start-up table
     // Where the characters of a name asked for lately are, and its row. The core names
     // its controls with literals and with lists that live as long as the program, so
     // that most lookups find the name here and compare it once, without hashing it.

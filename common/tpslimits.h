@@ -19,9 +19,6 @@ constexpr long long keptMin(long long tpsMin) { return tpsMin & 0xFF; }
 constexpr long long maxLow(long long tpsMin) { return std::max<long long>(maxBottom, keptMin(tpsMin) / 4); }
 
 // Whether the read-back takes this TPS maximum as it is.
-constexpr bool maxTaken(long long tpsMax, long long tpsMin)
-{
-    return tpsMax >= maxLow(tpsMin) && tpsMax <= maxTop;
-}
+constexpr bool maxTaken(long long tpsMax, long long tpsMin) { return tpsMax >= maxLow(tpsMin) && tpsMax <= maxTop; }
 
 } // namespace tpslimits

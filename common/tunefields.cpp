@@ -61,15 +61,16 @@ std::vector<Field> build()
 
     t.push_back(choice("cbCombinacaoMapa", "Combinação dos Mapas", {{"TPS X RPM", 5}, {"MAP X RPM", 10}}, true,
                        {31, 0, E::Code}, {25, 3, D::Choice}));
-    t.push_back(choice("cbDentesPms", "Dente PMS", {}, true, {30, 6, E::ToothOffset, R::Unsigned},
-                       {25, 1, D::ToothIndex}));
-    t.push_back(withUpper(text("eLimiteRpm", "Limite de RPM", "RPM", {30, 7, E::IntegerDiv100, R::Byte},
-                               {25, 2, D::Times100}),
-                          12000, " Atenção ! !  Valor máximo 12.000 PRM   ", "12000"));
+    t.push_back(
+        choice("cbDentesPms", "Dente PMS", {}, true, {30, 6, E::ToothOffset, R::Unsigned}, {25, 1, D::ToothIndex}));
+    t.push_back(
+        withUpper(text("eLimiteRpm", "Limite de RPM", "RPM", {30, 7, E::IntegerDiv100, R::Byte}, {25, 2, D::Times100}),
+                  12000, " Atenção ! !  Valor máximo 12.000 PRM   ", "12000"));
     t.push_back(text("eRepousoTps", "Repouso do TPS", "", {}, {}));
-    t.push_back(text("emSAr", "Ar Condic.: Incrementa Ti (ms)", "ms", {32, 6, E::Tenths, R::Byte}, {24, 6, D::Tenths}, 1));
-    t.push_back(text("ePercentualAr", "Ar Condic.: Abre Atuador (%)", "%", {32, 7, E::Integer, R::Byte},
-                     {24, 7, D::Plain}));
+    t.push_back(
+        text("emSAr", "Ar Condic.: Incrementa Ti (ms)", "ms", {32, 6, E::Tenths, R::Byte}, {24, 6, D::Tenths}, 1));
+    t.push_back(
+        text("ePercentualAr", "Ar Condic.: Abre Atuador (%)", "%", {32, 7, E::Integer, R::Byte}, {24, 7, D::Plain}));
     t.push_back(text("eLigaCutOff", "Cut Off: Liga os Injet. (RPM)", "RPM", {32, 1, E::IntegerDiv100, R::Byte},
                      {24, 1, D::Times100}));
     t.push_back(text("eDeslCutOff", "Cut Off: Desl. os Injet. (RPM)", "RPM", {32, 0, E::IntegerDiv100, R::Byte},
@@ -92,12 +93,12 @@ std::vector<Field> build()
         }
     }
 
-    t.push_back(choice("cbSondaTipo", "Sonda Lambda: Tipo de sensor", {{"Normal", 5}, {"Banda Larga (1)", 10}},
-                       false, {29, 5, E::Code}, {23, 0, D::Choice}));
+    t.push_back(choice("cbSondaTipo", "Sonda Lambda: Tipo de sensor", {{"Normal", 5}, {"Banda Larga (1)", 10}}, false,
+                       {29, 5, E::Code}, {23, 0, D::Choice}));
     t.push_back(text("eSondaLenta", "Sonda Lambda: Valor Alvo Lenta (mV)", "mV", {29, 2, E::IntegerDiv10, R::Byte},
                      {23, 4, D::Times10}));
-    t.push_back(text("eSondaParcial", "Sonda Lambda: Valor Alvo Parcial (mV)", "mV",
-                     {29, 3, E::IntegerDiv10, R::Byte}, {23, 5, D::Times10}));
+    t.push_back(text("eSondaParcial", "Sonda Lambda: Valor Alvo Parcial (mV)", "mV", {29, 3, E::IntegerDiv10, R::Byte},
+                     {23, 5, D::Times10}));
     t.push_back(text("eSondaPlena", "Sonda Lambda: Valor Alvo Plena (mV)", "mV", {29, 4, E::IntegerDiv10, R::Byte},
                      {23, 6, D::Times10}));
     t.push_back(choice("cbSondaCorrecao", "Sonda Lambda: Definido por:", tpsOrMap, false, {29, 6, E::Code},
@@ -136,25 +137,26 @@ std::vector<Field> build()
         }
     }
 
-    t.push_back(text("eLigaEletro", "Eletro Ventilador: °C Liga", "°C", {32, 2, E::Integer, R::Byte}, {24, 2, D::Plain}));
-    t.push_back(text("eDesligaEletro", "Eletro Ventilador: °C Desliga", "°C", {32, 3, E::Integer, R::Byte},
-                     {24, 3, D::Plain}));
+    t.push_back(
+        text("eLigaEletro", "Eletro Ventilador: °C Liga", "°C", {32, 2, E::Integer, R::Byte}, {24, 2, D::Plain}));
+    t.push_back(
+        text("eDesligaEletro", "Eletro Ventilador: °C Desliga", "°C", {32, 3, E::Integer, R::Byte}, {24, 3, D::Plain}));
     t.push_back(choice("cbTipoRodaFonica", "Tipo de Roda Fônica", {{"60-2", 3}, {"36-1", 6}, {"2+2", 9}}, true,
                        {30, 5, E::WheelCode}, {25, 0, D::Wheel}));
     t.push_back(choice("cbEscalaRpm", "Escala de RPM Mapa", {{"6600", 0}, {"8000", 1}, {"9400", 2}}, true,
                        {31, 2, E::ItemIndex}, {25, 7, D::ItemIndex}));
-    t.push_back(withUpper(text("eTempoCarga", "Tempo de Carga (mS)", "ms", {31, 3, E::ChargeTime}, {26, 0, D::ChargeTime},
-                               3),
-                          4, " Atenção ! !  Valor máximo 4 mS   ", "4"));
+    t.push_back(
+        withUpper(text("eTempoCarga", "Tempo de Carga (mS)", "ms", {31, 3, E::ChargeTime}, {26, 0, D::ChargeTime}, 3),
+                  4, " Atenção ! !  Valor máximo 4 mS   ", "4"));
     {
         QList<Choice> zero;
         for (int z = -3; z <= 3; ++z)
             zero.push_back({numtext::formatInt(z), z});
         t.push_back(choice("cbPontoZero", "Ponto  Zero", zero, true, {31, 4, E::ZeroPoint}, {26, 1, D::ZeroPoint}));
     }
-    t.push_back(withUpper(text("eAvancoPartida", "Avanço na Partida", "graus", {31, 1, E::Integer, R::Byte},
-                               {25, 4, D::Plain}),
-                          15, " Atenção ! !  Valor máximo 15 graus   ", "15"));
+    t.push_back(
+        withUpper(text("eAvancoPartida", "Avanço na Partida", "graus", {31, 1, E::Integer, R::Byte}, {25, 4, D::Plain}),
+                  15, " Atenção ! !  Valor máximo 15 graus   ", "15"));
     t.push_back(text("emSCorrecaoEletro", "Eletro Ventilador: mS Ti", "ms", {32, 4, E::FanIncrement, R::Byte},
                      {24, 4, D::Fan}, 1));
     t.push_back(text("ePercEletro", "Eletro Ventilador: %  Atuador M. Lenta", "%", {32, 5, E::Integer, R::Byte},

@@ -66,7 +66,8 @@ QString refusal(const QString &field, const TextOf &textOf)
 std::optional<Refusal> firstRefusal(const TextOf &textOf)
 {
     // Page order: set-up first, then the cut-off pair.
-    for (const QString &field : {ctl::eLimiteRpm, ctl::eTempoCarga, ctl::eAvancoPartida, ctl::eDeslCutOff, ctl::eLigaCutOff}) {
+    for (const QString &field :
+         {ctl::eLimiteRpm, ctl::eTempoCarga, ctl::eAvancoPartida, ctl::eDeslCutOff, ctl::eLigaCutOff}) {
         const QString &control = field;
         const QString message = refusal(control, textOf);
         if (!message.isEmpty())

@@ -1,9 +1,9 @@
 #include "config/tpscalibration.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/numtext.h"
 #include "common/tpslimits.h"
-#include "common/enabledset.h"
 
 #include <algorithm>
 
@@ -80,8 +80,9 @@ bool TpsCalibration::portLost()
 
 QString TpsCalibration::lostMessage()
 {
-    return QString::fromUtf8(" Atenção ! !  A configuração do TPS foi cancelada: os limites do TPS voltaram aos de antes "
-                             "e nada dela foi enviado ao módulo.  ");
+    return QString::fromUtf8(
+        " Atenção ! !  A configuração do TPS foi cancelada: os limites do TPS voltaram aos de antes "
+        "e nada dela foi enviado ao módulo.  ");
 }
 
 void TpsCalibration::TimerTPSTimer()

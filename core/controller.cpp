@@ -1,10 +1,10 @@
 #include "core/controller.h"
 
 #include "common/controlnames.h"
+#include "common/names.h"
 #include "config/configfields.h"
 #include "config/tpscalibration.h"
 #include "core/undo.h"
-#include "common/names.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 #include "link/parameterimage.h"
@@ -66,8 +66,8 @@ private:
 
 } // namespace
 
-Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &timer1, Timer &timer2,
-                       Timer &timerTps, Timer &timerReadBack)
+Controller::Controller(Screen &screen, LinkPort &port, Prompt &prompt, Timer &timer1, Timer &timer2, Timer &timerTps,
+                       Timer &timerReadBack)
     : ctx_{screen, port, prompt, timer1, timer2, timerTps, timerReadBack, state_, {}}
 {
     build();
@@ -94,8 +94,8 @@ void Controller::build()
     ctx_.hooks.tpsSample = [this](int reading) { tps_->sample(reading); };
     ctx_.hooks.msView = [this] { views_->btnmSClick(); };
     tps_->uploadCompleted = [this] { return transmitter_->outcome() == Transmitter::Outcome::Completed; };
-    undo_ = std::make_unique<UndoHistory>(ctx_,
-                                          [this](bool percent, bool leave) { showViewForHistory(percent, leave); });
+    undo_ =
+        std::make_unique<UndoHistory>(ctx_, [this](bool percent, bool leave) { showViewForHistory(percent, leave); });
 }
 
 Controller::~Controller() = default;
@@ -271,9 +271,7 @@ void Controller::moduleRead(const Tune &module)
     const QStringList buttons = {QStringLiteral("Enviar a tela ao módulo"), QStringLiteral("Carregar o módulo na tela"),
                                  QStringLiteral("Manter assim")};
     switch (ctx_.prompt.differenceQuestion(moduleDifferenceText(differences), differences, buttons)) {
-    case 0:
-        sendCheckedScreen();
-        break;
+    case 0: sendCheckedScreen(); break;
     case 1: {
         HistoryStep step(*undo_);
         mapFile_->apply(module);
@@ -284,8 +282,7 @@ void Controller::moduleRead(const Tune &module)
         tell(TuneEvent::Read, module);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -588,12 +585,9 @@ bool Controller::FormCloseQuery()
     const QStringList buttons = {QStringLiteral("Salvar"), QStringLiteral("Sair sem salvar"),
                                  QStringLiteral("Cancelar")};
     switch (ctx_.prompt.question(closeQuestion, buttons)) {
-    case 0:
-        return saveBeforeClose();
-    case 1:
-        return true;
-    default:
-        return false;
+    case 0: return saveBeforeClose();
+    case 1: return true;
+    default: return false;
     }
 }
 

@@ -204,7 +204,7 @@ private:
     static QString moduleDifferenceText(const QList<tunediff::Difference> &differences);
     void tell(TuneEvent event, const Tune &tune) const;
     std::optional<Tune> uploadStart_; // the parameter set when the running upload began
-    bool calibrationSent_ = false; // the running TPS calibration's upload ended
+    bool calibrationSent_ = false;    // the running TPS calibration's upload ended
     mutable linkstatus::ModuleComparison moduleComparison_;
     // The rule's last result (most handlers leave the state it reads as it was), and
     // the screen's enabled states as they were once it was applied.

@@ -7,14 +7,10 @@ namespace linkstatus {
 QString text(LinkState state, const QString &port)
 {
     switch (state) {
-    case LinkState::Open:
-        return QStringLiteral("Conectado a %1").arg(port);
-    case LinkState::Lost:
-        return QStringLiteral("Conexão perdida — aguardando %1 voltar…").arg(port);
-    case LinkState::Reopened:
-        return QStringLiteral("Reconectado a %1").arg(port);
-    case LinkState::Closed:
-        break;
+    case LinkState::Open: return QStringLiteral("Conectado a %1").arg(port);
+    case LinkState::Lost: return QStringLiteral("Conexão perdida — aguardando %1 voltar…").arg(port);
+    case LinkState::Reopened: return QStringLiteral("Reconectado a %1").arg(port);
+    case LinkState::Closed: break;
     }
     return QStringLiteral("Desconectado");
 }

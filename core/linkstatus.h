@@ -17,7 +17,7 @@ QString text(LinkState state, const QString &port);
 
 // The screen against the module's known set.
 struct ModuleStatus {
-    bool known = false; // an upload or a read-back completed since the port opened
+    bool known = false;  // an upload or a read-back completed since the port opened
     int differences = 0; // fields of the screen that differ from the known set
     friend bool operator==(const ModuleStatus &, const ModuleStatus &) = default;
 };

@@ -7,8 +7,7 @@
 #include <QTimer>
 #include <functional>
 
-class QtTimer : public Timer
-{
+class QtTimer : public Timer {
 public:
     QtTimer(QObject *context, std::function<void()> tick, Qt::TimerType type = Qt::CoarseTimer);
     void setInterval(int ms) override;

@@ -130,8 +130,7 @@ bool ScreenState::shownOn(const Context &ctx) const
     const QStringList &captionList = captionNames();
     if (percentView != ctx.state.percentView || tune.tpsMin != ctx.state.wv.tpsMin ||
         tune.tpsMax != ctx.state.wv.tpsMax || tune.texts.size() != controls.size() ||
-        itemIndex.size() != controls.size() || items.size() != controls.size() ||
-        captions.size() != captionList.size())
+        itemIndex.size() != controls.size() || items.size() != controls.size() || captions.size() != captionList.size())
         return false;
     for (qsizetype i = 0; i < controls.size(); ++i) {
         const QString &control = controls[i];

@@ -20,12 +20,12 @@
 // caption), so that the view always matches the units of the cells.
 struct ScreenState {
     Tune tune;
-    QList<int> itemIndex;     // per field control, -1 for an edit box
-    QList<QStringList> items; // per field control, empty for an edit box
-    QStringList captions;     // row and column captions of both maps
+    QList<int> itemIndex;           // per field control, -1 for an edit box
+    QList<QStringList> items;       // per field control, empty for an edit box
+    QStringList captions;           // row and column captions of both maps
     bool toothFieldsEnabled = true; // cbDentesPms and cbPontoZero
     bool percentView = false;
-    QString unitCaption;      // Label46
+    QString unitCaption; // Label46
     // The map edit mode was open. Not a change of its own (opening the mode is no
     // step): a step redone that switches the injection map's view brings it back.
     bool editMode = false;
@@ -103,7 +103,7 @@ private:
     ShowView showView_;
     std::vector<QByteArray> steps_;
     int index_ = 0;
-    ScreenState current_; // steps_[index_], kept decoded: the screen is compared with it
+    ScreenState current_;            // steps_[index_], kept decoded: the screen is compared with it
     std::optional<quint64> shownAt_; // the screen's revision when it last showed current_
     Tune saved_;
     std::optional<Tune> transferred_;

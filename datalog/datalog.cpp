@@ -1,9 +1,9 @@
 #include "datalog/datalog.h"
 
 #include "common/controlnames.h"
+#include "common/enabledset.h"
 #include "common/names.h"
 #include "common/numtext.h"
-#include "common/enabledset.h"
 #include "files/mapfile.h"
 #include "link/scanner.h"
 
@@ -51,14 +51,25 @@ struct AbsentReadout {
     const QString &readout;
 };
 const AbsentReadout absentReadouts[] = {
-    {"RPM", ctl::eRpm},          {"Avanco", ctl::eAvanco},           {"TPS", ctl::eValorTps},
-    {"Temperatura", ctl::eTemperatura}, {"ColunaMAP", ctl::eValorMap}, {"ColunaTPS", ctl::eColunaTps},
-    {"LinhaRPM", ctl::eLinhaMapa}, {"AtuadorML", ctl::eAtuadorML},   {"Sonda", ctl::eValorSonda},
-    {"PressaoAtm", ctl::ePresAtm}, {"CorrCurto", ctl::eCorSondaCurto}, {"CorrLongo", ctl::eCorSondaLongo},
-    {"CorrTemp", ctl::eCorTemperatura}, {"CorrAtm", ctl::eCorPresAtm}, {"CorrAvanco", ctl::eCorAvanco},
+    {"RPM", ctl::eRpm},
+    {"Avanco", ctl::eAvanco},
+    {"TPS", ctl::eValorTps},
+    {"Temperatura", ctl::eTemperatura},
+    {"ColunaMAP", ctl::eValorMap},
+    {"ColunaTPS", ctl::eColunaTps},
+    {"LinhaRPM", ctl::eLinhaMapa},
+    {"AtuadorML", ctl::eAtuadorML},
+    {"Sonda", ctl::eValorSonda},
+    {"PressaoAtm", ctl::ePresAtm},
+    {"CorrCurto", ctl::eCorSondaCurto},
+    {"CorrLongo", ctl::eCorSondaLongo},
+    {"CorrTemp", ctl::eCorTemperatura},
+    {"CorrAtm", ctl::eCorPresAtm},
+    {"CorrAvanco", ctl::eCorAvanco},
 };
 // The devices' read-outs keep their text; an unknown state is the colour before any frame.
-const AbsentReadout absentDevices[] = {{"Bomba", ctl::eScannerBomba}, {"Eletro", ctl::eScannerEletro}, {"Ar", ctl::eScannerAr}};
+const AbsentReadout absentDevices[] = {
+    {"Bomba", ctl::eScannerBomba}, {"Eletro", ctl::eScannerEletro}, {"Ar", ctl::eScannerAr}};
 
 // "mm:ss" of a recording (minutes go on past 99).
 QString minutesSeconds(std::int64_t ms)
@@ -79,7 +90,12 @@ QString clock(std::int64_t ms)
 } // namespace
 
 Datalog::Datalog(Context &ctx, Scanner &scanner, MapFile &mapFile, Timer &timer, Recorder::Clock clock)
-    : ctx_(ctx), scanner_(scanner), mapFile_(mapFile), timer_(timer), recorder_(clock), clock_(std::move(clock))
+    : ctx_(ctx),
+      scanner_(scanner),
+      mapFile_(mapFile),
+      timer_(timer),
+      recorder_(clock),
+      clock_(std::move(clock))
 {
     if (!clock_)
         clock_ = [] {
@@ -361,8 +377,7 @@ void Datalog::showAbsent(const LiveValues &v)
             s.setFontColor(a.readout, colors::silver);
     const bool rpm = !absent.contains(QLatin1String("RPM")), ti = !absent.contains(QLatin1String("Ti"));
     if (!rpm || !ti) // the opening needs both; the injection time alone is still worth showing
-        s.setText(ctl::eTi,
-                  ti ? numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) : QString());
+        s.setText(ctl::eTi, ti ? numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) : QString());
 }
 
 void Datalog::tbPosicaoChange()

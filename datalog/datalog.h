@@ -25,8 +25,8 @@ public:
     void btnPararClick();
     void btnMarcarClick();
     void btnAbrirRegistroClick();
-    void btnReproduzirClick();  // "Reproduzir" / "Pausar"
-    void tbPosicaoChange();     // the slider moved
+    void btnReproduzirClick(); // "Reproduzir" / "Pausar"
+    void tbPosicaoChange();    // the slider moved
     void cbVelocidadeChange();
     void lbMarcasClick();
     void btnFecharRegistroClick();
@@ -40,7 +40,7 @@ public:
 
     static FileDialogSpec dialogSpec();
     static QString positionText(std::int64_t ms, std::int64_t totalMs); // "mm:ss,s / mm:ss,s"
-    static constexpr int syncMs = 500; // rows reach the disk at least once a second
+    static constexpr int syncMs = 500;                                  // rows reach the disk at least once a second
     static constexpr int playMs = 50;
 
     // Each live sample while the scanner runs (see SampleGate; the rule the recorder

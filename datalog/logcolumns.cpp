@@ -236,8 +236,9 @@ Envelope reduce(const std::vector<double> &time, const std::vector<float> &value
             std::size_t last = end;
             if (p + 1 < pixels) {
                 const double next = columnStart(p + 1, t0, t1, pixels);
-                last = std::size_t(std::lower_bound(time.begin() + std::ptrdiff_t(first), time.begin() + std::ptrdiff_t(end),
-                                                    next) - time.begin());
+                last = std::size_t(
+                    std::lower_bound(time.begin() + std::ptrdiff_t(first), time.begin() + std::ptrdiff_t(end), next) -
+                    time.begin());
             }
             if (last == first)
                 continue;

@@ -81,8 +81,8 @@ private:
 struct Envelope {
     std::vector<double> x, y;
 };
-Envelope reduce(const std::vector<double> &time, const std::vector<float> &values, double t0, double t1,
-                int pixels, const BlockSummary *summary = nullptr);
+Envelope reduce(const std::vector<double> &time, const std::vector<float> &values, double t0, double t1, int pixels,
+                const BlockSummary *summary = nullptr);
 Envelope reduce(const LogColumns &columns, int channel, double t0, double t1, int pixels);
 // The pixel column of t in [t0, t1] drawn on pixels columns (the reduction's buckets).
 int pixelColumn(double t, double t0, double t1, int pixels);

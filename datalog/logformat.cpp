@@ -5,15 +5,15 @@
 
 #include <QFile>
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace logformat {
 
@@ -21,8 +21,31 @@ namespace {
 
 // Channel order in the file; the values are taken from LiveValues.
 enum Channel {
-    Time, Rpm, Advance, Ti, Opening, Tps, TpsVolts, Temperature, ColumnMap, ColumnTps, Load, SpeedRow, Cell,
-    IdleActuator, Probe, Pressure, CorrShort, CorrLong, CorrTemp, CorrAtm, CorrAdvance, Pump, Fan, Air, ChannelCount
+    Time,
+    Rpm,
+    Advance,
+    Ti,
+    Opening,
+    Tps,
+    TpsVolts,
+    Temperature,
+    ColumnMap,
+    ColumnTps,
+    Load,
+    SpeedRow,
+    Cell,
+    IdleActuator,
+    Probe,
+    Pressure,
+    CorrShort,
+    CorrLong,
+    CorrTemp,
+    CorrAtm,
+    CorrAdvance,
+    Pump,
+    Fan,
+    Air,
+    ChannelCount
 };
 
 void appendInt(QByteArray &out, std::int64_t v)
@@ -85,17 +108,17 @@ bool fitsInt(double v) { return v > -2147483648.0 && v < 2147483647.0; }
 
 const QStringList &channels()
 {
-    static const QStringList c{"Time",       "RPM",       "Avanco",    "Ti",        "Abertura",   "TPS",
-                               "TPSV",       "Temperatura", "ColunaMAP", "ColunaTPS", "Carga",     "LinhaRPM",
-                               "Celula",     "AtuadorML", "Sonda",     "PressaoAtm", "CorrCurto", "CorrLongo",
-                               "CorrTemp",   "CorrAtm",   "CorrAvanco", "Bomba",     "Eletro",     "Ar"};
+    static const QStringList c{"Time",     "RPM",         "Avanco",     "Ti",         "Abertura",  "TPS",
+                               "TPSV",     "Temperatura", "ColunaMAP",  "ColunaTPS",  "Carga",     "LinhaRPM",
+                               "Celula",   "AtuadorML",   "Sonda",      "PressaoAtm", "CorrCurto", "CorrLongo",
+                               "CorrTemp", "CorrAtm",     "CorrAvanco", "Bomba",      "Eletro",    "Ar"};
     return c;
 }
 
 const QStringList &units()
 {
-    static const QStringList u{"s",   "rpm", "deg", "ms", "%", "adc", "V", "C", "raw", "raw", "pos", "pos",
-                               "cell", "%",  "mV",  "mbar", "%", "%", "%", "%", "deg", "on/off", "on/off", "on/off"};
+    static const QStringList u{"s",    "rpm", "deg", "ms",   "%", "adc", "V", "C", "raw", "raw",    "pos",    "pos",
+                               "cell", "%",   "mV",  "mbar", "%", "%",   "%", "%", "deg", "on/off", "on/off", "on/off"};
     return u;
 }
 
@@ -122,7 +145,8 @@ QString historyEntryIn(QByteArrayView line)
 {
     if (!line.startsWith(historyEntryStart) || !line.endsWith('"'))
         return {};
-    const QByteArrayView hash = line.sliced(historyEntryStart.size(), line.size() - historyEntryStart.size() - 1).trimmed();
+    const QByteArrayView hash =
+        line.sliced(historyEntryStart.size(), line.size() - historyEntryStart.size() - 1).trimmed();
     if (hash.isEmpty() || hash.size() > 64 ||
         !std::all_of(hash.begin(), hash.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
         return {};
@@ -148,7 +172,8 @@ QString historyEntryOf(const QString &path)
     return {};
 }
 
-QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown, const QString &historyEntry)
+QByteArray header(const QString &version, const QString &captureDate, bool moduleSetUnknown,
+                  const QString &historyEntry)
 {
     QByteArray h;
     h += "\"Velto " + version.toUtf8() + "\"\n";
@@ -279,7 +304,9 @@ QString joinedNames(const QStringList &names)
 class Parser {
 public:
     Parser(const QByteArray &bytes, const QString &path)
-        : p_(bytes.constData()), end_(bytes.constData() + bytes.size()), path_(path)
+        : p_(bytes.constData()),
+          end_(bytes.constData() + bytes.size()),
+          path_(path)
     {
         column_.fill(-1);
         fields_.reserve(32);
@@ -460,7 +487,8 @@ private:
             // The units row follows the names; a file without one starts with a row.
             expectUnits_ = false;
             const std::size_t t = std::size_t(column_[Time]);
-            if (t >= fields_.size() || std::none_of(fields_[t], fieldEnd(t, rowEnd), [](char c) { return c >= '0' && c <= '9'; }))
+            if (t >= fields_.size() ||
+                std::none_of(fields_[t], fieldEnd(t, rowEnd), [](char c) { return c >= '0' && c <= '9'; }))
                 return;
         }
         if (int(fields_.size()) != fieldCount_) {
@@ -632,7 +660,8 @@ Log read(const QString &path)
         errno = EISDIR;
     }
     if (fd < 0)
-        throw LogRefused(QString::fromUtf8("O registro %1 não pôde ser aberto: %2").arg(path, systemerror::text(errno)));
+        throw LogRefused(
+            QString::fromUtf8("O registro %1 não pôde ser aberto: %2").arg(path, systemerror::text(errno)));
     QFile f;
     f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     const qint64 size = f.size();

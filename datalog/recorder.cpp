@@ -79,7 +79,8 @@ void Recorder::start(const QString &path, const std::optional<QByteArray> &tune,
     }
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw RecordError(QString::fromUtf8("O registro %1 não pôde ser criado: %2").arg(path, systemerror::text(errno)));
+        throw RecordError(
+            QString::fromUtf8("O registro %1 não pôde ser criado: %2").arg(path, systemerror::text(errno)));
     fd_ = fd;
     path_ = path;
     pending_ = logformat::header(QStringLiteral(VELTO_VERSION), QDateTime::currentDateTime().toString(Qt::ISODate),
@@ -107,8 +108,8 @@ int Recorder::mark(const QString &text)
     if (fd_ < 0)
         return 0;
     ++markers_;
-    pending_ += logformat::marker(markers_, text.isEmpty() ? QStringLiteral("Marca %1").arg(markers_) : text,
-                                  elapsedMs());
+    pending_ +=
+        logformat::marker(markers_, text.isEmpty() ? QStringLiteral("Marca %1").arg(markers_) : text, elapsedMs());
     return markers_;
 }
 
@@ -139,8 +140,8 @@ void Recorder::stop()
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR)
-        throw RecordError(QString::fromUtf8("A gravação do registro %1 terminou com erro: %2")
-                              .arg(path_, systemerror::text(errno)));
+        throw RecordError(
+            QString::fromUtf8("A gravação do registro %1 terminou com erro: %2").arg(path_, systemerror::text(errno)));
 }
 
 void Recorder::fail(int err)

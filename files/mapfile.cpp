@@ -30,24 +30,18 @@ QString ioErrorText(int err)
 {
     switch (err) {
     case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("File not found");
+    case ENOTDIR: return QStringLiteral("File not found");
     case ENAMETOOLONG:
-    case EINVAL:
-        return QStringLiteral("Invalid filename");
+    case EINVAL: return QStringLiteral("Invalid filename");
     case EMFILE:
-    case ENFILE:
-        return QStringLiteral("Too many open files");
+    case ENFILE: return QStringLiteral("Too many open files");
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR:
-        return QStringLiteral("File access denied");
+    case EISDIR: return QStringLiteral("File access denied");
     case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("Disk full");
-    default:
-        return QStringLiteral("I/O error %1").arg(err);
+    case EDQUOT: return QStringLiteral("Disk full");
+    default: return QStringLiteral("I/O error %1").arg(err);
     }
 }
 
@@ -58,7 +52,7 @@ QString ioErrorText(int err)
 constexpr qsizetype maxLineBytes = 1 << 20;
 
 struct FirstLineBytes {
-    QByteArray bytes;  // everything read, the first line end included if found
+    QByteArray bytes; // everything read, the first line end included if found
     bool tooLong = false;
 };
 
@@ -173,8 +167,8 @@ void writeReplacing(const QString &path, const QByteArray &bytes)
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
     const QByteArray base = slash < 0 ? target : target.mid(slash + 1);
-    const QByteArray stem = folder + (folder.endsWith('/') ? "" : "/") + '.' + base.left(100) + ".tmp"
-                            + QByteArray::number(qint64(::getpid()));
+    const QByteArray stem = folder + (folder.endsWith('/') ? "" : "/") + '.' + base.left(100) + ".tmp" +
+                            QByteArray::number(qint64(::getpid()));
 
     QByteArray temp;
     int fd = -1;
@@ -239,8 +233,9 @@ void checkSavable(const QString &control, const QString &text)
         } else {
             continue;
         }
-        throw MapFileRefused(attention() + QString::fromUtf8("O campo %1 contém %2 e não pode ser salvo. Nada foi gravado.  ")
-                                               .arg(control, what));
+        throw MapFileRefused(
+            attention() +
+            QString::fromUtf8("O campo %1 contém %2 e não pode ser salvo. Nada foi gravado.  ").arg(control, what));
     }
 }
 
@@ -310,7 +305,6 @@ void MapFile::writeFile(const QString &path, const QByteArray &bytes) { writeRep
 MapFileIoError::MapFileIoError(const QString &message, int err) : std::runtime_error(message.toStdString()), err_(err)
 {
 }
-
 
 void MapFile::saveTo(const QString &path) const { writeReplacing(path, screenBytes()); }
 

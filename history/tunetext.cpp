@@ -88,7 +88,8 @@ bool unescape(const QString &text, QString &out)
 QStringList speedCaptions(const Tune &tune)
 {
     const QString scale = tune.texts.value(mapfile::fieldControls().indexOf(ctl::cbEscalaRpm));
-    const int index = QStringList{QStringLiteral("6600"), QStringLiteral("8000"), QStringLiteral("9400")}.indexOf(scale);
+    const int index =
+        QStringList{QStringLiteral("6600"), QStringLiteral("8000"), QStringLiteral("9400")}.indexOf(scale);
     QStringList captions{QStringLiteral("500"), QStringLiteral("900")};
     for (int n = 1; n <= 7; ++n)
         captions << (index < 0 ? QStringLiteral("?") : QString::number(1000 + n * (200 * index + 800)));

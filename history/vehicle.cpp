@@ -13,11 +13,11 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstring>
-#include <utility>
 #include <fcntl.h>
 #include <git2.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace history {
 
@@ -146,10 +146,11 @@ struct Vehicle::Repo {
         RemoteHandle remote;
         const int found = git_remote_lookup(remote.out(), repo.get(), remoteName.toUtf8().constData());
         if (found == GIT_ENOTFOUND || found == GIT_EINVALIDSPEC)
-            throw HistoryError(QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
-                                              "remote add %2 URL).")
-                                   .arg(folder, remoteName)
-                                   .toStdString());
+            throw HistoryError(
+                QStringLiteral("O veículo em %1 não tem o remoto %2: configure-o antes (velto-cli history "
+                               "remote add %2 URL).")
+                    .arg(folder, remoteName)
+                    .toStdString());
         check(found, QStringLiteral("o remoto %1 não pôde ser lido").arg(remoteName));
         return remote;
     }
@@ -198,8 +199,10 @@ struct Vehicle::Repo {
                                    .arg(folder, hex(commitId).left(7), name)
                                    .toStdString());
         Blob blob;
-        check(git_blob_lookup(blob.out(), repo.get(), git_tree_entry_id(e)), QStringLiteral("%1 não pôde ser lido").arg(name));
-        return QByteArray(static_cast<const char *>(git_blob_rawcontent(blob.get())), qsizetype(git_blob_rawsize(blob.get())));
+        check(git_blob_lookup(blob.out(), repo.get(), git_tree_entry_id(e)),
+              QStringLiteral("%1 não pôde ser lido").arg(name));
+        return QByteArray(static_cast<const char *>(git_blob_rawcontent(blob.get())),
+                          qsizetype(git_blob_rawsize(blob.get())));
     }
 
     Tune tuneOf(const git_oid *commitId) const
@@ -474,7 +477,8 @@ struct Vehicle::Repo {
     {
         git_checkout_options options = GIT_CHECKOUT_OPTIONS_INIT;
         options.checkout_strategy = GIT_CHECKOUT_FORCE;
-        check(git_checkout_head(repo.get(), &options), QStringLiteral("os arquivos da última entrada não puderam ser escritos"));
+        check(git_checkout_head(repo.get(), &options),
+              QStringLiteral("os arquivos da última entrada não puderam ser escritos"));
     }
 
     // Lock files that a killed writer left; only called while holding the write lock.
@@ -521,7 +525,8 @@ struct Vehicle::Repo {
                 const QByteArray text = (fanName + name).toLatin1();
                 if (text.size() != GIT_OID_HEXSZ || git_oid_fromstr(&oid, text.constData()) != 0)
                     continue;
-                check(git_packbuilder_insert(builder.get(), &oid, nullptr), QStringLiteral("os objetos não puderam ser compactados"));
+                check(git_packbuilder_insert(builder.get(), &oid, nullptr),
+                      QStringLiteral("os objetos não puderam ser compactados"));
                 files << fan + u'/' + name;
             }
         }
@@ -563,9 +568,11 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
     const bool exists = dir.exists();
     const bool empty = !exists || dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (!exists && mode == Open::ExistingOnly)
-        throw HistoryError(QStringLiteral("A pasta %1 não existe: não é o histórico de um veículo.").arg(r.folder).toStdString());
+        throw HistoryError(
+            QStringLiteral("A pasta %1 não existe: não é o histórico de um veículo.").arg(r.folder).toStdString());
     if (QFileInfo(r.folder).exists() && !QFileInfo(r.folder).isDir())
-        throw HistoryError(QStringLiteral("%1 não é uma pasta: não pode ser o histórico de um veículo.").arg(r.folder).toStdString());
+        throw HistoryError(
+            QStringLiteral("%1 não é uma pasta: não pode ser o histórico de um veículo.").arg(r.folder).toStdString());
     const QByteArray path = QFile::encodeName(r.folder);
     if (empty) {
         if (mode == Open::ExistingOnly)
@@ -591,7 +598,8 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
             throw HistoryError(refused.arg(r.folder, QStringLiteral("não é um repositório git")).toStdString());
         const char *workdir = git_repository_workdir(r.repo.get());
         if (!workdir || QDir::cleanPath(QString::fromUtf8(workdir)) != r.folder)
-            throw HistoryError(refused.arg(r.folder, QStringLiteral("um repositório sem pasta de trabalho")).toStdString());
+            throw HistoryError(
+                refused.arg(r.folder, QStringLiteral("um repositório sem pasta de trabalho")).toStdString());
         Config config;
         r.check(git_repository_config(config.out(), r.repo.get()), QStringLiteral("a configuração não pôde ser lida"));
         git_buf marker = GIT_BUF_INIT;
@@ -604,7 +612,8 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
                 return git_commit_lookup(c.out(), r.repo.get(), &head) == 0 && git_commit_tree(t.out(), c.get()) == 0 &&
                        git_tree_entry_byname(t.get(), tuneTextFile.toUtf8().constData()) != nullptr;
             }()))
-            throw HistoryError(refused.arg(r.folder, QStringLiteral("um repositório git de outra coisa")).toStdString());
+            throw HistoryError(
+                refused.arg(r.folder, QStringLiteral("um repositório git de outra coisa")).toStdString());
     }
 
     const QByteArray lockPath = QFile::encodeName(r.gitDir() + QStringLiteral("velto-escrita"));
@@ -626,7 +635,8 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
             QFile::remove(lock);
         }
         if (!names.isEmpty())
-            repaired << QStringLiteral("uma gravação interrompida deixou travas (%1), removidas").arg(names.join(QStringLiteral(", ")));
+            repaired << QStringLiteral("uma gravação interrompida deixou travas (%1), removidas")
+                            .arg(names.join(QStringLiteral(", ")));
         git_oid head;
         try {
             if (r.headCommit(&head)) {
@@ -638,7 +648,8 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
                     // A full disk leaves them for a later open: the entries are whole.
                     try {
                         r.checkoutHead();
-                        repaired << QStringLiteral("%1 e %2 voltaram a ser os da última entrada").arg(tuneTextFile, mapFileName);
+                        repaired << QStringLiteral("%1 e %2 voltaram a ser os da última entrada")
+                                        .arg(tuneTextFile, mapFileName);
                     } catch (const HistoryError &) {
                     }
                 }
@@ -649,7 +660,8 @@ Vehicle::Vehicle(const QString &folder, Open mode) : repo_(std::make_unique<Repo
         }
         ::flock(r.writeLock, LOCK_UN);
         if (!repaired.isEmpty())
-            r.messages = QStringLiteral("Histórico do veículo em %1: %2.").arg(r.folder, repaired.join(QStringLiteral("; ")));
+            r.messages =
+                QStringLiteral("Histórico do veículo em %1: %2.").arg(r.folder, repaired.join(QStringLiteral("; ")));
     }
 }
 
@@ -694,18 +706,22 @@ Entry Vehicle::record(const QString &kind, const Tune &tune, const QString &port
             QStringLiteral("%1 não pôde ser gravado").arg(mapFileName));
     {
         TreeBuilder builder;
-        r.check(git_treebuilder_new(builder.out(), r.repo.get(), nullptr), QStringLiteral("a entrada não pôde ser montada"));
-        r.check(git_treebuilder_insert(nullptr, builder.get(), tuneTextFile.toUtf8().constData(), &textId, GIT_FILEMODE_BLOB),
+        r.check(git_treebuilder_new(builder.out(), r.repo.get(), nullptr),
                 QStringLiteral("a entrada não pôde ser montada"));
-        r.check(git_treebuilder_insert(nullptr, builder.get(), mapFileName.toUtf8().constData(), &mapId, GIT_FILEMODE_BLOB),
+        r.check(git_treebuilder_insert(nullptr, builder.get(), tuneTextFile.toUtf8().constData(), &textId,
+                                       GIT_FILEMODE_BLOB),
                 QStringLiteral("a entrada não pôde ser montada"));
+        r.check(
+            git_treebuilder_insert(nullptr, builder.get(), mapFileName.toUtf8().constData(), &mapId, GIT_FILEMODE_BLOB),
+            QStringLiteral("a entrada não pôde ser montada"));
         r.check(git_treebuilder_write(&treeId, builder.get()), QStringLiteral("a entrada não pôde ser gravada"));
     }
     Tree tree;
     r.check(git_tree_lookup(tree.out(), r.repo.get(), &treeId), QStringLiteral("a entrada não pôde ser gravada"));
     Commit parent;
     if (hasHead)
-        r.check(git_commit_lookup(parent.out(), r.repo.get(), &head), QStringLiteral("o último registro não pôde ser lido"));
+        r.check(git_commit_lookup(parent.out(), r.repo.get(), &head),
+                QStringLiteral("o último registro não pôde ser lido"));
     const QString message = QStringLiteral("%1\n\nData: %2\nPorta: %3\nMudanças: %4\n")
                                 .arg(kind, when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
                                      port.isEmpty() ? QStringLiteral("-") : port, summary);
@@ -779,7 +795,8 @@ void Vehicle::addTag(const QString &id, const QString &tag)
 {
     const QString name = tag.trimmed();
     if (name.isEmpty() || name.contains(u'\n'))
-        throw HistoryError(QStringLiteral("Uma etiqueta é uma palavra ou frase de uma linha, não \"%1\".").arg(tag).toStdString());
+        throw HistoryError(
+            QStringLiteral("Uma etiqueta é uma palavra ou frase de uma linha, não \"%1\".").arg(tag).toStdString());
     QStringList tags = entry(id).tags;
     if (tags.contains(name))
         return;
@@ -817,7 +834,6 @@ std::optional<QString> Vehicle::inModule() const
         return commit->left(7); // an entry of another line
     }
 }
-
 
 // ---- Sharing between computers ----
 
@@ -875,7 +891,9 @@ void Vehicle::addRemote(const QString &name, const QString &url)
     Repo &r = *repo_;
     int valid = 0;
     if (git_remote_name_is_valid(&valid, name.toUtf8().constData()) < 0 || !valid)
-        throw HistoryError(QStringLiteral("\"%1\" não serve de nome de remoto: use letras, números e hífens.").arg(name).toStdString());
+        throw HistoryError(QStringLiteral("\"%1\" não serve de nome de remoto: use letras, números e hífens.")
+                               .arg(name)
+                               .toStdString());
     const Repo::Writing writing(r);
     RemoteHandle remote;
     const int rc = git_remote_create(remote.out(), r.repo.get(), name.toUtf8().constData(), url.toUtf8().constData());
@@ -947,7 +965,8 @@ void Vehicle::use(const QString &line)
                                .toStdString());
     }
     const Repo::Writing writing(r);
-    r.check(git_repository_set_head(r.repo.get(), ref.constData()), QStringLiteral("a linha %1 não pôde ser escolhida").arg(line));
+    r.check(git_repository_set_head(r.repo.get(), ref.constData()),
+            QStringLiteral("a linha %1 não pôde ser escolhida").arg(line));
     r.cache.reset();
     r.checkoutHead();
 }
@@ -1158,11 +1177,13 @@ PullResult Vehicle::pull(const QString &remoteName)
                 result.kept << keptName;
                 // Its upstream is the remote's line: a push of it goes back there.
                 Config config;
-                r.check(git_repository_config(config.out(), r.repo.get()), QStringLiteral("a configuração não pôde ser lida"));
+                r.check(git_repository_config(config.out(), r.repo.get()),
+                        QStringLiteral("a configuração não pôde ser lida"));
                 const QByteArray key = "branch." + keptName.toUtf8();
                 r.check(git_config_set_string(config.get(), (key + ".remote").constData(), name.constData()),
                         QStringLiteral("a configuração não pôde ser gravada"));
-                r.check(git_config_set_string(config.get(), (key + ".merge").constData(), ("refs/heads/" + line).toUtf8().constData()),
+                r.check(git_config_set_string(config.get(), (key + ".merge").constData(),
+                                              ("refs/heads/" + line).toUtf8().constData()),
                         QStringLiteral("a configuração não pôde ser gravada"));
                 break;
             }
@@ -1198,7 +1219,8 @@ PullResult Vehicle::pull(const QString &remoteName)
         }
         Commit ours, theirsCommit;
         r.check(git_commit_lookup(ours.out(), r.repo.get(), &here), QStringLiteral("as notas não puderam ser lidas"));
-        r.check(git_commit_lookup(theirsCommit.out(), r.repo.get(), &there), QStringLiteral("as notas não puderam ser lidas"));
+        r.check(git_commit_lookup(theirsCommit.out(), r.repo.get(), &there),
+                QStringLiteral("as notas não puderam ser lidas"));
         const auto read = [&](git_commit *notes, const git_oid &annotated) -> std::optional<QString> {
             Note note;
             if (git_note_commit_read(note.out(), r.repo.get(), notes, &annotated) != 0)
@@ -1206,7 +1228,8 @@ PullResult Vehicle::pull(const QString &remoteName)
             return QString::fromUtf8(git_note_message(note.get()));
         };
         NoteIterator it;
-        r.check(git_note_commit_iterator_new(it.out(), theirsCommit.get()), QStringLiteral("as notas não puderam ser lidas"));
+        r.check(git_note_commit_iterator_new(it.out(), theirsCommit.get()),
+                QStringLiteral("as notas não puderam ser lidas"));
         git_oid noteBlob, annotated;
         git_oid tipId = here;
         while (git_note_next(&noteBlob, &annotated, it.get()) == 0) {
@@ -1214,27 +1237,30 @@ PullResult Vehicle::pull(const QString &remoteName)
             const std::optional<QString> ourText = read(ours.get(), annotated);
             if (!theirText || (ourText && *ourText == *theirText))
                 continue;
-            const QString text = ourText ? mergedNote(std::strcmp(ref, tagsRef) == 0, *ourText, *theirText) : *theirText;
+            const QString text =
+                ourText ? mergedNote(std::strcmp(ref, tagsRef) == 0, *ourText, *theirText) : *theirText;
             if (ourText && text == *ourText)
                 continue;
             if (ourText)
                 ++result.notesMerged;
             Commit tip;
-            r.check(git_commit_lookup(tip.out(), r.repo.get(), &tipId), QStringLiteral("as notas não puderam ser juntadas"));
+            r.check(git_commit_lookup(tip.out(), r.repo.get(), &tipId),
+                    QStringLiteral("as notas não puderam ser juntadas"));
             r.check(git_note_commit_create(&tipId, nullptr, r.repo.get(), tip.get(), sig.get(), sig.get(), &annotated,
                                            text.toUtf8().constData(), 1),
                     QStringLiteral("as notas não puderam ser juntadas"));
         }
         // One commit with both sides as parents: the next push is a fast-forward.
         Commit tip;
-        r.check(git_commit_lookup(tip.out(), r.repo.get(), &tipId), QStringLiteral("as notas não puderam ser juntadas"));
+        r.check(git_commit_lookup(tip.out(), r.repo.get(), &tipId),
+                QStringLiteral("as notas não puderam ser juntadas"));
         Tree tree;
         r.check(git_commit_tree(tree.out(), tip.get()), QStringLiteral("as notas não puderam ser juntadas"));
         const git_commit *parents[] = {ours.get(), theirsCommit.get()};
         git_oid merged;
         r.check(git_commit_create(&merged, r.repo.get(), ref, sig.get(), sig.get(), "UTF-8",
-                                  QStringLiteral("Notas de %1 juntadas").arg(remoteName).toUtf8().constData(), tree.get(),
-                                  2, parents),
+                                  QStringLiteral("Notas de %1 juntadas").arg(remoteName).toUtf8().constData(),
+                                  tree.get(), 2, parents),
                 QStringLiteral("as notas não puderam ser juntadas"));
     }
     r.cache.reset();
@@ -1248,7 +1274,9 @@ QString Vehicle::logsFolder()
     Repo &r = *repo_;
     const QString folder = QDir(r.folder).filePath(logsFolderName);
     if (!QDir().mkpath(folder))
-        throw HistoryError(QStringLiteral("Histórico do veículo em %1: a pasta %2 não pôde ser feita.").arg(r.folder, folder).toStdString());
+        throw HistoryError(QStringLiteral("Histórico do veículo em %1: a pasta %2 não pôde ser feita.")
+                               .arg(r.folder, folder)
+                               .toStdString());
     const Repo::Writing writing(r);
     const QString excludePath = r.gitDir() + QStringLiteral("info/exclude");
     const QByteArray line = "/" + logsFolderName.toUtf8() + "/";
@@ -1260,7 +1288,8 @@ QString Vehicle::logsFolder()
     if (!text.split('\n').contains(line)) {
         QDir().mkpath(QFileInfo(excludePath).path());
         if (!exclude.open(QIODevice::Append) ||
-            exclude.write((text.isEmpty() || text.endsWith('\n') ? QByteArray() : QByteArray("\n")) + line + '\n') < 0 ||
+            exclude.write((text.isEmpty() || text.endsWith('\n') ? QByteArray() : QByteArray("\n")) + line + '\n') <
+                0 ||
             !exclude.flush())
             throw HistoryError(QStringLiteral("Histórico do veículo em %1: %2 não pôde ser gravado: %3")
                                    .arg(r.folder, excludePath, exclude.errorString())

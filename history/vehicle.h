@@ -62,8 +62,8 @@ struct Entry {
 // then the other computer's line is kept beside this one, and the user picks which
 // to continue (Vehicle::use). Two tunes are never merged.
 struct Line {
-    QString name;    // the branch's name
-    QString head;    // its newest entry's full hash
+    QString name; // the branch's name
+    QString head; // its newest entry's full hash
     bool current = false;
 };
 
@@ -81,10 +81,10 @@ struct Remote {
 
 // What a pull did.
 struct PullResult {
-    QStringList updated;  // lines moved on to the remote's newer entries
-    QStringList added;    // lines this computer did not have
-    QStringList kept;     // the remote's lines that diverged from this one, kept under these names
-    int notesMerged = 0;  // entries whose note or tags both computers had changed, merged
+    QStringList updated; // lines moved on to the remote's newer entries
+    QStringList added;   // lines this computer did not have
+    QStringList kept;    // the remote's lines that diverged from this one, kept under these names
+    int notesMerged = 0; // entries whose note or tags both computers had changed, merged
     bool changed() const { return !updated.isEmpty() || !added.isEmpty() || !kept.isEmpty() || notesMerged > 0; }
 };
 
@@ -131,8 +131,7 @@ public:
     Tune tune(const QString &id) const;
     QByteArray mapBytes(const QString &id) const;
     // A new entry on top holding the tune of id ("Restaurado de <id>").
-    Entry restore(const QString &id, const QString &port = {},
-                  const QDateTime &when = QDateTime::currentDateTime());
+    Entry restore(const QString &id, const QString &port = {}, const QDateTime &when = QDateTime::currentDateTime());
     void setNote(const QString &id, const QString &text);
     void addTag(const QString &id, const QString &tag);
     // The "no módulo" mark.

@@ -12,7 +12,7 @@ enum Command : std::uint8_t { ReadRequest = 0x33, EndOfUpload = 0x48, ScannerPol
 QByteArray command(Command c); // 00 cc 61 61 61 61
 
 struct Frame {
-    int kind = 0;          // 0: nothing recognised
+    int kind = 0;            // 0: nothing recognised
     bool hasPayload = false; // false for a 9-byte read: no payload byte may be used
     std::array<std::uint8_t, 8> p{};
 };

@@ -30,9 +30,9 @@ struct LiveValues {
     int columnTps = 0;    // TPS column value (p6)
     int loadPosition = 0; // 0..42 (p7)
     // Kind 30.
-    int advance = 0;         // degrees (p0)
-    int speedPosition = 0;   // 0..48 (p1 read signed)
-    int pressure = 0;        // atmospheric pressure, mbar (p4 times 20 plus 820)
+    int advance = 0;       // degrees (p0)
+    int speedPosition = 0; // 0..48 (p1 read signed)
+    int pressure = 0;      // atmospheric pressure, mbar (p4 times 20 plus 820)
     // Shown only by a frame with a period: 0 until the first such frame.
     int rpm = 0;
     int injectionTenths = 0; // injection time shown, tenths of a millisecond

@@ -35,9 +35,12 @@ void choose(std::int16_t &code, const QString &text, const tunefields::Field &fi
 template <typename Values> auto *codeSlot(Values &wv, const QString &field)
 {
     static const QHash<QString, std::int16_t WorkingValues::*> members{
-        {ctl::cbSondaCorrecao, &WorkingValues::lambdaLoadSource}, {ctl::cbCombinacaoMapa, &WorkingValues::mapCombination},
-        {ctl::cbRapidaTpsxMap, &WorkingValues::quickAccelSource}, {ctl::cbSondaAtiva, &WorkingValues::lambdaActivity},
-        {ctl::cbSondaTipo, &WorkingValues::lambdaType},           {ctl::cbTipoRodaFonica, &WorkingValues::wheelCode},
+        {ctl::cbSondaCorrecao, &WorkingValues::lambdaLoadSource},
+        {ctl::cbCombinacaoMapa, &WorkingValues::mapCombination},
+        {ctl::cbRapidaTpsxMap, &WorkingValues::quickAccelSource},
+        {ctl::cbSondaAtiva, &WorkingValues::lambdaActivity},
+        {ctl::cbSondaTipo, &WorkingValues::lambdaType},
+        {ctl::cbTipoRodaFonica, &WorkingValues::wheelCode},
         {ctl::cbEscalaRpm, &WorkingValues::speedScaleIndex}};
     const auto it = members.constFind(field);
     if (it == members.constEnd())
@@ -64,9 +67,9 @@ template <typename F> auto namingField(const Screen &s, const QString &control, 
     } catch (const numtext::ConvertError &e) {
         const tunefields::Field *f = tunefields::find(control);
         const QString label = f ? f->caption : QString();
-        throw numtext::ConvertError::inField(
-            e, control, label.isEmpty() ? control : QStringLiteral("%1 (%2)").arg(control, label), s.text(control),
-            decimals);
+        throw numtext::ConvertError::inField(e, control,
+                                             label.isEmpty() ? control : QStringLiteral("%1 (%2)").arg(control, label),
+                                             s.text(control), decimals);
     }
 }
 
@@ -90,16 +93,16 @@ void ParameterImage::prepare()
     std::array<std::int8_t *, 4> curves{wv.tiCurve.data(), wv.advanceCurve.data(), wv.idleCurve.data(),
                                         wv.atmCurve.data()};
     for (int c = 0; c < 4; ++c) {
-      for (const tunefields::Field &f : tunefields::all()) {
-        if (f.image.encoding != tunefields::Encoding::CurvePoint || f.image.curve != c)
-            continue;
-        const QString text = s.text(f.name);
-        const int v = namingField(s, f.name, 0, [&] { return numtext::parseInt(text); });
-        curves[std::size_t(f.image.curve)][f.image.point] = std::int8_t(low8(v));
-        Typed &typed = f.image.curve < 3 ? typedCurves_[std::size_t(f.image.curve)][std::size_t(f.image.point / 3)]
-                                         : typedAtm_[std::size_t(f.image.point / 3)];
-        typed = {f.name, text, v};
-      }
+        for (const tunefields::Field &f : tunefields::all()) {
+            if (f.image.encoding != tunefields::Encoding::CurvePoint || f.image.curve != c)
+                continue;
+            const QString text = s.text(f.name);
+            const int v = namingField(s, f.name, 0, [&] { return numtext::parseInt(text); });
+            curves[std::size_t(f.image.curve)][f.image.point] = std::int8_t(low8(v));
+            Typed &typed = f.image.curve < 3 ? typedCurves_[std::size_t(f.image.curve)][std::size_t(f.image.point / 3)]
+                                             : typedAtm_[std::size_t(f.image.point / 3)];
+            typed = {f.name, text, v};
+        }
     }
 
     // 3. The points between the typed ones.

@@ -42,11 +42,11 @@ public:
 private:
     // One byte of the image with where it came from, for the range check.
     struct Byte {
-        long long value = 0;    // the converted value before it is cut to 8 bits
-        bool checked = false;   // false: copied by design (TPS minimum) or always fits
-        QString field, text;    // control and the text the value came from
+        long long value = 0;      // the converted value before it is cut to 8 bits
+        bool checked = false;     // false: copied by design (TPS minimum) or always fits
+        QString field, text;      // control and the text the value came from
         long long lo = 0, hi = 0; // allowed range of value
-        QString textLo, textHi; // the same range in the field's own unit
+        QString textLo, textHi;   // the same range in the field's own unit
     };
     using Bytes = std::array<Byte, 8>;
     // A typed point of a correction curve as Prepare converted it (the curve itself

@@ -193,8 +193,7 @@ void Receiver::engineSetUp(int, const Payload &p)
 
     s.setText(ctl::eLimiteRpm, tunefields::decodedText(tunefields::Decode::Times100, p[2]));
 
-    if (const std::optional<QString> combination =
-            tunefields::textOf(*tunefields::find(ctl::cbCombinacaoMapa), p[3])) {
+    if (const std::optional<QString> combination = tunefields::textOf(*tunefields::find(ctl::cbCombinacaoMapa), p[3])) {
         s.setText(ctl::cbCombinacaoMapa, *combination);
         axes::writeLoadCaptions(s, *combination);
     }

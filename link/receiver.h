@@ -45,17 +45,16 @@ private:
     };
     static const std::array<Decoder, 256> &decoders();
 
-    void enterReadBack();  // kind 1, before its row
-    void endReadBack();    // kind 26
-    void stopReadBack();   // the read-back watchdog and a closed port
-    void fieldRow(int kind, const Payload &p);         // kinds 1..24: the fields of the frame
-    void engineSetUp(int kind, const Payload &p);      // kind 25
-    void chargeZeroPoint(int kind, const Payload &p);  // kind 26
-    void mapSupply(int kind, const Payload &p);        // kind 32
-    void diagnosticLine(int kind, const Payload &p);   // kinds 33, 34
-    void liveData(int kind, const Payload &p);         // kinds 29..31
+    void enterReadBack();                             // kind 1, before its row
+    void endReadBack();                               // kind 26
+    void stopReadBack();                              // the read-back watchdog and a closed port
+    void fieldRow(int kind, const Payload &p);        // kinds 1..24: the fields of the frame
+    void engineSetUp(int kind, const Payload &p);     // kind 25
+    void chargeZeroPoint(int kind, const Payload &p); // kind 26
+    void mapSupply(int kind, const Payload &p);       // kind 32
+    void diagnosticLine(int kind, const Payload &p);  // kinds 33, 34
+    void liveData(int kind, const Payload &p);        // kinds 29..31
     void appendDiagnostic(const Payload &p, int from);
-
 
     Context &ctx_;
     Scanner &scanner_;

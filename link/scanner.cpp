@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString captionOn = QStringLiteral("Ativar &Scanner");   // shown while the scanner is off
+const QString captionOn = QStringLiteral("Ativar &Scanner");     // shown while the scanner is off
 const QString captionOff = QStringLiteral("Desativar &Scanner"); // shown while it is on
 const QString notResponding = QStringLiteral("Módulo não responde");
 
@@ -182,8 +182,7 @@ void Scanner::show(const LiveValues &v, unsigned parts)
         s.setBarPosition(ctl::BarraTps, v.tpsReading / 4);
         if (std::exchange(ctx_.state.liveStale, false)) // greyed while the link was lost
             enabledset::apply(ctx_);
-        s.setText(ctl::eValorTps,
-                  numtext::formatFloat(QStringLiteral("0.00 "), v.tpsVolts()));
+        s.setText(ctl::eValorTps, numtext::formatFloat(QStringLiteral("0.00 "), v.tpsVolts()));
         s.setText(ctl::eColunaTps, plain(v.columnTps));
         for (const QString &g : names::loadBars())
             s.setBarPosition(g, v.loadPosition);
@@ -201,8 +200,7 @@ void Scanner::show(const LiveValues &v, unsigned parts)
             s.setText(ctl::eRpm, plain(v.rpm));
             const long double opening = v.opening();
             s.setText(ctl::eTi, numtext::formatFloat(QStringLiteral("0.0"), v.injectionTenths / 10.0L) +
-                                                 QStringLiteral("  ") +
-                                                 numtext::formatFloat(QStringLiteral("0"), opening));
+                                    QStringLiteral("  ") + numtext::formatFloat(QStringLiteral("0"), opening));
             s.setFontColor(ctl::eTi, opening < 90 ? colors::lime : colors::yellow);
             s.setFontColor(ctl::eScannerBomba, v.pump ? colors::yellow : colors::grey);
         }

@@ -18,10 +18,10 @@ public:
     // first live frames put them back.
     void linkLost();
     // Decoders of the live-data frames. hasPayload false: a short read, nothing decoded.
-    void liveDataA(const std::array<std::uint8_t, 8> &p); // kind 29
-    void liveDataB(const std::array<std::uint8_t, 8> &p); // kind 30
-    void liveDataC(const std::array<std::uint8_t, 8> &p); // kind 31
-    static constexpr int none = 500; // "no cell" in the marked list
+    void liveDataA(const std::array<std::uint8_t, 8> &p);        // kind 29
+    void liveDataB(const std::array<std::uint8_t, 8> &p);        // kind 30
+    void liveDataC(const std::array<std::uint8_t, 8> &p);        // kind 31
+    static constexpr int none = 500;                             // "no cell" in the marked list
     const std::array<int, 4> &marked() const { return marked_; } // base, lower, right, diagonal
 
     // Which read-outs a call of show() sets: those of one kind, or all of them.

@@ -17,8 +17,7 @@ const QString bars[] = {ctl::pbCarregando, ctl::pbCarregando1};
 
 QString Transmitter::interruptedMessage()
 {
-    return QStringLiteral(
-        " O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
+    return QStringLiteral(" O envio foi interrompido: os dados não chegaram inteiros ao módulo. Envie novamente. ");
 }
 
 Transmitter::Transmitter(Context &ctx, ParameterImage &image) : ctx_(ctx), image_(image) {}

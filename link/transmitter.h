@@ -54,5 +54,5 @@ private:
     std::uint16_t tick_ = 0;
     Outcome outcome_ = Outcome::None;
     bool reachedLine_ = false;
-    LinkPacer *pacer_ = nullptr;   // the running upload's, if its line has one
+    LinkPacer *pacer_ = nullptr; // the running upload's, if its line has one
 };

@@ -122,9 +122,9 @@ Tune readBackTune(const ReadBackPayloads &payloads, const Tune &before)
             // The tooth list of the wheel the same frame gives (or the one kept); an
             // offset past its end leaves the box empty.
             const tunefields::Field &wheels = fields[std::size_t(wheelField)];
-            const int wheel = int(tunefields::choiceTexts(wheels).indexOf(
-                tunefields::textOf(wheels, p[std::size_t(wheels.readBack.byte)])
-                    .value_or(fieldText(before, wheelField))));
+            const int wheel = int(
+                tunefields::choiceTexts(wheels).indexOf(tunefields::textOf(wheels, p[std::size_t(wheels.readBack.byte)])
+                                                            .value_or(fieldText(before, wheelField))));
             text = entry(tunefields::toothList(wheel), byte).value_or(QString());
             break;
         }

@@ -4,10 +4,7 @@
 #include "common/names.h"
 #include "common/numtext.h"
 
-MapAxes::MapAxes(Context &ctx)
-    : ctx_(ctx)
-{
-}
+MapAxes::MapAxes(Context &ctx) : ctx_(ctx) {}
 
 void MapAxes::cbEscalaRpmChange()
 {
@@ -27,10 +24,7 @@ void MapAxes::cbEscalaRpmChange()
     }
 }
 
-void MapAxes::cbCombinacaoMapaExit()
-{
-    axes::writeLoadCaptions(ctx_.screen, ctx_.screen.text(ctl::cbCombinacaoMapa));
-}
+void MapAxes::cbCombinacaoMapaExit() { axes::writeLoadCaptions(ctx_.screen, ctx_.screen.text(ctl::cbCombinacaoMapa)); }
 
 namespace axes {
 bool writeLoadCaptions(Screen &screen, const QString &combination)

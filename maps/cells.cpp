@@ -4,10 +4,10 @@
 #include "common/numtext.h"
 #include "maps/views.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <QStringList>
 
 CellRect CellRect::spanning(int row1, int column1, int row2, int column2)
 {

@@ -14,11 +14,23 @@ namespace {
 bool zeroAllowed(int k)
 {
     switch (k) {
-    case 9: case 27: case 28: case 29: case 37: case 38: case 39: case 47: case 48:
-    case 49: case 57: case 58: case 59: case 67: case 68: case 69:
-        return true;
-    default:
-        return false;
+    case 9:
+    case 27:
+    case 28:
+    case 29:
+    case 37:
+    case 38:
+    case 39:
+    case 47:
+    case 48:
+    case 49:
+    case 57:
+    case 58:
+    case 59:
+    case 67:
+    case 68:
+    case 69: return true;
+    default: return false;
     }
 }
 
@@ -61,15 +73,13 @@ long double rowChange(const Screen &s, MapId map, int r)
 
 } // namespace
 
-MapEdit::MapEdit(Context &ctx)
-    : ctx_(ctx)
-{
-}
+MapEdit::MapEdit(Context &ctx) : ctx_(ctx) {}
 
 void MapEdit::btnAlterarMapasClick()
 {
     Screen &s = ctx_.screen;
-    for (const QString &c : {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::GroupBox3, ctl::Gauge4})
+    for (const QString &c :
+         {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::GroupBox3, ctl::Gauge4})
         s.setVisible(c, false);
     for (const QString &f : changeFields())
         s.setVisible(f, true);
@@ -148,7 +158,8 @@ void MapEdit::btnVoltarTelaPrincipalClick()
     s.setVisible(ctl::GroupBox3, true);
     for (const QString &caption : names::injectionRowCaptions())
         s.setVisible(caption, true);
-    for (const QString &b : {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::btnAlterarMapas})
+    for (const QString &b :
+         {ctl::Button3, ctl::Button6, ctl::Button8, ctl::btnCarregar, ctl::btnSalvar, ctl::btnAlterarMapas})
         s.setVisible(b, true);
     ctx_.state.editMode = false;
     enabledset::apply(ctx_);

@@ -71,8 +71,7 @@ void refuseFault(MapId map, const CellRect &at, const mapblock::Fault &f)
 {
     using Kind = mapblock::Fault::Kind;
     switch (f.kind) {
-    case Kind::Empty:
-        refuse(QStringLiteral("Não há valores para colar."));
+    case Kind::Empty: refuse(QStringLiteral("Não há valores para colar."));
     case Kind::NotANumber:
         refuse(QStringLiteral("Colar: '%1' para a %2 não é um número.")
                    .arg(f.text, cells::place(map, at.top + f.row, at.left + f.column)));
@@ -91,10 +90,7 @@ void refuseFault(MapId map, const CellRect &at, const mapblock::Fault &f)
 
 } // namespace
 
-MapTools::MapTools(Context &ctx)
-    : ctx_(ctx)
-{
-}
+MapTools::MapTools(Context &ctx) : ctx_(ctx) {}
 
 maptools::Reader MapTools::reader(MapId map) const
 {
@@ -166,12 +162,8 @@ void MapTools::run(MapTool tool, MapId map, const CellRect &selection)
     maptools::Values values{};
     const maptools::Reader value = reader(map);
     switch (tool) {
-    case MapTool::Interpolate:
-        values = maptools::interpolate(selection, value);
-        break;
-    case MapTool::Smooth:
-        values = maptools::smooth(selection, value);
-        break;
+    case MapTool::Interpolate: values = maptools::interpolate(selection, value); break;
+    case MapTool::Smooth: values = maptools::smooth(selection, value); break;
     default: {
         const std::optional<long double> amount = askAmount(tool, map, selection);
         if (!amount)
@@ -198,8 +190,8 @@ std::optional<long double> MapTools::askAmount(MapTool tool, MapId map, const Ce
     // The range the selected cells take; in the percent view it grows with the row.
     const cells::Scale first = cells::scale(map, selection.top, percent);
     const cells::Scale last = cells::scale(map, selection.bottom, percent);
-    QString range = QStringLiteral("de %1 a %2 %3")
-                        .arg(numtext::formatGeneral(first.min), numtext::formatGeneral(first.max), unit);
+    QString range =
+        QStringLiteral("de %1 a %2 %3").arg(numtext::formatGeneral(first.min), numtext::formatGeneral(first.max), unit);
     if (last.max != first.max)
         range = QStringLiteral("de %1 a %2 %3 na linha %4, até %5 %3 na linha %6")
                     .arg(numtext::formatGeneral(first.min), numtext::formatGeneral(first.max), unit)

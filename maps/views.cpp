@@ -48,10 +48,7 @@ void writeCells(Screen &screen, const QStringList &texts)
 
 } // namespace
 
-MapViews::MapViews(Context &ctx)
-    : ctx_(ctx)
-{
-}
+MapViews::MapViews(Context &ctx) : ctx_(ctx) {}
 
 void MapViews::btnPercentualClick()
 {

@@ -57,24 +57,31 @@ std::string portMessage(int code, int osError, const QString &explanation)
 } // namespace
 
 EComPort::EComPort(int code, int osError)
-    : std::runtime_error(portMessage(code, osError, QString())), code_(code), osError_(osError)
+    : std::runtime_error(portMessage(code, osError, QString())),
+      code_(code),
+      osError_(osError)
 {
 }
 
 EComPort::EComPort(int code, int osError, const QString &devicePath)
-    : EComPort(code, osError, devicePath,
-               osError == -1 ? QString() : explainPortError(code, osError, devicePath))
+    : EComPort(code, osError, devicePath, osError == -1 ? QString() : explainPortError(code, osError, devicePath))
 {
 }
 
 EComPort::EComPort(int code, int osError, const QString &devicePath, const QString &explanation)
-    : std::runtime_error(portMessage(code, osError, explanation)), code_(code), osError_(osError),
-      devicePath_(devicePath), explanation_(explanation)
+    : std::runtime_error(portMessage(code, osError, explanation)),
+      code_(code),
+      osError_(osError),
+      devicePath_(devicePath),
+      explanation_(explanation)
 {
 }
 
 EComPort::EComPort(const std::string &message, std::exception_ptr cause)
-    : std::runtime_error(message), code_(HandlerFailed), osError_(-1), cause_(cause)
+    : std::runtime_error(message),
+      code_(HandlerFailed),
+      osError_(-1),
+      cause_(cause)
 {
 }
 
@@ -119,8 +126,11 @@ struct HandOverSync {
 };
 
 TComThread::TComThread(TCustomComPort *port, int fd, quint64 generation)
-    : port_(port), fd_(fd), generation_(generation),
-      sync_(std::make_shared<HandOverSync>()), waiter_(std::make_unique<ComWaiter>())
+    : port_(port),
+      fd_(fd),
+      generation_(generation),
+      sync_(std::make_shared<HandOverSync>()),
+      waiter_(std::make_unique<ComWaiter>())
 {
     if (int err = waiter_->create())
         throw EComPort(EComPort::OpenFailed, err);
@@ -155,15 +165,13 @@ void TComThread::run()
     bool rest = false; // "readable" with nothing to read: look again shortly
     while (!stopping()) {
         int err = 0;
-        const ComWaiter::Event seen = (stale > 0 || rest)
-                                          ? waiter_->wait(-1, StaleRecheckMs, &err)
-                                          : waiter_->wait(fd_, -1, &err);
+        const ComWaiter::Event seen =
+            (stale > 0 || rest) ? waiter_->wait(-1, StaleRecheckMs, &err) : waiter_->wait(fd_, -1, &err);
         if (stopping())
             return;
         Result result;
         switch (seen) {
-        case ComWaiter::Event::Woken:
-            continue;
+        case ComWaiter::Event::Woken: continue;
         case ComWaiter::Event::Gone:
         case ComWaiter::Event::Failed:
             // Report once and stop watching the device; Close still joins us.
@@ -184,8 +192,7 @@ void TComThread::run()
             }
             break;
         }
-        case ComWaiter::Event::Readable:
-            break;
+        case ComWaiter::Event::Readable: break;
         }
         if (!deliver(Event::BytesReceived, 0, &result))
             return;
@@ -195,14 +202,10 @@ void TComThread::run()
             if (result.taken == 0)
                 stale = result.count;
             break;
-        case Status::Nothing:
-            rest = true;
-            break;
-        case Status::Failed:
-            return;
+        case Status::Nothing: rest = true; break;
+        case Status::Failed: return;
         case Status::Busy:
-        case Status::Stale:
-            break;
+        case Status::Stale: break;
         }
     }
 }
@@ -234,7 +237,9 @@ bool TComThread::handOver(Event event, int osError, Result *result)
     QMetaObject::invokeMethod(
         port,
         [port, sync, number, generation, event, osError] {
-            { std::lock_guard<std::mutex> posted(postMutex); }
+            {
+                std::lock_guard<std::mutex> posted(postMutex);
+            }
             const Result answer = port->dispatchLineEvent(generation, event, osError);
             {
                 std::lock_guard<std::mutex> lock(sync->mutex);
@@ -276,10 +281,7 @@ QString TCustomComPort::devicePath(const QString &name)
     return QStringLiteral("/dev/") + name;
 }
 
-EComPort TCustomComPort::failure(int code, int osError) const
-{
-    return EComPort(code, osError, devicePath(port_));
-}
+EComPort TCustomComPort::failure(int code, int osError) const { return EComPort(code, osError, devicePath(port_)); }
 
 void TCustomComPort::setPort(const QString &name)
 {
@@ -376,8 +378,8 @@ void TCustomComPort::applyLineSettings()
 void TCustomComPort::applyTimeouts()
 {
     const TComTimeouts &t = timeouts_;
-    for (int v : {t.readInterval, t.readTotalMultiplier, t.readTotalConstant,
-                  t.writeTotalMultiplier, t.writeTotalConstant}) {
+    for (int v :
+         {t.readInterval, t.readTotalMultiplier, t.readTotalConstant, t.writeTotalMultiplier, t.writeTotalConstant}) {
         if (v < -1)
             throw failure(EComPort::SetTimeoutsFailed, EINVAL);
     }
@@ -421,12 +423,10 @@ int TCustomComPort::Write(const QByteArray &data)
         return 0;
     if (!device_)
         throw failure(EComPort::WriteFailed, EBADF);
-    const qint64 total =
-        qint64(timeouts_.writeTotalMultiplier) * data.size() + timeouts_.writeTotalConstant;
+    const qint64 total = qint64(timeouts_.writeTotalMultiplier) * data.size() + timeouts_.writeTotalConstant;
     qsizetype written = 0;
     if (int err = device_->write(data.constData(), data.size(),
-                                  int(std::min<qint64>(std::max<qint64>(total, 0), INT_MAX)),
-                                  &written))
+                                 int(std::min<qint64>(std::max<qint64>(total, 0), INT_MAX)), &written))
         throw failure(EComPort::WriteFailed, err);
     return int(written);
 }
@@ -449,7 +449,9 @@ void TCustomComPort::StartPacing(int periodMs)
         QMetaObject::invokeMethod(
             this,
             [this, generation] {
-                { std::lock_guard<std::mutex> posted(postMutex); }
+                {
+                    std::lock_guard<std::mutex> posted(postMutex);
+                }
                 dispatchPacedSlots(generation);
             },
             Qt::QueuedConnection);
@@ -614,8 +616,7 @@ void TCustomComPort::setTimeouts(const TComTimeouts &timeouts)
 
 // Runs on the port's thread for each hand-over. Nothing may escape from here:
 // this is a queued call inside the event loop.
-TComThread::Result TCustomComPort::dispatchLineEvent(quint64 generation, TComThread::Event event,
-                                                     int osError)
+TComThread::Result TCustomComPort::dispatchLineEvent(quint64 generation, TComThread::Event event, int osError)
 {
     using Status = TComThread::Status;
     TComThread::Result result;

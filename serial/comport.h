@@ -27,18 +27,18 @@
 #include "serial/portnames.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
-#include <QList>
 #include <QStringList>
 
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <mutex>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -352,8 +352,7 @@ protected:
     virtual void doError(const EComPort &error);
 
 private:
-    TComThread::Result dispatchLineEvent(quint64 generation, TComThread::Event event,
-                                         int osError);
+    TComThread::Result dispatchLineEvent(quint64 generation, TComThread::Event event, int osError);
     void closeDevice();
     void dispatchPacedSlots(quint64 generation);
     QList<PacedSlot> takePassedSlots();
@@ -395,4 +394,3 @@ class TComPort : public TCustomComPort {
 public:
     explicit TComPort(QObject *parent = nullptr);
 };
-

@@ -24,14 +24,12 @@ struct BaudEntry {
 };
 
 constexpr BaudEntry baudTable[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 bool speedFor(int baud, speed_t *speed)
@@ -132,8 +130,8 @@ int frameFlags(const ComLineSettings &s, tcflag_t *cflag, tcflag_t *iflag)
 
 int flowFlags(const TComFlowControl &f, termios *t)
 {
-    if (f.outDsrFlow || f.dsrSensitivity || f.controlDtr == TDtrControl::Handshake
-        || f.controlRts == TRtsControl::Toggle)
+    if (f.outDsrFlow || f.dsrSensitivity || f.controlDtr == TDtrControl::Handshake ||
+        f.controlRts == TRtsControl::Toggle)
         return EINVAL;
     if (f.outCtsFlow || f.controlRts == TRtsControl::Handshake)
         t->c_cflag |= CRTSCTS;
@@ -157,14 +155,12 @@ int modemLine(int fd, unsigned long request, int line)
 int setModemLines(int fd, const TComFlowControl &f)
 {
     if (f.controlDtr != TDtrControl::Handshake) {
-        const int err = modemLine(fd, f.controlDtr == TDtrControl::Enable ? TIOCMBIS : TIOCMBIC,
-                                  TIOCM_DTR);
+        const int err = modemLine(fd, f.controlDtr == TDtrControl::Enable ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
         if (err)
             return err;
     }
     if (f.controlRts == TRtsControl::Enable || f.controlRts == TRtsControl::Disable) {
-        const int err = modemLine(fd, f.controlRts == TRtsControl::Enable ? TIOCMBIS : TIOCMBIC,
-                                  TIOCM_RTS);
+        const int err = modemLine(fd, f.controlRts == TRtsControl::Enable ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
         if (err)
             return err;
     }
@@ -179,9 +175,8 @@ bool settingsTookEffect(int fd, const termios &wanted)
     if (::tcgetattr(fd, &now) != 0)
         return false;
     const tcflag_t frame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-    return (now.c_cflag & frame) == (wanted.c_cflag & frame)
-           && cfgetispeed(&now) == cfgetispeed(&wanted)
-           && cfgetospeed(&now) == cfgetospeed(&wanted);
+    return (now.c_cflag & frame) == (wanted.c_cflag & frame) && cfgetispeed(&now) == cfgetispeed(&wanted) &&
+           cfgetospeed(&now) == cfgetospeed(&wanted);
 }
 
 } // namespace
@@ -193,10 +188,7 @@ struct ComDevice::Saved {
 
 ComDevice::ComDevice() = default;
 
-ComDevice::~ComDevice()
-{
-    close();
-}
+ComDevice::~ComDevice() { close(); }
 
 int ComDevice::open(const QByteArray &path)
 {
@@ -400,10 +392,7 @@ int ComWaiter::create()
     return wakeFd_ < 0 ? errno : 0;
 }
 
-void ComWaiter::wake()
-{
-    ::eventfd_write(wakeFd_, 1);
-}
+void ComWaiter::wake() { ::eventfd_write(wakeFd_, 1); }
 
 ComWaiter::Event ComWaiter::wait(int fd, int timeoutMs, int *osError)
 {

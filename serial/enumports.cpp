@@ -90,10 +90,10 @@ QString uartName(int type)
 
 // What sysfs says about /sys/class/tty/NAME.
 struct SysfsTty {
-    bool present = false;  // the class entry exists
-    bool usb = false;      // a USB device is behind it
-    int uartType = -1;     // the "type" attribute, -1 without one
-    QString devNumbers;    // "188:0"
+    bool present = false; // the class entry exists
+    bool usb = false;     // a USB device is behind it
+    int uartType = -1;    // the "type" attribute, -1 without one
+    QString devNumbers;   // "188:0"
     QString description;
 };
 
@@ -158,8 +158,8 @@ public:
         const QByteArray encoded = QFile::encodeName(path);
         if (::stat(encoded.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
             return; // no node, a link to nothing, or gone meanwhile
-        if (!tty.devNumbers.isEmpty()
-            && tty.devNumbers != QStringLiteral("%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev)))
+        if (!tty.devNumbers.isEmpty() &&
+            tty.devNumbers != QStringLiteral("%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev)))
             return; // the node belongs to another device
         const QString real = QFileInfo(path).canonicalFilePath();
         if (real.isEmpty() || seen_.contains(real))

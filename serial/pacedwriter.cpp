@@ -85,7 +85,10 @@ PaceClock &PaceClock::monotonic()
 }
 
 PacedWriter::PacedWriter(Write write, Passed passed, std::chrono::nanoseconds period, PaceClock &clock)
-    : write_(std::move(write)), passed_(std::move(passed)), period_(period), clock_(clock)
+    : write_(std::move(write)),
+      passed_(std::move(passed)),
+      period_(period),
+      clock_(clock)
 {
     thread_ = std::thread([this] { run(); });
     std::unique_lock<std::mutex> lock(mutex_);

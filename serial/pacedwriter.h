@@ -24,11 +24,11 @@
 // What one slot did.
 struct PacedSlot {
     int slot = 0;
-    QByteArray bytes;             // what was handed over for it
-    int written = 0;              // bytes the write handed to the device
-    std::exception_ptr error;     // the write's failure, if any
+    QByteArray bytes;                 // what was handed over for it
+    int written = 0;                  // bytes the write handed to the device
+    std::exception_ptr error;         // the write's failure, if any
     std::chrono::nanoseconds late{0}; // from the deadline to the start of the write
-    bool handedLate = false;      // the bytes came after the deadline
+    bool handedLate = false;          // the bytes came after the deadline
 };
 
 // The writer's clock. Tests give their own, whose time passes only when they say so.

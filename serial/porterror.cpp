@@ -41,8 +41,8 @@ qint64 openerOf(dev_t device)
         const QStringList fds = QDir(fdFolder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         for (const QString &fd : fds) {
             struct stat st {};
-            if (::stat(QFile::encodeName(fdFolder + QLatin1Char('/') + fd).constData(), &st) == 0
-                && S_ISCHR(st.st_mode) && st.st_rdev == device)
+            if (::stat(QFile::encodeName(fdFolder + QLatin1Char('/') + fd).constData(), &st) == 0 &&
+                S_ISCHR(st.st_mode) && st.st_rdev == device)
                 return pid;
         }
     }
@@ -213,8 +213,7 @@ QString explainPortError(int code, int osError, const QString &devicePath)
         if (!opening)
             return QStringLiteral(" A porta %1 não está aberta. ").arg(devicePath);
         break;
-    default:
-        break;
+    default: break;
     }
     if (devicePath.isEmpty())
         return {};

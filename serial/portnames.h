@@ -7,8 +7,8 @@
 #include <QStringList>
 
 struct SerialPortInfo {
-    QString path;        // the device path, what the port component opens
-    QString description; // maker and product, serial number; may be empty
+    QString path;           // the device path, what the port component opens
+    QString description;    // maker and product, serial number; may be empty
     bool accessible = true; // this user may open it for reading and writing
     friend bool operator==(const SerialPortInfo &, const SerialPortInfo &) = default;
 };

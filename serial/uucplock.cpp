@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,10 +16,7 @@ namespace uucplock {
 
 namespace {
 
-QByteArray lockText(qint64 pid)
-{
-    return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
-}
+QByteArray lockText(qint64 pid) { return QByteArray::number(pid).rightJustified(10, ' ') + '\n'; }
 
 // Writes the lock file in one step: a private file first, then a hard link
 // under the lock's name, which fails if anybody got there first.

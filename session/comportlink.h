@@ -13,8 +13,7 @@ class TComPort;
 
 // Also the upload's pacer: its frames leave from the port's own thread at their
 // deadlines, each told as a write once it has gone.
-class ComPortLink : public LinkPort, public LinkPacer
-{
+class ComPortLink : public LinkPort, public LinkPacer {
 public:
     explicit ComPortLink(TComPort &port) : port_(port) {}
     int write(const QByteArray &bytes) override;

@@ -5,7 +5,8 @@
 #include "link/receiver.h"
 
 ModuleReader::ModuleReader(QObject *context, LinkPort &port, std::function<void()> changed)
-    : port_(port), tune_(startupTune())
+    : port_(port),
+      tune_(startupTune())
 {
     timer_ = std::make_unique<QtTimer>(context, [this, changed = std::move(changed)] {
         tick();

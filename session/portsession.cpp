@@ -21,12 +21,15 @@ constexpr int watchIntervalMs = 500;
 
 PortSession::PortSession(QObject *context, Screen &screen, Prompt &prompt, Guard guard, PortError portError,
                          std::unique_ptr<TComPort> port)
-    : screen_(screen), prompt_(prompt), guard_(std::move(guard)), portError_(std::move(portError)),
-      anchor_(std::make_unique<QObject>()), port_(port ? std::move(port) : std::make_unique<TComPort>())
+    : screen_(screen),
+      prompt_(prompt),
+      guard_(std::move(guard)),
+      portError_(std::move(portError)),
+      anchor_(std::make_unique<QObject>()),
+      port_(port ? std::move(port) : std::make_unique<TComPort>())
 {
     link_ = std::make_unique<ComPortLink>(*port_);
-    auto ticking = [this, context](std::unique_ptr<QtTimer> &timer, void (Controller::*handler)(),
-                                   Qt::TimerType type) {
+    auto ticking = [this, context](std::unique_ptr<QtTimer> &timer, void (Controller::*handler)(), Qt::TimerType type) {
         timer = std::make_unique<QtTimer>(
             context, [this, &timer, handler] { runEvent(timer.get(), [&] { (controller_.get()->*handler)(); }); },
             type);
@@ -190,8 +193,7 @@ void PortSession::noticeLoss(const EComPort &error, bool shown)
 void PortSession::finishLoss()
 {
     lossPending_ = false;
-    scannerAtLoss_ =
-        controller_->state().scannerActive || (reader_ && scannerAfterCheck_) || scannerAfterUpload_;
+    scannerAtLoss_ = controller_->state().scannerActive || (reader_ && scannerAfterCheck_) || scannerAfterUpload_;
     scannerAfterUpload_ = false;
     // The recording does not start ("Gravar" again once back): the scanner is off.
     if (auto done = std::exchange(recordingRead_, nullptr))

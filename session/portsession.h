@@ -131,6 +131,6 @@ private:
     bool scannerAfterCheck_ = false;
     bool checkEnding_ = false;
     std::function<void(const std::optional<Tune> &)> recordingRead_; // the read is a recording's
-    int lossNotice_ = 0; // the loss's box, closed when the device is back
+    int lossNotice_ = 0;                                             // the loss's box, closed when the device is back
     bool scannerAfterUpload_ = false; // the check's upload runs; the scanner ran before the loss
 };

@@ -23,9 +23,9 @@ extern "C" void onSignalHandler(int number)
 
 } // namespace
 
-SignalWatch::SignalWatch(QObject *context, std::initializer_list<int> signalNumbers,
-                         std::function<void(int)> onSignal)
-    : onSignal_(std::move(onSignal)), signals_(signalNumbers)
+SignalWatch::SignalWatch(QObject *context, std::initializer_list<int> signalNumbers, std::function<void(int)> onSignal)
+    : onSignal_(std::move(onSignal)),
+      signals_(signalNumbers)
 {
     firstSignal = 0;
     if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -36,19 +36,14 @@ VehicleRecorder::~VehicleRecorder()
 void VehicleRecorder::event(TuneEvent event, const Tune &tune, const QString &port, const QDateTime &when)
 {
     switch (event) {
-    case TuneEvent::Sent:
-        return record(history::kind::sent, tune, port, true, when);
+    case TuneEvent::Sent: return record(history::kind::sent, tune, port, true, when);
     case TuneEvent::Read:
     case TuneEvent::ModuleMatched: // the check read the module: its set is the latest entry, or a new one
         return record(history::kind::read, tune, port, true, when);
-    case TuneEvent::Loaded:
-        return record(history::kind::loaded, tune, port, false, when);
-    case TuneEvent::Saved:
-        return record(history::kind::saved, tune, port, false, when);
-    case TuneEvent::Corrected:
-        return record(history::kind::correction, tune, port, false, when);
-    case TuneEvent::TpsCalibrated:
-        return record(history::kind::tps, tune, port, true, when);
+    case TuneEvent::Loaded: return record(history::kind::loaded, tune, port, false, when);
+    case TuneEvent::Saved: return record(history::kind::saved, tune, port, false, when);
+    case TuneEvent::Corrected: return record(history::kind::correction, tune, port, false, when);
+    case TuneEvent::TpsCalibrated: return record(history::kind::tps, tune, port, true, when);
     case TuneEvent::ModuleUnknown:
         return enqueue(
             [this](history::Vehicle &v) {

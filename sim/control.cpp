@@ -42,8 +42,7 @@ std::string_view trim(std::string_view s)
 std::string ControlLine::number(int lo, int hi, int &target) const
 {
     if (words.size() != 2 || !parseInt(words[1], lo, hi, target))
-        return std::string(words[0]) + " needs a number from " + std::to_string(lo) + " to "
-            + std::to_string(hi);
+        return std::string(words[0]) + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi);
     return {};
 }
 
@@ -90,7 +89,7 @@ bool writeAtomically(const std::string &path, const Image &image, std::string &e
 bool ControlFifo::open(const std::string &path)
 {
     path_ = path;
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) == 0) {
         if (!S_ISFIFO(st.st_mode)) {
             std::fprintf(stderr, "velto-ecu-sim: %s exists and is not a FIFO\n", path.c_str());
@@ -104,8 +103,7 @@ bool ControlFifo::open(const std::string &path)
     }
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        std::fprintf(stderr, "velto-ecu-sim: cannot open %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "velto-ecu-sim: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
     keep_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -205,15 +203,9 @@ std::string Simulator::controlAtm(const ControlLine &l) { return l.number(500, 1
 std::string Simulator::controlAc(const ControlLine &l) { return l.onOff(engine_.ac); }
 
 // "load N" or "load auto" (follow the TPS), and the same for the speed.
-std::string Simulator::controlLoad(const ControlLine &l)
-{
-    return setOrAuto(l, 42, engine_.loadOverride);
-}
+std::string Simulator::controlLoad(const ControlLine &l) { return setOrAuto(l, 42, engine_.loadOverride); }
 
-std::string Simulator::controlSpeed(const ControlLine &l)
-{
-    return setOrAuto(l, 48, engine_.speedOverride);
-}
+std::string Simulator::controlSpeed(const ControlLine &l) { return setOrAuto(l, 48, engine_.speedOverride); }
 
 std::string Simulator::setOrAuto(const ControlLine &l, int hi, int &target)
 {
@@ -231,8 +223,7 @@ std::string Simulator::controlDrive(const ControlLine &l)
         startDrive(0);
     else if (l.words.size() == 2 && l.words[1] == "off")
         driving_ = false;
-    else if (l.words.size() == 3 && l.words[1] == "at"
-             && parseInt(l.words[2], 0, kMaxDriveStart, from))
+    else if (l.words.size() == 3 && l.words[1] == "at" && parseInt(l.words[2], 0, kMaxDriveStart, from))
         startDrive(from);
     else
         return "drive needs on, off or at SECONDS";
@@ -263,8 +254,7 @@ std::string Simulator::controlFault(const ControlLine &l)
     const auto &w = l.words;
     Fault f;
     int count = -1;
-    if (w.size() < 2 || w.size() > 3 || !parseFault(w[1], f)
-        || (w.size() == 3 && !parseInt(w[2], 1, 1000000, count)))
+    if (w.size() < 2 || w.size() > 3 || !parseFault(w[1], f) || (w.size() == 3 && !parseInt(w[2], 1, 1000000, count)))
         return "fault needs none, lose-h or lose-hp and an optional count";
     protocol_.setFault(f, count);
     return {};

@@ -17,10 +17,10 @@ constexpr double kPi = 3.14159265358979323846;
 struct Segment {
     DrivePhase phase;
     int gear;
-    double length;       // seconds
+    double length; // seconds
     int rpmFrom, rpmTo;
     int throttleFrom, throttleTo; // percent, 0: closed
-    bool easeOut;        // engine speed falls fast first (clutch in)
+    bool easeOut;                 // engine speed falls fast first (clutch in)
 };
 
 // Gear ratios 3.5, 2.1, 1.4, 1.0: a shift at 4800 rpm lands at 4800 times the
@@ -82,8 +82,7 @@ bool fanRunning(const Image &image, double t, int temp, const WarmUp &w)
 {
     if (temp >= image[kFanOn])
         return true;
-    const bool cooling = t >= w.length
-        && std::fmod(t - w.length, kDriveCycle) / kDriveCycle >= kRising;
+    const bool cooling = t >= w.length && std::fmod(t - w.length, kDriveCycle) / kDriveCycle >= kRising;
     return cooling && w.hotTemp >= image[kFanOn] && temp > image[kFanOff];
 }
 
@@ -143,8 +142,8 @@ bool injectionCut(const Image &image, const Segment &s, int rpm)
 // injectors are cut, and a cold probe's middle reading otherwise.
 void setProbe(const Image &image, DrivePhase phase, double t, double warmUp, OperatingPoint &p)
 {
-    const bool closedLoop = !p.cut && p.temp >= image[kLambdaTemp]
-        && (phase == DrivePhase::Idle || phase == DrivePhase::Pull || phase == DrivePhase::Cruise);
+    const bool closedLoop = !p.cut && p.temp >= image[kLambdaTemp] &&
+                            (phase == DrivePhase::Idle || phase == DrivePhase::Pull || phase == DrivePhase::Cruise);
     p.longCorr = int(std::lround(2.0 * std::min(t, warmUp) / warmUp));
     p.shortCorr = 0;
     if (p.cut)
@@ -172,34 +171,22 @@ void setProbe(const Image &image, DrivePhase phase, double t, double warmUp, Ope
 const char *phaseName(DrivePhase phase)
 {
     switch (phase) {
-    case DrivePhase::Idle:
-        return "idle";
-    case DrivePhase::Pull:
-        return "pull";
-    case DrivePhase::Shift:
-        return "shift";
-    case DrivePhase::Cruise:
-        return "cruise";
-    case DrivePhase::Overrun:
-        return "overrun";
-    case DrivePhase::FullThrottle:
-        return "full-throttle";
-    case DrivePhase::LiftOff:
-        return "lift-off";
-    case DrivePhase::Hold:
-        return "hold";
-    case DrivePhase::Move:
-        return "move";
+    case DrivePhase::Idle: return "idle";
+    case DrivePhase::Pull: return "pull";
+    case DrivePhase::Shift: return "shift";
+    case DrivePhase::Cruise: return "cruise";
+    case DrivePhase::Overrun: return "overrun";
+    case DrivePhase::FullThrottle: return "full-throttle";
+    case DrivePhase::LiftOff: return "lift-off";
+    case DrivePhase::Hold: return "hold";
+    case DrivePhase::Move: return "move";
     }
     return "idle";
 }
 
 const char *cycleName(DriveCycle cycle) { return cycle == DriveCycle::Points ? "points" : "free"; }
 
-double cycleLength(DriveCycle cycle)
-{
-    return cycle == DriveCycle::Points ? pointsCycleLength() : kDriveCycle;
-}
+double cycleLength(DriveCycle cycle) { return cycle == DriveCycle::Points ? pointsCycleLength() : kDriveCycle; }
 
 DriveState driveState(const Image &image, double t, DriveCycle cycle, const WarmUp &warmUp)
 {

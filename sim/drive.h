@@ -47,8 +47,7 @@ struct DriveState {
 // Where the engine runs t seconds after the drive began (t below 0 counts as 0).
 // The image gives the throttle sensor's limits, the overrun cut-off speeds, the
 // electro-fan temperatures and the probe's working temperature.
-DriveState driveState(const Image &image, double t, DriveCycle cycle = DriveCycle::Free,
-                      const WarmUp &warmUp = {});
+DriveState driveState(const Image &image, double t, DriveCycle cycle = DriveCycle::Free, const WarmUp &warmUp = {});
 // The live values at that moment.
 LiveValues driveValues(const Image &image, double t, DriveCycle cycle = DriveCycle::Free);
 

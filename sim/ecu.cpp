@@ -10,28 +10,16 @@ namespace {
 
 // Ignition map as delivered, whole degrees, row 0 lowest speed.
 constexpr std::uint8_t kIgnition[9][8] = {
-    {10, 10, 6, 6, 6, 6, 6, 6},
-    {10, 10, 12, 12, 12, 12, 13, 14},
-    {11, 15, 18, 21, 24, 28, 26, 25},
-    {32, 32, 32, 32, 30, 28, 27, 25},
-    {33, 33, 32, 32, 30, 29, 28, 26},
-    {33, 33, 32, 32, 30, 29, 28, 26},
-    {34, 34, 33, 33, 31, 30, 29, 27},
-    {34, 34, 33, 33, 31, 30, 29, 27},
-    {34, 34, 33, 33, 31, 30, 29, 27},
+    {10, 10, 6, 6, 6, 6, 6, 6},       {10, 10, 12, 12, 12, 12, 13, 14}, {11, 15, 18, 21, 24, 28, 26, 25},
+    {32, 32, 32, 32, 30, 28, 27, 25}, {33, 33, 32, 32, 30, 29, 28, 26}, {33, 33, 32, 32, 30, 29, 28, 26},
+    {34, 34, 33, 33, 31, 30, 29, 27}, {34, 34, 33, 33, 31, 30, 29, 27}, {34, 34, 33, 33, 31, 30, 29, 27},
 };
 
 // Injection map as delivered, tenths of a millisecond.
 constexpr std::uint8_t kInjection[9][8] = {
-    {35, 52, 58, 64, 74, 78, 80, 81},
-    {31, 43, 53, 62, 73, 76, 78, 81},
-    {28, 40, 50, 62, 72, 74, 78, 81},
-    {25, 38, 44, 62, 72, 74, 80, 82},
-    {24, 33, 42, 66, 74, 82, 82, 83},
-    {24, 31, 42, 68, 76, 87, 86, 86},
-    {23, 29, 40, 67, 77, 82, 83, 85},
-    {23, 28, 39, 66, 78, 78, 83, 83},
-    {22, 28, 38, 65, 78, 78, 81, 81},
+    {35, 52, 58, 64, 74, 78, 80, 81}, {31, 43, 53, 62, 73, 76, 78, 81}, {28, 40, 50, 62, 72, 74, 78, 81},
+    {25, 38, 44, 62, 72, 74, 80, 82}, {24, 33, 42, 66, 74, 82, 82, 83}, {24, 31, 42, 68, 76, 87, 86, 86},
+    {23, 29, 40, 67, 77, 82, 83, 85}, {23, 28, 39, 66, 78, 78, 83, 83}, {22, 28, 38, 65, 78, 78, 81, 81},
 };
 
 // Typed points of the temperature curves (0, 15, ... 105 °C).
@@ -57,10 +45,7 @@ void fillCurve(Image &image, int offset, const int *typed, int typedCount)
 
 int clampInt(int v, int lo, int hi) { return std::max(lo, std::min(hi, v)); }
 
-std::int8_t signedAt(const Image &image, int offset)
-{
-    return static_cast<std::int8_t>(image[offset]);
-}
+std::int8_t signedAt(const Image &image, int offset) { return static_cast<std::int8_t>(image[offset]); }
 
 // Index 0..21 of the temperature curves for an engine temperature.
 int tempIndex(int temp) { return clampInt(temp, 0, 105) / 5; }
@@ -146,17 +131,15 @@ Payload readBackPayload(const Image &image, int kind)
         for (int i = 0; i < 8; ++i)
             p[i] = image[base + 3 * i];
     } else if (kind == 22) {
-        at({kAtmCurve, kAtmCurve + 3, kAtmCurve + 6, kAtmCurve + 9, kQuickSource, kQuickShort,
-            kQuickLong, kQuickDecrement});
+        at({kAtmCurve, kAtmCurve + 3, kAtmCurve + 6, kAtmCurve + 9, kQuickSource, kQuickShort, kQuickLong,
+            kQuickDecrement});
     } else if (kind == 23) {
-        at({kLambdaType, -1, kLambdaActivity, kLambdaTemp, kLambdaIdle, kLambdaPart, kLambdaFull,
-            kLambdaSource});
+        at({kLambdaType, -1, kLambdaActivity, kLambdaTemp, kLambdaIdle, kLambdaPart, kLambdaFull, kLambdaSource});
     } else if (kind == 24) {
         for (int i = 0; i < 8; ++i)
             p[i] = image[kCutOff + i];
     } else if (kind == 25) {
-        at({kWheel, kTooth, kRpmLimit, kMapCombination, kCrankAdvance, kTpsMin, kTpsMax,
-            kSpeedScale});
+        at({kWheel, kTooth, kRpmLimit, kMapCombination, kCrankAdvance, kTpsMin, kTpsMax, kSpeedScale});
     } else if (kind == 26) {
         at({kCoilCharge, kZeroPoint, -1, -1, -1, -1, -1, -1});
     }
@@ -166,8 +149,7 @@ Payload readBackPayload(const Image &image, int kind)
 Bytes applyFault(const Bytes &frame, Fault fault)
 {
     switch (fault) {
-    case Fault::None:
-        return frame;
+    case Fault::None: return frame;
     case Fault::LoseH: {
         Bytes f(frame.begin() + 1, frame.end());
         f.push_back(' ');
@@ -186,12 +168,9 @@ Bytes applyFault(const Bytes &frame, Fault fault)
 const char *faultName(Fault fault)
 {
     switch (fault) {
-    case Fault::None:
-        return "none";
-    case Fault::LoseH:
-        return "lose-h";
-    case Fault::LoseHP:
-        return "lose-hp";
+    case Fault::None: return "none";
+    case Fault::LoseH: return "lose-h";
+    case Fault::LoseHP: return "lose-hp";
     }
     return "none";
 }
@@ -216,8 +195,7 @@ bool ParameterMemory::commit()
     return true;
 }
 
-void InputParser::feed(const std::uint8_t *data, std::size_t size, double now,
-                       std::vector<Unit> &out)
+void InputParser::feed(const std::uint8_t *data, std::size_t size, double now, std::vector<Unit> &out)
 {
     if (size > 0)
         expire(now, out);
@@ -238,8 +216,7 @@ void InputParser::feed(const std::uint8_t *data, std::size_t size, double now,
             Unit u{Unit::UploadFrame, std::move(partial_)};
             partial_.clear();
             if (expected_ == kCommandSize) {
-                const bool tailOk = u.bytes[2] == 'a' && u.bytes[3] == 'a' && u.bytes[4] == 'a'
-                    && u.bytes[5] == 'a';
+                const bool tailOk = u.bytes[2] == 'a' && u.bytes[3] == 'a' && u.bytes[4] == 'a' && u.bytes[5] == 'a';
                 u.type = tailOk ? Unit::Command : Unit::BadCommand;
             }
             out.push_back(std::move(u));
@@ -284,15 +261,9 @@ double throttleFraction(const Image &image, int tps)
 }
 } // namespace
 
-int loadPosition(const Image &image, int tps)
-{
-    return int(std::lround(42.0 * throttleFraction(image, tps)));
-}
+int loadPosition(const Image &image, int tps) { return int(std::lround(42.0 * throttleFraction(image, tps))); }
 
-int tpsColumn(const Image &image, int tps)
-{
-    return int(std::lround(100.0 * throttleFraction(image, tps)));
-}
+int tpsColumn(const Image &image, int tps) { return int(std::lround(100.0 * throttleFraction(image, tps))); }
 
 LiveValues liveValues(const Image &image, const OperatingPoint &p)
 {
@@ -347,13 +318,18 @@ LiveValues liveValues(const Image &image, const OperatingPoint &p)
 
 std::array<Bytes, 3> encodeLive(const LiveValues &v)
 {
-    const Payload a{lo(v.temp),  lo(v.mapColumn), lo(v.idle),      lo(v.probe),
-                    lo(v.tps),   hi(v.tps),       lo(v.tpsColumn), lo(v.load)};
-    const Payload b{lo(v.advance),   lo(v.speed),  lo(v.injection), hi(v.injection),
-                    lo(v.atmStep),   lo(v.period), hi(v.period),    std::uint8_t(v.pump ? 1 : 0)};
-    const Payload c{lo(v.shortCorr), lo(v.longCorr), lo(v.tempCorr),
-                    lo(v.atmCorr),   lo(v.advCorr),  std::uint8_t(v.fan ? 1 : 0),
-                    std::uint8_t(v.ac ? 1 : 0), 0};
+    const Payload a{lo(v.temp), lo(v.mapColumn), lo(v.idle),      lo(v.probe),
+                    lo(v.tps),  hi(v.tps),       lo(v.tpsColumn), lo(v.load)};
+    const Payload b{lo(v.advance), lo(v.speed),  lo(v.injection), hi(v.injection),
+                    lo(v.atmStep), lo(v.period), hi(v.period),    std::uint8_t(v.pump ? 1 : 0)};
+    const Payload c{lo(v.shortCorr),
+                    lo(v.longCorr),
+                    lo(v.tempCorr),
+                    lo(v.atmCorr),
+                    lo(v.advCorr),
+                    std::uint8_t(v.fan ? 1 : 0),
+                    std::uint8_t(v.ac ? 1 : 0),
+                    0};
     return {makeFrame(29, a), makeFrame(30, b), makeFrame(31, c)};
 }
 
@@ -388,17 +364,17 @@ std::array<Bytes, 3> diagnosticFrames(const Image &image, const Engine &e, const
     // Kind 32: MAP sensor supply reading (10-bit converter, about 4.9 V), then
     // the line counters.
     const int supply = 1000;
-    Payload a{lo(supply), hi(supply), lo(int(n.uploadFrames)), lo(int(n.commits)),
-              lo(int(n.readRequests)), lo(int(n.polls)), lo(int(n.stops)), lo(int(n.dropped))};
+    Payload a{lo(supply),       hi(supply),       lo(int(n.uploadFrames)), lo(int(n.commits)), lo(int(n.readRequests)),
+              lo(int(n.polls)), lo(int(n.stops)), lo(int(n.dropped))};
     // Kind 33: operating point.
-    Payload b{lo(e.rpm), hi(e.rpm), lo(e.tps), hi(e.tps), lo(clampInt(e.temp, 0, 255)),
+    Payload b{lo(e.rpm), hi(e.rpm), lo(e.tps),       hi(e.tps), lo(clampInt(e.temp, 0, 255)),
               lo(e.atm), hi(e.atm), lo(int(e.cycle))};
     // Kind 34: image checksum and the engine set-up bytes.
     int sum = 0;
     for (std::uint8_t v : image)
         sum += v;
-    Payload c{lo(sum), hi(sum), image[kWheel], image[kTooth], image[kRpmLimit],
-              image[kSpeedScale], image[kTpsMin], image[kTpsMax]};
+    Payload c{lo(sum),        hi(sum),       image[kWheel], image[kTooth], image[kRpmLimit], image[kSpeedScale],
+              image[kTpsMin], image[kTpsMax]};
     return {makeFrame(32, a), makeFrame(33, b), makeFrame(34, c)};
 }
 

@@ -13,9 +13,9 @@ namespace ecusim {
 
 constexpr int kImageSize = 256;
 constexpr int kBlockCount = 32;
-constexpr int kFrameSize = 12;       // "H", "P", kind, 8 payload bytes, "F"
-constexpr int kUploadFrameSize = 9;  // block number, 8 bytes
-constexpr int kCommandSize = 6;      // 0x00, command, "aaaa"
+constexpr int kFrameSize = 12;      // "H", "P", kind, 8 payload bytes, "F"
+constexpr int kUploadFrameSize = 9; // block number, 8 bytes
+constexpr int kCommandSize = 6;     // 0x00, command, "aaaa"
 
 constexpr std::uint8_t kCmdReadRequest = 0x33;
 constexpr std::uint8_t kCmdEndOfUpload = 0x48;
@@ -111,14 +111,14 @@ private:
 // operating point that the control channel sets and from the parameter image.
 struct Engine {
     int rpm = 900;
-    int tps = 150;            // converter steps, 0..1023
-    int loadOverride = -1;    // load position 0..42, -1: follow the TPS
-    int speedOverride = -1;   // speed position 0..48, -1: follow the RPM
-    int temp = 85;            // °C
-    int atm = 1000;           // mbar
+    int tps = 150;          // converter steps, 0..1023
+    int loadOverride = -1;  // load position 0..42, -1: follow the TPS
+    int speedOverride = -1; // speed position 0..48, -1: follow the RPM
+    int temp = 85;          // °C
+    int atm = 1000;         // mbar
     bool ac = false;
-    bool fan = false;         // electro-fan, switched by the image's thresholds
-    std::uint32_t cycle = 0;  // live triples sent, for the probe swing
+    bool fan = false;        // electro-fan, switched by the image's thresholds
+    std::uint32_t cycle = 0; // live triples sent, for the probe swing
 };
 
 int speedPosition(const Image &image, int rpm);
@@ -130,35 +130,35 @@ int tpsColumn(const Image &image, int tps);
 struct OperatingPoint {
     int rpm = 0;
     int tps = 0;
-    int load = 0;       // load position 0..42
-    int speed = 0;      // speed position 0..48
-    int temp = 0;       // °C
-    int atm = 1000;     // mbar
+    int load = 0;   // load position 0..42
+    int speed = 0;  // speed position 0..48
+    int temp = 0;   // °C
+    int atm = 1000; // mbar
     bool ac = false;
     bool fan = false;
-    bool cut = false;   // overrun cut-off: no injection
-    int probe = 0;      // lambda probe, tens of mV
-    int shortCorr = 0;  // probe corrections, percent
+    bool cut = false;  // overrun cut-off: no injection
+    int probe = 0;     // lambda probe, tens of mV
+    int shortCorr = 0; // probe corrections, percent
     int longCorr = 0;
-    int trim = 0;       // percent added to the injection-time corrections
+    int trim = 0; // percent added to the injection-time corrections
 };
 
 // The values the live-data frames carry, in the units of the frames.
 struct LiveValues {
     // kind 29
-    int temp = 0;        // °C, unsigned byte
+    int temp = 0; // °C, unsigned byte
     int mapColumn = 0;
-    int idle = 0;        // idle-actuator opening, percent
-    int probe = 0;       // tens of mV
-    int tps = 0;         // converter steps, 0..1023
+    int idle = 0;  // idle-actuator opening, percent
+    int probe = 0; // tens of mV
+    int tps = 0;   // converter steps, 0..1023
     int tpsColumn = 0;
-    int load = 0;        // 0..42
+    int load = 0; // 0..42
     // kind 30
-    int advance = 0;     // degrees
-    int speed = 0;       // 0..48
-    int injection = 0;   // injection time in tenths of ms, times 4
-    int atmStep = 0;     // (mbar - 820) / 20
-    int period = 0;      // 1200000 / rpm, 0 when stopped
+    int advance = 0;   // degrees
+    int speed = 0;     // 0..48
+    int injection = 0; // injection time in tenths of ms, times 4
+    int atmStep = 0;   // (mbar - 820) / 20
+    int period = 0;    // 1200000 / rpm, 0 when stopped
     bool pump = false;
     // kind 31, corrections signed
     int shortCorr = 0;
@@ -190,8 +190,7 @@ struct Counters {
     std::uint32_t dropped = 0;
 };
 // Kinds 32, 33, 34.
-std::array<Bytes, 3> diagnosticFrames(const Image &image, const Engine &engine,
-                                      const Counters &counters);
+std::array<Bytes, 3> diagnosticFrames(const Image &image, const Engine &engine, const Counters &counters);
 
 std::string hex(const std::uint8_t *data, std::size_t size);
 inline std::string hex(const Bytes &bytes) { return hex(bytes.data(), bytes.size()); }

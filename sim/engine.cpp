@@ -12,7 +12,7 @@ namespace ecusim {
 
 namespace {
 
-constexpr int kInjectionOffset = 72;     // image offset of cell 0 of the injection map
+constexpr int kInjectionOffset = 72; // image offset of cell 0 of the injection map
 constexpr int kMapFileFields = 202;
 constexpr int kFirstInjectionField = 81; // field of cell 0, counted from 1
 constexpr double kCatchUpLimit = 600.0;  // seconds of drive time the loop catches up at most
@@ -126,8 +126,8 @@ bool loadNeed(const std::string &path, FuelMap &need, std::string &error)
         line.pop_back();
     const std::vector<std::string> fields = splitFields(line);
     if (int(fields.size()) != kMapFileFields || line.find_first_of("\r\n") != std::string::npos) {
-        error = path + ": not a map file (one line of 202 fields separated by ';', found "
-            + std::to_string(fields.size()) + " fields)";
+        error = path + ": not a map file (one line of 202 fields separated by ';', found " +
+                std::to_string(fields.size()) + " fields)";
         return false;
     }
     FuelMap read{};
@@ -135,9 +135,8 @@ bool loadNeed(const std::string &path, FuelMap &need, std::string &error)
         const int field = kFirstInjectionField + k;
         const int tenths = tenthsOf(fields[std::size_t(field - 1)]);
         if (tenths < 0) {
-            error = path + ": field " + std::to_string(field) + " (injection cell "
-                + std::to_string(k) + ") \"" + fields[std::size_t(field - 1)]
-                + "\" is not an injection time from 0,1 to 25,5 ms";
+            error = path + ": field " + std::to_string(field) + " (injection cell " + std::to_string(k) + ") \"" +
+                    fields[std::size_t(field - 1)] + "\" is not an injection time from 0,1 to 25,5 ms";
             return false;
         }
         read[std::size_t(k)] = tenths;
@@ -146,14 +145,11 @@ bool loadNeed(const std::string &path, FuelMap &need, std::string &error)
     return true;
 }
 
-double probeMillivolts(double ratio)
-{
-    return kProbeSwitch + kProbeSwing * std::tanh(kProbeSlope * (ratio - 1.0));
-}
+double probeMillivolts(double ratio) { return kProbeSwitch + kProbeSwing * std::tanh(kProbeSlope * (ratio - 1.0)); }
 
 namespace {
 constexpr double kStartUpCurve[8] = {55, 40, 30, 20, 12, 5, 0, 0}; // percent at 0, 15, ... 105 °C
-constexpr double kRichRail = 410, kLeanRail = 380;                  // mV from 450 to either rail
+constexpr double kRichRail = 410, kLeanRail = 380;                 // mV from 450 to either rail
 
 // A curve of eight points at 0, 15, ... 105 °C read linearly at temp.
 double alongCurve(const double *points, double temp)
@@ -189,20 +185,18 @@ double narrowBandMillivolts(double lambda)
 }
 
 EngineModel::EngineModel(const FuelMap &need, unsigned seed, const Realism &realism)
-    : need_(need), realism_(realism), random_(seed)
+    : need_(need),
+      realism_(realism),
+      random_(seed)
 {
     for (int k = 0; k < kCells; ++k)
         stoichiometric_[std::size_t(k)] = need_[std::size_t(k)] * (k % 8 == 7 ? realism_.powerLambda : 1.0);
     seen_.fill(kProbeSwitch);
 }
 
-DriveState EngineModel::state(const Image &image, double t) const
-{
-    return driveState(image, t, cycle_, warmUp_);
-}
+DriveState EngineModel::state(const Image &image, double t) const { return driveState(image, t, cycle_, warmUp_); }
 
-double EngineModel::mixture(const Image &image, const OperatingPoint &p, const CellWeights &w,
-                            double correction) const
+double EngineModel::mixture(const Image &image, const OperatingPoint &p, const CellWeights &w, double correction) const
 {
     if (!realism_.on) {
         const double delivered = interpolate(injectionMapOf(image), w) * (1 + correction / 100);
@@ -212,8 +206,8 @@ double EngineModel::mixture(const Image &image, const OperatingPoint &p, const C
     // The fuel as the ECU delivers it, against what the engine burns at lambda 1
     // at this temperature with the fan and the air conditioning as they run.
     const LiveValues v = liveValues(image, p);
-    double delivered = interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0
-        * (1 + correction / 100);
+    double delivered =
+        interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0 * (1 + correction / 100);
     double needed = interpolate(stoichiometric_, w) * (1 + warmUpNeedPercent(realism_, p.temp) / 100);
     if (p.fan) {
         delivered += image[kFanTi];
@@ -231,7 +225,6 @@ void EngineModel::newImage()
     learned_.fill(0);
     short_ = 0;
 }
-
 
 bool EngineModel::correcting(const Image &image, const OperatingPoint &p)
 {
@@ -292,8 +285,7 @@ void EngineModel::step(const Image &image, double t)
     short_ = std::clamp(short_, -kShortLimit, kShortLimit);
     for (int i = 0; i < w.count; ++i) {
         double &learned = learned_[std::size_t(w.cell[i])];
-        learned = std::clamp(learned + w.weight[i] * kLearnRate * short_, -kShortLimit,
-                             kShortLimit);
+        learned = std::clamp(learned + w.weight[i] * kLearnRate * short_, -kShortLimit, kShortLimit);
     }
 }
 
@@ -313,8 +305,8 @@ LiveValues EngineModel::values(const Image &image, double t) const
         return v; // stopped or cut off
     // The injection time as delivered: between the four cells, with the
     // temperature and pressure corrections and the loop's own.
-    double tenths = interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0
-        * (1 + (shortCorr + longCorr) / 100);
+    double tenths = interpolate(injectionMapOf(image), w) * (100 + v.tempCorr + v.atmCorr) / 100.0 *
+                    (1 + (shortCorr + longCorr) / 100);
     if (p.fan)
         tenths += image[kFanTi];
     if (p.ac)

@@ -23,14 +23,14 @@
 namespace ecusim {
 
 constexpr int kCells = 72;
-constexpr double kControlStep = 0.05;   // seconds of drive time per loop step
-constexpr double kShortStep = 1.0;      // percent per step, towards the probe's side
-constexpr double kShortLimit = 25.0;    // percent, both corrections
-constexpr double kLearnRate = 0.01;     // share of the short correction learned per step
-constexpr double kProbeSwitch = 450.0;  // mV at the stoichiometric mixture
-constexpr double kProbeSwing = 420.0;   // mV from the switch point to either rail
-constexpr double kProbeSlope = 60.0;    // steepness: tanh(slope x (ratio - 1))
-constexpr double kProbeNoise = 15.0;    // mV, uniform, either way
+constexpr double kControlStep = 0.05;                                // seconds of drive time per loop step
+constexpr double kShortStep = 1.0;                                   // percent per step, towards the probe's side
+constexpr double kShortLimit = 25.0;                                 // percent, both corrections
+constexpr double kLearnRate = 0.01;                                  // share of the short correction learned per step
+constexpr double kProbeSwitch = 450.0;                               // mV at the stoichiometric mixture
+constexpr double kProbeSwing = 420.0;                                // mV from the switch point to either rail
+constexpr double kProbeSlope = 60.0;                                 // steepness: tanh(slope x (ratio - 1))
+constexpr double kProbeNoise = 15.0;                                 // mV, uniform, either way
 constexpr int kLambdaOn = 5, kLambdaOff = 10, kLambdaOffAtIdle = 15; // activity codes
 
 // Tenths of a millisecond per cell, cell k = 8 x row + column.
@@ -53,11 +53,11 @@ using FuelMap = std::array<double, kCells>;
 //   against which the tune's curve and increments are delivered.
 struct Realism {
     bool on = false;
-    double probeDelay = 0.15;    // seconds
-    double powerLambda = 0.88;   // the engine's lambda at full load
+    double probeDelay = 0.15;  // seconds
+    double powerLambda = 0.88; // the engine's lambda at full load
     std::array<double, 8> warmUpError{6, 5, 4, 4, 3, 2, 0, 0};
-    double fanNeed = 5;          // tenths of a millisecond (the start-up tune adds 7)
-    double acNeed = 12;          // tenths of a millisecond (the start-up tune adds 10)
+    double fanNeed = 5; // tenths of a millisecond (the start-up tune adds 7)
+    double acNeed = 12; // tenths of a millisecond (the start-up tune adds 10)
 };
 // The full-load zone of the loop's targets: load position from here on.
 constexpr int kFullLoadPosition = 39;
@@ -136,7 +136,7 @@ private:
     FuelMap learned_{};
     DriveCycle cycle_ = DriveCycle::Free;
     std::mt19937 random_;
-    double time_ = -1;      // drive time of the last step, -1: none yet
+    double time_ = -1; // drive time of the last step, -1: none yet
     double short_ = 0;
     double probe_ = kProbeSwitch;
     bool active_ = false;

@@ -34,8 +34,7 @@ bool EventLog::open(const std::string &path)
         return true;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) {
-        std::fprintf(stderr, "velto-ecu-sim: cannot open %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "velto-ecu-sim: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
     return true;

@@ -75,45 +75,44 @@ bool parseCycle(std::string_view text, DriveCycle &out)
     return true;
 }
 
-const char kUsage[] =
-    "usage: velto-ecu-sim [options]\n"
-    "  --link PATH          symlink PATH to the slave device\n"
-    "  --log FILE           log to FILE instead of stderr\n"
-    "  --log-sent           also log every frame sent\n"
-    "  --control PATH       read control lines from a FIFO created at PATH\n"
-    "  --dump-on-exit PATH  write the 256-byte image to PATH on exit\n"
-    "  --rate N|max         live triples per second (default 4)\n"
-    "  --pace MS            gap between read-back frames in ms (default 5)\n"
-    "  --tps N --rpm N --temp N --atm N --load N --speed N   operating point\n"
-    "  --drive              drive a repeating cycle (idle, gears, cruise, overrun,\n"
-    "                       full throttle) from a cold engine instead of holding\n"
-    "                       the operating point\n"
-    "  --drive-at S         the same, starting S seconds into the drive\n"
-    "  --cycle free|points  the drive: the free cycle above (default), or a warm\n"
-    "                       engine held for 3 s at each cell's point in turn\n"
-    "  --engine FILE        the engine needs the injection map of this map file\n"
-    "                       (default: the start-up map changed by a fixed pattern)\n"
-    "  --speedup N          run the drive clock N times faster (default 1)\n"
-    "  --cold               drive from a cold start: 25 degC to the warm cycle over 480 s\n"
-    "  --cold-from C        ... from C degC instead (-40 to 120)\n"
-    "  --thermostat LOW:HIGH  the warm cycle's temperatures (default 79:92)\n"
-    "  --drive-ac on|off    air conditioning at idle and in cruise once warm (default on)\n"
-    "  --cold-length S      ... over S seconds instead (10 to 3600)\n"
-    "  --kind-engine        the kind engine: need scales with every correction, the\n"
-    "                       probe is seen at once, the loop aims at 450 mV\n"
-    "  --probe-delay S      the probe's transport delay (default 0.15, up to 0.75)\n"
-    "  --power-lambda L     the engine's lambda at full load (default 0.88)\n"
-    "  --fan-need MS        fuel the electro-fan's load needs (default 0.5)\n"
-    "  --ac-need MS         fuel the air conditioning needs (default 1.2)\n"
-    "  --warmup-error LIST  percent the engine needs beyond the start-up temperature\n"
-    "                       curve at 0,15,...105 degC (default 6:5:4:4:3:2:0:0)\n"
-    "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
-    "  --silent             answer nothing\n"
-    "  --seed N             seed of the garbage bytes and the probe noise\n"
-    "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
-    "  ac on|off, drive on|off, drive at S, cycle free|points, silent on|off,\n"
-    "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
-    "  rate N|max, pace MS, unplug [S], replug, quit\n";
+const char kUsage[] = "usage: velto-ecu-sim [options]\n"
+                      "  --link PATH          symlink PATH to the slave device\n"
+                      "  --log FILE           log to FILE instead of stderr\n"
+                      "  --log-sent           also log every frame sent\n"
+                      "  --control PATH       read control lines from a FIFO created at PATH\n"
+                      "  --dump-on-exit PATH  write the 256-byte image to PATH on exit\n"
+                      "  --rate N|max         live triples per second (default 4)\n"
+                      "  --pace MS            gap between read-back frames in ms (default 5)\n"
+                      "  --tps N --rpm N --temp N --atm N --load N --speed N   operating point\n"
+                      "  --drive              drive a repeating cycle (idle, gears, cruise, overrun,\n"
+                      "                       full throttle) from a cold engine instead of holding\n"
+                      "                       the operating point\n"
+                      "  --drive-at S         the same, starting S seconds into the drive\n"
+                      "  --cycle free|points  the drive: the free cycle above (default), or a warm\n"
+                      "                       engine held for 3 s at each cell's point in turn\n"
+                      "  --engine FILE        the engine needs the injection map of this map file\n"
+                      "                       (default: the start-up map changed by a fixed pattern)\n"
+                      "  --speedup N          run the drive clock N times faster (default 1)\n"
+                      "  --cold               drive from a cold start: 25 degC to the warm cycle over 480 s\n"
+                      "  --cold-from C        ... from C degC instead (-40 to 120)\n"
+                      "  --thermostat LOW:HIGH  the warm cycle's temperatures (default 79:92)\n"
+                      "  --drive-ac on|off    air conditioning at idle and in cruise once warm (default on)\n"
+                      "  --cold-length S      ... over S seconds instead (10 to 3600)\n"
+                      "  --kind-engine        the kind engine: need scales with every correction, the\n"
+                      "                       probe is seen at once, the loop aims at 450 mV\n"
+                      "  --probe-delay S      the probe's transport delay (default 0.15, up to 0.75)\n"
+                      "  --power-lambda L     the engine's lambda at full load (default 0.88)\n"
+                      "  --fan-need MS        fuel the electro-fan's load needs (default 0.5)\n"
+                      "  --ac-need MS         fuel the air conditioning needs (default 1.2)\n"
+                      "  --warmup-error LIST  percent the engine needs beyond the start-up temperature\n"
+                      "                       curve at 0,15,...105 degC (default 6:5:4:4:3:2:0:0)\n"
+                      "  --fault none|lose-h|lose-hp   framing fault of the frames sent\n"
+                      "  --silent             answer nothing\n"
+                      "  --seed N             seed of the garbage bytes and the probe noise\n"
+                      "control lines: tps N, rpm N, load N|auto, speed N|auto, temp N, atm N,\n"
+                      "  ac on|off, drive on|off, drive at S, cycle free|points, silent on|off,\n"
+                      "  fault none|lose-h|lose-hp [COUNT], garbage N, short, diag, dump PATH,\n"
+                      "  rate N|max, pace MS, unplug [S], replug, quit\n";
 
 namespace {
 
@@ -147,15 +146,13 @@ public:
         if (!text(v))
             return false;
         if (!parseInt(v, lo, hi, out)) {
-            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", argv_[i_ - 1],
-                         int(v.size()), v.data());
+            std::fprintf(stderr, "velto-ecu-sim: bad value for %s: %.*s\n", argv_[i_ - 1], int(v.size()), v.data());
             return false;
         }
         return true;
     }
     // A value read by parse; what names it in the message.
-    template <typename T>
-    bool parsed(bool (*parse)(std::string_view, T &), T &out, const char *what)
+    template <typename T> bool parsed(bool (*parse)(std::string_view, T &), T &out, const char *what)
     {
         std::string_view v;
         if (!text(v))
@@ -250,8 +247,10 @@ bool readWarmUpError(OptionReader &r, Options &o)
         char *end = nullptr;
         const double v = std::strtod(part.c_str(), &end);
         if (part.empty() || *end != '\0' || !(v >= -50 && v <= 50) || (i < 7) == (at == std::string::npos)) {
-            std::fprintf(stderr, "velto-ecu-sim: bad --warmup-error: %s (eight percentages from -50 to 50 "
-                                 "separated by ':')\n", text.c_str());
+            std::fprintf(stderr,
+                         "velto-ecu-sim: bad --warmup-error: %s (eight percentages from -50 to 50 "
+                         "separated by ':')\n",
+                         text.c_str());
             return false;
         }
         points[std::size_t(i)] = v;
@@ -278,8 +277,8 @@ bool readThermostat(OptionReader &r, Options &o)
         return false;
     const std::size_t at = text.find(':');
     int low = 0, high = 0;
-    if (at == std::string::npos || !parseInt(std::string_view(text).substr(0, at), 40, 120, low)
-        || !parseInt(std::string_view(text).substr(at + 1), 40, 120, high) || high < low) {
+    if (at == std::string::npos || !parseInt(std::string_view(text).substr(0, at), 40, 120, low) ||
+        !parseInt(std::string_view(text).substr(at + 1), 40, 120, high) || high < low) {
         std::fprintf(stderr, "velto-ecu-sim: bad --thermostat: %s (LOW:HIGH, 40 to 120 degC)\n", text.c_str());
         return false;
     }
@@ -300,8 +299,16 @@ const OptionEntry kOptions[] = {
     {"--log", [](OptionReader &r, Options &o) { return r.text(o.log); }},
     {"--control", [](OptionReader &r, Options &o) { return r.text(o.control); }},
     {"--dump-on-exit", [](OptionReader &r, Options &o) { return r.text(o.dumpOnExit); }},
-    {"--log-sent", [](OptionReader &, Options &o) { o.logSent = true; return true; }},
-    {"--silent", [](OptionReader &, Options &o) { o.silent = true; return true; }},
+    {"--log-sent",
+     [](OptionReader &, Options &o) {
+         o.logSent = true;
+         return true;
+     }},
+    {"--silent",
+     [](OptionReader &, Options &o) {
+         o.silent = true;
+         return true;
+     }},
     {"--rate", [](OptionReader &r, Options &o) { return r.parsed(parseRate, o.rate, "rate"); }},
     {"--pace", readPace},
     {"--seed", readSeed},
@@ -312,7 +319,11 @@ const OptionEntry kOptions[] = {
     {"--atm", [](OptionReader &r, Options &o) { return r.number(500, 1200, o.engine.atm); }},
     {"--load", [](OptionReader &r, Options &o) { return r.number(0, 42, o.engine.loadOverride); }},
     {"--speed", [](OptionReader &r, Options &o) { return r.number(0, 48, o.engine.speedOverride); }},
-    {"--drive", [](OptionReader &, Options &o) { o.driveAt = 0; return true; }},
+    {"--drive",
+     [](OptionReader &, Options &o) {
+         o.driveAt = 0;
+         return true;
+     }},
     {"--drive-at", [](OptionReader &r, Options &o) { return r.number(0, kMaxDriveStart, o.driveAt); }},
     {"--cycle", [](OptionReader &r, Options &o) { return r.parsed(parseCycle, o.cycle, "cycle"); }},
     {"--engine", readEngine},
@@ -320,7 +331,8 @@ const OptionEntry kOptions[] = {
     {"--cold", readCold},
     {"--cold-from", [](OptionReader &r, Options &o) { return r.number(-40, 120, o.warmUp.coldTemp); }},
     {"--thermostat", readThermostat},
-    {"--drive-ac", [](OptionReader &r, Options &o) {
+    {"--drive-ac",
+     [](OptionReader &r, Options &o) {
          std::string_view v;
          if (!r.text(v))
              return false;
@@ -332,7 +344,11 @@ const OptionEntry kOptions[] = {
          return true;
      }},
     {"--cold-length", [](OptionReader &r, Options &o) { return readDecimal(r, 10, 3600, o.warmUp.length); }},
-    {"--kind-engine", [](OptionReader &, Options &o) { o.realism.on = false; return true; }},
+    {"--kind-engine",
+     [](OptionReader &, Options &o) {
+         o.realism.on = false;
+         return true;
+     }},
     {"--probe-delay", [](OptionReader &r, Options &o) { return readDecimal(r, 0, 0.75, o.realism.probeDelay); }},
     {"--power-lambda", [](OptionReader &r, Options &o) { return readDecimal(r, 0.6, 1.2, o.realism.powerLambda); }},
     {"--fan-need", [](OptionReader &r, Options &o) { return readTenths(r, o.realism.fanNeed); }},
@@ -349,8 +365,7 @@ bool parseOptions(int argc, char **argv, Options &o)
         const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
                                         [&](const OptionEntry &e) { return e.name == reader.name(); });
         if (entry == std::end(kOptions)) {
-            std::fprintf(stderr, "velto-ecu-sim: unknown option %s\n%s", reader.name().data(),
-                         kUsage);
+            std::fprintf(stderr, "velto-ecu-sim: unknown option %s\n%s", reader.name().data(), kUsage);
             return false;
         }
         if (!entry->read(reader, o))

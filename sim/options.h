@@ -31,16 +31,16 @@ struct Options {
     // full-throttle sample with the throttle still closed. Four a second keeps
     // well inside that and still gives the watchdog a frame every second.
     double rate = 4;
-    double paceMs = 5;       // gap between read-back frames
+    double paceMs = 5; // gap between read-back frames
     unsigned seed = 1;
     Fault fault = Fault::None;
     Engine engine;
-    int driveAt = -1;        // seconds into the drive cycle at start, -1: steady engine
+    int driveAt = -1; // seconds into the drive cycle at start, -1: steady engine
     DriveCycle cycle = DriveCycle::Free;
     FuelMap need = builtInNeed(); // what the engine needs in drive mode
-    int speedup = 1;         // drive seconds per second
+    int speedup = 1;              // drive seconds per second
     Realism realism = realisticEngine();
-    WarmUp warmUp;           // the drive's own, or a cold start (--cold)
+    WarmUp warmUp; // the drive's own, or a cold start (--cold)
 };
 
 inline constexpr int kMaxDriveStart = 1000000; // seconds

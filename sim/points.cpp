@@ -28,8 +28,7 @@ std::vector<SteadyPoint> makePoints()
 
 // The lowest value in [lo, hi] at which position(value) reaches at least target
 // (position grows with the value).
-template <typename Position>
-int lowestReaching(int lo, int hi, int target, Position position)
+template <typename Position> int lowestReaching(int lo, int hi, int target, Position position)
 {
     while (lo < hi) {
         const int mid = lo + (hi - lo) / 2;
@@ -77,8 +76,7 @@ void setHeld(const Image &image, const SteadyPoint &s, double into, OperatingPoi
     p.tps = int(std::lround(tps.middle + tps.wobble * std::sin(2 * kPi * into / kPointHold)));
 }
 
-void setMoving(const Image &image, const SteadyPoint &from, const SteadyPoint &to, double x,
-               OperatingPoint &p)
+void setMoving(const Image &image, const SteadyPoint &from, const SteadyPoint &to, double x, OperatingPoint &p)
 {
     const double s = (1 - std::cos(kPi * x)) / 2; // smooth at both ends
     const Held r0 = heldRpm(image, from.speed), r1 = heldRpm(image, to.speed);
@@ -101,8 +99,8 @@ DriveState pointsState(const Image &image, double t)
 {
     const auto &points = steadyPoints();
     const double at = std::fmod(std::max(0.0, t), pointsCycleLength());
-    const auto next = std::upper_bound(points.begin(), points.end(), at,
-                                       [](double a, const SteadyPoint &s) { return a < s.start; });
+    const auto next =
+        std::upper_bound(points.begin(), points.end(), at, [](double a, const SteadyPoint &s) { return a < s.start; });
     const SteadyPoint &here = *(next - 1);
     const double into = at - here.start;
     DriveState d;

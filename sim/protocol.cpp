@@ -5,7 +5,9 @@
 namespace ecusim {
 
 LineProtocol::LineProtocol(const EventLog &log, bool logSent, LiveSource live)
-    : log_(log), logSent_(logSent), live_(std::move(live))
+    : log_(log),
+      logSent_(logSent),
+      live_(std::move(live))
 {
 }
 
@@ -37,16 +39,12 @@ void LineProtocol::handleUnit(const InputParser::Unit &u, double now)
         log_.write("command " + hex(&u.bytes[1], 1));
         handleCommand(u.bytes[1], now);
         break;
-    case InputParser::Unit::BadCommand:
-        log_.write("bad-command " + hex(u.bytes));
-        break;
+    case InputParser::Unit::BadCommand: log_.write("bad-command " + hex(u.bytes)); break;
     case InputParser::Unit::Dropped:
         ++counters_.dropped;
         log_.write("dropped " + hex(u.bytes));
         break;
-    case InputParser::Unit::Incomplete:
-        log_.write("incomplete " + hex(u.bytes));
-        break;
+    case InputParser::Unit::Incomplete: log_.write("incomplete " + hex(u.bytes)); break;
     }
 }
 
@@ -61,8 +59,7 @@ void LineProtocol::handleCommand(std::uint8_t cmd, double now)
         if (!readBack_.empty())
             t = std::max(now, readBack_.back().first + pace_);
         for (int kind = kFirstReadBackKind; kind <= kLastReadBackKind; ++kind) {
-            readBack_.emplace_back(t, makeFrame(std::uint8_t(kind),
-                                                 readBackPayload(memory_.image(), kind)));
+            readBack_.emplace_back(t, makeFrame(std::uint8_t(kind), readBackPayload(memory_.image(), kind)));
             t += pace_;
         }
         break;
@@ -86,8 +83,7 @@ void LineProtocol::handleCommand(std::uint8_t cmd, double now)
         ++counters_.stops;
         streaming_ = false;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -182,9 +178,6 @@ double LineProtocol::idleTime(double now, double wait) const
     return wait;
 }
 
-bool LineProtocol::wantsLineNow() const
-{
-    return streaming_ && rate_ <= 0 && connected_ && !silent_ && out_.empty();
-}
+bool LineProtocol::wantsLineNow() const { return streaming_ && rate_ <= 0 && connected_ && !silent_ && out_.empty(); }
 
 } // namespace ecusim

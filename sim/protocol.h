@@ -71,7 +71,7 @@ private:
     bool connected_ = true; // the slave side is open (or was never opened yet)
     bool silent_ = false;
     Fault fault_ = Fault::None;
-    int faultCount_ = -1;   // frames left with the fault, -1: until changed
+    int faultCount_ = -1; // frames left with the fault, -1: until changed
     double rate_ = 4;
     double pace_ = 0.005;
     bool streaming_ = false;

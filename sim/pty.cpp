@@ -60,7 +60,7 @@ short PtyMaster::look() const
 
 bool placeLink(const std::string &link, const std::string &target, std::string &error)
 {
-    struct stat st{};
+    struct stat st {};
     if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         error = link + " exists and is not a symlink";
         return false;

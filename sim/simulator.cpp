@@ -25,9 +25,12 @@ void onSignal(int sig)
 } // namespace
 
 Simulator::Simulator(Options o)
-    : opt_(std::move(o)), engine_(opt_.engine), model_(opt_.need, opt_.seed, opt_.realism),
+    : opt_(std::move(o)),
+      engine_(opt_.engine),
+      model_(opt_.need, opt_.seed, opt_.realism),
       protocol_(log_, opt_.logSent, [this](double now) { return liveTriple(now); }),
-      control_(log_), random_(opt_.seed)
+      control_(log_),
+      random_(opt_.seed)
 {
     protocol_.setSilent(opt_.silent);
     protocol_.setFault(opt_.fault, -1);
@@ -175,7 +178,7 @@ int Simulator::setUp()
 {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return 1;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);

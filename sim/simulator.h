@@ -93,7 +93,7 @@ private:
 
     double nextHangupCheck_ = 0;
     bool unplugged_ = false;
-    double replugAt_ = -1;  // monotonic time of the return, -1: at "replug"
+    double replugAt_ = -1; // monotonic time of the return, -1: at "replug"
 
     bool quit_ = false;
     bool driving_ = false;

@@ -38,7 +38,8 @@ QString meanText(const LogsCells &side, int cell)
         return QString::fromUtf8("—");
     const QString mean = numtext::formatFixed(c.mean, 1);
     return (c.mean > 0 && mean != QStringLiteral("0,0") ? QStringLiteral("+") : QString()) + mean +
-           QStringLiteral(" %\n") + QString::number(hits) + (hits == 1 ? QStringLiteral(" amostra") : QStringLiteral(" amostras"));
+           QStringLiteral(" %\n") + QString::number(hits) +
+           (hits == 1 ? QStringLiteral(" amostra") : QStringLiteral(" amostras"));
 }
 
 } // namespace correction

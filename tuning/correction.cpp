@@ -22,28 +22,19 @@ constexpr int maxSpeedPosition = 48, maxLoadPosition = 42, maxTps = 1023;
 QString filterText(Filter filter, const Settings &s, int lambdaTemperature)
 {
     switch (filter) {
-    case BadValues:
-        return QString::fromUtf8("valores inválidos ou linha ilegível");
+    case BadValues: return QString::fromUtf8("valores inválidos ou linha ilegível");
     case Temperature:
         return QString::fromUtf8("motor abaixo de %1 °C").arg(std::max(s.minTemperature, lambdaTemperature));
-    case Speed:
-        return QString::fromUtf8("abaixo de %1 RPM").arg(s.minRpm);
-    case CutOff:
-        return QString::fromUtf8("injeção cortada (Ti 0)");
-    case Throttle:
-        return QString::fromUtf8("TPS moveu %1 ou mais em %2 ms").arg(s.maxTpsMove).arg(s.tpsWindowMs);
-    case Position:
-        return QString::fromUtf8("menos de %1 ms na mesma célula").arg(s.steadyCellMs);
-    case Probe:
-        return QString::fromUtf8("sonda fora de %1 a %2 mV").arg(s.minProbeMv).arg(s.maxProbeMv);
-    case Warming:
-        return QString::fromUtf8("motor aquecendo, eletroventilador ou ar-condicionado ligado");
-    case LoopOff:
-        return QString::fromUtf8("correção da sonda desligada");
+    case Speed: return QString::fromUtf8("abaixo de %1 RPM").arg(s.minRpm);
+    case CutOff: return QString::fromUtf8("injeção cortada (Ti 0)");
+    case Throttle: return QString::fromUtf8("TPS moveu %1 ou mais em %2 ms").arg(s.maxTpsMove).arg(s.tpsWindowMs);
+    case Position: return QString::fromUtf8("menos de %1 ms na mesma célula").arg(s.steadyCellMs);
+    case Probe: return QString::fromUtf8("sonda fora de %1 a %2 mV").arg(s.minProbeMv).arg(s.maxProbeMv);
+    case Warming: return QString::fromUtf8("motor aquecendo, eletroventilador ou ar-condicionado ligado");
+    case LoopOff: return QString::fromUtf8("correção da sonda desligada");
     case Settling:
         return QString::fromUtf8("sonda ainda sem cruzar o alvo na célula (atraso de %1 ms)").arg(s.probeDelayMs);
-    case FilterCount:
-        break;
+    case FilterCount: break;
     }
     return {};
 }
@@ -75,7 +66,9 @@ Accumulator::Accumulator(const Settings &settings, int lambdaTemperature)
 }
 
 Accumulator::Accumulator(const Settings &settings, const TuneFacts &facts)
-    : settings_(settings), facts_(facts), minTemperature_(std::max(settings.minTemperature, facts.lambdaTemperature))
+    : settings_(settings),
+      facts_(facts),
+      minTemperature_(std::max(settings.minTemperature, facts.lambdaTemperature))
 {
 }
 
@@ -167,8 +160,7 @@ Filter Accumulator::check(const LiveValues &v, std::int64_t ms)
     if (settings_.loopInControl && (facts_.loopOff || (facts_.loopOffAtIdle && v.loadPosition == 0)))
         return LoopOff;
     if (settings_.loopSettled &&
-        (ms < cellSince_ + settings_.probeDelayMs ||
-         (facts_.target(v.loadPosition) > 0 && !(seenRich_ && seenLean_))))
+        (ms < cellSince_ + settings_.probeDelayMs || (facts_.target(v.loadPosition) > 0 && !(seenRich_ && seenLean_))))
         return Settling;
     return FilterCount;
 }
@@ -229,7 +221,8 @@ std::array<double, cellCount> fitted(const Analysis &analysis, double minHits)
         // Held towards the cell's own mean by the weight its rows share with the
         // neighbours: where they cannot be told apart, the fit does not swing apart.
         const double pull = fitMeanPull * (c.hits - c.squares);
-        m[std::size_t(n * i + i)] = c.squares + pull + (c.hits < minHits ? fitRidge : std::max(1e-9 * c.squares, 1e-12));
+        m[std::size_t(n * i + i)] =
+            c.squares + pull + (c.hits < minHits ? fitRidge : std::max(1e-9 * c.squares, 1e-12));
         x[std::size_t(i)] = c.sum + pull * c.mean();
     }
     for (int j = 0; j < n; ++j) {
@@ -279,7 +272,7 @@ Analysis analyse(const std::vector<logformat::Row> &rows, const Settings &settin
 
 const QStringList &neededChannels()
 {
-    static const QStringList c{"RPM",  "Ti",       "TPS",       "Temperatura", "Carga",
+    static const QStringList c{"RPM",      "Ti",    "TPS",       "Temperatura", "Carga",
                                "LinhaRPM", "Sonda", "CorrCurto", "CorrLongo"};
     return c;
 }
@@ -323,7 +316,8 @@ std::array<int, cellCount> injectionTenths(const Tune &tune)
 
 const QStringList &snapshotChannels()
 {
-    static const QStringList c{"Ti", "Carga", "LinhaRPM", "CorrCurto", "CorrLongo", "CorrTemp", "CorrAtm", "Eletro", "Ar"};
+    static const QStringList c{"Ti",       "Carga",   "LinhaRPM", "CorrCurto", "CorrLongo",
+                               "CorrTemp", "CorrAtm", "Eletro",   "Ar"};
     return c;
 }
 
@@ -334,9 +328,8 @@ SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tun
     // An increment that is no number leaves out the rows where it applies.
     auto increment = [&](const QString &name) {
         long double ms = 0;
-        return numtext::tryParseFloat(tune.texts.value(int(controls.indexOf(name))), &ms) && ms >= 0
-                   ? double(ms) * 10
-                   : -1.0;
+        return numtext::tryParseFloat(tune.texts.value(int(controls.indexOf(name))), &ms) && ms >= 0 ? double(ms) * 10
+                                                                                                     : -1.0;
     };
     const double fanTenths = increment(ctl::emSCorrecaoEletro), acTenths = increment(ctl::emSAr);
     std::uint32_t needed = 0;
@@ -345,10 +338,10 @@ SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tun
     std::vector<double> errors;
     for (const logformat::Row &r : rows) {
         const LiveValues &v = r.values;
-        if ((r.empty & needed) || v.injectionTenths <= 0 || v.speedPosition < 0 ||
-            v.speedPosition > maxSpeedPosition || v.loadPosition < 0 || v.loadPosition > maxLoadPosition ||
-            std::abs(v.correctionShort) > maxCorrection || std::abs(v.correctionLong) > maxCorrection ||
-            (v.fan && fanTenths < 0) || (v.airConditioning && acTenths < 0))
+        if ((r.empty & needed) || v.injectionTenths <= 0 || v.speedPosition < 0 || v.speedPosition > maxSpeedPosition ||
+            v.loadPosition < 0 || v.loadPosition > maxLoadPosition || std::abs(v.correctionShort) > maxCorrection ||
+            std::abs(v.correctionLong) > maxCorrection || (v.fan && fanTenths < 0) ||
+            (v.airConditioning && acTenths < 0))
             continue;
         std::array<Weight, 4> w;
         const int n = weights(v.speedPosition, v.loadPosition, w);
@@ -384,10 +377,7 @@ SnapshotFit snapshotFit(const std::vector<logformat::Row> &rows, const Tune &tun
     return fit;
 }
 
-QString noRowsSentence()
-{
-    return QString::fromUtf8("Nenhuma linha passou pelos filtros: nada a sugerir.");
-}
+QString noRowsSentence() { return QString::fromUtf8("Nenhuma linha passou pelos filtros: nada a sugerir."); }
 
 QString noCorrectionSentence()
 {
@@ -405,12 +395,9 @@ QString fewDataSentence(const Settings &settings)
 QString stateMark(CellState state)
 {
     switch (state) {
-    case CellState::FullLoad:
-        return QString::fromUtf8("plena: a sonda não mede");
-    case CellState::Neighbours:
-        return QString::fromUtf8("dados de vizinhas");
-    default:
-        return {};
+    case CellState::FullLoad: return QString::fromUtf8("plena: a sonda não mede");
+    case CellState::Neighbours: return QString::fromUtf8("dados de vizinhas");
+    default: return {};
     }
 }
 
@@ -435,7 +422,8 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
         try {
             old = numtext::parseFloat(cell.oldText);
         } catch (const numtext::ConvertError &e) {
-            throw numtext::ConvertError(QString::fromUtf8("Célula e%1i do mapa de injeção: %2").arg(k).arg(e.message()));
+            throw numtext::ConvertError(
+                QString::fromUtf8("Célula e%1i do mapa de injeção: %2").arg(k).arg(e.message()));
         }
         cell.oldTenths = int(std::lround(old * 10));
         cell.newTenths = cell.oldTenths;
@@ -447,9 +435,9 @@ Suggestion suggest(const Analysis &analysis, const Tune &recordedWith, const Set
         // Where the probe cannot measure, and where the rows fell near the neighbours,
         // "no change" is no confirmation.
         const bool fullLoad = k % 8 >= settings.fullLoadFrom;
-        const CellState plain = fullLoad                            ? CellState::FullLoad
+        const CellState plain = fullLoad                               ? CellState::FullLoad
                                 : cell.ownShare < settings.minOwnShare ? CellState::Neighbours
-                                                                    : CellState::Unchanged;
+                                                                       : CellState::Unchanged;
         cell.state = plain;
         if (std::fabs(cell.mean) < settings.deadBand)
             continue;

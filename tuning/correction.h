@@ -22,16 +22,16 @@ constexpr int cellCount = 72;
 
 // Every threshold of the analysis and the suggestion, with its default.
 struct Settings {
-    int minTemperature = 70;  // °C; never below the tune's lambda activation temperature
+    int minTemperature = 70; // °C; never below the tune's lambda activation temperature
     int minRpm = 500;
-    int tpsWindowMs = 500;    // the throttle is steady when it moved less than maxTpsMove
-    int maxTpsMove = 51;      // over this time, in converter steps of 1023
-    int steadyCellMs = 300;   // the base cell held at least this long
-    int minProbeMv = 50;      // the probe is not railed: minProbeMv <= mV <= maxProbeMv
+    int tpsWindowMs = 500;  // the throttle is steady when it moved less than maxTpsMove
+    int maxTpsMove = 51;    // over this time, in converter steps of 1023
+    int steadyCellMs = 300; // the base cell held at least this long
+    int minProbeMv = 50;    // the probe is not railed: minProbeMv <= mV <= maxProbeMv
     int maxProbeMv = 950;
-    double minHits = 20;      // sum of weights a cell needs before it is changed
-    double deadBand = 2;      // |mean correction| below this (percent) changes nothing
-    double maxChange = 10;    // percent of the old value per round
+    double minHits = 20;   // sum of weights a cell needs before it is changed
+    double deadBand = 2;   // |mean correction| below this (percent) changes nothing
+    double maxChange = 10; // percent of the old value per round
     static constexpr double maxChangeLimit = 25;
     // A narrow-band probe reads every mixture richer than about lambda 0,97 as the
     // same "rich": where the tune rightly runs power-rich the loop pulls fuel out.
@@ -59,7 +59,19 @@ struct Settings {
 
 // The filters, in the order they are tried: a rejected row counts for the first one
 // that rejects it.
-enum Filter { BadValues, Temperature, Speed, CutOff, Throttle, Position, Probe, Warming, LoopOff, Settling, FilterCount };
+enum Filter {
+    BadValues,
+    Temperature,
+    Speed,
+    CutOff,
+    Throttle,
+    Position,
+    Probe,
+    Warming,
+    LoopOff,
+    Settling,
+    FilterCount
+};
 // "temperatura do motor abaixo de 70 °C": what a row rejected by the filter had.
 QString filterText(Filter filter, const Settings &settings, int lambdaTemperature);
 
@@ -84,8 +96,8 @@ struct TuneFacts {
 TuneFacts tuneFacts(const Tune &tune);
 
 struct CellSum {
-    double hits = 0; // sum of the weights
-    double sum = 0;  // sum of weight times correction
+    double hits = 0;    // sum of the weights
+    double sum = 0;     // sum of weight times correction
     double squares = 0; // sum of the squared weights
     double mean() const { return hits > 0 ? sum / hits : 0; }
     // Where the rows fell in the cell: 1 when all of them at its own position, small
@@ -155,8 +167,8 @@ private:
     bool inRun_ = false;
     bool lastUsed_ = false;
     std::int64_t lastMs_ = 0;
-    int cell_ = -1;             // base cell of the last row
-    std::int64_t cellSince_ = 0; // time of the first row in that cell
+    int cell_ = -1;                            // base cell of the last row
+    std::int64_t cellSince_ = 0;               // time of the first row in that cell
     bool seenRich_ = false, seenLean_ = false; // the probe against its target since then
     // Throttle over the window: the rows since the last one at or before ms - window,
     // with the running minimum and maximum in monotonic queues.
@@ -224,8 +236,8 @@ constexpr int injectionField(int cell) { return 80 + cell; }
 // conditioning's increments. A row's error is how far that prediction lies outside the
 // tenth of a millisecond the log shows (it truncates), relative to the prediction.
 struct SnapshotFit {
-    std::int64_t rows = 0;   // rows that could be predicted (injecting, sound values)
-    double medianError = 0;  // relative, 0.01 = 1 %
+    std::int64_t rows = 0;  // rows that could be predicted (injecting, sound values)
+    double medianError = 0; // relative, 0.01 = 1 %
 };
 // The channels the check reads.
 const QStringList &snapshotChannels();

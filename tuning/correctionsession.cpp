@@ -1,9 +1,9 @@
 #include "tuning/correctionsession.h"
 
-#include "core/controller.h"
-#include "core/undo.h"
 #include "common/names.h"
 #include "common/numtext.h"
+#include "core/controller.h"
+#include "core/undo.h"
 #include "files/mapfile.h"
 #include "files/mapfilecodec.h"
 

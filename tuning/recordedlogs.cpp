@@ -47,8 +47,8 @@ Tune readTune(const QString &path, const QString &what)
         tuneFacts(t);
         suggest(Analysis{}, t, Settings{});
     } catch (const std::exception &e) {
-        throw Refused(QString::fromUtf8("%1 %2 não serve para a correção: %3 Nada a sugerir.")
-                          .arg(what, path, asSentence(e)));
+        throw Refused(
+            QString::fromUtf8("%1 %2 não serve para a correção: %3 Nada a sugerir.").arg(what, path, asSentence(e)));
     }
     return t;
 }
@@ -59,9 +59,8 @@ bool sameInjection(const Tune &a, const Tune &b)
     const auto ta = injectionTenths(a), tb = injectionTenths(b);
     for (int k = 0; k < cellCount; ++k) {
         const int f = injectionField(k);
-        const bool same = ta[std::size_t(k)] >= 0 && tb[std::size_t(k)] >= 0
-                              ? ta[std::size_t(k)] == tb[std::size_t(k)]
-                              : a.texts.value(f) == b.texts.value(f);
+        const bool same = ta[std::size_t(k)] >= 0 && tb[std::size_t(k)] >= 0 ? ta[std::size_t(k)] == tb[std::size_t(k)]
+                                                                             : a.texts.value(f) == b.texts.value(f);
         if (!same)
             return false;
     }

@@ -3,8 +3,8 @@
 // map file the recorder writes beside the log (NAME-mapa.txt), or a tune the user
 // names. The suggestion is only sound relative to the map the ECU ran with, so logs
 // made with different injection maps are refused together.
-#include "files/mapfile.h"
 #include "datalog/logformat.h"
+#include "files/mapfile.h"
 #include "tuning/correction.h"
 
 #include <QString>
@@ -27,8 +27,8 @@ QString asSentence(const std::exception &e);
 struct RecordedLogs {
     QStringList paths;
     std::vector<logformat::Log> logs;
-    Tune tune;          // the tune the logs were recorded with
-    QString tunePath;   // where it was read from
+    Tune tune;        // the tune the logs were recorded with
+    QString tunePath; // where it was read from
     std::int64_t unreadableLines = 0;
 };
 

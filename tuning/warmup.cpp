@@ -34,7 +34,8 @@ QString pointMark(PointState state)
 }
 
 WarmUpAccumulator::WarmUpAccumulator(const Settings &settings, const TuneFacts &facts)
-    : filters_(warmUpFilters(settings), facts), fullLoadFrom_(settings.fullLoadFrom)
+    : filters_(warmUpFilters(settings), facts),
+      fullLoadFrom_(settings.fullLoadFrom)
 {
 }
 
@@ -78,7 +79,8 @@ WarmUpSuggestion suggestWarmUp(const WarmUpAccumulator &rows, const Tune &record
         try {
             olds[std::size_t(i)] = numtext::parseInt(recordedWith.texts.value(warmUpField(i)));
         } catch (const numtext::ConvertError &e) {
-            throw numtext::ConvertError(QString::fromUtf8("Correção Ti a %1 °C: %2").arg(warmUpStep * i).arg(e.message()));
+            throw numtext::ConvertError(
+                QString::fromUtf8("Correção Ti a %1 °C: %2").arg(warmUpStep * i).arg(e.message()));
         }
     // The fit: minimise the rows' squared misses plus, per point, a pull of one row's
     // weight towards its old value. Points below eSondaTemp and points without rows

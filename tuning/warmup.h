@@ -24,11 +24,11 @@ constexpr int warmUpStep = 15; // °C between typed points
 int warmUpField(int point);
 
 enum class PointState {
-    TooFew,         // grey: not enough rows
-    Unchanged,      // within the dead band, or the change rounds away
-    Added,          // more fuel
-    Removed,        // less fuel
-    NoClosedLoop,   // below eSondaTemp: "sem malha fechada"
+    TooFew,       // grey: not enough rows
+    Unchanged,    // within the dead band, or the change rounds away
+    Added,        // more fuel
+    Removed,      // less fuel
+    NoClosedLoop, // below eSondaTemp: "sem malha fechada"
 };
 
 struct WarmUpPoint {

@@ -9,8 +9,7 @@
 
 #include <cstdio>
 
-namespace
-{
+namespace {
 
 bool shownAt(const QImage &window, const QImage &picture, int x, int y)
 {

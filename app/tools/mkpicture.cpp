@@ -14,8 +14,7 @@
 
 #include <jpeglib.h>
 
-namespace
-{
+namespace {
 
 const QColor ink(16, 40, 96);
 const QColor accent(200, 24, 24);
