@@ -183,6 +183,35 @@ private slots:
         QVERIFY(e.enabled("btnLerDados"));
         QVERIFY(e.enabled("btnEnvia"));
     }
+
+    // A read-back cut by a silent module leaves the screen a mix of the module's texts
+    // and the earlier ones: "Configurar &TPS" waits until a read-back ends whole.
+    void readBackCutBySilenceLeavesTheModuleUnknown()
+    {
+        E2E e;
+        QVERIFY(e.start());
+        e.activate();
+        QVERIFY(!e.enabled("btnConfigurarTps"));
+        e.click("btnLerDados");
+        QTRY_VERIFY_WITH_TIMEOUT(e.enabled("btnConfigurarTps"), 10000); // the whole set came
+
+        QVERIFY(e.sim.command("pace 400"));
+        e.click("btnLerDados");
+        QTRY_VERIFY_WITH_TIMEOUT(e.screen().isVisible("pnAguarde"), 5000); // its first frame came
+        QVERIFY(e.sim.command("silent on"));
+        QTRY_VERIFY_WITH_TIMEOUT(e.prompt.messages.contains("Módulo não responde"), 8000);
+        QCOMPARE(e.prompt.messages, QStringList{"Módulo não responde"});
+        QVERIFY(!e.screen().isVisible("pnAguarde"));
+        QVERIFY(e.enabled("btnLerDados"));
+        QVERIFY(e.enabled("btnEnvia"));
+        QVERIFY(!e.enabled("btnConfigurarTps"));
+
+        QVERIFY(e.sim.command("silent off"));
+        QVERIFY(e.sim.command("pace 0"));
+        e.click("btnLerDados");
+        QTRY_VERIFY_WITH_TIMEOUT(e.enabled("btnConfigurarTps"), 10000);
+        QCOMPARE(e.prompt.messages, QStringList{"Módulo não responde"});
+    }
 };
 
 QTEST_MAIN(TestE2ELink)
