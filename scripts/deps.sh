@@ -3,7 +3,7 @@
 # only when something is missing. Runs as root, or through sudo.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libjpeg62-turbo-dev libfontconfig-dev libqcustomplot-dev libgit2-dev
+packages=(cmake make ninja-build g++ pkg-config qt6-base-dev libxkbcommon-dev libjpeg62-turbo-dev libfontconfig-dev libqcustomplot-dev libgit2-dev
           fonts-liberation qt6-translations-l10n clang libclang-rt-14-dev ccache
           dpkg-dev file lintian appstream desktop-file-utils)
 

@@ -3,7 +3,8 @@
 # inputs (fuzz/regressions/<target>/) and the seeds, each through the check that a
 # target's reused core runs it as a new one would (VELTO_FUZZ_RESET_CHECK, see
 # fuzz/corebench.h; the corpus goes through it after the run), and runs each target
-# for FUZZ_SECONDS seconds (default 20) from the seeds that make_seeds writes. Prints the executions per target
+# for FUZZ_SECONDS seconds (default 20) from the seeds that make_seeds writes, FUZZ_JOBS
+# targets side by side (one a processor by default). Prints the executions per target
 # and per second; exits non-zero on any crash, sanitizer report, leak or hang.
 #   bash scripts/fuzz.sh --minutes 10          the long run: every target for 10 minutes
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh      the same in seconds
@@ -40,13 +41,8 @@ fast_asan="quarantine_size_mb=16:malloc_context_size=0:max_malloc_fill_size=0"
 export ASAN_OPTIONS=$fast_asan
 
 echo "fuzz: building in $build"
-export CCACHE_BASEDIR=$root
-# With debug information the cache hashes the working folder unless told not to: a
-# clone in another folder would then miss every object another clone built.
-export CCACHE_NOHASHDIR=1
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+source "$root/scripts/buildenv.sh"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" "${launcher[@]}" \
   -DVELTO_FUZZ=ON -DVELTO_BENCH=OFF -DVELTO_SANITIZE=OFF -DVELTO_TSAN=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}" make_seeds >"$build/fuzz-build.log" 2>&1 ||
@@ -56,8 +52,10 @@ work=$build/fuzz
 rm -rf "$work/seeds"
 "$work/make_seeds" "$work/seeds"
 
-failed=()
-for t in "${targets[@]}"; do
+# One target: the replay, the timed run and the corpus check; prints its lines and
+# fails when the target does.
+run_target() {
+  local t=$1 bin log status start elapsed runs inputs seeds a regressions
   bin=$work/$t
   log=$work/$t.log
   mkdir -p "$work/corpus/$t" "$work/artifacts/$t"
@@ -71,8 +69,7 @@ for t in "${targets[@]}"; do
       "${regressions[@]}" "$work/seeds/$t"/* >"$work/$t.replay.log" 2>&1; then
     grep -E '\*\*\* velto fuzz|ERROR|SUMMARY|runtime error|Running:' "$work/$t.replay.log" | tail -n 20 || true
     echo "fuzz: $t: a seed or regression input fails (log: $work/$t.replay.log)"
-    failed+=("$t")
-    continue
+    return 1
   fi
   echo "fuzz: $t: ${#regressions[@]} regression inputs and the seeds pass, the reset check included"
 
@@ -106,8 +103,26 @@ for t in "${targets[@]}"; do
       echo "fuzz: full report of $(basename "$a"): $a.report"
     done
     echo "fuzz: $t failed with status $status (log: $log); the input is in $work/artifacts/$t/"
-    failed+=("$t")
+    return 1
   fi
+}
+
+# The targets run side by side, one a processor: each still runs for its full time.
+parallel=${FUZZ_JOBS:-$(nproc)}
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  rm -f "$work/$t.status"
+  (
+    status=0
+    run_target "$t" >"$work/$t.summary" 2>&1 || status=$?
+    echo "$status" >"$work/$t.status"
+  ) &
+done
+wait
+failed=()
+for t in "${targets[@]}"; do
+  cat "$work/$t.summary"
+  [ "$(cat "$work/$t.status" 2>/dev/null)" = 0 ] || failed+=("$t")
 done
 
 if [ ${#failed[@]} -gt 0 ]; then

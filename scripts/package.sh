@@ -28,6 +28,7 @@ need desktop-file-validate desktop-file-utils
 need appstreamcli appstream
 [ "$missing" -eq 0 ] || exit 1
 
+source "$root/scripts/buildenv.sh"
 # The programs look for their data under the prefix they are built for; the package
 # installs there.
 cmake -S "$root" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null

@@ -21,13 +21,7 @@ esac
 "$root/scripts/deps.sh"
 export QT_QPA_PLATFORM=offscreen
 export CC=gcc CXX=g++
-export CCACHE_BASEDIR=$root
-# With debug information the cache hashes the working folder unless told not to: a
-# clone in another folder would then miss every object another clone built.
-export CCACHE_NOHASHDIR=1
-export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+source "$root/scripts/buildenv.sh"
 
 # Leaks are reported at the exit of every test; the suppression file names only the
 # system libraries whose one-time allocations live until the end (fontconfig, Qt's
@@ -44,7 +38,7 @@ configure() { # build folder, options...
   shift
   # Line tables only (-g1): the reports' stacks name functions, files and lines, at a
   # fraction of the build time of full debug information.
-  cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DVELTO_BENCH=OFF -DVELTO_FUZZ=OFF "${launcher[@]}" "$@" >/dev/null
 }
 

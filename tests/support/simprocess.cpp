@@ -1,5 +1,6 @@
 #include "simprocess.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
@@ -205,6 +206,23 @@ bool SimProcess::waitForEvents(const QString &prefix, int count, int timeoutMs)
             return countEvents(prefix) >= count;
         QThread::msleep(2);
     }
+}
+
+int SimProcess::settledCount(const QString &prefix, int quietMs, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    int count = countEvents(prefix);
+    QDeadlineTimer quiet(quietMs);
+    while (!quiet.hasExpired() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+        const int now = countEvents(prefix);
+        if (now != count) {
+            count = now;
+            quiet.setRemainingTime(quietMs);
+        }
+    }
+    return count;
 }
 
 void SimProcess::kill()

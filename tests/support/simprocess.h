@@ -50,6 +50,10 @@ public:
     int countEvents(const QString &prefix);
     // Waits until at least count events begin with prefix.
     bool waitForEvents(const QString &prefix, int count = 1, int timeoutMs = 5000);
+    // The number of events that begin with prefix once no new one has come for
+    // quietMs (bytes already on the line when a sender stopped are counted);
+    // the caller's events are processed meanwhile.
+    int settledCount(const QString &prefix, int quietMs = 400, int timeoutMs = 5000);
 
     // SIGKILL: the device vanishes at once (no clean-up by the simulator).
     void kill();
