@@ -168,6 +168,8 @@ struct State {
     // An upload, a read-back or the TPS calibration ended since the port opened and
     // since the user last switched the scanner on: "Configurar &TPS" may start.
     bool moduleKnown = false;
+    // An upload runs: from its first tick to its end command, or until it stops before it.
+    bool uploading = false;
     ReadBackPhase readBack = ReadBackPhase::Idle;
     bool moduleCheck = false;      // the module is read back after the port opened or came back
     TpsPhase tps = TpsPhase::None; // "Configurar &TPS" was pressed and the calibration has not ended

@@ -81,7 +81,7 @@ ProgramState fromContext(const Context &ctx)
     const State &s = ctx.state;
     ProgramState p;
     p.port = s.portOpen() ? Port::Open : s.portWaiting() ? Port::Waiting : Port::Closed;
-    if (ctx.timer2.isEnabled())
+    if (s.uploading)
         p.transfer = Transfer::Upload;
     else if (s.readBack == ReadBackPhase::Receiving || s.moduleCheck) // the check is a read-back too
         p.transfer = Transfer::ReadBackReceiving;

@@ -194,7 +194,7 @@ std::optional<QString> Controller::portLost(const QString &error, bool shown)
     // began, and nothing of it is sent (its upload, if it runs, is interrupted below).
     const bool calibration = tps_->portLost();
     std::optional<QString> message;
-    if (ctx_.timer2.isEnabled()) {
+    if (state_.uploading) {
         try {
             transmitter_->abort(std::runtime_error(error.toStdString()));
         } catch (const std::exception &e) {
@@ -350,7 +350,7 @@ void Controller::Timer2Timer()
             uploadStart_.reset(); // refused before its first byte: the module holds what it held
         throw;
     }
-    if (!ctx_.timer2.isEnabled())
+    if (!state_.uploading)
         uploadEnded(); // the end command is out
 }
 

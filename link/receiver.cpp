@@ -119,7 +119,7 @@ void Receiver::stopReadBack()
     // Not a real end: the module stays as unknown as it was ("Configurar &TPS" waits
     // for a kind-26 frame or a completed upload).
     Screen &s = ctx_.screen;
-    if (!ctx_.timer2.isEnabled()) { // the upload's own busy panels stay
+    if (!ctx_.state.uploading) { // the upload's own busy panels stay
         s.setVisible(ctl::pnAguarde, false);
         s.setVisible(ctl::Panel1, false);
     }

@@ -44,6 +44,7 @@ void Transmitter::release()
     // refused or interrupted one leaves it as it was.
     if (outcome_ == Outcome::Completed)
         ctx_.state.moduleKnown = true;
+    ctx_.state.uploading = false;
     enabledset::apply(ctx_);
 }
 
@@ -65,6 +66,7 @@ void Transmitter::btnEnviaClick()
         throw;
     }
     outcome_ = Outcome::Running;
+    ctx_.state.uploading = true;
 
     ctx_.timer2.setInterval(1);
     ctx_.timer2.setEnabled(true);

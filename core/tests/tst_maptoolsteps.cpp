@@ -101,7 +101,7 @@ private slots:
         CoreRig rig;
         Controller &c = rig.c();
         if (activity == "upload") {
-            rig.timer2.setEnabled(true);
+            rig.state().uploading = true;
         } else if (activity == "read-back") {
             c.portActivated();
             c.btnLerDadosClick();

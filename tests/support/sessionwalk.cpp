@@ -224,6 +224,10 @@ private:
                  rig_.prompt.messages.mid(messagesBefore).join(QStringLiteral(" | ")));
         if (s.op == Op::Lost && calibrating())
             fail(QStringLiteral("a calibração do TPS sobreviveu à perda da porta"));
+        // The program's state says an upload runs exactly while its pacing timer ticks.
+        if (c().state().uploading != uploading())
+            fail(QStringLiteral("estado do envio diferente do envio"),
+                 uploading() ? QStringLiteral("o envio corre") : QStringLiteral("o envio parou"));
     }
 
     void act(const Step &s)
