@@ -42,3 +42,11 @@ function(velto_quick_moc_in dir)
   endforeach()
 endfunction()
 velto_quick_moc_in(${PROJECT_SOURCE_DIR})
+
+# The wrapper against moc with every folder (cmake/tests/quickmoc_test.cmake).
+add_test(NAME tst_quickmoc
+  COMMAND ${CMAKE_COMMAND} -DWRAPPER=${velto_quick_moc} -DMOC=${velto_moc} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -DWORK=${CMAKE_BINARY_DIR}/quickmoc
+          "-DINCLUDES=$<JOIN:$<TARGET_PROPERTY:Qt6::Widgets,INTERFACE_INCLUDE_DIRECTORIES>;$<TARGET_PROPERTY:Qt6::Test,INTERFACE_INCLUDE_DIRECTORIES>;${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES},|>"
+          -P ${PROJECT_SOURCE_DIR}/cmake/tests/quickmoc_test.cmake)
+set_tests_properties(tst_quickmoc PROPERTIES LABELS unit TIMEOUT 120)
